@@ -1,0 +1,125 @@
+#pragma once
+// Field constructs: for each construct of a struct body, the builder that turns
+// its XML element into a model (or a reason text) and the emitters that write
+// its struct members, decoder statements and constructor entries.
+//
+// Generated decoders work on `data: &[u8]` and `offset: &mut usize` and return
+// `Result<Self, &'static str>`. Top-level decoder statements stand at eight
+// spaces, members at four, constructor entries at twelve.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "driver/context.hpp"
+#include "schema/model.hpp"
+#include "text/result.hpp"
+#include "xml/xml.hpp"
+
+namespace qm {
+
+// ---- Classification of body children -------------------------------------------
+
+// "PackableList", "PackableHashTable", "PHashTable" by the `type` attribute.
+std::optional<PackableKind> packable_kind_for_field(const xml::Node& field);
+std::string_view kind_name(PackableKind kind);
+// Byte width of an `<align type=...>`: byte/bool 1, short/ushort 2,
+// int/uint/float 4, long/ulong/double 8; anything else none.
+std::optional<std::size_t> align_byte_width_from_node(const xml::Node& align);
+
+// ---- Simple fields, subfields, alignment ----------------------------------------
+
+Result<SimpleField> build_simple_field(const CodegenCtx& ctx, const xml::Node& field, BodyContext& body);
+// Reads one value of `kind` into the new local `name`, at eight spaces.
+void emit_read_field(std::string& out, std::string_view name, const FieldKind& kind);
+void emit_read_field_indented(std::string& out, std::string_view name, const FieldKind& kind,
+                              std::string_view indent);
+void emit_align_pad(std::string& out, std::size_t width);
+void emit_align_pad_indented(std::string& out, std::size_t width, std::string_view indent);
+
+// ---- Vectors ----------------------------------------------------------------------
+
+Result<VectorField> build_vector_field(const CodegenCtx& ctx, const xml::Node& vector, BodyContext& body,
+                                       const SiblingLookup& lookup);
+void emit_read_vector(std::string& out, const VectorField& vec);
+void emit_read_vector_indented(std::string& out, const VectorField& vec, std::string_view indent);
+
+// ---- Tables -------------------------------------------------------------------------
+
+Result<TableField> build_table_field(const CodegenCtx& ctx, const xml::Node& table, BodyContext& body,
+                                     const SiblingLookup& lookup);
+void emit_read_table(std::string& out, const TableField& table, std::string_view indent);
+void emit_read_table_indented(std::string& out, const TableField& table, std::string_view indent);
+
+// ---- Packable lists and hash tables ----------------------------------------------
+
+Result<PackableField> build_packable_field(const CodegenCtx& ctx, const xml::Node& field, PackableKind kind,
+                                           BodyContext& body);
+// "Vec<{V}>" for a list, "Vec<({K}, {V})>" for the hash tables.
+std::string packable_rust_ty(const PackableField& packable);
+void emit_read_packable(std::string& out, const PackableField& packable, std::string_view indent);
+
+// ---- If blocks ----------------------------------------------------------------------
+
+Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_element, BodyContext& body,
+                               SiblingLookup& lookup);
+struct PayloadLocal {
+  std::string name;
+  std::string ty;
+};
+std::vector<PayloadLocal> collect_if_payload_locals(const std::vector<EmitStep>& steps);
+void emit_if_struct_fields(std::string& out, const std::vector<EmitStep>& steps, std::string_view label);
+void emit_if_struct_field_names(std::string& out, const std::vector<EmitStep>& steps);
+void emit_read_if(std::string& out, const IfBlock& block, std::string_view indent);
+void emit_if_branch_step(std::string& out, const EmitStep& step, std::string_view inner);
+// The struct members of an if step: its documentation line, then the fields
+// of the true branch and of the false branch.
+void emit_if_members(std::string& out, const IfBlock& block);
+
+// ---- Mask maps ------------------------------------------------------------------------
+
+Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node& maskmap, BodyContext& body,
+                                         const SiblingLookup& lookup);
+Result<std::string> resolve_maskmap_parent_bits(std::string_view name, const SiblingLookup& lookup);
+std::optional<std::string> resolve_maskmap_parent_snake(std::string_view name, const SiblingLookup& lookup);
+Result<std::uint64_t> parse_mask_value(std::string_view value, const EnumValueTable& enum_values);
+void emit_read_maskmap(std::string& out, const MaskmapBlock& block);
+// Struct members ("Gated on ..." lines) and constructor entries of a mask map.
+void emit_maskmap_members(std::string& out, const MaskmapBlock& block);
+void emit_maskmap_ctor_entries(std::string& out, const MaskmapBlock& block);
+void emit_read_maskmap_indented(std::string& out, const MaskmapBlock& block, std::string_view indent);
+
+// ---- Switch blocks ----------------------------------------------------------------------
+
+// Nesting of switch cases deeper than this gives a reason, never a crash.
+inline constexpr std::size_t kMaxBlockDepth = 64;
+
+Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& switch_element, BodyContext& body,
+                                       const SiblingLookup& lookup);
+struct SwitchDiscriminator {
+  std::string expr;
+  bool is_enum = false;
+};
+std::optional<SwitchDiscriminator> resolve_switch_discriminator(std::string_view name, const SiblingLookup& lookup);
+std::string canonical_case_variant_id(const std::vector<i128>& values);
+std::vector<PayloadLocal> collect_case_payload_fields(const std::vector<EmitStep>& steps);
+void emit_switch_enum_recursive(std::string& out, const EmitStep& step);
+void emit_read_switch(std::string& out, const SwitchBlock& block, std::string_view indent);
+// The struct member of a switch: its documentation line and `pub {ident}: {type_name},`.
+void emit_switch_member(std::string& out, const SwitchBlock& block);
+
+// ---- Per-step dispatch (used by the struct emitter and by switch cases) --------------
+
+// The struct members of one top-level step (documentation lines included).
+void emit_step_members(std::string& out, const EmitStep& step);
+// The decoder statements of one top-level step, at eight spaces.
+void emit_step_reader(std::string& out, const EmitStep& step);
+// The constructor entries of one top-level step, at twelve spaces.
+void emit_step_ctor_entries(std::string& out, const EmitStep& step);
+// The decoder statements of one step at a given indent (switch cases).
+void emit_step_indented(std::string& out, const EmitStep& step, std::string_view indent);
+
+}  // namespace qm

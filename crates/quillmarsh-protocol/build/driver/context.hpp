@@ -1,0 +1,65 @@
+#pragma once
+// The generation context of one run: the output text, the opcode rows, the
+// type registry, the enum-value table and the counters. Every generating phase
+// receives it in turn by exclusive reference.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "schema/registry.hpp"
+
+namespace qm {
+
+struct Stats {
+  std::size_t enums = 0;
+  std::size_t aliases = 0;
+  std::size_t datatypes = 0;
+  std::size_t datatypes_skipped = 0;
+  std::size_t messages = 0;
+  std::size_t messages_skipped = 0;
+  std::size_t gameactions = 0;
+  std::size_t gameactions_skipped = 0;
+  std::size_t gameevents = 0;
+  std::size_t gameevents_skipped = 0;
+};
+
+struct OpcodeRow {
+  std::string label;  // "messageC2S", "messageS2C", "gameaction", "gameevent", "datatype"
+  std::string name;   // bare `name` as written
+  std::uint32_t opcode = 0;
+};
+
+class CodegenCtx {
+ public:
+  // Creates the context and writes the file header (with `protocol_path` in
+  // display form) and seeds the registry. `line_offsets` must outlive it.
+  CodegenCtx(std::string_view protocol_path, const std::vector<std::size_t>& line_offsets);
+
+  std::string out;  // the whole generated text so far
+  std::vector<OpcodeRow> opcode_rows;
+  std::string protocol_path;
+  const std::vector<std::size_t>& line_offsets;
+  TypeRegistry registry;
+  EnumValueTable enum_values;
+  Stats stats;
+
+  // 1-based line of a byte offset of the document.
+  std::size_t line_of(std::size_t offset) const;
+};
+
+// Start offsets of every line: 0, then i + 1 for every line feed at i.
+std::vector<std::size_t> build_line_offsets(std::string_view text);
+// 1-based line number holding `offset`.
+std::size_t line_of_offset(const std::vector<std::size_t>& line_offsets, std::size_t offset);
+
+// Writes the fixed header, then seeds the registry.
+void write_file_header(CodegenCtx& ctx);
+// Writes the opcode index: banner, `OPCODE_INDEX` and one row per opcode.
+void write_opcode_table(CodegenCtx& ctx);
+// The final report directive line (ending in a line feed).
+std::string report_line(const Stats& stats);
+
+}  // namespace qm

@@ -1,0 +1,37 @@
+#pragma once
+// The run sequence: locate, read and parse protocol.xml, generate the whole
+// Rust text in memory, report, and write messages_generated.rs atomically.
+
+#include <string>
+#include <string_view>
+
+#include "driver/context.hpp"
+#include "text/result.hpp"
+#include "xml/xml.hpp"
+
+namespace qm {
+
+// The relative path from the crate's manifest directory to protocol.xml.
+inline constexpr std::string_view kProtocolRelativePath =
+    "../../../vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml";
+
+struct Generated {
+  std::string text;    // the whole content of messages_generated.rs
+  std::string report;  // the "cargo:warning=..." report line, with its line feed
+};
+
+// Runs every generating phase over a parsed document: header, enums,
+// typedefs, data types, message sections, opcode index. Never fails.
+Generated generate(const xml::Document& doc, std::string_view protocol_path,
+                   const std::vector<std::size_t>& line_offsets);
+
+// Parses `text` and generates. Fails only when the text is not well-formed
+// XML, with "protocol.xml is not well-formed XML: {parser's error}".
+Result<Generated> generate_from_text(std::string_view text, std::string_view protocol_path);
+
+// The whole program as the build host starts it: reads the environment,
+// prints directives to stdout, writes the output file; fatal failures are
+// printed to stderr. Returns the process exit status.
+int run_build_script();
+
+}  // namespace qm

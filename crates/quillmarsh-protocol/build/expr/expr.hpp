@@ -1,0 +1,110 @@
+#pragma once
+// Expression translation: C#-syntax subfield values, vector/table lengths and
+// if tests over earlier sibling fields, turned into fully parenthesised Rust.
+// Every function returns the Rust text or a message (never throws).
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "schema/model.hpp"
+#include "text/result.hpp"
+
+namespace qm {
+
+// ---- C# expression tokens and parser -----------------------------------------
+
+struct ExprTok {
+  enum Kind { Ident, IntLit, Cast, LParen, RParen, BinOp, Shift };
+  Kind kind = Ident;
+  std::string text;  // Ident: name; IntLit: raw literal; Cast: C# type name
+  char op = 0;       // BinOp: one of & * + - / ^ |
+  bool left = false;  // Shift: true for <<, false for >>
+};
+
+// `Ident("Flags")`, `IntLit { raw: "5" }`, `Cast("int")`, `LParen`,
+// `BinOp('*')`, `Shift(true)`.
+std::string debug_tok(const ExprTok& tok);
+// `None` or `Some(...)`.
+std::string debug_opt_tok(const ExprTok* tok);
+// `[a, b]`.
+std::string debug_tok_list(const std::vector<ExprTok>& toks, std::size_t from = 0);
+
+Result<std::vector<ExprTok>> tokenize_csharp_expr(std::string_view text);
+
+// Recursive descent straight to Rust text. Nesting deeper than
+// `kMaxExprDepth` fails with a reason instead of exhausting the stack.
+inline constexpr std::size_t kMaxExprDepth = 256;
+
+class ExprParser {
+ public:
+  explicit ExprParser(const std::vector<ExprTok>& toks) : toks_(toks) {}
+
+  std::size_t pos() const { return pos_; }
+  const ExprTok* peek() const { return pos_ < toks_.size() ? &toks_[pos_] : nullptr; }
+
+  Result<std::string> parse_expr(std::string_view accepted, std::string_view field_path,
+                                 std::string_view literal_ty);
+  Result<std::string> parse_expr_with_local_atom(std::string_view accepted, std::string_view local,
+                                                 std::string_view literal_ty);
+
+  Result<std::string> parse_or(std::string_view accepted, std::string_view field_path, std::string_view literal_ty);
+  Result<std::string> parse_xor(std::string_view accepted, std::string_view field_path, std::string_view literal_ty);
+  Result<std::string> parse_and(std::string_view accepted, std::string_view field_path, std::string_view literal_ty);
+  Result<std::string> parse_shift(std::string_view accepted, std::string_view field_path,
+                                  std::string_view literal_ty);
+  Result<std::string> parse_addsub(std::string_view accepted, std::string_view field_path,
+                                   std::string_view literal_ty);
+  Result<std::string> parse_muldiv(std::string_view accepted, std::string_view field_path,
+                                   std::string_view literal_ty);
+  Result<std::string> parse_cast_or_unary(std::string_view accepted, std::string_view field_path,
+                                          std::string_view literal_ty);
+  Result<std::string> parse_atom(std::string_view accepted, std::string_view field_path,
+                                 std::string_view literal_ty);
+
+ private:
+  const std::vector<ExprTok>& toks_;
+  std::size_t pos_ = 0;
+  std::size_t depth_ = 0;
+};
+
+// ---- Length and subfield translation ------------------------------------------
+
+// Over `self.{field_path}`: "({parsed}) as {result_ty}".
+Result<std::string> translate_subfield_expr(std::string_view expr, std::string_view accepted,
+                                            std::string_view field_path, std::string_view literal_ty,
+                                            std::string_view result_ty);
+// Over the bare local `{local}`.
+Result<std::string> translate_subfield_expr_for_local(std::string_view expr, std::string_view accepted,
+                                                      std::string_view local, std::string_view literal_ty,
+                                                      std::string_view result_ty);
+
+struct LengthSource {
+  std::string expr;  // Rust expression
+  std::string ty;    // its Rust type name
+};
+Result<LengthSource> resolve_length_source(std::string_view name, const SiblingLookup& lookup);
+
+// A `usize` expression for a vector/table `length` attribute.
+Result<std::string> translate_vector_length_expr(std::string_view length, const SiblingLookup& lookup);
+
+// ---- If tests ------------------------------------------------------------------
+
+enum class CmpOp { Lt, Le, Gt, Ge, Eq, Ne };
+std::string_view op_as_rust(CmpOp op);
+
+struct IfTok {
+  enum Kind { Ident, IntLit, FloatLit, Cmp };
+  Kind kind = Ident;
+  std::string text;  // Ident: name; IntLit/FloatLit: raw literal
+  CmpOp op = CmpOp::Eq;
+};
+// `Ident("Flags")`, `IntLit { raw: "-0x10" }`, `FloatLit { raw: "1.5" }`, `Cmp(Eq)`.
+std::string debug_if_tok(const IfTok& tok);
+
+Result<std::vector<IfTok>> tokenize_if_test_expr(std::string_view text);
+Result<std::string> translate_if_test_expr(std::string_view test, const SiblingLookup& lookup);
+
+}  // namespace qm

@@ -1,0 +1,200 @@
+#pragma once
+// The models of a struct body: one emit step per body child, each holding the
+// model of its construct, and the sibling lookup through which a later
+// construct refers to an earlier field by its XML name. These are plain data:
+// builders (constructs/) fill them, emitters (constructs/, structs/) read them,
+// and the expression translators (expr/) read the lookup.
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "schema/registry.hpp"
+
+namespace qm {
+
+struct SubfieldAccessor {
+  std::string ident;       // accessor method name
+  std::string xml_name;    // `name` as written
+  std::string rust_ty;     // "u8" ... "i64"
+  std::string rust_expr;   // computes the value from `self.{parent}`
+  std::string value_expr;  // `value` as written (C# syntax)
+  std::optional<std::string> text;
+};
+
+struct SimpleField {
+  std::string ident;     // numbered, keyword-escaped snake case
+  std::string xml_name;  // `name` as written
+  std::string rust_ty;   // declaration type
+  FieldKind kind;
+  std::optional<std::string> text;
+  std::vector<SubfieldAccessor> subfields;
+};
+
+struct AlignStep {
+  std::size_t width = 1;  // 1, 2, 4 or 8
+};
+
+struct VectorField {
+  std::string ident;
+  std::string elem_rust_ty;
+  FieldKind elem_kind;
+  std::string count_expr;   // Rust `usize` expression
+  std::string length_expr;  // `length` as written
+  std::optional<std::string> text;
+};
+
+struct TableField {
+  std::string ident;
+  std::string key_rust_ty;
+  FieldKind key_kind;
+  std::string value_rust_ty;
+  FieldKind value_kind;
+  std::string count_expr;
+  std::string length_expr;
+  std::optional<std::string> text;
+};
+
+enum class PackableKind { PackableList, PackableHashTable, PHashTable };
+
+struct PackableField {
+  std::string ident;
+  std::string key_rust_ty = "()";  // list: placeholder
+  FieldKind key_kind;              // list: placeholder U8
+  std::string value_rust_ty;       // list: the element type
+  FieldKind value_kind;
+  std::optional<std::string> text;
+  PackableKind kind = PackableKind::PackableList;
+};
+
+struct EmitStep;
+
+struct IfBlock {
+  std::string test;       // as written
+  std::string rust_test;  // translated condition
+  std::vector<EmitStep> true_steps;
+  std::vector<EmitStep> false_steps;
+  std::optional<std::string> text;
+};
+
+struct MaskGroup {
+  std::string value_text;  // `value` as written
+  std::vector<SimpleField> fields;
+  std::vector<PackableField> packables;
+  std::uint64_t mask = 0;
+};
+
+struct MaskmapBlock {
+  std::optional<std::uint64_t> xor_value;
+  std::string parent_ident;
+  std::string parent_bits;  // Rust expression yielding the parent's value as u64
+  std::vector<MaskGroup> groups;
+};
+
+struct SwitchCase {
+  std::string variant;     // `Case_...`
+  std::string value_text;  // `value` as written
+  std::vector<i128> values;
+  std::vector<EmitStep> steps;
+  std::optional<std::string> text;
+};
+
+struct SwitchBlock {
+  std::string type_name;  // generated enum type
+  std::string ident;      // member and decoder local
+  std::string disc_expr;
+  bool disc_is_enum = false;
+  std::string name;  // `name` as written
+  std::vector<SwitchCase> cases;
+};
+
+// One step of a body, in document order.
+struct EmitStep {
+  using Variant = std::variant<SimpleField, AlignStep, VectorField, MaskmapBlock, SwitchBlock, TableField, IfBlock,
+                               PackableField>;
+  Variant v;
+
+  template <class T>
+  const T* as() const {
+    return std::get_if<T>(&v);
+  }
+  template <class T>
+  T* as() {
+    return std::get_if<T>(&v);
+  }
+};
+
+// ---- Sibling lookup ----------------------------------------------------------
+
+struct NumericFieldRef {
+  std::string ident;  // Rust identifier (also the decoder local)
+  std::string ty;     // numeric Rust type
+};
+
+struct SubfieldRef {
+  std::string parent_xml_name;
+  std::string parent_ident;
+  std::string parent_ty;
+  std::string expr;  // value expression as written
+};
+
+struct EnumFieldRef {
+  std::string ident;
+  std::string repr_ty;
+};
+
+struct GatedFieldRef {
+  std::string ident;
+  std::string ty;
+};
+
+// Earlier fields of one body, keyed by XML name. A later entry replaces an
+// earlier one with the same key.
+struct SiblingLookup {
+  std::map<std::string, NumericFieldRef> numeric_fields;
+  std::map<std::string, SubfieldRef> subfields;
+  std::map<std::string, EnumFieldRef> enum_fields;
+  std::set<std::string> bool_fields;
+  std::map<std::string, GatedFieldRef> gated_fields;
+
+  void add_field(const SimpleField& field);
+  void add_packable() {}  // packable fields cannot be referred to
+  void add_maskmap_gated(const MaskmapBlock& block);
+};
+
+// ---- Body context --------------------------------------------------------------
+
+// Shared by every builder of one body. Blocks that scope their fields (switch
+// cases) work on a copy with the same owner and the same struct-wide state.
+struct BodyContext {
+  // snake-case identifier -> number of fields of this body that used it
+  std::map<std::string, std::size_t> occurrences;
+  // the owning struct's full Rust name, prefix included
+  std::string owner;
+  // Type names already taken by switch enums of this struct (shared by all
+  // copies of the context for one struct; may be null).
+  std::set<std::string>* switch_type_names = nullptr;
+  // Nesting depth of switch/if blocks at this point.
+  std::size_t depth = 0;
+};
+
+// Numbers `name` through the occurrence map: the first use of a snake name x
+// gives x, the second x_2, the third x_3; then keyword-escapes the result.
+std::string number_identifier(std::map<std::string, std::size_t>& occurrences, std::string_view name);
+// The same for a key that is already in snake case (a switch counts
+// `{snake}_data`).
+std::string number_snake_identifier(std::map<std::string, std::size_t>& occurrences, std::string_view snake);
+
+// Appends `text` unless `list` already holds it.
+void push_unique(std::vector<std::string>& list, std::string_view text);
+
+// Human-readable name of a step's variant, for tests and diagnostics.
+std::string_view step_kind_name(const EmitStep& step);
+
+}  // namespace qm

@@ -1,0 +1,92 @@
+#pragma once
+// The type registry: what every usable protocol type name is, and how a field
+// of that type is declared in Rust and read from the wire.
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "text/result.hpp"
+#include "text/text.hpp"
+#include "xml/xml.hpp"
+
+namespace qm {
+
+// An enum's underlying integer.
+enum class EnumRepr { U8, U16, U32, U64, I32, I64 };
+
+// "byte" -> U8, "ushort" -> U16, "uint" -> U32, "ulong" -> U64, "int" -> I32,
+// "long" -> I64; anything else, or no attribute, gives none.
+std::optional<EnumRepr> enum_repr_from_parent(std::optional<std::string_view> parent);
+std::string_view enum_repr_rust_ty(EnumRepr repr);  // "u8" ... "i64"
+std::size_t enum_repr_byte_width(EnumRepr repr);     // 1, 2, 4, 8, 4, 8
+bool enum_repr_is_signed(EnumRepr repr);
+
+// What a registered type name is.
+struct TypeKind {
+  enum Tag { Primitive, Struct, Enum };
+  Tag tag = Primitive;
+  std::string_view rust_ty;           // Primitive: static Rust type text
+  EnumRepr repr = EnumRepr::U8;       // Enum
+  bool mask = false;                  // Enum: a bit-flag enum
+
+  static TypeKind primitive(std::string_view ty) { return {Primitive, ty, EnumRepr::U8, false}; }
+  static TypeKind structure() { return {Struct, {}, EnumRepr::U8, false}; }
+  static TypeKind enumeration(EnumRepr r, bool is_mask) { return {Enum, {}, r, is_mask}; }
+};
+
+// The wire kind of a resolved field type.
+struct FieldKind {
+  enum Tag { U8, U16, U32, U64, I16, I32, I64, F32, F64, Bool, String, WString, PackedDword, Enum, Struct };
+  Tag tag = U8;
+  std::string name;              // Enum: the enum's name; Struct: the struct's name
+  bool mask = false;             // Enum only
+  EnumRepr repr = EnumRepr::U8;  // Enum only
+
+  FieldKind() = default;
+  FieldKind(Tag t) : tag(t) {}  // NOLINT(google-explicit-constructor)
+  static FieldKind enumeration(std::string n, bool m, EnumRepr r) {
+    FieldKind k(Enum);
+    k.name = std::move(n);
+    k.mask = m;
+    k.repr = r;
+    return k;
+  }
+  static FieldKind structure(std::string n) {
+    FieldKind k(Struct);
+    k.name = std::move(n);
+    return k;
+  }
+  bool operator==(const FieldKind&) const = default;
+};
+
+using TypeRegistry = std::unordered_map<std::string, TypeKind>;
+// Enum name -> member name -> value.
+using EnumValueTable = std::unordered_map<std::string, std::map<std::string, i128>>;
+
+// Inserts the seventeen built-in names.
+void seed_registry(TypeRegistry& registry);
+
+// Registers the typedefs of one `types` element.
+void collect_typedefs(TypeRegistry& registry, const xml::Node& types_section);
+
+// The Rust type text of a name registered as Primitive, else none.
+std::optional<std::string_view> resolve_primitive_chain(const TypeRegistry& registry, std::string_view name);
+
+struct ResolvedType {
+  std::string rust_ty;
+  FieldKind kind;
+};
+// The Rust declaration type and wire kind of a type name, or none.
+std::optional<ResolvedType> resolve_field(const TypeRegistry& registry, std::string_view name);
+
+// C# cast names: "int" -> "i32", ...; otherwise "unknown C# primitive \"x\"".
+Result<std::string_view> csharp_to_rust_primitive(std::string_view name);
+
+// "u8" ... "bool" or "u32" for PackedDword; none for String, WString, Enum, Struct.
+std::optional<std::string_view> numeric_repr_for_field_kind(const FieldKind& kind);
+
+}  // namespace qm

@@ -1,0 +1,75 @@
+#pragma once
+// Naming and text utilities: identifier case conversion, keyword escaping,
+// documentation escaping, re-indentation, Rust debug forms, integer
+// formatting and the template printer used by every emitter.
+//
+// All functions are pure and never fail. Texts are UTF-8.
+
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "text/result.hpp"
+
+namespace qm {
+
+using i128 = __int128;
+using u128 = unsigned __int128;
+
+// ---- Identifiers -----------------------------------------------------------
+
+// `ObjectId` -> `object_id`, `RGBColor` -> `rgb_color`; only ASCII capitals are
+// lowered, an underscore goes before a capital that opens a new word.
+std::string to_snake_case(std::string_view name);
+// `foo_bar` -> `FooBar`: underscores dropped, the next character upper-cased
+// with its full Unicode (root locale) mapping; nothing is lowered.
+std::string pascalize_xml_name(std::string_view name);
+// `type` -> `r#type`, `self` -> `self_v`, `data` -> `data_field`.
+std::string sanitize_rust_keyword(std::string_view ident);
+// `true` -> `true_alias`; `data`/`offset` are left as they are.
+std::string sanitize_const_name(std::string_view name);
+
+// ---- Comments --------------------------------------------------------------
+
+// Free text on one line: line breaks become spaces, runs of Unicode
+// White_Space collapse to one space, no leading/trailing space.
+std::string escape_doc(std::string_view text);
+// `<` -> `&lt;`, `>` -> `&gt;`; nothing else.
+std::string escape_xml_attr_for_doc(std::string_view value);
+// Appends every line of `block` to `out` with its leading spaces replaced by
+// `indent`; empty lines become bare line feeds.
+void reindent_block(std::string& out, std::string_view block, std::string_view indent);
+
+// ---- Unicode helpers -------------------------------------------------------
+
+// Trims leading and trailing Unicode White_Space characters.
+std::string_view trim_unicode_ws(std::string_view text);
+
+// ---- Rust debug forms (as Rust's `{:?}` shows them) ------------------------
+
+// A text in double quotes with Rust's escapes: `"a\"b\n"`.
+std::string debug_str(std::string_view text);
+// One character (a Unicode scalar value) in single quotes: `'\''`, `'Ã'`.
+std::string debug_char(char32_t c);
+// `None` or `Some("...")`.
+std::string debug_opt_str(const std::optional<std::string_view>& text);
+
+// ---- Integer formatting ----------------------------------------------------
+
+std::string to_decimal(i128 value);
+std::string to_decimal(u128 value);
+// Upper-case hexadecimal without prefix, zero-padded to at least `min_digits`.
+std::string to_hex_upper(u128 value, std::size_t min_digits = 1);
+
+// ---- Template printer --------------------------------------------------------
+
+// Appends `tmpl` to `out`, replacing every `$name$` by the value of `name` in
+// `vars`; `$$` writes one `$`. A placeholder without a value, or an unclosed
+// `$`, is a bug in the generator: the process aborts at once with a message.
+using TemplateVars = std::initializer_list<std::pair<std::string_view, std::string_view>>;
+void emit(std::string& out, std::string_view tmpl, TemplateVars vars = {});
+
+}  // namespace qm
