@@ -1,0 +1,147 @@
+//! Build step of the protocol crate: compiles the C++ code generator found in
+//! `build/` with CMake inside `OUT_DIR`, then runs it. The generator reads
+//! protocol.xml, writes `OUT_DIR/messages_generated.rs` and prints the Cargo
+//! directives itself (its `rerun-if-changed` lines decide when this script
+//! runs again), so this script prints none of its own.
+
+use std::env;
+use std::ffi::OsString;
+use std::io::{self, Write};
+use std::path::{Path, PathBuf};
+use std::process::{self, Command, Output, Stdio};
+
+const GENERATOR: &str = "quillmarsh-codegen";
+const INSTALL_HINT: &str = "install the generator's build tools: cmake, g++, libexpat1-dev and libicu-dev \
+     (Debian/Ubuntu: `apt-get install cmake g++ libexpat1-dev libicu-dev`)";
+
+fn main() {
+    let manifest_dir = PathBuf::from(required_env("CARGO_MANIFEST_DIR"));
+    let out_dir = PathBuf::from(required_env("OUT_DIR"));
+    let source_dir = manifest_dir.join("build");
+    let build_dir = out_dir.join("codegen-build");
+
+    let generator = build_generator(&source_dir, &build_dir);
+    run_generator(&generator);
+}
+
+fn required_env(name: &str) -> OsString {
+    env::var_os(name).unwrap_or_else(|| die(&format!("{name} is not set; this script must be run by Cargo")))
+}
+
+/// Prints `message` to stderr and ends the build script with status 1.
+fn die(message: &str) -> ! {
+    eprintln!("error: quillmarsh-protocol build: {message}");
+    process::exit(1);
+}
+
+fn cmake_program() -> OsString {
+    env::var_os("CMAKE").unwrap_or_else(|| OsString::from("cmake"))
+}
+
+/// Runs one CMake command with its output captured, so that CMake's chatter
+/// never reaches Cargo's directive parser on stdout.
+fn run_cmake(args: &[&std::ffi::OsStr]) -> Output {
+    let program = cmake_program();
+    match Command::new(&program).args(args).stdin(Stdio::null()).output() {
+        Ok(output) => output,
+        Err(e) if e.kind() == io::ErrorKind::NotFound => die(&format!(
+            "cannot build the protocol code generator: `{}` was not found; {INSTALL_HINT}",
+            program.to_string_lossy()
+        )),
+        Err(e) => die(&format!("cannot start `{}`: {e}", program.to_string_lossy())),
+    }
+}
+
+/// Names what is missing when CMake's configure output shows that the
+/// compiler or one of the libraries could not be found.
+fn missing_prerequisite(log: &str) -> Option<&'static str> {
+    if log.contains("needs the expat library") {
+        Some("the expat library and headers (Debian package libexpat1-dev)")
+    } else if log.contains("needs the ICU library") {
+        Some("the ICU library and headers (Debian package libicu-dev)")
+    } else if log.contains("No CMAKE_CXX_COMPILER could be found")
+        || log.contains("CMAKE_CXX_COMPILER not set")
+        || (log.contains("CMAKE_CXX_COMPILER") && log.contains("was not found"))
+    {
+        Some("a C++20 compiler (Debian package g++)")
+    } else {
+        None
+    }
+}
+
+fn combined_log(output: &Output) -> String {
+    let mut log = String::from_utf8_lossy(&output.stdout).into_owned();
+    log.push_str(&String::from_utf8_lossy(&output.stderr));
+    log
+}
+
+fn build_generator(source_dir: &Path, build_dir: &Path) -> PathBuf {
+    // Configure once; later builds reuse the cache, and the generated build
+    // system re-runs CMake by itself when the project files change.
+    if !build_dir.join("CMakeCache.txt").is_file() {
+        let configure = run_cmake(&[
+            "-S".as_ref(),
+            source_dir.as_os_str(),
+            "-B".as_ref(),
+            build_dir.as_os_str(),
+            "-DCMAKE_BUILD_TYPE=Release".as_ref(),
+            "-DQUILLMARSH_WERROR=OFF".as_ref(),
+        ]);
+        if !configure.status.success() {
+            let log = combined_log(&configure);
+            // A half-written cache would make the next build skip configuring.
+            let _ = std::fs::remove_file(build_dir.join("CMakeCache.txt"));
+            eprintln!("{log}");
+            match missing_prerequisite(&log) {
+                Some(what) => die(&format!(
+                    "cannot build the protocol code generator: missing {what}; {INSTALL_HINT}"
+                )),
+                None => die("configuring the protocol code generator with CMake failed (output above)"),
+            }
+        }
+    }
+
+    let jobs = env::var("NUM_JOBS").unwrap_or_else(|_| String::from("1"));
+    let build = run_cmake(&[
+        "--build".as_ref(),
+        build_dir.as_os_str(),
+        "--config".as_ref(),
+        "Release".as_ref(),
+        "--target".as_ref(),
+        GENERATOR.as_ref(),
+        "--parallel".as_ref(),
+        jobs.as_ref(),
+    ]);
+    if !build.status.success() {
+        eprintln!("{}", combined_log(&build));
+        die("compiling the protocol code generator failed (output above)");
+    }
+
+    let exe = format!("{GENERATOR}{}", env::consts::EXE_SUFFIX);
+    // Single-configuration generators put the program at the top of the
+    // build tree, multi-configuration ones in a folder per configuration.
+    [build_dir.join(&exe), build_dir.join("Release").join(&exe)]
+        .into_iter()
+        .find(|p| p.is_file())
+        .unwrap_or_else(|| die(&format!("the generator was built but {exe} is not in {}", build_dir.display())))
+}
+
+/// Runs the generator with the environment Cargo gave this script. Its stdout
+/// (the directives and the report line) and stderr pass straight through.
+fn run_generator(generator: &Path) {
+    let _ = io::stdout().flush();
+    let status = match Command::new(generator).stdin(Stdio::null()).status() {
+        Ok(status) => status,
+        Err(e) => die(&format!("cannot start {}: {e}", generator.display())),
+    };
+    if status.success() {
+        return;
+    }
+    match status.code() {
+        Some(code) => {
+            eprintln!("error: quillmarsh-protocol build: {GENERATOR} failed with exit status {code}");
+            process::exit(code);
+        }
+        None => die(&format!("{GENERATOR} was terminated by a signal ({status})")),
+    }
+}

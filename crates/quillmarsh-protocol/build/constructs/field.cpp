@@ -1,0 +1,264 @@
+// Simple fields: the `<field>` builder with its `<subfield>` accessors, the
+// readers that decode one value of a wire kind into a local, and the `<align>`
+// padding block.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "constructs/constructs.hpp"
+#include "expr/expr.hpp"
+#include "schema/registry.hpp"
+#include "text/text.hpp"
+
+namespace qm {
+namespace {
+
+// The integer type a subfield expression computes over, for the kinds that can
+// carry subfields; none for every other kind.
+std::optional<std::string_view> subfield_parent_ty(const FieldKind& kind) {
+  switch (kind.tag) {
+    case FieldKind::U8:
+      return "u8";
+    case FieldKind::U16:
+      return "u16";
+    case FieldKind::U32:
+      return "u32";
+    case FieldKind::U64:
+      return "u64";
+    case FieldKind::I16:
+      return "i16";
+    case FieldKind::I32:
+      return "i32";
+    case FieldKind::I64:
+      return "i64";
+    default:
+      return std::nullopt;
+  }
+}
+
+// Accessor result types are compared as Rust type text, so a packed value that
+// declares as "u32" is accepted while "WireBool", floats, enums and structs are not.
+bool is_integer_rust_ty(std::string_view ty) {
+  return ty == "u8" || ty == "u16" || ty == "u32" || ty == "u64" || ty == "i16" || ty == "i32" || ty == "i64";
+}
+
+// `Value` of the two float quality updates travels as a double on the wire
+// although the description declares it float.
+bool reads_value_as_f64(std::string_view owner, std::string_view name) {
+  return name == "Value" && (owner == "S2C_Qualities_PrivateUpdateFloat" || owner == "S2C_Qualities_UpdateFloat");
+}
+
+std::optional<std::string> opt_string(std::optional<std::string_view> v) {
+  if (!v) return std::nullopt;
+  return std::string(*v);
+}
+
+Result<SubfieldAccessor> build_subfield(const CodegenCtx& ctx, const xml::Node& sub, std::string_view field_name,
+                                        std::string_view field_ident, std::string_view parent_ty,
+                                        std::string_view owner) {
+  const auto name = sub.attr("name");
+  if (!name) return fail("<subfield> in " + std::string(owner) + "." + std::string(field_name) + " missing name");
+  const std::string sub_name(*name);
+  const auto type = sub.attr("type");
+  if (!type) return fail("<subfield " + sub_name + "> missing type");
+  const auto value = sub.attr("value");
+  if (!value) return fail("<subfield " + sub_name + "> missing value expression");
+  const auto resolved = resolve_field(ctx.registry, *type);
+  if (!resolved) return fail("subfield " + sub_name + ": type " + debug_str(*type) + " not in foundation tier");
+  if (!is_integer_rust_ty(resolved->rust_ty)) {
+    return fail("subfield " + sub_name + ": result type " + debug_str(resolved->rust_ty) + " is non-numeric; deferred");
+  }
+  Result<std::string> expr = translate_subfield_expr(*value, field_name, field_ident, parent_ty, resolved->rust_ty);
+  if (!expr) {
+    return fail("subfield " + sub_name + ": cannot translate expression " + debug_str(*value) + ": " + expr.reason() +
+                "; deferred");
+  }
+  return SubfieldAccessor{sanitize_rust_keyword(to_snake_case(sub_name)),
+                          sub_name,
+                          resolved->rust_ty,
+                          std::move(expr).value(),
+                          std::string(*value),
+                          opt_string(sub.attr("text"))};
+}
+
+}  // namespace
+
+std::optional<PackableKind> packable_kind_for_field(const xml::Node& field) {
+  const auto type = field.attr("type");
+  if (!type) return std::nullopt;
+  if (*type == "PackableList") return PackableKind::PackableList;
+  if (*type == "PackableHashTable") return PackableKind::PackableHashTable;
+  if (*type == "PHashTable") return PackableKind::PHashTable;
+  return std::nullopt;
+}
+
+std::optional<std::size_t> align_byte_width_from_node(const xml::Node& align) {
+  const auto type = align.attr("type");
+  if (!type) return std::nullopt;
+  if (*type == "byte" || *type == "bool") return 1;
+  if (*type == "short" || *type == "ushort") return 2;
+  if (*type == "int" || *type == "uint" || *type == "float") return 4;
+  if (*type == "long" || *type == "ulong" || *type == "double") return 8;
+  return std::nullopt;
+}
+
+Result<SimpleField> build_simple_field(const CodegenCtx& ctx, const xml::Node& field, BodyContext& body) {
+  const auto name_attr = field.attr("name");
+  if (!name_attr) return fail("<field> missing name");
+  const std::string name(*name_attr);
+  const auto type = field.attr("type");
+  if (!type) return fail("<field " + name + "> missing type");
+
+  // Numbered before the type is resolved: a field that fails below still
+  // takes its place in the occurrence count.
+  SimpleField out;
+  out.ident = number_identifier(body.occurrences, name);
+  out.xml_name = name;
+
+  auto resolved = resolve_field(ctx.registry, *type);
+  if (!resolved) return fail("field " + name + ": type " + debug_str(*type) + " not in foundation tier");
+  out.rust_ty = std::move(resolved->rust_ty);
+  out.kind = std::move(resolved->kind);
+  if (out.kind.tag == FieldKind::F32 && reads_value_as_f64(body.owner, name)) {
+    out.rust_ty = "f64";
+    out.kind = FieldKind(FieldKind::F64);
+  }
+
+  const auto parent_ty = subfield_parent_ty(out.kind);
+  for (const xml::Node* child : field.children()) {
+    if (child->tag() != "subfield") {
+      return fail("field " + name + ": nested element <" + std::string(child->tag()) +
+                  "> (only <subfield> supported); deferred");
+    }
+    if (!parent_ty) {
+      return fail("field " + name + ": <subfield> requires numeric parent, parent " + debug_str(*type) +
+                  " is non-numeric; deferred");
+    }
+    Result<SubfieldAccessor> sub = build_subfield(ctx, *child, name, out.ident, *parent_ty, body.owner);
+    if (!sub) return sub.fail_with_prefix();
+    out.subfields.push_back(std::move(sub).value());
+  }
+  out.text = opt_string(field.attr("text"));
+  return out;
+}
+
+void emit_read_field(std::string& out, std::string_view name, const FieldKind& kind) {
+  const TemplateVars n = {{"n", name}};
+  switch (kind.tag) {
+    case FieldKind::U8:
+      emit(out, R"(        if *offset + 1 > data.len() { return Err("truncated u8 field $n$"); }
+        let $n$: u8 = data[*offset]; *offset += 1;
+)",
+           n);
+      return;
+    case FieldKind::U16:
+      emit(out, R"(        if *offset + 2 > data.len() { return Err("truncated u16 field $n$"); }
+        let $n$: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
+)",
+           n);
+      return;
+    case FieldKind::U32:
+      emit(out, R"(        if *offset + 4 > data.len() { return Err("truncated u32 field $n$"); }
+        let $n$: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
+)",
+           n);
+      return;
+    case FieldKind::U64:
+      emit(out, R"(        if *offset + 8 > data.len() { return Err("truncated u64 field $n$"); }
+        let $n$: u64 = u64::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3], data[*offset+4], data[*offset+5], data[*offset+6], data[*offset+7]]); *offset += 8;
+)",
+           n);
+      return;
+    case FieldKind::I16:
+      emit(out, R"(        if *offset + 2 > data.len() { return Err("truncated i16 field $n$"); }
+        let $n$: i16 = i16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
+)",
+           n);
+      return;
+    case FieldKind::I32:
+      emit(out, R"(        if *offset + 4 > data.len() { return Err("truncated i32 field $n$"); }
+        let $n$: i32 = i32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
+)",
+           n);
+      return;
+    case FieldKind::I64:
+      emit(out, R"(        if *offset + 8 > data.len() { return Err("truncated i64 field $n$"); }
+        let $n$: i64 = i64::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3], data[*offset+4], data[*offset+5], data[*offset+6], data[*offset+7]]); *offset += 8;
+)",
+           n);
+      return;
+    case FieldKind::F32:
+      emit(out, R"(        if *offset + 4 > data.len() { return Err("truncated f32 field $n$"); }
+        let $n$: f32 = f32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
+)",
+           n);
+      return;
+    case FieldKind::F64:
+      emit(out, R"(        if *offset + 8 > data.len() { return Err("truncated f64 field $n$"); }
+        let $n$: f64 = f64::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3], data[*offset+4], data[*offset+5], data[*offset+6], data[*offset+7]]); *offset += 8;
+)",
+           n);
+      return;
+    case FieldKind::Bool:
+      emit(out, R"(        if *offset + 4 > data.len() { return Err("truncated wire-bool field $n$"); }
+        let $n$: WireBool = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]) != 0; *offset += 4;
+)",
+           n);
+      return;
+    case FieldKind::String:
+      emit(out, R"(        let $n$: String = read_string16_le(data, offset)?;
+)",
+           n);
+      return;
+    case FieldKind::WString:
+      emit(out, R"(        let $n$: String = read_wstring_le(data, offset)?;
+)",
+           n);
+      return;
+    case FieldKind::PackedDword:
+      emit(out, R"(        let $n$: u32 = read_packed_dword(data, offset)?;
+)",
+           n);
+      return;
+    case FieldKind::Struct:
+      emit(out, R"(        let $n$: $S$ = $S$::read_from(data, offset)?;
+)",
+           {{"n", name}, {"S", kind.name}});
+      return;
+    case FieldKind::Enum:
+      emit(out, R"(        let $n$_raw = $E$::read_from(data, offset)?;
+        let $n$_bits: $R$ = match $n$_raw { Ok(v) => v as $R$, Err(raw) => raw };
+        let $n$: $E$ = match $n$_raw { Ok(v) => v, Err(_) => return Err("unknown $E$ discriminant") };
+)",
+           {{"n", name}, {"E", kind.name}, {"R", enum_repr_rust_ty(kind.repr)}});
+      return;
+  }
+}
+
+void emit_read_field_indented(std::string& out, std::string_view name, const FieldKind& kind,
+                              std::string_view indent) {
+  std::string scratch;
+  emit_read_field(scratch, name, kind);
+  reindent_block(out, scratch, indent);
+}
+
+void emit_align_pad(std::string& out, std::size_t width) {
+  const std::string n = std::to_string(width);
+  emit(out, R"(        // <align type="$N$"> — advance cursor to next multiple of $N$.
+        {
+            let pad = ($N$ - (*offset % $N$)) % $N$;
+            if *offset + pad > data.len() { return Err("truncated align($N$) pad"); }
+            *offset += pad;
+        }
+)",
+       {{"N", n}});
+}
+
+void emit_align_pad_indented(std::string& out, std::size_t width, std::string_view indent) {
+  std::string scratch;
+  emit_align_pad(scratch, width);
+  reindent_block(out, scratch, indent);
+}
+
+}  // namespace qm

@@ -1,0 +1,77 @@
+#include "schema/model.hpp"
+
+#include <algorithm>
+#include <type_traits>
+
+#include "text/text.hpp"
+
+namespace qm {
+
+void SiblingLookup::add_field(const SimpleField& field) {
+  if (const auto ty = numeric_repr_for_field_kind(field.kind)) {
+    numeric_fields.insert_or_assign(field.xml_name, NumericFieldRef{field.ident, std::string(*ty)});
+    for (const SubfieldAccessor& sub : field.subfields) {
+      subfields.insert_or_assign(sub.xml_name,
+                                 SubfieldRef{field.xml_name, field.ident, std::string(*ty), sub.value_expr});
+    }
+  }
+  if (field.kind.tag == FieldKind::Enum) {
+    enum_fields.insert_or_assign(field.xml_name,
+                                 EnumFieldRef{field.ident, std::string(enum_repr_rust_ty(field.kind.repr))});
+  }
+  if (field.kind.tag == FieldKind::Bool) bool_fields.insert(field.xml_name);
+}
+
+void SiblingLookup::add_maskmap_gated(const MaskmapBlock& block) {
+  for (const MaskGroup& group : block.groups) {
+    for (const SimpleField& field : group.fields) {
+      if (const auto ty = numeric_repr_for_field_kind(field.kind)) {
+        gated_fields.insert_or_assign(field.xml_name, GatedFieldRef{field.ident, std::string(*ty)});
+      }
+    }
+  }
+}
+
+std::string number_snake_identifier(std::map<std::string, std::size_t>& occurrences, std::string_view snake) {
+  std::size_t& count = occurrences.try_emplace(std::string(snake), 0).first->second;
+  std::string ident(snake);
+  if (count != 0) ident += "_" + std::to_string(count + 1);
+  ++count;
+  return sanitize_rust_keyword(ident);
+}
+
+std::string number_identifier(std::map<std::string, std::size_t>& occurrences, std::string_view name) {
+  return number_snake_identifier(occurrences, to_snake_case(name));
+}
+
+void push_unique(std::vector<std::string>& list, std::string_view text) {
+  if (std::find(list.begin(), list.end(), text) == list.end()) list.emplace_back(text);
+}
+
+std::string_view step_kind_name(const EmitStep& step) {
+  return std::visit(
+      [](const auto& model) -> std::string_view {
+        using T = std::decay_t<decltype(model)>;
+        if constexpr (std::is_same_v<T, SimpleField>) {
+          return "Field";
+        } else if constexpr (std::is_same_v<T, AlignStep>) {
+          return "Align";
+        } else if constexpr (std::is_same_v<T, VectorField>) {
+          return "Vector";
+        } else if constexpr (std::is_same_v<T, MaskmapBlock>) {
+          return "Maskmap";
+        } else if constexpr (std::is_same_v<T, SwitchBlock>) {
+          return "Switch";
+        } else if constexpr (std::is_same_v<T, TableField>) {
+          return "Table";
+        } else if constexpr (std::is_same_v<T, IfBlock>) {
+          return "If";
+        } else {
+          static_assert(std::is_same_v<T, PackableField>, "every step kind has a name");
+          return "Packable";
+        }
+      },
+      step.v);
+}
+
+}  // namespace qm

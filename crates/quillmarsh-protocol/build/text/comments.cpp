@@ -1,0 +1,91 @@
+// Text written into comments and re-indentation of rendered blocks.
+
+#include <unicode/uchar.h>
+
+#include <string>
+#include <string_view>
+
+#include "text/text.hpp"
+#include "text/utf8.hpp"
+
+namespace qm {
+namespace {
+
+bool is_white_space(char32_t c) {
+  return c != utf8::kInvalid && u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_WHITE_SPACE) != 0;
+}
+
+}  // namespace
+
+std::string escape_doc(std::string_view text) {
+  // Carriage returns and line feeds are White_Space themselves, so turning
+  // them into spaces first and then collapsing every run is one pass.
+  std::string out;
+  out.reserve(text.size());
+  bool pending_space = false;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto d = utf8::decode(text, i);
+    if (is_white_space(d.cp)) {
+      pending_space = true;
+    } else {
+      if (pending_space && !out.empty()) out.push_back(' ');
+      pending_space = false;
+      out.append(text.substr(i, d.size));
+    }
+    i += d.size;
+  }
+  return out;
+}
+
+std::string escape_xml_attr_for_doc(std::string_view value) {
+  std::string out;
+  out.reserve(value.size());
+  for (char c : value) {
+    if (c == '<') {
+      out += "&lt;";
+    } else if (c == '>') {
+      out += "&gt;";
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+void reindent_block(std::string& out, std::string_view block, std::string_view indent) {
+  std::size_t pos = 0;
+  while (pos < block.size()) {
+    std::size_t lf = block.find('\n', pos);
+    std::size_t next = lf == std::string_view::npos ? block.size() : lf + 1;
+    std::size_t end = lf == std::string_view::npos ? block.size() : lf;
+    if (lf != std::string_view::npos && end > pos && block[end - 1] == '\r') --end;
+    std::string_view line = block.substr(pos, end - pos);
+    const std::size_t first = line.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+      out.push_back('\n');
+    } else {
+      out.append(indent);
+      out.append(line.substr(first));
+      out.push_back('\n');
+    }
+    pos = next;
+  }
+}
+
+std::string_view trim_unicode_ws(std::string_view text) {
+  std::size_t begin = 0;
+  while (begin < text.size()) {
+    const auto d = utf8::decode(text, begin);
+    if (!is_white_space(d.cp)) break;
+    begin += d.size;
+  }
+  std::size_t end = text.size();
+  while (end > begin) {
+    const auto d = utf8::decode_before(text, end);
+    if (!is_white_space(d.cp)) break;
+    end -= d.size;
+  }
+  return text.substr(begin, end - begin);
+}
+
+}  // namespace qm

@@ -1,0 +1,374 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "schema/model.hpp"
+#include "schema/registry.hpp"
+#include "xml/xml.hpp"
+
+namespace qm {
+namespace {
+
+xml::Document parse_ok(std::string_view text) {
+  auto doc = xml::parse(text);
+  EXPECT_TRUE(doc.ok()) << (doc.ok() ? "" : doc.reason());
+  return std::move(doc).value();
+}
+
+TypeRegistry seeded() {
+  TypeRegistry r;
+  seed_registry(r);
+  return r;
+}
+
+TEST(EnumRepr, FromParentMatchesExactNamesOnly) {
+  struct Case {
+    std::optional<std::string_view> parent;
+    std::optional<EnumRepr> want;
+  };
+  const Case cases[] = {
+      {"byte", EnumRepr::U8},  {"ushort", EnumRepr::U16}, {"uint", EnumRepr::U32}, {"ulong", EnumRepr::U64},
+      {"int", EnumRepr::I32},  {"long", EnumRepr::I64},   {std::nullopt, std::nullopt},
+      {"", std::nullopt},      {"sbyte", std::nullopt},   {"short", std::nullopt},
+      {"bool", std::nullopt},  {"Byte", std::nullopt},    {"uint ", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(enum_repr_from_parent(c.parent), c.want) << (c.parent ? *c.parent : "<absent>");
+  }
+}
+
+TEST(EnumRepr, WidthSignAndRustType) {
+  struct Case {
+    EnumRepr repr;
+    std::string_view ty;
+    std::size_t width;
+    bool is_signed;
+  };
+  const Case cases[] = {
+      {EnumRepr::U8, "u8", 1, false},   {EnumRepr::U16, "u16", 2, false}, {EnumRepr::U32, "u32", 4, false},
+      {EnumRepr::U64, "u64", 8, false}, {EnumRepr::I32, "i32", 4, true},  {EnumRepr::I64, "i64", 8, true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(enum_repr_rust_ty(c.repr), c.ty);
+    EXPECT_EQ(enum_repr_byte_width(c.repr), c.width) << c.ty;
+    EXPECT_EQ(enum_repr_is_signed(c.repr), c.is_signed) << c.ty;
+  }
+}
+
+TEST(Registry, BuiltinNamesResolve) {
+  struct Case {
+    std::string_view name;
+    std::string_view rust_ty;
+    FieldKind::Tag kind;
+  };
+  const Case cases[] = {
+      {"bool", "WireBool", FieldKind::Bool},
+      {"byte", "u8", FieldKind::U8},
+      {"short", "i16", FieldKind::I16},
+      {"ushort", "u16", FieldKind::U16},
+      {"int", "i32", FieldKind::I32},
+      {"uint", "u32", FieldKind::U32},
+      {"long", "i64", FieldKind::I64},
+      {"ulong", "u64", FieldKind::U64},
+      {"float", "f32", FieldKind::F32},
+      {"double", "f64", FieldKind::F64},
+      {"string", "String", FieldKind::String},
+      {"String", "String", FieldKind::String},
+      {"WString", "String", FieldKind::WString},
+      {"ObjectId", "u32", FieldKind::U32},
+      {"LandcellId", "u32", FieldKind::U32},
+      {"PackedDWORD", "u32", FieldKind::PackedDword},
+      {"DataId", "u32", FieldKind::PackedDword},
+  };
+  const TypeRegistry r = seeded();
+  EXPECT_EQ(r.size(), std::size(cases));
+  for (const Case& c : cases) {
+    const auto got = resolve_field(r, c.name);
+    ASSERT_TRUE(got.has_value()) << c.name;
+    EXPECT_EQ(got->rust_ty, c.rust_ty) << c.name;
+    EXPECT_EQ(got->kind, FieldKind(c.kind)) << c.name;
+  }
+  for (std::string_view unknown : {"Bool", "sbyte", "char", "", "Vector"}) {
+    EXPECT_FALSE(resolve_field(r, unknown).has_value()) << unknown;
+  }
+}
+
+TEST(Registry, EnumsStructsAndUnmappedPrimitives) {
+  TypeRegistry r = seeded();
+  r["Flags"] = TypeKind::enumeration(EnumRepr::U16, true);
+  r["SignedFlags"] = TypeKind::enumeration(EnumRepr::I64, true);
+  r["Color"] = TypeKind::enumeration(EnumRepr::I32, false);
+  r["Position"] = TypeKind::structure();
+  r["Weird"] = TypeKind::primitive("u128");
+
+  auto flags = resolve_field(r, "Flags");
+  ASSERT_TRUE(flags);
+  EXPECT_EQ(flags->rust_ty, "u16");
+  EXPECT_EQ(flags->kind, FieldKind(FieldKind::U16));
+
+  auto signed_flags = resolve_field(r, "SignedFlags");
+  ASSERT_TRUE(signed_flags);
+  EXPECT_EQ(signed_flags->rust_ty, "i64");
+  EXPECT_EQ(signed_flags->kind, FieldKind(FieldKind::I64));
+
+  auto color = resolve_field(r, "Color");
+  ASSERT_TRUE(color);
+  EXPECT_EQ(color->rust_ty, "Color");
+  EXPECT_EQ(color->kind, FieldKind::enumeration("Color", false, EnumRepr::I32));
+
+  auto pos = resolve_field(r, "Position");
+  ASSERT_TRUE(pos);
+  EXPECT_EQ(pos->rust_ty, "Position");
+  EXPECT_EQ(pos->kind, FieldKind::structure("Position"));
+
+  EXPECT_FALSE(resolve_field(r, "Weird"));
+  EXPECT_EQ(resolve_primitive_chain(r, "Weird"), std::optional<std::string_view>("u128"));
+  EXPECT_EQ(resolve_primitive_chain(r, "DataId"), std::optional<std::string_view>("PackedDWORD"));
+  EXPECT_FALSE(resolve_primitive_chain(r, "Color"));
+  EXPECT_FALSE(resolve_primitive_chain(r, "Position"));
+  EXPECT_FALSE(resolve_primitive_chain(r, "Missing"));
+}
+
+TEST(Registry, CollectTypedefs) {
+  struct Case {
+    std::string_view what;
+    std::string_view doc;
+    std::vector<std::pair<std::string_view, std::optional<std::string_view>>> want;  // name -> registry text
+  };
+  const Case cases[] = {
+      {"plain typedef", R"(<types><type name="Foo" parent="uint"/></types>)", {{"Foo", "u32"}}},
+      {"chain in document order",
+       R"(<types><type name="B" parent="ushort"/><type name="A" parent="B"/></types>)",
+       {{"A", "u16"}, {"B", "u16"}}},
+      {"chain out of order",
+       R"(<types><type name="A" parent="B"/><type name="B" parent="uint"/></types>)",
+       {{"A", std::nullopt}, {"B", "u32"}}},
+      {"built-in name kept", R"(<types><type name="ObjectId" parent="ushort"/></types>)", {{"ObjectId", "u32"}}},
+      {"first definition wins",
+       R"(<types><type name="T" parent="byte"/><type name="T" parent="long"/></types>)",
+       {{"T", "u8"}}},
+      {"typedef of an enum", R"(<types><type name="E2" parent="Color"/></types>)", {{"E2", std::nullopt}}},
+      {"enum name never replaced", R"(<types><type name="Color" parent="uint"/></types>)",
+       {{"Color", std::nullopt}}},
+      {"primitive attribute", R"(<types><type name="P" primitive="false" parent="uint"/></types>)",
+       {{"P", std::nullopt}}},
+      {"element children", R"(<types><type name="S" parent="uint"><field type="uint" name="a"/></type></types>)",
+       {{"S", std::nullopt}}},
+      {"templated without children", R"(<types><type name="L" templated="T" parent="uint"/></types>)",
+       {{"L", "u32"}}},
+      {"no parent", R"(<types><type name="N"/></types>)", {{"N", std::nullopt}}},
+      {"unknown parent", R"(<types><type name="U" parent="Nope"/></types>)", {{"U", std::nullopt}}},
+      {"other tag", R"(<types><typedef name="V" parent="uint"/></types>)", {{"V", std::nullopt}}},
+      {"typedef of a struct", R"(<types><type name="W" parent="Position"/></types>)", {{"W", std::nullopt}}},
+  };
+  for (const Case& c : cases) {
+    TypeRegistry r = seeded();
+    r["Color"] = TypeKind::enumeration(EnumRepr::U8, false);
+    r["Position"] = TypeKind::structure();
+    const auto doc = parse_ok(c.doc);
+    collect_typedefs(r, doc.root());
+    for (const auto& [name, want] : c.want) {
+      EXPECT_EQ(resolve_primitive_chain(r, name), want) << c.what << ": " << name;
+    }
+  }
+}
+
+TEST(Registry, TypedefChainsAcrossSections) {
+  TypeRegistry r = seeded();
+  const auto first = parse_ok(R"(<types><type name="Id" parent="DataId"/></types>)");
+  const auto second = parse_ok(R"(<types><type name="Ref" parent="Id"/></types>)");
+  collect_typedefs(r, first.root());
+  collect_typedefs(r, second.root());
+  const auto got = resolve_field(r, "Ref");
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->rust_ty, "u32");
+  EXPECT_EQ(got->kind, FieldKind(FieldKind::PackedDword));
+}
+
+TEST(Registry, CsharpPrimitives) {
+  struct Case {
+    std::string_view name;
+    std::string_view want;  // empty: failure
+  };
+  const Case cases[] = {
+      {"byte", "u8"},   {"short", "i16"}, {"ushort", "u16"}, {"int", "i32"},   {"uint", "u32"},
+      {"long", "i64"},  {"ulong", "u64"}, {"float", "f32"},  {"double", "f64"}, {"bool", "bool"},
+      {"Int32", ""},    {"sbyte", ""},    {"char", ""},      {"string", ""},   {"", ""},
+  };
+  for (const Case& c : cases) {
+    const auto got = csharp_to_rust_primitive(c.name);
+    if (c.want.empty()) {
+      ASSERT_FALSE(got.ok()) << c.name;
+    } else {
+      ASSERT_TRUE(got.ok()) << c.name;
+      EXPECT_EQ(*got, c.want);
+    }
+  }
+  const auto quoted = csharp_to_rust_primitive("a\"b\\c");
+  ASSERT_FALSE(quoted.ok());
+  EXPECT_EQ(quoted.reason(), R"(unknown C# primitive "a\"b\\c")");
+}
+
+TEST(Registry, NumericReprForFieldKind) {
+  struct Case {
+    FieldKind kind;
+    std::optional<std::string_view> want;
+  };
+  const Case cases[] = {
+      {FieldKind::U8, "u8"},
+      {FieldKind::U16, "u16"},
+      {FieldKind::U32, "u32"},
+      {FieldKind::U64, "u64"},
+      {FieldKind::I16, "i16"},
+      {FieldKind::I32, "i32"},
+      {FieldKind::I64, "i64"},
+      {FieldKind::F32, "f32"},
+      {FieldKind::F64, "f64"},
+      {FieldKind::Bool, "bool"},
+      {FieldKind::PackedDword, "u32"},
+      {FieldKind::String, std::nullopt},
+      {FieldKind::WString, std::nullopt},
+      {FieldKind::enumeration("E", false, EnumRepr::U8), std::nullopt},
+      {FieldKind::structure("S"), std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(numeric_repr_for_field_kind(c.kind), c.want) << static_cast<int>(c.kind.tag);
+  }
+}
+
+SimpleField make_field(std::string ident, std::string xml_name, FieldKind kind) {
+  SimpleField f;
+  f.ident = std::move(ident);
+  f.xml_name = std::move(xml_name);
+  f.kind = std::move(kind);
+  return f;
+}
+
+TEST(SiblingLookup, AddFieldRegistersByKind) {
+  SiblingLookup lookup;
+  SimpleField flags = make_field("flags", "Flags", FieldKind::U16);
+  flags.subfields.push_back({"high", "High", "u8", "(self.flags >> 8) as u8", "Flags >> 8", std::nullopt});
+  flags.subfields.push_back({"low", "Low", "u8", "self.flags as u8", "Flags & 0xFF", std::nullopt});
+  lookup.add_field(flags);
+  lookup.add_field(make_field("kind", "Kind", FieldKind::enumeration("Kind", false, EnumRepr::I64)));
+  lookup.add_field(make_field("ok", "Ok", FieldKind::Bool));
+  lookup.add_field(make_field("dw", "Dw", FieldKind::PackedDword));
+  lookup.add_field(make_field("name", "Name", FieldKind::String));
+  lookup.add_field(make_field("wname", "WName", FieldKind::WString));
+  lookup.add_field(make_field("pos", "Pos", FieldKind::structure("Position")));
+
+  ASSERT_EQ(lookup.numeric_fields.size(), 3u);
+  EXPECT_EQ(lookup.numeric_fields.at("Flags").ident, "flags");
+  EXPECT_EQ(lookup.numeric_fields.at("Flags").ty, "u16");
+  EXPECT_EQ(lookup.numeric_fields.at("Ok").ty, "bool");
+  EXPECT_EQ(lookup.numeric_fields.at("Dw").ty, "u32");
+
+  ASSERT_EQ(lookup.subfields.size(), 2u);
+  const SubfieldRef& high = lookup.subfields.at("High");
+  EXPECT_EQ(high.parent_xml_name, "Flags");
+  EXPECT_EQ(high.parent_ident, "flags");
+  EXPECT_EQ(high.parent_ty, "u16");
+  EXPECT_EQ(high.expr, "Flags >> 8");
+  EXPECT_EQ(lookup.subfields.at("Low").expr, "Flags & 0xFF");
+
+  ASSERT_EQ(lookup.enum_fields.size(), 1u);
+  EXPECT_EQ(lookup.enum_fields.at("Kind").ident, "kind");
+  EXPECT_EQ(lookup.enum_fields.at("Kind").repr_ty, "i64");
+
+  EXPECT_EQ(lookup.bool_fields, std::set<std::string>{"Ok"});
+  EXPECT_TRUE(lookup.gated_fields.empty());
+}
+
+TEST(SiblingLookup, LaterFieldReplacesEarlier) {
+  SiblingLookup lookup;
+  lookup.add_field(make_field("count", "Count", FieldKind::U8));
+  lookup.add_field(make_field("count_2", "Count", FieldKind::U32));
+  EXPECT_EQ(lookup.numeric_fields.at("Count").ident, "count_2");
+  EXPECT_EQ(lookup.numeric_fields.at("Count").ty, "u32");
+
+  // A later non-numeric field of the same name does not erase the numeric entry.
+  lookup.add_field(make_field("count_3", "Count", FieldKind::String));
+  EXPECT_EQ(lookup.numeric_fields.at("Count").ident, "count_2");
+}
+
+TEST(SiblingLookup, SubfieldsOfNonNumericFieldsAreIgnored) {
+  SiblingLookup lookup;
+  SimpleField f = make_field("e", "E", FieldKind::enumeration("E", false, EnumRepr::U8));
+  f.subfields.push_back({"bit", "Bit", "u8", "x", "E & 1", std::nullopt});
+  lookup.add_field(f);
+  EXPECT_TRUE(lookup.subfields.empty());
+  EXPECT_TRUE(lookup.numeric_fields.empty());
+}
+
+TEST(SiblingLookup, MaskmapGatedFields) {
+  MaskmapBlock block;
+  MaskGroup g1;
+  g1.fields = {make_field("a", "A", FieldKind::U32), make_field("s", "S", FieldKind::String)};
+  g1.packables.push_back(PackableField{});
+  MaskGroup g2;
+  g2.fields = {make_field("b", "B", FieldKind::F64), make_field("a_2", "A", FieldKind::I16),
+               make_field("e", "E", FieldKind::enumeration("E", false, EnumRepr::U8))};
+  block.groups = {g1, g2};
+
+  SiblingLookup lookup;
+  lookup.add_maskmap_gated(block);
+  ASSERT_EQ(lookup.gated_fields.size(), 2u);
+  EXPECT_EQ(lookup.gated_fields.at("A").ident, "a_2");
+  EXPECT_EQ(lookup.gated_fields.at("A").ty, "i16");
+  EXPECT_EQ(lookup.gated_fields.at("B").ty, "f64");
+  EXPECT_TRUE(lookup.numeric_fields.empty());
+  EXPECT_TRUE(lookup.enum_fields.empty());
+}
+
+TEST(Identifiers, NumberingPerSnakeName) {
+  struct Case {
+    std::string_view what;
+    std::vector<std::string_view> names;
+    std::vector<std::string_view> want;
+  };
+  const Case cases[] = {
+      {"repeats", {"Count", "Count", "Count"}, {"count", "count_2", "count_3"}},
+      {"same snake from different spellings", {"ObjectId", "objectId", "object_id"},
+       {"object_id", "object_id_2", "object_id_3"}},
+      {"independent names", {"A", "B", "A", "B"}, {"a", "b", "a_2", "b_2"}},
+      {"keyword escaped after numbering", {"type", "Type", "self"}, {"r#type", "type_2", "self_v"}},
+      {"numbered key can collide with a literal name", {"x", "x", "x_2"}, {"x", "x_2", "x_2"}},
+  };
+  for (const Case& c : cases) {
+    std::map<std::string, std::size_t> occ;
+    std::vector<std::string> got;
+    for (std::string_view n : c.names) got.push_back(number_identifier(occ, n));
+    EXPECT_EQ(got, std::vector<std::string>(c.want.begin(), c.want.end())) << c.what;
+  }
+}
+
+TEST(Identifiers, SnakeKeySharesTheMap) {
+  std::map<std::string, std::size_t> occ;
+  EXPECT_EQ(number_identifier(occ, "SwitchData"), "switch_data");
+  EXPECT_EQ(number_snake_identifier(occ, "switch_data"), "switch_data_2");
+  // The key is used as given, not converted again.
+  EXPECT_EQ(number_snake_identifier(occ, "Mixed"), "Mixed");
+  EXPECT_EQ(number_identifier(occ, "Mixed"), "mixed");
+  EXPECT_EQ(occ.at("switch_data"), 2u);
+  EXPECT_EQ(occ.at("Mixed"), 1u);
+}
+
+TEST(Model, PushUnique) {
+  std::vector<std::string> list;
+  for (std::string_view t : {"a", "b", "a", "", "", "b", "c"}) push_unique(list, t);
+  EXPECT_EQ(list, (std::vector<std::string>{"a", "b", "", "c"}));
+}
+
+TEST(Model, StepKindNames) {
+  const std::pair<EmitStep, std::string_view> cases[] = {
+      {EmitStep{SimpleField{}}, "Field"},   {EmitStep{AlignStep{}}, "Align"},
+      {EmitStep{VectorField{}}, "Vector"},  {EmitStep{MaskmapBlock{}}, "Maskmap"},
+      {EmitStep{SwitchBlock{}}, "Switch"},  {EmitStep{TableField{}}, "Table"},
+      {EmitStep{IfBlock{}}, "If"},          {EmitStep{PackableField{}}, "Packable"},
+  };
+  for (const auto& [step, want] : cases) EXPECT_EQ(step_kind_name(step), want);
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,290 @@
+// Tests for the naming and text utilities.
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "text/text.hpp"
+
+namespace qm {
+namespace {
+
+struct Case {
+  std::string_view in;
+  std::string_view want;
+};
+
+TEST(ToSnakeCase, ConvertsNames) {
+  const Case cases[] = {
+      {"ObjectId", "object_id"},
+      {"ObjectID", "object_id"},
+      {"objectID", "object_id"},
+      {"RGBColor", "rgb_color"},
+      {"ABCDef", "abc_def"},
+      {"Vector3D", "vector3d"},
+      {"Position3DFoo", "position3d_foo"},
+      {"My_Field", "my_field"},
+      {"already_snake", "already_snake"},
+      {"IDs", "i_ds"},
+      {"ObjectIDs", "object_i_ds"},
+      {"", ""},
+      {"X", "x"},
+      {"ABCD", "abcd"},
+      {"A1B", "a1b"},
+      {"Type", "type"},
+      {"aB", "a_b"},          // a final capital after a lower-case letter still opens a word
+      {"a B", "a b"},         // a space stops the underscore
+      {"__A__B", "__a__b"},   // underscores are kept, never doubled
+      {"ÀB", "Àb"},           // a non-ASCII capital is neither lowered nor a word start
+      {"éA", "éa"},           // a non-ASCII letter before a capital opens no word
+      {"AÉb", "aÉb"},         // a non-ASCII letter after a capital is not lower case
+      {"X\xffY", "x\xffy"},   // stray bytes pass through
+  };
+  for (const auto& c : cases) EXPECT_EQ(to_snake_case(c.in), c.want) << c.in;
+}
+
+TEST(PascalizeXmlName, ConvertsNames) {
+  const Case cases[] = {
+      {"foo_bar", "FooBar"},
+      {"FOO_BAR", "FOOBAR"},
+      {"_x", "X"},
+      {"a__b", "AB"},
+      {"trailing_", "Trailing"},
+      {"Already", "Already"},
+      {"", ""},
+      {"_", ""},
+      {"a_1", "A1"},
+      {"camel_caseName", "CamelCaseName"},  // nothing is lowered
+      {"é_à", "ÉÀ"},
+      {"ß_x", "SSX"},       // full mapping: one character becomes two
+      {"ŉ", "ʼN"},          // U+0149 upper-cases to two characters
+      {"ǆ_z", "ǄZ"},        // the upper-case form, not the title-case one
+      {"ﬃ", "FFI"},         // ligature expands to three letters
+      {"i_ı", "II"},        // root locale: no dotted capital I
+      {"𐐨_x", "𐐀X"},       // a character outside the basic plane
+      {"\xff_a", "\xff" "A"},  // a stray byte is copied and counts as a character
+      {"\xffa", "\xff" "a"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(pascalize_xml_name(c.in), c.want) << c.in;
+}
+
+TEST(SanitizeRustKeyword, EscapesReservedWords) {
+  const Case cases[] = {
+      {"type", "r#type"},     {"self", "self_v"},    {"Self", "Self_v"},      {"super", "super_v"},
+      {"crate", "crate_v"},   {"data", "data_field"}, {"offset", "offset_field"}, {"true", "r#true"},
+      {"false", "r#false"},   {"become", "r#become"}, {"abstract", "r#abstract"}, {"await", "r#await"},
+      {"Type", "Type"},       {"union", "union"},    {"macro", "macro"},      {"try", "try"},
+      {"unsized", "unsized"}, {"types", "types"},    {"", ""},                {"r#type", "r#type"},
+      {"Data", "Data"},       {"self_v", "self_v"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(sanitize_rust_keyword(c.in), c.want) << c.in;
+}
+
+TEST(SanitizeConstName, EscapesReservedWordsOnly) {
+  const Case cases[] = {
+      {"true", "true_alias"}, {"Self", "Self_alias"}, {"crate", "crate_alias"}, {"type", "type_alias"},
+      {"virtual", "virtual_alias"}, {"data", "data"}, {"offset", "offset"}, {"union", "union"},
+      {"TRUE", "TRUE"},       {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(sanitize_const_name(c.in), c.want) << c.in;
+}
+
+TEST(EscapeDoc, CollapsesWhiteSpace) {
+  const Case cases[] = {
+      {"  two\r\n lines\t here ", "two lines here"},
+      {"", ""},
+      {" \t\r\n ", ""},
+      {"one", "one"},
+      {"a\r\rb", "a b"},
+      {"a\u00A0\u2003\u3000b", "a b"},    // non-ASCII White_Space
+      {"x\u0085y\u2028z", "x y z"},       // next line and line separator
+      {"a\u200Bb", "a\u200Bb"},           // zero width space is not White_Space
+      {"/* <a> & \"b\" */", "/* <a> & \"b\" */"},  // nothing else is escaped
+      {"\xff  \xfe", "\xff \xfe"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(escape_doc(c.in), c.want) << c.in;
+}
+
+TEST(EscapeXmlAttrForDoc, ReplacesAngleBrackets) {
+  const Case cases[] = {
+      {"a < b && c > d", "a &lt; b && c &gt; d"},
+      {"<<>>", "&lt;&lt;&gt;&gt;"},
+      {"&lt; \"q\"\n'", "&lt; \"q\"\n'"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(escape_xml_attr_for_doc(c.in), c.want) << c.in;
+}
+
+TEST(ReindentBlock, ReplacesLeadingSpaces) {
+  struct {
+    std::string_view block, indent, want;
+  } cases[] = {
+      {"    a\n        b\n", "        ", "        a\n        b\n"},
+      {"    a\n        b", "        ", "        a\n        b\n"},
+      {"a\r\nb\r\n", "  ", "  a\n  b\n"},
+      {"a\rb\n", "", "a\rb\n"},                     // a lone carriage return stays
+      {"x \r\n", ">", "> \n"},                        // only the one before the line feed goes
+      {"", "    ", ""},
+      {"\n", "    ", "\n"},
+      {"a\n\n   \nb\n", "  ", "  a\n\n\n  b\n"},      // blank and all-space lines become bare line feeds
+      {"\tx\n", "    ", "    \tx\n"},                 // a tab is not removed
+      {"  \u00A0y\n", "-", "-\u00A0y\n"},
+      {"a\n\n", "", "a\n\n"},                          // only one final line feed is dropped
+  };
+  for (const auto& c : cases) {
+    std::string out = "prefix:";
+    reindent_block(out, c.block, c.indent);
+    EXPECT_EQ(out, "prefix:" + std::string(c.want)) << c.block;
+  }
+}
+
+TEST(TrimUnicodeWs, TrimsBothEnds) {
+  const Case cases[] = {
+      {"", ""},
+      {"   ", ""},
+      {"\u00A0 x y\u3000\n", "x y"},
+      {"\u2029\u0085", ""},
+      {"é", "é"},
+      {"\u200Bx\u200B", "\u200Bx\u200B"},
+      {"\xA9 ", "\xA9"},
+      {" \xC3\xA9\xA9 ", "\xC3\xA9\xA9"},
+      {"\xE3\x80 ", "\xE3\x80"},  // a cut-off ideographic space is not White_Space
+  };
+  for (const auto& c : cases) EXPECT_EQ(trim_unicode_ws(c.in), c.want) << c.in;
+  const std::string_view text = "  ab ";
+  EXPECT_EQ(trim_unicode_ws(text).data(), text.data() + 2);
+}
+
+TEST(DebugStr, EscapesLikeRust) {
+  const Case cases[] = {
+      {"", R"("")"},
+      {"a\"b\\c\n", R"("a\"b\\c\n")"},
+      {"'", R"("'")"},
+      {std::string_view("\t\r\0", 3), R"("\t\r\0")"},
+      {"\x01\x1f\x7f", R"("\u{1}\u{1f}\u{7f}")"},
+      {"\u0085", R"("\u{85}")"},
+      {"\u00A0", R"("\u{a0}")"},
+      {"a b", R"("a b")"},
+      {"\u200B", R"("\u{200b}")"},
+      {"e\u0301", R"("e\u{301}")"},
+      {"\u2028\u2029", R"("\u{2028}\u{2029}")"},
+      {"\uE000", R"("\u{e000}")"},
+      {"\U000E0001", R"("\u{e0001}")"},
+      {"\uFEFF", R"("\u{feff}")"},
+      {"é Ã 中 😀", R"("é Ã 中 😀")"},
+      {"\xff", "\"\uFFFD\""},
+      {"\xC3", "\"\uFFFD\""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(debug_str(c.in), c.want) << c.in;
+}
+
+TEST(DebugChar, EscapesLikeRust) {
+  const struct {
+    char32_t c;
+    std::string_view want;
+  } cases[] = {
+      {U'a', "'a'"},          {U'\'', R"('\'')"},          {U'"', R"('"')"},
+      {U'\\', R"('\\')"},     {U'\0', R"('\0')"},          {U'\n', R"('\n')"},
+      {0xC3, "'Ã'"},          {0x85, R"('\u{85}')"},       {0x301, R"('\u{301}')"},
+      {0x20, "' '"},          {0x3000, R"('\u{3000}')"},   {0xD800, R"('\u{d800}')"},
+      {0x10FFFF, R"('\u{10ffff}')"}, {0x1F600, "'😀'"},    {0x110000, R"('\u{110000}')"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(debug_char(c.c), c.want) << static_cast<unsigned>(c.c);
+}
+
+TEST(DebugOptStr, ShowsPresence) {
+  EXPECT_EQ(debug_opt_str(std::nullopt), "None");
+  EXPECT_EQ(debug_opt_str(std::string_view("x")), R"(Some("x"))");
+  EXPECT_EQ(debug_opt_str(std::string_view("")), R"(Some(""))");
+  EXPECT_EQ(debug_opt_str(std::string_view("\"")), R"(Some("\""))");
+}
+
+TEST(ToDecimal, FormatsEdgeValues) {
+  const i128 min = static_cast<i128>(u128{1} << 127);
+  const i128 max = static_cast<i128>((u128{1} << 127) - 1);
+  const struct {
+    i128 v;
+    std::string_view want;
+  } signed_cases[] = {
+      {0, "0"},
+      {-1, "-1"},
+      {9, "9"},
+      {10, "10"},
+      {-10, "-10"},
+      {static_cast<i128>(INT64_MIN), "-9223372036854775808"},
+      {static_cast<i128>(UINT64_MAX), "18446744073709551615"},
+      {max, "170141183460469231731687303715884105727"},
+      {min, "-170141183460469231731687303715884105728"},
+  };
+  for (const auto& c : signed_cases) EXPECT_EQ(to_decimal(c.v), c.want);
+
+  const u128 umax = ~u128{0};
+  EXPECT_EQ(to_decimal(umax), "340282366920938463463374607431768211455");
+  EXPECT_EQ(to_decimal(u128{0}), "0");
+  EXPECT_EQ(to_decimal(u128{1} << 64), "18446744073709551616");
+}
+
+TEST(ToHexUpper, PadsAndUpperCases) {
+  const struct {
+    u128 v;
+    std::size_t min_digits;
+    std::string_view want;
+  } cases[] = {
+      {0, 1, "0"},
+      {0, 0, "0"},
+      {0, 4, "0000"},
+      {0xF7B1, 1, "F7B1"},
+      {0xF7B1, 4, "F7B1"},
+      {0xF7B1, 8, "0000F7B1"},
+      {0xabcdef, 2, "ABCDEF"},
+      {u128{1} << 64, 1, "10000000000000000"},
+      {~u128{0}, 1, "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF"},
+      {~u128{0}, 40, "00000000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(to_hex_upper(c.v, c.min_digits), c.want) << c.want;
+  EXPECT_EQ(to_hex_upper(0x1A), "1A");
+}
+
+TEST(Emit, SubstitutesPlaceholders) {
+  const struct {
+    std::string_view tmpl;
+    std::string_view want;
+  } cases[] = {
+      {"", ""},
+      {"plain text\n", "plain text\n"},
+      {"let $name$ = $ty$::read($name$);", "let count = u32::read(count);"},
+      {"$name$$ty$", "countu32"},
+      {"$$", "$"},
+      {"a$$b$$$$", "a$b$$"},
+      {"$$name$$", "$name$"},
+      {"$name$$$", "count$"},
+      {"$$$name$", "$count"},
+      {"$empty$|", "|"},
+      {"$inner$", "$name$"},  // values are not scanned again
+  };
+  for (const auto& c : cases) {
+    std::string out = ">";
+    emit(out, c.tmpl, {{"name", "count"}, {"ty", "u32"}, {"empty", ""}, {"inner", "$name$"}});
+    EXPECT_EQ(out, ">" + std::string(c.want)) << c.tmpl;
+  }
+}
+
+TEST(Emit, AppendsManyTimes) {
+  std::string out;
+  for (int i = 0; i < 1000; ++i) emit(out, "$a$\n", {{"a", "xy"}});
+  EXPECT_EQ(out.size(), 3000u);
+  EXPECT_EQ(out.substr(0, 6), "xy\nxy\n");
+}
+
+TEST(EmitDeathTest, AbortsOnTemplateBugs) {
+  std::string out;
+  EXPECT_DEATH(emit(out, "let $missing$ = 1;", {{"present", "x"}}), "no value for placeholder.*missing");
+  EXPECT_DEATH(emit(out, "price: $5", {}), "unclosed placeholder");
+  EXPECT_DEATH(emit(out, "a $b c$ d", {{"b c", "x"}}), "malformed placeholder");
+  EXPECT_DEATH(emit(out, "$Name$", {{"name", "x"}}), "no value for placeholder.*Name");
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test:
+#   1. the format check (clang-format) and the lint (clang-tidy) of the generator's sources;
+#   2. a GCC build with all unit, golden and Rust end-to-end tests;
+#   3. a Clang build under AddressSanitizer and UndefinedBehaviorSanitizer with the unit and golden tests.
+# Exits non-zero when anything fails. Build trees go to build/ in the repository.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=${QM_JOBS:-$(nproc)}
+
+section() { printf '\n==== %s ====\n' "$1"; }
+
+sources() {
+  git ls-files -co --exclude-standard -- '*.cpp' '*.hpp' | grep -v -E '^(build|build-[^/]*)/' || true
+}
+
+section "format check"
+mapfile -t files < <(sources)
+clang-format --dry-run -Werror "${files[@]}"
+echo "format: ${#files[@]} files clean"
+
+section "GCC build"
+cmake -S . -B build/gcc -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/gcc -j "$jobs"
+
+section "clang-tidy"
+mapfile -t gen_sources < <(git ls-files -co --exclude-standard -- 'crates/quillmarsh-protocol/build/*.cpp')
+run-clang-tidy -quiet -j "$jobs" -p build/gcc "${gen_sources[@]/#/$root/}" >build/clang-tidy.log 2>&1 || {
+  grep -E 'warning:|error:' build/clang-tidy.log | head -50
+  echo "clang-tidy found problems (full log: build/clang-tidy.log)"
+  exit 1
+}
+echo "clang-tidy: ${#gen_sources[@]} files clean"
+
+section "GCC tests"
+ctest --test-dir build/gcc --output-on-failure -j "$jobs"
+
+section "Clang build with AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build/clang-asan -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+  -DQUILLMARSH_SANITIZE=ON >/dev/null
+cmake --build build/clang-asan -j "$jobs"
+
+section "Clang sanitizer tests"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build/clang-asan --output-on-failure -j "$jobs" -E '^cargo_'
+
+section "summary"
+echo "all checks passed"
