@@ -1,12 +1,12 @@
 // Tests for the naming and text utilities.
 
+#include "text/text.hpp"
+
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "text/text.hpp"
 
 namespace qm {
 namespace {
@@ -34,13 +34,13 @@ TEST(ToSnakeCase, ConvertsNames) {
       {"ABCD", "abcd"},
       {"A1B", "a1b"},
       {"Type", "type"},
-      {"aB", "a_b"},          // a final capital after a lower-case letter still opens a word
-      {"a B", "a b"},         // a space stops the underscore
-      {"__A__B", "__a__b"},   // underscores are kept, never doubled
-      {"ÀB", "Àb"},           // a non-ASCII capital is neither lowered nor a word start
-      {"éA", "éa"},           // a non-ASCII letter before a capital opens no word
-      {"AÉb", "aÉb"},         // a non-ASCII letter after a capital is not lower case
-      {"X\xffY", "x\xffy"},   // stray bytes pass through
+      {"aB", "a_b"},         // a final capital after a lower-case letter still opens a word
+      {"a B", "a b"},        // a space stops the underscore
+      {"__A__B", "__a__b"},  // underscores are kept, never doubled
+      {"ÀB", "Àb"},          // a non-ASCII capital is neither lowered nor a word start
+      {"éA", "éa"},          // a non-ASCII letter before a capital opens no word
+      {"AÉb", "aÉb"},        // a non-ASCII letter after a capital is not lower case
+      {"X\xffY", "x\xffy"},  // stray bytes pass through
   };
   for (const auto& c : cases) EXPECT_EQ(to_snake_case(c.in), c.want) << c.in;
 }
@@ -58,35 +58,63 @@ TEST(PascalizeXmlName, ConvertsNames) {
       {"a_1", "A1"},
       {"camel_caseName", "CamelCaseName"},  // nothing is lowered
       {"é_à", "ÉÀ"},
-      {"ß_x", "SSX"},       // full mapping: one character becomes two
-      {"ŉ", "ʼN"},          // U+0149 upper-cases to two characters
-      {"ǆ_z", "ǄZ"},        // the upper-case form, not the title-case one
-      {"ﬃ", "FFI"},         // ligature expands to three letters
-      {"i_ı", "II"},        // root locale: no dotted capital I
-      {"𐐨_x", "𐐀X"},       // a character outside the basic plane
-      {"\xff_a", "\xff" "A"},  // a stray byte is copied and counts as a character
-      {"\xffa", "\xff" "a"},
+      {"ß_x", "SSX"},  // full mapping: one character becomes two
+      {"ŉ", "ʼN"},     // U+0149 upper-cases to two characters
+      {"ǆ_z", "ǄZ"},   // the upper-case form, not the title-case one
+      {"ﬃ", "FFI"},    // ligature expands to three letters
+      {"i_ı", "II"},   // root locale: no dotted capital I
+      {"𐐨_x", "𐐀X"},   // a character outside the basic plane
+      {"\xff_a",
+       "\xff"
+       "A"},  // a stray byte is copied and counts as a character
+      {"\xff"
+       "a",
+       "\xff"
+       "a"},
   };
   for (const auto& c : cases) EXPECT_EQ(pascalize_xml_name(c.in), c.want) << c.in;
 }
 
 TEST(SanitizeRustKeyword, EscapesReservedWords) {
   const Case cases[] = {
-      {"type", "r#type"},     {"self", "self_v"},    {"Self", "Self_v"},      {"super", "super_v"},
-      {"crate", "crate_v"},   {"data", "data_field"}, {"offset", "offset_field"}, {"true", "r#true"},
-      {"false", "r#false"},   {"become", "r#become"}, {"abstract", "r#abstract"}, {"await", "r#await"},
-      {"Type", "Type"},       {"union", "union"},    {"macro", "macro"},      {"try", "try"},
-      {"unsized", "unsized"}, {"types", "types"},    {"", ""},                {"r#type", "r#type"},
-      {"Data", "Data"},       {"self_v", "self_v"},
+      {"type", "r#type"},
+      {"self", "self_v"},
+      {"Self", "Self_v"},
+      {"super", "super_v"},
+      {"crate", "crate_v"},
+      {"data", "data_field"},
+      {"offset", "offset_field"},
+      {"true", "r#true"},
+      {"false", "r#false"},
+      {"become", "r#become"},
+      {"abstract", "r#abstract"},
+      {"await", "r#await"},
+      {"Type", "Type"},
+      {"union", "union"},
+      {"macro", "macro"},
+      {"try", "try"},
+      {"unsized", "unsized"},
+      {"types", "types"},
+      {"", ""},
+      {"r#type", "r#type"},
+      {"Data", "Data"},
+      {"self_v", "self_v"},
   };
   for (const auto& c : cases) EXPECT_EQ(sanitize_rust_keyword(c.in), c.want) << c.in;
 }
 
 TEST(SanitizeConstName, EscapesReservedWordsOnly) {
   const Case cases[] = {
-      {"true", "true_alias"}, {"Self", "Self_alias"}, {"crate", "crate_alias"}, {"type", "type_alias"},
-      {"virtual", "virtual_alias"}, {"data", "data"}, {"offset", "offset"}, {"union", "union"},
-      {"TRUE", "TRUE"},       {"", ""},
+      {"true", "true_alias"},
+      {"Self", "Self_alias"},
+      {"crate", "crate_alias"},
+      {"type", "type_alias"},
+      {"virtual", "virtual_alias"},
+      {"data", "data"},
+      {"offset", "offset"},
+      {"union", "union"},
+      {"TRUE", "TRUE"},
+      {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(sanitize_const_name(c.in), c.want) << c.in;
 }
@@ -98,9 +126,9 @@ TEST(EscapeDoc, CollapsesWhiteSpace) {
       {" \t\r\n ", ""},
       {"one", "one"},
       {"a\r\rb", "a b"},
-      {"a\u00A0\u2003\u3000b", "a b"},    // non-ASCII White_Space
-      {"x\u0085y\u2028z", "x y z"},       // next line and line separator
-      {"a\u200Bb", "a\u200Bb"},           // zero width space is not White_Space
+      {"a\u00A0\u2003\u3000b", "a b"},             // non-ASCII White_Space
+      {"x\u0085y\u2028z", "x y z"},                // next line and line separator
+      {"a\u200Bb", "a\u200Bb"},                    // zero width space is not White_Space
       {"/* <a> & \"b\" */", "/* <a> & \"b\" */"},  // nothing else is escaped
       {"\xff  \xfe", "\xff \xfe"},
   };
@@ -124,14 +152,14 @@ TEST(ReindentBlock, ReplacesLeadingSpaces) {
       {"    a\n        b\n", "        ", "        a\n        b\n"},
       {"    a\n        b", "        ", "        a\n        b\n"},
       {"a\r\nb\r\n", "  ", "  a\n  b\n"},
-      {"a\rb\n", "", "a\rb\n"},                     // a lone carriage return stays
-      {"x \r\n", ">", "> \n"},                        // only the one before the line feed goes
+      {"a\rb\n", "", "a\rb\n"},    // a lone carriage return stays
+      {"x\r\r\n", ">", ">x\r\n"},  // only the one right before the line feed goes
       {"", "    ", ""},
       {"\n", "    ", "\n"},
-      {"a\n\n   \nb\n", "  ", "  a\n\n\n  b\n"},      // blank and all-space lines become bare line feeds
-      {"\tx\n", "    ", "    \tx\n"},                 // a tab is not removed
+      {"a\n\n   \nb\n", "  ", "  a\n\n\n  b\n"},  // blank and all-space lines become bare line feeds
+      {"\tx\n", "    ", "    \tx\n"},             // a tab is not removed
       {"  \u00A0y\n", "-", "-\u00A0y\n"},
-      {"a\n\n", "", "a\n\n"},                          // only one final line feed is dropped
+      {"a\n\n", "", "a\n\n"},  // only one final line feed is dropped
   };
   for (const auto& c : cases) {
     std::string out = "prefix:";
@@ -185,11 +213,21 @@ TEST(DebugChar, EscapesLikeRust) {
     char32_t c;
     std::string_view want;
   } cases[] = {
-      {U'a', "'a'"},          {U'\'', R"('\'')"},          {U'"', R"('"')"},
-      {U'\\', R"('\\')"},     {U'\0', R"('\0')"},          {U'\n', R"('\n')"},
-      {0xC3, "'Ã'"},          {0x85, R"('\u{85}')"},       {0x301, R"('\u{301}')"},
-      {0x20, "' '"},          {0x3000, R"('\u{3000}')"},   {0xD800, R"('\u{d800}')"},
-      {0x10FFFF, R"('\u{10ffff}')"}, {0x1F600, "'😀'"},    {0x110000, R"('\u{110000}')"},
+      {U'a', "'a'"},
+      {U'\'', R"('\'')"},
+      {U'"', R"('"')"},
+      {U'\\', R"('\\')"},
+      {U'\0', R"('\0')"},
+      {U'\n', R"('\n')"},
+      {0xC3, "'Ã'"},
+      {0x85, R"('\u{85}')"},
+      {0x301, R"('\u{301}')"},
+      {0x20, "' '"},
+      {0x3000, R"('\u{3000}')"},
+      {0xD800, R"('\u{d800}')"},
+      {0x10FFFF, R"('\u{10ffff}')"},
+      {0x1F600, "'😀'"},
+      {0x110000, R"('\u{110000}')"},
   };
   for (const auto& c : cases) EXPECT_EQ(debug_char(c.c), c.want) << static_cast<unsigned>(c.c);
 }

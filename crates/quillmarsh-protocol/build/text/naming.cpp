@@ -43,10 +43,10 @@ void append_upper(std::string& out, char32_t c) {
 constexpr std::array<std::string_view, 4> kPathKeywords = {"Self", "self", "super", "crate"};
 constexpr std::array<std::string_view, 2> kDecoderParams = {"data", "offset"};
 constexpr std::array<std::string_view, 43> kReservedWords = {
-    "type",  "ref",    "mod",   "let",   "fn",    "use",     "as",      "in",       "where",  "match",  "if",
-    "else",  "loop",   "while", "for",   "return", "break",  "continue", "move",    "static", "const",  "struct",
-    "enum",  "trait",  "impl",  "pub",   "extern", "unsafe", "box",      "yield",   "do",     "async",  "await",
-    "dyn",   "abstract", "final", "override", "priv", "typeof", "virtual", "become", "true",   "false"};
+    "type", "ref",      "mod",   "let",      "fn",     "use",    "as",       "in",     "where",  "match", "if",
+    "else", "loop",     "while", "for",      "return", "break",  "continue", "move",   "static", "const", "struct",
+    "enum", "trait",    "impl",  "pub",      "extern", "unsafe", "box",      "yield",  "do",     "async", "await",
+    "dyn",  "abstract", "final", "override", "priv",   "typeof", "virtual",  "become", "true",   "false"};
 
 template <std::size_t N>
 bool contains(const std::array<std::string_view, N>& words, std::string_view w) {
