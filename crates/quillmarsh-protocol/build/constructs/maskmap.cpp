@@ -1,0 +1,219 @@
+// Mask maps: groups of fields present only when bits of an earlier numeric
+// field are set. The decoder computes the parent's bits once and tests each
+// group's pattern independently.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "constructs/constructs.hpp"
+#include "enums/enums.hpp"
+#include "text/text.hpp"
+
+namespace qm {
+
+namespace {
+
+// The label that stands for a group in member documentation: the dotted
+// enum reference as written, or the bit pattern.
+std::string group_label(const MaskGroup& group) {
+  if (group.value_text.find('.') != std::string::npos) return group.value_text;
+  return "bit 0x" + to_hex_upper(group.mask, 8);
+}
+
+// The label that closes a group in the decoder.
+std::string group_end_label(const MaskGroup& group) {
+  if (group.value_text.find('.') == std::string::npos) return "0x" + to_hex_upper(group.mask);
+  std::string label;
+  for (char c : group.value_text) {
+    if (c != '"') label.push_back(c);
+  }
+  return label;
+}
+
+void emit_gated_member(std::string& out, std::string_view label, std::string_view parent,
+                       const std::optional<std::string>& text, std::string_view ident, std::string_view ty) {
+  if (text) {
+    emit(out, "    /// Gated on $label$ (`$parent$`). $text$\n",
+         {{"label", label}, {"parent", parent}, {"text", escape_doc(*text)}});
+  } else {
+    emit(out, "    /// Gated on $label$ (`$parent$`).\n", {{"label", label}, {"parent", parent}});
+  }
+  emit(out, "    pub $ident$: Option<$ty$>,\n", {{"ident", ident}, {"ty", ty}});
+}
+
+}  // namespace
+
+Result<std::string> resolve_maskmap_parent_bits(std::string_view name, const SiblingLookup& lookup) {
+  const std::string key(name);
+  if (const auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) {
+    return it->second.ident + " as u64";
+  }
+  if (const auto it = lookup.enum_fields.find(key); it != lookup.enum_fields.end()) {
+    return it->second.ident + "_bits as u64";
+  }
+  if (const auto it = lookup.gated_fields.find(key); it != lookup.gated_fields.end()) {
+    return it->second.ident + ".map_or(0u64, |v| v as u64)";
+  }
+  return fail("parent " + debug_str(name) +
+              " is not a sibling numeric field — maskmap parents must be declared before the <maskmap> in the "
+              "same <type> body");
+}
+
+std::optional<std::string> resolve_maskmap_parent_snake(std::string_view name, const SiblingLookup& lookup) {
+  const std::string key(name);
+  if (const auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) return it->second.ident;
+  if (const auto it = lookup.enum_fields.find(key); it != lookup.enum_fields.end()) return it->second.ident;
+  if (const auto it = lookup.gated_fields.find(key); it != lookup.gated_fields.end()) return it->second.ident;
+  return std::nullopt;
+}
+
+Result<std::uint64_t> parse_mask_value(std::string_view value, const EnumValueTable& enum_values) {
+  const std::string_view trimmed = trim_unicode_ws(value);
+  if (const auto number = parse_int_literal(trimmed)) return static_cast<std::uint64_t>(*number);
+
+  const std::size_t dot = trimmed.find('.');
+  if (dot == std::string_view::npos) {
+    return fail("mask value " + debug_str(value) +
+                " is neither a hex literal nor an `EnumName.VariantName` dotted reference");
+  }
+  const std::string enum_name(trimmed.substr(0, dot));
+  const std::string variant(trimmed.substr(dot + 1));
+  const auto en = enum_values.find(enum_name);
+  if (en == enum_values.end()) {
+    return fail("enum " + debug_str(enum_name) + " not emitted before this <mask> reference (forward reference?)");
+  }
+  const auto member = en->second.find(variant);
+  if (member == en->second.end()) {
+    return fail("enum " + debug_str(enum_name) + " has no variant named " + debug_str(variant));
+  }
+  return static_cast<std::uint64_t>(member->second);
+}
+
+Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node& maskmap, BodyContext& body,
+                                         const SiblingLookup& lookup) {
+  const auto name = maskmap.attr("name");
+  if (!name) return fail("<maskmap> missing name= attribute");
+  const std::string shown_name = debug_str(*name);
+  const std::string prefix = "<maskmap name=" + shown_name + ">";
+
+  MaskmapBlock block;
+  auto bits = resolve_maskmap_parent_bits(*name, lookup);
+  if (!bits) return bits.fail_with_prefix(prefix + ": ");
+  block.parent_bits = std::move(bits).value();
+  auto parent = resolve_maskmap_parent_snake(*name, lookup);
+  if (!parent) return fail(prefix + ": parent field not found among siblings");
+  block.parent_ident = std::move(*parent);
+
+  if (const auto xor_text = maskmap.attr("xor")) {
+    const auto xor_value = parse_int_literal(*xor_text);
+    if (!xor_value) return fail(prefix + " xor=" + debug_str(*xor_text) + " is not a parseable integer literal");
+    block.xor_value = static_cast<std::uint64_t>(*xor_value);
+  }
+
+  for (const xml::Node* child : maskmap.children()) {
+    if (child->tag() != "mask") {
+      return fail(prefix + ": unexpected child <" + std::string(child->tag()) + ">; only <mask> allowed");
+    }
+    const auto value = child->attr("value");
+    if (!value) return fail(prefix + ": <mask> missing value= attribute");
+    const std::string mask_tag = "<mask value=" + debug_str(*value) + ">";
+    auto mask = parse_mask_value(*value, ctx.enum_values);
+    if (!mask) return mask.fail_with_prefix(prefix + ": " + mask_tag + ": ");
+
+    MaskGroup group;
+    group.value_text = std::string(*value);
+    group.mask = *mask;
+    const std::string inner_prefix = prefix + " " + mask_tag + ": ";
+    for (const xml::Node* field : child->children()) {
+      if (field->tag() != "field") {
+        return fail(inner_prefix + "unexpected child <" + std::string(field->tag()) +
+                    ">; only <field> allowed inside <mask>");
+      }
+      if (const auto kind = packable_kind_for_field(*field)) {
+        auto packable = build_packable_field(ctx, *field, *kind, body);
+        if (!packable) return packable.fail_with_prefix(inner_prefix);
+        group.packables.push_back(std::move(packable).value());
+      } else {
+        auto simple = build_simple_field(ctx, *field, body);
+        if (!simple) return simple.fail_with_prefix(inner_prefix);
+        group.fields.push_back(std::move(simple).value());
+      }
+    }
+    if (group.fields.empty() && group.packables.empty()) return fail(inner_prefix + "contains no <field> children");
+    block.groups.push_back(std::move(group));
+  }
+  if (block.groups.empty()) return fail(prefix + ": contains no <mask> children");
+  return block;
+}
+
+void emit_maskmap_members(std::string& out, const MaskmapBlock& block) {
+  const std::string parent = escape_doc(block.parent_ident);
+  for (const MaskGroup& group : block.groups) {
+    const std::string label = escape_doc(group_label(group));
+    for (const SimpleField& field : group.fields) {
+      emit_gated_member(out, label, parent, field.text, field.ident, field.rust_ty);
+    }
+    for (const PackableField& packable : group.packables) {
+      emit_gated_member(out, label, parent, packable.text, packable.ident, packable_rust_ty(packable));
+    }
+  }
+}
+
+void emit_maskmap_ctor_entries(std::string& out, const MaskmapBlock& block) {
+  for (const MaskGroup& group : block.groups) {
+    for (const SimpleField& field : group.fields) emit(out, "            $ident$,\n", {{"ident", field.ident}});
+    for (const PackableField& packable : group.packables) {
+      emit(out, "            $ident$,\n", {{"ident", packable.ident}});
+    }
+  }
+}
+
+void emit_read_maskmap(std::string& out, const MaskmapBlock& block) {
+  emit(out, "        // <maskmap name=\"$parent$\">\n", {{"parent", block.parent_ident}});
+  if (block.xor_value) {
+    const std::string xor_hex = to_hex_upper(*block.xor_value);
+    emit(out, "        let __mm_bits: u64 = $bits$ ^ 0x$xor$u64; // xor=0x$xor$\n",
+         {{"bits", block.parent_bits}, {"xor", xor_hex}});
+  } else {
+    emit(out, "        let __mm_bits: u64 = $bits$;\n", {{"bits", block.parent_bits}});
+  }
+  for (const MaskGroup& group : block.groups) {
+    for (const SimpleField& field : group.fields) {
+      emit(out, "        let mut $ident$: Option<$ty$> = None;\n", {{"ident", field.ident}, {"ty", field.rust_ty}});
+    }
+    for (const PackableField& packable : group.packables) {
+      emit(out, "        let mut $ident$: Option<$ty$> = None;\n",
+           {{"ident", packable.ident}, {"ty", packable_rust_ty(packable)}});
+    }
+  }
+  for (const MaskGroup& group : block.groups) {
+    emit(out,
+         R"(        // <mask value="$value$">
+        if (__mm_bits & 0x$mask$u64) != 0 {
+)",
+         {{"value", escape_xml_attr_for_doc(group.value_text)}, {"mask", to_hex_upper(group.mask)}});
+    for (const SimpleField& field : group.fields) {
+      emit_read_field_indented(out, field.ident + "_v", field.kind, "            ");
+    }
+    for (const SimpleField& field : group.fields) {
+      emit(out, "            $ident$ = Some($ident$_v);\n", {{"ident", field.ident}});
+    }
+    for (const PackableField& packable : group.packables) {
+      PackableField local = packable;
+      local.ident += "_v";
+      emit_read_packable(out, local, "            ");
+      emit(out, "            $ident$ = Some($ident$_v);\n", {{"ident", packable.ident}});
+    }
+    emit(out, "        } // end mask $label$\n", {{"label", group_end_label(group)}});
+  }
+}
+
+void emit_read_maskmap_indented(std::string& out, const MaskmapBlock& block, std::string_view indent) {
+  std::string scratch;
+  emit_read_maskmap(scratch, block);
+  reindent_block(out, scratch, indent);
+}
+
+}  // namespace qm

@@ -1,0 +1,338 @@
+// Switch blocks: one field layout per discriminator value, modelled as a Rust
+// enum with one variant per case. Cases may hold further switches, so the
+// builder and the emitters recurse; the builder bounds the nesting depth.
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "constructs/constructs.hpp"
+#include "enums/enums.hpp"
+#include "expr/expr.hpp"
+#include "text/text.hpp"
+
+namespace qm {
+
+namespace {
+
+// The case's numbers, or the reason its `value` is unusable. `taken` holds
+// every number of the switch so far and receives the new ones.
+Result<std::vector<i128>> parse_case_values(std::string_view value, const std::string& prefix, std::set<i128>& taken) {
+  std::vector<std::string_view> tokens;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t bar = value.find('|', start);
+    const std::string_view piece =
+        trim_unicode_ws(value.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start));
+    if (!piece.empty()) tokens.push_back(piece);
+    if (bar == std::string_view::npos) break;
+    start = bar + 1;
+  }
+  if (tokens.empty()) return fail(prefix + ": <case value=" + debug_str(value) + "> has no parseable tokens");
+
+  std::vector<i128> values;
+  for (const std::string_view token : tokens) {
+    const auto number = parse_int_literal(token);
+    if (!number) {
+      return fail(prefix + ": <case value=" + debug_str(value) + "> token " + debug_str(token) +
+                  " is not a parseable integer literal");
+    }
+    if (!taken.insert(*number).second) {
+      return fail(prefix + ": case value " + to_decimal(*number) + " (token " + debug_str(token) +
+                  ") is duplicated across cases");
+    }
+    values.push_back(*number);
+  }
+  return values;
+}
+
+// Builds the children of one case into its steps. `case_body` and
+// `case_lookup` are the case's own copies.
+Result<bool> build_case_steps(const CodegenCtx& ctx, const xml::Node& case_element, const std::string& case_prefix,
+                              const std::string& variant, BodyContext& case_body, SiblingLookup& case_lookup,
+                              std::vector<EmitStep>& steps) {
+  for (const xml::Node* child : case_element.children()) {
+    const std::string_view tag = child->tag();
+    if (tag == "field") {
+      if (const auto kind = packable_kind_for_field(*child)) {
+        auto packable = build_packable_field(ctx, *child, *kind, case_body);
+        if (!packable) return packable.fail_with_prefix(case_prefix);
+        case_lookup.add_packable();
+        steps.push_back(EmitStep{std::move(packable).value()});
+      } else {
+        auto field = build_simple_field(ctx, *child, case_body);
+        if (!field) return field.fail_with_prefix(case_prefix);
+        case_lookup.add_field(*field);
+        steps.push_back(EmitStep{std::move(field).value()});
+      }
+    } else if (tag == "vector") {
+      auto vec = build_vector_field(ctx, *child, case_body, case_lookup);
+      if (!vec) return vec.fail_with_prefix(case_prefix);
+      steps.push_back(EmitStep{std::move(vec).value()});
+    } else if (tag == "align") {
+      const auto width = align_byte_width_from_node(*child);
+      if (!width) {
+        return fail(case_prefix + "<align> with type " + debug_opt_str(child->attr("type")) +
+                    ": unknown alignment width");
+      }
+      steps.push_back(EmitStep{AlignStep{*width}});
+    } else if (tag == "maskmap") {
+      // Gated fields of a case are not registered in its lookup.
+      auto maskmap = build_maskmap_block(ctx, *child, case_body, case_lookup);
+      if (!maskmap) return maskmap.fail_with_prefix(case_prefix);
+      steps.push_back(EmitStep{std::move(maskmap).value()});
+    } else if (tag == "switch") {
+      // The nested enum type is named after the case that holds it; its
+      // member is counted in the case's own occurrence map.
+      std::string owner = case_body.owner;
+      case_body.owner = owner + "_" + variant;
+      auto nested = build_switch_block(ctx, *child, case_body, case_lookup);
+      case_body.owner = std::move(owner);
+      if (!nested) return nested.fail_with_prefix(case_prefix + "nested ");
+      steps.push_back(EmitStep{std::move(nested).value()});
+    } else if (tag == "if") {
+      auto block = build_if_block(ctx, *child, case_body, case_lookup);
+      if (!block) return block.fail_with_prefix(case_prefix);
+      steps.push_back(EmitStep{std::move(block).value()});
+    } else {
+      return fail(case_prefix + "unsupported body child <" + std::string(tag) + ">");
+    }
+  }
+  return true;
+}
+
+// `base`, or `base` followed by the smallest number from 2 up that no earlier
+// switch of the struct has taken; the result is recorded as taken.
+std::string unique_type_name(std::string base, std::set<std::string>* taken) {
+  if (taken == nullptr) return base;
+  if (taken->insert(base).second) return base;
+  for (std::size_t k = 2;; ++k) {
+    std::string candidate = base + std::to_string(k);
+    if (taken->insert(candidate).second) return candidate;
+  }
+}
+
+void emit_switch_enum(std::string& out, const SwitchBlock& block) {
+  emit(out,
+       R"(/// `<switch name="$name$">` discriminated union (one variant per case).
+#[derive(Debug, Clone, PartialEq)]
+pub enum $type_name$ {
+)",
+       {{"name", escape_xml_attr_for_doc(block.name)}, {"type_name", block.type_name}});
+  for (const SwitchCase& c : block.cases) {
+    const std::string value = escape_xml_attr_for_doc(c.value_text);
+    if (c.text) {
+      emit(out, "    /// case value=\"$value$\". $text$\n", {{"value", value}, {"text", escape_doc(*c.text)}});
+    } else {
+      emit(out, "    /// case value=\"$value$\".\n", {{"value", value}});
+    }
+    const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
+    if (payload.empty()) {
+      emit(out, "    $variant$,\n", {{"variant", c.variant}});
+      continue;
+    }
+    emit(out, "    $variant$ {\n", {{"variant", c.variant}});
+    for (const PayloadLocal& p : payload) emit(out, "        $name$: $ty$,\n", {{"name", p.name}, {"ty", p.ty}});
+    emit(out, "    },\n");
+  }
+  emit(out, "}\n\n");
+}
+
+}  // namespace
+
+std::optional<SwitchDiscriminator> resolve_switch_discriminator(std::string_view name, const SiblingLookup& lookup) {
+  const std::string key(name);
+  if (const auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) {
+    return SwitchDiscriminator{it->second.ident, false};
+  }
+  if (const auto it = lookup.enum_fields.find(key); it != lookup.enum_fields.end()) {
+    return SwitchDiscriminator{it->second.ident, true};
+  }
+  if (const auto it = lookup.subfields.find(key); it != lookup.subfields.end()) {
+    const SubfieldRef& sub = it->second;
+    auto expr = translate_subfield_expr_for_local(sub.expr, sub.parent_xml_name, sub.parent_ident, sub.parent_ty,
+                                                  sub.parent_ty);
+    if (expr) return SwitchDiscriminator{std::move(expr).value(), false};
+  }
+  return std::nullopt;
+}
+
+std::string canonical_case_variant_id(const std::vector<i128>& values) {
+  std::string id = "Case";
+  for (const i128 v : values) {
+    id += '_';
+    if (v < 0) {
+      // The magnitude of the most negative value does not fit i128.
+      id += "Neg" + to_decimal(static_cast<u128>(-(v + 1)) + 1);
+    } else {
+      id += to_hex_upper(static_cast<u128>(static_cast<std::uint64_t>(v)));
+    }
+  }
+  return id;
+}
+
+Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& switch_element, BodyContext& body,
+                                       const SiblingLookup& lookup) {
+  const auto name = switch_element.attr("name");
+  if (!name) return fail("<switch> missing name= attribute");
+  const std::string prefix = "<switch name=" + debug_str(*name) + ">";
+  if (body.depth >= kMaxBlockDepth) {
+    return fail(prefix + ": nested deeper than " + std::to_string(kMaxBlockDepth) + " levels");
+  }
+
+  const auto disc = resolve_switch_discriminator(*name, lookup);
+  if (!disc) {
+    return fail(prefix + ": discriminator not found as a sibling numeric/enum field declared before this <switch>");
+  }
+
+  SwitchBlock block;
+  block.name = std::string(*name);
+  block.disc_expr = disc->expr;
+  block.disc_is_enum = disc->is_enum;
+
+  std::set<i128> taken;
+  for (const xml::Node* child : switch_element.children()) {
+    if (child->tag() != "case") {
+      return fail(prefix + ": unexpected child <" + std::string(child->tag()) + ">; only <case> allowed");
+    }
+    const auto value = child->attr("value");
+    if (!value) return fail(prefix + ": <case> missing value= attribute");
+    auto values = parse_case_values(*value, prefix, taken);
+    if (!values) return values.fail_with_prefix();
+
+    SwitchCase c;
+    c.variant = canonical_case_variant_id(*values);
+    c.value_text = std::string(*value);
+    c.values = std::move(values).value();
+
+    // Each case numbers and looks up its fields from the state just before
+    // the switch; nothing it declares is visible after it.
+    BodyContext case_body = body;
+    case_body.depth = body.depth + 1;
+    SiblingLookup case_lookup = lookup;
+    const std::string case_prefix = prefix + " <case value=" + debug_str(*value) + ">: ";
+    auto built = build_case_steps(ctx, *child, case_prefix, c.variant, case_body, case_lookup, c.steps);
+    if (!built) return built.fail_with_prefix();
+
+    if (const auto text = child->attr("text")) c.text = std::string(*text);
+    block.cases.push_back(std::move(c));
+  }
+  if (block.cases.empty()) return fail(prefix + ": contains no <case> children");
+
+  block.ident = number_snake_identifier(body.occurrences, to_snake_case(*name) + "_data");
+  block.type_name = unique_type_name(body.owner + pascalize_xml_name(*name) + "Data", body.switch_type_names);
+  return block;
+}
+
+std::vector<PayloadLocal> collect_case_payload_fields(const std::vector<EmitStep>& steps) {
+  std::vector<PayloadLocal> payload;
+  for (const EmitStep& step : steps) {
+    if (const auto* field = step.as<SimpleField>()) {
+      payload.push_back({field->ident, field->rust_ty});
+    } else if (const auto* vec = step.as<VectorField>()) {
+      payload.push_back({vec->ident, "Vec<" + vec->elem_rust_ty + ">"});
+    } else if (const auto* maskmap = step.as<MaskmapBlock>()) {
+      for (const MaskGroup& group : maskmap->groups) {
+        for (const SimpleField& f : group.fields) payload.push_back({f.ident, "Option<" + f.rust_ty + ">"});
+        for (const PackableField& p : group.packables) {
+          payload.push_back({p.ident, "Option<" + packable_rust_ty(p) + ">"});
+        }
+      }
+    } else if (const auto* nested = step.as<SwitchBlock>()) {
+      payload.push_back({nested->ident, nested->type_name});
+    } else if (const auto* block = step.as<IfBlock>()) {
+      // Both branches share one option local per name.
+      std::set<std::string> seen;
+      for (const auto* branch : {&block->true_steps, &block->false_steps}) {
+        for (const PayloadLocal& local : collect_if_payload_locals(*branch)) {
+          if (seen.insert(local.name).second) payload.push_back({local.name, "Option<" + local.ty + ">"});
+        }
+      }
+    } else if (const auto* packable = step.as<PackableField>()) {
+      payload.push_back({packable->ident, packable_rust_ty(*packable)});
+    } else if (const auto* table = step.as<TableField>()) {
+      payload.push_back(
+          {table->ident, "std::collections::BTreeMap<" + table->key_rust_ty + ", " + table->value_rust_ty + ">"});
+    }
+  }
+  return payload;
+}
+
+void emit_switch_enum_recursive(std::string& out, const EmitStep& step) {
+  if (const auto* block = step.as<SwitchBlock>()) {
+    for (const SwitchCase& c : block->cases) {
+      for (const EmitStep& inner : c.steps) emit_switch_enum_recursive(out, inner);
+    }
+    emit_switch_enum(out, *block);
+  } else if (const auto* if_block = step.as<IfBlock>()) {
+    for (const EmitStep& inner : if_block->true_steps) emit_switch_enum_recursive(out, inner);
+    for (const EmitStep& inner : if_block->false_steps) emit_switch_enum_recursive(out, inner);
+  }
+}
+
+void emit_switch_member(std::string& out, const SwitchBlock& block) {
+  emit(out,
+       R"(    /// Discriminated by `$disc$` per protocol.xml `<switch name="$sw$">`.
+    pub $ident$: $type_name$,
+)",
+       {{"disc", escape_doc(block.disc_expr)},
+        {"sw", escape_xml_attr_for_doc(block.name)},
+        {"ident", block.ident},
+        {"type_name", block.type_name}});
+}
+
+void emit_read_switch(std::string& out, const SwitchBlock& block, std::string_view indent) {
+  const std::string i1 = std::string(indent) + "    ";
+  const std::string i2 = i1 + "    ";
+  const std::string i3 = i2 + "    ";
+  const std::string disc = block.disc_is_enum ? block.disc_expr + "_bits" : block.disc_expr;
+  emit(out,
+       R"($I$// <switch name="$name$">
+$I$let $ident$: $type_name$ = {
+$I1$let __disc: i128 = ($disc$) as i128;
+$I1$match __disc {
+)",
+       {{"I", indent},
+        {"I1", i1},
+        {"name", escape_xml_attr_for_doc(block.name)},
+        {"ident", block.ident},
+        {"type_name", block.type_name},
+        {"disc", disc}});
+  for (const SwitchCase& c : block.cases) {
+    std::string guard = "n if ";
+    for (std::size_t i = 0; i < c.values.size(); ++i) {
+      if (i != 0) guard += " || ";
+      guard += "n == " + to_decimal(c.values[i]) + "i128";
+    }
+    emit(out, "$I2$$guard$ => {\n", {{"I2", i2}, {"guard", guard}});
+    const std::string value = escape_xml_attr_for_doc(c.value_text);
+    if (c.text) {
+      emit(out, "$I3$// $value$ — $text$\n", {{"I3", i3}, {"value", value}, {"text", escape_doc(*c.text)}});
+    } else {
+      emit(out, "$I3$// case value=\"$value$\"\n", {{"I3", i3}, {"value", value}});
+    }
+    for (const EmitStep& step : c.steps) emit_step_indented(out, step, i3);
+
+    const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
+    if (payload.empty()) {
+      emit(out, "$I3$$type_name$::$variant$\n", {{"I3", i3}, {"type_name", block.type_name}, {"variant", c.variant}});
+    } else {
+      emit(out, "$I3$$type_name$::$variant$ {\n", {{"I3", i3}, {"type_name", block.type_name}, {"variant", c.variant}});
+      for (const PayloadLocal& p : payload) emit(out, "$I3$    $name$,\n", {{"I3", i3}, {"name", p.name}});
+      emit(out, "$I3$}\n", {{"I3", i3}});
+    }
+    emit(out, "$I2$},\n", {{"I2", i2}});
+  }
+  emit(out,
+       R"($I2$_other => return Err("unknown $type_name$ discriminator"),
+$I1$}
+$I$};
+)",
+       {{"I", indent}, {"I1", i1}, {"I2", i2}, {"type_name", block.type_name}});
+}
+
+}  // namespace qm
