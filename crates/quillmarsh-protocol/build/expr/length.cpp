@@ -52,8 +52,8 @@ Result<LengthSource> resolve_length_source(std::string_view name, const SiblingL
   }
   if (auto it = lookup.subfields.find(key); it != lookup.subfields.end()) {
     const SubfieldRef& sub = it->second;
-    Result<std::string> value =
-        translate_subfield_expr_for_local(sub.expr, sub.parent_xml_name, sub.parent_ident, sub.parent_ty, sub.parent_ty);
+    Result<std::string> value = translate_subfield_expr_for_local(sub.expr, sub.parent_xml_name, sub.parent_ident,
+                                                                  sub.parent_ty, sub.parent_ty);
     if (!value) return value.fail_with_prefix("subfield " + key + ": cannot translate " + debug_str(sub.expr) + ": ");
     return LengthSource{std::move(value.value()), sub.parent_ty};
   }

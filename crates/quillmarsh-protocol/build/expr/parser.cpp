@@ -58,9 +58,7 @@ class LeftChain {
   std::size_t steps_ = 0;
 };
 
-std::string nesting_message() {
-  return "expression nested deeper than " + std::to_string(kMaxExprDepth) + " levels";
-}
+std::string nesting_message() { return "expression nested deeper than " + std::to_string(kMaxExprDepth) + " levels"; }
 
 }  // namespace
 
