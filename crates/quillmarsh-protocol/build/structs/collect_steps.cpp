@@ -11,8 +11,7 @@
 
 namespace qm {
 
-Result<std::vector<EmitStep>> collect_emit_steps(const CodegenCtx& ctx, const xml::Node& body,
-                                                 std::string_view owner) {
+Result<std::vector<EmitStep>> collect_emit_steps(const CodegenCtx& ctx, const xml::Node& body, std::string_view owner) {
   // Switch enum type names are tracked per struct, across every nested block.
   std::set<std::string> switch_type_names;
   BodyContext context;

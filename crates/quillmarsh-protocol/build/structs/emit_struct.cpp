@@ -1,0 +1,265 @@
+// Writing one struct (or its SKIPPED comment) and emitting whole sections in
+// repeated passes, so that every data type is written before the structs that
+// use it.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "constructs/constructs.hpp"
+#include "enums/enums.hpp"
+#include "structs/structs.hpp"
+#include "text/text.hpp"
+
+namespace qm {
+namespace {
+
+// Passes of one section before the leftovers are written as they stand.
+constexpr int kMaxPasses = 5;
+
+// The `type` attribute as an opcode: an integer literal within u32 range.
+std::optional<std::uint32_t> opcode_of(const xml::Node& element) {
+  const std::optional<std::string_view> type = element.attr("type");
+  if (!type) return std::nullopt;
+  const std::optional<i128> value = parse_int_literal(*type);
+  if (!value || *value < 0 || *value > static_cast<i128>(UINT32_MAX)) return std::nullopt;
+  return static_cast<std::uint32_t>(*value);
+}
+
+// Whether any step declares a member of its own; alignment pads never do, and
+// a mask map alone does not count as a declared field.
+bool declares_fields(const std::vector<EmitStep>& steps) {
+  for (const EmitStep& step : steps) {
+    if (!step.as<AlignStep>() && !step.as<MaskmapBlock>()) return true;
+  }
+  return false;
+}
+
+void write_subfield_accessors(std::string& out, const SimpleField& field) {
+  for (const SubfieldAccessor& sub : field.subfields) {
+    if (sub.text) {
+      emit(out, "    /// Derived from `$parent$`. $doc$\n", {{"parent", field.ident}, {"doc", escape_doc(*sub.text)}});
+    } else {
+      emit(out, "    /// Derived from `$parent$` via protocol.xml `<subfield value=\"$value$\">`.\n",
+           {{"parent", field.ident}, {"value", escape_xml_attr_for_doc(sub.value_expr)}});
+    }
+    emit(out,
+         "    #[inline]\n"
+         "    pub fn $ident$(&self) -> $ty$ { $expr$ }\n",
+         {{"ident", sub.ident}, {"ty", sub.rust_ty}, {"expr", sub.rust_expr}});
+  }
+}
+
+void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view name, std::string_view rust_name,
+                  EmitKind kind, const std::vector<EmitStep>& steps) {
+  std::string& out = ctx.out;
+  for (const EmitStep& step : steps) emit_switch_enum_recursive(out, step);
+
+  emit(out, "/// `$name$` \u2014 generated from protocol.xml line $line$.\n",
+       {{"name", name}, {"line", std::to_string(ctx.line_of(element.offset()))}});
+  if (const std::optional<std::string_view> text = element.attr("text")) {
+    emit(out, "/// $doc$\n", {{"doc", escape_doc(*text)}});
+  }
+  const std::optional<std::uint32_t> opcode = opcode_of(element);
+  const std::string hex = opcode ? to_hex_upper(*opcode, 4) : std::string();
+  if (opcode) {
+    emit(out, "///\n/// Opcode: `0x$hex$` (see `$rust_name$::OPCODE`).\n", {{"hex", hex}, {"rust_name", rust_name}});
+  }
+  emit(out,
+       "#[derive(Debug, Clone, PartialEq)]\n"
+       "pub struct $rust_name$ {\n",
+       {{"rust_name", rust_name}});
+  if (!declares_fields(steps)) out += "    // No fields declared in protocol.xml for this opcode.\n";
+  for (const EmitStep& step : steps) emit_step_members(out, step);
+  emit(out,
+       "}\n"
+       "\n"
+       "impl $rust_name$ {\n",
+       {{"rust_name", rust_name}});
+
+  if (opcode) {
+    emit(out,
+         "    /// Wire opcode for this message (from protocol.xml `type=`).\n"
+         "    pub const OPCODE: u32 = 0x$hex$;\n"
+         "\n",
+         {{"hex", hex}});
+    ctx.opcode_rows.push_back(OpcodeRow{std::string(label(kind)), std::string(name), *opcode});
+  }
+
+  // Only top-level fields get accessors; fields inside blocks are optional or
+  // live inside enum variants.
+  for (const EmitStep& step : steps) {
+    if (const SimpleField* field = step.as<SimpleField>()) write_subfield_accessors(out, *field);
+  }
+
+  emit(out,
+       "    /// Decode `$rust_name$` from a little-endian wire stream at `*offset`.\n"
+       "    pub fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {\n",
+       {{"rust_name", rust_name}});
+  if (steps.empty()) out += "        let _ = (data, offset);\n";
+  for (const EmitStep& step : steps) emit_step_reader(out, step);
+  out += "        Ok(Self {\n";
+  for (const EmitStep& step : steps) emit_step_ctor_entries(out, step);
+  out +=
+      "        })\n"
+      "    }\n"
+      "}\n"
+      "\n";
+}
+
+void write_skipped(CodegenCtx& ctx, EmitKind kind, std::string_view rust_name, std::string_view reason) {
+  emit(ctx.out, "// SKIPPED $label$ $rust_name$: $reason$ \u2014 port to PR 7.2.\n",
+       {{"label", label(kind)}, {"rust_name", rust_name}, {"reason", reason}});
+  bump_skipped(ctx.stats, kind);
+}
+
+// `emit_message`, optionally given the steps that a probe of this very element
+// (same owner, same registry) has just built, so they are not built twice.
+void emit_message_impl(CodegenCtx& ctx, const xml::Node& element, EmitKind kind, const std::vector<EmitStep>* probed) {
+  const std::optional<std::string_view> name = element.attr("name");
+  if (!name) return;
+  std::string rust_name(name_prefix(kind));
+  rust_name.append(*name);
+
+  if (probed) {
+    write_struct(ctx, element, *name, rust_name, kind, *probed);
+  } else {
+    const std::vector<std::string> unsupported = collect_unsupported(element);
+    if (!unsupported.empty()) {
+      std::string reason = "deferred-tier features [";
+      for (std::size_t i = 0; i < unsupported.size(); ++i) {
+        if (i != 0) reason += ", ";
+        reason += unsupported[i];
+      }
+      reason += "]";
+      write_skipped(ctx, kind, rust_name, reason);
+      return;
+    }
+    const Result<std::vector<EmitStep>> steps = collect_emit_steps(ctx, element, rust_name);
+    if (!steps) {
+      write_skipped(ctx, kind, rust_name, steps.reason());
+      return;
+    }
+    write_struct(ctx, element, *name, rust_name, kind, *steps);
+  }
+
+  if (kind == EmitKind::Datatype) ctx.registry.insert_or_assign(std::string(*name), TypeKind::structure());
+  bump_emitted(ctx.stats, kind);
+}
+
+// Emits `candidates` in up to `kMaxPasses` passes: each pass writes every
+// candidate whose body builds now (or, with `precheck`, that has unsupported
+// children and so is written as SKIPPED at once); whatever is left after the
+// passes is written where it stands, usually as SKIPPED with its reason.
+void run_fixpoint(CodegenCtx& ctx, const std::vector<const xml::Node*>& candidates, EmitKind kind, bool precheck) {
+  std::set<std::string, std::less<>> emitted;
+  const std::string_view prefix = name_prefix(kind);
+  std::string owner;
+  std::string aside;  // holds the output text while one struct is written
+  std::string pass_text;
+
+  for (int pass = 0; pass < kMaxPasses; ++pass) {
+    pass_text.clear();
+    std::size_t written = 0;
+    for (const xml::Node* candidate : candidates) {
+      const std::optional<std::string_view> name = candidate->attr("name");
+      if (!name || emitted.find(*name) != emitted.end()) continue;
+
+      std::optional<Result<std::vector<EmitStep>>> probe;
+      if (!precheck || collect_unsupported(*candidate).empty()) {
+        owner.assign(prefix);
+        owner.append(*name);
+        probe.emplace(collect_emit_steps(ctx, *candidate, owner));
+        if (!probe->ok()) continue;  // retried in a later pass
+      }
+
+      std::swap(ctx.out, aside);
+      emit_message_impl(ctx, *candidate, kind, probe ? &probe->value() : nullptr);
+      pass_text += ctx.out;
+      ctx.out.clear();
+      std::swap(ctx.out, aside);
+
+      emitted.emplace(*name);
+      ++written;
+    }
+    ctx.out += pass_text;
+    if (written == 0) break;
+  }
+
+  // Leftovers are written directly and not recorded: a body that builds only
+  // now is written as a normal struct.
+  for (const xml::Node* candidate : candidates) {
+    const std::optional<std::string_view> name = candidate->attr("name");
+    if (name && emitted.find(*name) == emitted.end()) emit_message(ctx, *candidate, kind);
+  }
+}
+
+}  // namespace
+
+void emit_message(CodegenCtx& ctx, const xml::Node& element, EmitKind kind) {
+  emit_message_impl(ctx, element, kind, nullptr);
+}
+
+void emit_with_fixpoint(CodegenCtx& ctx, const xml::Node& container, EmitKind kind) {
+  std::vector<const xml::Node*> candidates;
+  for (const xml::Node* child : container.children()) {
+    if (child->tag() == "type") candidates.push_back(child);
+  }
+  run_fixpoint(ctx, candidates, kind, /*precheck=*/true);
+}
+
+void process_datatypes(CodegenCtx& ctx, const xml::Node& types_section) {
+  ctx.out += "// === DATATYPES ===\n\n";
+
+  // Templated types are inlined at their use sites and never get a struct.
+  for (const xml::Node* child : types_section.children()) {
+    if (child->tag() != "type") continue;
+    const std::optional<std::string_view> templated = child->attr("templated");
+    const std::optional<std::string_view> name = child->attr("name");
+    if (!templated || !name) continue;
+    emit(ctx.out,
+         "// SKIPPED datatype $name$: templated=\"$templated$\" (J3.E inlines at every use-site via "
+         "`<field type=\"$name$\" generic*=...>`; no concrete Rust struct emitted).\n",
+         {{"name", *name}, {"templated", *templated}});
+    ++ctx.stats.datatypes_skipped;
+  }
+
+  // Elements without element children are typedefs or built-ins.
+  std::vector<const xml::Node*> candidates;
+  for (const xml::Node* child : types_section.children()) {
+    if (child->tag() == "type" && !child->has_attr("primitive") && !child->has_attr("templated") &&
+        !child->children().empty()) {
+      candidates.push_back(child);
+    }
+  }
+  run_fixpoint(ctx, candidates, EmitKind::Datatype, /*precheck=*/false);
+}
+
+void process_messages(CodegenCtx& ctx, const xml::Node& messages_section) {
+  ctx.out += "// === MESSAGES (top-level C2S + S2C) ===\n\n";
+  for (const xml::Node* child : messages_section.children()) {
+    const std::string_view tag = child->tag();
+    if (tag == "c2s") {
+      ctx.out += "// ---- C2S ----\n\n";
+      emit_with_fixpoint(ctx, *child, EmitKind::MessageC2s);
+    } else if (tag == "s2c") {
+      ctx.out += "// ---- S2C ----\n\n";
+      emit_with_fixpoint(ctx, *child, EmitKind::MessageS2c);
+    }
+  }
+}
+
+void process_gameactions(CodegenCtx& ctx, const xml::Node& section) {
+  ctx.out += "// === GAMEACTIONS (C2S inside 0xF7B1) ===\n\n";
+  emit_with_fixpoint(ctx, section, EmitKind::GameAction);
+}
+
+void process_gameevents(CodegenCtx& ctx, const xml::Node& section) {
+  ctx.out += "// === GAMEEVENTS (S2C inside 0xF7B0) ===\n\n";
+  emit_with_fixpoint(ctx, section, EmitKind::GameEvent);
+}
+
+}  // namespace qm

@@ -1,0 +1,499 @@
+#include "structs/structs.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "driver/context.hpp"
+#include "schema/model.hpp"
+#include "xml/xml.hpp"
+
+namespace qm {
+namespace {
+
+// A parsed document with its own generation context. The header written by
+// the context is dropped so tests see only what they generate.
+class Doc {
+ public:
+  explicit Doc(std::string text) : text_(std::move(text)), offsets_(build_line_offsets(text_)) {
+    auto parsed = xml::parse(text_);
+    if (!parsed.ok()) {
+      ADD_FAILURE() << parsed.reason();
+      parsed = xml::parse("<root/>");
+    }
+    doc_ = std::move(parsed).value();
+    ctx_ = std::make_unique<CodegenCtx>("/p/protocol.xml", offsets_);
+    ctx_->out.clear();
+  }
+  const xml::Node& root() const { return doc_.root(); }
+  // The first element child of the root, or of that child, and so on.
+  const xml::Node& child(std::size_t i) const { return *root().children().at(i); }
+  CodegenCtx& ctx() { return *ctx_; }
+
+ private:
+  std::string text_;
+  std::vector<std::size_t> offsets_;
+  xml::Document doc_;
+  std::unique_ptr<CodegenCtx> ctx_;
+};
+
+std::array<std::size_t, 10> counters(const Stats& s) {
+  return {s.enums,      s.aliases,           s.datatypes,   s.datatypes_skipped,
+          s.messages,   s.messages_skipped,  s.gameactions, s.gameactions_skipped,
+          s.gameevents, s.gameevents_skipped};
+}
+
+// "pub struct X" and "// SKIPPED ..." lines, in output order, shortened to
+// "struct X" and "SKIPPED ...".
+std::vector<std::string> outline(const std::string& out) {
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("pub struct ", 0) == 0) {
+      lines.push_back("struct " + line.substr(11, line.find(' ', 11) - 11));
+    } else if (line.rfind("// SKIPPED ", 0) == 0) {
+      lines.push_back(line.substr(3));
+    }
+  }
+  return lines;
+}
+
+std::vector<std::string> kinds_of(const std::vector<EmitStep>& steps) {
+  std::vector<std::string> kinds;
+  for (const EmitStep& step : steps) kinds.emplace_back(step_kind_name(step));
+  return kinds;
+}
+
+// ---- EmitKind -------------------------------------------------------------------
+
+TEST(EmitKind, PrefixLabelAndCounters) {
+  struct Case {
+    EmitKind kind;
+    std::string_view prefix;
+    std::string_view label;
+    std::size_t emitted_index;  // position in report order
+    std::size_t skipped_index;
+  };
+  const Case cases[] = {
+      {EmitKind::Datatype, "", "datatype", 2, 3},         {EmitKind::MessageC2s, "C2S_", "messageC2S", 4, 5},
+      {EmitKind::MessageS2c, "S2C_", "messageS2C", 4, 5}, {EmitKind::GameAction, "Action_", "gameaction", 6, 7},
+      {EmitKind::GameEvent, "Event_", "gameevent", 8, 9},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(name_prefix(c.kind), c.prefix);
+    EXPECT_EQ(label(c.kind), c.label);
+
+    Stats stats;
+    bump_emitted(stats, c.kind);
+    bump_emitted(stats, c.kind);
+    bump_skipped(stats, c.kind);
+    std::array<std::size_t, 10> want{};
+    want[c.emitted_index] = 2;
+    want[c.skipped_index] = 1;
+    EXPECT_EQ(counters(stats), want) << c.label;
+  }
+}
+
+// ---- collect_unsupported ----------------------------------------------------------
+
+TEST(CollectUnsupported, OnlyDirectMaskChildrenCountOnce) {
+  struct Case {
+    std::string_view body;
+    std::vector<std::string> want;
+  };
+  const Case cases[] = {
+      {"<type name='A'/>", {}},
+      {"<type name='A'><mask/></type>", {"mask"}},
+      {"<type name='A'><field name='x' type='uint'/><mask/><mask value='1'/></type>", {"mask"}},
+      {"<type name='A'><maskmap name='x'><mask value='1'/></maskmap></type>", {}},
+      {"<type name='A'><Mask/><masks/><switch/></type>", {}},
+  };
+  for (const Case& c : cases) {
+    Doc doc{std::string(c.body)};
+    EXPECT_EQ(collect_unsupported(doc.root()), c.want) << c.body;
+  }
+}
+
+// ---- collect_emit_steps -------------------------------------------------------------
+
+TEST(CollectEmitSteps, DispatchAndReasons) {
+  struct Case {
+    std::string_view body;
+    std::vector<std::string> kinds;  // expected step kinds when it builds
+    std::string reason;              // expected reason, or a prefix of it ending in "*"
+  };
+  const Case cases[] = {
+      {"", {}, ""},
+      {"<align type='float'/><align type='byte'/>", {"Align", "Align"}, ""},
+      {"<align type='WString'/>",
+       {},
+       "<align> with type Some(\"WString\"): unknown alignment width \u2014 only "
+       "byte/short/ushort/int/uint/long/ulong supported"},
+      {"<align/>",
+       {},
+       "<align> with type None: unknown alignment width \u2014 only byte/short/ushort/int/uint/long/ulong supported"},
+      {"<mask/>", {}, "unsupported child `<mask>`"},
+      {"<field name='A' type='uint'/><bogus/><field name='B' type='Nope'/>", {}, "unsupported child `<bogus>`"},
+      {"<field name='B' type='Nope'/><bogus/>", {}, "field B: type \"Nope\" not in foundation tier"},
+      {"<field name='Count' type='uint'/><vector name='Items' type='ushort' length='Count'/>", {"Field", "Vector"}, ""},
+      {"<field name='Map' type='PackableHashTable' genericKey='uint' genericValue='uint'/>", {"Packable"}, ""},
+      // A packable field cannot be referred to by later constructs.
+      {"<field name='L' type='PackableList' genericType='uint'/><vector name='V' type='uint' length='L'/>",
+       {},
+       "<vector V>: cannot translate length=*"},
+      // Only earlier siblings are visible.
+      {"<vector name='V' type='uint' length='Count'/><field name='Count' type='uint'/>",
+       {},
+       "<vector V>: cannot translate length=*"},
+      {"<field name='N' type='uint'/><table name='P' key='uint' value='float' length='N'/>", {"Field", "Table"}, ""},
+      {"<field name='K' type='uint'/><switch name='K'><case value='1'><field name='X' type='uint'/></case></switch>",
+       {"Field", "Switch"},
+       ""},
+      {"<field name='K' type='uint'/><if test='K == 1'><true><field name='X' type='uint'/></true></if>"
+       "<vector name='V' type='uint' length='X'/>",
+       {"Field", "If", "Vector"},
+       ""},
+      // Gated fields of a mask map are visible to a later mask map.
+      {"<field name='F' type='uint'/>"
+       "<maskmap name='F'><mask value='1'><field name='G' type='uint'/></mask></maskmap>"
+       "<maskmap name='G'><mask value='2'><field name='H' type='uint'/></mask></maskmap>",
+       {"Field", "Maskmap", "Maskmap"},
+       ""},
+      {"<field name='F' type='uint'/>"
+       "<maskmap name='F'><mask value='1'><field name='G' type='uint'/></mask></maskmap>"
+       "<maskmap name='Missing'><mask value='2'><field name='H' type='uint'/></mask></maskmap>",
+       {},
+       "<maskmap name=\"Missing\">: *"},
+  };
+  for (const Case& c : cases) {
+    Doc doc("<type name='T'>" + std::string(c.body) + "</type>");
+    const std::string out_before = doc.ctx().out;
+    const std::size_t registry_before = doc.ctx().registry.size();
+    const auto steps = collect_emit_steps(doc.ctx(), doc.root(), "T");
+    EXPECT_EQ(doc.ctx().out, out_before) << c.body;
+    EXPECT_EQ(doc.ctx().registry.size(), registry_before) << c.body;
+    if (c.reason.empty()) {
+      ASSERT_TRUE(steps.ok()) << c.body << ": " << steps.reason();
+      EXPECT_EQ(kinds_of(*steps), c.kinds) << c.body;
+    } else if (c.reason.back() == '*') {
+      ASSERT_FALSE(steps.ok()) << c.body;
+      const std::string prefix = c.reason.substr(0, c.reason.size() - 1);
+      EXPECT_EQ(steps.reason().substr(0, prefix.size()), prefix) << c.body;
+    } else {
+      ASSERT_FALSE(steps.ok()) << c.body;
+      EXPECT_EQ(steps.reason(), c.reason) << c.body;
+    }
+  }
+}
+
+TEST(CollectEmitSteps, OneOccurrenceMapAndLatestLookupEntryPerBody) {
+  // Fields, vectors and tables share one numbering; a repeated XML name
+  // refers to the latest field of that name.
+  Doc doc(
+      "<type name='T'><field name='Count' type='byte'/><field name='Count' type='uint'/>"
+      "<vector name='Count' type='uint' length='Count'/></type>");
+  const auto steps = collect_emit_steps(doc.ctx(), doc.root(), "T");
+  ASSERT_TRUE(steps.ok()) << steps.reason();
+  ASSERT_EQ(steps->size(), 3u);
+  EXPECT_EQ((*steps)[0].as<SimpleField>()->ident, "count");
+  EXPECT_EQ((*steps)[1].as<SimpleField>()->ident, "count_2");
+  const VectorField* vec = (*steps)[2].as<VectorField>();
+  EXPECT_EQ(vec->ident, "count_3");
+  EXPECT_NE(vec->count_expr.find("count_2"), std::string::npos) << vec->count_expr;
+
+  // A second probe starts from empty maps and builds the same identifiers.
+  const auto again = collect_emit_steps(doc.ctx(), doc.root(), "T");
+  ASSERT_TRUE(again.ok());
+  EXPECT_EQ((*again)[2].as<VectorField>()->ident, "count_3");
+}
+
+TEST(CollectEmitSteps, OwnerReachesTheBuilders) {
+  Doc doc(
+      "<type name='T'><field name='K' type='uint'/><field name='Value' type='float'/>"
+      "<switch name='K'><case value='1'/></switch></type>");
+  struct Case {
+    std::string_view owner;
+    FieldKind::Tag value_kind;
+  };
+  const Case cases[] = {{"S2C_Qualities_UpdateFloat", FieldKind::F64}, {"S2C_Other", FieldKind::F32}};
+  for (const Case& c : cases) {
+    const auto steps = collect_emit_steps(doc.ctx(), doc.root(), c.owner);
+    ASSERT_TRUE(steps.ok()) << steps.reason();
+    EXPECT_EQ((*steps)[1].as<SimpleField>()->kind.tag, c.value_kind) << c.owner;
+    EXPECT_EQ((*steps)[2].as<SwitchBlock>()->type_name, std::string(c.owner) + "KData");
+  }
+}
+
+// ---- emit_message -------------------------------------------------------------------
+
+TEST(EmitMessage, OpcodeOnlyWithinUnsigned32Bits) {
+  struct Case {
+    std::optional<std::string_view> type;
+    std::optional<std::string_view> hex;  // as written in the OPCODE line
+    std::uint32_t value;
+  };
+  const Case cases[] = {
+      {"3", "0003", 3},
+      {"74565", "12345", 74565},
+      {"0x0", "0000", 0},
+      {"4294967295", "FFFFFFFF", 0xFFFFFFFFu},
+      {"4294967296", std::nullopt, 0},
+      {"-1", std::nullopt, 0},
+      {"Foo", std::nullopt, 0},
+      {"", std::nullopt, 0},
+      {std::nullopt, std::nullopt, 0},
+  };
+  for (const Case& c : cases) {
+    std::string xml = "<s2c><type name='M'";
+    if (c.type) xml += " type='" + std::string(*c.type) + "'";
+    xml += "><field name='A' type='uint'/></type></s2c>";
+    Doc doc(xml);
+    emit_message(doc.ctx(), doc.child(0), EmitKind::MessageS2c);
+    const std::string& out = doc.ctx().out;
+    const std::string label = c.type ? std::string(*c.type) : "<absent>";
+    if (c.hex) {
+      EXPECT_NE(out.find("    pub const OPCODE: u32 = 0x" + std::string(*c.hex) + ";\n"), std::string::npos) << label;
+      EXPECT_NE(out.find("/// Opcode: `0x" + std::string(*c.hex) + "` (see `S2C_M::OPCODE`).\n"), std::string::npos);
+      ASSERT_EQ(doc.ctx().opcode_rows.size(), 1u) << label;
+      EXPECT_EQ(doc.ctx().opcode_rows[0].opcode, c.value);
+    } else {
+      EXPECT_EQ(out.find("OPCODE"), std::string::npos) << label;
+      EXPECT_EQ(out.find("///\n"), std::string::npos) << label;
+      EXPECT_TRUE(doc.ctx().opcode_rows.empty()) << label;
+    }
+    EXPECT_EQ(doc.ctx().stats.messages, 1u) << label;
+  }
+}
+
+TEST(EmitMessage, SkippedFormsLeaveNothingBehind) {
+  struct Case {
+    EmitKind kind;
+    std::string_view body;
+    std::string want;
+    std::size_t skipped_index;
+  };
+  const Case cases[] = {
+      {EmitKind::GameAction, "<field name='A' type='uint'/><mask/>",
+       "// SKIPPED gameaction Action_M: deferred-tier features [mask] \u2014 port to PR 7.2.\n", 7},
+      // The mask pre-check comes before any construct is built.
+      {EmitKind::Datatype, "<field name='A' type='Nope'/><mask/><mask/>",
+       "// SKIPPED datatype M: deferred-tier features [mask] \u2014 port to PR 7.2.\n", 3},
+      {EmitKind::MessageS2c, "<field name='A' type='Nope'/>",
+       "// SKIPPED messageS2C S2C_M: field A: type \"Nope\" not in foundation tier \u2014 port to PR 7.2.\n", 5},
+      {EmitKind::GameEvent, "<strange/>",
+       "// SKIPPED gameevent Event_M: unsupported child `<strange>` \u2014 port to PR 7.2.\n", 9},
+  };
+  for (const Case& c : cases) {
+    Doc doc("<type name='M' type='0x10'>" + std::string(c.body) + "</type>");
+    emit_message(doc.ctx(), doc.root(), c.kind);
+    EXPECT_EQ(doc.ctx().out, c.want);
+    EXPECT_TRUE(doc.ctx().opcode_rows.empty()) << c.want;
+    EXPECT_EQ(doc.ctx().registry.count("M"), 0u) << c.want;
+    std::array<std::size_t, 10> want{};
+    want[c.skipped_index] = 1;
+    EXPECT_EQ(counters(doc.ctx().stats), want) << c.want;
+  }
+}
+
+TEST(EmitMessage, NamelessElementIsIgnored) {
+  Doc doc("<type type='1'><mask/></type>");
+  emit_message(doc.ctx(), doc.root(), EmitKind::Datatype);
+  EXPECT_EQ(doc.ctx().out, "");
+  EXPECT_EQ(counters(doc.ctx().stats), (std::array<std::size_t, 10>{}));
+}
+
+TEST(EmitMessage, OnlyDataTypesRegister) {
+  struct Case {
+    EmitKind kind;
+    bool registered;
+  };
+  const Case cases[] = {{EmitKind::Datatype, true},
+                        {EmitKind::MessageC2s, false},
+                        {EmitKind::MessageS2c, false},
+                        {EmitKind::GameAction, false},
+                        {EmitKind::GameEvent, false}};
+  for (const Case& c : cases) {
+    Doc doc("<type name='Pos'><field name='X' type='float'/></type>");
+    doc.ctx().registry.insert_or_assign("Pos", TypeKind::primitive("u32"));
+    emit_message(doc.ctx(), doc.root(), c.kind);
+    EXPECT_EQ(doc.ctx().registry.at("Pos").tag == TypeKind::Struct, c.registered) << label(c.kind);
+  }
+}
+
+TEST(EmitMessage, FieldlessBodies) {
+  struct Case {
+    std::string_view body;
+    bool no_fields_comment;
+    bool let_unused;
+  };
+  const Case cases[] = {
+      {"", true, true},
+      {"<align type='uint'/><align type='byte'/>", true, false},
+      {"<field name='F' type='uint'/>"
+       "<maskmap name='F'><mask value='1'><field name='G' type='uint'/></mask></maskmap>",
+       false, false},
+      {"<align type='uint'/><field name='F' type='PackableList' genericType='uint'/>", false, false},
+  };
+  for (const Case& c : cases) {
+    Doc doc("<type name='M'>" + std::string(c.body) + "</type>");
+    emit_message(doc.ctx(), doc.root(), EmitKind::GameEvent);
+    const std::string& out = doc.ctx().out;
+    EXPECT_EQ(out.find("    // No fields declared in protocol.xml for this opcode.\n") != std::string::npos,
+              c.no_fields_comment)
+        << c.body << "\n"
+        << out;
+    EXPECT_EQ(out.find("        let _ = (data, offset);\n") != std::string::npos, c.let_unused) << c.body;
+    EXPECT_EQ(doc.ctx().stats.gameevents, 1u) << c.body;
+  }
+}
+
+TEST(EmitMessage, AccessorsOnlyForTopLevelFields) {
+  Doc doc(
+      "<type name='M' text='A  message'>"
+      "<field name='Flags' type='uint'>"
+      "<subfield name='Low' type='byte' value='Flags &gt;&gt; 8'/>"
+      "<subfield name='High' type='byte' value='Flags &amp; 0xFF' text='Top\nbyte'/>"
+      "</field>"
+      "<if test='Flags == 1'><true><field name='Inner' type='uint'>"
+      "<subfield name='Hidden' type='byte' value='Inner'/></field></true></if>"
+      "</type>");
+  emit_message(doc.ctx(), doc.root(), EmitKind::Datatype);
+  const std::string& out = doc.ctx().out;
+  EXPECT_NE(out.find("/// `M` \u2014 generated from protocol.xml line 1.\n/// A message\n#[derive"), std::string::npos)
+      << out;
+  const std::size_t impl = out.find("impl M {\n");
+  const std::size_t low = out.find(
+      "    /// Derived from `flags` via protocol.xml `<subfield value=\"Flags &gt;&gt; 8\">`.\n"
+      "    #[inline]\n    pub fn low(&self) -> u8 { ");
+  const std::size_t high =
+      out.find("    /// Derived from `flags`. Top byte\n    #[inline]\n    pub fn high(&self) -> u8 { ");
+  const std::size_t decode = out.find("    /// Decode `M`");
+  ASSERT_NE(impl, std::string::npos) << out;
+  ASSERT_NE(low, std::string::npos) << out;
+  ASSERT_NE(high, std::string::npos) << out;
+  EXPECT_LT(impl, low);
+  EXPECT_LT(low, high);
+  EXPECT_LT(high, decode);
+  EXPECT_EQ(out.find("fn hidden"), std::string::npos) << out;
+}
+
+// ---- Sections and fixpoint ------------------------------------------------------------
+
+std::string datatype(std::string_view name, std::string_view field_type) {
+  return "<type name='" + std::string(name) + "'><field name='F' type='" + std::string(field_type) + "'/></type>";
+}
+
+TEST(Fixpoint, DataTypeOrder) {
+  struct Case {
+    std::string_view what;
+    std::string types;
+    std::vector<std::string> want;
+    std::size_t emitted;
+    std::size_t skipped;
+  };
+  const Case cases[] = {
+      {"use before declaration", datatype("A", "B") + datatype("B", "uint"), {"struct B", "struct A"}, 2, 0},
+      {"declaration before use", datatype("B", "uint") + datatype("A", "B"), {"struct B", "struct A"}, 2, 0},
+      {"chain of six: the leftover builds",
+       datatype("A1", "A2") + datatype("A2", "A3") + datatype("A3", "A4") + datatype("A4", "A5") +
+           datatype("A5", "A6") + datatype("A6", "uint"),
+       {"struct A6", "struct A5", "struct A4", "struct A3", "struct A2", "struct A1"},
+       6,
+       0},
+      {"chain of seven: leftovers in document order, no retry",
+       datatype("A1", "A2") + datatype("A2", "A3") + datatype("A3", "A4") + datatype("A4", "A5") +
+           datatype("A5", "A6") + datatype("A6", "A7") + datatype("A7", "uint"),
+       {"struct A7", "struct A6", "struct A5", "struct A4", "struct A3",
+        "SKIPPED datatype A1: field F: type \"A2\" not in foundation tier \u2014 port to PR 7.2.", "struct A2"},
+       6,
+       1},
+      {"same name, first written", datatype("D", "uint") + datatype("D", "float"), {"struct D"}, 1, 0},
+      {"same name, first fails", datatype("D", "Nope") + datatype("D", "float"), {"struct D"}, 1, 0},
+      {"same name, both fail",
+       datatype("D", "Nope") + datatype("D", "Gone"),
+       {"SKIPPED datatype D: field F: type \"Nope\" not in foundation tier \u2014 port to PR 7.2.",
+        "SKIPPED datatype D: field F: type \"Gone\" not in foundation tier \u2014 port to PR 7.2."},
+       0,
+       2},
+      {"mask child ends with the leftovers",
+       "<type name='M'><mask/></type>" + datatype("A", "uint"),
+       {"struct A", "SKIPPED datatype M: deferred-tier features [mask] \u2014 port to PR 7.2."},
+       1,
+       1},
+      {"templated types first, never candidates; childless types ignored",
+       datatype("A", "uint") + "<type name='P' templated='T'><field name='x' type='T'/></type>" +
+           "<type name='Q' primitive='uint'><field name='x' type='uint'/></type><type name='Alias' parent='uint'/>"
+           "<type name='Lone'/><type templated='U'/>",
+       {"SKIPPED datatype P: templated=\"T\" (J3.E inlines at every use-site via `<field type=\"P\" generic*=...>`; "
+        "no concrete Rust struct emitted).",
+        "struct A"},
+       1,
+       1},
+  };
+  for (const Case& c : cases) {
+    Doc doc("<types>" + c.types + "</types>");
+    process_datatypes(doc.ctx(), doc.root());
+    const std::string& out = doc.ctx().out;
+    EXPECT_EQ(out.rfind("// === DATATYPES ===\n\n", 0), 0u) << c.what;
+    EXPECT_EQ(outline(out), c.want) << c.what << "\n" << out;
+    EXPECT_EQ(doc.ctx().stats.datatypes, c.emitted) << c.what;
+    EXPECT_EQ(doc.ctx().stats.datatypes_skipped, c.skipped) << c.what;
+  }
+}
+
+TEST(Fixpoint, OpcodeRowsFollowEmissionOrder) {
+  Doc doc(
+      "<types><type name='A' type='1'><field name='F' type='B'/></type>"
+      "<type name='B' type='0x2'><field name='F' type='uint'/></type></types>");
+  process_datatypes(doc.ctx(), doc.root());
+  ASSERT_EQ(doc.ctx().opcode_rows.size(), 2u);
+  EXPECT_EQ(doc.ctx().opcode_rows[0].name, "B");
+  EXPECT_EQ(doc.ctx().opcode_rows[0].label, "datatype");
+  EXPECT_EQ(doc.ctx().opcode_rows[1].name, "A");
+}
+
+TEST(Fixpoint, MessageSections) {
+  struct Case {
+    std::string_view what;
+    std::string xml;
+    void (*process)(CodegenCtx&, const xml::Node&);
+    std::vector<std::string> want;
+  };
+  const Case cases[] = {
+      {"mask child written in place during the first pass",
+       "<gameactions><type name='Bad' type='1'><field name='F' type='Nope'/></type>"
+       "<type name='Masked'><mask/></type><type name='Good'><field name='F' type='uint'/></type>"
+       "<type type='9'/><other name='X'/></gameactions>",
+       process_gameactions,
+       {"SKIPPED gameaction Action_Masked: deferred-tier features [mask] \u2014 port to PR 7.2.", "struct Action_Good",
+        "SKIPPED gameaction Action_Bad: field F: type \"Nope\" not in foundation tier \u2014 port to PR 7.2."}},
+      {"events", "<gameevents><type name='E'/><type name='E'/></gameevents>", process_gameevents, {"struct Event_E"}},
+      {"direction groups in document order",
+       "<messages><s2c><type name='B'/></s2c><junk/><c2s><type name='A'/></c2s><c2s><type name='C'/></c2s>"
+       "</messages>",
+       process_messages,
+       {"struct S2C_B", "struct C2S_A", "struct C2S_C"}},
+  };
+  for (const Case& c : cases) {
+    Doc doc(c.xml);
+    c.process(doc.ctx(), doc.root());
+    EXPECT_EQ(outline(doc.ctx().out), c.want) << c.what << "\n" << doc.ctx().out;
+  }
+}
+
+TEST(Fixpoint, ProbeOwnerCarriesThePrefix) {
+  // The float exception depends on the full struct name, so a probe with the
+  // bare name would build a different struct than the one written.
+  Doc doc("<s2c><type name='Qualities_UpdateFloat'><field name='Value' type='float'/></type></s2c>");
+  emit_with_fixpoint(doc.ctx(), doc.root(), EmitKind::MessageS2c);
+  EXPECT_NE(doc.ctx().out.find("    pub value: f64,\n"), std::string::npos) << doc.ctx().out;
+}
+
+}  // namespace
+}  // namespace qm
