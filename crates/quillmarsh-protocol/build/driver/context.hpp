@@ -35,7 +35,8 @@ struct OpcodeRow {
 class CodegenCtx {
  public:
   // Creates the context and writes the file header (with `protocol_path` in
-  // display form) and seeds the registry. `line_offsets` must outlive it.
+  // display form) and registers the built-in type names. `line_offsets` must
+  // outlive it.
   CodegenCtx(std::string_view protocol_path, const std::vector<std::size_t>& line_offsets);
 
   std::string out;  // the whole generated text so far
@@ -55,7 +56,7 @@ std::vector<std::size_t> build_line_offsets(std::string_view text);
 // 1-based line number holding `offset`.
 std::size_t line_of_offset(const std::vector<std::size_t>& line_offsets, std::size_t offset);
 
-// Writes the fixed header, then seeds the registry.
+// Writes the fixed header, then registers the built-in type names.
 void write_file_header(CodegenCtx& ctx);
 // Writes the opcode index: banner, `OPCODE_INDEX` and one row per opcode.
 void write_opcode_table(CodegenCtx& ctx);

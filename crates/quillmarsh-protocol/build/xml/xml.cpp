@@ -47,8 +47,14 @@ struct Builder {
   std::unique_ptr<Document::Arena> arena = std::make_unique<Document::Arena>();
   std::vector<Node*> open;  // the elements whose end tag is still to come
   bool doctype_refused = false;
-  XML_Size doctype_line = 0;
-  XML_Size doctype_column = 0;
+  XML_Index doctype_index = 0;  // where expat is when it reports the declaration
+
+  // The finished tree.
+  Document take() {
+    Document doc;
+    doc.arena_ = std::move(arena);
+    return doc;
+  }
 
   static std::string_view local_name(const XML_Char* name) {
     std::string_view full(name);
@@ -72,16 +78,13 @@ struct Builder {
     self.open.push_back(&node);
   }
 
-  static void XMLCALL on_end(void* user, const XML_Char* /*name*/) {
-    static_cast<Builder*>(user)->open.pop_back();
-  }
+  static void XMLCALL on_end(void* user, const XML_Char* /*name*/) { static_cast<Builder*>(user)->open.pop_back(); }
 
   static void XMLCALL on_doctype(void* user, const XML_Char* /*name*/, const XML_Char* /*sysid*/,
                                  const XML_Char* /*pubid*/, int /*has_internal_subset*/) {
     auto& self = *static_cast<Builder*>(user);
     self.doctype_refused = true;
-    self.doctype_line = XML_GetCurrentLineNumber(self.parser);
-    self.doctype_column = XML_GetCurrentColumnNumber(self.parser);
+    self.doctype_index = XML_GetCurrentByteIndex(self.parser);
     XML_StopParser(self.parser, XML_FALSE);
   }
 };
@@ -91,6 +94,24 @@ namespace {
 // Columns are reported 1-based, like lines.
 std::string position(XML_Size line, XML_Size column) {
   return "line " + std::to_string(line) + ", column " + std::to_string(column + 1);
+}
+
+// The line and column of the "<!DOCTYPE" that opens the declaration expat
+// is reporting from inside (it stands at the declared name by then). Only
+// the prolog precedes it, so counting line feeds and characters is exact.
+std::string doctype_position(std::string_view text, XML_Index index) {
+  const auto limit = std::min(text.size(), static_cast<std::size_t>(std::max<XML_Index>(index, 0)));
+  auto start = text.substr(0, limit).rfind("<!DOCTYPE");
+  if (start == std::string_view::npos) start = limit;
+  const auto before = text.substr(0, start);
+  const auto line_start = before.rfind('\n') + 1;  // npos + 1 == 0
+  XML_Size line = 1;
+  for (const char c : before) line += c == '\n';
+  XML_Size column = 0;
+  auto line_text = before.substr(line_start);
+  if (line_start == 0 && line_text.substr(0, 3) == "\xEF\xBB\xBF") line_text.remove_prefix(3);  // a BOM
+  for (const char c : line_text) column += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return position(line, column);
 }
 
 struct ParserHandle {
@@ -113,10 +134,9 @@ Result<Document> parse(std::string_view text) {
   do {
     const std::size_t n = std::min(kChunk, text.size() - pos);
     const bool last = pos + n == text.size();
-    if (XML_Parse(b.parser, text.data() + pos, static_cast<int>(n), last ? XML_TRUE : XML_FALSE) !=
-        XML_STATUS_OK) {
+    if (XML_Parse(b.parser, text.data() + pos, static_cast<int>(n), last ? XML_TRUE : XML_FALSE) != XML_STATUS_OK) {
       if (b.doctype_refused) {
-        return fail("document type declaration is not allowed at " + position(b.doctype_line, b.doctype_column));
+        return fail("document type declaration is not allowed at " + doctype_position(text, b.doctype_index));
       }
       return fail(std::string(XML_ErrorString(XML_GetErrorCode(b.parser))) + " at " +
                   position(XML_GetCurrentLineNumber(b.parser), XML_GetCurrentColumnNumber(b.parser)));
@@ -124,9 +144,7 @@ Result<Document> parse(std::string_view text) {
     pos += n;
   } while (pos < text.size());
 
-  Document doc;
-  doc.arena_ = std::move(b.arena);
-  return doc;
+  return b.take();
 }
 
 }  // namespace qm::xml

@@ -1,0 +1,311 @@
+// The run sequence of the build step: locate and read protocol.xml, parse it,
+// generate the whole Rust text in memory, report the counts, and replace
+// messages_generated.rs in one atomic step.
+
+#include "driver/driver.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <memory>
+
+#include "enums/enums.hpp"
+#include "schema/registry.hpp"
+#include "structs/structs.hpp"
+#include "text/text.hpp"
+
+namespace qm {
+
+namespace {
+
+constexpr std::string_view kOutputName = "messages_generated.rs";
+
+// How the build host's own runtime shows an unwrapped error.
+std::string unwrap_err(std::string_view error) {
+  return "called `Result::unwrap()` on an `Err` value: " + std::string(error);
+}
+
+// A system error as the build host's runtime displays it.
+std::string os_error_text(int err) {
+  return std::string(std::strerror(err)) + " (os error " + std::to_string(err) + ")";
+}
+
+// Length of the well-formed UTF-8 sequence at `i`, or 0.
+std::size_t utf8_sequence_length(std::string_view s, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned b0 = byte(i);
+  if (b0 < 0x80) return 1;
+  std::size_t len;
+  unsigned lo = 0x80;  // bounds of the second byte, which exclude overlongs,
+  unsigned hi = 0xBF;  // surrogates and values above U+10FFFF
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    len = 2;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    len = 3;
+    if (b0 == 0xE0) lo = 0xA0;
+    if (b0 == 0xED) hi = 0x9F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    len = 4;
+    if (b0 == 0xF0) lo = 0x90;
+    if (b0 == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  if (s.size() - i < len) return 0;
+  if (byte(i + 1) < lo || byte(i + 1) > hi) return 0;
+  for (std::size_t k = 2; k < len; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+  }
+  return len;
+}
+
+// An environment variable that must be present and valid Unicode.
+Result<std::string> read_env(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return fail(unwrap_err("NotPresent"));
+  const std::string_view raw(value);
+  if (!is_valid_utf8(raw)) return fail(unwrap_err("NotUnicode(" + debug_os_str(raw) + ")"));
+  return std::string(raw);
+}
+
+void print_out(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+int fatal(std::string_view message) {
+  std::fflush(stdout);
+  std::string line(message);
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+  return 1;
+}
+
+// Closes a descriptor when it goes out of scope.
+struct Fd {
+  int fd = -1;
+  explicit Fd(int f) : fd(f) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+  // Closes now, reporting the error that close(2) may reveal.
+  int close_now() {
+    const int r = ::close(fd);
+    fd = -1;
+    return r;
+  }
+};
+
+// Reads a whole file; on failure the errno value.
+Result<std::string> read_file(const std::string& path, int& err) {
+  Fd f(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (f.fd < 0) {
+    err = errno;
+    return fail("");
+  }
+  std::string data;
+  struct stat st {};
+  if (::fstat(f.fd, &st) == 0 && S_ISREG(st.st_mode)) data.reserve(static_cast<std::size_t>(st.st_size));
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(f.fd, buf, sizeof buf);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      return fail("");
+    }
+    data.append(buf, static_cast<std::size_t>(n));
+  }
+  return data;
+}
+
+// Whether `path` is a regular file holding exactly `text`.
+bool file_holds(const std::string& path, std::string_view text) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (static_cast<std::size_t>(st.st_size) != text.size()) return false;
+  int err = 0;
+  auto existing = read_file(path, err);
+  return existing.ok() && *existing == text;
+}
+
+bool write_all(int fd, std::string_view text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const std::size_t want = std::min<std::size_t>(text.size() - done, std::size_t{1} << 30);
+    const ssize_t n = ::write(fd, text.data() + done, want);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Replaces `dir`/messages_generated.rs with `text` through a temporary file
+// in the same directory and a rename, so that a reader never sees a partial
+// file and a failure leaves the earlier file as it was. A file that already
+// holds the text is left alone, keeping its timestamp.
+Result<bool> write_output(const std::string& dir, std::string_view text) {
+  const std::string path = join_path(dir, kOutputName);
+  if (file_holds(path, text)) return false;
+
+  std::string tmp;
+  int fd = -1;
+  for (int attempt = 0; fd < 0; ++attempt) {
+    tmp = join_path(dir, "." + std::string(kOutputName) + "." + std::to_string(::getpid()) + "." +
+                             std::to_string(attempt) + ".tmp");
+    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && (errno != EEXIST || attempt == 99)) return fail(unwrap_err(os_error_text(errno)));
+  }
+  Fd file(fd);
+  const auto give_up = [&](int err) {
+    if (file.fd >= 0) file.close_now();
+    ::unlink(tmp.c_str());
+    return fail(unwrap_err(os_error_text(err)));
+  };
+  // Keep the permissions of the file being replaced.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(file.fd, st.st_mode & 07777);
+  if (!write_all(file.fd, text) || ::fsync(file.fd) != 0) return give_up(errno);
+  if (file.close_now() != 0) return give_up(errno);
+  if (::rename(tmp.c_str(), path.c_str()) != 0) return give_up(errno);
+  return true;
+}
+
+int run() {
+  auto manifest = read_env("CARGO_MANIFEST_DIR");
+  if (!manifest) return fatal(manifest.reason());
+  const std::string joined = join_path(*manifest, kProtocolRelativePath);
+  print_out("cargo:rerun-if-changed=build\n");
+  print_out("cargo:rerun-if-changed=" + joined + "\n");
+
+  std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(joined.c_str(), nullptr), &std::free);
+  if (!resolved) return fatal("Failed to canonicalize " + joined + ": " + os_error_text(errno));
+  const std::string canonical(resolved.get());
+
+  int err = 0;
+  auto text = read_file(canonical, err);
+  if (!text) return fatal("Failed to read protocol.xml at " + canonical + ": " + os_error_text(err));
+  if (!is_valid_utf8(*text)) {
+    return fatal("Failed to read protocol.xml at " + canonical + ": stream did not contain valid UTF-8");
+  }
+
+  auto generated = generate_from_text(*text, canonical);
+  if (!generated) return fatal(generated.reason());
+  print_out(generated->report);
+
+  auto out_dir = read_env("OUT_DIR");
+  if (!out_dir) return fatal(out_dir.reason());
+  auto written = write_output(*out_dir, generated->text);
+  if (!written) return fatal(written.reason());
+  return 0;
+}
+
+}  // namespace
+
+bool is_valid_utf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t n = utf8_sequence_length(text, i);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+std::string debug_os_str(std::string_view raw) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out = "\"";
+  std::size_t i = 0;
+  while (i < raw.size()) {
+    std::size_t end = i;
+    while (end < raw.size()) {
+      const std::size_t n = utf8_sequence_length(raw, end);
+      if (n == 0) break;
+      end += n;
+    }
+    if (end > i) {
+      // A valid run is escaped as a text, except that a single quote is
+      // escaped as well (each character is escaped on its own).
+      const std::string quoted = debug_str(raw.substr(i, end - i));
+      for (const char c : std::string_view(quoted).substr(1, quoted.size() - 2)) {
+        if (c == '\'') out += '\\';
+        out += c;
+      }
+      i = end;
+    } else {
+      const auto b = static_cast<unsigned char>(raw[i++]);
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 0xF];
+    }
+  }
+  out += '"';
+  return out;
+}
+
+std::string join_path(std::string_view base, std::string_view rel) {
+  if (!rel.empty() && rel.front() == '/') return std::string(rel);
+  std::string joined(base);
+  if (!joined.empty() && joined.back() != '/') joined += '/';
+  joined += rel;
+  return joined;
+}
+
+Generated generate(const xml::Document& doc, std::string_view protocol_path,
+                   const std::vector<std::size_t>& line_offsets) {
+  CodegenCtx ctx(protocol_path, line_offsets);
+  const auto& sections = doc.root().children();
+  for (const xml::Node* s : sections) {
+    if (s->tag() == "enums") process_enums(ctx, *s);
+  }
+  for (const xml::Node* s : sections) {
+    if (s->tag() == "types") collect_typedefs(ctx.registry, *s);
+  }
+  for (const xml::Node* s : sections) {
+    if (s->tag() == "types") process_datatypes(ctx, *s);
+  }
+  for (const xml::Node* s : sections) {
+    if (s->tag() == "messages") {
+      process_messages(ctx, *s);
+    } else if (s->tag() == "gameactions") {
+      process_gameactions(ctx, *s);
+    } else if (s->tag() == "gameevents") {
+      process_gameevents(ctx, *s);
+    }
+  }
+  write_opcode_table(ctx);
+  return Generated{std::move(ctx.out), report_line(ctx.stats)};
+}
+
+Result<Generated> generate_from_text(std::string_view text, std::string_view protocol_path) {
+  const std::vector<std::size_t> line_offsets = build_line_offsets(text);
+  auto doc = xml::parse(text);
+  if (!doc) return fail("protocol.xml is not well-formed XML: " + doc.reason());
+  return generate(*doc, protocol_path, line_offsets);
+}
+
+int run_build_script() {
+  try {
+    return run();
+  } catch (const std::exception& e) {
+    return fatal(std::string("fatal: ") + e.what());
+  } catch (...) {
+    return fatal("fatal: unexpected failure");
+  }
+}
+
+}  // namespace qm
