@@ -236,8 +236,7 @@ void emit_read_field(std::string& out, std::string_view name, const FieldKind& k
   }
 }
 
-void emit_read_field_indented(std::string& out, std::string_view name, const FieldKind& kind,
-                              std::string_view indent) {
+void emit_read_field_indented(std::string& out, std::string_view name, const FieldKind& kind, std::string_view indent) {
   std::string scratch;
   emit_read_field(scratch, name, kind);
   reindent_block(out, scratch, indent);

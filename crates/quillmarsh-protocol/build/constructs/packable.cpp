@@ -1,0 +1,150 @@
+// Packable lists and hash tables: generic containers whose count travels in a
+// small wire header. Each use site is inlined as a header read and a loop
+// into a plain `Vec`.
+
+#include <string>
+#include <string_view>
+
+#include "constructs/constructs.hpp"
+#include "schema/registry.hpp"
+#include "text/text.hpp"
+
+namespace qm {
+namespace {
+
+bool is_marker(std::string_view t) { return t == "T" || t == "U"; }
+
+Result<PackableField> build_list(const CodegenCtx& ctx, const xml::Node& field, const std::string& name) {
+  const std::string head = "<field " + name + " type=\"PackableList\"";
+  const auto generic = field.attr("genericType");
+  if (!generic) return fail(head + "> missing genericType= attribute");
+  if (*generic == "T") {
+    return fail(head +
+                " genericType=\"T\">: templated marker not allowed in a use-site (nested templated types are not "
+                "supported)");
+  }
+  auto elem = resolve_field(ctx.registry, *generic);
+  if (!elem) return fail(head + " genericType=" + debug_str(*generic) + ">: element type not in foundation tier");
+  PackableField out;
+  out.key_rust_ty = "()";
+  out.key_kind = FieldKind(FieldKind::U8);
+  out.value_rust_ty = std::move(elem->rust_ty);
+  out.value_kind = std::move(elem->kind);
+  return out;
+}
+
+Result<PackableField> build_hash_table(const CodegenCtx& ctx, const xml::Node& field, const std::string& name,
+                                       PackableKind kind) {
+  const std::string head = "<field " + name + " type=\"" + std::string(kind_name(kind)) + "\"";
+  const auto key = field.attr("genericKey");
+  if (!key) return fail(head + "> missing genericKey= attribute");
+  const auto value = field.attr("genericValue");
+  if (!value) return fail(head + "> missing genericValue= attribute");
+  if (is_marker(*key) || is_marker(*value)) {
+    return fail(head + " genericKey=" + debug_str(*key) + " genericValue=" + debug_str(*value) +
+                ">: templated marker not allowed in a use-site");
+  }
+  auto key_ty = resolve_field(ctx.registry, *key);
+  if (!key_ty) return fail(head + " genericKey=" + debug_str(*key) + ">: key type not in foundation tier");
+  auto value_ty = resolve_field(ctx.registry, *value);
+  if (!value_ty) return fail(head + " genericValue=" + debug_str(*value) + ">: value type not in foundation tier");
+  PackableField out;
+  out.key_rust_ty = std::move(key_ty->rust_ty);
+  out.key_kind = std::move(key_ty->kind);
+  out.value_rust_ty = std::move(value_ty->rust_ty);
+  out.value_kind = std::move(value_ty->kind);
+  return out;
+}
+
+}  // namespace
+
+std::string_view kind_name(PackableKind kind) {
+  switch (kind) {
+    case PackableKind::PackableList:
+      return "PackableList";
+    case PackableKind::PackableHashTable:
+      return "PackableHashTable";
+    case PackableKind::PHashTable:
+      return "PHashTable";
+  }
+  return "PackableList";
+}
+
+Result<PackableField> build_packable_field(const CodegenCtx& ctx, const xml::Node& field, PackableKind kind,
+                                           BodyContext& body) {
+  const auto name_attr = field.attr("name");
+  if (!name_attr)
+    return fail("<field type=" + debug_str(field.attr("type").value_or("?")) + "> missing name= attribute");
+  const std::string name(*name_attr);
+
+  Result<PackableField> built =
+      kind == PackableKind::PackableList ? build_list(ctx, field, name) : build_hash_table(ctx, field, name, kind);
+  if (!built) return built;
+  // Numbered only once every check has passed.
+  built->ident = number_identifier(body.occurrences, name);
+  if (const auto text = field.attr("text")) built->text = std::string(*text);
+  built->kind = kind;
+  return built;
+}
+
+std::string packable_rust_ty(const PackableField& packable) {
+  if (packable.kind == PackableKind::PackableList) return "Vec<" + packable.value_rust_ty + ">";
+  return "Vec<(" + packable.key_rust_ty + ", " + packable.value_rust_ty + ")>";
+}
+
+void emit_read_packable(std::string& out, const PackableField& packable, std::string_view indent) {
+  const std::string inner = std::string(indent) + "    ";
+  const TemplateVars vars = {{"I", indent},
+                             {"Q", inner},
+                             {"ident", packable.ident},
+                             {"K", packable.key_rust_ty},
+                             {"V", packable.value_rust_ty}};
+  switch (packable.kind) {
+    case PackableKind::PackableList:
+      emit(out, R"($I$// inlined PackableList<$V$>
+$I$if *offset + 4 > data.len() { return Err("truncated PackableList count for $ident$"); }
+$I$let $ident$_count: usize = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]) as usize; *offset += 4;
+$I$let mut $ident$: Vec<$V$> = Vec::with_capacity($ident$_count.min(1024));
+$I$for _ in 0..$ident$_count {
+$Q$let __elem: $V$ = {
+)",
+           vars);
+      emit_read_field_indented(out, "__elem", packable.value_kind, inner + "    ");
+      emit(out, R"($Q$    __elem
+$Q$};
+$Q$$ident$.push(__elem);
+$I$}
+)",
+           vars);
+      return;
+    case PackableKind::PackableHashTable:
+      emit(out, R"($I$// inlined PackableHashTable<$K$, $V$>
+$I$if *offset + 4 > data.len() { return Err("truncated PackableHashTable count for $ident$"); }
+$I$let $ident$_count: usize = u16::from_le_bytes([data[*offset], data[*offset+1]]) as usize; *offset += 2;
+$I$let _$ident$_maxsize: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
+)",
+           vars);
+      break;
+    case PackableKind::PHashTable:
+      emit(out, R"($I$// inlined PHashTable<$K$, $V$>
+$I$if *offset + 4 > data.len() { return Err("truncated PHashTable packed-size for $ident$"); }
+$I$let $ident$_packed: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
+$I$let $ident$_count: usize = ($ident$_packed & 0xFFFFFF) as usize;
+)",
+           vars);
+      break;
+  }
+  // Both hash-table kinds read their pairs the same way, in wire order.
+  emit(out, R"($I$let mut $ident$: Vec<($K$, $V$)> = Vec::with_capacity($ident$_count.min(1024));
+$I$for _ in 0..$ident$_count {
+)",
+       vars);
+  emit_read_field_indented(out, "__k", packable.key_kind, inner);
+  emit_read_field_indented(out, "__v", packable.value_kind, inner);
+  emit(out, R"($Q$$ident$.push((__k, __v));
+$I$}
+)",
+       vars);
+}
+
+}  // namespace qm

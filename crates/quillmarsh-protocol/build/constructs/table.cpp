@@ -1,0 +1,80 @@
+// Tables: key/value pairs whose count is computed from earlier sibling
+// fields, read into an ordered map through the simple-field readers.
+
+#include <string>
+#include <string_view>
+
+#include "constructs/constructs.hpp"
+#include "expr/expr.hpp"
+#include "schema/registry.hpp"
+#include "text/text.hpp"
+
+namespace qm {
+
+Result<TableField> build_table_field(const CodegenCtx& ctx, const xml::Node& table, BodyContext& body,
+                                     const SiblingLookup& lookup) {
+  const auto name_attr = table.attr("name");
+  if (!name_attr) return fail("<table> missing name");
+  const std::string name(*name_attr);
+  const auto key = table.attr("key");
+  if (!key) return fail("<table " + name + "> missing key= attribute");
+  const auto value = table.attr("value");
+  if (!value) return fail("<table " + name + "> missing value= attribute");
+  const auto length = table.attr("length");
+  if (!length) return fail("<table " + name + "> missing length= attribute");
+  const std::string prefix = "<table " + name + ">: ";
+
+  const auto is_marker = [](std::string_view t) { return t == "T" || t == "U"; };
+  if (is_marker(*key) || is_marker(*value)) {
+    return fail(prefix + "key=" + debug_str(*key) + "/value=" + debug_str(*value) +
+                " uses templated marker; deferred to J3.E");
+  }
+  auto key_ty = resolve_field(ctx.registry, *key);
+  if (!key_ty) return fail(prefix + "key type " + debug_str(*key) + " not in foundation tier");
+  auto value_ty = resolve_field(ctx.registry, *value);
+  if (!value_ty) return fail(prefix + "value type " + debug_str(*value) + " not in foundation tier");
+  Result<std::string> count = translate_vector_length_expr(*length, lookup);
+  if (!count) return fail(prefix + "cannot translate length=" + debug_str(*length) + ": " + count.reason());
+
+  TableField out;
+  out.ident = number_identifier(body.occurrences, name);
+  out.key_rust_ty = std::move(key_ty->rust_ty);
+  out.key_kind = std::move(key_ty->kind);
+  out.value_rust_ty = std::move(value_ty->rust_ty);
+  out.value_kind = std::move(value_ty->kind);
+  out.count_expr = std::move(count).value();
+  out.length_expr = std::string(*length);
+  if (const auto text = table.attr("text")) out.text = std::string(*text);
+  return out;
+}
+
+void emit_read_table(std::string& out, const TableField& table, std::string_view indent) {
+  const std::string len = escape_xml_attr_for_doc(table.length_expr);
+  const std::string inner = std::string(indent) + "    ";
+  const TemplateVars vars = {{"I", indent},
+                             {"ident", table.ident},
+                             {"K", table.key_rust_ty},
+                             {"V", table.value_rust_ty},
+                             {"count", table.count_expr},
+                             {"len", len}};
+  emit(out, R"($I$// <table name="$ident$" length="$len$" key="$K$" value="$V$">
+$I$let $ident$_count: usize = $count$;
+$I$let mut $ident$: std::collections::BTreeMap<$K$, $V$> = std::collections::BTreeMap::new();
+$I$for _ in 0..$ident$_count {
+)",
+       vars);
+  emit_read_field_indented(out, "__k", table.key_kind, inner);
+  emit_read_field_indented(out, "__v", table.value_kind, inner);
+  emit(out, R"($I$    $ident$.insert(__k, __v);
+$I$}
+)",
+       vars);
+}
+
+void emit_read_table_indented(std::string& out, const TableField& table, std::string_view indent) {
+  std::string scratch;
+  emit_read_table(scratch, table, "        ");
+  reindent_block(out, scratch, indent);
+}
+
+}  // namespace qm

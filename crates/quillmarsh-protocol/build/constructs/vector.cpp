@@ -1,0 +1,90 @@
+// Vectors: a run of elements whose count is computed from earlier sibling
+// fields, read into a `Vec` through the simple-field readers.
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "constructs/constructs.hpp"
+#include "enums/enums.hpp"
+#include "expr/expr.hpp"
+#include "schema/registry.hpp"
+#include "text/text.hpp"
+
+namespace qm {
+
+Result<VectorField> build_vector_field(const CodegenCtx& ctx, const xml::Node& vector, BodyContext& body,
+                                       const SiblingLookup& lookup) {
+  const auto name_attr = vector.attr("name");
+  if (!name_attr) return fail("<vector> missing name");
+  const std::string name(*name_attr);
+  const auto type = vector.attr("type");
+  if (!type) return fail("<vector " + name + "> missing type");
+  const auto length = vector.attr("length");
+  if (!length) return fail("<vector " + name + "> missing length= attribute (only foundation shape supported)");
+  const auto skip = vector.attr("skip");
+  const std::string prefix = "<vector " + name + ">: ";
+
+  if (*type == "T" || *type == "U") {
+    return fail(prefix + "element type " + debug_str(*type) +
+                " is a templated marker (parent uses templated=); deferred to J3.E");
+  }
+  auto elem = resolve_field(ctx.registry, *type);
+  if (!elem) {
+    return fail(prefix + "element type " + debug_str(*type) +
+                " not in foundation tier (likely SKIPPED by its own deferred feature)");
+  }
+  Result<std::string> count = translate_vector_length_expr(*length, lookup);
+  if (!count) return fail(prefix + "cannot translate length=" + debug_str(*length) + ": " + count.reason());
+  std::string count_expr = std::move(count).value();
+
+  if (skip) {
+    const std::optional<i128> k = parse_int_literal(*skip);
+    if (!k) return fail(prefix + "skip=" + debug_str(*skip) + " is not a parseable integer literal");
+    // The skip is written as a `usize` literal: a negative or oversized value
+    // would not compile, so it is refused here instead.
+    if (*k < 0) return fail(prefix + "skip=" + debug_str(*skip) + " is negative");
+    if (*k > static_cast<i128>(std::numeric_limits<std::uint64_t>::max())) {
+      return fail(prefix + "skip=" + debug_str(*skip) + " is too large");
+    }
+    count_expr = "(" + count_expr + ").saturating_sub(" + to_decimal(*k) + "usize)";
+  }
+
+  VectorField out;
+  out.ident = number_identifier(body.occurrences, name);
+  out.elem_rust_ty = std::move(elem->rust_ty);
+  out.elem_kind = std::move(elem->kind);
+  out.count_expr = std::move(count_expr);
+  out.length_expr = std::string(*length);
+  if (const auto text = vector.attr("text")) out.text = std::string(*text);
+  return out;
+}
+
+void emit_read_vector(std::string& out, const VectorField& vec) {
+  const std::string len = escape_xml_attr_for_doc(vec.length_expr);
+  const TemplateVars vars = {{"ident", vec.ident}, {"T", vec.elem_rust_ty}, {"count", vec.count_expr}, {"len", len}};
+  emit(out, R"(        // <vector name="$ident$" length="$len$" type="$T$">
+        let $ident$_count: usize = $count$;
+        let mut $ident$: Vec<$T$> = Vec::with_capacity($ident$_count.min(1024));
+        for _ in 0..$ident$_count {
+            let __elem: $T$ = {
+)",
+       vars);
+  emit_read_field_indented(out, "__elem", vec.elem_kind, "                ");
+  emit(out, R"(                __elem
+            };
+            $ident$.push(__elem);
+        }
+)",
+       vars);
+}
+
+void emit_read_vector_indented(std::string& out, const VectorField& vec, std::string_view indent) {
+  std::string scratch;
+  emit_read_vector(scratch, vec);
+  reindent_block(out, scratch, indent);
+}
+
+}  // namespace qm
