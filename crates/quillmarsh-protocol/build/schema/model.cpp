@@ -35,7 +35,10 @@ void SiblingLookup::add_maskmap_gated(const MaskmapBlock& block) {
 std::string number_snake_identifier(std::map<std::string, std::size_t>& occurrences, std::string_view snake) {
   std::size_t& count = occurrences.try_emplace(std::string(snake), 0).first->second;
   std::string ident(snake);
-  if (count != 0) ident += "_" + std::to_string(count + 1);
+  if (count != 0) {
+    ident += '_';
+    ident += std::to_string(count + 1);
+  }
   ++count;
   return sanitize_rust_keyword(ident);
 }
