@@ -11,8 +11,8 @@ use std::path::{Path, PathBuf};
 use std::process::{self, Command, Output, Stdio};
 
 const GENERATOR: &str = "quillmarsh-codegen";
-const INSTALL_HINT: &str = "install the generator's build tools: cmake, g++, libexpat1-dev and libicu-dev \
-     (Debian/Ubuntu: `apt-get install cmake g++ libexpat1-dev libicu-dev`)";
+const TOOLS: &str =
+    "the generator needs cmake, g++, libexpat1-dev and libicu-dev (Debian package names)";
 
 fn main() {
     let manifest_dir = PathBuf::from(required_env("CARGO_MANIFEST_DIR"));
@@ -25,7 +25,11 @@ fn main() {
 }
 
 fn required_env(name: &str) -> OsString {
-    env::var_os(name).unwrap_or_else(|| die(&format!("{name} is not set; this script must be run by Cargo")))
+    env::var_os(name).unwrap_or_else(|| {
+        die(&format!(
+            "{name} is not set; this script must be run by Cargo"
+        ))
+    })
 }
 
 /// Prints `message` to stderr and ends the build script with status 1.
@@ -42,28 +46,38 @@ fn cmake_program() -> OsString {
 /// never reaches Cargo's directive parser on stdout.
 fn run_cmake(args: &[&std::ffi::OsStr]) -> Output {
     let program = cmake_program();
-    match Command::new(&program).args(args).stdin(Stdio::null()).output() {
+    match Command::new(&program)
+        .args(args)
+        .stdin(Stdio::null())
+        .output()
+    {
         Ok(output) => output,
         Err(e) if e.kind() == io::ErrorKind::NotFound => die(&format!(
-            "cannot build the protocol code generator: `{}` was not found; {INSTALL_HINT}",
+            "cannot build the protocol code generator: `{}` was not found; install cmake \
+             (Debian/Ubuntu: `apt-get install cmake`); {TOOLS}",
             program.to_string_lossy()
         )),
-        Err(e) => die(&format!("cannot start `{}`: {e}", program.to_string_lossy())),
+        Err(e) => die(&format!(
+            "cannot start `{}`: {e}",
+            program.to_string_lossy()
+        )),
     }
 }
 
-/// Names what is missing when CMake's configure output shows that the
-/// compiler or one of the libraries could not be found.
-fn missing_prerequisite(log: &str) -> Option<&'static str> {
+/// What is missing, and the Debian package that provides it, when CMake's
+/// configure output shows that the compiler or a library was not found.
+fn missing_prerequisite(log: &str) -> Option<(&'static str, &'static str)> {
+    // CMake wraps long messages; compare with the line breaks taken out.
+    let log = log.split_whitespace().collect::<Vec<_>>().join(" ");
     if log.contains("needs the expat library") {
-        Some("the expat library and headers (Debian package libexpat1-dev)")
+        Some(("the expat library and headers", "libexpat1-dev"))
     } else if log.contains("needs the ICU library") {
-        Some("the ICU library and headers (Debian package libicu-dev)")
+        Some(("the ICU library and headers", "libicu-dev"))
     } else if log.contains("No CMAKE_CXX_COMPILER could be found")
         || log.contains("CMAKE_CXX_COMPILER not set")
         || (log.contains("CMAKE_CXX_COMPILER") && log.contains("was not found"))
     {
-        Some("a C++20 compiler (Debian package g++)")
+        Some(("a C++20 compiler", "g++"))
     } else {
         None
     }
@@ -93,10 +107,13 @@ fn build_generator(source_dir: &Path, build_dir: &Path) -> PathBuf {
             let _ = std::fs::remove_file(build_dir.join("CMakeCache.txt"));
             eprintln!("{log}");
             match missing_prerequisite(&log) {
-                Some(what) => die(&format!(
-                    "cannot build the protocol code generator: missing {what}; {INSTALL_HINT}"
+                Some((what, package)) => die(&format!(
+                    "cannot build the protocol code generator: missing {what}; install {package} \
+                     (Debian/Ubuntu: `apt-get install {package}`); {TOOLS}"
                 )),
-                None => die("configuring the protocol code generator with CMake failed (output above)"),
+                None => {
+                    die("configuring the protocol code generator with CMake failed (output above)")
+                }
             }
         }
     }
@@ -123,7 +140,12 @@ fn build_generator(source_dir: &Path, build_dir: &Path) -> PathBuf {
     [build_dir.join(&exe), build_dir.join("Release").join(&exe)]
         .into_iter()
         .find(|p| p.is_file())
-        .unwrap_or_else(|| die(&format!("the generator was built but {exe} is not in {}", build_dir.display())))
+        .unwrap_or_else(|| {
+            die(&format!(
+                "the generator was built but {exe} is not in {}",
+                build_dir.display()
+            ))
+        })
 }
 
 /// Runs the generator with the environment Cargo gave this script. Its stdout
@@ -139,9 +161,13 @@ fn run_generator(generator: &Path) {
     }
     match status.code() {
         Some(code) => {
-            eprintln!("error: quillmarsh-protocol build: {GENERATOR} failed with exit status {code}");
+            eprintln!(
+                "error: quillmarsh-protocol build: {GENERATOR} failed with exit status {code}"
+            );
             process::exit(code);
         }
-        None => die(&format!("{GENERATOR} was terminated by a signal ({status})")),
+        None => die(&format!(
+            "{GENERATOR} was terminated by a signal ({status})"
+        )),
     }
 }
