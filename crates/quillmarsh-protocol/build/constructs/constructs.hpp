@@ -35,8 +35,7 @@ std::optional<std::size_t> align_byte_width_from_node(const xml::Node& align);
 Result<SimpleField> build_simple_field(const CodegenCtx& ctx, const xml::Node& field, BodyContext& body);
 // Reads one value of `kind` into the new local `name`, at eight spaces.
 void emit_read_field(std::string& out, std::string_view name, const FieldKind& kind);
-void emit_read_field_indented(std::string& out, std::string_view name, const FieldKind& kind,
-                              std::string_view indent);
+void emit_read_field_indented(std::string& out, std::string_view name, const FieldKind& kind, std::string_view indent);
 void emit_align_pad(std::string& out, std::size_t width);
 void emit_align_pad_indented(std::string& out, std::size_t width, std::string_view indent);
 

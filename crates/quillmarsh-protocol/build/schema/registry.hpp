@@ -22,16 +22,16 @@ enum class EnumRepr { U8, U16, U32, U64, I32, I64 };
 // "long" -> I64; anything else, or no attribute, gives none.
 std::optional<EnumRepr> enum_repr_from_parent(std::optional<std::string_view> parent);
 std::string_view enum_repr_rust_ty(EnumRepr repr);  // "u8" ... "i64"
-std::size_t enum_repr_byte_width(EnumRepr repr);     // 1, 2, 4, 8, 4, 8
+std::size_t enum_repr_byte_width(EnumRepr repr);    // 1, 2, 4, 8, 4, 8
 bool enum_repr_is_signed(EnumRepr repr);
 
 // What a registered type name is.
 struct TypeKind {
   enum Tag { Primitive, Struct, Enum };
   Tag tag = Primitive;
-  std::string_view rust_ty;           // Primitive: static Rust type text
-  EnumRepr repr = EnumRepr::U8;       // Enum
-  bool mask = false;                  // Enum: a bit-flag enum
+  std::string_view rust_ty;      // Primitive: static Rust type text
+  EnumRepr repr = EnumRepr::U8;  // Enum
+  bool mask = false;             // Enum: a bit-flag enum
 
   static TypeKind primitive(std::string_view ty) { return {Primitive, ty, EnumRepr::U8, false}; }
   static TypeKind structure() { return {Struct, {}, EnumRepr::U8, false}; }

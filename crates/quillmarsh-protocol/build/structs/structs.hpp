@@ -17,8 +17,7 @@ namespace qm {
 
 // The steps of a body, or the first reason it cannot be generated. A probe:
 // reads the registry and enum values, writes nothing.
-Result<std::vector<EmitStep>> collect_emit_steps(const CodegenCtx& ctx, const xml::Node& body,
-                                                 std::string_view owner);
+Result<std::vector<EmitStep>> collect_emit_steps(const CodegenCtx& ctx, const xml::Node& body, std::string_view owner);
 
 // "mask" when the element has a direct `mask` child, else empty.
 std::vector<std::string> collect_unsupported(const xml::Node& element);

@@ -20,7 +20,7 @@ inline Fail fail(std::string reason) { return Fail{std::move(reason)}; }
 template <class T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}  // NOLINT(google-explicit-constructor)
+  Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}    // NOLINT(google-explicit-constructor)
   Result(Fail f) : v_(std::in_place_index<1>, std::move(f.reason)) {}  // NOLINT(google-explicit-constructor)
 
   bool ok() const { return v_.index() == 0; }
