@@ -1,0 +1,514 @@
+#!/usr/bin/env bash
+# Property test of the code generator over random protocol descriptions.
+#
+# For each number S..S+N-1 it writes a description with qm-random-description,
+# runs the real quillmarsh-codegen on it in the sibling-checkout layout (no
+# arguments, CARGO_MANIFEST_DIR and OUT_DIR set), then compiles the generated
+# messages_generated.rs inside the crate's own wrapper (src/lib.rs, as a module,
+# with its include! pointed at the generated file) into a debug executable with
+# overflow checks, and runs every struct and enum decoder (`read_from`) and
+# every subfield accessor on many byte strings under catch_unwind.
+#
+# Several descriptions are compiled per rustc run, each in its own module;
+# rustc's messages are split by file so that every error lands in the log of
+# the description that caused it, and a batch is recompiled without the
+# failing descriptions until the rest compiles.
+#
+# Reports how many descriptions were generated, how many the generator failed
+# on, how many failed to compile (first error lines of each), and how many
+# decoders panicked, hung, crashed or moved the cursor past the end of the
+# input. Exits non-zero when anything failed. Everything about a failing
+# description (protocol.xml, the generated file, rustc's messages, the panics)
+# is kept under the log directory, one folder per description.
+#
+# Usage: tools/property-test.sh [options]
+#   --runs N            descriptions to try (default 40)
+#   --start S           first description number (default 1)
+#   --profile P         edge (default) or realistic
+#   --size BYTES        approximate size of realistic descriptions
+#   --input FILE        test this description instead of generated ones (repeatable;
+#                       --runs and --start are then ignored)
+#   --batch B           descriptions per rustc run (default 8)
+#   --inputs K          random byte strings per decoder (default 300)
+#   --codegen PATH      the generator executable (default: built in build/property)
+#   --describe PATH     qm-random-description (default: built in build/property)
+#   --logs DIR          log directory (default build/property-logs; emptied first)
+#   --hang-seconds T    time limit for one decoder's inputs (default 5)
+#   --keep              keep the temporary work folder
+# Long mode, for example: tools/property-test.sh --runs 2000 --inputs 1000
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+runs=40
+start=1
+profile=edge
+batch=8
+inputs=300
+codegen=
+describe=
+logs=$repo/build/property-logs
+hang_seconds=5
+keep=0
+size=
+given=()
+
+die() {
+  echo "property-test: $*" >&2
+  exit 2
+}
+
+while [ $# -gt 0 ]; do
+  case $1 in
+    --runs) runs=$2; shift 2 ;;
+    --start) start=$2; shift 2 ;;
+    --profile) profile=$2; shift 2 ;;
+    --size) size=$2; shift 2 ;;
+    --input) given+=("$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"); shift 2 ;;
+    --batch) batch=$2; shift 2 ;;
+    --inputs) inputs=$2; shift 2 ;;
+    --codegen) codegen=$2; shift 2 ;;
+    --describe) describe=$2; shift 2 ;;
+    --logs) logs=$2; shift 2 ;;
+    --hang-seconds) hang_seconds=$2; shift 2 ;;
+    --keep) keep=1; shift ;;
+    *) die "unknown option $1 (see the comment at the top of this script)" ;;
+  esac
+done
+for n in "$runs" "$start" "$batch" "$inputs" "$hang_seconds"; do
+  [[ $n =~ ^[0-9]+$ ]] || die "not a number: $n"
+done
+[ "$batch" -ge 1 ] || die "--batch must be at least 1"
+
+rustc_bin=${RUSTC:-}
+if [ -z "$rustc_bin" ]; then
+  if command -v rustc >/dev/null 2>&1; then
+    rustc_bin=$(command -v rustc)
+  elif [ -x "${HOME:-/nonexistent}/.cargo/bin/rustc" ]; then
+    rustc_bin=$HOME/.cargo/bin/rustc
+  else
+    die "rustc not found (looked at \$RUSTC, PATH and \$HOME/.cargo/bin)"
+  fi
+fi
+
+if [ -z "$codegen" ] || [ -z "$describe" ]; then
+  cmake -S "$repo" -B "$repo/build/property" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$repo/build/property" --target quillmarsh-codegen qm-random-description >/dev/null
+  codegen=${codegen:-$repo/build/property/generator/quillmarsh-codegen}
+  describe=${describe:-$repo/build/property/tools/describe/qm-random-description}
+fi
+[ -x "$codegen" ] || die "no generator executable at $codegen"
+[ -x "$describe" ] || die "no description generator at $describe"
+codegen=$(cd "$(dirname "$codegen")" && pwd)/$(basename "$codegen")
+describe=$(cd "$(dirname "$describe")" && pwd)/$(basename "$describe")
+mkdir -p "$logs"
+logs=$(cd "$logs" && pwd)
+
+lib_rs=$repo/crates/quillmarsh-protocol/src/lib.rs
+[ -f "$lib_rs" ] || die "the crate's wrapper $lib_rs is missing"
+grep -q 'env!("OUT_DIR")' "$lib_rs" || die "$lib_rs does not include the generated file through env!(\"OUT_DIR\")"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/qm-property.XXXXXX")
+if [ "$keep" = 1 ]; then
+  echo "property-test: keeping $work"
+else
+  trap 'rm -rf "$work"' EXIT
+fi
+rm -rf "$logs"
+mkdir -p "$logs"
+summary=$logs/summary.txt
+: >"$summary"
+
+# ---- The fuzzing half of the test program, shared by every batch ----------
+cat >"$work/fuzz.rs" <<'RUST'
+//! Runs decoders on many byte strings and reports panics, hangs and cursor
+//! overruns, one line each on stdout.
+use std::io::Write;
+use std::panic::{catch_unwind, AssertUnwindSafe};
+use std::sync::atomic::{AtomicU64, AtomicUsize, Ordering};
+use std::sync::{Arc, Mutex};
+use std::time::{Duration, Instant};
+
+pub enum Outcome {
+    Decoded(usize),
+    Refused,
+}
+
+pub struct Target {
+    pub desc: u64,
+    pub name: &'static str,
+    pub run: fn(&[u8]) -> Outcome,
+}
+
+struct Prng(u64);
+
+impl Prng {
+    fn next(&mut self) -> u64 {
+        // xorshift64*
+        self.0 ^= self.0 >> 12;
+        self.0 ^= self.0 << 25;
+        self.0 ^= self.0 >> 27;
+        self.0.wrapping_mul(0x2545_F491_4F6C_DD1D)
+    }
+    fn below(&mut self, n: u64) -> u64 {
+        self.next() % n
+    }
+}
+
+fn name_hash(name: &str) -> u64 {
+    name.bytes().fold(0xCBF2_9CE4_8422_2325u64, |h, b| (h ^ u64::from(b)).wrapping_mul(0x100_0000_01B3))
+}
+
+/// The inputs for one decoder: fixed patterns, then random strings in which
+/// small numbers are frequent (so counts and discriminators take the paths
+/// that decode further), then a few long ones.
+fn inputs(name: &str, count: usize) -> Vec<Vec<u8>> {
+    let mut out: Vec<Vec<u8>> = Vec::new();
+    for len in 0..=64usize {
+        out.push(vec![0x00; len]);
+        out.push(vec![0xFF; len]);
+    }
+    for len in [1usize, 2, 4, 8, 16, 32, 64] {
+        out.push(vec![0x01; len]);
+        out.push(vec![0x80; len]);
+        out.push(vec![0x7F; len]);
+    }
+    // Boundary integers of every width at the start of the input, then
+    // zeros or the same value again (counts and lengths at their limits).
+    const EDGES: [u64; 10] = [
+        0x7F, 0x80, 0x7FFF, 0x8000, 0x7FFF_FFFF, 0x8000_0000, 0xFFFF_FFF0, 0x7FFF_FFF0, 0x7FFF_FFFF_FFFF_FFFF, 0x8000_0000_0000_0000,
+    ];
+    for value in EDGES {
+        for width in [1usize, 2, 4, 8] {
+            let word = &value.to_le_bytes()[..width];
+            let mut zeros = word.to_vec();
+            zeros.resize(64, 0);
+            out.push(zeros);
+            out.push(word.iter().copied().cycle().take(64).collect());
+        }
+    }
+    let mut rng = Prng(name_hash(name) | 1);
+    const SMALL: [u8; 9] = [0, 1, 2, 3, 4, 0x10, 0x7F, 0x80, 0xFF];
+    for i in 0..count {
+        let len = if i % 10 == 9 { [100usize, 256, 1024, 4096][rng.below(4) as usize] } else { rng.below(65) as usize };
+        let style = rng.below(3);
+        let bytes = (0..len)
+            .map(|_| match style {
+                0 => rng.next() as u8,
+                1 => SMALL[rng.below(SMALL.len() as u64) as usize],
+                _ => if rng.below(4) == 0 { rng.next() as u8 } else { 0 },
+            })
+            .collect();
+        out.push(bytes);
+    }
+    out
+}
+
+fn hex(bytes: &[u8]) -> String {
+    bytes.iter().map(|b| format!("{b:02X}")).collect::<Vec<_>>().join(" ")
+}
+
+fn one_line(text: &str) -> String {
+    text.replace('\n', "\\n").replace('\t', " ")
+}
+
+pub fn run_all(targets: &[Target], from: usize, count: usize, hang_seconds: u64) {
+    let last_panic: Arc<Mutex<String>> = Arc::new(Mutex::new(String::new()));
+    let hook_slot = Arc::clone(&last_panic);
+    std::panic::set_hook(Box::new(move |info| {
+        let message = if let Some(s) = info.payload().downcast_ref::<&str>() {
+            s.to_string()
+        } else if let Some(s) = info.payload().downcast_ref::<String>() {
+            s.clone()
+        } else {
+            String::from("(non-text panic)")
+        };
+        let place = info.location().map(|l| format!("{}:{}", l.file(), l.line())).unwrap_or_default();
+        *hook_slot.lock().unwrap_or_else(|e| e.into_inner()) = format!("{message} at {place}");
+    }));
+
+    // A watchdog ends the process when one decoder takes too long; the
+    // caller restarts after it.
+    let started = Arc::new(AtomicU64::new(0));
+    let current = Arc::new(AtomicUsize::new(usize::MAX));
+    let epoch = Instant::now();
+    {
+        let started = Arc::clone(&started);
+        let current = Arc::clone(&current);
+        let names: Vec<(u64, &'static str)> = targets.iter().map(|t| (t.desc, t.name)).collect();
+        std::thread::spawn(move || loop {
+            std::thread::sleep(Duration::from_millis(100));
+            let i = current.load(Ordering::SeqCst);
+            let t0 = started.load(Ordering::SeqCst);
+            if i != usize::MAX && epoch.elapsed().as_millis() as u64 > t0 + hang_seconds * 1000 {
+                println!("HANG\t{i}\t{}\t{}", names[i].0, names[i].1);
+                let _ = std::io::stdout().flush();
+                std::process::exit(3);
+            }
+        });
+    }
+
+    let mut out = std::io::stdout();
+    for (i, target) in targets.iter().enumerate().skip(from) {
+        let _ = writeln!(out, "RUN\t{i}\t{}\t{}", target.desc, target.name);
+        let _ = out.flush();
+        started.store(epoch.elapsed().as_millis() as u64, Ordering::SeqCst);
+        current.store(i, Ordering::SeqCst);
+        for bytes in inputs(target.name, count) {
+            match catch_unwind(AssertUnwindSafe(|| (target.run)(&bytes))) {
+                Err(_) => {
+                    let message = last_panic.lock().unwrap_or_else(|e| e.into_inner()).clone();
+                    let _ = writeln!(out, "PANIC\t{}\t{}\t{}\t[{}]", target.desc, target.name, one_line(&message), hex(&bytes));
+                    break;
+                }
+                Ok(Outcome::Decoded(end)) if end > bytes.len() => {
+                    let _ = writeln!(out, "OVERRUN\t{}\t{}\tcursor {end} past the end ({} bytes)\t[{}]", target.desc, target.name, bytes.len(), hex(&bytes));
+                    break;
+                }
+                Ok(_) => {}
+            }
+        }
+        current.store(usize::MAX, Ordering::SeqCst);
+    }
+    let _ = writeln!(out, "DONE\t{}", targets.len());
+}
+RUST
+
+# ---- Per description: generate, run the generator, write its test module ----
+
+# Writes the calls for every decoder and accessor of one generated file as a
+# Rust module. Only names that can be Rust identifiers are used: a file with
+# other names does not compile anyway, and its errors are reported as such.
+write_targets() {
+  local generated=$1 n=$2 module=$3
+  awk -v n="$n" '
+    function ident(s) { return s ~ /^[A-Za-z_\200-\377][A-Za-z0-9_\200-\377]*$/ && s !~ /^_$/ }
+    /^pub struct [^ ]+ \{$/ { kind[$3] = "struct"; next }
+    /^pub enum [^ ]+ \{$/ { kind[$3] = "enum"; next }
+    /^impl [^ ]+ \{$/ { current = $2; next }
+    /^\}$/ { current = ""; next }
+    current != "" && /^    pub fn read_from\(/ { if (!(current in seen)) { seen[current] = 1; order[++count] = current } next }
+    current != "" && /^    pub fn [^ (]+\(&self\) -> / {
+      name = $3; sub(/\(.*/, "", name)
+      if (ident(name)) accessors[current] = accessors[current] " let _ = v." name "();"
+      next
+    }
+    END {
+      print "#![allow(warnings)]"
+      print "use super::fuzz::{Outcome, Target};"
+      print "use super::qm_" n "::messages as m;"
+      print "pub fn targets() -> Vec<Target> {"
+      print "    vec!["
+      for (i = 1; i <= count; i++) {
+        t = order[i]
+        if (!ident(t)) continue
+        if (kind[t] == "struct") {
+          body = "match m::" t "::read_from(b, &mut off) { Ok(v) => {" accessors[t] " let _ = format!(\"{:?}\", v); Outcome::Decoded(off) } Err(_) => Outcome::Refused }"
+        } else if (kind[t] == "enum") {
+          body = "match m::" t "::read_from(b, &mut off) { Ok(v) => { let _ = format!(\"{:?}\", v); Outcome::Decoded(off) } Err(_) => Outcome::Refused }"
+        } else continue
+        printf "        Target { desc: %s, name: \"%s\", run: |b| { let mut off = 0usize; %s } },\n", n, t, body
+      }
+      print "    ]"
+      print "}"
+    }' "$generated" >"$module"
+}
+
+generated_ok=()
+generator_failures=0
+if [ ${#given[@]} -gt 0 ]; then
+  start=1
+  runs=${#given[@]}
+  echo "property-test: ${#given[@]} given descriptions; generator $codegen; $("$rustc_bin" --version)"
+else
+  echo "property-test: $runs $profile descriptions from $start; generator $codegen; $("$rustc_bin" --version)"
+fi
+for ((n = start; n < start + runs; n++)); do
+  d=$work/d$n
+  manifest=$d/main/crates/quillmarsh-protocol
+  proto_dir=$d/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol
+  mkdir -p "$manifest" "$proto_dir" "$d/out"
+  if [ ${#given[@]} -gt 0 ]; then
+    cp "${given[n - 1]}" "$proto_dir/protocol.xml"
+  else
+    "$describe" --seed "$n" --profile "$profile" ${size:+--size "$size"} >"$proto_dir/protocol.xml"
+  fi
+  status=0
+  (cd "$d" && CARGO_MANIFEST_DIR=$manifest OUT_DIR=$d/out timeout 120 "$codegen" >"$d/codegen.stdout" 2>"$d/codegen.stderr" </dev/null) ||
+    status=$?
+  if [ "$status" -ne 0 ] || [ ! -f "$d/out/messages_generated.rs" ]; then
+    generator_failures=$((generator_failures + 1))
+    mkdir -p "$logs/d$n"
+    cp "$proto_dir/protocol.xml" "$d/codegen.stdout" "$d/codegen.stderr" "$logs/d$n/"
+    printf 'd%s\tgenerator\texit status %s: %s\n' "$n" "$status" "$(head -c 300 "$d/codegen.stderr" | tr '\n' ' ')" >>"$summary"
+    continue
+  fi
+  sed "s|env!(\"OUT_DIR\")|\"$d/out\"|" "$lib_rs" >"$d/qm.rs"
+  write_targets "$d/out/messages_generated.rs" "$n" "$d/targets.rs"
+  generated_ok+=("$n")
+done
+
+# ---- Compile in batches --------------------------------------------------
+
+# Writes the crate root for the descriptions given, compiles it into $1, and
+# leaves rustc's messages in $1.log.
+compile_batch() {
+  local exe=$1
+  shift
+  local root=$exe.rs
+  {
+    echo "#[path = \"$work/fuzz.rs\"] mod fuzz;"
+    local first=1
+    for n in "$@"; do
+      echo "#[path = \"$work/d$n/qm.rs\"] mod qm_$n;"
+      echo "#[path = \"$work/d$n/targets.rs\"] mod targets_$n;"
+      if [ "$first" = 1 ]; then
+        # The wrapper's generated module reaches the readers through crate::.
+        echo "use qm_$n::{read_packed_dword, read_string16_le, read_wstring_le};"
+        first=0
+      fi
+    done
+    echo "fn main() {"
+    echo "    let args: Vec<String> = std::env::args().collect();"
+    echo "    let from: usize = args.get(1).and_then(|s| s.parse().ok()).unwrap_or(0);"
+    echo "    let mut all = Vec::new();"
+    for n in "$@"; do echo "    all.extend(targets_$n::targets());"; done
+    echo "    fuzz::run_all(&all, from, $inputs, $hang_seconds);"
+    echo "}"
+  } >"$root"
+  "$rustc_bin" --edition 2021 --crate-type bin --crate-name property_batch -C opt-level=0 -C debug-assertions=on \
+    -C overflow-checks=on -C panic=unwind -A warnings --color never -o "$exe" "$root" >"$exe.log" 2>&1
+}
+
+# Splits rustc's messages (blank-line separated blocks) by the description
+# whose file they point at; writes d<N>/rustc.log for each and prints the
+# numbers of the descriptions that got at least one error.
+split_errors() {
+  local log=$1
+  awk -v work="$work" '
+    function flush() {
+      if (block != "" && block ~ /^error/ && file != "") {
+        # Errors in the test harness files follow from errors in the generated file.
+        print block "\n" >> (work "/d" file (generated ? "/rustc.log" : "/harness.log")); hit[file] = 1
+      }
+      block = ""; file = ""; generated = 0
+    }
+    /^$/ { flush(); next }
+    {
+      block = (block == "" ? $0 : block "\n" $0)
+      if (file == "" && match($0, /--> [^:]*\/d[0-9]+\//)) {
+        s = substr($0, RSTART, RLENGTH); sub(/\/$/, "", s); sub(/.*\/d/, "", s); file = s
+        generated = index($0, "/out/messages_generated.rs:") > 0
+      }
+    }
+    END { flush(); for (f in hit) print f }' "$log"
+}
+
+compile_failures=0
+panics=0
+hangs=0
+crashes=0
+overruns=0
+runnable=()
+
+record_compile_failure() {
+  local n=$1
+  compile_failures=$((compile_failures + 1))
+  mkdir -p "$logs/d$n"
+  cp "$work/d$n/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml" \
+    "$work/d$n/out/messages_generated.rs" "$logs/d$n/"
+  local log=$work/d$n/rustc.log
+  [ -s "$log" ] || log=$work/d$n/harness.log
+  cp "$log" "$logs/d$n/rustc.log"
+  # One summary line per distinct first line of an error.
+  grep -E '^error' "$log" | grep -v -E '^error: aborting due to' | sort | uniq -c | sort -rn |
+    while read -r count line; do printf 'd%s\tcompile\t%sx %s\n' "$n" "$count" "$line"; done >>"$summary"
+}
+
+batch_n=0
+for ((i = 0; i < ${#generated_ok[@]}; i += batch)); do
+  pending=("${generated_ok[@]:i:batch}")
+  while [ ${#pending[@]} -gt 0 ]; do
+    batch_n=$((batch_n + 1))
+    exe=$work/batch$batch_n
+    if compile_batch "$exe" "${pending[@]}"; then
+      runnable+=("$exe")
+      break
+    fi
+    mapfile -t failed < <(split_errors "$exe.log")
+    if [ ${#failed[@]} -eq 0 ]; then
+      if [ ${#pending[@]} -eq 1 ]; then
+        # An error rustc did not tie to the generated file.
+        cp "$exe.log" "$work/d${pending[0]}/harness.log"
+        record_compile_failure "${pending[0]}"
+        break
+      fi
+      # Retry one by one so that each description's errors are its own.
+      rest=("${pending[@]:1}")
+      pending=("${pending[0]}")
+      generated_ok+=("${rest[@]}")
+      continue
+    fi
+    next=()
+    for n in "${pending[@]}"; do
+      if printf '%s\n' "${failed[@]}" | grep -qx "$n"; then
+        record_compile_failure "$n"
+      else
+        next+=("$n")
+      fi
+    done
+    pending=("${next[@]+"${next[@]}"}")
+  done
+done
+
+# ---- Run -----------------------------------------------------------------
+
+record_run_event() {
+  local kind=$1 desc=$2 rest=$3
+  mkdir -p "$logs/d$desc"
+  [ -f "$logs/d$desc/protocol.xml" ] ||
+    cp "$work/d$desc/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml" \
+      "$work/d$desc/out/messages_generated.rs" "$logs/d$desc/"
+  printf '%s\t%s\n' "$kind" "$rest" >>"$logs/d$desc/run.log"
+  printf 'd%s\t%s\t%s\n' "$desc" "$kind" "$(printf '%s' "$rest" | cut -c1-400)" >>"$summary"
+}
+
+for exe in "${runnable[@]+"${runnable[@]}"}"; do
+  from=0
+  while :; do
+    status=0
+    "$exe" "$from" >"$exe.out" 2>"$exe.err" || status=$?
+    while IFS=$'\t' read -r kind a b c d; do
+      case $kind in
+        PANIC) panics=$((panics + 1)); record_run_event panic "$a" "$b: $c $d" ;;
+        OVERRUN) overruns=$((overruns + 1)); record_run_event overrun "$a" "$b: $c $d" ;;
+      esac
+    done <"$exe.out"
+    grep -q '^DONE' "$exe.out" && break
+    last=$(grep '^RUN' "$exe.out" | tail -n 1 || true)
+    [ -n "$last" ] || { echo "property-test: $exe failed before running any decoder (status $status)" >&2; crashes=$((crashes + 1)); break; }
+    IFS=$'\t' read -r _ index desc name <<<"$last"
+    if grep -q '^HANG' "$exe.out"; then
+      hangs=$((hangs + 1))
+      record_run_event hang "$desc" "$name: no result within ${hang_seconds}s"
+    else
+      crashes=$((crashes + 1))
+      record_run_event crash "$desc" "$name: process ended with status $status: $(tail -c 300 "$exe.err" | tr '\n' ' ')"
+    fi
+    from=$((index + 1))
+  done
+done
+
+# ---- Report --------------------------------------------------------------
+echo "property-test: descriptions: $runs"
+echo "property-test: generator failures: $generator_failures"
+echo "property-test: failed to compile: $compile_failures"
+echo "property-test: decoders that panicked: $panics, hung: $hangs, crashed: $crashes, overran: $overruns"
+if [ -s "$summary" ]; then
+  echo "property-test: failures (details under $logs):"
+  sed 's/^/  /' "$summary" | cut -c1-300
+fi
+if [ $((generator_failures + compile_failures + panics + hangs + crashes + overruns)) -ne 0 ]; then
+  echo "property-test: FAILED"
+  exit 1
+fi
+echo "property-test: all $runs descriptions compiled and no decoder failed"
