@@ -13,7 +13,9 @@
 #     enum added to the description reaches the compiled crate;
 #   - touching the crate's Rust source recompiles the crate without running it;
 #   - a missing description or a missing cmake fails the build with a clear message;
-#   - the crate's own tests and the tests under tests/rust pass.
+#   - the crate's own tests and the tests under tests/rust pass;
+#   - the example decode_sample builds without warnings and prints the
+#     messages it decodes.
 # Set QM_E2E_KEEP=1 to keep the temporary root for inspection.
 set -euo pipefail
 
@@ -204,4 +206,14 @@ for dir in crates/quillmarsh-protocol "${test_crates[@]}"; do
   grep -E '^test result: ' "$log" | sed "s|^|cargo-e2e:   $dir: |"
   grep -q -E '^test result: ok\. [1-9][0-9]* passed' "$log" || { cat "$log" >&2; fail "$dir: no test ran"; }
 done
+
+# 10. The example decodes a few of the sample's messages and prints them.
+run_cargo run --manifest-path "$main/tests/rust/quillmarsh-protocol-tests/Cargo.toml" --example decode_sample
+if grep -E '^(warning|error)' "$log" | grep -v -E '^warning: quillmarsh-protocol@[^ ]*: quillmarsh-protocol/build: emitted' | grep -q .; then
+  cat "$log" >&2
+  fail "example decode_sample: warnings while building it"
+fi
+grep -q -F 'messageS2C 0xF74C Movement_Motion (12 of 12 bytes): S2C_Movement_Motion {' "$log" ||
+  { cat "$log" >&2; fail "example decode_sample: the decoded Movement_Motion was not printed"; }
+echo "cargo-e2e: example decode_sample printed $(grep -c -E '^(messageC2S|messageS2C|gameaction|gameevent) ' "$log") messages"
 echo "cargo-e2e: all checks passed"
