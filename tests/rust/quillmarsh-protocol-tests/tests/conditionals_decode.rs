@@ -174,6 +174,7 @@ fn object_describe_reads_the_masked_parts_that_are_present() {
         stack_size: None,
         stack: None,
         max_stack_size: None,
+        marker: None,
     };
     let cases: Vec<(Wire, S2C_Object_Describe)> = vec![
         (describe_wire(0), none.clone()),
@@ -276,6 +277,23 @@ fn object_describe_reads_the_masked_parts_that_are_present() {
     ];
     for (wire, expected) in cases {
         assert_eq!(decode_all(S2C_Object_Describe::read_from, &wire), expected);
+        assert_truncations(S2C_Object_Describe::read_from, &wire);
+    }
+}
+
+#[test]
+fn object_describe_xor_flips_the_parent_bits_before_testing() {
+    // The marker's mask map tests the object id xor 0xFF: an id ending in
+    // 0x0B gives 0xF4 (bit 0 clear, no marker), one ending in 0x0A gives 0xF5.
+    for (object, marker) in [(0x5000_0A0Bu32, None), (0x5000_0A0A, Some(7u8)), (0x0000_00FE, Some(7))] {
+        let mut wire = Wire::new()
+            .u32(object, "truncated u32 field object")
+            .u32(0, "truncated u32 field flags");
+        if marker.is_some() {
+            wire = wire.u8(7, "truncated u8 field marker_v");
+        }
+        let got = decode_all(S2C_Object_Describe::read_from, &wire);
+        assert_eq!((got.object, got.marker), (object, marker));
         assert_truncations(S2C_Object_Describe::read_from, &wire);
     }
 }
