@@ -224,21 +224,25 @@ TEST(EmitEnum, MaskFlagDoesNotChangeTheText) {
   EXPECT_TRUE(mask.ctx.registry.at("F").mask);
 }
 
-TEST(EmitEnum, LaterEnumOfTheSameNameReplacesEarlier) {
+TEST(EmitEnum, LaterEnumOfTheSameNameIsSkipped) {
   EnumRun run(R"(<enums>
       <enum name="E" parent="byte"><value name="A" value="1"/><value name="B" value="2"/></enum>
       <enum name="E" parent="long" mask="true"><value name="C" value="-3"/></enum>
       <enum name="E"><value name="D" value="4"/></enum>
     </enums>)");
-  EXPECT_EQ(run.ctx.stats.enums, 2u);
+  // Two declarations of one type would not compile: the first one stays, with
+  // its registry entry and its values.
+  EXPECT_EQ(run.ctx.stats.enums, 1u);
   const TypeKind& kind = run.ctx.registry.at("E");
-  EXPECT_EQ(kind.repr, EnumRepr::I64);
-  EXPECT_TRUE(kind.mask);
-  EXPECT_EQ(run.ctx.enum_values.at("E"), (std::map<std::string, i128>{{"C", -3}}));
-  // Both enums are written; the skipped third one only as its comment.
+  EXPECT_EQ(kind.repr, EnumRepr::U8);
+  EXPECT_FALSE(kind.mask);
+  EXPECT_EQ(run.ctx.enum_values.at("E"), (std::map<std::string, i128>{{"A", 1}, {"B", 2}}));
   EXPECT_NE(run.text.find("    A = 0x01,\n"), std::string::npos);
-  EXPECT_NE(run.text.find("    C = -3,\n"), std::string::npos);
-  EXPECT_NE(run.text.find("// SKIPPED enum E: unknown parent type None\n"), std::string::npos);
+  EXPECT_NE(run.text.find("}\n\n// SKIPPED enum E: type name \"E\" is already declared in this file\n\n"
+                          "// SKIPPED enum E: unknown parent type None\n\n"),
+            std::string::npos)
+      << run.text;
+  EXPECT_EQ(run.text.find("    C = -3,\n"), std::string::npos);
 }
 
 TEST(EmitEnum, BuiltinNameIsReplacedByAnEnum) {
@@ -248,20 +252,158 @@ TEST(EmitEnum, BuiltinNameIsReplacedByAnEnum) {
   EXPECT_EQ(got->kind, FieldKind::enumeration("ObjectId", false, EnumRepr::U8));
 }
 
-TEST(EmitEnum, DuplicateDetectionUsesTheFullValue) {
-  // 0x1FF and 0xFF print the same on a byte enum but are different values;
-  // 0x10 and 16 are the same value written twice.
+TEST(EmitEnum, ValuesEqualAfterTheCutAreAliases) {
+  // Each discriminant is the value cut to the width, so two values that cut
+  // to one number would be one discriminant twice: the later one becomes an
+  // alias. Values that differ after the cut stay variants.
+  struct Case {
+    std::string_view parent;
+    std::string_view values;  // name=value pairs
+    std::string_view variants;
+    std::string_view aliases;
+  };
+  const Case cases[] = {
+      {"byte", "A=0xFF B=0x1FF C=0x10 D=16 E=-1", "    A = 0xFF,\n    C = 0x10,\n",
+       "pub const T_B: T = T::A;\npub const T_D: T = T::C;\npub const T_E: T = T::A;\n"},
+      {"byte", "A=1 B=257 C=2", "    A = 0x01,\n    C = 0x02,\n", "pub const T_B: T = T::A;\n"},
+      {"ushort", "A=1 B=0x10001 C=0x100", "    A = 0x0001,\n    C = 0x0100,\n", "pub const T_B: T = T::A;\n"},
+      {"uint", "A=-1 B=0xFFFFFFFF", "    A = 0xFFFFFFFF,\n", "pub const T_B: T = T::A;\n"},
+      {"ulong", "A=0 B=0x10000000000000000", "    A = 0x0000000000000000,\n", "pub const T_B: T = T::A;\n"},
+      {"int", "A=-1 B=0xFFFFFFFF C=0x7FFFFFFF", "    A = -1,\n    C = 2147483647,\n", "pub const T_B: T = T::A;\n"},
+      {"long", "A=-1 B=0xFFFFFFFFFFFFFFFF C=0xFFFFFFFF", "    A = -1,\n    C = 4294967295,\n",
+       "pub const T_B: T = T::A;\n"},
+  };
+  for (const Case& c : cases) {
+    std::string xml = "<enums><enum name=\"T\" parent=\"" + std::string(c.parent) + "\">";
+    std::size_t aliases = 0;
+    for (std::size_t at = 0; at < c.values.size();) {
+      std::size_t end = c.values.find(' ', at);
+      if (end == std::string_view::npos) end = c.values.size();
+      const std::string_view pair = c.values.substr(at, end - at);
+      const std::size_t eq = pair.find('=');
+      xml += "<value name=\"" + std::string(pair.substr(0, eq)) + "\" value=\"" + std::string(pair.substr(eq + 1)) +
+             "\"/>";
+      at = end + 1;
+    }
+    for (std::size_t at = c.aliases.find("pub const"); at != std::string_view::npos;
+         at = c.aliases.find("pub const", at + 1)) {
+      ++aliases;
+    }
+    xml += "</enum></enums>";
+    EnumRun run(xml);
+    const std::string head = "pub enum T {\n" + std::string(c.variants) + "}\n\n";
+    EXPECT_NE(run.text.find(head), std::string::npos) << c.values << "\n" << run.text;
+    std::string consts;
+    for (std::size_t at = run.text.find("pub const"); at != std::string::npos;
+         at = run.text.find("pub const", at + 1)) {
+      consts += run.text.substr(at, run.text.find('\n', at) + 1 - at);
+    }
+    EXPECT_EQ(consts, c.aliases) << c.values;
+    EXPECT_EQ(run.ctx.stats.aliases, aliases) << c.values;
+  }
+}
+
+TEST(EmitEnum, ValueTableKeepsTheFullValueAndTheLastOne) {
   EnumRun run(R"(<enums><enum name="E" parent="byte">
-      <value name="A" value="0xFF"/><value name="B" value="0x1FF"/>
-      <value name="C" value="0x10"/><value name="D" value="16"/><value name="A" value="7"/>
+      <value name="A" value="0xFF"/><value name="B" value="0x1FF"/><value name="B" value="3"/>
     </enum></enums>)");
-  // A repeated name with a new value is a second variant of that name.
-  EXPECT_NE(run.text.find("    A = 0xFF,\n    B = 0xFF,\n    C = 0x10,\n    A = 0x07,\n}\n"), std::string::npos)
-      << run.text;
-  EXPECT_NE(run.text.find("pub const E_D: E = E::C;\n"), std::string::npos);
-  EXPECT_EQ(run.ctx.stats.aliases, 1u);
-  // A repeated name keeps its last value in the value table.
-  EXPECT_EQ(run.ctx.enum_values.at("E").at("A"), 7);
+  EXPECT_EQ(run.ctx.enum_values.at("E"), (std::map<std::string, i128>{{"A", 0xFF}, {"B", 3}}));
+}
+
+TEST(EmitEnum, NamesThatCannotBeDeclaredSkipTheEnum) {
+  struct Case {
+    std::string_view what;
+    std::string xml;        // the enums after a first enum `Taken` (byte, alias `Taken_X_Y` of `A`)
+    std::string_view want;  // the SKIPPED line, or empty when the enum is written
+  };
+  const std::string ok_values = R"(<value name="A" value="1"/>)";
+  const Case cases[] = {
+      {"name with a dash", R"(<enum name="a-b" parent="byte">)" + ok_values + "</enum>",
+       "// SKIPPED enum a-b: type name \"a-b\" is not a Rust identifier"},
+      {"empty name", R"(<enum name="" parent="byte">)" + ok_values + "</enum>",
+       "// SKIPPED enum : type name \"\" is not a Rust identifier"},
+      {"leading digit", R"(<enum name="1E" parent="byte">)" + ok_values + "</enum>",
+       "// SKIPPED enum 1E: type name \"1E\" is not a Rust identifier"},
+      {"keyword name", R"(<enum name="type" parent="byte">)" + ok_values + "</enum>",
+       "// SKIPPED enum type: type name \"type\" is not a Rust identifier"},
+      {"underscore alone", R"(<enum name="_" parent="byte">)" + ok_values + "</enum>",
+       "// SKIPPED enum _: type name \"_\" is not a Rust identifier"},
+      {"primitive name", R"(<enum name="u8" parent="byte">)" + ok_values + "</enum>",
+       "// SKIPPED enum u8: type name \"u8\" is reserved by the generated code"},
+      {"raw primitive name", R"(<enum name="r#u32" parent="byte">)" + ok_values + "</enum>",
+       "// SKIPPED enum r#u32: type name \"r#u32\" is reserved by the generated code"},
+      {"header type", R"(<enum name="WireBool" parent="byte">)" + ok_values + "</enum>",
+       "// SKIPPED enum WireBool: type name \"WireBool\" is reserved by the generated code"},
+      {"same name", R"(<enum name="Taken" parent="uint">)" + ok_values + "</enum>",
+       "// SKIPPED enum Taken: type name \"Taken\" is already declared in this file"},
+      {"same name once normalized",
+       "<enum name=\"Caf\u00e9\" parent=\"byte\">" + ok_values + "</enum><enum name=\"Cafe\u0301\" parent=\"byte\">" +
+           ok_values + "</enum>",
+       "// SKIPPED enum Cafe\u0301: type name \"Cafe\\u{301}\" is already declared in this file"},
+      {"variant with a space", R"(<enum name="V" parent="byte"><value name="a b" value="1"/></enum>)",
+       "// SKIPPED enum V: variant name \"a b\" is not a Rust identifier"},
+      {"variant raw path keyword", R"(<enum name="V" parent="byte"><value name="r#self" value="1"/></enum>)",
+       "// SKIPPED enum V: variant name \"r#self\" is not a Rust identifier"},
+      {"variant name twice",
+       R"(<enum name="V" parent="byte"><value name="A" value="1"/><value name="A" value="2"/>)"
+       "</enum>",
+       "// SKIPPED enum V: variant name \"A\" is declared twice"},
+      {"variants meeting after escaping",
+       R"(<enum name="V" parent="byte"><value name="data" value="1"/><value name="data_field" value="2"/></enum>)",
+       "// SKIPPED enum V: variant name \"data_field\" is declared twice"},
+      {"raw and plain variant",
+       R"(<enum name="V" parent="byte"><value name="type" value="1"/><value name="r#type" value="2"/></enum>)",
+       "// SKIPPED enum V: variant name \"r#type\" is declared twice"},
+      {"alias constant not an identifier",
+       R"(<enum name="V" parent="byte"><value name="A" value="1"/><value name="b.c" value="1"/></enum>)",
+       "// SKIPPED enum V: constant name \"V_b.c\" is not a Rust identifier"},
+      {"alias constant twice",
+       R"(<enum name="V" parent="byte"><value name="A" value="1"/><value name="B" value="1"/>)"
+       R"(<value name="B" value="1"/></enum>)",
+       "// SKIPPED enum V: constant name \"V_B\" is declared twice"},
+      {"alias constant of an earlier enum",
+       R"(<enum name="Taken_" parent="byte"><value name="A" value="1"/><value name="X" value="1"/></enum>)", ""},
+      {"alias constant meeting an earlier one",
+       R"(<enum name="Taken_X" parent="byte"><value name="A" value="1"/><value name="Y" value="1"/></enum>)",
+       "// SKIPPED enum Taken_X: constant name \"Taken_X_Y\" is already declared in this file"},
+      {"alias constant meeting the opcode index",
+       R"(<enum name="OPCODE" parent="byte"><value name="A" value="1"/><value name="INDEX" value="1"/></enum>)",
+       "// SKIPPED enum OPCODE: constant name \"OPCODE_INDEX\" is reserved by the generated code"},
+      {"alias constant meeting a reader",
+       R"(<enum name="read" parent="byte"><value name="A" value="1"/><value name="string16_le" value="1"/></enum>)",
+       "// SKIPPED enum read: constant name \"read_string16_le\" is reserved by the generated code"},
+      {"keywords that are raw identifiers",
+       R"(<enum name="K" parent="byte"><value name="mut" value="1"/><value name="try" value="2"/>)"
+       R"(<value name="macro" value="3"/><value name="unsized" value="4"/><value name="mut" value="4"/></enum>)",
+       ""},
+      {"names that compile",
+       R"(<enum name="Ok" parent="byte"><value name="_x" value="1"/>)"
+       R"(<value name="Ünï" value="2"/><value name="r#union" value="3"/></enum>)",
+       ""},
+  };
+  for (const Case& c : cases) {
+    EnumRun run(R"(<enums><enum name="Taken" parent="byte"><value name="A" value="1"/><value name="X_Y" value="1"/>)"
+                "</enum>" +
+                c.xml + "</enums>");
+    const std::size_t skipped = run.text.find("// SKIPPED");
+    if (c.want.empty()) {
+      EXPECT_EQ(skipped, std::string::npos) << c.what << "\n" << run.text;
+      EXPECT_EQ(run.ctx.stats.enums, 2u) << c.what;
+    } else {
+      ASSERT_NE(skipped, std::string::npos) << c.what << "\n" << run.text;
+      EXPECT_EQ(run.text.substr(skipped), std::string(c.want) + "\n\n") << c.what;
+    }
+  }
+}
+
+TEST(EmitEnum, SkippedLineStaysOnOneLine) {
+  EnumRun run(
+      "<enums><enum name=\"A&#10;B&#13;\u2028\u202e\" parent=\"x&#10;y\"/>"
+      "<enum name=\"C&#10;D\" parent=\"byte\"><value name=\"V\" value=\"1\"/></enum></enums>");
+  EXPECT_EQ(run.text,
+            "// === ENUMS ===\n\n"
+            "// SKIPPED enum A\\nB\\r\\u{2028}\\u{202e}: unknown parent type Some(\"x\\ny\")\n\n"
+            "// SKIPPED enum C\\nD: type name \"C\\nD\" is not a Rust identifier\n\n");
 }
 
 }  // namespace

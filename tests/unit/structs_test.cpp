@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver/context.hpp"
+#include "enums/enums.hpp"
 #include "schema/model.hpp"
 #include "xml/xml.hpp"
 
@@ -155,10 +156,11 @@ TEST(CollectEmitSteps, DispatchAndReasons) {
       {"<field name='K' type='uint'/><switch name='K'><case value='1'><field name='X' type='uint'/></case></switch>",
        {"Field", "Switch"},
        ""},
+      // A field of an <if> branch is an option after the block: no length.
       {"<field name='K' type='uint'/><if test='K == 1'><true><field name='X' type='uint'/></true></if>"
        "<vector name='V' type='uint' length='X'/>",
-       {"Field", "If", "Vector"},
-       ""},
+       {},
+       "<vector V>: cannot translate length=\"X\": identifier \"X\" is declared inside an <if> branch"},
       // Gated fields of a mask map are visible to a later mask map.
       {"<field name='F' type='uint'/>"
        "<maskmap name='F'><mask value='1'><field name='G' type='uint'/></mask></maskmap>"
@@ -227,6 +229,159 @@ TEST(CollectEmitSteps, OwnerReachesTheBuilders) {
     ASSERT_TRUE(steps.ok()) << steps.reason();
     EXPECT_EQ((*steps)[1].as<SimpleField>()->kind.tag, c.value_kind) << c.owner;
     EXPECT_EQ((*steps)[2].as<SwitchBlock>()->type_name, std::string(c.owner) + "KData");
+  }
+}
+
+TEST(CollectEmitSteps, NamesThatCannotBeDeclared) {
+  // The module already declares the type `Taken` and the struct `TKData2`.
+  struct Case {
+    std::string_view owner;
+    std::string body;
+    std::string reason;  // empty: the body builds
+  };
+  const std::string k = "<field name='K' type='uint'/>";
+  const Case cases[] = {
+      {"a-b", "", "type name \"a-b\" is not a Rust identifier"},
+      {"C2S_", "", ""},
+      {"Self", "", "type name \"Self\" is not a Rust identifier"},
+      {"u32", "", "type name \"u32\" is reserved by the generated code"},
+      {"String", "", "type name \"String\" is reserved by the generated code"},
+      {"Taken", "", "type name \"Taken\" is already declared in this file"},
+      {"r#Taken", "", "type name \"r#Taken\" is already declared in this file"},
+      {"Ok", "", ""},
+      {"T", "<field name='1st' type='uint'/>", "member name \"1st\" is not a Rust identifier"},
+      {"T", "<field name='' type='uint'/>", "member name \"\" is not a Rust identifier"},
+      {"T", "<field name='_' type='uint'/>", "member name \"_\" is not a Rust identifier"},
+      {"T", "<field name='A B' type='uint'/>", "member name \"a b\" is not a Rust identifier"},
+      {"T", "<field name='A&#10;B' type='uint'/>", "member name \"a\\nb\" is not a Rust identifier"},
+      {"T", "<field name='\u00c9t\u00e9' type='uint'/><field name='_x' type='uint'/><field name='\u0394' type='uint'/>",
+       ""},
+      {"T",
+       "<field name='Mut' type='uint'/><field name='Try' type='uint'/><field name='Macro' type='uint'/>"
+       "<field name='Unsized' type='uint'/><field name='Self' type='uint'/><field name='Crate' type='uint'/>"
+       "<field name='Type' type='uint'/><field name='Union' type='uint'/>",
+       ""},
+      // Numbering gives x, x_2 and then x_2 again for the name written X_2.
+      {"T", "<field name='X' type='uint'/><field name='X' type='uint'/><field name='X_2' type='uint'/>",
+       "member name \"x_2\" is declared twice"},
+      {"T", "<field name='Data' type='uint'/><field name='DataField' type='uint'/>",
+       "member name \"data_field\" is declared twice"},
+      {"T", "<field name='A' type='uint'/><vector name='A' type='byte' length='A'/><field name='A_2' type='uint'/>",
+       "member name \"a_2\" is declared twice"},
+      {"T", "<field name='Caf\u00e9' type='uint'/><field name='Cafe\u0301' type='uint'/>",
+       "member name \"cafe\\u{301}\" is declared twice"},
+      {"T", "<field name='r#x' type='uint'/><field name='X' type='uint'/>", "member name \"x\" is declared twice"},
+      {"T",
+       k + "<if test='K == 1'><true><field name='X' type='uint'/><field name='X' type='uint'/></true>"
+           "<false><field name='X_2' type='uint'/></false></if>",
+       "member name \"x_2\" is declared twice"},
+      {"T",
+       k + "<maskmap name='K'><mask value='1'><field name='G' type='uint'/></mask></maskmap>"
+           "<field name='G' type='uint'/><field name='G_2' type='uint'/>",
+       "member name \"g_2\" is declared twice"},
+      {"T",
+       "<field name='F' type='uint'><subfield name='S' type='byte' value='F'/>"
+       "<subfield name='S' type='byte' value='F'/></field>",
+       "accessor name \"s\" is declared twice"},
+      {"T",
+       "<field name='F' type='uint'><subfield name='S' type='byte' value='F'/></field>"
+       "<field name='G' type='uint'><subfield name='S' type='byte' value='G'/></field>",
+       "accessor name \"s\" is declared twice"},
+      {"T", "<field name='F' type='uint'><subfield name='ReadFrom' type='byte' value='F'/></field>",
+       "accessor name \"read_from\" is taken by the decoder"},
+      {"T", "<field name='F' type='uint'><subfield name='A.B' type='byte' value='F'/></field>",
+       "accessor name \"a.b\" is not a Rust identifier"},
+      {"T", "<field name='F' type='uint'><subfield name='Opcode' type='byte' value='F'/></field>", ""},
+      // A subfield and a member may share a name: fields and methods do not meet.
+      {"T", "<field name='F' type='uint'><subfield name='F' type='byte' value='F'/></field>", ""},
+      {"T", k + "<switch name='K'><case value='1'/></switch>", ""},
+      {"T", k + "<switch name='K'><case value='1'/></switch><switch name='K'><case value='1'/></switch>",
+       "type name \"TKData2\" is already declared in this file"},
+      {"T", "<field name='K-1' type='uint'/><switch name='K-1'><case value='1'/></switch>",
+       "type name \"TK-1Data\" is not a Rust identifier"},
+      {"T",
+       k + "<switch name='K'><case value='1'><field name='X' type='uint'/><field name='X' type='uint'/>"
+           "<field name='X_2' type='uint'/></case></switch>",
+       "field name \"x_2\" is declared twice in TKData::Case_1"},
+      {"T",
+       k + "<switch name='K'><case value='1'><field name='K' type='uint'/>"
+           "<switch name='K'><case value='2'><field name='2' type='uint'/></case></switch></case></switch>",
+       "field name \"2\" is not a Rust identifier in T_Case_1KData::Case_2"},
+      // Each case counts its own fields, so two cases may use one name.
+      {"T",
+       k + "<switch name='K'><case value='1'><field name='X' type='uint'/></case>"
+           "<case value='2'><field name='X' type='uint'/></case></switch>",
+       ""},
+  };
+  for (const Case& c : cases) {
+    Doc doc("<type name='T'>" + c.body + "</type>");
+    doc.ctx().declared_types.insert("Taken");
+    doc.ctx().declared_types.insert("TKData2");
+    const auto steps = collect_emit_steps(doc.ctx(), doc.root(), c.owner);
+    const std::string label = std::string(c.owner) + ": " + c.body;
+    if (c.reason.empty()) {
+      EXPECT_TRUE(steps.ok()) << label << ": " << steps.reason();
+    } else {
+      ASSERT_FALSE(steps.ok()) << label;
+      EXPECT_EQ(steps.reason(), c.reason) << label;
+    }
+  }
+}
+
+TEST(CollectEmitSteps, DecoderLocalsMeetingEnumsAndConstants) {
+  // A binding named like a variant of its own enum type is refused by rustc,
+  // and a `let` of a constant's name would be a pattern matching it.
+  const std::string enums =
+      "<enums><enum name='Low' parent='byte'><value name='x' value='1'/><value name='x_v' value='2'/>"
+      "<value name='__elem' value='3'/><value name='__k' value='4'/><value name='r#y_v' value='5'/></enum>"
+      "<enum name='Vee' parent='byte'><value name='v' value='1'/></enum>"
+      "<enum name='MaskVee' parent='byte' mask='true'><value name='v' value='1'/></enum>"
+      "<enum name='foo' parent='byte'><value name='A' value='1'/><value name='bar' value='1'/></enum>"
+      "<enum name='Hidden' parent='byte'><value name='r#read_from' value='1'/></enum></enums>";
+  struct Case {
+    std::string body;
+    std::string reason;  // empty: the body builds
+  };
+  const std::string k = "<field name='K' type='uint'/>";
+  const Case cases[] = {
+      {"<field name='X' type='Low'/>", "decoder local \"x\" is named like a variant of its enum Low"},
+      {"<field name='Y' type='Low'/>", ""},
+      {"<field name='Z' type='Vee'/>", "decoder local \"v\" is named like a variant of its enum Vee"},
+      {"<field name='Z' type='MaskVee'/>", ""},
+      {k + "<if test='K == 1'><true><field name='X' type='Low'/></true></if>",
+       "decoder local \"x_v\" is named like a variant of its enum Low"},
+      {k + "<if test='K == 1'><false><field name='Type' type='Low'/></false></if>", ""},
+      {k + "<if test='K == 1'><false><field name='Y' type='Low'/></false></if>",
+       "decoder local \"y_v\" is named like a variant of its enum Low"},
+      {k + "<maskmap name='K'><mask value='1'><field name='X' type='Low'/></mask></maskmap>",
+       "decoder local \"x_v\" is named like a variant of its enum Low"},
+      {k + "<vector name='V' type='Low' length='K'/>",
+       "decoder local \"__elem\" is named like a variant of its enum Low"},
+      {k + "<table name='T' key='Low' value='uint' length='K'/>",
+       "decoder local \"__k\" is named like a variant of its enum Low"},
+      {k + "<table name='T' key='uint' value='Low' length='K'/>", ""},
+      {"<field name='P' type='PackableList' genericType='Low'/>",
+       "decoder local \"__elem\" is named like a variant of its enum Low"},
+      {k + "<switch name='K'><case value='1'><field name='X' type='Low'/></case></switch>",
+       "decoder local \"x\" is named like a variant of its enum Low"},
+      {k + "<vector name='V' type='Hidden' length='K'/>",
+       "enum Hidden cannot be decoded: its variant \"read_from\" hides the decoder"},
+      {"<field name='FooBar' type='uint'/>", "member name \"foo_bar\" is taken by a constant of the module"},
+      {"<field name='Foo' type='uint'/><field name='Bar' type='uint'/>", ""},
+      {k + "<switch name='K'><case value='1'><field name='FooBar' type='uint'/></case></switch>",
+       "field name \"foo_bar\" is taken by a constant of the module in TKData::Case_1"},
+  };
+  for (const Case& c : cases) {
+    Doc doc("<protocol>" + enums + "<type name='T'>" + c.body + "</type></protocol>");
+    process_enums(doc.ctx(), doc.child(0));
+    ASSERT_EQ(doc.ctx().stats.enums, 5u) << doc.ctx().out;
+    const auto steps = collect_emit_steps(doc.ctx(), doc.child(1), "T");
+    if (c.reason.empty()) {
+      EXPECT_TRUE(steps.ok()) << c.body << ": " << steps.reason();
+    } else {
+      ASSERT_FALSE(steps.ok()) << c.body;
+      EXPECT_EQ(steps.reason(), c.reason) << c.body;
+    }
   }
 }
 
@@ -485,6 +640,79 @@ TEST(Fixpoint, MessageSections) {
     c.process(doc.ctx(), doc.root());
     EXPECT_EQ(outline(doc.ctx().out), c.want) << c.what << "\n" << doc.ctx().out;
   }
+}
+
+TEST(Fixpoint, OneTypeNamePerFile) {
+  // Every module-level type name is declared once: a later struct or enum of
+  // a name already written is skipped, and a skipped data type is never
+  // registered, so its users are skipped or use what the name meant before.
+  const std::string taken = "type name \"D\" is already declared in this file \u2014 port to PR 7.2.";
+  struct Case {
+    std::string_view what;
+    std::string xml;
+    std::vector<std::string> want;
+  };
+  const Case cases[] = {
+      {"a data type in two sections",
+       "<types>" + datatype("D", "uint") + "</types><types>" + datatype("D", "float") + datatype("U", "D") + "</types>",
+       {"struct D", "struct U", "SKIPPED datatype D: " + taken}},
+      {"a message in two sections",
+       "<messages><c2s><type name='P' type='1'/></c2s><c2s><type name='P' type='2'/><type name='Q'/></c2s>"
+       "</messages>",
+       {"struct C2S_P", "struct C2S_Q",
+        "SKIPPED messageC2S C2S_P: type name \"C2S_P\" is already declared in this file \u2014 port to PR 7.2."}},
+      {"an enum and a data type",
+       "<enums><enum name='D' parent='byte'><value name='A' value='1'/></enum></enums><types>" + datatype("D", "uint") +
+           datatype("U", "D") + "</types>",
+       {"struct U", "SKIPPED datatype D: " + taken}},
+      {"a data type meeting a switch enum written before",
+       "<messages><s2c><type name='A'><field name='B' type='uint'/><switch name='B'><case value='1'/></switch>"
+       "</type></s2c></messages><types><type name='S2C_ABData'><field name='F' type='uint'/></type></types>",
+       {"struct S2C_A",
+        "SKIPPED datatype S2C_ABData: type name \"S2C_ABData\" is already declared in this file \u2014 port to PR "
+        "7.2."}},
+      {"a switch enum meeting a data type written before",
+       "<types><type name='S2C_ABData'><field name='F' type='uint'/></type></types><messages><s2c><type name='A'>"
+       "<field name='B' type='uint'/><switch name='B'><case value='1'/></switch></type></s2c></messages>",
+       {"struct S2C_ABData",
+        "SKIPPED messageS2C S2C_A: type name \"S2C_ABData\" is already declared in this file \u2014 port to PR "
+        "7.2."}},
+      {"switch enums of two structs",
+       "<types><type name='A'><field name='B_C' type='uint'/><switch name='B_C'><case value='1'/></switch></type>"
+       "<type name='AB'><field name='C' type='uint'/><switch name='C'><case value='1'/></switch></type></types>",
+       {"struct A",
+        "SKIPPED datatype AB: type name \"ABCData\" is already declared in this file \u2014 port to PR 7.2."}},
+      {"a reserved name is not registered",
+       "<types>" + datatype("Vec", "uint") + datatype("U", "Vec") + datatype("String", "uint") +
+           datatype("W", "String") + "</types>",
+       {"struct W", "SKIPPED datatype Vec: type name \"Vec\" is reserved by the generated code \u2014 port to PR 7.2.",
+        "SKIPPED datatype U: field F: type \"Vec\" not in foundation tier \u2014 port to PR 7.2.",
+        "SKIPPED datatype String: type name \"String\" is reserved by the generated code \u2014 port to PR 7.2."}},
+  };
+  for (const Case& c : cases) {
+    Doc doc("<protocol>" + c.xml + "</protocol>");
+    for (const xml::Node* section : doc.root().children()) {
+      if (section->tag() == "enums") process_enums(doc.ctx(), *section);
+      if (section->tag() == "types") process_datatypes(doc.ctx(), *section);
+      if (section->tag() == "messages") process_messages(doc.ctx(), *section);
+    }
+    EXPECT_EQ(outline(doc.ctx().out), c.want) << c.what << "\n" << doc.ctx().out;
+  }
+}
+
+TEST(Fixpoint, SkippedLinesStayOnOneLine) {
+  Doc doc(
+      "<types><type name='T&#10;1' templated='x&#13;y'><field name='F' type='uint'/></type>"
+      "<type name='D' type='1'><field name='F&#10;G' type='uint'/></type>"
+      "<type name='E\u202e'><field name='F' type='\u2066Nope&#10;'/></type></types>");
+  process_datatypes(doc.ctx(), doc.root());
+  EXPECT_EQ(doc.ctx().out,
+            "// === DATATYPES ===\n\n"
+            "// SKIPPED datatype T\\n1: templated=\"x\\ry\" (J3.E inlines at every use-site via "
+            "`<field type=\"T\\n1\" generic*=...>`; no concrete Rust struct emitted).\n"
+            "// SKIPPED datatype D: member name \"f\\ng\" is not a Rust identifier \u2014 port to PR 7.2.\n"
+            "// SKIPPED datatype E\\u{202e}: field F: type \"\\u{2066}Nope\\n\" not in foundation tier \u2014 port to "
+            "PR 7.2.\n");
 }
 
 TEST(Fixpoint, ProbeOwnerCarriesThePrefix) {

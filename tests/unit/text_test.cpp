@@ -91,9 +91,12 @@ TEST(SanitizeRustKeyword, EscapesReservedWords) {
       {"await", "r#await"},
       {"Type", "Type"},
       {"union", "union"},
-      {"macro", "macro"},
-      {"try", "try"},
-      {"unsized", "unsized"},
+      {"mut", "r#mut"},
+      {"macro", "r#macro"},
+      {"try", "r#try"},
+      {"unsized", "r#unsized"},
+      {"macro_rules", "macro_rules"},
+      {"gen", "gen"},
       {"types", "types"},
       {"", ""},
       {"r#type", "r#type"},
@@ -113,10 +116,82 @@ TEST(SanitizeConstName, EscapesReservedWordsOnly) {
       {"data", "data"},
       {"offset", "offset"},
       {"union", "union"},
+      {"mut", "mut"},
+      {"try", "try"},
       {"TRUE", "TRUE"},
       {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(sanitize_const_name(c.in), c.want) << c.in;
+}
+
+TEST(IsRustIdentifier, AcceptsWhatRustDeclares) {
+  struct IdCase {
+    std::string_view text;
+    bool ok;
+  };
+  const IdCase cases[] = {
+      {"x", true},
+      {"_x", true},
+      {"__", true},
+      {"x1", true},
+      {"Self_v", true},
+      {"union", true},
+      {"\u00e9t\u00e9", true},  // Unicode letters
+      {"\u0394\u03b1", true},   // Greek
+      {"a\u0301", true},        // a combining mark continues
+      {"r#type", true},
+      {"r#mut", true},
+      {"r#x", true},
+      {"", false},
+      {"_", false},
+      {"1x", false},
+      {"a b", false},
+      {"a-b", false},
+      {"a\nb", false},
+      {"\u0301a", false},  // a combining mark cannot start
+      {"a\u200d", false},  // nor is a joiner a continuation
+      {"\xff", false},     // not UTF-8
+      {"type", false},
+      {"mut", false},
+      {"try", false},
+      {"self", false},
+      {"r#self", false},
+      {"r#Self", false},
+      {"r#crate", false},
+      {"r#super", false},
+      {"r#_", false},
+      {"r#", false},
+      {"r#1", false},
+      {"r#r#x", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(is_rust_identifier(c.text), c.ok) << c.text;
+}
+
+TEST(IdentifierKey, EqualForTheSameDeclaration) {
+  EXPECT_EQ(identifier_key("r#type"), identifier_key("type"));
+  EXPECT_EQ(identifier_key("Cafe\u0301"), "Caf\u00e9");
+  EXPECT_EQ(identifier_key("\u212b"), "\u00c5");  // the Angstrom sign is one with the letter
+  EXPECT_NE(identifier_key("x"), identifier_key("X"));
+  EXPECT_NE(identifier_key("r#x"), identifier_key("rx"));
+  EXPECT_EQ(identifier_key("\U0001D49C"), "\U0001D49C");  // outside the basic plane; NFC keeps it
+}
+
+TEST(OneLineCommentText, KeepsTextOnOneLine) {
+  const Case cases[] = {
+      {"plain \\ text \"q\"\t\u00e9", "plain \\ text \"q\"\t\u00e9"},
+      {"a\nb\r\nc", "a\\nb\\r\\nc"},
+      {"\u2028\u2029", "\\u{2028}\\u{2029}"},
+      {"\u202a\u202b\u202c\u202d\u202e", "\\u{202a}\\u{202b}\\u{202c}\\u{202d}\\u{202e}"},
+      {"\u2066\u2067\u2068\u2069", "\\u{2066}\\u{2067}\\u{2068}\\u{2069}"},
+      {"\u2065\u206a\u2029x", "\u2065\u206a\\u{2029}x"},
+      {"\v\f\x1f\x7f\u0085", "\\u{b}\\u{c}\\u{1f}\\u{7f}\\u{85}"},
+      {"a\xff"
+       "b",
+       "a\ufffdb"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(one_line_comment_text(c.in), c.want) << c.in;
+  EXPECT_EQ(one_line_comment_text(std::string_view("a\0b", 3)), "a\\u{0}b");
 }
 
 TEST(EscapeDoc, CollapsesWhiteSpace) {
@@ -130,7 +205,8 @@ TEST(EscapeDoc, CollapsesWhiteSpace) {
       {"x\u0085y\u2028z", "x y z"},                // next line and line separator
       {"a\u200Bb", "a\u200Bb"},                    // zero width space is not White_Space
       {"/* <a> & \"b\" */", "/* <a> & \"b\" */"},  // nothing else is escaped
-      {"\xff  \xfe", "\xff \xfe"},
+      {"\xff  \xfe", "\uFFFD \uFFFD"},             // the comment stays valid UTF-8
+      {"a\u202Eb\u2069", "a\\u{202e}b\\u{2069}"},  // bidirectional controls are escaped
   };
   for (const auto& c : cases) EXPECT_EQ(escape_doc(c.in), c.want) << c.in;
 }
@@ -139,7 +215,9 @@ TEST(EscapeXmlAttrForDoc, ReplacesAngleBrackets) {
   const Case cases[] = {
       {"a < b && c > d", "a &lt; b && c &gt; d"},
       {"<<>>", "&lt;&lt;&gt;&gt;"},
-      {"&lt; \"q\"\n'", "&lt; \"q\"\n'"},
+      {"&lt; \"q\"'", "&lt; \"q\"'"},
+      {"a\nb\rc\u202Ed", "a\\nb\\rc\\u{202e}d"},  // echoed in a comment: kept on one line
+      {"x\u2028y\tz", "x\\u{2028}y\tz"},
       {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(escape_xml_attr_for_doc(c.in), c.want) << c.in;

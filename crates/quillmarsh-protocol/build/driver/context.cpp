@@ -4,6 +4,7 @@
 #include "driver/context.hpp"
 
 #include <algorithm>
+#include <array>
 
 #include "text/text.hpp"
 
@@ -11,7 +12,37 @@ namespace qm {
 
 namespace {
 constexpr std::size_t kOutputReserve = 524288;
+
+// Type names that the generated code writes unqualified: a declaration of
+// one of them would take its place for the whole module.
+constexpr std::array<std::string_view, 19> kTypeNamesInUse = {
+    "bool", "str", "u8",  "u16",    "u32",    "u64", "usize",  "i16", "i32",     "i64",
+    "i128", "f32", "f64", "Result", "Option", "Vec", "String", "std", "WireBool"};
+// Values of the module that a constant would clash with.
+constexpr std::array<std::string_view, 4> kValueNamesInUse = {"OPCODE_INDEX", "read_string16_le", "read_wstring_le",
+                                                              "read_packed_dword"};
+
+template <std::size_t N>
+std::optional<std::string> name_problem(std::string_view what, std::string_view name,
+                                        const std::array<std::string_view, N>& in_use,
+                                        const std::set<std::string>& declared) {
+  const std::string shown = std::string(what) + " name " + debug_str(name);
+  if (!is_rust_identifier(name)) return shown + " is not a Rust identifier";
+  const std::string key = identifier_key(name);
+  if (std::find(in_use.begin(), in_use.end(), key) != in_use.end()) return shown + " is reserved by the generated code";
+  if (declared.count(key) != 0) return shown + " is already declared in this file";
+  return std::nullopt;
+}
+
 }  // namespace
+
+std::optional<std::string> type_name_problem(const CodegenCtx& ctx, std::string_view name) {
+  return name_problem("type", name, kTypeNamesInUse, ctx.declared_types);
+}
+
+std::optional<std::string> constant_name_problem(const CodegenCtx& ctx, std::string_view name) {
+  return name_problem("constant", name, kValueNamesInUse, ctx.declared_values);
+}
 
 CodegenCtx::CodegenCtx(std::string_view protocol_path, const std::vector<std::size_t>& line_offsets)
     : protocol_path(protocol_path), line_offsets(line_offsets) {

@@ -5,6 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,10 +49,24 @@ class CodegenCtx {
   TypeRegistry registry;
   EnumValueTable enum_values;
   Stats stats;
+  // Module-level names written so far, by `identifier_key`: types (enums,
+  // structs, switch enums) and constants (enum aliases).
+  std::set<std::string> declared_types;
+  std::set<std::string> declared_values;
+  // Enum name -> `identifier_key` of each of its variants, for every enum
+  // written.
+  std::map<std::string, std::set<std::string>> enum_variant_keys;
 
   // 1-based line of a byte offset of the document.
   std::size_t line_of(std::size_t offset) const;
 };
+
+// Why a module-level type (or constant) cannot be declared under `name`:
+// it is not an identifier, the generated code relies on the name (`u8`,
+// `Result`, `WireBool`, ...; `OPCODE_INDEX` and the imported readers for
+// constants), or it is already declared. Nothing when it can.
+std::optional<std::string> type_name_problem(const CodegenCtx& ctx, std::string_view name);
+std::optional<std::string> constant_name_problem(const CodegenCtx& ctx, std::string_view name);
 
 // Start offsets of every line: 0, then i + 1 for every line feed at i.
 std::vector<std::size_t> build_line_offsets(std::string_view text);

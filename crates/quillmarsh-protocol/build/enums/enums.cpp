@@ -86,6 +86,55 @@ std::optional<i128> parse_signed_radix(std::string_view text, unsigned base) {
   return static_cast<i128>(magnitude);
 }
 
+// The value as the discriminant keeps it: cut to the representation's width,
+// sign-extended for the signed ones. Two values with one cut value would be
+// one discriminant twice, so the later one becomes an alias.
+i128 cut_to_width(i128 value, EnumRepr repr) {
+  const u128 bits = static_cast<u128>(value);
+  switch (repr) {
+    case EnumRepr::I32:
+      return static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
+    case EnumRepr::I64:
+      return static_cast<std::int64_t>(static_cast<std::uint64_t>(bits));
+    default:
+      break;
+  }
+  const std::size_t width = enum_repr_byte_width(repr);
+  const u128 mask = width >= 16 ? ~u128{0} : (u128{1} << (8 * width)) - 1;
+  return static_cast<i128>(bits & mask);
+}
+
+void write_skipped_enum(CodegenCtx& ctx, std::string_view name, std::string_view reason) {
+  std::string line;
+  emit(line, "// SKIPPED enum $name$: $reason$", {{"name", name}, {"reason", reason}});
+  ctx.out += one_line_comment_text(line);
+  ctx.out += "\n\n";
+}
+
+// The first reason the enum's names cannot be declared: its own name, a
+// variant name (invalid or repeated) or an alias constant name (invalid,
+// repeated, or meeting a name of the module).
+std::optional<std::string> enum_name_problem(const CodegenCtx& ctx, std::string_view name,
+                                             const std::vector<std::string>& variants,
+                                             const std::vector<std::string>& constants) {
+  if (auto problem = type_name_problem(ctx, name)) return problem;
+  std::set<std::string> seen;
+  for (const std::string& variant : variants) {
+    if (!is_rust_identifier(variant)) return "variant name " + debug_str(variant) + " is not a Rust identifier";
+    if (!seen.insert(identifier_key(variant)).second) {
+      return "variant name " + debug_str(variant) + " is declared twice";
+    }
+  }
+  seen.clear();
+  for (const std::string& constant : constants) {
+    if (auto problem = constant_name_problem(ctx, constant)) return problem;
+    if (!seen.insert(identifier_key(constant)).second) {
+      return "constant name " + debug_str(constant) + " is declared twice";
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<i128> parse_int_literal(std::string_view text) {
@@ -133,8 +182,7 @@ void emit_enum(CodegenCtx& ctx, const xml::Node& enum_element) {
   const auto parent = enum_element.attr("parent");
   const auto repr = enum_repr_from_parent(parent);
   if (!repr) {
-    emit(ctx.out, "// SKIPPED enum $name$: unknown parent type $parent$\n\n",
-         {{"name", name}, {"parent", debug_opt_str(parent)}});
+    write_skipped_enum(ctx, name, "unknown parent type " + debug_opt_str(parent));
     return;
   }
   const bool mask = enum_element.attr("mask") == std::optional<std::string_view>("true");
@@ -154,15 +202,25 @@ void emit_enum(CodegenCtx& ctx, const xml::Node& enum_element) {
     if (!value) continue;
     const auto doc = opt_string(child->attr("text"));
     all_values.insert_or_assign(std::string(*vname), *value);
-    if (seen.insert(*value).second) {
-      canonical_of.emplace(*value, std::string(*vname));
+    const i128 cut = cut_to_width(*value, *repr);
+    if (seen.insert(cut).second) {
+      canonical_of.emplace(cut, std::string(*vname));
       primaries.push_back({*value, std::string(*vname), doc});
     } else {
-      aliases.push_back({std::string(*vname), canonical_of.at(*value), doc});
+      aliases.push_back({std::string(*vname), canonical_of.at(cut), doc});
     }
   }
   if (primaries.empty()) {
-    emit(ctx.out, "// SKIPPED enum $name$: no parseable variants\n\n", {{"name", name}});
+    write_skipped_enum(ctx, name, "no parseable variants");
+    return;
+  }
+
+  std::vector<std::string> variants;
+  for (const Primary& p : primaries) variants.push_back(sanitize_rust_keyword(p.name));
+  std::vector<std::string> constants;
+  for (const Alias& a : aliases) constants.push_back(name + "_" + sanitize_const_name(a.name));
+  if (const auto problem = enum_name_problem(ctx, name, variants, constants)) {
+    write_skipped_enum(ctx, name, *problem);
     return;
   }
 
@@ -221,6 +279,10 @@ pub enum $name$ {
 
 )rs";
 
+  ctx.declared_types.insert(identifier_key(name));
+  std::set<std::string>& variant_keys = ctx.enum_variant_keys[name];
+  for (const std::string& variant : variants) variant_keys.insert(identifier_key(variant));
+  for (const std::string& constant : constants) ctx.declared_values.insert(identifier_key(constant));
   ctx.registry.insert_or_assign(name, TypeKind::enumeration(*repr, mask));
   ctx.enum_values.insert_or_assign(name, std::move(all_values));
   ++ctx.stats.enums;

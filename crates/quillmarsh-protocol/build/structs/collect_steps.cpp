@@ -2,14 +2,216 @@
 // while the sibling lookup records the fields seen so far for later
 // constructs to refer to.
 
+#include <map>
+#include <optional>
 #include <set>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "constructs/constructs.hpp"
 #include "structs/structs.hpp"
 #include "text/text.hpp"
 
 namespace qm {
+namespace {
+
+// Names declared in one scope (a struct's members, its methods, one enum's
+// variants, one variant's fields): each must be an identifier and appear once.
+class NameScope {
+ public:
+  // `constants`, when given, are the module's constants: a name that is also
+  // a decoder local must not be one of them, or its `let` would be read as a
+  // pattern matching that constant.
+  explicit NameScope(std::string what, const std::set<std::string>* constants = nullptr)
+      : what_(std::move(what)), constants_(constants) {}
+
+  // Marks `name` as held by something the generated code declares itself.
+  void reserve(std::string_view name, std::string_view holder) {
+    holders_.emplace(std::string(name), std::string(holder));
+  }
+
+  // Records `name`; the reason when it cannot be declared here.
+  std::optional<std::string> add(std::string_view name) {
+    const std::string shown = what_ + " name " + debug_str(name);
+    if (!is_rust_identifier(name)) return shown + " is not a Rust identifier";
+    std::string key = identifier_key(name);
+    if (constants_ != nullptr && constants_->count(key) != 0) return shown + " is taken by a constant of the module";
+    const auto [it, fresh] = holders_.emplace(std::move(key), std::string());
+    if (fresh) return std::nullopt;
+    if (it->second.empty()) return shown + " is declared twice";
+    return shown + " is taken by " + it->second;
+  }
+
+ private:
+  std::string what_;
+  const std::set<std::string>* constants_;
+  // identifier key -> what holds it ("" for a name of this scope)
+  std::map<std::string, std::string> holders_;
+};
+
+// The members a step declares in its struct, or in its enum variant when it
+// stands in a switch case, in declaration order.
+std::vector<std::string> declared_members(const EmitStep& step) {
+  std::vector<std::string> names;
+  if (const auto* field = step.as<SimpleField>()) {
+    names.push_back(field->ident);
+  } else if (const auto* vec = step.as<VectorField>()) {
+    names.push_back(vec->ident);
+  } else if (const auto* table = step.as<TableField>()) {
+    names.push_back(table->ident);
+  } else if (const auto* packable = step.as<PackableField>()) {
+    names.push_back(packable->ident);
+  } else if (const auto* block = step.as<SwitchBlock>()) {
+    names.push_back(block->ident);
+  } else if (const auto* maskmap = step.as<MaskmapBlock>()) {
+    for (const MaskGroup& group : maskmap->groups) {
+      for (const SimpleField& f : group.fields) names.push_back(f.ident);
+      for (const PackableField& p : group.packables) names.push_back(p.ident);
+    }
+  } else if (const auto* if_block = step.as<IfBlock>()) {
+    for (const auto* branch : {&if_block->true_steps, &if_block->false_steps}) {
+      for (const PayloadLocal& local : collect_if_payload_locals(*branch)) names.push_back(local.name);
+    }
+  }
+  return names;
+}
+
+// Checks the enum types of the switches among `steps` (nested ones
+// included): their names, against the module and each other, and their
+// variants and variant fields.
+std::optional<std::string> check_switch_types(const CodegenCtx& ctx, const std::vector<EmitStep>& steps,
+                                              std::set<std::string>& type_keys) {
+  for (const EmitStep& step : steps) {
+    if (const auto* if_block = step.as<IfBlock>()) {
+      for (const auto* branch : {&if_block->true_steps, &if_block->false_steps}) {
+        if (auto problem = check_switch_types(ctx, *branch, type_keys)) return problem;
+      }
+      continue;
+    }
+    const auto* block = step.as<SwitchBlock>();
+    if (block == nullptr) continue;
+    for (const SwitchCase& c : block->cases) {
+      if (auto problem = check_switch_types(ctx, c.steps, type_keys)) return problem;
+    }
+    if (auto problem = type_name_problem(ctx, block->type_name)) return problem;
+    if (!type_keys.insert(identifier_key(block->type_name)).second) {
+      return "type name " + debug_str(block->type_name) + " is declared twice";
+    }
+    NameScope variants("variant");
+    for (const SwitchCase& c : block->cases) {
+      if (auto problem = variants.add(c.variant)) return problem;
+      NameScope fields("field", &ctx.declared_values);
+      for (const PayloadLocal& p : collect_case_payload_fields(c.steps)) {
+        if (auto problem = fields.add(p.name)) return *problem + " in " + block->type_name + "::" + c.variant;
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+// A value of an enum type that the decoder binds to a name.
+struct EnumBinding {
+  const FieldKind* kind;
+  std::string name;
+};
+
+void add_enum_binding(const FieldKind& kind, std::string name, std::vector<EnumBinding>& out) {
+  if (kind.tag == FieldKind::Enum) out.push_back({&kind, std::move(name)});
+}
+
+void add_packable_bindings(const PackableField& p, std::vector<EnumBinding>& out) {
+  if (p.kind == PackableKind::PackableList) {
+    add_enum_binding(p.value_kind, "__elem", out);
+  } else {
+    add_enum_binding(p.key_kind, "__k", out);
+    add_enum_binding(p.value_kind, "__v", out);
+  }
+}
+
+// The enum-typed bindings of the decoder of `steps`: a field's own local
+// (with `_v` inside if branches and mask maps), the element, key and value
+// locals of containers. `in_branch` is set inside an if branch.
+void collect_enum_bindings(const std::vector<EmitStep>& steps, bool in_branch, std::vector<EnumBinding>& out) {
+  for (const EmitStep& step : steps) {
+    if (const auto* field = step.as<SimpleField>()) {
+      add_enum_binding(field->kind, in_branch ? field->ident + "_v" : field->ident, out);
+    } else if (const auto* vec = step.as<VectorField>()) {
+      add_enum_binding(vec->elem_kind, "__elem", out);
+    } else if (const auto* table = step.as<TableField>()) {
+      add_enum_binding(table->key_kind, "__k", out);
+      add_enum_binding(table->value_kind, "__v", out);
+    } else if (const auto* packable = step.as<PackableField>()) {
+      add_packable_bindings(*packable, out);
+    } else if (const auto* maskmap = step.as<MaskmapBlock>()) {
+      for (const MaskGroup& group : maskmap->groups) {
+        for (const SimpleField& f : group.fields) add_enum_binding(f.kind, f.ident + "_v", out);
+        for (const PackableField& p : group.packables) add_packable_bindings(p, out);
+      }
+    } else if (const auto* if_block = step.as<IfBlock>()) {
+      collect_enum_bindings(if_block->true_steps, true, out);
+      collect_enum_bindings(if_block->false_steps, true, out);
+    } else if (const auto* block = step.as<SwitchBlock>()) {
+      for (const SwitchCase& c : block->cases) collect_enum_bindings(c.steps, false, out);
+    }
+  }
+}
+
+// Every enum read calls `{Enum}::read_from`, which a variant of that name
+// would stand for instead. rustc also refuses a binding named like a variant
+// of the enum it holds (it reads as a misspelt variant pattern); every enum
+// read binds the decoded value to `v` as well.
+std::optional<std::string> enum_binding_problem(const CodegenCtx& ctx, const std::vector<EmitStep>& steps) {
+  std::vector<EnumBinding> bindings;
+  collect_enum_bindings(steps, false, bindings);
+  for (const EnumBinding& b : bindings) {
+    const auto it = ctx.enum_variant_keys.find(b.kind->name);
+    if (it == ctx.enum_variant_keys.end()) continue;
+    if (it->second.count("read_from") != 0) {
+      return "enum " + b.kind->name + " cannot be decoded: its variant \"read_from\" hides the decoder";
+    }
+    for (const std::string& name : {b.name, std::string("v")}) {
+      if (it->second.count(identifier_key(name)) != 0) {
+        return "decoder local " + debug_str(name) + " is named like a variant of its enum " + b.kind->name;
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+// The first name of a built struct that cannot be declared: the struct's own
+// name, a switch enum, a member, or an accessor (which shares the impl with
+// `read_from` and `OPCODE`).
+std::optional<std::string> struct_name_problem(const CodegenCtx& ctx, std::string_view owner,
+                                               const std::vector<EmitStep>& steps) {
+  if (auto problem = type_name_problem(ctx, owner)) return problem;
+  std::set<std::string> type_keys{identifier_key(owner)};
+  if (auto problem = check_switch_types(ctx, steps, type_keys)) return problem;
+
+  NameScope members("member", &ctx.declared_values);
+  for (const EmitStep& step : steps) {
+    for (const std::string& name : declared_members(step)) {
+      if (auto problem = members.add(name)) return problem;
+    }
+  }
+
+  if (auto problem = enum_binding_problem(ctx, steps)) return problem;
+
+  // Accessors share the impl with the decoder and the opcode constant.
+  NameScope methods("accessor");
+  methods.reserve("read_from", "the decoder");
+  methods.reserve("OPCODE", "the opcode constant");
+  for (const EmitStep& step : steps) {
+    const auto* field = step.as<SimpleField>();
+    if (field == nullptr) continue;
+    for (const SubfieldAccessor& sub : field->subfields) {
+      if (auto problem = methods.add(sub.ident)) return problem;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
 
 Result<std::vector<EmitStep>> collect_emit_steps(const CodegenCtx& ctx, const xml::Node& body, std::string_view owner) {
   // Switch enum type names are tracked per struct, across every nested block.
@@ -72,6 +274,8 @@ Result<std::vector<EmitStep>> collect_emit_steps(const CodegenCtx& ctx, const xm
       return fail(std::move(reason));
     }
   }
+  if (auto problem = struct_name_problem(ctx, owner, steps)) return fail(std::move(*problem));
+  if (auto problem = find_decoder_local_collision(steps)) return fail(std::move(*problem));
   return Result<std::vector<EmitStep>>(std::move(steps));
 }
 

@@ -53,8 +53,24 @@ void write_subfield_accessors(std::string& out, const SimpleField& field) {
   }
 }
 
+// Records the switch enum types among `steps` (nested ones included) as
+// declared.
+void declare_switch_types(CodegenCtx& ctx, const std::vector<EmitStep>& steps) {
+  for (const EmitStep& step : steps) {
+    if (const auto* block = step.as<SwitchBlock>()) {
+      for (const SwitchCase& c : block->cases) declare_switch_types(ctx, c.steps);
+      ctx.declared_types.insert(identifier_key(block->type_name));
+    } else if (const auto* if_block = step.as<IfBlock>()) {
+      declare_switch_types(ctx, if_block->true_steps);
+      declare_switch_types(ctx, if_block->false_steps);
+    }
+  }
+}
+
 void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view name, std::string_view rust_name,
                   EmitKind kind, const std::vector<EmitStep>& steps) {
+  ctx.declared_types.insert(identifier_key(rust_name));
+  declare_switch_types(ctx, steps);
   std::string& out = ctx.out;
   for (const EmitStep& step : steps) emit_switch_enum_recursive(out, step);
 
@@ -111,21 +127,28 @@ void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view na
 }
 
 void write_skipped(CodegenCtx& ctx, EmitKind kind, std::string_view rust_name, std::string_view reason) {
-  emit(ctx.out, "// SKIPPED $label$ $rust_name$: $reason$ \u2014 port to PR 7.2.\n",
+  std::string line;
+  emit(line, "// SKIPPED $label$ $rust_name$: $reason$ \u2014 port to PR 7.2.",
        {{"label", label(kind)}, {"rust_name", rust_name}, {"reason", reason}});
+  ctx.out += one_line_comment_text(line);
+  ctx.out += '\n';
   bump_skipped(ctx.stats, kind);
 }
 
-// `emit_message`, optionally given the steps that a probe of this very element
-// (same owner, same registry) has just built, so they are not built twice.
-void emit_message_impl(CodegenCtx& ctx, const xml::Node& element, EmitKind kind, const std::vector<EmitStep>* probed) {
+// `emit_message`, optionally given what a probe of this very element (same
+// owner, same registry) has already found, so the body is not built again:
+// the steps it built, or the reason it failed with.
+void emit_message_impl(CodegenCtx& ctx, const xml::Node& element, EmitKind kind, const std::vector<EmitStep>* probed,
+                       const std::string* probe_failure = nullptr) {
   const std::optional<std::string_view> name = element.attr("name");
   if (!name) return;
   std::string rust_name(name_prefix(kind));
   rust_name.append(*name);
 
+  bool may_read_nothing = false;  // whether the decoder can consume zero bytes
   if (probed) {
     write_struct(ctx, element, *name, rust_name, kind, *probed);
+    may_read_nothing = steps_may_read_nothing(*probed, ctx.registry);
   } else {
     const std::vector<std::string> unsupported = collect_unsupported(element);
     if (!unsupported.empty()) {
@@ -138,62 +161,97 @@ void emit_message_impl(CodegenCtx& ctx, const xml::Node& element, EmitKind kind,
       write_skipped(ctx, kind, rust_name, reason);
       return;
     }
+    if (probe_failure) {
+      write_skipped(ctx, kind, rust_name, *probe_failure);
+      return;
+    }
     const Result<std::vector<EmitStep>> steps = collect_emit_steps(ctx, element, rust_name);
     if (!steps) {
       write_skipped(ctx, kind, rust_name, steps.reason());
       return;
     }
     write_struct(ctx, element, *name, rust_name, kind, *steps);
+    may_read_nothing = steps_may_read_nothing(*steps, ctx.registry);
   }
 
-  if (kind == EmitKind::Datatype) ctx.registry.insert_or_assign(std::string(*name), TypeKind::structure());
+  if (kind == EmitKind::Datatype) {
+    ctx.registry.insert_or_assign(std::string(*name), TypeKind::structure(may_read_nothing));
+  }
   bump_emitted(ctx.stats, kind);
 }
+
+// How many structs have been written so far, SKIPPED comments not counted.
+std::size_t structs_written(const Stats& s) { return s.datatypes + s.messages + s.gameactions + s.gameevents; }
 
 // Emits `candidates` in up to `kMaxPasses` passes: each pass writes every
 // candidate whose body builds now (or, with `precheck`, that has unsupported
 // children and so is written as SKIPPED at once); whatever is left after the
 // passes is written where it stands, usually as SKIPPED with its reason.
+//
+// A pass's structs go straight to the end of the output text: nothing else
+// writes there while the pass runs, so this is the same text as collecting
+// the pass apart and appending it afterwards, without copying it twice.
+//
+// A probe reads only the element, its owner name and what the context has
+// registered and declared so far, which changes only when a struct is
+// written. So a failed probe is not repeated until then: the failure is kept
+// with the generation it was made at, the generation moves on with every
+// struct written, and the leftover step reuses a kept failure that is still
+// current instead of building the body once more.
 void run_fixpoint(CodegenCtx& ctx, const std::vector<const xml::Node*>& candidates, EmitKind kind, bool precheck) {
   std::set<std::string, std::less<>> emitted;
   const std::string_view prefix = name_prefix(kind);
   std::string owner;
-  std::string aside;  // holds the output text while one struct is written
-  std::string pass_text;
+
+  struct Failure {
+    std::string reason;
+    std::size_t generation = 0;
+  };
+  std::vector<std::optional<Failure>> failures(candidates.size());
+  std::size_t generation = 0;
+  const auto current_failure = [&](std::size_t i) -> const std::string* {
+    const std::optional<Failure>& failure = failures[i];
+    return failure && failure->generation == generation ? &failure->reason : nullptr;
+  };
 
   for (int pass = 0; pass < kMaxPasses; ++pass) {
-    pass_text.clear();
     std::size_t written = 0;
-    for (const xml::Node* candidate : candidates) {
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+      const xml::Node* candidate = candidates[i];
       const std::optional<std::string_view> name = candidate->attr("name");
       if (!name || emitted.find(*name) != emitted.end()) continue;
+      if (current_failure(i) != nullptr) continue;  // would fail the same way again
 
       std::optional<Result<std::vector<EmitStep>>> probe;
       if (!precheck || collect_unsupported(*candidate).empty()) {
         owner.assign(prefix);
         owner.append(*name);
         probe.emplace(collect_emit_steps(ctx, *candidate, owner));
-        if (!probe->ok()) continue;  // retried in a later pass
+        if (!probe->ok()) {  // retried in a later pass
+          failures[i] = Failure{probe->reason(), generation};
+          continue;
+        }
       }
 
-      std::swap(ctx.out, aside);
+      const std::size_t before = structs_written(ctx.stats);
       emit_message_impl(ctx, *candidate, kind, probe ? &probe->value() : nullptr);
-      pass_text += ctx.out;
-      ctx.out.clear();
-      std::swap(ctx.out, aside);
+      if (structs_written(ctx.stats) != before) ++generation;
 
       emitted.emplace(*name);
       ++written;
     }
-    ctx.out += pass_text;
     if (written == 0) break;
   }
 
   // Leftovers are written directly and not recorded: a body that builds only
   // now is written as a normal struct.
-  for (const xml::Node* candidate : candidates) {
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const xml::Node* candidate = candidates[i];
     const std::optional<std::string_view> name = candidate->attr("name");
-    if (name && emitted.find(*name) == emitted.end()) emit_message(ctx, *candidate, kind);
+    if (!name || emitted.find(*name) != emitted.end()) continue;
+    const std::size_t before = structs_written(ctx.stats);
+    emit_message_impl(ctx, *candidate, kind, nullptr, current_failure(i));
+    if (structs_written(ctx.stats) != before) ++generation;
   }
 }
 
@@ -220,10 +278,13 @@ void process_datatypes(CodegenCtx& ctx, const xml::Node& types_section) {
     const std::optional<std::string_view> templated = child->attr("templated");
     const std::optional<std::string_view> name = child->attr("name");
     if (!templated || !name) continue;
-    emit(ctx.out,
+    std::string line;
+    emit(line,
          "// SKIPPED datatype $name$: templated=\"$templated$\" (J3.E inlines at every use-site via "
-         "`<field type=\"$name$\" generic*=...>`; no concrete Rust struct emitted).\n",
+         "`<field type=\"$name$\" generic*=...>`; no concrete Rust struct emitted).",
          {{"name", *name}, {"templated", *templated}});
+    ctx.out += one_line_comment_text(line);
+    ctx.out += '\n';
     ++ctx.stats.datatypes_skipped;
   }
 

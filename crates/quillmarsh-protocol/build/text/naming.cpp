@@ -1,6 +1,7 @@
 // Identifier case conversion and keyword escaping.
 
 #include <unicode/uchar.h>
+#include <unicode/unorm2.h>
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 
@@ -8,6 +9,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "text/text.hpp"
 #include "text/utf8.hpp"
@@ -48,12 +50,86 @@ constexpr std::array<std::string_view, 43> kReservedWords = {
     "enum", "trait",    "impl",  "pub",      "extern", "unsafe", "box",      "yield",  "do",     "async", "await",
     "dyn",  "abstract", "final", "override", "priv",   "typeof", "virtual",  "become", "true",   "false"};
 
+// Keywords that are raw identifiers in member and variant names but leave
+// alias constant names alone (a constant name always has the enum name in
+// front, so it is never a keyword).
+constexpr std::array<std::string_view, 4> kRawOnlyWords = {"mut", "macro", "try", "unsized"};
+
 template <std::size_t N>
 bool contains(const std::array<std::string_view, N>& words, std::string_view w) {
   return std::find(words.begin(), words.end(), w) != words.end();
 }
 
+// Whether `word` is an identifier or keyword by its characters alone: an
+// XID_Start character or `_`, then XID_Continue characters.
+bool is_identifier_or_keyword(std::string_view word) {
+  if (word.empty()) return false;
+  bool first = true;
+  for (std::size_t i = 0; i < word.size();) {
+    const auto d = utf8::decode(word, i);
+    if (d.cp == utf8::kInvalid) return false;
+    const auto cp = static_cast<UChar32>(d.cp);
+    const bool ok = first ? (d.cp == U'_' || u_hasBinaryProperty(cp, UCHAR_XID_START))
+                          : u_hasBinaryProperty(cp, UCHAR_XID_CONTINUE) != 0;
+    if (!ok) return false;
+    first = false;
+    i += d.size;
+  }
+  return true;
+}
+
+bool is_keyword(std::string_view word) {
+  return word == "_" || contains(kPathKeywords, word) || contains(kReservedWords, word) ||
+         contains(kRawOnlyWords, word);
+}
+
 }  // namespace
+
+bool is_rust_identifier(std::string_view text) {
+  if (text.starts_with("r#")) {
+    const std::string_view word = text.substr(2);
+    return is_identifier_or_keyword(word) && word != "_" && !contains(kPathKeywords, word);
+  }
+  return is_identifier_or_keyword(text) && !is_keyword(text);
+}
+
+std::string identifier_key(std::string_view ident) {
+  if (ident.starts_with("r#")) ident.remove_prefix(2);
+  // Rust compares identifiers in Normalization Form C.
+  std::vector<UChar> utf16;
+  utf16.reserve(ident.size());
+  for (std::size_t i = 0; i < ident.size();) {
+    const auto d = utf8::decode(ident, i);
+    if (d.cp == utf8::kInvalid) return std::string(ident);
+    if (d.cp > 0xFFFF) {
+      utf16.push_back(static_cast<UChar>(U16_LEAD(d.cp)));
+      utf16.push_back(static_cast<UChar>(U16_TRAIL(d.cp)));
+    } else {
+      utf16.push_back(static_cast<UChar>(d.cp));
+    }
+    i += d.size;
+  }
+  UErrorCode err = U_ZERO_ERROR;
+  const UNormalizer2* nfc = unorm2_getNFCInstance(&err);
+  if (U_FAILURE(err)) return std::string(ident);
+  std::vector<UChar> normal(utf16.size() + 8);
+  int32_t len = unorm2_normalize(nfc, utf16.data(), static_cast<int32_t>(utf16.size()), normal.data(),
+                                 static_cast<int32_t>(normal.size()), &err);
+  if (err == U_BUFFER_OVERFLOW_ERROR) {
+    err = U_ZERO_ERROR;
+    normal.resize(static_cast<std::size_t>(len));
+    len = unorm2_normalize(nfc, utf16.data(), static_cast<int32_t>(utf16.size()), normal.data(), len, &err);
+  }
+  if (U_FAILURE(err)) return std::string(ident);
+  std::string out;
+  out.reserve(ident.size());
+  for (int32_t i = 0; i < len;) {
+    UChar32 u;
+    U16_NEXT(normal.data(), i, len, u);
+    utf8::append(out, static_cast<char32_t>(u));
+  }
+  return out;
+}
 
 std::string to_snake_case(std::string_view name) {
   // An underscore goes before a capital only after a lower-case letter, or
@@ -108,7 +184,7 @@ std::string pascalize_xml_name(std::string_view name) {
 std::string sanitize_rust_keyword(std::string_view ident) {
   if (contains(kPathKeywords, ident)) return std::string(ident) + "_v";
   if (contains(kDecoderParams, ident)) return std::string(ident) + "_field";
-  if (contains(kReservedWords, ident)) return "r#" + std::string(ident);
+  if (contains(kReservedWords, ident) || contains(kRawOnlyWords, ident)) return "r#" + std::string(ident);
   return std::string(ident);
 }
 

@@ -31,14 +31,29 @@ std::string pascalize_xml_name(std::string_view name);
 std::string sanitize_rust_keyword(std::string_view ident);
 // `true` -> `true_alias`; `data`/`offset` are left as they are.
 std::string sanitize_const_name(std::string_view name);
+// Whether `text` can stand in Rust 2021 source where an identifier is
+// declared: a non-keyword identifier (XID_Start or `_`, then XID_Continue;
+// not `_` alone) or a raw identifier `r#word` (not `r#self`, `r#Self`,
+// `r#super`, `r#crate`, `r#_`).
+bool is_rust_identifier(std::string_view text);
+// What an identifier declares, for comparing names: without `r#`, in
+// Unicode Normalization Form C (as Rust compares them).
+std::string identifier_key(std::string_view ident);
 
 // ---- Comments --------------------------------------------------------------
 
 // Free text on one line: line breaks become spaces, runs of Unicode
-// White_Space collapse to one space, no leading/trailing space.
+// White_Space collapse to one space, no leading/trailing space; what is left
+// that a comment cannot hold is escaped as by `one_line_comment_text`.
 std::string escape_doc(std::string_view text);
-// `<` -> `&lt;`, `>` -> `&gt;`; nothing else.
+// `<` -> `&lt;`, `>` -> `&gt;`, then `one_line_comment_text`.
 std::string escape_xml_attr_for_doc(std::string_view value);
+// Text to echo inside a `//` comment, kept on that one line: line feed and
+// carriage return become `\n` and `\r`, other control characters, U+2028,
+// U+2029 and the bidirectional controls (U+202A-U+202E, U+2066-U+2069) become
+// `\u{...}` escapes as in Rust's debug form; invalid UTF-8 becomes U+FFFD.
+// Everything else, backslashes included, is kept as it is.
+std::string one_line_comment_text(std::string_view text);
 // Appends every line of `block` to `out` with its leading spaces replaced by
 // `indent`; empty lines become bare line feeds.
 void reindent_block(std::string& out, std::string_view block, std::string_view indent);

@@ -223,26 +223,7 @@ impl C2S_NotANumber {
 // SKIPPED messageC2S C2S_Bad: field F: type "Nope" not in foundation tier — port to PR 7.2.
 // ---- C2S ----
 
-/// `Ping` — generated from protocol.xml line 49.
-///
-/// Opcode: `0xF7B1` (see `C2S_Ping::OPCODE`).
-#[derive(Debug, Clone, PartialEq)]
-pub struct C2S_Ping {
-    // No fields declared in protocol.xml for this opcode.
-}
-
-impl C2S_Ping {
-    /// Wire opcode for this message (from protocol.xml `type=`).
-    pub const OPCODE: u32 = 0xF7B1;
-
-    /// Decode `C2S_Ping` from a little-endian wire stream at `*offset`.
-    pub fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
-        let _ = (data, offset);
-        Ok(Self {
-        })
-    }
-}
-
+// SKIPPED messageC2S C2S_Ping: type name "C2S_Ping" is already declared in this file — port to PR 7.2.
 // === OPCODE INDEX ===
 
 /// All `(kind, bare_name, opcode)` tuples extracted from protocol.xml.
@@ -252,5 +233,4 @@ pub const OPCODE_INDEX: &[(&str, &str, u32)] = &[
     ("messageC2S", "Ping", 0xF7B1),
     ("messageC2S", "Login", 0x0003),
     ("messageC2S", "Huge", 0x12345),
-    ("messageC2S", "Ping", 0xF7B1),
 ];
