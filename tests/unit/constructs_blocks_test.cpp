@@ -98,14 +98,55 @@ TEST(IfBlockBuild, Reasons) {
   });
 }
 
-TEST(IfBlockBuild, BranchFieldsAreVisibleToLaterConstructs) {
-  // A field of the true branch serves as the length of a vector in the false
-  // branch, as a later if's test and as a later vector's length.
-  const std::string body = kFields + R"(<if test="Flags"><true><field name="N" type="byte"/></true>)"
-                                     R"(<false><vector name="V" type="uint" length="N"/></false></if>)"
-                                     R"(<if test="N"><true><align type="byte"/></true></if>)"
-                                     R"(<vector name="W" type="byte" length="N"/>)";
-  EXPECT_EQ(reason_of(body), "<built>");
+// A field of an <if> branch is an option after the block, a `_v` local inside
+// its branch, and an enum there leaves no `_bits` local: every construct that
+// names one gets a reason instead of Rust that does not compile.
+TEST(IfBlockBuild, BranchFieldsCannotBeReferenced) {
+  const std::string opt = kFields + R"(<if test="Flags"><true><field name="N" type="byte">)"
+                                    R"(<subfield name="Lo" type="byte" value="N &amp; 0xF"/></field>)"
+                                    R"(<field name="K" type="Kind"/></true></if>)";
+  expect_reasons({
+      {kFields + R"(<if test="Flags"><true><field name="N" type="byte"/></true>)"
+                 R"(<false><vector name="V" type="uint" length="N"/></false></if>)",
+       "<if test=\"Flags\"> <false>: <vector V>: cannot translate length=\"N\": identifier \"N\" is declared inside an "
+       "<if> branch"},
+      {kFields + R"(<if test="Flags"><true><field name="N" type="byte"/>)"
+                 R"(<vector name="V" type="uint" length="N"/></true></if>)",
+       "<if test=\"Flags\"> <true>: <vector V>: cannot translate length=\"N\": identifier \"N\" is declared inside an "
+       "<if> branch"},
+      {opt + R"(<vector name="W" type="byte" length="N"/>)",
+       "<vector W>: cannot translate length=\"N\": identifier \"N\" is declared inside an <if> branch"},
+      {opt + R"(<vector name="W" type="byte" length="Lo - 1"/>)",
+       "<vector W>: cannot translate length=\"Lo - 1\": identifier \"Lo\" is declared inside an <if> branch"},
+      {opt + R"(<table name="T" key="uint" value="uint" length="N"/>)",
+       "<table T>: cannot translate length=\"N\": identifier \"N\" is declared inside an <if> branch"},
+      {opt + R"(<if test="N"><true><align type="byte"/></true></if>)",
+       "<if test=\"N\">: cannot translate boolean expression: identifier \"N\" is declared inside an <if> branch"},
+      {opt + R"(<if test="Count &lt; N"><true><align type="byte"/></true></if>)",
+       "<if test=\"Count < N\">: cannot translate boolean expression: RHS identifier \"N\" is declared inside an "
+       "<if> branch"},
+      {opt + R"(<switch name="N"><case value="1"/></switch>)",
+       "<switch name=\"N\">: discriminator \"N\" is declared inside an <if> branch"},
+      {opt + R"(<switch name="K"><case value="1"/></switch>)",
+       "<switch name=\"K\">: discriminator \"K\" is declared inside an <if> branch"},
+      {opt + R"(<switch name="Lo"><case value="1"/></switch>)",
+       "<switch name=\"Lo\">: discriminator \"Lo\" is declared inside an <if> branch"},
+      {opt + R"(<maskmap name="K"><mask value="1"><field name="A" type="uint"/></mask></maskmap>)",
+       "<maskmap name=\"K\">: parent \"K\" is declared inside an <if> branch"},
+      {opt + R"(<maskmap name="N"><mask value="1"><field name="A" type="uint"/></mask></maskmap>)",
+       "<maskmap name=\"N\">: parent \"N\" is declared inside an <if> branch"},
+      // The test itself, and fields declared before the block, are unaffected.
+      {opt + R"(<vector name="W" type="byte" length="Count"/>)", "<built>"},
+      // A later field outside the block takes the name back, even one of
+      // another kind, whose entries alone then answer to the name.
+      {opt + R"(<field name="N" type="ushort"/><vector name="W" type="byte" length="N"/>)", "<built>"},
+      {opt + R"(<field name="N" type="Kind"/><switch name="N"><case value="1"/></switch>)", "<built>"},
+      {opt + R"(<field name="N" type="Kind"/><vector name="W" type="byte" length="N"/>)",
+       "<vector W>: cannot translate length=\"N\": identifier \"N\" is not a sibling field nor a sibling's subfield"},
+      // The subfield stays bound to the branch field until it is declared again.
+      {opt + R"(<field name="N" type="ushort"/><vector name="W" type="byte" length="Lo"/>)",
+       "<vector W>: cannot translate length=\"Lo\": identifier \"Lo\" is declared inside an <if> branch"},
+  });
 }
 
 struct IfEmitCase {
@@ -148,13 +189,11 @@ TEST(IfBlockEmit, WholeText) {
         }
 )",
        "            name,\n"},
-      // Two <true> children form one branch. Coinciding identifiers: `X_2`
-      // is not numbered against the numbered `x_2`. Members repeat, option
-      // locals are declared once (the true branch's type wins), constructor
-      // names repeat across branches.
+      // Two <true> children form one branch. Both branches number their
+      // fields in one count, so no member or option local repeats.
       {"both branches",
        kFields + R"(<if test="Flags == 0x10"><true><field name="X" type="byte"/><field name="X" type="ushort"/></true>)"
-                 R"(<false><field name="X_2" type="uint"/></false>)"
+                 R"(<false><field name="X" type="uint"/></false>)"
                  R"(<true><vector name="Items" type="byte" length="Count"/></true></if>)",
        R"(    /// Conditional fields gated by `<if test="Flags == 0x10">`.
     /// Gated on `<if>` `true` branch — present iff the test selected this branch.
@@ -164,12 +203,13 @@ TEST(IfBlockEmit, WholeText) {
     /// Gated on `<if>` `true` branch — present iff the test selected this branch.
     pub items: Option<Vec<u8>>,
     /// Gated on `<if>` `false` branch — present iff the test selected this branch.
-    pub x_2: Option<u32>,
+    pub x_3: Option<u32>,
 )",
        R"(        // <if test="Flags == 0x10">
         let mut x: Option<u8> = None;
         let mut x_2: Option<u16> = None;
         let mut items: Option<Vec<u8>> = None;
+        let mut x_3: Option<u32> = None;
         if (flags as i128) == 0x10i128 {
             if *offset + 1 > data.len() { return Err("truncated u8 field x_v"); }
             let x_v: u8 = data[*offset]; *offset += 1;
@@ -191,12 +231,12 @@ TEST(IfBlockEmit, WholeText) {
             items = Some(items_v);
         }
         else {
-            if *offset + 4 > data.len() { return Err("truncated u32 field x_2_v"); }
-            let x_2_v: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
-            x_2 = Some(x_2_v);
+            if *offset + 4 > data.len() { return Err("truncated u32 field x_3_v"); }
+            let x_3_v: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
+            x_3 = Some(x_3_v);
         }
 )",
-       "            x,\n            x_2,\n            items,\n            x_2,\n"},
+       "            x,\n            x_2,\n            items,\n            x_3,\n"},
       {"align only",
        kFields + R"(<if test="Flags"><true><align type="int"/></true>)"
                  R"(<false><field name="H" type="PackableHashTable" genericKey="byte" genericValue="ushort"/>)"
@@ -523,7 +563,7 @@ TEST(SwitchDiscriminator, Resolution) {
   };
   for (const Case& c : cases) {
     const auto got = resolve_switch_discriminator(c.name, lookup);
-    ASSERT_EQ(got.has_value(), c.expr.has_value()) << c.name;
+    ASSERT_EQ(static_cast<bool>(got), c.expr.has_value()) << c.name;
     if (got) {
       EXPECT_EQ(got->expr, *c.expr);
       EXPECT_EQ(got->is_enum, c.is_enum) << c.name;

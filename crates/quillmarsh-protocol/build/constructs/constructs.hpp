@@ -41,6 +41,11 @@ void emit_align_pad_indented(std::string& out, std::size_t width, std::string_vi
 
 // ---- Vectors ----------------------------------------------------------------------
 
+// Whether one value of `kind` can be decoded from zero bytes (a data type
+// registered as able to), and whether a body with these steps can.
+bool kind_may_read_nothing(const FieldKind& kind, const TypeRegistry& registry);
+bool steps_may_read_nothing(const std::vector<EmitStep>& steps, const TypeRegistry& registry);
+
 Result<VectorField> build_vector_field(const CodegenCtx& ctx, const xml::Node& vector, BodyContext& body,
                                        const SiblingLookup& lookup);
 void emit_read_vector(std::string& out, const VectorField& vec);
@@ -54,6 +59,9 @@ void emit_read_table(std::string& out, const TableField& table, std::string_view
 void emit_read_table_indented(std::string& out, const TableField& table, std::string_view indent);
 
 // ---- Packable lists and hash tables ----------------------------------------------
+
+// `ident` without a leading `r#`, for decoder locals that put text before it.
+std::string_view without_raw_prefix(std::string_view ident);
 
 Result<PackableField> build_packable_field(const CodegenCtx& ctx, const xml::Node& field, PackableKind kind,
                                            BodyContext& body);
@@ -96,19 +104,30 @@ void emit_read_maskmap_indented(std::string& out, const MaskmapBlock& block, std
 // Nesting of switch cases deeper than this gives a reason, never a crash.
 inline constexpr std::size_t kMaxBlockDepth = 64;
 
+// `body` and `lookup` serve as scratch while the cases are built; they are
+// left as they were, except that `body` counts the switch's own member.
 Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& switch_element, BodyContext& body,
-                                       const SiblingLookup& lookup);
+                                       SiblingLookup& lookup);
 struct SwitchDiscriminator {
   std::string expr;
   bool is_enum = false;
 };
-std::optional<SwitchDiscriminator> resolve_switch_discriminator(std::string_view name, const SiblingLookup& lookup);
+// The not-found and branch-field reasons come without the `<switch ...>: ` prefix.
+Result<SwitchDiscriminator> resolve_switch_discriminator(std::string_view name, const SiblingLookup& lookup);
 std::string canonical_case_variant_id(const std::vector<i128>& values);
 std::vector<PayloadLocal> collect_case_payload_fields(const std::vector<EmitStep>& steps);
 void emit_switch_enum_recursive(std::string& out, const EmitStep& step);
 void emit_read_switch(std::string& out, const SwitchBlock& block, std::string_view indent);
 // The struct member of a switch: its documentation line and `pub {ident}: {type_name},`.
 void emit_switch_member(std::string& out, const SwitchBlock& block);
+
+// ---- Decoder locals ---------------------------------------------------------------------
+
+// The first read in the decoder of a body with these steps that would meet a
+// local other than the value it means (a count, raw value, option, loop local
+// or match binding of one construct hiding a field another construct or the
+// constructor reads), as a reason; nothing when every read meets its value.
+std::optional<std::string> find_decoder_local_collision(const std::vector<EmitStep>& steps);
 
 // ---- Per-step dispatch (used by the struct emitter and by switch cases) --------------
 

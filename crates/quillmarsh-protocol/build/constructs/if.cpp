@@ -16,8 +16,9 @@ namespace qm {
 namespace {
 
 // Builds the children of one `<true>` or `<false>` element into `steps`.
-// Simple fields are registered in the lookup as soon as they are built, so
-// later fields of either branch and of the rest of the body see them.
+// Simple fields are registered in the lookup as soon as they are built, marked
+// as branch fields: a later reference to one is refused with a reason, since
+// its value is an option after the block and a `_v` local inside the branch.
 Result<bool> build_if_branch(const CodegenCtx& ctx, const xml::Node& branch, const std::string& prefix,
                              BodyContext& body, SiblingLookup& lookup, std::vector<EmitStep>& steps) {
   const std::string branch_prefix = prefix + " <" + std::string(branch.tag()) + ">: ";
@@ -32,7 +33,7 @@ Result<bool> build_if_branch(const CodegenCtx& ctx, const xml::Node& branch, con
       } else {
         auto field = build_simple_field(ctx, *child, body);
         if (!field) return field.fail_with_prefix(branch_prefix);
-        lookup.add_field(*field);
+        lookup.add_field(*field, /*in_if_branch=*/true);
         steps.push_back(EmitStep{std::move(field).value()});
       }
     } else if (tag == "vector") {
@@ -121,6 +122,11 @@ void emit_if_struct_field_names(std::string& out, const std::vector<EmitStep>& s
 }
 
 void emit_if_members(std::string& out, const IfBlock& block) {
+  // A block of only alignment pads declares no member, and a documentation
+  // line with nothing after it to document does not compile.
+  if (collect_if_payload_locals(block.true_steps).empty() && collect_if_payload_locals(block.false_steps).empty()) {
+    return;
+  }
   const std::string test = escape_xml_attr_for_doc(block.test);
   if (block.text) {
     emit(out, "    /// `<if test=\"$test$\">`. $text$\n", {{"test", test}, {"text", escape_doc(*block.text)}});

@@ -22,14 +22,14 @@ std::string group_label(const MaskGroup& group) {
   return "bit 0x" + to_hex_upper(group.mask, 8);
 }
 
-// The label that closes a group in the decoder.
+// The label that closes a group in the decoder, kept on the comment's line.
 std::string group_end_label(const MaskGroup& group) {
   if (group.value_text.find('.') == std::string::npos) return "0x" + to_hex_upper(group.mask);
   std::string label;
   for (char c : group.value_text) {
     if (c != '"') label.push_back(c);
   }
-  return label;
+  return one_line_comment_text(label);
 }
 
 void emit_gated_member(std::string& out, std::string_view label, std::string_view parent,
@@ -47,10 +47,15 @@ void emit_gated_member(std::string& out, std::string_view label, std::string_vie
 
 Result<std::string> resolve_maskmap_parent_bits(std::string_view name, const SiblingLookup& lookup) {
   const std::string key(name);
+  // A field of an <if> branch is an option after the block and leaves no
+  // `_bits` local.
+  const bool in_if_branch = lookup.is_if_branch_field(key);
   if (const auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) {
+    if (in_if_branch) return fail("parent " + debug_str(name) + " is declared inside an <if> branch");
     return it->second.ident + " as u64";
   }
   if (const auto it = lookup.enum_fields.find(key); it != lookup.enum_fields.end()) {
+    if (in_if_branch) return fail("parent " + debug_str(name) + " is declared inside an <if> branch");
     return it->second.ident + "_bits as u64";
   }
   if (const auto it = lookup.gated_fields.find(key); it != lookup.gated_fields.end()) {
@@ -63,8 +68,15 @@ Result<std::string> resolve_maskmap_parent_bits(std::string_view name, const Sib
 
 std::optional<std::string> resolve_maskmap_parent_snake(std::string_view name, const SiblingLookup& lookup) {
   const std::string key(name);
-  if (const auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) return it->second.ident;
-  if (const auto it = lookup.enum_fields.find(key); it != lookup.enum_fields.end()) return it->second.ident;
+  const bool in_if_branch = lookup.is_if_branch_field(key);
+  if (const auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) {
+    if (in_if_branch) return std::nullopt;
+    return it->second.ident;
+  }
+  if (const auto it = lookup.enum_fields.find(key); it != lookup.enum_fields.end()) {
+    if (in_if_branch) return std::nullopt;
+    return it->second.ident;
+  }
   if (const auto it = lookup.gated_fields.find(key); it != lookup.gated_fields.end()) return it->second.ident;
   return std::nullopt;
 }

@@ -25,6 +25,10 @@ Result<PackableField> build_list(const CodegenCtx& ctx, const xml::Node& field, 
   }
   auto elem = resolve_field(ctx.registry, *generic);
   if (!elem) return fail(head + " genericType=" + debug_str(*generic) + ">: element type not in foundation tier");
+  if (kind_may_read_nothing(elem->kind, ctx.registry)) {
+    return fail(head + " genericType=" + debug_str(*generic) +
+                ">: element type can decode from zero bytes, so a large count would loop without consuming input");
+  }
   PackableField out;
   out.key_rust_ty = "()";
   out.key_kind = FieldKind(FieldKind::U8);
@@ -48,6 +52,11 @@ Result<PackableField> build_hash_table(const CodegenCtx& ctx, const xml::Node& f
   if (!key_ty) return fail(head + " genericKey=" + debug_str(*key) + ">: key type not in foundation tier");
   auto value_ty = resolve_field(ctx.registry, *value);
   if (!value_ty) return fail(head + " genericValue=" + debug_str(*value) + ">: value type not in foundation tier");
+  if (kind_may_read_nothing(key_ty->kind, ctx.registry) && kind_may_read_nothing(value_ty->kind, ctx.registry)) {
+    return fail(head + " genericKey=" + debug_str(*key) + " genericValue=" + debug_str(*value) +
+                ">: key and value types can both decode from zero bytes, so a large count would loop without "
+                "consuming input");
+  }
   PackableField out;
   out.key_rust_ty = std::move(key_ty->rust_ty);
   out.key_kind = std::move(key_ty->kind);
@@ -57,6 +66,10 @@ Result<PackableField> build_hash_table(const CodegenCtx& ctx, const xml::Node& f
 }
 
 }  // namespace
+
+std::string_view without_raw_prefix(std::string_view ident) {
+  return ident.substr(0, 2) == "r#" ? ident.substr(2) : ident;
+}
 
 std::string_view kind_name(PackableKind kind) {
   switch (kind) {
@@ -94,9 +107,13 @@ std::string packable_rust_ty(const PackableField& packable) {
 
 void emit_read_packable(std::string& out, const PackableField& packable, std::string_view indent) {
   const std::string inner = std::string(indent) + "    ";
+  // `_r#type_maxsize` is not an identifier: the leading underscore goes before
+  // the identifier without its raw prefix.
+  const std::string_view stem = without_raw_prefix(packable.ident);
   const TemplateVars vars = {{"I", indent},
                              {"Q", inner},
                              {"ident", packable.ident},
+                             {"stem", stem},
                              {"K", packable.key_rust_ty},
                              {"V", packable.value_rust_ty}};
   switch (packable.kind) {
@@ -121,7 +138,7 @@ $I$}
       emit(out, R"($I$// inlined PackableHashTable<$K$, $V$>
 $I$if *offset + 4 > data.len() { return Err("truncated PackableHashTable count for $ident$"); }
 $I$let $ident$_count: usize = u16::from_le_bytes([data[*offset], data[*offset+1]]) as usize; *offset += 2;
-$I$let _$ident$_maxsize: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
+$I$let _$stem$_maxsize: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
 )",
            vars);
       break;

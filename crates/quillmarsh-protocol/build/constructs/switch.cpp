@@ -3,6 +3,7 @@
 // builder and the emitters recurse; the builder bounds the nesting depth.
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -49,6 +50,125 @@ Result<std::vector<i128>> parse_case_values(std::string_view value, const std::s
   }
   return values;
 }
+
+// ---- Case scope (hardening: linear time however many cases and fields) ----
+//
+// Every case starts from the sibling lookup and the body context as they were
+// just before the switch. Rather than copying both for each case (which costs
+// the number of earlier fields for every case), the case is built on the
+// switch's own state and a CaseScope puts back, when it goes out of scope,
+// every entry the case may have changed. Those entries can only be keyed by
+// a `name` attribute below the case element: the lookup by the name itself,
+// the occurrence map by its snake case, alone or with "_data" (switches).
+// A nested switch restores what its own cases change, so the names inside it
+// are not collected here; every element is thus visited by one scope only.
+
+template <class Map>
+class SavedEntries {
+ public:
+  void save(const Map& map, const std::string& key) {
+    const auto it = map.find(key);
+    saved_.emplace_back(key, it == map.end() ? std::nullopt : std::optional(it->second));
+  }
+  void restore(Map& map) const {
+    for (const auto& [key, value] : saved_) {
+      if (value) {
+        map.insert_or_assign(key, *value);
+      } else {
+        map.erase(key);
+      }
+    }
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::optional<typename Map::mapped_type>>> saved_;
+};
+
+class SavedMembers {
+ public:
+  void save(const std::set<std::string>& set, const std::string& key) { saved_.emplace_back(key, set.count(key) != 0); }
+  void restore(std::set<std::string>& set) const {
+    for (const auto& [key, present] : saved_) {
+      if (present) {
+        set.insert(key);
+      } else {
+        set.erase(key);
+      }
+    }
+  }
+
+ private:
+  std::vector<std::pair<std::string, bool>> saved_;
+};
+
+// A new member of either type must be saved and restored below as well.
+static_assert(sizeof(SiblingLookup) == sizeof(SiblingLookup::numeric_fields) + sizeof(SiblingLookup::subfields) +
+                                           sizeof(SiblingLookup::enum_fields) + sizeof(SiblingLookup::bool_fields) +
+                                           sizeof(SiblingLookup::gated_fields) +
+                                           sizeof(SiblingLookup::if_branch_fields) +
+                                           sizeof(SiblingLookup::if_branch_subfields),
+              "CaseScope must save every member of SiblingLookup");
+static_assert(sizeof(BodyContext) == sizeof(BodyContext::occurrences) + sizeof(BodyContext::owner) +
+                                         sizeof(BodyContext::switch_type_names) + sizeof(BodyContext::depth),
+              "CaseScope must save every member of BodyContext");
+
+class CaseScope {
+ public:
+  CaseScope(const xml::Node& case_element, BodyContext& body, SiblingLookup& lookup)
+      : body_(body), lookup_(lookup), owner_(body.owner), depth_(body.depth) {
+    std::set<std::string_view> names;
+    std::vector<const xml::Node*> pending(case_element.children().begin(), case_element.children().end());
+    while (!pending.empty()) {
+      const xml::Node* node = pending.back();
+      pending.pop_back();
+      if (const auto name = node->attr("name")) names.insert(*name);
+      if (node->tag() != "switch") pending.insert(pending.end(), node->children().begin(), node->children().end());
+    }
+    for (const std::string_view name : names) {
+      const std::string key(name);
+      numeric_.save(lookup.numeric_fields, key);
+      subfields_.save(lookup.subfields, key);
+      enums_.save(lookup.enum_fields, key);
+      gated_.save(lookup.gated_fields, key);
+      bools_.save(lookup.bool_fields, key);
+      if_fields_.save(lookup.if_branch_fields, key);
+      if_subfields_.save(lookup.if_branch_subfields, key);
+      const std::string snake = to_snake_case(name);
+      occurrences_.save(body.occurrences, snake);
+      occurrences_.save(body.occurrences, snake + "_data");
+    }
+  }
+  ~CaseScope() {
+    numeric_.restore(lookup_.numeric_fields);
+    subfields_.restore(lookup_.subfields);
+    enums_.restore(lookup_.enum_fields);
+    gated_.restore(lookup_.gated_fields);
+    bools_.restore(lookup_.bool_fields);
+    if_fields_.restore(lookup_.if_branch_fields);
+    if_subfields_.restore(lookup_.if_branch_subfields);
+    occurrences_.restore(body_.occurrences);
+    body_.owner = std::move(owner_);
+    body_.depth = depth_;
+  }
+  CaseScope(const CaseScope&) = delete;
+  CaseScope& operator=(const CaseScope&) = delete;
+
+ private:
+  BodyContext& body_;
+  SiblingLookup& lookup_;
+  std::string owner_;
+  std::size_t depth_;
+  SavedEntries<decltype(SiblingLookup::numeric_fields)> numeric_;
+  SavedEntries<decltype(SiblingLookup::subfields)> subfields_;
+  SavedEntries<decltype(SiblingLookup::enum_fields)> enums_;
+  SavedEntries<decltype(SiblingLookup::gated_fields)> gated_;
+  SavedMembers bools_;
+  SavedMembers if_fields_;
+  SavedMembers if_subfields_;
+  SavedEntries<decltype(BodyContext::occurrences)> occurrences_;
+};
+
+// ---- end of case scope ----
 
 // Builds the children of one case into its steps. `case_body` and
 // `case_lookup` are the case's own copies.
@@ -107,13 +227,35 @@ Result<bool> build_case_steps(const CodegenCtx& ctx, const xml::Node& case_eleme
 
 // `base`, or `base` followed by the smallest number from 2 up that no earlier
 // switch of the struct has taken; the result is recorded as taken.
+//
+// Only this function fills the set, and a base always ends in "Data", so a
+// numbered name belongs to exactly one base and the numbers a base has taken
+// are always 2, 3, ... up to some last one. The first free number is found
+// by doubling and then halving, not by trying every number in turn, which
+// would make many switches of one name quadratic.
 std::string unique_type_name(std::string base, std::set<std::string>* taken) {
   if (taken == nullptr) return base;
   if (taken->insert(base).second) return base;
-  for (std::size_t k = 2;; ++k) {
-    std::string candidate = base + std::to_string(k);
-    if (taken->insert(candidate).second) return candidate;
+  const auto is_taken = [&](std::size_t k) { return taken->count(base + std::to_string(k)) != 0; };
+  std::size_t free = 2;  // the answer lies in [free, free + step]
+  std::size_t step = 1;
+  while (is_taken(free)) {
+    free += step;
+    step *= 2;
   }
+  // `free` is not taken, and every number up to the probe before it is.
+  std::size_t low = step == 1 ? free : free - step / 2 + 1;
+  while (low < free) {
+    const std::size_t mid = low + (free - low) / 2;
+    if (is_taken(mid)) {
+      low = mid + 1;
+    } else {
+      free = mid;
+    }
+  }
+  std::string name = base + std::to_string(free);
+  taken->insert(name);
+  return name;
 }
 
 void emit_switch_enum(std::string& out, const SwitchBlock& block) {
@@ -144,21 +286,29 @@ pub enum $type_name$ {
 
 }  // namespace
 
-std::optional<SwitchDiscriminator> resolve_switch_discriminator(std::string_view name, const SiblingLookup& lookup) {
+Result<SwitchDiscriminator> resolve_switch_discriminator(std::string_view name, const SiblingLookup& lookup) {
   const std::string key(name);
+  // A field of an <if> branch is an option after the block and leaves no
+  // `_bits` local; neither can be matched on.
+  const auto in_if_branch = [&] {
+    return fail("discriminator " + debug_str(name) + " is declared inside an <if> branch");
+  };
   if (const auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) {
+    if (lookup.is_if_branch_field(key)) return in_if_branch();
     return SwitchDiscriminator{it->second.ident, false};
   }
   if (const auto it = lookup.enum_fields.find(key); it != lookup.enum_fields.end()) {
+    if (lookup.is_if_branch_field(key)) return in_if_branch();
     return SwitchDiscriminator{it->second.ident, true};
   }
   if (const auto it = lookup.subfields.find(key); it != lookup.subfields.end()) {
+    if (lookup.is_if_branch_subfield(key)) return in_if_branch();
     const SubfieldRef& sub = it->second;
     auto expr = translate_subfield_expr_for_local(sub.expr, sub.parent_xml_name, sub.parent_ident, sub.parent_ty,
                                                   sub.parent_ty);
     if (expr) return SwitchDiscriminator{std::move(expr).value(), false};
   }
-  return std::nullopt;
+  return fail("discriminator not found as a sibling numeric/enum field declared before this <switch>");
 }
 
 std::string canonical_case_variant_id(const std::vector<i128>& values) {
@@ -176,7 +326,7 @@ std::string canonical_case_variant_id(const std::vector<i128>& values) {
 }
 
 Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& switch_element, BodyContext& body,
-                                       const SiblingLookup& lookup) {
+                                       SiblingLookup& lookup) {
   const auto name = switch_element.attr("name");
   if (!name) return fail("<switch> missing name= attribute");
   const std::string prefix = "<switch name=" + debug_str(*name) + ">";
@@ -185,9 +335,7 @@ Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& s
   }
 
   const auto disc = resolve_switch_discriminator(*name, lookup);
-  if (!disc) {
-    return fail(prefix + ": discriminator not found as a sibling numeric/enum field declared before this <switch>");
-  }
+  if (!disc) return disc.fail_with_prefix(prefix + ": ");
 
   SwitchBlock block;
   block.name = std::string(*name);
@@ -210,18 +358,29 @@ Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& s
     c.values = std::move(values).value();
 
     // Each case numbers and looks up its fields from the state just before
-    // the switch; nothing it declares is visible after it.
-    BodyContext case_body = body;
-    case_body.depth = body.depth + 1;
-    SiblingLookup case_lookup = lookup;
+    // the switch; nothing it declares is visible after it (see CaseScope).
     const std::string case_prefix = prefix + " <case value=" + debug_str(*value) + ">: ";
-    auto built = build_case_steps(ctx, *child, case_prefix, c.variant, case_body, case_lookup, c.steps);
+    Result<bool> built = true;
+    {
+      const CaseScope scope(*child, body, lookup);
+      body.depth = body.depth + 1;
+      built = build_case_steps(ctx, *child, case_prefix, c.variant, body, lookup, c.steps);
+    }
     if (!built) return built.fail_with_prefix();
 
     if (const auto text = child->attr("text")) c.text = std::string(*text);
     block.cases.push_back(std::move(c));
   }
   if (block.cases.empty()) return fail(prefix + ": contains no <case> children");
+  // Variant names keep only the low 64 bits of a value, so distinct values
+  // can still name one variant twice.
+  std::set<std::string_view> variants;
+  for (const SwitchCase& c : block.cases) {
+    if (!variants.insert(c.variant).second) {
+      return fail(prefix + ": <case value=" + debug_str(c.value_text) + "> gives the variant " + c.variant +
+                  " of an earlier case (its values agree with that case's in their low 64 bits)");
+    }
+  }
 
   block.ident = number_snake_identifier(body.occurrences, to_snake_case(*name) + "_data");
   block.type_name = unique_type_name(body.owner + pascalize_xml_name(*name) + "Data", body.switch_type_names);

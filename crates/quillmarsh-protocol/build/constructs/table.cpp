@@ -10,6 +10,15 @@
 #include "text/text.hpp"
 
 namespace qm {
+namespace {
+
+// Whether the Rust type of `kind` implements `Ord`, as a `BTreeMap` key must:
+// floats do not, and generated structs derive only equality.
+bool is_ordered_kind(const FieldKind& kind) {
+  return kind.tag != FieldKind::F32 && kind.tag != FieldKind::F64 && kind.tag != FieldKind::Struct;
+}
+
+}  // namespace
 
 Result<TableField> build_table_field(const CodegenCtx& ctx, const xml::Node& table, BodyContext& body,
                                      const SiblingLookup& lookup) {
@@ -35,6 +44,9 @@ Result<TableField> build_table_field(const CodegenCtx& ctx, const xml::Node& tab
   if (!value_ty) return fail(prefix + "value type " + debug_str(*value) + " not in foundation tier");
   Result<std::string> count = translate_vector_length_expr(*length, lookup);
   if (!count) return fail(prefix + "cannot translate length=" + debug_str(*length) + ": " + count.reason());
+  if (!is_ordered_kind(key_ty->kind)) {
+    return fail(prefix + "key type " + debug_str(*key) + " is not ordered (a map key needs Ord)");
+  }
 
   TableField out;
   out.ident = number_identifier(body.occurrences, name);

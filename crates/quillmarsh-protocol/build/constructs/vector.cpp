@@ -51,6 +51,10 @@ Result<VectorField> build_vector_field(const CodegenCtx& ctx, const xml::Node& v
     }
     count_expr = "(" + count_expr + ").saturating_sub(" + to_decimal(*k) + "usize)";
   }
+  if (kind_may_read_nothing(elem->kind, ctx.registry)) {
+    return fail(prefix + "element type " + debug_str(*type) +
+                " can decode from zero bytes, so a large count would loop without consuming input");
+  }
 
   VectorField out;
   out.ident = number_identifier(body.occurrences, name);

@@ -29,12 +29,15 @@ bool enum_repr_is_signed(EnumRepr repr);
 struct TypeKind {
   enum Tag { Primitive, Struct, Enum };
   Tag tag = Primitive;
-  std::string_view rust_ty;      // Primitive: static Rust type text
-  EnumRepr repr = EnumRepr::U8;  // Enum
-  bool mask = false;             // Enum: a bit-flag enum
+  std::string_view rust_ty;       // Primitive: static Rust type text
+  EnumRepr repr = EnumRepr::U8;   // Enum
+  bool mask = false;              // Enum: a bit-flag enum
+  bool may_read_nothing = false;  // Struct: its decoder can consume zero bytes
 
   static TypeKind primitive(std::string_view ty) { return {Primitive, ty, EnumRepr::U8, false}; }
-  static TypeKind structure() { return {Struct, {}, EnumRepr::U8, false}; }
+  static TypeKind structure(bool may_read_nothing = false) {
+    return {Struct, {}, EnumRepr::U8, false, may_read_nothing};
+  }
   static TypeKind enumeration(EnumRepr r, bool is_mask) { return {Enum, {}, r, is_mask}; }
 };
 

@@ -19,7 +19,9 @@ bool is_white_space(char32_t c) {
 
 std::string escape_doc(std::string_view text) {
   // Carriage returns and line feeds are White_Space themselves, so turning
-  // them into spaces first and then collapsing every run is one pass.
+  // them into spaces first and then collapsing every run is one pass. What is
+  // left that a comment cannot hold (bidirectional controls, other control
+  // characters) is escaped at the end.
   std::string out;
   out.reserve(text.size());
   bool pending_space = false;
@@ -34,7 +36,7 @@ std::string escape_doc(std::string_view text) {
     }
     i += d.size;
   }
-  return out;
+  return one_line_comment_text(out);
 }
 
 std::string escape_xml_attr_for_doc(std::string_view value) {
@@ -49,7 +51,9 @@ std::string escape_xml_attr_for_doc(std::string_view value) {
       out.push_back(c);
     }
   }
-  return out;
+  // The value is echoed inside a comment: a line break in it would end the
+  // comment and turn the rest into code.
+  return one_line_comment_text(out);
 }
 
 void reindent_block(std::string& out, std::string_view block, std::string_view indent) {

@@ -1,0 +1,421 @@
+// Decoder locals: every name a construct binds in a generated decoder, in the
+// order and scope the emitters write them, checked against every statement
+// that reads a name. A local of one construct that stands where a later read
+// means another value (a count hiding a field, a match binding hiding a field
+// inside a switch arm, a field hiding an enum's raw value) would compile into a
+// wrong read or not compile at all; the struct is refused instead.
+
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "constructs/constructs.hpp"
+#include "text/text.hpp"
+
+namespace qm {
+namespace {
+
+// What a binding holds, as far as readers care.
+enum class Role {
+  Value,     // a field's value, or the option of a gated field: what expressions read
+  RawBits,   // the raw integer beside an enum field: what discriminators and parents read
+  Member,    // a container or switch value: read only as a member
+  Internal,  // scratch: counts, headers, decoded results, branch values, match bindings
+};
+
+struct Binding {
+  std::string key;   // the identifier as Rust compares it
+  std::string name;  // as written
+  Role role = Role::Internal;
+  std::string what;  // "field `x`", "the count of vector `x`", ...
+};
+
+// A member (or variant field) with the binding its constructor entry means.
+struct Member {
+  std::string name;
+  std::size_t id = 0;
+};
+
+bool is_ident_byte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         static_cast<unsigned char>(c) >= 0x80;
+}
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Words of generated expressions that are never locals.
+bool is_reserved_word(std::string_view word) {
+  static const std::set<std::string_view> kWords = {
+      "as",  "u8",  "u16",  "u32",  "u64",   "u128", "usize", "i8",   "i16",  "i32", "i64", "i128", "isize",
+      "f32", "f64", "bool", "true", "false", "char", "str",   "Some", "None", "Ok",  "Err", "self", "Self"};
+  return kWords.count(word) != 0;
+}
+
+// The locals a generated Rust expression reads: identifiers that are not
+// number suffixes, method or path segments, called functions, closure
+// parameters or keywords.
+std::vector<std::string> expression_reads(std::string_view text) {
+  std::vector<std::string> names;
+  std::set<std::string> closure_params;
+  const auto prev_char = [&](std::size_t at) -> std::string_view {
+    while (at > 0 && text[at - 1] == ' ') --at;
+    return at >= 2 ? text.substr(at - 2, 2) : text.substr(0, at);
+  };
+  const auto next_char = [&](std::size_t at) -> std::string_view {
+    while (at < text.size() && text[at] == ' ') ++at;
+    return text.substr(at, 2);
+  };
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (is_digit(c)) {
+      // A literal with its suffix (`0xFFu64`, `1usize`) or a float (`1.5f64`).
+      while (i < text.size() &&
+             (is_ident_byte(text[i]) || (text[i] == '.' && i + 1 < text.size() && is_digit(text[i + 1])))) {
+        ++i;
+      }
+      continue;
+    }
+    if (!is_ident_byte(c)) {
+      ++i;
+      continue;
+    }
+    const std::size_t start = i;
+    if (text.substr(i, 2) == "r#") i += 2;
+    while (i < text.size() && is_ident_byte(text[i])) ++i;
+    const std::string word(text.substr(start, i - start));
+    const std::string_view before = prev_char(start);
+    const std::string_view after = next_char(i);
+    const bool closure_param = !before.empty() && before.back() == '|' && !after.empty() && after.front() == '|';
+    if (closure_param) {
+      closure_params.insert(word);
+    } else if ((!before.empty() && before.back() == '.') || before == "::" || after == "::" ||
+               (!after.empty() && after.front() == '(') || is_reserved_word(word)) {
+      // a member, a path segment, a function or a keyword
+    } else {
+      names.push_back(word);
+    }
+  }
+  std::vector<std::string> reads;
+  for (std::string& name : names) {
+    if (closure_params.count(name) == 0) reads.push_back(std::move(name));
+  }
+  return reads;
+}
+
+std::string quoted(std::string_view ident) {
+  std::string out = "`";
+  out.append(ident);
+  out.push_back('`');
+  return out;
+}
+
+// Walks the steps of one body as the emitters write them, binding and reading
+// names in nested scopes, and keeps the first read that meets the wrong binding.
+class LocalsCheck {
+ public:
+  std::optional<std::string> problem;
+
+  void check_body(const std::vector<EmitStep>& steps) {
+    push();
+    std::vector<Member> members;
+    walk_steps(steps, members);
+    for (const Member& m : members) read_exact(m.name, m.id, "the constructor");
+    pop();
+  }
+
+ private:
+  std::vector<Binding> all_;
+  std::vector<std::vector<std::size_t>> scopes_;
+  // Hardening: the bindings in view under each key, oldest first, so that a
+  // read does not scan every binding of the body (quadratic in its fields).
+  // Bindings always go to the innermost scope, so the ones in view, oldest
+  // first, are also outermost scope first, and a closing scope's bindings
+  // are the newest of their keys.
+  std::map<std::string, std::vector<std::size_t>, std::less<>> in_view_;
+
+  void push() { scopes_.emplace_back(); }
+  void pop() {
+    for (const std::size_t id : scopes_.back()) in_view_[all_[id].key].pop_back();
+    scopes_.pop_back();
+  }
+
+  std::size_t bind(std::string_view name, Role role, std::string what) {
+    all_.push_back(Binding{identifier_key(name), std::string(name), role, std::move(what)});
+    scopes_.back().push_back(all_.size() - 1);
+    in_view_[all_.back().key].push_back(all_.size() - 1);
+    return all_.size() - 1;
+  }
+
+  // Bindings of `name` in view, the one a read meets first.
+  std::vector<std::size_t> visible(std::string_view name) const {
+    const auto found = in_view_.find(identifier_key(name));
+    if (found == in_view_.end()) return {};
+    return std::vector<std::size_t>(found->second.rbegin(), found->second.rend());
+  }
+
+  void report(std::string_view name, std::string_view reader, std::size_t met, const std::string& meant) {
+    if (problem) return;
+    problem = quoted(name) + " read by " + std::string(reader) + " would be " + all_[met].what + ", not " + meant;
+  }
+
+  // A read that means exactly binding `id`.
+  void read_exact(std::string_view name, std::size_t id, std::string_view reader) {
+    const std::vector<std::size_t> ids = visible(name);
+    if (!ids.empty() && ids.front() != id) report(name, reader, ids.front(), all_[id].what);
+  }
+
+  // A read that means a binding of `role`: a field's value for expressions, an
+  // enum's raw value for discriminators and parents. Two bindings of that role
+  // under one name leave such a read ambiguous, which is refused as well.
+  void read_role(std::string_view name, Role role, std::string_view reader) {
+    const std::vector<std::size_t> ids = visible(name);
+    if (ids.empty()) return;  // not a local of this body
+    std::vector<std::size_t> meant;
+    for (const std::size_t id : ids) {
+      if (all_[id].role == role) meant.push_back(id);
+    }
+    if (meant.empty()) {
+      report(name, reader, ids.front(), role == Role::RawBits ? "an enum field's raw value" : "a field");
+    } else if (meant.front() != ids.front()) {
+      report(name, reader, ids.front(), all_[meant.front()].what);
+    } else if (meant.size() > 1 && !problem) {
+      problem = quoted(name) + " read by " + std::string(reader) + " would be the innermost of two fields named " +
+                quoted(name);
+    }
+  }
+
+  // Expressions read field values; one that reads an enum's raw value means
+  // it (a field hiding that raw value is caught where the field is read).
+  void read_expression(std::string_view expr, std::string_view reader) {
+    for (const std::string& name : expression_reads(expr)) {
+      const std::vector<std::size_t> ids = visible(name);
+      const bool raw_value = !ids.empty() && all_[ids.front()].role == Role::RawBits;
+      read_role(name, raw_value ? Role::RawBits : Role::Value, reader);
+    }
+  }
+
+  // The three locals of an enum read, or the one local of any other kind.
+  std::size_t walk_field_read(std::string_view local, const FieldKind& kind, Role role, const std::string& what,
+                              std::string_view field) {
+    if (kind.tag == FieldKind::Enum) {
+      bind(std::string(local) + "_raw", Role::Internal, "the decoded result of field " + quoted(field));
+      bind(std::string(local) + "_bits", role == Role::Value ? Role::RawBits : Role::Internal,
+           "the raw value of field " + quoted(field));
+    }
+    return bind(local, role, what);
+  }
+
+  // Loop-scope locals of one key or value read (`__k`, `__v`, `__elem`).
+  void bind_loop_read(std::string_view local, const FieldKind& kind, const std::string& container) {
+    if (kind.tag == FieldKind::Enum) {
+      bind(std::string(local) + "_raw", Role::Internal, "a loop local of " + container);
+      bind(std::string(local) + "_bits", Role::Internal, "a loop local of " + container);
+    }
+    bind(local, Role::Internal, "a loop local of " + container);
+  }
+
+  std::size_t walk_vector(const VectorField& vec, std::string_view local, std::string_view shown) {
+    const std::string container = "vector " + quoted(shown);
+    read_expression(vec.count_expr, container);
+    bind(std::string(local) + "_count", Role::Internal, "the count of " + container);
+    const std::size_t id = bind(local, Role::Member, container);
+    push();
+    bind("__elem", Role::Internal, "a loop local of " + container);
+    read_exact(local, id, "the loop of " + container);
+    pop();
+    return id;
+  }
+
+  std::size_t walk_table(const TableField& table) {
+    const std::string container = "table " + quoted(table.ident);
+    read_expression(table.count_expr, container);
+    bind(table.ident + "_count", Role::Internal, "the count of " + container);
+    const std::size_t id = bind(table.ident, Role::Member, container);
+    push();
+    bind_loop_read("__k", table.key_kind, container);
+    bind_loop_read("__v", table.value_kind, container);
+    read_exact(table.ident, id, "the loop of " + container);
+    pop();
+    return id;
+  }
+
+  std::size_t walk_packable(const PackableField& packable, std::string_view local, std::string_view shown) {
+    const std::string container = "packable " + quoted(shown);
+    const std::string stem(without_raw_prefix(local));
+    switch (packable.kind) {
+      case PackableKind::PackableList:
+        bind(stem + "_count", Role::Internal, "the count of " + container);
+        break;
+      case PackableKind::PackableHashTable:
+        bind(stem + "_count", Role::Internal, "the count of " + container);
+        bind("_" + stem + "_maxsize", Role::Internal, "the maximum size of " + container);
+        break;
+      case PackableKind::PHashTable:
+        bind(stem + "_packed", Role::Internal, "the packed size of " + container);
+        bind(stem + "_count", Role::Internal, "the count of " + container);
+        break;
+    }
+    const std::size_t id = bind(local, Role::Member, container);
+    push();
+    if (packable.kind == PackableKind::PackableList) {
+      bind("__elem", Role::Internal, "a loop local of " + container);
+    } else {
+      bind_loop_read("__k", packable.key_kind, container);
+      bind_loop_read("__v", packable.value_kind, container);
+    }
+    read_exact(local, id, "the loop of " + container);
+    pop();
+    return id;
+  }
+
+  void walk_maskmap(const MaskmapBlock& block, std::vector<Member>& members) {
+    const std::string reader = "the mask map on " + quoted(block.parent_ident);
+    // An enum parent is read through its raw value, `{parent}_bits`.
+    const std::string raw_key = identifier_key(block.parent_ident) + "_bits";
+    for (const std::string& name : expression_reads(block.parent_bits)) {
+      read_role(name, identifier_key(name) == raw_key ? Role::RawBits : Role::Value, reader);
+    }
+    const std::size_t bits = bind("__mm_bits", Role::Internal, "the bits of " + reader);
+    std::vector<std::vector<std::size_t>> options;
+    for (const MaskGroup& group : block.groups) {
+      options.emplace_back();
+      for (const SimpleField& f : group.fields) {
+        options.back().push_back(bind(f.ident, Role::Value, "field " + quoted(f.ident)));
+        members.push_back({f.ident, options.back().back()});
+      }
+      for (const PackableField& p : group.packables) {
+        options.back().push_back(bind(p.ident, Role::Member, "field " + quoted(p.ident)));
+        members.push_back({p.ident, options.back().back()});
+      }
+    }
+    for (std::size_t g = 0; g < block.groups.size(); ++g) {
+      const MaskGroup& group = block.groups[g];
+      read_exact("__mm_bits", bits, reader);
+      push();
+      std::vector<std::size_t> values;
+      for (const SimpleField& f : group.fields) {
+        values.push_back(walk_field_read(f.ident + "_v", f.kind, Role::Internal,
+                                         "the decoded value of field " + quoted(f.ident), f.ident));
+      }
+      for (std::size_t k = 0; k < group.fields.size(); ++k) {
+        read_exact(group.fields[k].ident, options[g][k], reader);
+        read_exact(group.fields[k].ident + "_v", values[k], reader);
+      }
+      for (std::size_t k = 0; k < group.packables.size(); ++k) {
+        const PackableField& p = group.packables[k];
+        const std::size_t value = walk_packable(p, p.ident + "_v", p.ident);
+        read_exact(p.ident, options[g][group.fields.size() + k], reader);
+        read_exact(p.ident + "_v", value, reader);
+      }
+      pop();
+    }
+  }
+
+  void walk_switch(const SwitchBlock& block, std::vector<Member>& members) {
+    const std::string shown = "<switch name=" + debug_str(block.name) + ">";
+    push();
+    if (block.disc_is_enum) {
+      read_role(block.disc_expr + "_bits", Role::RawBits, shown);
+    } else {
+      read_expression(block.disc_expr, shown);
+    }
+    bind("__disc", Role::Internal, "the discriminator of " + shown);
+    for (const SwitchCase& c : block.cases) {
+      push();
+      bind("n", Role::Internal, "the discriminator of " + shown);
+      std::vector<Member> payload;
+      walk_steps(c.steps, payload);
+      for (const Member& m : payload) read_exact(m.name, m.id, "the variant " + c.variant + " of " + shown);
+      pop();
+    }
+    pop();
+    members.push_back({block.ident, bind(block.ident, Role::Member, "switch member " + quoted(block.ident))});
+  }
+
+  void walk_if_branch(const std::vector<EmitStep>& steps, const std::vector<Member>& options, std::string_view reader) {
+    push();
+    std::vector<Member> values;  // the `_v` local of each payload, by member name
+    for (const EmitStep& step : steps) {
+      if (const auto* f = step.as<SimpleField>()) {
+        values.push_back({f->ident, walk_field_read(f->ident + "_v", f->kind, Role::Internal,
+                                                    "the decoded value of field " + quoted(f->ident), f->ident)});
+      } else if (const auto* vec = step.as<VectorField>()) {
+        values.push_back({vec->ident, walk_vector(*vec, vec->ident + "_v", vec->ident)});
+      } else if (const auto* p = step.as<PackableField>()) {
+        values.push_back({p->ident, walk_packable(*p, p->ident + "_v", p->ident)});
+      }
+    }
+    for (const Member& value : values) {
+      for (const Member& option : options) {
+        if (option.name == value.name) read_exact(option.name, option.id, reader);
+      }
+      read_exact(value.name + "_v", value.id, reader);
+    }
+    pop();
+  }
+
+  void walk_if(const IfBlock& block, std::vector<Member>& members) {
+    const std::string shown = "<if test=" + debug_str(block.test) + ">";
+    std::vector<Member> options;
+    std::set<std::string> declared;
+    for (const auto* steps : {&block.true_steps, &block.false_steps}) {
+      for (const EmitStep& step : *steps) {
+        std::string name;
+        Role role = Role::Member;
+        if (const auto* f = step.as<SimpleField>()) {
+          name = f->ident;
+          role = Role::Value;
+        } else if (const auto* vec = step.as<VectorField>()) {
+          name = vec->ident;
+        } else if (const auto* p = step.as<PackableField>()) {
+          name = p->ident;
+        } else {
+          continue;
+        }
+        if (!declared.insert(name).second) continue;
+        options.push_back({name, bind(name, role, "field " + quoted(name))});
+      }
+    }
+    members.insert(members.end(), options.begin(), options.end());
+    read_expression(block.rust_test, shown);
+    walk_if_branch(block.true_steps, options, shown);
+    if (!block.false_steps.empty()) walk_if_branch(block.false_steps, options, shown);
+  }
+
+  void walk_steps(const std::vector<EmitStep>& steps, std::vector<Member>& members) {
+    for (const EmitStep& step : steps) {
+      if (const auto* f = step.as<SimpleField>()) {
+        members.push_back(
+            {f->ident, walk_field_read(f->ident, f->kind, Role::Value, "field " + quoted(f->ident), f->ident)});
+      } else if (const auto* vec = step.as<VectorField>()) {
+        members.push_back({vec->ident, walk_vector(*vec, vec->ident, vec->ident)});
+      } else if (const auto* table = step.as<TableField>()) {
+        members.push_back({table->ident, walk_table(*table)});
+      } else if (const auto* p = step.as<PackableField>()) {
+        members.push_back({p->ident, walk_packable(*p, p->ident, p->ident)});
+      } else if (const auto* maskmap = step.as<MaskmapBlock>()) {
+        walk_maskmap(*maskmap, members);
+      } else if (const auto* block = step.as<SwitchBlock>()) {
+        walk_switch(*block, members);
+      } else if (const auto* if_block = step.as<IfBlock>()) {
+        walk_if(*if_block, members);
+      }
+      // An alignment pad binds `pad` only inside its own block.
+    }
+  }
+};
+
+}  // namespace
+
+std::optional<std::string> find_decoder_local_collision(const std::vector<EmitStep>& steps) {
+  LocalsCheck check;
+  check.check_body(steps);
+  return check.problem;
+}
+
+}  // namespace qm
