@@ -21,7 +21,7 @@ clang-format --dry-run -Werror "${files[@]}"
 echo "format: ${#files[@]} files clean"
 
 section "GCC build"
-cmake -S . -B build/gcc -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build/gcc -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/gcc -j "$jobs"
 
 section "clang-tidy"

@@ -383,7 +383,9 @@ TEST(Emit, SubstitutesPlaceholders) {
   for (const auto& c : cases) {
     std::string out = ">";
     emit(out, c.tmpl, {{"name", "count"}, {"ty", "u32"}, {"empty", ""}, {"inner", "$name$"}});
-    EXPECT_EQ(out, ">" + std::string(c.want)) << c.tmpl;
+    std::string want = ">";
+    want += c.want;
+    EXPECT_EQ(out, want) << c.tmpl;
   }
 }
 
