@@ -89,13 +89,12 @@ struct ParseCase {
 TEST(ExprParser, RustTextAndMessages) {
   const std::vector<ParseCase> cases = {
       {"(Flags >> 8) & 0xFF", "Flags", "flags", "(((self.flags >> (8 as u32))) & (0xFF as u32))", 7},
-      {"(ushort)-Flags", "Flags", "flags", "((-(self.flags)) as u16)", 3},
-      {"Flags + 1 - 2", "Flags", "flags", "((self.flags + (1 as u32)) - (2 as u32))", 5},
-      {"a - - 1", "a", "a", "(self.a - (-((1 as u32))))", 4},
+      {"(ushort)-(int)Flags", "Flags", "flags", "(((self.flags as i32).wrapping_neg()) as u16)", 4},
+      {"Flags + 1 - 2", "Flags", "flags", "((self.flags.wrapping_add((1 as u32))).wrapping_sub((2 as u32)))", 5},
       {"1 + 2 * 3", "x", "x", "((1 as u32) + ((2 as u32) * (3 as u32)))", 5},
       // One operator of every level, lowest first and highest first.
-      {"1 | 2 ^ 3 & 4 << 5 + 6 * 7", "x", "x",
-       "((1 as u32) | ((2 as u32) ^ ((3 as u32) & ((4 as u32) << ((5 as u32) + ((6 as u32) * (7 as u32)))))))", 13},
+      {"1 | 2 ^ 3 & 4 << 5 - 6 / 3", "x", "x",
+       "((1 as u32) | ((2 as u32) ^ ((3 as u32) & ((4 as u32) << ((5 as u32) - ((6 as u32) / (3 as u32)))))))", 13},
       {"1 * 2 + 3 << 4 & 5 ^ 6 | 7", "x", "x",
        "(((((((1 as u32) * (2 as u32)) + (3 as u32)) << (4 as u32)) & (5 as u32)) ^ (6 as u32)) | (7 as u32))", 13},
       // Every binary level associates to the left.
@@ -106,13 +105,12 @@ TEST(ExprParser, RustTextAndMessages) {
       {"x | 1 | 2", "x", "v", "((self.v | (1 as u32)) | (2 as u32))", 5},
       // Casts and minus bind tighter than `*` and nest.
       {"(byte)(int)Flags", "Flags", "flags", "((self.flags as i32) as u8)", 3},
-      {"(int)Flags * 2", "Flags", "flags", "((self.flags as i32) * (2 as u32))", 4},
       {"-(int)1", "x", "x", "(-(((1 as u32) as i32)))", 3},
-      {"(long)(Flags + 1)", "Flags", "f", "(((self.f + (1 as u32))) as i64)", 6},
+      {"(long)(Flags + 1)", "Flags", "f", "(((self.f.wrapping_add((1 as u32)))) as i64)", 6},
       {"(short)x", "x", "x", "(self.x as i16)", 2},
-      {"(bool)x", "x", "x", "(self.x as bool)", 2},
-      // Literals are copied as written.
-      {"0X1f", "x", "x", "(0X1f as u32)", 1},
+      // Literals are copied as written, but for the case of the hex prefix.
+      {"0X1f", "x", "x", "(0x1f as u32)", 1},
+      {"007", "x", "x", "(007 as u32)", 1},
       // The parse stops where the expression ends; the caller checks the rest.
       {"Flags Flags", "Flags", "flags", "self.flags", 1},
       {"1 + 2 ) 3", "x", "x", "((1 as u32) + (2 as u32))", 3},
@@ -156,8 +154,8 @@ TEST(ExprParser, RustTextAndMessages) {
 TEST(ExprParser, LocalAtomReadsTheBareLocal) {
   const std::vector<ParseCase> cases = {
       {"(Flags >> 8) & 0xFF", "Flags", "flags", "(((flags >> (8 as u32))) & (0xFF as u32))", 7},
-      {"F + F * F", "F", "f", "(f + (f * f))", 5},
-      {"(int)-x", "x", "self_v", "((-(self_v)) as i32)", 3},
+      {"F + F * F", "F", "f", "(f.wrapping_add((f.wrapping_mul(f))))", 5},
+      {"-(int)x", "x", "self_v", "((self_v as i32).wrapping_neg())", 3},
       {"7", "x", "x", "(7 as u32)", 1},
       {"y", "x", "x",
        R"(ERR identifier "y" is not the parent field name ("x"); cross-field subfield expressions are deferred)", 0},
@@ -174,11 +172,117 @@ TEST(ExprParser, LocalAtomReadsTheBareLocal) {
   }
 }
 
+// What Rust would refuse to compile, or what would panic on some value of the
+// field, is refused or spelled as a wrapping operation; constants are
+// evaluated in their Rust type to decide.
+TEST(ExprParser, TypesAndConstantsDecideTheRustSpelling) {
+  struct TypedCase {
+    std::string input;
+    std::string literal_ty;
+    std::string want;
+  };
+  const std::vector<TypedCase> cases = {
+      // Literals must fit the parent's type; the cast types them as it.
+      {"x & 0xFFFFFFFF", "u32", "(self.x & (0xFFFFFFFF as u32))"},
+      {"x & 18446744073709551615", "u64", "(self.x & (18446744073709551615 as u64))"},
+      {"x & 0x7FFF", "i16", "(self.x & (0x7FFF as i16))"},
+      {"x & 255", "u8", "(self.x & (255 as u8))"},
+      {"x & 256", "u8", R"(ERR literal "256" does not fit u8)"},
+      {"x & 0xFFFF", "i16", R"(ERR literal "0xFFFF" does not fit i16)"},
+      {"x & 0x100000000", "u32", R"(ERR literal "0x100000000" does not fit u32)"},
+      {"x | 999999999999999999999999999999999999999999", "u64",
+       R"(ERR literal "999999999999999999999999999999999999999999" does not fit u64)"},
+      {"x & 0x", "u32", R"(ERR literal "0x" has no digits)"},
+      {"x & 0X", "u32", R"(ERR literal "0X" has no digits)"},
+      // Operands of one operation share a type.
+      {"(int)x * 2", "u32", "ERR operands of `*` have different types: i32 and u32"},
+      {"(int)x + (int)1", "u32", "((self.x as i32).wrapping_add(((1 as u32) as i32)))"},
+      {"(float)x & 1", "u32", "ERR operands of `&` have different types: f32 and u32"},
+      {"(double)x - (float)x", "u32", "ERR operands of `-` have different types: f64 and f32"},
+      {"(bool)x", "u32", "ERR cast of u32 to bool is not supported"},
+      {"(byte)(bool)x", "u32", "ERR cast of u32 to bool is not supported"},
+      // Floats: arithmetic only, never wrapped (it cannot panic).
+      {"(float)x & (float)1", "u32", "ERR `&` on f32 is not supported"},
+      {"(double)x ^ (double)x", "u32", "ERR `^` on f64 is not supported"},
+      {"(float)x << 1", "u32", "ERR `<<` on f32 is not supported"},
+      {"x >> (float)1", "u32", "ERR shift amount of type f32 is not supported"},
+      {"(float)x * (float)2 / (float)0", "u32", "(((self.x as f32) * ((2 as u32) as f32)) / ((0 as u32) as f32))"},
+      {"-(double)x", "u32", "(-((self.x as f64)))"},
+      // Unary minus: signed types only; on the field it wraps.
+      {"-x", "u8", "ERR unary minus on unsigned u8"},
+      {"(ulong)-(long)x", "u16", "(((self.x as i64).wrapping_neg()) as u64)"},
+      {"-x", "i64", "(self.x.wrapping_neg())"},
+      {"a - - 1", "i32",
+       "ERR identifier \"a\" is not the parent field name (\"x\"); cross-field subfield expressions "
+       "are deferred"},
+      {"x - - 1", "i32", "(self.x.wrapping_sub((-((1 as i32)))))"},
+      {"-(int)0x80000000", "u32", "ERR constant negation overflows i32"},
+      {"-(int)0x7FFFFFFF", "u32", "(-(((0x7FFFFFFF as u32) as i32)))"},
+      // Shifts: a constant amount must be below the width of the left side.
+      {"x << 31", "u32", "(self.x << (31 as u32))"},
+      {"x >> 32", "u32", "ERR shift by 32 is out of range for u32"},
+      {"x << 8", "u8", "ERR shift by 8 is out of range for u8"},
+      {"(long)x << 32", "u32", "((self.x as i64) << (32 as u32))"},
+      {"x << -1", "i32", "ERR shift by -1 is out of range for i32"},
+      {"x << (byte)264", "u32", "(self.x << ((264 as u32) as u8))"},
+      {"x << (byte)288", "u32", "ERR shift by 32 is out of range for u32"},
+      {"x >> (short)0xFFFF", "u32", "ERR shift by -1 is out of range for u32"},
+      {"x >> (1 << 5)", "u32", "ERR shift by 32 is out of range for u32"},
+      {"x >> (64 >> 2)", "u32", "(self.x >> (((64 as u32) >> (2 as u32))))"},
+      // ... an amount that is not a known integer wraps like a release build.
+      {"1 << x", "u32", "((1 as u32).wrapping_shl(self.x as u32))"},
+      {"x >> x", "i16", "(self.x.wrapping_shr(self.x as u32))"},
+      {"x << (int)(float)40", "u32", "(self.x.wrapping_shl((((40 as u32) as f32) as i32) as u32))"},
+      // Division: by a known non-zero integer only.
+      {"x / 2", "u32", "(self.x / (2 as u32))"},
+      {"x / 0", "u32", "ERR division by zero"},
+      {"x / (1 - 1)", "u32", "ERR division by zero"},
+      {"x / (0xF0 & 0x0F)", "u32", "ERR division by zero"},
+      {"x / (3 ^ 3)", "u32", "ERR division by zero"},
+      {"x / (256 >> 9)", "u32", "ERR division by zero"},
+      {"x / (0xF0 | 0x0F)", "u32", "(self.x / (((0xF0 as u32) | (0x0F as u32))))"},
+      {"x / x", "u32", "ERR divisor is not an integer constant"},
+      {"1 / (x & 1)", "u32", "ERR divisor is not an integer constant"},
+      {"x / (int)(float)2", "i32", "ERR divisor is not an integer constant"},
+      {"x / -1", "i32", "(self.x.wrapping_div((-((1 as i32)))))"},
+      {"x / (-8 >> 3)", "i64", "(self.x.wrapping_div((((-((8 as i64))) >> (3 as i64)))))"},
+      {"x / -2", "i32", "(self.x / (-((2 as i32))))"},
+      {"(int)0x80000000 / -(int)1", "u32", "ERR constant `/` overflows i32"},
+      {"-7 / 2 / -3", "i32", "(((-((7 as i32))) / (2 as i32)) / (-((3 as i32))))"},
+      // Constant arithmetic is exact; rustc refuses what overflows.
+      {"255 + 1", "u8", "ERR constant `+` overflows u8"},
+      {"254 + 1", "u8", "((254 as u8) + (1 as u8))"},
+      {"0 - 1", "u32", "ERR constant `-` overflows u32"},
+      {"x & (0 - 1)", "i16", "(self.x & (((0 as i16) - (1 as i16))))"},
+      {"0x7FFFFFFFFFFFFFFF * 2", "i64", "ERR constant `*` overflows i64"},
+      {"0xFFFFFFFFFFFFFFFF * 0xFFFFFFFFFFFFFFFF", "u64", "ERR constant `*` overflows u64"},
+      {"-0x4000 * 2", "i16", "((-((0x4000 as i16))) * (2 as i16))"},
+      {"0x4000 * 2", "i16", "ERR constant `*` overflows i16"},
+      {"(byte)300 + 255", "u32", "ERR operands of `+` have different types: u8 and u32"},
+      {"(byte)(300 + 255)", "u32", "((((300 as u32) + (255 as u32))) as u8)"},
+      {"(byte)300 * (byte)1", "u32", "(((300 as u32) as u8) * ((1 as u32) as u8))"},
+      {"(byte)0x1FF + (byte)1", "u32", "ERR constant `+` overflows u8"},
+      // ... while anything involving the field wraps.
+      {"x * 3 + 1", "u64", "((self.x.wrapping_mul((3 as u64))).wrapping_add((1 as u64)))"},
+      {"2 - x", "u8", "((2 as u8).wrapping_sub(self.x))"},
+      {"(255 + 1) & x", "u8", "ERR constant `+` overflows u8"},
+      // Only integer types are accepted for the parent.
+      {"x", "f32", R"(ERR operand type "f32" is not an integer type)"},
+      {"x", "bool", R"(ERR operand type "bool" is not an integer type)"},
+  };
+  for (const TypedCase& c : cases) {
+    Result<std::vector<ExprTok>> toks = tokenize_csharp_expr(c.input);
+    ASSERT_TRUE(toks) << c.input << ": " << toks.reason();
+    ExprParser parser(*toks);
+    EXPECT_EQ(outcome(parser.parse_expr("x", "x", c.literal_ty)), c.want) << c.input << " over " << c.literal_ty;
+  }
+}
+
 std::string parse_all(const std::string& text) {
   Result<std::vector<ExprTok>> toks = tokenize_csharp_expr(text);
   if (!toks) return "ERR " + toks.reason();
   ExprParser parser(*toks);
-  return outcome(parser.parse_expr("x", "x", "T"));
+  return outcome(parser.parse_expr("x", "x", "i64"));
 }
 
 std::string repeat(std::string_view piece, std::size_t n) {
@@ -193,9 +297,10 @@ TEST(ExprParser, NestingIsBounded) {
 
   // At the limit everything still parses.
   EXPECT_EQ(parse_all(repeat("(", 256) + "x" + repeat(")", 256)), repeat("(", 256) + "self.x" + repeat(")", 256));
-  EXPECT_EQ(parse_all(repeat("-", 256) + "x"), repeat("(-(", 256) + "self.x" + repeat("))", 256));
+  EXPECT_EQ(parse_all(repeat("-", 256) + "x"), repeat("(", 256) + "self.x" + repeat(".wrapping_neg())", 256));
   EXPECT_EQ(parse_all(repeat("(int)", 256) + "x"), repeat("(", 256) + "self.x" + repeat(" as i32)", 256));
-  EXPECT_EQ(parse_all(repeat("(-", 128) + "x" + repeat(")", 128)), repeat("((-(", 128) + "self.x" + repeat(")))", 128));
+  EXPECT_EQ(parse_all(repeat("(-", 128) + "x" + repeat(")", 128)),
+            repeat("((", 128) + "self.x" + repeat(".wrapping_neg()))", 128));
 
   // One more level, or very many, is refused without exhausting the stack.
   const std::vector<std::string> refused = {
@@ -214,10 +319,11 @@ TEST(ExprParser, NestingIsBounded) {
   Result<std::vector<ExprTok>> toks = tokenize_csharp_expr(groups);
   ASSERT_TRUE(toks);
   ExprParser parser(*toks);
-  Result<std::string> r = parser.parse_expr("x", "x", "T");
+  Result<std::string> r = parser.parse_expr("x", "x", "i64");
   ASSERT_TRUE(r) << r.reason();
-  EXPECT_EQ(*r, repeat("(", 999) + "(self.x)" + repeat(" + (self.x))", 999));
-  EXPECT_EQ(parse_all("-x" + repeat(" * -x", 999)), repeat("(", 999) + "(-(self.x))" + repeat(" * (-(self.x)))", 999));
+  EXPECT_EQ(*r, repeat("(", 999) + "(self.x)" + repeat(".wrapping_add((self.x)))", 999));
+  EXPECT_EQ(parse_all("-x" + repeat(" * -x", 999)),
+            repeat("(", 999) + "(self.x.wrapping_neg())" + repeat(".wrapping_mul((self.x.wrapping_neg())))", 999));
 
   // An unclosed group below the limit reports the missing parenthesis.
   EXPECT_EQ(parse_all(repeat("(", 256) + "x"), "ERR expected ')', got None");
@@ -229,8 +335,8 @@ TEST(ExprParser, LongFlatChainsKeepEveryOperand) {
   for (std::size_t i = 1; i < terms; ++i) text += i % 2 ? " + 1" : " - 2";
   const std::string out = parse_all(text);
   ASSERT_EQ(out.substr(0, terms), repeat("(", terms - 1) + "s");
-  EXPECT_EQ(out.substr(terms - 1, 28), "self.x + (1 as T)) - (2 as T");
-  EXPECT_EQ(out.size(), (terms - 1) + 6 + (terms - 1) * std::string(" + (1 as T))").size());
+  EXPECT_EQ(out.substr(terms - 1, 58), "self.x.wrapping_add((1 as i64))).wrapping_sub((2 as i64)))");
+  EXPECT_EQ(out.size(), (terms - 1) + 6 + (terms - 1) * std::string(".wrapping_add((1 as i64)))").size());
 }
 
 // ---- Subfield expressions ----------------------------------------------------------
@@ -326,11 +432,17 @@ TEST(VectorLength, ShapesAndMessages) {
        "Count"
        "\xC2\xA0",
        "(count) as usize"},  // U+3000 and U+00A0 are trimmed
-      {"Count - 1", "((count as i32) - 1) as usize"},
-      {"Count+0x10", "((count as i32) + 0x10) as usize"},
-      {"Small + 007", "((small as i32) + 007) as usize"},
+      {"Count - 1", "((count as i32).wrapping_sub(1)) as usize"},
+      {"Count+0x10", "((count as i32).wrapping_add(0x10)) as usize"},
+      {"Count+0X7fffFFFF", "((count as i32).wrapping_add(0x7fffFFFF)) as usize"},
+      {"Count - 2147483647", "((count as i32).wrapping_sub(2147483647)) as usize"},
+      {"Small + 007", "((small as i32).wrapping_add(007)) as usize"},
       {"Low", "(((packed & (0xFFFF as u32))) as u32) as usize"},
-      {"Low - 2", "((((packed & (0xFFFF as u32))) as u32 as i32) - 2) as usize"},
+      {"Low - 2", "((((packed & (0xFFFF as u32))) as u32 as i32).wrapping_sub(2)) as usize"},
+      // The literal is an i32 operand.
+      {"Count + 2147483648", R"(ERR literal "2147483648" does not fit i32)"},
+      {"Count - 0x80000000", R"(ERR literal "0x80000000" does not fit i32)"},
+      {"Count + 0x", R"(ERR literal "0x" has no digits)"},
       {"Both", "(both) as usize"},
       {"Count * 2", "ERR expected `+` or `-`, got BinOp('*')"},
       {"Count << 2", "ERR expected `+` or `-`, got Shift(true)"},
@@ -455,7 +567,7 @@ TEST(IfTest, ConditionsAndMessages) {
       {"Count >= -1", "(count as i128) >= -1i128"},
       {"Count>=2", "(count as i128) >= 2i128"},
       {"Flags==-5", "(flags as i128) == -5i128"},
-      {"Flags != -0X1f", "(flags as i128) != -0X1fi128"},
+      {"Flags != -0X1f", "(flags as i128) != -0x1fi128"},
       {"Flags <= 1", "(flags as i128) <= 1i128"},
       {"HasName == 1", "(has_name as i128) == 1i128"},
       {"Scale > 1", "(scale as i128) > 1i128"},
@@ -463,7 +575,8 @@ TEST(IfTest, ConditionsAndMessages) {
       {"Wide <= 2.25", "wide <= 2.25f64"},
       {"Ratio != 0.5", "(ratio as f64) != 0.5f64"},
       {"Delta > -0.5", "(delta as f64) > -0.5f64"},
-      {"Flags > 5.", "(flags as f64) > 5.f64"},
+      {"Flags > 5.", "(flags as f64) > 5.0f64"},
+      {"Scale == -5.", "scale == -5.0f32"},
       {"Count > Flags", "(count as i128) > (flags as i128)"},
       {"Count < Scale", "(count as i128) < (scale as i128)"},
       {"Scale == Wide", "(scale as i128) == (wide as i128)"},
@@ -489,9 +602,81 @@ TEST(IfTest, ConditionsAndMessages) {
       {"Flags == Kind", R"(ERR RHS identifier "Kind" is not a sibling field)"},
       {"Flags == <", "ERR expected literal or identifier RHS, got Cmp(Lt)"},
       {"Flags >= >=", "ERR expected literal or identifier RHS, got Cmp(Ge)"},
+      // Literals Rust would refuse.
+      {"HasName > 0.5", R"(ERR bool identifier "HasName" cannot be compared with float literal "0.5")"},
+      {"Flags == 0x", R"(ERR literal "0x" has no digits)"},
+      {"Flags == -0X", R"(ERR literal "-0X" has no digits)"},
+      {"Flags == 170141183460469231731687303715884105727",
+       "(flags as i128) == 170141183460469231731687303715884105727i128"},
+      {"Flags == -170141183460469231731687303715884105728",
+       "(flags as i128) == -170141183460469231731687303715884105728i128"},
+      {"Flags == 170141183460469231731687303715884105728",
+       R"(ERR literal "170141183460469231731687303715884105728" does not fit i128)"},
+      {"Flags == -170141183460469231731687303715884105729",
+       R"(ERR literal "-170141183460469231731687303715884105729" does not fit i128)"},
+      {"Flags != -0x80000000000000000000000000000000", "(flags as i128) != -0x80000000000000000000000000000000i128"},
+      {"Flags != 0x80000000000000000000000000000000",
+       R"(ERR literal "0x80000000000000000000000000000000" does not fit i128)"},
+      {"Flags != 0x1" + std::string(40, '0'), "ERR literal \"0x1" + std::string(40, '0') + "\" does not fit i128"},
+      // The largest decimal that still rounds to a finite f32, and the next.
+      {"Scale < 340282356779733661637539395458142568447.0", "scale < 340282356779733661637539395458142568447.0f32"},
+      {"Scale < 340282356779733661637539395458142568448.",
+       R"(ERR literal "340282356779733661637539395458142568448." does not fit f32)"},
+      {"Ratio < 340282356779733661637539395458142568448.",
+       "(ratio as f64) < 340282356779733661637539395458142568448.0f64"},
+      {"Wide > 1" + std::string(309, '0') + ".", "ERR literal \"1" + std::string(309, '0') + ".\" does not fit f64"},
+      {"Wide > 1" + std::string(308, '0') + ".", "wide > 1" + std::string(308, '0') + ".0f64"},
+      {"Wide > 0." + std::string(400, '0') + "1", "wide > 0." + std::string(400, '0') + "1f64"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(outcome(translate_if_test_expr(c.input, lookup)), c.want) << "test: " << c.input;
+}
+
+SimpleField field_of(std::string xml_name, std::string ident, FieldKind::Tag tag,
+                     std::vector<SubfieldAccessor> subfields = {}) {
+  SimpleField field;
+  field.ident = std::move(ident);
+  field.xml_name = std::move(xml_name);
+  field.kind = FieldKind(tag);
+  field.subfields = std::move(subfields);
+  return field;
+}
+
+// Later declarations of a name replace earlier ones; a field of an <if>
+// branch can be named by nothing that follows it.
+TEST(SiblingReferences, RebindingAndBranchFields) {
+  SiblingLookup lookup;
+  SubfieldAccessor low;
+  low.xml_name = "OptLow";
+  low.value_expr = "Opt & 1";
+  lookup.add_field(field_of("Count", "count", FieldKind::U32));
+  lookup.add_field(field_of("Was", "was", FieldKind::Bool));
+  lookup.add_field(field_of("Was", "was_2", FieldKind::U16));
+  lookup.add_field(field_of("Opt", "opt", FieldKind::U32, {low}), true);
+  lookup.add_field(field_of("Flag", "flag", FieldKind::Bool), true);
+  lookup.add_field(field_of("Again", "again", FieldKind::U8), true);
+  lookup.add_field(field_of("Again", "again_2", FieldKind::I16));
+
+  const std::vector<Case> tests = {
+      {"Was", "(was_2 as u64) != 0"},
+      {"Count", "(count as u64) != 0"},
+      {"Again", "(again_2 as u64) != 0"},
+      {"Opt", R"(ERR identifier "Opt" is declared inside an <if> branch)"},
+      {"Flag", R"(ERR identifier "Flag" is declared inside an <if> branch)"},
+      {"Opt > 1", R"(ERR identifier "Opt" is declared inside an <if> branch)"},
+      {"Flag == 1.5", R"(ERR identifier "Flag" is declared inside an <if> branch)"},
+      {"Count == Flag", R"(ERR RHS identifier "Flag" is declared inside an <if> branch)"},
+      {"Count == Again", "(count as i128) == (again_2 as i128)"},
+  };
+  for (const Case& c : tests) EXPECT_EQ(outcome(translate_if_test_expr(c.input, lookup)), c.want) << c.input;
+
+  const std::vector<Case> lengths = {
+      {"Count", "(count) as usize"},
+      {"Again - 1", "((again_2 as i32).wrapping_sub(1)) as usize"},
+      {"Opt", R"(ERR identifier "Opt" is declared inside an <if> branch)"},
+      {"OptLow + 1", R"(ERR identifier "OptLow" is declared inside an <if> branch)"},
+  };
+  for (const Case& c : lengths) EXPECT_EQ(outcome(translate_vector_length_expr(c.input, lookup)), c.want) << c.input;
 }
 
 }  // namespace

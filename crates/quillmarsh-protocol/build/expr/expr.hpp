@@ -11,6 +11,7 @@
 
 #include "schema/model.hpp"
 #include "text/result.hpp"
+#include "text/text.hpp"
 
 namespace qm {
 
@@ -19,8 +20,8 @@ namespace qm {
 struct ExprTok {
   enum Kind { Ident, IntLit, Cast, LParen, RParen, BinOp, Shift };
   Kind kind = Ident;
-  std::string text;  // Ident: name; IntLit: raw literal; Cast: C# type name
-  char op = 0;       // BinOp: one of & * + - / ^ |
+  std::string text;   // Ident: name; IntLit: raw literal; Cast: C# type name
+  char op = 0;        // BinOp: one of & * + - / ^ |
   bool left = false;  // Shift: true for <<, false for >>
 };
 
@@ -36,6 +37,15 @@ Result<std::vector<ExprTok>> tokenize_csharp_expr(std::string_view text);
 
 // Recursive descent straight to Rust text. Nesting deeper than
 // `kMaxExprDepth` fails with a reason instead of exhausting the stack.
+//
+// Every sub-expression carries its Rust type (the parent field's type for the
+// name and for literals, a cast's target type) and, for an integer constant,
+// its value. The parse refuses what Rust would not compile (operands of
+// different types, `as bool`, bit operations on floats, minus on unsigned
+// types, literals that do not fit, constant shifts and divisions that rustc
+// rejects, constant overflow) and writes the integer operations that can
+// overflow on some value of the field as wrapping method calls, so that an
+// accessor never panics and computes what a release build would.
 inline constexpr std::size_t kMaxExprDepth = 256;
 
 class ExprParser {
@@ -45,29 +55,31 @@ class ExprParser {
   std::size_t pos() const { return pos_; }
   const ExprTok* peek() const { return pos_ < toks_.size() ? &toks_[pos_] : nullptr; }
 
-  Result<std::string> parse_expr(std::string_view accepted, std::string_view field_path,
-                                 std::string_view literal_ty);
+  // `literal_ty` is the parent field's integer type ("u8" ... "i64").
+  Result<std::string> parse_expr(std::string_view accepted, std::string_view field_path, std::string_view literal_ty);
   Result<std::string> parse_expr_with_local_atom(std::string_view accepted, std::string_view local,
                                                  std::string_view literal_ty);
 
-  Result<std::string> parse_or(std::string_view accepted, std::string_view field_path, std::string_view literal_ty);
-  Result<std::string> parse_xor(std::string_view accepted, std::string_view field_path, std::string_view literal_ty);
-  Result<std::string> parse_and(std::string_view accepted, std::string_view field_path, std::string_view literal_ty);
-  Result<std::string> parse_shift(std::string_view accepted, std::string_view field_path,
-                                  std::string_view literal_ty);
-  Result<std::string> parse_addsub(std::string_view accepted, std::string_view field_path,
-                                   std::string_view literal_ty);
-  Result<std::string> parse_muldiv(std::string_view accepted, std::string_view field_path,
-                                   std::string_view literal_ty);
-  Result<std::string> parse_cast_or_unary(std::string_view accepted, std::string_view field_path,
-                                          std::string_view literal_ty);
-  Result<std::string> parse_atom(std::string_view accepted, std::string_view field_path,
-                                 std::string_view literal_ty);
-
  private:
+  // The Rust text of a sub-expression, its type name, and its value when it
+  // is an integer constant.
+  struct Operand {
+    std::string text;
+    std::string_view ty;
+    std::optional<i128> value;
+  };
+
+  // Binary levels from `|` (0) to `*` `/` (5).
+  Result<Operand> parse_level(int level);
+  Result<Operand> parse_cast_or_unary();
+  Result<Operand> parse_atom();
+
   const std::vector<ExprTok>& toks_;
   std::size_t pos_ = 0;
   std::size_t depth_ = 0;
+  std::string_view accepted_;
+  std::string_view field_path_;
+  std::string_view literal_ty_;
 };
 
 // ---- Length and subfield translation ------------------------------------------

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "expr/expr.hpp"
+#include "expr/literals.hpp"
 #include "text/text.hpp"
 
 namespace qm {
@@ -50,6 +51,10 @@ IfTok cmp_tok(CmpOp op) { return IfTok{IfTok::Cmp, {}, op}; }
 
 std::string not_a_sibling(std::string_view prefix, std::string_view name) {
   return std::string(prefix) + debug_str(name) + " is not a sibling field";
+}
+
+std::string declared_in_if_branch(std::string_view prefix, std::string_view name) {
+  return std::string(prefix) + debug_str(name) + " is declared inside an <if> branch";
 }
 
 }  // namespace
@@ -142,7 +147,9 @@ Result<std::string> translate_if_test_expr(std::string_view test, const SiblingL
     if (tok.kind != IfTok::Ident) return fail("expected identifier, got " + debug_if_tok(tok));
     auto field = lookup.numeric_fields.find(tok.text);
     if (field == lookup.numeric_fields.end()) return fail(not_a_sibling("identifier ", tok.text));
-    if (lookup.bool_fields.count(tok.text) != 0) return field->second.ident;
+    if (lookup.is_if_branch_field(tok.text)) return fail(declared_in_if_branch("identifier ", tok.text));
+    // A name once bound to a bool may since name a field of another type.
+    if (lookup.bool_fields.count(tok.text) != 0 && field->second.ty == "bool") return field->second.ident;
     emit(out, "($local$ as u64) != 0", {{"local", field->second.ident}});
     return out;
   }
@@ -155,15 +162,25 @@ Result<std::string> translate_if_test_expr(std::string_view test, const SiblingL
   if (cmp.kind != IfTok::Cmp) return fail("expected comparison operator, got " + debug_if_tok(cmp));
   auto left = lookup.numeric_fields.find(lhs.text);
   if (left == lookup.numeric_fields.end()) return fail(not_a_sibling("identifier ", lhs.text));
+  if (lookup.is_if_branch_field(lhs.text)) return fail(declared_in_if_branch("identifier ", lhs.text));
   const std::string& local = left->second.ident;
   const std::string& ty = left->second.ty;
   const std::string_view op = op_as_rust(cmp.op);
 
   switch (rhs.kind) {
-    case IfTok::IntLit:
-      emit(out, "($local$ as i128) $op$ $raw$i128", {{"local", local}, {"op", op}, {"raw", rhs.text}});
+    case IfTok::IntLit: {
+      Result<i128> value = literals::int_value_in(rhs.text, "i128");
+      if (!value) return value.fail_with_prefix();
+      emit(out, "($local$ as i128) $op$ $raw$i128",
+           {{"local", local}, {"op", op}, {"raw", literals::rust_int_spelling(rhs.text)}});
       return out;
+    }
     case IfTok::FloatLit: {
+      // Rust has no conversion from bool to a float.
+      if (ty == "bool") {
+        return fail("bool identifier " + debug_str(lhs.text) + " cannot be compared with float literal " +
+                    debug_str(rhs.text));
+      }
       const bool float_field = ty == "f32" || ty == "f64";
       std::string lhs_text;
       if (float_field) {
@@ -171,13 +188,15 @@ Result<std::string> translate_if_test_expr(std::string_view test, const SiblingL
       } else {
         emit(lhs_text, "($local$ as f64)", {{"local", local}});
       }
-      const std::string literal = rhs.text + (ty == "f32" ? "f32" : "f64");
-      emit(out, "$lhs$ $op$ $literal$", {{"lhs", lhs_text}, {"op", op}, {"literal", literal}});
+      Result<std::string> literal = literals::rust_float_spelling(rhs.text, ty == "f32" ? "f32" : "f64");
+      if (!literal) return literal.fail_with_prefix();
+      emit(out, "$lhs$ $op$ $literal$", {{"lhs", lhs_text}, {"op", op}, {"literal", *literal}});
       return out;
     }
     case IfTok::Ident: {
       auto right = lookup.numeric_fields.find(rhs.text);
       if (right == lookup.numeric_fields.end()) return fail(not_a_sibling("RHS identifier ", rhs.text));
+      if (lookup.is_if_branch_field(rhs.text)) return fail(declared_in_if_branch("RHS identifier ", rhs.text));
       emit(out, "($local$ as i128) $op$ ($right$ as i128)",
            {{"local", local}, {"op", op}, {"right", right->second.ident}});
       return out;

@@ -6,11 +6,16 @@
 #include <vector>
 
 #include "expr/expr.hpp"
+#include "expr/literals.hpp"
 #include "text/text.hpp"
 
 namespace qm {
 
 namespace {
+
+std::string declared_in_if_branch(std::string_view name) {
+  return "identifier " + debug_str(name) + " is declared inside an <if> branch";
+}
 
 // Tokenizes and parses a whole subfield expression; `over_local` reads the
 // parent from a decoder local instead of `self`.
@@ -48,9 +53,11 @@ Result<std::string> translate_subfield_expr_for_local(std::string_view expr, std
 Result<LengthSource> resolve_length_source(std::string_view name, const SiblingLookup& lookup) {
   const std::string key(name);
   if (auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) {
+    if (lookup.is_if_branch_field(key)) return fail(declared_in_if_branch(name));
     return LengthSource{it->second.ident, it->second.ty};
   }
   if (auto it = lookup.subfields.find(key); it != lookup.subfields.end()) {
+    if (lookup.is_if_branch_subfield(key)) return fail(declared_in_if_branch(name));
     const SubfieldRef& sub = it->second;
     Result<std::string> value = translate_subfield_expr_for_local(sub.expr, sub.parent_xml_name, sub.parent_ident,
                                                                   sub.parent_ty, sub.parent_ty);
@@ -88,8 +95,14 @@ Result<std::string> translate_vector_length_expr(std::string_view length, const 
     }
     const ExprTok& lit = toks[2];
     if (lit.kind != ExprTok::IntLit) return fail("expected integer literal, got " + debug_tok(lit));
-    emit(out, "(($source$ as i32) $op$ $lit$) as usize",
-         {{"source", source->expr}, {"op", std::string_view(&op.op, 1)}, {"lit", lit.text}});
+    // The literal is an i32 operand; the sum wraps as in a release build
+    // instead of panicking on a hostile count.
+    Result<i128> value = literals::int_value_in(lit.text, "i32");
+    if (!value) return value.fail_with_prefix();
+    emit(out, "(($source$ as i32).$method$($lit$)) as usize",
+         {{"source", source->expr},
+          {"method", op.op == '+' ? "wrapping_add" : "wrapping_sub"},
+          {"lit", literals::rust_int_spelling(lit.text)}});
     return out;
   }
   return fail("only single-literal arithmetic supported, got " + std::to_string(trailing) +

@@ -2,12 +2,14 @@
 // of subfields and lengths. Each parse level returns the Rust text of what it
 // parsed, fully parenthesised, so precedence never depends on Rust's rules.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "expr/expr.hpp"
+#include "expr/literals.hpp"
 #include "schema/registry.hpp"
 #include "text/text.hpp"
 
@@ -39,9 +41,11 @@ class LeftChain {
  public:
   explicit LeftChain(std::string first) : first_(std::move(first)) {}
 
-  void add(std::string_view op, std::string_view rhs) {
+  // `piece` is everything after the left operand, closing parenthesis
+  // included.
+  void add(std::string_view piece) {
     ++steps_;
-    emit(tail_, " $op$ $rhs$)", {{"op", op}, {"rhs", rhs}});
+    tail_ += piece;
   }
 
   std::string finish() && {
@@ -177,9 +181,190 @@ Result<std::vector<ExprTok>> tokenize_csharp_expr(std::string_view text) {
 
 // ---- Parser --------------------------------------------------------------------------
 
+namespace {
+
+// The Rust types a sub-expression can have: the parent field's integer type
+// and the targets of the casts other than `bool`.
+struct TyInfo {
+  std::string_view name;
+  int bits;
+  bool is_signed;
+  bool is_float;
+};
+
+constexpr TyInfo kTypes[] = {{"u8", 8, false, false},   {"u16", 16, false, false}, {"u32", 32, false, false},
+                             {"u64", 64, false, false}, {"i16", 16, true, false},  {"i32", 32, true, false},
+                             {"i64", 64, true, false},  {"f32", 32, true, true},   {"f64", 64, true, true}};
+
+const TyInfo* ty_info(std::string_view name) {
+  for (const TyInfo& ty : kTypes) {
+    if (ty.name == name) return &ty;
+  }
+  return nullptr;
+}
+
+bool fits(i128 value, const TyInfo& ty) {
+  if (ty.is_signed) {
+    const i128 half = i128{1} << (ty.bits - 1);
+    return value >= -half && value < half;
+  }
+  return value >= 0 && value < (i128{1} << ty.bits);
+}
+
+// What an `as` conversion between integer types gives: the low bits,
+// reinterpreted in the target's signedness.
+i128 wrap_to(i128 value, const TyInfo& ty) {
+  const u128 low = static_cast<u128>(value) & ((u128{1} << ty.bits) - 1);
+  if (ty.is_signed && low >= (u128{1} << (ty.bits - 1))) return static_cast<i128>(low) - (i128{1} << ty.bits);
+  return static_cast<i128>(low);
+}
+
+// `a * b` for values of types up to 64 bits; none when the product is far
+// beyond every such type (the magnitudes' product always fits u128).
+std::optional<i128> multiply(i128 a, i128 b) {
+  const bool negative = (a < 0) != (b < 0);
+  const u128 magnitude = static_cast<u128>(a < 0 ? -a : a) * static_cast<u128>(b < 0 ? -b : b);
+  if (magnitude > (u128{1} << 100)) return std::nullopt;
+  const i128 product = static_cast<i128>(magnitude);
+  return negative ? -product : product;
+}
+
+// Messages are assembled with `emit`, which also keeps GCC's string-overlap
+// warnings away from `"..." + std::string(...)` chains.
+std::string message(std::string_view tmpl, TemplateVars vars) {
+  std::string out;
+  emit(out, tmpl, vars);
+  return out;
+}
+
+std::string op_with_types(std::string_view op, std::string_view ty) {
+  return message("`$op$` on $ty$ is not supported", {{"op", op}, {"ty", ty}});
+}
+
+std::string overflow_message(std::string_view op, std::string_view ty) {
+  return message("constant `$op$` overflows $ty$", {{"op", op}, {"ty", ty}});
+}
+
+// The text that follows the left operand in `(left op right)`, or in
+// `(left.method(right))` where the operation could overflow at run time.
+std::string plain_piece(std::string_view op, std::string_view rhs) {
+  std::string out;
+  emit(out, " $op$ $rhs$)", {{"op", op}, {"rhs", rhs}});
+  return out;
+}
+
+std::string method_piece(std::string_view method, std::string_view arg) {
+  std::string out;
+  emit(out, ".$method$($arg$))", {{"method", method}, {"arg", arg}});
+  return out;
+}
+
+// Types and evaluates `left op right` and returns the text that follows the
+// left operand; `value` holds the left operand's value and receives the
+// result's.
+Result<std::string> combine(std::string_view op, const TyInfo& left, std::optional<i128>& value,
+                            std::string_view right_text, const TyInfo& right, const std::optional<i128>& right_value) {
+  if (op == "<<" || op == ">>") {
+    if (left.is_float) return fail(op_with_types(op, left.name));
+    if (right.is_float) return fail(message("shift amount of type $ty$ is not supported", {{"ty", right.name}}));
+    if (!right_value) {
+      // Masked like a release build's shift, without the overflow panic.
+      value.reset();
+      return method_piece(op == "<<" ? "wrapping_shl" : "wrapping_shr", std::string(right_text) + " as u32");
+    }
+    const i128 amount = *right_value;
+    if (amount < 0 || amount >= left.bits) {
+      return fail(message("shift by $n$ is out of range for $ty$", {{"n", to_decimal(amount)}, {"ty", left.name}}));
+    }
+    if (value) {
+      value = op == "<<" ? wrap_to(static_cast<i128>(static_cast<u128>(*value) << static_cast<int>(amount)), left)
+                         : *value >> static_cast<int>(amount);
+    }
+    return plain_piece(op, right_text);
+  }
+
+  if (left.name != right.name) {
+    return fail(message("operands of `$op$` have different types: $left$ and $right$",
+                        {{"op", op}, {"left", left.name}, {"right", right.name}}));
+  }
+  const bool bitwise = op == "&" || op == "|" || op == "^";
+  if (left.is_float) {
+    if (bitwise) return fail(op_with_types(op, left.name));
+    return plain_piece(op, right_text);
+  }
+
+  if (bitwise) {
+    if (value && right_value) {
+      value = op == "&" ? (*value & *right_value) : op == "|" ? (*value | *right_value) : (*value ^ *right_value);
+    } else {
+      value.reset();
+    }
+    return plain_piece(op, right_text);
+  }
+
+  if (op == "/") {
+    // A divisor that may be zero would panic; one known to be zero, or a
+    // constant overflow, is refused by rustc.
+    if (!right_value) return fail("divisor is not an integer constant");
+    if (*right_value == 0) return fail("division by zero");
+    if (value) {
+      const i128 quotient = *value / *right_value;
+      if (!fits(quotient, left)) return fail(overflow_message(op, left.name));
+      value = quotient;
+      return plain_piece(op, right_text);
+    }
+    // Only MIN / -1 overflows.
+    if (left.is_signed && *right_value == -1) return method_piece("wrapping_div", right_text);
+    return plain_piece(op, right_text);
+  }
+
+  // `+`, `-`, `*`: exact for constants, wrapping for everything else.
+  if (value && right_value) {
+    std::optional<i128> result;
+    if (op == "+") {
+      result = *value + *right_value;
+    } else if (op == "-") {
+      result = *value - *right_value;
+    } else {
+      result = multiply(*value, *right_value);
+    }
+    if (!result || !fits(*result, left)) return fail(overflow_message(op, left.name));
+    value = result;
+    return plain_piece(op, right_text);
+  }
+  value.reset();
+  const std::string_view method = op == "+" ? "wrapping_add" : op == "-" ? "wrapping_sub" : "wrapping_mul";
+  return method_piece(method, right_text);
+}
+
+// The operator a token stands for at a binary level, or none.
+std::optional<std::string_view> level_operator(const ExprTok* tok, int level) {
+  if (tok == nullptr) return std::nullopt;
+  if (tok->kind == ExprTok::Shift) {
+    if (level == 3) return tok->left ? std::string_view("<<") : std::string_view(">>");
+    return std::nullopt;
+  }
+  if (tok->kind != ExprTok::BinOp) return std::nullopt;
+  static constexpr std::string_view kOps[] = {"|", "^", "&", "", "+-", "*/"};
+  const std::size_t at = kOps[level].find(tok->op);
+  if (at == std::string_view::npos) return std::nullopt;
+  return kOps[level].substr(at, 1);
+}
+
+constexpr int kUnaryLevel = 6;
+
+}  // namespace
+
 Result<std::string> ExprParser::parse_expr(std::string_view accepted, std::string_view field_path,
                                            std::string_view literal_ty) {
-  return parse_or(accepted, field_path, literal_ty);
+  const TyInfo* ty = ty_info(literal_ty);
+  if (ty == nullptr || ty->is_float) return fail("operand type " + debug_str(literal_ty) + " is not an integer type");
+  accepted_ = accepted;
+  field_path_ = field_path;
+  literal_ty_ = ty->name;
+  Result<Operand> parsed = parse_level(0);
+  if (!parsed) return parsed.fail_with_prefix();
+  return std::move(parsed->text);
 }
 
 Result<std::string> ExprParser::parse_expr_with_local_atom(std::string_view accepted, std::string_view local,
@@ -200,147 +385,102 @@ Result<std::string> ExprParser::parse_expr_with_local_atom(std::string_view acce
   return out;
 }
 
-Result<std::string> ExprParser::parse_or(std::string_view accepted, std::string_view field_path,
-                                         std::string_view literal_ty) {
-  Result<std::string> left = parse_xor(accepted, field_path, literal_ty);
+// One binary level: left-associative, its operands parsed one level higher.
+// The recursion over levels has a fixed depth; only groups and prefixes nest.
+Result<ExprParser::Operand> ExprParser::parse_level(int level) {
+  if (level == kUnaryLevel) return parse_cast_or_unary();
+  Result<Operand> left = parse_level(level + 1);
   if (!left) return left;
-  LeftChain chain(std::move(left.value()));
-  while (is_binop(peek(), '|')) {
+  const TyInfo& ty = *ty_info(left->ty);
+  std::optional<i128> value = left->value;
+  LeftChain chain(std::move(left->text));
+  for (auto op = level_operator(peek(), level); op; op = level_operator(peek(), level)) {
     ++pos_;
-    Result<std::string> rhs = parse_xor(accepted, field_path, literal_ty);
+    Result<Operand> rhs = parse_level(level + 1);
     if (!rhs) return rhs;
-    chain.add("|", *rhs);
+    Result<std::string> piece = combine(*op, ty, value, rhs->text, *ty_info(rhs->ty), rhs->value);
+    if (!piece) return piece.fail_with_prefix();
+    chain.add(*piece);
   }
-  return std::move(chain).finish();
+  return Operand{std::move(chain).finish(), ty.name, value};
 }
 
-Result<std::string> ExprParser::parse_xor(std::string_view accepted, std::string_view field_path,
-                                          std::string_view literal_ty) {
-  Result<std::string> left = parse_and(accepted, field_path, literal_ty);
-  if (!left) return left;
-  LeftChain chain(std::move(left.value()));
-  while (is_binop(peek(), '^')) {
-    ++pos_;
-    Result<std::string> rhs = parse_and(accepted, field_path, literal_ty);
-    if (!rhs) return rhs;
-    chain.add("^", *rhs);
-  }
-  return std::move(chain).finish();
-}
-
-Result<std::string> ExprParser::parse_and(std::string_view accepted, std::string_view field_path,
-                                          std::string_view literal_ty) {
-  Result<std::string> left = parse_shift(accepted, field_path, literal_ty);
-  if (!left) return left;
-  LeftChain chain(std::move(left.value()));
-  while (is_binop(peek(), '&')) {
-    ++pos_;
-    Result<std::string> rhs = parse_shift(accepted, field_path, literal_ty);
-    if (!rhs) return rhs;
-    chain.add("&", *rhs);
-  }
-  return std::move(chain).finish();
-}
-
-Result<std::string> ExprParser::parse_shift(std::string_view accepted, std::string_view field_path,
-                                            std::string_view literal_ty) {
-  Result<std::string> left = parse_addsub(accepted, field_path, literal_ty);
-  if (!left) return left;
-  LeftChain chain(std::move(left.value()));
-  for (const ExprTok* tok = peek(); tok != nullptr && tok->kind == ExprTok::Shift; tok = peek()) {
-    const bool shift_left = tok->left;
-    ++pos_;
-    Result<std::string> rhs = parse_addsub(accepted, field_path, literal_ty);
-    if (!rhs) return rhs;
-    chain.add(shift_left ? "<<" : ">>", *rhs);
-  }
-  return std::move(chain).finish();
-}
-
-Result<std::string> ExprParser::parse_addsub(std::string_view accepted, std::string_view field_path,
-                                             std::string_view literal_ty) {
-  Result<std::string> left = parse_muldiv(accepted, field_path, literal_ty);
-  if (!left) return left;
-  LeftChain chain(std::move(left.value()));
-  for (const ExprTok* tok = peek(); is_binop(tok, '+') || is_binop(tok, '-'); tok = peek()) {
-    const char op = tok->op;
-    ++pos_;
-    Result<std::string> rhs = parse_muldiv(accepted, field_path, literal_ty);
-    if (!rhs) return rhs;
-    chain.add(std::string_view(&op, 1), *rhs);
-  }
-  return std::move(chain).finish();
-}
-
-Result<std::string> ExprParser::parse_muldiv(std::string_view accepted, std::string_view field_path,
-                                             std::string_view literal_ty) {
-  Result<std::string> left = parse_cast_or_unary(accepted, field_path, literal_ty);
-  if (!left) return left;
-  LeftChain chain(std::move(left.value()));
-  for (const ExprTok* tok = peek(); is_binop(tok, '*') || is_binop(tok, '/'); tok = peek()) {
-    const char op = tok->op;
-    ++pos_;
-    Result<std::string> rhs = parse_cast_or_unary(accepted, field_path, literal_ty);
-    if (!rhs) return rhs;
-    chain.add(std::string_view(&op, 1), *rhs);
-  }
-  return std::move(chain).finish();
-}
-
-Result<std::string> ExprParser::parse_cast_or_unary(std::string_view accepted, std::string_view field_path,
-                                                    std::string_view literal_ty) {
+Result<ExprParser::Operand> ExprParser::parse_cast_or_unary() {
   const ExprTok* tok = peek();
   const bool is_cast = tok != nullptr && tok->kind == ExprTok::Cast;
-  if (!is_cast && !is_binop(tok, '-')) return parse_atom(accepted, field_path, literal_ty);
+  if (!is_cast && !is_binop(tok, '-')) return parse_atom();
 
   // Both prefixes recurse, so a long run of them is bounded like parentheses.
   if (depth_ >= kMaxExprDepth) return fail(nesting_message());
   ++pos_;
   ++depth_;
-  Result<std::string> operand = parse_cast_or_unary(accepted, field_path, literal_ty);
+  Result<Operand> operand = parse_cast_or_unary();
   --depth_;
   if (!operand) return operand;
+  const TyInfo& from = *ty_info(operand->ty);
 
-  std::string out;
+  Operand out;
   if (is_cast) {
     Result<std::string_view> rust_ty = csharp_to_rust_primitive(tok->text);
     if (!rust_ty) return rust_ty.fail_with_prefix();
-    emit(out, "($operand$ as $ty$)", {{"operand", *operand}, {"ty", *rust_ty}});
+    const TyInfo* to = ty_info(*rust_ty);
+    if (to == nullptr)
+      return fail(message("cast of $from$ to $to$ is not supported", {{"from", from.name}, {"to", *rust_ty}}));
+    emit(out.text, "($operand$ as $ty$)", {{"operand", operand->text}, {"ty", to->name}});
+    out.ty = to->name;
+    if (operand->value && !to->is_float) out.value = wrap_to(*operand->value, *to);
+    return out;
+  }
+
+  out.ty = from.name;
+  if (!from.is_float && !from.is_signed) return fail(message("unary minus on unsigned $ty$", {{"ty", from.name}}));
+  if (from.is_float || operand->value) {
+    if (operand->value) {
+      if (!fits(-*operand->value, from)) return fail(message("constant negation overflows $ty$", {{"ty", from.name}}));
+      out.value = -*operand->value;
+    }
+    emit(out.text, "(-($operand$))", {{"operand", operand->text}});
   } else {
-    emit(out, "(-($operand$))", {{"operand", *operand}});
+    emit(out.text, "($operand$.wrapping_neg())", {{"operand", operand->text}});
   }
   return out;
 }
 
-Result<std::string> ExprParser::parse_atom(std::string_view accepted, std::string_view field_path,
-                                           std::string_view literal_ty) {
+Result<ExprParser::Operand> ExprParser::parse_atom() {
   const ExprTok* tok = peek();
   if (tok == nullptr) return fail("expected atom, got end-of-input");
-  std::string out;
+  Operand out;
+  out.ty = literal_ty_;
   switch (tok->kind) {
     case ExprTok::Ident:
       ++pos_;
-      if (tok->text != accepted) {
-        return fail("identifier " + debug_str(tok->text) + " is not the parent field name (" + debug_str(accepted) +
+      if (tok->text != accepted_) {
+        return fail("identifier " + debug_str(tok->text) + " is not the parent field name (" + debug_str(accepted_) +
                     "); cross-field subfield expressions are deferred");
       }
-      emit(out, "self.$field$", {{"field", field_path}});
+      emit(out.text, "self.$field$", {{"field", field_path_}});
       return out;
-    case ExprTok::IntLit:
+    case ExprTok::IntLit: {
       ++pos_;
-      emit(out, "($raw$ as $ty$)", {{"raw", tok->text}, {"ty", literal_ty}});
+      Result<i128> value = literals::int_value_in(tok->text, literal_ty_);
+      if (!value) return value.fail_with_prefix();
+      out.value = *value;
+      emit(out.text, "($raw$ as $ty$)", {{"raw", literals::rust_int_spelling(tok->text)}, {"ty", literal_ty_}});
       return out;
+    }
     case ExprTok::LParen: {
       if (depth_ >= kMaxExprDepth) return fail(nesting_message());
       ++pos_;
       ++depth_;
-      Result<std::string> inner = parse_or(accepted, field_path, literal_ty);
+      Result<Operand> inner = parse_level(0);
       --depth_;
       if (!inner) return inner;
       const ExprTok* close = peek();
       if (close == nullptr || close->kind != ExprTok::RParen) return fail("expected ')', got " + debug_opt_tok(close));
       ++pos_;
-      emit(out, "($inner$)", {{"inner", *inner}});
+      emit(out.text, "($inner$)", {{"inner", inner->text}});
+      out.ty = inner->ty;
+      out.value = inner->value;
       return out;
     }
     default:

@@ -7,12 +7,26 @@
 
 namespace qm {
 
-void SiblingLookup::add_field(const SimpleField& field) {
+void SiblingLookup::add_field(const SimpleField& field, bool in_if_branch) {
+  if (in_if_branch) {
+    if_branch_fields.insert(field.xml_name);
+  } else if (if_branch_fields.erase(field.xml_name) != 0) {
+    // Whatever a branch field left under this name is unusable from here on;
+    // drop it so that only this field answers to the name.
+    numeric_fields.erase(field.xml_name);
+    enum_fields.erase(field.xml_name);
+    bool_fields.erase(field.xml_name);
+  }
   if (const auto ty = numeric_repr_for_field_kind(field.kind)) {
     numeric_fields.insert_or_assign(field.xml_name, NumericFieldRef{field.ident, std::string(*ty)});
     for (const SubfieldAccessor& sub : field.subfields) {
       subfields.insert_or_assign(sub.xml_name,
                                  SubfieldRef{field.xml_name, field.ident, std::string(*ty), sub.value_expr});
+      if (in_if_branch) {
+        if_branch_subfields.insert(sub.xml_name);
+      } else {
+        if_branch_subfields.erase(sub.xml_name);
+      }
     }
   }
   if (field.kind.tag == FieldKind::Enum) {
@@ -20,6 +34,14 @@ void SiblingLookup::add_field(const SimpleField& field) {
                                  EnumFieldRef{field.ident, std::string(enum_repr_rust_ty(field.kind.repr))});
   }
   if (field.kind.tag == FieldKind::Bool) bool_fields.insert(field.xml_name);
+}
+
+bool SiblingLookup::is_if_branch_field(std::string_view name) const {
+  return if_branch_fields.count(std::string(name)) != 0;
+}
+
+bool SiblingLookup::is_if_branch_subfield(std::string_view name) const {
+  return if_branch_subfields.count(std::string(name)) != 0;
 }
 
 void SiblingLookup::add_maskmap_gated(const MaskmapBlock& block) {

@@ -162,8 +162,18 @@ struct SiblingLookup {
   std::map<std::string, EnumFieldRef> enum_fields;
   std::set<std::string> bool_fields;
   std::map<std::string, GatedFieldRef> gated_fields;
+  // Names bound to a field declared inside an <if> branch, and subfield names
+  // bound to a subfield of such a field. After the block these values are
+  // options (and inside the branch they are `{ident}_v` locals), so every
+  // resolver refuses a reference to them. A field declared outside a branch
+  // clears the mark of its own name and of its subfields' names.
+  std::set<std::string> if_branch_fields;
+  std::set<std::string> if_branch_subfields;
 
-  void add_field(const SimpleField& field);
+  void add_field(const SimpleField& field, bool in_if_branch = false);
+  // Whether `name` resolves to a field, or a subfield, declared inside an <if> branch.
+  bool is_if_branch_field(std::string_view name) const;
+  bool is_if_branch_subfield(std::string_view name) const;
   void add_packable() {}  // packable fields cannot be referred to
   void add_maskmap_gated(const MaskmapBlock& block);
 };

@@ -1,0 +1,120 @@
+#include "expr/literals.hpp"
+
+#include <charconv>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace qm::literals {
+
+namespace {
+
+int digit_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Largest magnitudes a type holds for positive and for negative values.
+struct Limits {
+  u128 positive;
+  u128 negative;
+};
+
+bool limits_of(std::string_view ty, Limits& out) {
+  struct Row {
+    std::string_view name;
+    int bits;
+    bool is_signed;
+  };
+  static constexpr Row kRows[] = {{"u8", 8, false},  {"u16", 16, false}, {"u32", 32, false}, {"u64", 64, false},
+                                  {"i16", 16, true}, {"i32", 32, true},  {"i64", 64, true},  {"i128", 128, true}};
+  for (const Row& row : kRows) {
+    if (row.name != ty) continue;
+    if (row.is_signed) {
+      const u128 half = u128{1} << (row.bits - 1);
+      out = {half - 1, half};
+    } else {
+      out = {(u128{1} << row.bits) - 1, 0};
+    }
+    return true;
+  }
+  return false;
+}
+
+std::string does_not_fit(std::string_view raw, std::string_view ty) {
+  return "literal " + debug_str(raw) + " does not fit " + std::string(ty);
+}
+
+}  // namespace
+
+std::string rust_int_spelling(std::string_view raw) {
+  std::string out(raw);
+  const std::size_t digits = (!out.empty() && out[0] == '-') ? 1 : 0;
+  if (out.size() >= digits + 2 && out[digits] == '0' && out[digits + 1] == 'X') out[digits + 1] = 'x';
+  return out;
+}
+
+Result<i128> int_value_in(std::string_view raw, std::string_view ty) {
+  std::string_view rest = raw;
+  const bool negative = !rest.empty() && rest[0] == '-';
+  if (negative) rest.remove_prefix(1);
+  unsigned base = 10;
+  if (rest.size() >= 2 && rest[0] == '0' && (rest[1] == 'x' || rest[1] == 'X')) {
+    base = 16;
+    rest.remove_prefix(2);
+  }
+  if (rest.empty()) return fail("literal " + debug_str(raw) + " has no digits");
+
+  Limits limits{};
+  if (!limits_of(ty, limits)) return fail(does_not_fit(raw, ty));
+  const u128 limit = negative ? limits.negative : limits.positive;
+  u128 magnitude = 0;
+  for (const char c : rest) {
+    const int d = digit_value(c);
+    if (d < 0 || static_cast<unsigned>(d) >= base) return fail("literal " + debug_str(raw) + " is malformed");
+    // magnitude * base + d <= limit, checked without overflowing.
+    if (static_cast<u128>(d) > limit || magnitude > (limit - static_cast<u128>(d)) / base) {
+      return fail(does_not_fit(raw, ty));
+    }
+    magnitude = magnitude * base + static_cast<u128>(d);
+  }
+  if (!negative) return static_cast<i128>(magnitude);
+  if (magnitude == 0) return i128{0};
+  return -static_cast<i128>(magnitude - 1) - 1;
+}
+
+Result<std::string> rust_float_spelling(std::string_view raw, std::string_view ty) {
+  std::string text(raw);
+  if (!text.empty() && text.back() == '.') text += '0';
+
+  // Rust refuses a literal whose value rounds to infinity. A result out of
+  // range with a non-zero digit before the point is such an overflow; without
+  // one it is an underflow toward zero, which Rust accepts.
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  std::errc ec{};
+  const char* end = nullptr;
+  if (ty == "f32") {
+    float value = 0;
+    const auto r = std::from_chars(first, last, value);
+    ec = r.ec;
+    end = r.ptr;
+  } else {
+    double value = 0;
+    const auto r = std::from_chars(first, last, value);
+    ec = r.ec;
+    end = r.ptr;
+  }
+  if (ec == std::errc::invalid_argument || (ec == std::errc{} && end != last)) {
+    return fail("literal " + debug_str(raw) + " is malformed");
+  }
+  if (ec == std::errc::result_out_of_range) {
+    const std::string_view whole(text.data(), text.find('.') == std::string::npos ? text.size() : text.find('.'));
+    if (whole.find_first_of("123456789") != std::string_view::npos) return fail(does_not_fit(raw, ty));
+  }
+  return text + std::string(ty);
+}
+
+}  // namespace qm::literals
