@@ -17,24 +17,9 @@ namespace {
 // The integer type a subfield expression computes over, for the kinds that can
 // carry subfields; none for every other kind.
 std::optional<std::string_view> subfield_parent_ty(const FieldKind& kind) {
-  switch (kind.tag) {
-    case FieldKind::U8:
-      return "u8";
-    case FieldKind::U16:
-      return "u16";
-    case FieldKind::U32:
-      return "u32";
-    case FieldKind::U64:
-      return "u64";
-    case FieldKind::I16:
-      return "i16";
-    case FieldKind::I32:
-      return "i32";
-    case FieldKind::I64:
-      return "i64";
-    default:
-      return std::nullopt;
-  }
+  // The fixed-width integer kinds come first, U8 through I64.
+  if (kind.tag > FieldKind::I64) return std::nullopt;
+  return numeric_repr_for_field_kind(kind);
 }
 
 // Accessor result types are compared as Rust type text, so a packed value that

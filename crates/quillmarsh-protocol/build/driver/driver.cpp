@@ -38,35 +38,6 @@ std::string os_error_text(int err) {
   return std::string(std::strerror(err)) + " (os error " + std::to_string(err) + ")";
 }
 
-// Length of the well-formed UTF-8 sequence at `i`, or 0.
-std::size_t utf8_sequence_length(std::string_view s, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned b0 = byte(i);
-  if (b0 < 0x80) return 1;
-  std::size_t len;
-  unsigned lo = 0x80;  // bounds of the second byte, which exclude overlongs,
-  unsigned hi = 0xBF;  // surrogates and values above U+10FFFF
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    len = 2;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    len = 3;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    len = 4;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (s.size() - i < len) return 0;
-  if (byte(i + 1) < lo || byte(i + 1) > hi) return 0;
-  for (std::size_t k = 2; k < len; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-  }
-  return len;
-}
-
 // An environment variable that must be present and valid Unicode.
 Result<std::string> read_env(const char* name) {
   const char* value = std::getenv(name);
@@ -216,15 +187,6 @@ int run() {
 }
 
 }  // namespace
-
-bool is_valid_utf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t n = utf8_sequence_length(text, i);
-    if (n == 0) return false;
-    i += n;
-  }
-  return true;
-}
 
 std::string debug_os_str(std::string_view raw) {
   static constexpr char kHex[] = "0123456789ABCDEF";

@@ -29,10 +29,6 @@ Generated generate(const xml::Document& doc, std::string_view protocol_path,
 // XML, with "protocol.xml is not well-formed XML: {parser's error}".
 Result<Generated> generate_from_text(std::string_view text, std::string_view protocol_path);
 
-// Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates,
-// nothing above U+10FFFF).
-bool is_valid_utf8(std::string_view text);
-
 // A raw environment value as the build host's runtime shows it in an error:
 // valid runs in debug-quoted form (single quotes escaped too), every byte
 // that is not part of valid UTF-8 as `\xHH`.

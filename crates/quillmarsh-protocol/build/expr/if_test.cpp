@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "expr/chars.hpp"
 #include "expr/expr.hpp"
 #include "expr/literals.hpp"
 #include "text/text.hpp"
@@ -13,11 +14,7 @@ namespace qm {
 
 namespace {
 
-bool is_ascii_ws(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_hex_digit(char c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-bool is_ident_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
-bool is_ident_char(char c) { return is_ident_start(c) || is_digit(c); }
+using namespace chars;  // NOLINT(google-build-using-namespace)
 
 std::string_view cmp_name(CmpOp op) {
   switch (op) {

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "expr/chars.hpp"
 #include "expr/expr.hpp"
 #include "expr/literals.hpp"
 #include "schema/registry.hpp"
@@ -17,11 +18,7 @@ namespace qm {
 
 namespace {
 
-bool is_ascii_ws(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_hex_digit(char c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-bool is_ident_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
-bool is_ident_char(char c) { return is_ident_start(c) || is_digit(c); }
+using namespace chars;  // NOLINT(google-build-using-namespace)
 
 // The C# names that `(name)` turns into a cast, in the order they are tried.
 constexpr std::string_view kCastNames[] = {"byte", "short", "ushort", "int",    "uint",

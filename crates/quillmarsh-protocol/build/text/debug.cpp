@@ -33,16 +33,6 @@ bool needs_unicode_escape(char32_t c) {
   }
 }
 
-void append_lower_hex(std::string& out, std::uint32_t v) {
-  char buf[8];
-  int n = 0;
-  do {
-    buf[n++] = "0123456789abcdef"[v & 0xF];
-    v >>= 4;
-  } while (v != 0);
-  while (n > 0) out.push_back(buf[--n]);
-}
-
 // Appends `c` as it appears inside a debug-quoted text (`quote` is the
 // delimiter, the only quote character that is escaped).
 void append_escaped(std::string& out, char32_t c, char quote) {
@@ -71,9 +61,7 @@ void append_escaped(std::string& out, char32_t c, char quote) {
   } else if (c >= 0x20 && c < 0x7F) {
     out.push_back(static_cast<char>(c));
   } else if (needs_unicode_escape(c)) {
-    out += "\\u{";
-    append_lower_hex(out, static_cast<std::uint32_t>(c));
-    out.push_back('}');
+    utf8::append_unicode_escape(out, c);
   } else {
     utf8::append(out, c);
   }

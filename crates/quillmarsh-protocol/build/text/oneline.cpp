@@ -21,16 +21,6 @@ bool breaks_comment_line(char32_t c) {
   return c >= 0x2066 && c <= 0x2069;
 }
 
-void append_lower_hex(std::string& out, std::uint32_t v) {
-  char buf[8];
-  int n = 0;
-  do {
-    buf[n++] = "0123456789abcdef"[v & 0xF];
-    v >>= 4;
-  } while (v != 0);
-  while (n > 0) out.push_back(buf[--n]);
-}
-
 }  // namespace
 
 std::string one_line_comment_text(std::string_view text) {
@@ -46,9 +36,7 @@ std::string one_line_comment_text(std::string_view text) {
     } else if (d.cp == U'\r') {
       out += "\\r";
     } else if (breaks_comment_line(d.cp)) {
-      out += "\\u{";
-      append_lower_hex(out, static_cast<std::uint32_t>(d.cp));
-      out.push_back('}');
+      utf8::append_unicode_escape(out, d.cp);
     } else {
       out.append(text.substr(i, d.size));
     }

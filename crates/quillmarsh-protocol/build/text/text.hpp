@@ -60,6 +60,13 @@ void reindent_block(std::string& out, std::string_view block, std::string_view i
 
 // ---- Unicode helpers -------------------------------------------------------
 
+// Byte length of the well-formed UTF-8 sequence that starts at byte `i`, or 0
+// when the bytes there are not one (overlong forms, surrogates and values
+// above U+10FFFF are not).
+std::size_t utf8_sequence_length(std::string_view text, std::size_t i);
+// Whether all of `text` is well-formed UTF-8.
+bool is_valid_utf8(std::string_view text);
+
 // Trims leading and trailing Unicode White_Space characters.
 std::string_view trim_unicode_ws(std::string_view text);
 

@@ -4,6 +4,7 @@
 // handled: an ill-formed sequence decodes as one invalid unit of one byte.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -69,6 +70,21 @@ inline void append(std::string& out, char32_t cp) {
     out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
     out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   }
+}
+
+// Appends `\u{...}`: the value in lower-case hexadecimal without padding, as
+// Rust writes an escaped character.
+inline void append_unicode_escape(std::string& out, char32_t cp) {
+  char buf[8];
+  int n = 0;
+  auto v = static_cast<std::uint32_t>(cp);
+  do {
+    buf[n++] = "0123456789abcdef"[v & 0xF];
+    v >>= 4;
+  } while (v != 0);
+  out += "\\u{";
+  while (n > 0) out.push_back(buf[--n]);
+  out.push_back('}');
 }
 
 }  // namespace qm::utf8
