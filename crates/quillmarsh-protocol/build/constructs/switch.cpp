@@ -109,7 +109,7 @@ static_assert(sizeof(SiblingLookup) == sizeof(SiblingLookup::numeric_fields) + s
                                            sizeof(SiblingLookup::if_branch_subfields),
               "CaseScope must save every member of SiblingLookup");
 static_assert(sizeof(BodyContext) == sizeof(BodyContext::occurrences) + sizeof(BodyContext::owner) +
-                                         sizeof(BodyContext::switch_type_names) + sizeof(BodyContext::depth),
+                                         sizeof(void*) /* switch_type_names */ + sizeof(BodyContext::depth),
               "CaseScope must save every member of BodyContext");
 
 class CaseScope {
