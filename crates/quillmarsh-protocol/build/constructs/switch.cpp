@@ -209,7 +209,8 @@ Result<bool> build_case_steps(const CodegenCtx& ctx, const xml::Node& case_eleme
       // The nested enum type is named after the case that holds it; its
       // member is counted in the case's own occurrence map.
       std::string owner = case_body.owner;
-      case_body.owner = owner + "_" + variant;
+      case_body.owner += '_';
+      case_body.owner += variant;
       auto nested = build_switch_block(ctx, *child, case_body, case_lookup);
       case_body.owner = std::move(owner);
       if (!nested) return nested.fail_with_prefix(case_prefix + "nested ");
