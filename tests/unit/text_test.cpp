@@ -3,6 +3,7 @@
 #include "text/text.hpp"
 
 #include <gtest/gtest.h>
+#include <unicode/uchar.h>
 
 #include <optional>
 #include <string>
@@ -174,6 +175,28 @@ TEST(IdentifierKey, EqualForTheSameDeclaration) {
   EXPECT_NE(identifier_key("x"), identifier_key("X"));
   EXPECT_NE(identifier_key("r#x"), identifier_key("rx"));
   EXPECT_EQ(identifier_key("\U0001D49C"), "\U0001D49C");  // outside the basic plane; NFC keeps it
+}
+
+TEST(AsciiText, AgreesWithTheUnicodeProperties) {
+  // Every ASCII character takes a shortcut past the Unicode tables in the
+  // identifier check and the documentation escaping; the result must be what
+  // the tables give.
+  for (int c = 1; c < 0x80; ++c) {
+    const std::string ch(1, static_cast<char>(c));
+    const bool start = c == '_' || u_hasBinaryProperty(c, UCHAR_XID_START);
+    const bool next = u_hasBinaryProperty(c, UCHAR_XID_CONTINUE) != 0;
+    EXPECT_EQ(is_rust_identifier("z" + ch), next) << c;
+    EXPECT_EQ(is_rust_identifier(ch + "z"), start) << c;
+    const bool space = u_hasBinaryProperty(c, UCHAR_WHITE_SPACE) != 0;
+    const std::string doc = escape_doc("a" + ch + "b");
+    if (space) {
+      EXPECT_EQ(doc, "a b") << c;
+    } else {
+      EXPECT_EQ(doc, one_line_comment_text("a" + ch + "b")) << c;
+    }
+    EXPECT_EQ(trim_unicode_ws(ch + "x" + ch), space ? "x" : ch + "x" + ch) << c;
+    EXPECT_EQ(identifier_key("r#" + ch), ch) << c;
+  }
 }
 
 TEST(OneLineCommentText, KeepsTextOnOneLine) {

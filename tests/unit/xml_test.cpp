@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -146,6 +147,36 @@ TEST(XmlParse, DeepNestingBuildsAndFreesWithoutRecursion) {
     EXPECT_EQ(n->offset(), (kDepth - 1) * 3);
     Document moved = std::move(doc.value());
     EXPECT_EQ(moved.root().children().size(), 1u);
+  }
+}
+
+TEST(XmlParse, KeepsEveryAttributeAndChildAcrossStorageSizes) {
+  // Values from empty to far larger than any storage block, many elements
+  // each, so that lists and texts land at every position of their storage.
+  const std::size_t sizes[] = {0, 1, 7, 8, 9, 4095, 16384, 16385, 65535, 65536, 65537, 300000};
+  for (const std::size_t size : sizes) {
+    std::string text = "<root>";
+    const int kElements = 40;
+    for (int i = 0; i < kElements; ++i) {
+      const std::string value(size + static_cast<std::size_t>(i % 3), static_cast<char>('a' + i % 26));
+      text += "<e n='" + std::to_string(i) + "' v='" + value + "'><c/><c k='" + std::to_string(i) + "'/></e>";
+    }
+    text += "</root>";
+    auto doc = parse(text);
+    ASSERT_TRUE(doc.ok()) << size << ": " << doc.reason();
+    const Node& root = doc->root();
+    ASSERT_EQ(root.children().size(), static_cast<std::size_t>(kElements)) << size;
+    for (int i = 0; i < kElements; ++i) {
+      const Node& e = *root.children()[static_cast<std::size_t>(i)];
+      const std::string value(size + static_cast<std::size_t>(i % 3), static_cast<char>('a' + i % 26));
+      EXPECT_EQ(e.attr("n"), std::to_string(i)) << size;
+      EXPECT_EQ(e.attr("v"), value) << size << " element " << i;
+      ASSERT_EQ(e.children().size(), 2u) << size;
+      EXPECT_FALSE(e.children()[0]->has_attr("k"));
+      EXPECT_EQ(e.children()[1]->attr("k"), std::to_string(i)) << size;
+      EXPECT_TRUE(e.children()[1]->children().empty());
+    }
+    EXPECT_THROW((void)root.children().at(kElements), std::out_of_range);
   }
 }
 

@@ -5,13 +5,14 @@
 // inside a switch arm, a field hiding an enum's raw value) would compile into a
 // wrong read or not compile at all; the struct is refused instead.
 
+#include <algorithm>
 #include <cstddef>
-#include <functional>
-#include <map>
+#include <deque>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "constructs/constructs.hpp"
@@ -28,16 +29,39 @@ enum class Role {
   Internal,  // scratch: counts, headers, decoded results, branch values, match bindings
 };
 
+// A text for messages, built only when a message is written: `head`, then
+// `name` (in backticks when `quoted`). The views point into the steps being
+// checked or into texts the check keeps.
+struct Text {
+  std::string_view head;
+  std::string_view name;
+  bool quoted = false;
+
+  std::string str() const {
+    std::string out(head);
+    if (quoted) out.push_back('`');
+    out.append(name);
+    if (quoted) out.push_back('`');
+    return out;
+  }
+};
+
+// "{head}`{name}`"
+Text quoted_text(std::string_view head, std::string_view name) { return Text{head, name, true}; }
+Text plain_text(std::string_view text) { return Text{text, {}, false}; }
+
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
 struct Binding {
-  std::string key;   // the identifier as Rust compares it
-  std::string name;  // as written
+  std::string key;  // the identifier as Rust compares it
   Role role = Role::Internal;
-  std::string what;  // "field `x`", "the count of vector `x`", ...
+  Text what;                 // "field `x`", "the count of vector `x`", ...
+  std::size_t prev = kNone;  // the binding of the same key in view before this one
 };
 
 // A member (or variant field) with the binding its constructor entry means.
 struct Member {
-  std::string name;
+  std::string_view name;
   std::size_t id = 0;
 };
 
@@ -58,9 +82,9 @@ bool is_reserved_word(std::string_view word) {
 // The locals a generated Rust expression reads: identifiers that are not
 // number suffixes, method or path segments, called functions, closure
 // parameters or keywords.
-std::vector<std::string> expression_reads(std::string_view text) {
-  std::vector<std::string> names;
-  std::set<std::string> closure_params;
+std::vector<std::string_view> expression_reads(std::string_view text) {
+  std::vector<std::string_view> names;
+  std::vector<std::string_view> closure_params;
   const auto prev_char = [&](std::size_t at) -> std::string_view {
     while (at > 0 && text[at - 1] == ' ') --at;
     return at >= 2 ? text.substr(at - 2, 2) : text.substr(0, at);
@@ -87,12 +111,12 @@ std::vector<std::string> expression_reads(std::string_view text) {
     const std::size_t start = i;
     if (text.substr(i, 2) == "r#") i += 2;
     while (i < text.size() && is_ident_byte(text[i])) ++i;
-    const std::string word(text.substr(start, i - start));
+    const std::string_view word = text.substr(start, i - start);
     const std::string_view before = prev_char(start);
     const std::string_view after = next_char(i);
     const bool closure_param = !before.empty() && before.back() == '|' && !after.empty() && after.front() == '|';
     if (closure_param) {
-      closure_params.insert(word);
+      closure_params.push_back(word);
     } else if ((!before.empty() && before.back() == '.') || before == "::" || after == "::" ||
                (!after.empty() && after.front() == '(') || is_reserved_word(word)) {
       // a member, a path segment, a function or a keyword
@@ -100,11 +124,11 @@ std::vector<std::string> expression_reads(std::string_view text) {
       names.push_back(word);
     }
   }
-  std::vector<std::string> reads;
-  for (std::string& name : names) {
-    if (closure_params.count(name) == 0) reads.push_back(std::move(name));
-  }
-  return reads;
+  if (closure_params.empty()) return names;
+  std::erase_if(names, [&](std::string_view name) {
+    return std::find(closure_params.begin(), closure_params.end(), name) != closure_params.end();
+  });
+  return names;
 }
 
 std::string quoted(std::string_view ident) {
@@ -124,172 +148,205 @@ class LocalsCheck {
     push();
     std::vector<Member> members;
     walk_steps(steps, members);
-    for (const Member& m : members) read_exact(m.name, m.id, "the constructor");
+    for (const Member& m : members) read_exact(m.name, m.id, plain_text("the constructor"));
     pop();
   }
 
  private:
-  std::vector<Binding> all_;
-  std::vector<std::vector<std::size_t>> scopes_;
-  // Hardening: the bindings in view under each key, oldest first, so that a
-  // read does not scan every binding of the body (quadratic in its fields).
-  // Bindings always go to the innermost scope, so the ones in view, oldest
-  // first, are also outermost scope first, and a closing scope's bindings
-  // are the newest of their keys.
-  std::map<std::string, std::vector<std::size_t>, std::less<>> in_view_;
+  // Every binding of the body; a deque, so keys stay where they are.
+  std::deque<Binding> all_;
+  // The bindings of the open scopes, innermost last, and where each scope starts.
+  std::vector<std::size_t> bound_;
+  std::vector<std::size_t> scope_starts_;
+  // Hardening: the newest binding in view under each key (the older ones
+  // follow `prev`), so that a read does not scan every binding of the body
+  // (quadratic in its fields). Bindings always go to the innermost scope, so
+  // the ones in view, newest first, are also innermost scope first, and a
+  // closing scope's bindings are the newest of their keys.
+  std::unordered_map<std::string_view, std::size_t> newest_;
+  // Texts that binding descriptions and readers point into.
+  std::deque<std::string> texts_;
+  std::string key_scratch_;
 
-  void push() { scopes_.emplace_back(); }
+  std::string_view keep(std::string text) { return texts_.emplace_back(std::move(text)); }
+
+  void push() { scope_starts_.push_back(bound_.size()); }
   void pop() {
-    for (const std::size_t id : scopes_.back()) in_view_[all_[id].key].pop_back();
-    scopes_.pop_back();
+    const std::size_t start = scope_starts_.back();
+    for (std::size_t i = bound_.size(); i-- > start;) {
+      const Binding& b = all_[bound_[i]];
+      if (b.prev == kNone) {
+        newest_.erase(b.key);
+      } else {
+        newest_[b.key] = b.prev;
+      }
+    }
+    bound_.resize(start);
+    scope_starts_.pop_back();
   }
 
-  std::size_t bind(std::string_view name, Role role, std::string what) {
-    all_.push_back(Binding{identifier_key(name), std::string(name), role, std::move(what)});
-    scopes_.back().push_back(all_.size() - 1);
-    in_view_[all_.back().key].push_back(all_.size() - 1);
-    return all_.size() - 1;
+  std::size_t bind(std::string_view name, Role role, Text what) {
+    const std::size_t id = all_.size();
+    Binding& b = all_.emplace_back(Binding{identifier_key(name), role, what, kNone});
+    const auto [it, fresh] = newest_.try_emplace(b.key, id);
+    if (!fresh) {
+      b.prev = it->second;
+      it->second = id;
+    }
+    bound_.push_back(id);
+    return id;
   }
 
-  // Bindings of `name` in view, the one a read meets first.
-  std::vector<std::size_t> visible(std::string_view name) const {
-    const auto found = in_view_.find(identifier_key(name));
-    if (found == in_view_.end()) return {};
-    return std::vector<std::size_t>(found->second.rbegin(), found->second.rend());
+  // The newest binding of `name` in view, the one a read meets first.
+  std::size_t visible(std::string_view name) {
+    // identifier_key without a copy in the usual case: an ASCII name's key is
+    // the name without `r#`.
+    std::string_view key = name.starts_with("r#") ? name.substr(2) : name;
+    if (!std::all_of(key.begin(), key.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+      key_scratch_ = identifier_key(name);
+      key = key_scratch_;
+    }
+    const auto found = newest_.find(key);
+    return found == newest_.end() ? kNone : found->second;
   }
 
-  void report(std::string_view name, std::string_view reader, std::size_t met, const std::string& meant) {
+  void report(std::string_view name, const Text& reader, std::size_t met, const std::string& meant) {
     if (problem) return;
-    problem = quoted(name) + " read by " + std::string(reader) + " would be " + all_[met].what + ", not " + meant;
+    problem = quoted(name) + " read by " + reader.str() + " would be " + all_[met].what.str() + ", not " + meant;
   }
 
   // A read that means exactly binding `id`.
-  void read_exact(std::string_view name, std::size_t id, std::string_view reader) {
-    const std::vector<std::size_t> ids = visible(name);
-    if (!ids.empty() && ids.front() != id) report(name, reader, ids.front(), all_[id].what);
+  void read_exact(std::string_view name, std::size_t id, const Text& reader) {
+    const std::size_t met = visible(name);
+    if (met != kNone && met != id) report(name, reader, met, all_[id].what.str());
   }
 
   // A read that means a binding of `role`: a field's value for expressions, an
   // enum's raw value for discriminators and parents. Two bindings of that role
   // under one name leave such a read ambiguous, which is refused as well.
-  void read_role(std::string_view name, Role role, std::string_view reader) {
-    const std::vector<std::size_t> ids = visible(name);
-    if (ids.empty()) return;  // not a local of this body
-    std::vector<std::size_t> meant;
-    for (const std::size_t id : ids) {
-      if (all_[id].role == role) meant.push_back(id);
+  void read_role(std::string_view name, Role role, const Text& reader) {
+    const std::size_t met = visible(name);
+    if (met == kNone) return;  // not a local of this body
+    std::size_t meant = met;
+    while (meant != kNone && all_[meant].role != role) meant = all_[meant].prev;
+    if (meant == kNone) {
+      report(name, reader, met, role == Role::RawBits ? "an enum field's raw value" : "a field");
+      return;
     }
-    if (meant.empty()) {
-      report(name, reader, ids.front(), role == Role::RawBits ? "an enum field's raw value" : "a field");
-    } else if (meant.front() != ids.front()) {
-      report(name, reader, ids.front(), all_[meant.front()].what);
-    } else if (meant.size() > 1 && !problem) {
-      problem = quoted(name) + " read by " + std::string(reader) + " would be the innermost of two fields named " +
-                quoted(name);
+    if (meant != met) {
+      report(name, reader, met, all_[meant].what.str());
+      return;
+    }
+    std::size_t other = all_[meant].prev;
+    while (other != kNone && all_[other].role != role) other = all_[other].prev;
+    if (other != kNone && !problem) {
+      problem =
+          quoted(name) + " read by " + reader.str() + " would be the innermost of two fields named " + quoted(name);
     }
   }
 
   // Expressions read field values; one that reads an enum's raw value means
   // it (a field hiding that raw value is caught where the field is read).
-  void read_expression(std::string_view expr, std::string_view reader) {
-    for (const std::string& name : expression_reads(expr)) {
-      const std::vector<std::size_t> ids = visible(name);
-      const bool raw_value = !ids.empty() && all_[ids.front()].role == Role::RawBits;
+  void read_expression(std::string_view expr, const Text& reader) {
+    for (const std::string_view name : expression_reads(expr)) {
+      const std::size_t met = visible(name);
+      const bool raw_value = met != kNone && all_[met].role == Role::RawBits;
       read_role(name, raw_value ? Role::RawBits : Role::Value, reader);
     }
   }
 
   // The three locals of an enum read, or the one local of any other kind.
-  std::size_t walk_field_read(std::string_view local, const FieldKind& kind, Role role, const std::string& what,
+  std::size_t walk_field_read(std::string_view local, const FieldKind& kind, Role role, const Text& what,
                               std::string_view field) {
     if (kind.tag == FieldKind::Enum) {
-      bind(std::string(local) + "_raw", Role::Internal, "the decoded result of field " + quoted(field));
+      bind(std::string(local) + "_raw", Role::Internal, quoted_text("the decoded result of field ", field));
       bind(std::string(local) + "_bits", role == Role::Value ? Role::RawBits : Role::Internal,
-           "the raw value of field " + quoted(field));
+           quoted_text("the raw value of field ", field));
     }
     return bind(local, role, what);
   }
 
   // Loop-scope locals of one key or value read (`__k`, `__v`, `__elem`).
-  void bind_loop_read(std::string_view local, const FieldKind& kind, const std::string& container) {
+  void bind_loop_read(std::string_view local, const FieldKind& kind, std::string_view container) {
+    const Text what{"a loop local of ", container, false};
     if (kind.tag == FieldKind::Enum) {
-      bind(std::string(local) + "_raw", Role::Internal, "a loop local of " + container);
-      bind(std::string(local) + "_bits", Role::Internal, "a loop local of " + container);
+      bind(std::string(local) + "_raw", Role::Internal, what);
+      bind(std::string(local) + "_bits", Role::Internal, what);
     }
-    bind(local, Role::Internal, "a loop local of " + container);
+    bind(local, Role::Internal, what);
   }
 
   std::size_t walk_vector(const VectorField& vec, std::string_view local, std::string_view shown) {
-    const std::string container = "vector " + quoted(shown);
-    read_expression(vec.count_expr, container);
-    bind(std::string(local) + "_count", Role::Internal, "the count of " + container);
-    const std::size_t id = bind(local, Role::Member, container);
+    const std::string_view container = keep("vector " + quoted(shown));
+    read_expression(vec.count_expr, plain_text(container));
+    bind(std::string(local) + "_count", Role::Internal, Text{"the count of ", container, false});
+    const std::size_t id = bind(local, Role::Member, plain_text(container));
     push();
-    bind("__elem", Role::Internal, "a loop local of " + container);
-    read_exact(local, id, "the loop of " + container);
+    bind("__elem", Role::Internal, Text{"a loop local of ", container, false});
+    read_exact(local, id, Text{"the loop of ", container, false});
     pop();
     return id;
   }
 
   std::size_t walk_table(const TableField& table) {
-    const std::string container = "table " + quoted(table.ident);
-    read_expression(table.count_expr, container);
-    bind(table.ident + "_count", Role::Internal, "the count of " + container);
-    const std::size_t id = bind(table.ident, Role::Member, container);
+    const std::string_view container = keep("table " + quoted(table.ident));
+    read_expression(table.count_expr, plain_text(container));
+    bind(table.ident + "_count", Role::Internal, Text{"the count of ", container, false});
+    const std::size_t id = bind(table.ident, Role::Member, plain_text(container));
     push();
     bind_loop_read("__k", table.key_kind, container);
     bind_loop_read("__v", table.value_kind, container);
-    read_exact(table.ident, id, "the loop of " + container);
+    read_exact(table.ident, id, Text{"the loop of ", container, false});
     pop();
     return id;
   }
 
   std::size_t walk_packable(const PackableField& packable, std::string_view local, std::string_view shown) {
-    const std::string container = "packable " + quoted(shown);
+    const std::string_view container = keep("packable " + quoted(shown));
     const std::string stem(without_raw_prefix(local));
     switch (packable.kind) {
       case PackableKind::PackableList:
-        bind(stem + "_count", Role::Internal, "the count of " + container);
+        bind(stem + "_count", Role::Internal, Text{"the count of ", container, false});
         break;
       case PackableKind::PackableHashTable:
-        bind(stem + "_count", Role::Internal, "the count of " + container);
-        bind("_" + stem + "_maxsize", Role::Internal, "the maximum size of " + container);
+        bind(stem + "_count", Role::Internal, Text{"the count of ", container, false});
+        bind("_" + stem + "_maxsize", Role::Internal, Text{"the maximum size of ", container, false});
         break;
       case PackableKind::PHashTable:
-        bind(stem + "_packed", Role::Internal, "the packed size of " + container);
-        bind(stem + "_count", Role::Internal, "the count of " + container);
+        bind(stem + "_packed", Role::Internal, Text{"the packed size of ", container, false});
+        bind(stem + "_count", Role::Internal, Text{"the count of ", container, false});
         break;
     }
-    const std::size_t id = bind(local, Role::Member, container);
+    const std::size_t id = bind(local, Role::Member, plain_text(container));
     push();
     if (packable.kind == PackableKind::PackableList) {
-      bind("__elem", Role::Internal, "a loop local of " + container);
+      bind("__elem", Role::Internal, Text{"a loop local of ", container, false});
     } else {
       bind_loop_read("__k", packable.key_kind, container);
       bind_loop_read("__v", packable.value_kind, container);
     }
-    read_exact(local, id, "the loop of " + container);
+    read_exact(local, id, Text{"the loop of ", container, false});
     pop();
     return id;
   }
 
   void walk_maskmap(const MaskmapBlock& block, std::vector<Member>& members) {
-    const std::string reader = "the mask map on " + quoted(block.parent_ident);
+    const Text reader = quoted_text("the mask map on ", block.parent_ident);
     // An enum parent is read through its raw value, `{parent}_bits`.
     const std::string raw_key = identifier_key(block.parent_ident) + "_bits";
-    for (const std::string& name : expression_reads(block.parent_bits)) {
+    for (const std::string_view name : expression_reads(block.parent_bits)) {
       read_role(name, identifier_key(name) == raw_key ? Role::RawBits : Role::Value, reader);
     }
-    const std::size_t bits = bind("__mm_bits", Role::Internal, "the bits of " + reader);
+    const std::size_t bits = bind("__mm_bits", Role::Internal, Text{"the bits of ", keep(reader.str()), false});
     std::vector<std::vector<std::size_t>> options;
     for (const MaskGroup& group : block.groups) {
       options.emplace_back();
       for (const SimpleField& f : group.fields) {
-        options.back().push_back(bind(f.ident, Role::Value, "field " + quoted(f.ident)));
+        options.back().push_back(bind(f.ident, Role::Value, quoted_text("field ", f.ident)));
         members.push_back({f.ident, options.back().back()});
       }
       for (const PackableField& p : group.packables) {
-        options.back().push_back(bind(p.ident, Role::Member, "field " + quoted(p.ident)));
+        options.back().push_back(bind(p.ident, Role::Member, quoted_text("field ", p.ident)));
         members.push_back({p.ident, options.back().back()});
       }
     }
@@ -300,7 +357,7 @@ class LocalsCheck {
       std::vector<std::size_t> values;
       for (const SimpleField& f : group.fields) {
         values.push_back(walk_field_read(f.ident + "_v", f.kind, Role::Internal,
-                                         "the decoded value of field " + quoted(f.ident), f.ident));
+                                         quoted_text("the decoded value of field ", f.ident), f.ident));
       }
       for (std::size_t k = 0; k < group.fields.size(); ++k) {
         read_exact(group.fields[k].ident, options[g][k], reader);
@@ -317,33 +374,36 @@ class LocalsCheck {
   }
 
   void walk_switch(const SwitchBlock& block, std::vector<Member>& members) {
-    const std::string shown = "<switch name=" + debug_str(block.name) + ">";
+    const std::string_view shown = keep("<switch name=" + debug_str(block.name) + ">");
     push();
     if (block.disc_is_enum) {
-      read_role(block.disc_expr + "_bits", Role::RawBits, shown);
+      read_role(block.disc_expr + "_bits", Role::RawBits, plain_text(shown));
     } else {
-      read_expression(block.disc_expr, shown);
+      read_expression(block.disc_expr, plain_text(shown));
     }
-    bind("__disc", Role::Internal, "the discriminator of " + shown);
+    bind("__disc", Role::Internal, Text{"the discriminator of ", shown, false});
     for (const SwitchCase& c : block.cases) {
       push();
-      bind("n", Role::Internal, "the discriminator of " + shown);
+      bind("n", Role::Internal, Text{"the discriminator of ", shown, false});
       std::vector<Member> payload;
       walk_steps(c.steps, payload);
-      for (const Member& m : payload) read_exact(m.name, m.id, "the variant " + c.variant + " of " + shown);
+      if (!payload.empty()) {
+        const Text reader = plain_text(keep("the variant " + c.variant + " of " + std::string(shown)));
+        for (const Member& m : payload) read_exact(m.name, m.id, reader);
+      }
       pop();
     }
     pop();
-    members.push_back({block.ident, bind(block.ident, Role::Member, "switch member " + quoted(block.ident))});
+    members.push_back({block.ident, bind(block.ident, Role::Member, quoted_text("switch member ", block.ident))});
   }
 
-  void walk_if_branch(const std::vector<EmitStep>& steps, const std::vector<Member>& options, std::string_view reader) {
+  void walk_if_branch(const std::vector<EmitStep>& steps, const std::vector<Member>& options, const Text& reader) {
     push();
     std::vector<Member> values;  // the `_v` local of each payload, by member name
     for (const EmitStep& step : steps) {
       if (const auto* f = step.as<SimpleField>()) {
         values.push_back({f->ident, walk_field_read(f->ident + "_v", f->kind, Role::Internal,
-                                                    "the decoded value of field " + quoted(f->ident), f->ident)});
+                                                    quoted_text("the decoded value of field ", f->ident), f->ident)});
       } else if (const auto* vec = step.as<VectorField>()) {
         values.push_back({vec->ident, walk_vector(*vec, vec->ident + "_v", vec->ident)});
       } else if (const auto* p = step.as<PackableField>()) {
@@ -354,18 +414,18 @@ class LocalsCheck {
       for (const Member& option : options) {
         if (option.name == value.name) read_exact(option.name, option.id, reader);
       }
-      read_exact(value.name + "_v", value.id, reader);
+      read_exact(std::string(value.name) + "_v", value.id, reader);
     }
     pop();
   }
 
   void walk_if(const IfBlock& block, std::vector<Member>& members) {
-    const std::string shown = "<if test=" + debug_str(block.test) + ">";
+    const Text shown = plain_text(keep("<if test=" + debug_str(block.test) + ">"));
     std::vector<Member> options;
-    std::set<std::string> declared;
+    std::set<std::string_view> declared;
     for (const auto* steps : {&block.true_steps, &block.false_steps}) {
       for (const EmitStep& step : *steps) {
-        std::string name;
+        std::string_view name;
         Role role = Role::Member;
         if (const auto* f = step.as<SimpleField>()) {
           name = f->ident;
@@ -378,7 +438,7 @@ class LocalsCheck {
           continue;
         }
         if (!declared.insert(name).second) continue;
-        options.push_back({name, bind(name, role, "field " + quoted(name))});
+        options.push_back({name, bind(name, role, quoted_text("field ", name))});
       }
     }
     members.insert(members.end(), options.begin(), options.end());
@@ -391,7 +451,7 @@ class LocalsCheck {
     for (const EmitStep& step : steps) {
       if (const auto* f = step.as<SimpleField>()) {
         members.push_back(
-            {f->ident, walk_field_read(f->ident, f->kind, Role::Value, "field " + quoted(f->ident), f->ident)});
+            {f->ident, walk_field_read(f->ident, f->kind, Role::Value, quoted_text("field ", f->ident), f->ident)});
       } else if (const auto* vec = step.as<VectorField>()) {
         members.push_back({vec->ident, walk_vector(*vec, vec->ident, vec->ident)});
       } else if (const auto* table = step.as<TableField>()) {

@@ -24,13 +24,14 @@ constexpr std::array<std::string_view, 4> kValueNamesInUse = {"OPCODE_INDEX", "r
 
 template <std::size_t N>
 std::optional<std::string> name_problem(std::string_view what, std::string_view name,
-                                        const std::array<std::string_view, N>& in_use,
-                                        const std::set<std::string>& declared) {
-  const std::string shown = std::string(what) + " name " + debug_str(name);
-  if (!is_rust_identifier(name)) return shown + " is not a Rust identifier";
+                                        const std::array<std::string_view, N>& in_use, const NameKeys& declared) {
+  const auto shown = [&] { return std::string(what) + " name " + debug_str(name); };
+  if (!is_rust_identifier(name)) return shown() + " is not a Rust identifier";
   const std::string key = identifier_key(name);
-  if (std::find(in_use.begin(), in_use.end(), key) != in_use.end()) return shown + " is reserved by the generated code";
-  if (declared.count(key) != 0) return shown + " is already declared in this file";
+  if (std::find(in_use.begin(), in_use.end(), key) != in_use.end()) {
+    return shown() + " is reserved by the generated code";
+  }
+  if (declared.count(key) != 0) return shown() + " is already declared in this file";
   return std::nullopt;
 }
 

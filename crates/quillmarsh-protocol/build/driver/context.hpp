@@ -10,11 +10,15 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "schema/registry.hpp"
 
 namespace qm {
+
+// A set of names by `identifier_key`; only ever asked whether it holds one.
+using NameKeys = std::unordered_set<std::string>;
 
 struct Stats {
   std::size_t enums = 0;
@@ -51,8 +55,8 @@ class CodegenCtx {
   Stats stats;
   // Module-level names written so far, by `identifier_key`: types (enums,
   // structs, switch enums) and constants (enum aliases).
-  std::set<std::string> declared_types;
-  std::set<std::string> declared_values;
+  NameKeys declared_types;
+  NameKeys declared_values;
   // Enum name -> `identifier_key` of each of its variants, for every enum
   // written.
   std::map<std::string, std::set<std::string>> enum_variant_keys;

@@ -6,6 +6,8 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -23,58 +25,58 @@ class NameScope {
   // `constants`, when given, are the module's constants: a name that is also
   // a decoder local must not be one of them, or its `let` would be read as a
   // pattern matching that constant.
-  explicit NameScope(std::string what, const std::set<std::string>* constants = nullptr)
-      : what_(std::move(what)), constants_(constants) {}
+  explicit NameScope(std::string_view what, const NameKeys* constants = nullptr) : what_(what), constants_(constants) {}
 
   // Marks `name` as held by something the generated code declares itself.
-  void reserve(std::string_view name, std::string_view holder) {
-    holders_.emplace(std::string(name), std::string(holder));
-  }
+  void reserve(std::string_view name, std::string_view holder) { holders_.emplace(std::string(name), holder); }
 
   // Records `name`; the reason when it cannot be declared here.
   std::optional<std::string> add(std::string_view name) {
-    const std::string shown = what_ + " name " + debug_str(name);
-    if (!is_rust_identifier(name)) return shown + " is not a Rust identifier";
+    if (!is_rust_identifier(name)) return shown(name) + " is not a Rust identifier";
     std::string key = identifier_key(name);
-    if (constants_ != nullptr && constants_->count(key) != 0) return shown + " is taken by a constant of the module";
-    const auto [it, fresh] = holders_.emplace(std::move(key), std::string());
+    if (constants_ != nullptr && constants_->count(key) != 0) {
+      return shown(name) + " is taken by a constant of the module";
+    }
+    const auto [it, fresh] = holders_.emplace(std::move(key), std::string_view());
     if (fresh) return std::nullopt;
-    if (it->second.empty()) return shown + " is declared twice";
-    return shown + " is taken by " + it->second;
+    if (it->second.empty()) return shown(name) + " is declared twice";
+    return shown(name) + " is taken by " + std::string(it->second);
   }
 
  private:
-  std::string what_;
-  const std::set<std::string>* constants_;
-  // identifier key -> what holds it ("" for a name of this scope)
-  std::map<std::string, std::string> holders_;
+  std::string_view what_;
+  const NameKeys* constants_;
+  // identifier key -> what holds it (empty for a name of this scope)
+  std::unordered_map<std::string, std::string_view> holders_;
+
+  std::string shown(std::string_view name) const { return std::string(what_) + " name " + debug_str(name); }
 };
 
-// The members a step declares in its struct, or in its enum variant when it
-// stands in a switch case, in declaration order.
-std::vector<std::string> declared_members(const EmitStep& step) {
-  std::vector<std::string> names;
-  if (const auto* field = step.as<SimpleField>()) {
-    names.push_back(field->ident);
-  } else if (const auto* vec = step.as<VectorField>()) {
-    names.push_back(vec->ident);
-  } else if (const auto* table = step.as<TableField>()) {
-    names.push_back(table->ident);
-  } else if (const auto* packable = step.as<PackableField>()) {
-    names.push_back(packable->ident);
-  } else if (const auto* block = step.as<SwitchBlock>()) {
-    names.push_back(block->ident);
-  } else if (const auto* maskmap = step.as<MaskmapBlock>()) {
+// Adds the members a step declares in its struct, or in its enum variant when
+// it stands in a switch case, in declaration order; the first reason.
+std::optional<std::string> add_declared_members(const EmitStep& step, NameScope& scope) {
+  if (const auto* field = step.as<SimpleField>()) return scope.add(field->ident);
+  if (const auto* vec = step.as<VectorField>()) return scope.add(vec->ident);
+  if (const auto* table = step.as<TableField>()) return scope.add(table->ident);
+  if (const auto* packable = step.as<PackableField>()) return scope.add(packable->ident);
+  if (const auto* block = step.as<SwitchBlock>()) return scope.add(block->ident);
+  if (const auto* maskmap = step.as<MaskmapBlock>()) {
     for (const MaskGroup& group : maskmap->groups) {
-      for (const SimpleField& f : group.fields) names.push_back(f.ident);
-      for (const PackableField& p : group.packables) names.push_back(p.ident);
+      for (const SimpleField& f : group.fields) {
+        if (auto problem = scope.add(f.ident)) return problem;
+      }
+      for (const PackableField& p : group.packables) {
+        if (auto problem = scope.add(p.ident)) return problem;
+      }
     }
   } else if (const auto* if_block = step.as<IfBlock>()) {
     for (const auto* branch : {&if_block->true_steps, &if_block->false_steps}) {
-      for (const PayloadLocal& local : collect_if_payload_locals(*branch)) names.push_back(local.name);
+      for (const PayloadLocal& local : collect_if_payload_locals(*branch)) {
+        if (auto problem = scope.add(local.name)) return problem;
+      }
     }
   }
-  return names;
+  return std::nullopt;
 }
 
 // Checks the enum types of the switches among `steps` (nested ones
@@ -190,9 +192,7 @@ std::optional<std::string> struct_name_problem(const CodegenCtx& ctx, std::strin
 
   NameScope members("member", &ctx.declared_values);
   for (const EmitStep& step : steps) {
-    for (const std::string& name : declared_members(step)) {
-      if (auto problem = members.add(name)) return problem;
-    }
+    if (auto problem = add_declared_members(step, members)) return problem;
   }
 
   if (auto problem = enum_binding_problem(ctx, steps)) return problem;

@@ -12,6 +12,7 @@ namespace qm {
 namespace {
 
 bool is_white_space(char32_t c) {
+  if (c < 0x80) return c == U' ' || (c >= U'\t' && c <= U'\r');  // the ASCII White_Space characters
   return c != utf8::kInvalid && u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_WHITE_SPACE) != 0;
 }
 
@@ -26,6 +27,14 @@ std::string escape_doc(std::string_view text) {
   out.reserve(text.size());
   bool pending_space = false;
   for (std::size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    if (c > ' ' && c < 0x7F) {  // printable ASCII other than the space: the common case
+      if (pending_space && !out.empty()) out.push_back(' ');
+      pending_space = false;
+      out.push_back(c);
+      ++i;
+      continue;
+    }
     const auto d = utf8::decode(text, i);
     if (is_white_space(d.cp)) {
       pending_space = true;

@@ -19,6 +19,9 @@ namespace {
 
 bool is_ascii_upper(char c) { return c >= 'A' && c <= 'Z'; }
 bool is_ascii_lower(char c) { return c >= 'a' && c <= 'z'; }
+bool is_ascii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
 
 // Appends the full uppercase mapping of `c` in the root locale; it may be
 // several characters (`ß` -> `SS`).
@@ -66,6 +69,15 @@ bool is_identifier_or_keyword(std::string_view word) {
   if (word.empty()) return false;
   bool first = true;
   for (std::size_t i = 0; i < word.size();) {
+    const char c = word[i];
+    if (static_cast<unsigned char>(c) < 0x80) {
+      // In ASCII, XID_Start is the letters and XID_Continue adds digits and `_`.
+      const bool ok = is_ascii_upper(c) || is_ascii_lower(c) || c == '_' || (!first && c >= '0' && c <= '9');
+      if (!ok) return false;
+      first = false;
+      ++i;
+      continue;
+    }
     const auto d = utf8::decode(word, i);
     if (d.cp == utf8::kInvalid) return false;
     const auto cp = static_cast<UChar32>(d.cp);
@@ -95,7 +107,9 @@ bool is_rust_identifier(std::string_view text) {
 
 std::string identifier_key(std::string_view ident) {
   if (ident.starts_with("r#")) ident.remove_prefix(2);
-  // Rust compares identifiers in Normalization Form C.
+  // Rust compares identifiers in Normalization Form C, which leaves ASCII
+  // text as it is.
+  if (is_ascii(ident)) return std::string(ident);
   std::vector<UChar> utf16;
   utf16.reserve(ident.size());
   for (std::size_t i = 0; i < ident.size();) {

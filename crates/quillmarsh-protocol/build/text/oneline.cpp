@@ -27,6 +27,14 @@ std::string one_line_comment_text(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
+    // A run of printable ASCII (and tabs) is kept as it is.
+    std::size_t plain = i;
+    while (plain < text.size() && ((text[plain] >= ' ' && text[plain] < 0x7F) || text[plain] == '\t')) ++plain;
+    if (plain != i) {
+      out.append(text.substr(i, plain - i));
+      i = plain;
+      continue;
+    }
     const auto d = utf8::decode(text, i);
     if (d.cp == utf8::kInvalid) {
       // The output must stay valid UTF-8.

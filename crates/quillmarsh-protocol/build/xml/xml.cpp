@@ -1,9 +1,11 @@
 // The read-only XML tree, built from expat events.
 //
 // Nodes live in one arena (a deque, so their addresses never move while the
-// tree grows); parents hold plain pointers to their children. Building keeps
-// an explicit stack of open elements and destruction frees the arena node by
-// node, so neither recurses however deep the document nests.
+// tree grows); parents hold plain pointers to their children. Tag names,
+// attributes and children lists are copied into large blocks of the same
+// arena, so a node costs no allocation of its own and the tree is freed block
+// by block. Building keeps an explicit stack of open elements, so nothing
+// recurses however deep the document nests.
 
 #include "xml/xml.hpp"
 
@@ -11,8 +13,13 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
+#include <cstring>
 #include <deque>
+#include <memory>
+#include <stdexcept>
 #include <string>
+#include <type_traits>
 
 namespace qm::xml {
 
@@ -26,11 +33,57 @@ constexpr std::size_t kChunk = std::size_t{1} << 30;
 
 struct Document::Arena {
   std::deque<Node> nodes;
+
+  // Room for `count` objects of type T, trivially destructible (never destroyed).
+  template <typename T>
+  T* allocate(std::size_t count) {
+    static_assert(std::is_trivially_destructible_v<T>);
+    // T is a pointer type for children lists: its size is meant.
+    return static_cast<T*>(allocate_bytes(count * sizeof(T), alignof(T)));  // NOLINT(bugprone-sizeof-expression)
+  }
+
+  std::string_view copy(std::string_view text) {
+    if (text.empty()) return {};
+    char* dest = allocate<char>(text.size());
+    std::memcpy(dest, text.data(), text.size());
+    return {dest, text.size()};
+  }
+
+ private:
+  static constexpr std::size_t kBlock = std::size_t{64} << 10;
+  std::vector<std::unique_ptr<unsigned char[]>> blocks_;
+  unsigned char* free_ = nullptr;
+  std::size_t left_ = 0;
+
+  void* allocate_bytes(std::size_t bytes, std::size_t align) {
+    std::size_t pad = (align - reinterpret_cast<std::uintptr_t>(free_) % align) % align;
+    if (free_ == nullptr || pad + bytes > left_) {
+      if (bytes > kBlock / 4) {  // a large piece gets a block of its own
+        blocks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(bytes));
+        return blocks_.back().get();
+      }
+      blocks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(kBlock));
+      free_ = blocks_.back().get();
+      left_ = kBlock;
+      pad = 0;  // operator new[] aligns for every fundamental type
+    }
+    void* result = free_ + pad;
+    free_ += pad + bytes;
+    left_ -= pad + bytes;
+    return result;
+  }
 };
 
+static_assert(std::is_trivially_destructible_v<Node>, "the arena never runs node destructors' work");
+
+const Node* Children::at(std::size_t i) const {
+  if (i >= size_) throw std::out_of_range("xml::Children::at");
+  return data_[i];
+}
+
 std::optional<std::string_view> Node::attr(std::string_view name) const {
-  for (const auto& [key, value] : attrs_) {
-    if (key == name) return std::string_view(value);
+  for (std::size_t i = 0; i < attr_count_; ++i) {
+    if (attrs_[i].name == name) return attrs_[i].value;
   }
   return std::nullopt;
 }
@@ -46,6 +99,10 @@ struct Builder {
   XML_Parser parser = nullptr;
   std::unique_ptr<Document::Arena> arena = std::make_unique<Document::Arena>();
   std::vector<Node*> open;  // the elements whose end tag is still to come
+  // The children seen so far of every open element, innermost last; where
+  // each open element's list starts.
+  std::vector<const Node*> pending;
+  std::vector<std::size_t> pending_start;
   bool doctype_refused = false;
   XML_Index doctype_index = 0;  // where expat is when it reports the declaration
 
@@ -64,21 +121,44 @@ struct Builder {
 
   static void XMLCALL on_start(void* user, const XML_Char* name, const XML_Char** atts) {
     auto& self = *static_cast<Builder*>(user);
-    Node& node = self.arena->nodes.emplace_back();
-    node.tag_ = local_name(name);
+    Document::Arena& arena = *self.arena;
+    Node& node = arena.nodes.emplace_back();
+    node.tag_ = arena.copy(local_name(name));
     node.offset_ = static_cast<std::size_t>(XML_GetCurrentByteIndex(self.parser));
-    for (const XML_Char** a = atts; *a != nullptr; a += 2) {
-      std::string_view key(a[0]);
-      // A prefixed attribute arrives with its namespace URI; it never
-      // answers to a plain name.
-      if (key.find(kNsSep) != std::string_view::npos) continue;
-      node.attrs_.emplace_back(std::string(key), std::string(a[1]));
+    // A prefixed attribute arrives with its namespace URI; it never answers
+    // to a plain name.
+    const auto plain = [](const XML_Char* key) { return std::strchr(key, kNsSep) == nullptr; };
+    std::size_t count = 0;
+    for (const XML_Char** a = atts; *a != nullptr; a += 2) count += plain(a[0]) ? 1 : 0;
+    if (count != 0) {
+      Node::Attr* attrs = arena.allocate<Node::Attr>(count);
+      std::size_t i = 0;
+      for (const XML_Char** a = atts; *a != nullptr; a += 2) {
+        if (plain(a[0])) attrs[i++] = Node::Attr{arena.copy(a[0]), arena.copy(a[1])};
+      }
+      node.attrs_ = attrs;
+      node.attr_count_ = count;
     }
-    if (!self.open.empty()) self.open.back()->children_.push_back(&node);
+    if (!self.open.empty()) self.pending.push_back(&node);
     self.open.push_back(&node);
+    self.pending_start.push_back(self.pending.size());
   }
 
-  static void XMLCALL on_end(void* user, const XML_Char* /*name*/) { static_cast<Builder*>(user)->open.pop_back(); }
+  static void XMLCALL on_end(void* user, const XML_Char* /*name*/) {
+    auto& self = *static_cast<Builder*>(user);
+    Node& node = *self.open.back();
+    const std::size_t start = self.pending_start.back();
+    const std::size_t count = self.pending.size() - start;
+    if (count != 0) {
+      const Node** children = self.arena->allocate<const Node*>(count);
+      std::copy(self.pending.begin() + static_cast<std::ptrdiff_t>(start), self.pending.end(), children);
+      node.children_.data_ = children;
+      node.children_.size_ = count;
+      self.pending.resize(start);
+    }
+    self.pending_start.pop_back();
+    self.open.pop_back();
+  }
 
   static void XMLCALL on_doctype(void* user, const XML_Char* /*name*/, const XML_Char* /*sysid*/,
                                  const XML_Char* /*pubid*/, int /*has_internal_subset*/) {

@@ -16,6 +16,28 @@
 
 namespace qm::xml {
 
+class Node;
+
+// The element children of a node, in document order: a read-only view into
+// the document that built them.
+class Children {
+ public:
+  using const_iterator = const Node* const*;
+  const_iterator begin() const { return data_; }
+  const_iterator end() const { return data_ + size_; }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const Node* operator[](std::size_t i) const { return data_[i]; }
+  const Node* front() const { return data_[0]; }
+  // Bounds-checked access; out of range throws std::out_of_range.
+  const Node* at(std::size_t i) const;
+
+ private:
+  friend struct Builder;
+  const Node* const* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
 class Node {
  public:
   // Local tag name, for example "field".
@@ -25,16 +47,22 @@ class Node {
   std::optional<std::string_view> attr(std::string_view name) const;
   bool has_attr(std::string_view name) const { return attr(name).has_value(); }
   // Element children in document order.
-  const std::vector<const Node*>& children() const { return children_; }
+  const Children& children() const { return children_; }
   // Byte offset of the `<` that opens this element's start tag.
   std::size_t offset() const { return offset_; }
 
  private:
   friend class Document;
   friend struct Builder;
-  std::string tag_;
-  std::vector<std::pair<std::string, std::string>> attrs_;
-  std::vector<const Node*> children_;
+  struct Attr {
+    std::string_view name;
+    std::string_view value;
+  };
+  // Names, values and the lists below live in the document's arena.
+  std::string_view tag_;
+  const Attr* attrs_ = nullptr;
+  std::size_t attr_count_ = 0;
+  Children children_;
   std::size_t offset_ = 0;
 };
 
