@@ -2,7 +2,8 @@
 # Builds everything and runs every test:
 #   1. the format check (clang-format) and the lint (clang-tidy) of the generator's sources;
 #   2. a GCC build with all unit, golden and Rust end-to-end tests;
-#   3. a Clang build under AddressSanitizer and UndefinedBehaviorSanitizer with the unit and golden tests.
+#   3. a Clang build under AddressSanitizer and UndefinedBehaviorSanitizer with the unit and golden tests;
+#   4. a bounded, deterministic fuzzing run of the whole generation (libFuzzer, Clang).
 # Exits non-zero when anything fails. Build trees go to build/ in the repository.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -43,7 +44,10 @@ cmake --build build/clang-asan -j "$jobs"
 
 section "Clang sanitizer tests"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build/clang-asan --output-on-failure -j "$jobs" -E '^cargo_'
+  ctest --test-dir build/clang-asan --output-on-failure -j "$jobs" -E '^(cargo_|property_|golden_outputs)'
+
+section "fuzzing (bounded, fixed seed)"
+fuzz/run-fuzz.sh --ci --build-dir build/fuzz --jobs "$jobs"
 
 section "summary"
 echo "all checks passed"
