@@ -364,8 +364,9 @@ TEST(CollectEmitSteps, DecoderLocalsMeetingEnumsAndConstants) {
        "decoder local \"__elem\" is named like a variant of its enum Low"},
       {k + "<switch name='K'><case value='1'><field name='X' type='Low'/></case></switch>",
        "decoder local \"x\" is named like a variant of its enum Low"},
+      // An enum whose variant would hide its decoder is not written at all.
       {k + "<vector name='V' type='Hidden' length='K'/>",
-       "enum Hidden cannot be decoded: its variant \"read_from\" hides the decoder"},
+       "<vector V>: element type \"Hidden\" not in foundation tier (likely SKIPPED by its own deferred feature)"},
       {"<field name='FooBar' type='uint'/>", "member name \"foo_bar\" is taken by a constant of the module"},
       {"<field name='Foo' type='uint'/><field name='Bar' type='uint'/>", ""},
       {k + "<switch name='K'><case value='1'><field name='FooBar' type='uint'/></case></switch>",
@@ -374,7 +375,10 @@ TEST(CollectEmitSteps, DecoderLocalsMeetingEnumsAndConstants) {
   for (const Case& c : cases) {
     Doc doc("<protocol>" + enums + "<type name='T'>" + c.body + "</type></protocol>");
     process_enums(doc.ctx(), doc.child(0));
-    ASSERT_EQ(doc.ctx().stats.enums, 5u) << doc.ctx().out;
+    ASSERT_EQ(doc.ctx().stats.enums, 4u) << doc.ctx().out;
+    ASSERT_NE(doc.ctx().out.find("// SKIPPED enum Hidden: variant name \"r#read_from\" is taken by the decoder\n"),
+              std::string::npos)
+        << doc.ctx().out;
     const auto steps = collect_emit_steps(doc.ctx(), doc.child(1), "T");
     if (c.reason.empty()) {
       EXPECT_TRUE(steps.ok()) << c.body << ": " << steps.reason();

@@ -121,7 +121,11 @@ std::optional<std::string> enum_name_problem(const CodegenCtx& ctx, std::string_
   std::set<std::string> seen;
   for (const std::string& variant : variants) {
     if (!is_rust_identifier(variant)) return "variant name " + debug_str(variant) + " is not a Rust identifier";
-    if (!seen.insert(identifier_key(variant)).second) {
+    std::string key = identifier_key(variant);
+    // `{name}::read_from` would name the variant, so the decoder could not
+    // be called.
+    if (key == "read_from") return "variant name " + debug_str(variant) + " is taken by the decoder";
+    if (!seen.insert(std::move(key)).second) {
       return "variant name " + debug_str(variant) + " is declared twice";
     }
   }

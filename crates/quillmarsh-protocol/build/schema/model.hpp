@@ -116,8 +116,8 @@ struct SwitchBlock {
 
 // One step of a body, in document order.
 struct EmitStep {
-  using Variant = std::variant<SimpleField, AlignStep, VectorField, MaskmapBlock, SwitchBlock, TableField, IfBlock,
-                               PackableField>;
+  using Variant =
+      std::variant<SimpleField, AlignStep, VectorField, MaskmapBlock, SwitchBlock, TableField, IfBlock, PackableField>;
   Variant v;
 
   template <class T>

@@ -159,19 +159,15 @@ void collect_enum_bindings(const std::vector<EmitStep>& steps, bool in_branch, s
   }
 }
 
-// Every enum read calls `{Enum}::read_from`, which a variant of that name
-// would stand for instead. rustc also refuses a binding named like a variant
-// of the enum it holds (it reads as a misspelt variant pattern); every enum
-// read binds the decoded value to `v` as well.
+// rustc refuses a binding named like a variant of the enum it holds (it reads
+// as a misspelt variant pattern); every enum read binds the decoded value to
+// `v` as well.
 std::optional<std::string> enum_binding_problem(const CodegenCtx& ctx, const std::vector<EmitStep>& steps) {
   std::vector<EnumBinding> bindings;
   collect_enum_bindings(steps, false, bindings);
   for (const EnumBinding& b : bindings) {
     const auto it = ctx.enum_variant_keys.find(b.kind->name);
     if (it == ctx.enum_variant_keys.end()) continue;
-    if (it->second.count("read_from") != 0) {
-      return "enum " + b.kind->name + " cannot be decoded: its variant \"read_from\" hides the decoder";
-    }
     for (const std::string& name : {b.name, std::string("v")}) {
       if (it->second.count(identifier_key(name)) != 0) {
         return "decoder local " + debug_str(name) + " is named like a variant of its enum " + b.kind->name;

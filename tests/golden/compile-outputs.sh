@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Compiles the expected output of every golden case as Rust, the way the crate
+# compiles a real build's output: the crate's own src/lib.rs, whose include!
+# reads messages_generated.rs from $OUT_DIR, built as a library with rustc
+# (edition 2021). Deny-by-default lints stay active; warnings are allowed.
+#
+# Cases without an expected messages_generated.rs (runs that must not write
+# one) are skipped. Before the cases, a probe output holding an overflowing
+# constant must be refused, which shows that the file really is included from
+# OUT_DIR and that deny-by-default lints fail the compile.
+#
+# Usage: compile-outputs.sh [CASES_DIR [LIB_RS]]
+# rustc is taken from $RUSTC, else PATH, else $HOME/.cargo/bin.
+# Exits 0 when every expected output compiles, 1 otherwise.
+set -uo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+cases=${1:-$here/cases}
+lib_rs=${2:-$here/../../crates/quillmarsh-protocol/src/lib.rs}
+
+fail() {
+  echo "compile-outputs: $*" >&2
+  exit 1
+}
+
+rustc_bin=${RUSTC:-}
+if [ -z "$rustc_bin" ]; then
+  if command -v rustc >/dev/null 2>&1; then
+    rustc_bin=$(command -v rustc)
+  elif [ -x "${HOME:-/nonexistent}/.cargo/bin/rustc" ]; then
+    rustc_bin=$HOME/.cargo/bin/rustc
+  else
+    fail "rustc not found (looked at \$RUSTC, PATH and \$HOME/.cargo/bin)"
+  fi
+fi
+"$rustc_bin" --version >/dev/null 2>&1 || fail "$rustc_bin does not run"
+[ -d "$cases" ] || fail "no case folder $cases"
+[ -f "$lib_rs" ] || fail "no crate wrapper $lib_rs"
+grep -q 'env!("OUT_DIR")' "$lib_rs" || fail "$lib_rs does not include the generated file through env!(\"OUT_DIR\")"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/qm-golden-compile.XXXXXX") || fail "cannot make a temporary folder"
+trap 'rm -rf "$work"' EXIT
+
+# compile NAME FILE: builds the wrapper around FILE; rustc's messages go to
+# $work/NAME.log. Returns rustc's status.
+compile() {
+  local dir=$work/$1
+  mkdir -p "$dir/out" "$dir/build"
+  cp "$2" "$dir/out/messages_generated.rs"
+  OUT_DIR=$dir/out "$rustc_bin" --edition 2021 --crate-type lib --crate-name quillmarsh_protocol \
+    -C debuginfo=0 --out-dir "$dir/build" "$lib_rs" >"$work/$1.log" 2>&1
+}
+
+# The probe: a valid opcode index, plus a constant that overflows (an error
+# through the deny-by-default arithmetic_overflow lint, not a warning).
+cat >"$work/probe.rs" <<'RUST'
+pub const OPCODE_INDEX: &[(&str, &str, u32)] = &[];
+pub const PROBE: u8 = 255u8 + 1;
+RUST
+if compile probe "$work/probe.rs"; then
+  fail "a probe output with an overflowing constant compiled: the harness does not check what it claims"
+fi
+grep -q 'arithmetic_overflow\|attempt to compute' "$work/probe.log" ||
+  fail "the probe output failed for an unexpected reason:
+$(cat "$work/probe.log")"
+
+checked=0
+skipped=0
+failed=()
+for case_dir in "$cases"/*/; do
+  name=$(basename "$case_dir")
+  expected=$case_dir/expected/messages_generated.rs
+  if [ ! -f "$expected" ]; then
+    skipped=$((skipped + 1))
+    continue
+  fi
+  checked=$((checked + 1))
+  if compile "$name" "$expected"; then
+    echo "ok      $name"
+  else
+    echo "FAILED  $name"
+    sed 's/^/    /' "$work/$name.log"
+    failed+=("$name")
+  fi
+done
+
+echo "compile-outputs: $checked checked, $skipped without an output file, ${#failed[@]} failed"
+[ "$checked" -gt 0 ] || fail "no case has an expected messages_generated.rs under $cases"
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "compile-outputs: expected outputs that do not compile: ${failed[*]}" >&2
+  exit 1
+fi
+exit 0
