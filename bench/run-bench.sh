@@ -45,7 +45,7 @@ mkdir -p "$inputs"
 files=()
 for factor in 1 4 16; do
   file=$inputs/realistic-${factor}x.xml
-  "$build/tools/describe/qm-random-description" --seed 1 --profile realistic --size $((base * factor)) >"$file"
+  "$build/tools/describe/qm-random-description" --number 1 --profile realistic --size $((base * factor)) >"$file"
   files+=("$file")
 done
 

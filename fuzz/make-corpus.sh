@@ -18,9 +18,9 @@ mkdir -p "$out"
 for ((i = first; i < first + count; i++)); do
   if ((i % 10 == 0)); then
     # Realistic documents are large by default; keep these near the edge size.
-    "$describe" --seed "$i" --profile realistic --size 6000 >"$out/realistic-$i.xml"
+    "$describe" --number "$i" --profile realistic --size 6000 >"$out/realistic-$i.xml"
   else
-    "$describe" --seed "$i" --profile edge >"$out/edge-$i.xml"
+    "$describe" --number "$i" --profile edge >"$out/edge-$i.xml"
   fi
 done
 echo "make-corpus: wrote $count descriptions to $out"

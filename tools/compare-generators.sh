@@ -71,7 +71,7 @@ done
 [ -f "$repo/samples/protocol.xml" ] && printf 'sample\t%s\n' "$repo/samples/protocol.xml" >>"$list"
 for ((n = 1; n <= edge; n++)); do
   file=$work/inputs/edge-$n.xml
-  "$describe" --seed "$n" >"$file"
+  "$describe" --number "$n" >"$file"
   printf 'edge-%d\t%s\n' "$n" "$file" >>"$list"
 done
 mib=1048576
@@ -79,14 +79,14 @@ sizes=(8000 20000 60000 150000 400000 $((mib / 2)) $((2 * mib)))
 for ((n = 1; n <= realistic; n++)); do
   size=${sizes[$((n % ${#sizes[@]}))]}
   file=$work/inputs/realistic-$((n + 1))-$size.xml
-  "$describe" --seed $((n + 1)) --profile realistic --size "$size" >"$file"
+  "$describe" --number $((n + 1)) --profile realistic --size "$size" >"$file"
   printf 'realistic-%d-%d\t%s\n' $((n + 1)) "$size" "$file" >>"$list"
 done
 factors=(1)
 [ "$large" = 1 ] && factors+=(4 16)
 for factor in "${factors[@]}"; do
   file=$work/inputs/realistic-${factor}x.xml
-  "$describe" --seed 1 --profile realistic --size $((mib * factor)) >"$file"
+  "$describe" --number 1 --profile realistic --size $((mib * factor)) >"$file"
   printf 'realistic-%dx\t%s\n' "$factor" "$file" >>"$list"
 done
 

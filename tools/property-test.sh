@@ -330,7 +330,7 @@ for ((n = start; n < start + runs; n++)); do
   if [ ${#given[@]} -gt 0 ]; then
     cp "${given[n - 1]}" "$proto_dir/protocol.xml"
   else
-    "$describe" --seed "$n" --profile "$profile" ${size:+--size "$size"} >"$proto_dir/protocol.xml"
+    "$describe" --number "$n" --profile "$profile" ${size:+--size "$size"} >"$proto_dir/protocol.xml"
   fi
   status=0
   (cd "$d" && CARGO_MANIFEST_DIR=$manifest OUT_DIR=$d/out timeout 120 "$codegen" >"$d/codegen.stdout" 2>"$d/codegen.stderr" </dev/null) ||

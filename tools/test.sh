@@ -46,7 +46,7 @@ section "Clang sanitizer tests"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/clang-asan --output-on-failure -j "$jobs" -E '^(cargo_|property_|golden_outputs)'
 
-section "fuzzing (bounded, fixed seed)"
+section "fuzzing (bounded, repeatable)"
 fuzz/run-fuzz.sh --ci --build-dir build/fuzz --jobs "$jobs"
 
 section "summary"

@@ -18,7 +18,7 @@ xml::Document parse_ok(std::string_view text) {
 
 TypeRegistry builtin_registry() {
   TypeRegistry r;
-  seed_registry(r);
+  register_builtin_types(r);
   return r;
 }
 

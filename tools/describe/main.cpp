@@ -1,6 +1,6 @@
 // qm-random-description: writes one random protocol description to stdout.
 //
-//   qm-random-description --seed N [--profile edge|realistic] [--size BYTES]
+//   qm-random-description --number N [--profile edge|realistic] [--size BYTES]
 
 #include <charconv>
 #include <cstdio>
@@ -20,7 +20,7 @@ bool parse_number(std::string_view text, std::uint64_t& out) {
 
 int usage(const char* why) {
   std::cerr << "qm-random-description: " << why
-            << "\nusage: qm-random-description --seed N [--profile edge|realistic] [--size BYTES]\n";
+            << "\nusage: qm-random-description --number N [--profile edge|realistic] [--size BYTES]\n";
   return 2;
 }
 
@@ -34,8 +34,8 @@ int main(int argc, char** argv) {
     if (i + 1 >= argc) return usage("missing value after an option");
     std::string_view value = argv[++i];
     std::uint64_t number = 0;
-    if (arg == "--seed") {
-      if (!parse_number(value, number)) return usage("--seed needs a non-negative integer");
+    if (arg == "--number") {
+      if (!parse_number(value, number)) return usage("--number needs a non-negative integer");
       options.start = number;
       have_start = true;
     } else if (arg == "--profile") {
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
       return usage("unknown option");
     }
   }
-  if (!have_start) return usage("--seed is required");
+  if (!have_start) return usage("--number is required");
   std::string text = qm::describe::random_description(options);
   std::fwrite(text.data(), 1, text.size(), stdout);
   return std::fflush(stdout) == 0 ? 0 : 1;

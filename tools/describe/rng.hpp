@@ -1,7 +1,7 @@
 #pragma once
 // A small deterministic random source for the description generator.
 //
-// xoshiro256** seeded through splitmix64. Every draw is plain 64-bit integer
+// xoshiro256** initialised through splitmix64. Every draw is plain 64-bit integer
 // arithmetic, so a given starting value yields the same sequence on every
 // platform and compiler (the standard library's distributions do not promise
 // that).

@@ -132,12 +132,21 @@ Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node&
     if (!value) return fail(prefix + ": <mask> missing value= attribute");
     const std::string mask_tag = "<mask value=" + debug_str(*value) + ">";
     auto mask = parse_mask_value(*value, ctx.enum_values);
-    if (!mask) return mask.fail_with_prefix(prefix + ": " + mask_tag + ": ");
+    if (!mask) {
+      std::string mask_prefix = prefix;
+      mask_prefix += ": ";
+      mask_prefix += mask_tag;
+      mask_prefix += ": ";
+      return mask.fail_with_prefix(mask_prefix);
+    }
 
     MaskGroup group;
     group.value_text = std::string(*value);
     group.mask = *mask;
-    const std::string inner_prefix = prefix + " " + mask_tag + ": ";
+    std::string inner_prefix = prefix;
+    inner_prefix += ' ';
+    inner_prefix += mask_tag;
+    inner_prefix += ": ";
     for (const xml::Node* field : child->children()) {
       if (field->tag() != "field") {
         return fail(inner_prefix + "unexpected child <" + std::string(field->tag()) +

@@ -86,7 +86,7 @@ pub type WireBool = bool;
 
 )",
        {{"path", path}});
-  seed_registry(ctx.registry);
+  register_builtin_types(ctx.registry);
 }
 
 void write_opcode_table(CodegenCtx& ctx) {

@@ -104,7 +104,7 @@ std::string_view enum_repr_rust_ty(EnumRepr repr) { return info(repr).rust_ty; }
 std::size_t enum_repr_byte_width(EnumRepr repr) { return info(repr).width; }
 bool enum_repr_is_signed(EnumRepr repr) { return info(repr).is_signed; }
 
-void seed_registry(TypeRegistry& registry) {
+void register_builtin_types(TypeRegistry& registry) {
   for (const auto& [name, ty] : kBuiltins) {
     registry.insert_or_assign(std::string(name), TypeKind::primitive(ty));
   }

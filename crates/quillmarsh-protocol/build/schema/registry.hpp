@@ -71,7 +71,7 @@ using TypeRegistry = std::unordered_map<std::string, TypeKind>;
 using EnumValueTable = std::unordered_map<std::string, std::map<std::string, i128>>;
 
 // Inserts the seventeen built-in names.
-void seed_registry(TypeRegistry& registry);
+void register_builtin_types(TypeRegistry& registry);
 
 // Registers the typedefs of one `types` element.
 void collect_typedefs(TypeRegistry& registry, const xml::Node& types_section);
