@@ -9,7 +9,13 @@
 # time is the best of --repeat runs, the memory the process's peak resident
 # size (getrusage), the input text included.
 #
-# Usage: bench/run-bench.sh [--build-dir DIR] [--base BYTES] [--repeat N] [--gbench] [--jobs N]
+# With --instructions, it also counts the instructions of one generation and of
+# one parse at each size under valgrind's callgrind (only the generation or the
+# parse itself is counted, not reading the file). Unlike the times, the counts
+# are the same on every run of the same build, whatever else the machine does,
+# so they show how the work grows with the size without the noise.
+#
+# Usage: bench/run-bench.sh [--build-dir DIR] [--base BYTES] [--repeat N] [--gbench] [--instructions] [--jobs N]
 #   --build-dir  Release build tree (default: build/bench in the repository)
 #   --base       base size in bytes (default 1048576)
 #   --repeat     runs per measurement (default 5)
@@ -21,6 +27,7 @@ build=$repo/build/bench
 base=1048576
 repeat=5
 gbench=0
+instructions=0
 jobs=$(nproc)
 
 while [ $# -gt 0 ]; do
@@ -29,6 +36,7 @@ while [ $# -gt 0 ]; do
     --base) base=${2:?}; shift ;;
     --repeat) repeat=${2:?}; shift ;;
     --gbench) gbench=1 ;;
+    --instructions) instructions=1 ;;
     --jobs) jobs=${2:?}; shift ;;
     *) echo "run-bench: unknown option $1" >&2; exit 2 ;;
   esac
@@ -78,6 +86,26 @@ awk -v g1="${gen_ms[1]}" -v g16="${gen_ms[16]}" -v p16="${parse_ms[16]}" -v r16=
   printf "target: 16x size within 18x the time of 1x     : %.1fx  %s\n", scale, scale <= 18 ? "met" : "NOT met"
   printf "target: peak memory <= 3x (input+output) at 16x: %.2fx  %s\n", mem, mem <= 3 ? "met" : "NOT met"
 }'
+
+if [ "$instructions" = 1 ]; then
+  command -v valgrind >/dev/null || { echo "run-bench: --instructions needs valgrind" >&2; exit 1; }
+  # Prints the instructions callgrind collected inside the function matching $2 in mode $1 on file $3.
+  count() {
+    valgrind --tool=callgrind --callgrind-out-file=/dev/null --toggle-collect="$2" \
+      "$build/bench/qm-bench-run" "$1" "$3" 2>&1 >/dev/null | sed -n 's/.*Collected : \([0-9]*\).*/\1/p'
+  }
+  echo
+  printf '%-6s %16s %16s %10s\n' size generate_Minstr parse_Minstr gen/parse
+  declare -A gen_i
+  for i in 0 1 2; do
+    factor=$((1 << (2 * i)))
+    gi=$(count generate 'qm::generate_from_text*' "${files[$i]}")
+    pi=$(count parse 'qm::bench::expat_parse_only*' "${files[$i]}")
+    gen_i[$factor]=$gi
+    awk -v f="${factor}x" -v g="$gi" -v p="$pi" 'BEGIN { printf "%-6s %16.1f %16.1f %10.2f\n", f, g / 1e6, p / 1e6, g / p }'
+  done
+  awk -v g1="${gen_i[1]}" -v g16="${gen_i[16]}" 'BEGIN { printf "instructions of 16x / 1x: %.1fx\n", g16 / g1 }'
+fi
 
 if [ "$gbench" = 1 ]; then
   echo
