@@ -27,25 +27,10 @@ fail() {
   exit 1
 }
 
-# Finds a Rust tool: the variable Cargo itself honours ($CARGO, $RUSTC), then
-# PATH, then rustup's default location.
-find_tool() {
-  local name=$1 var=$2
-  local from_env=${!var:-}
-  if [ -n "$from_env" ]; then
-    [ -x "$from_env" ] || command -v "$from_env" >/dev/null 2>&1 || fail "\$$var is set to '$from_env', which is not an executable"
-    command -v "$from_env"
-  elif command -v "$name" >/dev/null 2>&1; then
-    command -v "$name"
-  elif [ -n "${HOME:-}" ] && [ -x "$HOME/.cargo/bin/$name" ]; then
-    echo "$HOME/.cargo/bin/$name"
-  else
-    fail "$name not found (looked at \$$var, PATH and \$HOME/.cargo/bin); install the Rust toolchain to run this test"
-  fi
-}
-
-cargo_bin=$(find_tool cargo CARGO)
-RUSTC=$(find_tool rustc RUSTC)
+# shellcheck source=tools/find-rust-tool.sh
+. "$(dirname "$0")/find-rust-tool.sh"
+cargo_bin=$(find_rust_tool cargo CARGO) || fail "cannot run this test without cargo"
+RUSTC=$(find_rust_tool rustc RUSTC) || fail "cannot run this test without rustc"
 export RUSTC
 [ -f "$sample" ] || fail "no such description: $sample"
 

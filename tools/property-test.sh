@@ -79,16 +79,9 @@ for n in "$runs" "$start" "$batch" "$inputs" "$hang_seconds"; do
 done
 [ "$batch" -ge 1 ] || die "--batch must be at least 1"
 
-rustc_bin=${RUSTC:-}
-if [ -z "$rustc_bin" ]; then
-  if command -v rustc >/dev/null 2>&1; then
-    rustc_bin=$(command -v rustc)
-  elif [ -x "${HOME:-/nonexistent}/.cargo/bin/rustc" ]; then
-    rustc_bin=$HOME/.cargo/bin/rustc
-  else
-    die "rustc not found (looked at \$RUSTC, PATH and \$HOME/.cargo/bin)"
-  fi
-fi
+# shellcheck source=tools/find-rust-tool.sh
+. "$(dirname "$0")/find-rust-tool.sh"
+rustc_bin=$(find_rust_tool rustc RUSTC) || die "cannot compile the generated code without rustc"
 
 if [ -z "$codegen" ] || [ -z "$describe" ]; then
   cmake -S "$repo" -B "$repo/build/property" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null

@@ -23,16 +23,9 @@ fail() {
   exit 1
 }
 
-rustc_bin=${RUSTC:-}
-if [ -z "$rustc_bin" ]; then
-  if command -v rustc >/dev/null 2>&1; then
-    rustc_bin=$(command -v rustc)
-  elif [ -x "${HOME:-/nonexistent}/.cargo/bin/rustc" ]; then
-    rustc_bin=$HOME/.cargo/bin/rustc
-  else
-    fail "rustc not found (looked at \$RUSTC, PATH and \$HOME/.cargo/bin)"
-  fi
-fi
+# shellcheck source=tools/find-rust-tool.sh
+. "$(dirname "$0")/../../tools/find-rust-tool.sh"
+rustc_bin=$(find_rust_tool rustc RUSTC) || fail "cannot compile the generated code without rustc"
 "$rustc_bin" --version >/dev/null 2>&1 || fail "$rustc_bin does not run"
 [ -d "$cases" ] || fail "no case folder $cases"
 [ -f "$lib_rs" ] || fail "no crate wrapper $lib_rs"

@@ -1,6 +1,7 @@
 #include "schema/registry.hpp"
 
 #include <array>
+#include <span>
 #include <utility>
 
 namespace qm {
@@ -76,19 +77,10 @@ constexpr std::array<PrimitiveMapping, 13> kPrimitiveKinds{{
     {"PackedDWORD", "u32", FieldKind::PackedDword},
 }};
 
-// The cast names of the expression language.
-constexpr std::array<std::pair<std::string_view, std::string_view>, 10> kCsharpPrimitives{{
-    {"byte", "u8"},
-    {"short", "i16"},
-    {"ushort", "u16"},
-    {"int", "i32"},
-    {"uint", "u32"},
-    {"long", "i64"},
-    {"ulong", "u64"},
-    {"float", "f32"},
-    {"double", "f64"},
-    {"bool", "bool"},
-}};
+// The cast names of the expression language: the first ten built-in names,
+// which stand for the same Rust types there.
+constexpr auto kCsharpPrimitives = std::span(kBuiltins).first<10>();
+static_assert(kCsharpPrimitives.front().first == "bool" && kCsharpPrimitives.back().first == "double");
 
 }  // namespace
 
