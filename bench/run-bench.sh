@@ -43,6 +43,11 @@ while [ $# -gt 0 ]; do
   shift
 done
 
+if [ "$instructions" = 1 ] && ! command -v valgrind >/dev/null; then
+  echo "run-bench: --instructions needs valgrind" >&2
+  exit 1
+fi
+
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 targets=(qm-bench-run qm-random-description)
 [ "$gbench" = 1 ] && targets+=(qm_bench)
@@ -88,7 +93,6 @@ awk -v g1="${gen_ms[1]}" -v g16="${gen_ms[16]}" -v p16="${parse_ms[16]}" -v r16=
 }'
 
 if [ "$instructions" = 1 ]; then
-  command -v valgrind >/dev/null || { echo "run-bench: --instructions needs valgrind" >&2; exit 1; }
   # Prints the instructions callgrind collected inside the function matching $2 in mode $1 on file $3.
   count() {
     valgrind --tool=callgrind --callgrind-out-file=/dev/null --toggle-collect="$2" \

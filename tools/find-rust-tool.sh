@@ -8,19 +8,15 @@ find_rust_tool() {
   local name=$1 var=$2
   local from_env=${!var:-}
   if [ -n "$from_env" ]; then
-    if [ -x "$from_env" ] || command -v "$from_env" >/dev/null 2>&1; then
-      command -v "$from_env"
-      return 0
-    fi
+    command -v "$from_env" && return 0
     echo "\$$var is set to '$from_env', which is not an executable" >&2
-  elif command -v "$name" >/dev/null 2>&1; then
-    command -v "$name"
-    return 0
-  elif [ -n "${HOME:-}" ] && [ -x "$HOME/.cargo/bin/$name" ]; then
+    return 1
+  fi
+  command -v "$name" && return 0
+  if [ -n "${HOME:-}" ] && [ -x "$HOME/.cargo/bin/$name" ]; then
     echo "$HOME/.cargo/bin/$name"
     return 0
-  else
-    echo "$name not found (looked at \$$var, PATH and \$HOME/.cargo/bin); install the Rust toolchain" >&2
   fi
+  echo "$name not found (looked at \$$var, PATH and \$HOME/.cargo/bin); install the Rust toolchain" >&2
   return 1
 }
