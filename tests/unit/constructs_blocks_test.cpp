@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "constructs/constructs.hpp"
-#include "driver/context.hpp"
 #include "expr/expr.hpp"
+#include "schema/context.hpp"
 #include "structs/structs.hpp"
 #include "text/text.hpp"
 #include "xml/xml.hpp"

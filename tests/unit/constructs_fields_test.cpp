@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "constructs/constructs.hpp"
-#include "driver/context.hpp"
+#include "schema/context.hpp"
 #include "schema/model.hpp"
 #include "text/text.hpp"
 #include "xml/xml.hpp"

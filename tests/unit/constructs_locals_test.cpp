@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "constructs/constructs.hpp"
-#include "driver/context.hpp"
+#include "schema/context.hpp"
 #include "structs/structs.hpp"
 #include "text/text.hpp"
 #include "xml/xml.hpp"

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "driver/context.hpp"
+#include "schema/context.hpp"
 #include "schema/model.hpp"
 #include "text/result.hpp"
 #include "xml/xml.hpp"

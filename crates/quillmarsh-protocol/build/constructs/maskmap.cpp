@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "constructs/constructs.hpp"
-#include "enums/enums.hpp"
+#include "schema/literals.hpp"
 #include "text/text.hpp"
 
 namespace qm {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "constructs/constructs.hpp"
-#include "enums/enums.hpp"
 #include "expr/expr.hpp"
+#include "schema/literals.hpp"
 #include "text/text.hpp"
 
 namespace qm {

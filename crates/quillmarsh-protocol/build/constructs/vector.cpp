@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "constructs/constructs.hpp"
-#include "enums/enums.hpp"
 #include "expr/expr.hpp"
+#include "schema/literals.hpp"
 #include "schema/registry.hpp"
 #include "text/text.hpp"
 

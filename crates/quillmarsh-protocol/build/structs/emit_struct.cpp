@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "constructs/constructs.hpp"
-#include "enums/enums.hpp"
+#include "schema/literals.hpp"
 #include "structs/structs.hpp"
 #include "text/text.hpp"
 

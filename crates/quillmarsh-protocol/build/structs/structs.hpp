@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/context.hpp"
+#include "schema/context.hpp"
 #include "schema/model.hpp"
 #include "text/result.hpp"
 #include "xml/xml.hpp"
