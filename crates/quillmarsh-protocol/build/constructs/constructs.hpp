@@ -17,9 +17,13 @@
 #include "schema/context.hpp"
 #include "schema/model.hpp"
 #include "text/result.hpp"
+#include "text/text.hpp"
 #include "xml/xml.hpp"
 
 namespace qm {
+
+// Decoder statements of a body's top-level steps stand at eight spaces.
+inline constexpr std::size_t kDecoderIndent = 8;
 
 // ---- Classification of body children -------------------------------------------
 
@@ -33,6 +37,9 @@ std::optional<std::size_t> align_byte_width_from_node(const xml::Node& align);
 // ---- Simple fields, subfields, alignment ----------------------------------------
 
 Result<SimpleField> build_simple_field(const CodegenCtx& ctx, const xml::Node& field, BodyContext& body);
+// Reads one value of `kind` into the new local `name`.
+void emit_field_decoder(const Printer& p, std::string_view name, const FieldKind& kind);
+void emit_align_decoder(const Printer& p, std::size_t width);
 // Reads one value of `kind` into the new local `name`, at eight spaces.
 void emit_read_field(std::string& out, std::string_view name, const FieldKind& kind);
 void emit_read_field_indented(std::string& out, std::string_view name, const FieldKind& kind, std::string_view indent);
@@ -48,6 +55,8 @@ bool steps_may_read_nothing(const std::vector<EmitStep>& steps, const TypeRegist
 
 Result<VectorField> build_vector_field(const CodegenCtx& ctx, const xml::Node& vector, BodyContext& body,
                                        const SiblingLookup& lookup);
+// Reads the vector into the new local `local`.
+void emit_vector_decoder(const Printer& p, const VectorField& vec, std::string_view local);
 void emit_read_vector(std::string& out, const VectorField& vec);
 void emit_read_vector_indented(std::string& out, const VectorField& vec, std::string_view indent);
 
@@ -55,6 +64,7 @@ void emit_read_vector_indented(std::string& out, const VectorField& vec, std::st
 
 Result<TableField> build_table_field(const CodegenCtx& ctx, const xml::Node& table, BodyContext& body,
                                      const SiblingLookup& lookup);
+void emit_table_decoder(const Printer& p, const TableField& table);
 void emit_read_table(std::string& out, const TableField& table, std::string_view indent);
 void emit_read_table_indented(std::string& out, const TableField& table, std::string_view indent);
 
@@ -67,6 +77,8 @@ Result<PackableField> build_packable_field(const CodegenCtx& ctx, const xml::Nod
                                            BodyContext& body);
 // "Vec<{V}>" for a list, "Vec<({K}, {V})>" for the hash tables.
 std::string packable_rust_ty(const PackableField& packable);
+// Reads the container into the new local `local`.
+void emit_packable_decoder(const Printer& p, const PackableField& packable, std::string_view local);
 void emit_read_packable(std::string& out, const PackableField& packable, std::string_view indent);
 
 // ---- If blocks ----------------------------------------------------------------------
@@ -80,8 +92,8 @@ struct PayloadLocal {
 std::vector<PayloadLocal> collect_if_payload_locals(const std::vector<EmitStep>& steps);
 void emit_if_struct_fields(std::string& out, const std::vector<EmitStep>& steps, std::string_view label);
 void emit_if_struct_field_names(std::string& out, const std::vector<EmitStep>& steps);
+void emit_if_decoder(const Printer& p, const IfBlock& block);
 void emit_read_if(std::string& out, const IfBlock& block, std::string_view indent);
-void emit_if_branch_step(std::string& out, const EmitStep& step, std::string_view inner);
 // The struct members of an if step: its documentation line, then the fields
 // of the true branch and of the false branch.
 void emit_if_members(std::string& out, const IfBlock& block);
@@ -93,6 +105,7 @@ Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node&
 Result<std::string> resolve_maskmap_parent_bits(std::string_view name, const SiblingLookup& lookup);
 std::optional<std::string> resolve_maskmap_parent_snake(std::string_view name, const SiblingLookup& lookup);
 Result<std::uint64_t> parse_mask_value(std::string_view value, const EnumValueTable& enum_values);
+void emit_maskmap_decoder(const Printer& p, const MaskmapBlock& block);
 void emit_read_maskmap(std::string& out, const MaskmapBlock& block);
 // Struct members ("Gated on ..." lines) and constructor entries of a mask map.
 void emit_maskmap_members(std::string& out, const MaskmapBlock& block);
@@ -117,6 +130,7 @@ Result<SwitchDiscriminator> resolve_switch_discriminator(std::string_view name, 
 std::string canonical_case_variant_id(const std::vector<i128>& values);
 std::vector<PayloadLocal> collect_case_payload_fields(const std::vector<EmitStep>& steps);
 void emit_switch_enum_recursive(std::string& out, const EmitStep& step);
+void emit_switch_decoder(const Printer& p, const SwitchBlock& block);
 void emit_read_switch(std::string& out, const SwitchBlock& block, std::string_view indent);
 // The struct member of a switch: its documentation line and `pub {ident}: {type_name},`.
 void emit_switch_member(std::string& out, const SwitchBlock& block);
@@ -133,6 +147,12 @@ std::optional<std::string> find_decoder_local_collision(const std::vector<EmitSt
 
 // The struct members of one top-level step (documentation lines included).
 void emit_step_members(std::string& out, const EmitStep& step);
+// Where a step's decoder statements stand: among a body's top-level steps,
+// in a switch case, or in an if branch (whose values go to `{ident}_v`
+// locals). Inside a block, the constructs without blocks of their own are
+// written flat, each line at the block's indentation.
+enum class StepPlace { Body, Case, IfBranch };
+void emit_step_decoder(const Printer& p, const EmitStep& step, StepPlace place);
 // The decoder statements of one top-level step, at eight spaces.
 void emit_step_reader(std::string& out, const EmitStep& step);
 // The constructor entries of one top-level step, at twelve spaces.

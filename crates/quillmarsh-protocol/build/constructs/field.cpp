@@ -128,121 +128,123 @@ Result<SimpleField> build_simple_field(const CodegenCtx& ctx, const xml::Node& f
   return out;
 }
 
-void emit_read_field(std::string& out, std::string_view name, const FieldKind& kind) {
+void emit_field_decoder(const Printer& p, std::string_view name, const FieldKind& kind) {
   const TemplateVars n = {{"n", name}};
   switch (kind.tag) {
     case FieldKind::U8:
-      emit(out, R"(        if *offset + 1 > data.len() { return Err("truncated u8 field $n$"); }
-        let $n$: u8 = data[*offset]; *offset += 1;
+      p(R"(if *offset + 1 > data.len() { return Err("truncated u8 field $n$"); }
+let $n$: u8 = data[*offset]; *offset += 1;
 )",
-           n);
+        n);
       return;
     case FieldKind::U16:
-      emit(out, R"(        if *offset + 2 > data.len() { return Err("truncated u16 field $n$"); }
-        let $n$: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
+      p(R"(if *offset + 2 > data.len() { return Err("truncated u16 field $n$"); }
+let $n$: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
 )",
-           n);
+        n);
       return;
     case FieldKind::U32:
-      emit(out, R"(        if *offset + 4 > data.len() { return Err("truncated u32 field $n$"); }
-        let $n$: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
+      p(R"(if *offset + 4 > data.len() { return Err("truncated u32 field $n$"); }
+let $n$: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
 )",
-           n);
+        n);
       return;
     case FieldKind::U64:
-      emit(out, R"(        if *offset + 8 > data.len() { return Err("truncated u64 field $n$"); }
-        let $n$: u64 = u64::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3], data[*offset+4], data[*offset+5], data[*offset+6], data[*offset+7]]); *offset += 8;
+      p(R"(if *offset + 8 > data.len() { return Err("truncated u64 field $n$"); }
+let $n$: u64 = u64::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3], data[*offset+4], data[*offset+5], data[*offset+6], data[*offset+7]]); *offset += 8;
 )",
-           n);
+        n);
       return;
     case FieldKind::I16:
-      emit(out, R"(        if *offset + 2 > data.len() { return Err("truncated i16 field $n$"); }
-        let $n$: i16 = i16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
+      p(R"(if *offset + 2 > data.len() { return Err("truncated i16 field $n$"); }
+let $n$: i16 = i16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
 )",
-           n);
+        n);
       return;
     case FieldKind::I32:
-      emit(out, R"(        if *offset + 4 > data.len() { return Err("truncated i32 field $n$"); }
-        let $n$: i32 = i32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
+      p(R"(if *offset + 4 > data.len() { return Err("truncated i32 field $n$"); }
+let $n$: i32 = i32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
 )",
-           n);
+        n);
       return;
     case FieldKind::I64:
-      emit(out, R"(        if *offset + 8 > data.len() { return Err("truncated i64 field $n$"); }
-        let $n$: i64 = i64::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3], data[*offset+4], data[*offset+5], data[*offset+6], data[*offset+7]]); *offset += 8;
+      p(R"(if *offset + 8 > data.len() { return Err("truncated i64 field $n$"); }
+let $n$: i64 = i64::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3], data[*offset+4], data[*offset+5], data[*offset+6], data[*offset+7]]); *offset += 8;
 )",
-           n);
+        n);
       return;
     case FieldKind::F32:
-      emit(out, R"(        if *offset + 4 > data.len() { return Err("truncated f32 field $n$"); }
-        let $n$: f32 = f32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
+      p(R"(if *offset + 4 > data.len() { return Err("truncated f32 field $n$"); }
+let $n$: f32 = f32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
 )",
-           n);
+        n);
       return;
     case FieldKind::F64:
-      emit(out, R"(        if *offset + 8 > data.len() { return Err("truncated f64 field $n$"); }
-        let $n$: f64 = f64::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3], data[*offset+4], data[*offset+5], data[*offset+6], data[*offset+7]]); *offset += 8;
+      p(R"(if *offset + 8 > data.len() { return Err("truncated f64 field $n$"); }
+let $n$: f64 = f64::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3], data[*offset+4], data[*offset+5], data[*offset+6], data[*offset+7]]); *offset += 8;
 )",
-           n);
+        n);
       return;
     case FieldKind::Bool:
-      emit(out, R"(        if *offset + 4 > data.len() { return Err("truncated wire-bool field $n$"); }
-        let $n$: WireBool = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]) != 0; *offset += 4;
+      p(R"(if *offset + 4 > data.len() { return Err("truncated wire-bool field $n$"); }
+let $n$: WireBool = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]) != 0; *offset += 4;
 )",
-           n);
+        n);
       return;
     case FieldKind::String:
-      emit(out, R"(        let $n$: String = read_string16_le(data, offset)?;
+      p(R"(let $n$: String = read_string16_le(data, offset)?;
 )",
-           n);
+        n);
       return;
     case FieldKind::WString:
-      emit(out, R"(        let $n$: String = read_wstring_le(data, offset)?;
+      p(R"(let $n$: String = read_wstring_le(data, offset)?;
 )",
-           n);
+        n);
       return;
     case FieldKind::PackedDword:
-      emit(out, R"(        let $n$: u32 = read_packed_dword(data, offset)?;
+      p(R"(let $n$: u32 = read_packed_dword(data, offset)?;
 )",
-           n);
+        n);
       return;
     case FieldKind::Struct:
-      emit(out, R"(        let $n$: $S$ = $S$::read_from(data, offset)?;
+      p(R"(let $n$: $S$ = $S$::read_from(data, offset)?;
 )",
-           {{"n", name}, {"S", kind.name}});
+        {{"n", name}, {"S", kind.name}});
       return;
     case FieldKind::Enum:
-      emit(out, R"(        let $n$_raw = $E$::read_from(data, offset)?;
-        let $n$_bits: $R$ = match $n$_raw { Ok(v) => v as $R$, Err(raw) => raw };
-        let $n$: $E$ = match $n$_raw { Ok(v) => v, Err(_) => return Err("unknown $E$ discriminant") };
+      p(R"(let $n$_raw = $E$::read_from(data, offset)?;
+let $n$_bits: $R$ = match $n$_raw { Ok(v) => v as $R$, Err(raw) => raw };
+let $n$: $E$ = match $n$_raw { Ok(v) => v, Err(_) => return Err("unknown $E$ discriminant") };
 )",
-           {{"n", name}, {"E", kind.name}, {"R", enum_repr_rust_ty(kind.repr)}});
+        {{"n", name}, {"E", kind.name}, {"R", enum_repr_rust_ty(kind.repr)}});
       return;
   }
 }
 
-void emit_read_field_indented(std::string& out, std::string_view name, const FieldKind& kind, std::string_view indent) {
-  std::string scratch;
-  emit_read_field(scratch, name, kind);
-  reindent_block(out, scratch, indent);
+void emit_align_decoder(const Printer& p, std::size_t width) {
+  const std::string n = std::to_string(width);
+  p(R"(// <align type="$N$"> — advance cursor to next multiple of $N$.
+{
+    let pad = ($N$ - (*offset % $N$)) % $N$;
+    if *offset + pad > data.len() { return Err("truncated align($N$) pad"); }
+    *offset += pad;
+}
+)",
+    {{"N", n}});
 }
 
-void emit_align_pad(std::string& out, std::size_t width) {
-  const std::string n = std::to_string(width);
-  emit(out, R"(        // <align type="$N$"> — advance cursor to next multiple of $N$.
-        {
-            let pad = ($N$ - (*offset % $N$)) % $N$;
-            if *offset + pad > data.len() { return Err("truncated align($N$) pad"); }
-            *offset += pad;
-        }
-)",
-       {{"N", n}});
+void emit_read_field(std::string& out, std::string_view name, const FieldKind& kind) {
+  emit_field_decoder(Printer(out, kDecoderIndent), name, kind);
 }
+
+void emit_read_field_indented(std::string& out, std::string_view name, const FieldKind& kind, std::string_view indent) {
+  emit_field_decoder(Printer(out, indent.size(), true), name, kind);
+}
+
+void emit_align_pad(std::string& out, std::size_t width) { emit_align_decoder(Printer(out, kDecoderIndent), width); }
 
 void emit_align_pad_indented(std::string& out, std::size_t width, std::string_view indent) {
-  std::string scratch;
-  emit_align_pad(scratch, width);
-  reindent_block(out, scratch, indent);
+  emit_align_decoder(Printer(out, indent.size(), true), width);
 }
 
 }  // namespace qm

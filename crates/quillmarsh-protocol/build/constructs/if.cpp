@@ -137,57 +137,41 @@ void emit_if_members(std::string& out, const IfBlock& block) {
   emit_if_struct_fields(out, block.false_steps, "false");
 }
 
-void emit_if_branch_step(std::string& out, const EmitStep& step, std::string_view inner) {
-  if (const auto* field = step.as<SimpleField>()) {
-    emit_read_field_indented(out, field->ident + "_v", field->kind, inner);
-  } else if (const auto* vec = step.as<VectorField>()) {
-    VectorField local = *vec;
-    local.ident += "_v";
-    emit_read_vector_indented(out, local, inner);
-  } else if (const auto* packable = step.as<PackableField>()) {
-    PackableField local = *packable;
-    local.ident += "_v";
-    emit_read_packable(out, local, inner);
-  } else if (const auto* align = step.as<AlignStep>()) {
-    emit_align_pad_indented(out, align->width, inner);
-  } else {
-    emit(out, "$inner$// UNSUPPORTED nested step inside <if>; please extend J3.E.\n", {{"inner", inner}});
-  }
-}
-
 namespace {
 
-void emit_if_branch(std::string& out, const std::vector<EmitStep>& steps, std::string_view inner) {
-  for (const EmitStep& step : steps) emit_if_branch_step(out, step, inner);
+void emit_if_branch(const Printer& p, const std::vector<EmitStep>& steps) {
+  for (const EmitStep& step : steps) emit_step_decoder(p, step, StepPlace::IfBranch);
   for (const PayloadLocal& local : collect_if_payload_locals(steps)) {
-    emit(out, "$inner$$name$ = Some($name$_v);\n", {{"inner", inner}, {"name", local.name}});
+    p("$name$ = Some($name$_v);\n", {{"name", local.name}});
   }
 }
 
 }  // namespace
 
-void emit_read_if(std::string& out, const IfBlock& block, std::string_view indent) {
-  const std::string inner = std::string(indent) + "    ";
-  emit(out, "$indent$// <if test=\"$test$\">\n", {{"indent", indent}, {"test", escape_xml_attr_for_doc(block.test)}});
+void emit_if_decoder(const Printer& p, const IfBlock& block) {
+  p("// <if test=\"$test$\">\n", {{"test", escape_xml_attr_for_doc(block.test)}});
 
   // One option local per name, the first branch to declare it giving its type.
   std::set<std::string> declared;
   for (const auto* steps : {&block.true_steps, &block.false_steps}) {
     for (const PayloadLocal& local : collect_if_payload_locals(*steps)) {
       if (!declared.insert(local.name).second) continue;
-      emit(out, "$indent$let mut $name$: Option<$ty$> = None;\n",
-           {{"indent", indent}, {"name", local.name}, {"ty", local.ty}});
+      p("let mut $name$: Option<$ty$> = None;\n", {{"name", local.name}, {"ty", local.ty}});
     }
   }
 
-  emit(out, "$indent$if $test$ {\n", {{"indent", indent}, {"test", block.rust_test}});
-  emit_if_branch(out, block.true_steps, inner);
-  emit(out, "$indent$}\n", {{"indent", indent}});
+  p("if $test$ {\n", {{"test", block.rust_test}});
+  emit_if_branch(p.in(), block.true_steps);
+  p("}\n");
   if (!block.false_steps.empty()) {
-    emit(out, "$indent$else {\n", {{"indent", indent}});
-    emit_if_branch(out, block.false_steps, inner);
-    emit(out, "$indent$}\n", {{"indent", indent}});
+    p("else {\n");
+    emit_if_branch(p.in(), block.false_steps);
+    p("}\n");
   }
+}
+
+void emit_read_if(std::string& out, const IfBlock& block, std::string_view indent) {
+  emit_if_decoder(Printer(out, indent.size()), block);
 }
 
 }  // namespace qm

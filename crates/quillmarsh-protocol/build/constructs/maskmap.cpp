@@ -191,50 +191,44 @@ void emit_maskmap_ctor_entries(std::string& out, const MaskmapBlock& block) {
   }
 }
 
-void emit_read_maskmap(std::string& out, const MaskmapBlock& block) {
-  emit(out, "        // <maskmap name=\"$parent$\">\n", {{"parent", block.parent_ident}});
+void emit_maskmap_decoder(const Printer& p, const MaskmapBlock& block) {
+  p("// <maskmap name=\"$parent$\">\n", {{"parent", block.parent_ident}});
   if (block.xor_value) {
     const std::string xor_hex = to_hex_upper(*block.xor_value);
-    emit(out, "        let __mm_bits: u64 = $bits$ ^ 0x$xor$u64; // xor=0x$xor$\n",
-         {{"bits", block.parent_bits}, {"xor", xor_hex}});
+    p("let __mm_bits: u64 = $bits$ ^ 0x$xor$u64; // xor=0x$xor$\n", {{"bits", block.parent_bits}, {"xor", xor_hex}});
   } else {
-    emit(out, "        let __mm_bits: u64 = $bits$;\n", {{"bits", block.parent_bits}});
+    p("let __mm_bits: u64 = $bits$;\n", {{"bits", block.parent_bits}});
   }
   for (const MaskGroup& group : block.groups) {
     for (const SimpleField& field : group.fields) {
-      emit(out, "        let mut $ident$: Option<$ty$> = None;\n", {{"ident", field.ident}, {"ty", field.rust_ty}});
+      p("let mut $ident$: Option<$ty$> = None;\n", {{"ident", field.ident}, {"ty", field.rust_ty}});
     }
     for (const PackableField& packable : group.packables) {
-      emit(out, "        let mut $ident$: Option<$ty$> = None;\n",
-           {{"ident", packable.ident}, {"ty", packable_rust_ty(packable)}});
+      p("let mut $ident$: Option<$ty$> = None;\n", {{"ident", packable.ident}, {"ty", packable_rust_ty(packable)}});
     }
   }
+  const Printer inner = p.in();
   for (const MaskGroup& group : block.groups) {
-    emit(out,
-         R"(        // <mask value="$value$">
-        if (__mm_bits & 0x$mask$u64) != 0 {
+    p(R"(// <mask value="$value$">
+if (__mm_bits & 0x$mask$u64) != 0 {
 )",
-         {{"value", escape_xml_attr_for_doc(group.value_text)}, {"mask", to_hex_upper(group.mask)}});
-    for (const SimpleField& field : group.fields) {
-      emit_read_field_indented(out, field.ident + "_v", field.kind, "            ");
-    }
-    for (const SimpleField& field : group.fields) {
-      emit(out, "            $ident$ = Some($ident$_v);\n", {{"ident", field.ident}});
-    }
+      {{"value", escape_xml_attr_for_doc(group.value_text)}, {"mask", to_hex_upper(group.mask)}});
+    for (const SimpleField& field : group.fields) emit_field_decoder(inner, field.ident + "_v", field.kind);
+    for (const SimpleField& field : group.fields) inner("$ident$ = Some($ident$_v);\n", {{"ident", field.ident}});
     for (const PackableField& packable : group.packables) {
-      PackableField local = packable;
-      local.ident += "_v";
-      emit_read_packable(out, local, "            ");
-      emit(out, "            $ident$ = Some($ident$_v);\n", {{"ident", packable.ident}});
+      emit_packable_decoder(inner, packable, packable.ident + "_v");
+      inner("$ident$ = Some($ident$_v);\n", {{"ident", packable.ident}});
     }
-    emit(out, "        } // end mask $label$\n", {{"label", group_end_label(group)}});
+    p("} // end mask $label$\n", {{"label", group_end_label(group)}});
   }
 }
 
+void emit_read_maskmap(std::string& out, const MaskmapBlock& block) {
+  emit_maskmap_decoder(Printer(out, kDecoderIndent), block);
+}
+
 void emit_read_maskmap_indented(std::string& out, const MaskmapBlock& block, std::string_view indent) {
-  std::string scratch;
-  emit_read_maskmap(scratch, block);
-  reindent_block(out, scratch, indent);
+  emit_maskmap_decoder(Printer(out, indent.size(), true), block);
 }
 
 }  // namespace qm

@@ -105,63 +105,62 @@ std::string packable_rust_ty(const PackableField& packable) {
   return "Vec<(" + packable.key_rust_ty + ", " + packable.value_rust_ty + ")>";
 }
 
-void emit_read_packable(std::string& out, const PackableField& packable, std::string_view indent) {
-  const std::string inner = std::string(indent) + "    ";
+void emit_packable_decoder(const Printer& p, const PackableField& packable, std::string_view local) {
   // `_r#type_maxsize` is not an identifier: the leading underscore goes before
   // the identifier without its raw prefix.
-  const std::string_view stem = without_raw_prefix(packable.ident);
-  const TemplateVars vars = {{"I", indent},
-                             {"Q", inner},
-                             {"ident", packable.ident},
-                             {"stem", stem},
-                             {"K", packable.key_rust_ty},
-                             {"V", packable.value_rust_ty}};
+  const std::string_view stem = without_raw_prefix(local);
+  const TemplateVars vars = {
+      {"ident", local}, {"stem", stem}, {"K", packable.key_rust_ty}, {"V", packable.value_rust_ty}};
   switch (packable.kind) {
     case PackableKind::PackableList:
-      emit(out, R"($I$// inlined PackableList<$V$>
-$I$if *offset + 4 > data.len() { return Err("truncated PackableList count for $ident$"); }
-$I$let $ident$_count: usize = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]) as usize; *offset += 4;
-$I$let mut $ident$: Vec<$V$> = Vec::with_capacity($ident$_count.min(1024));
-$I$for _ in 0..$ident$_count {
-$Q$let __elem: $V$ = {
+      p(R"(// inlined PackableList<$V$>
+if *offset + 4 > data.len() { return Err("truncated PackableList count for $ident$"); }
+let $ident$_count: usize = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]) as usize; *offset += 4;
+let mut $ident$: Vec<$V$> = Vec::with_capacity($ident$_count.min(1024));
+for _ in 0..$ident$_count {
+    let __elem: $V$ = {
 )",
-           vars);
-      emit_read_field_indented(out, "__elem", packable.value_kind, inner + "    ");
-      emit(out, R"($Q$    __elem
-$Q$};
-$Q$$ident$.push(__elem);
-$I$}
+        vars);
+      emit_field_decoder(p.in(2), "__elem", packable.value_kind);
+      p(R"(        __elem
+    };
+    $ident$.push(__elem);
+}
 )",
-           vars);
+        vars);
       return;
     case PackableKind::PackableHashTable:
-      emit(out, R"($I$// inlined PackableHashTable<$K$, $V$>
-$I$if *offset + 4 > data.len() { return Err("truncated PackableHashTable count for $ident$"); }
-$I$let $ident$_count: usize = u16::from_le_bytes([data[*offset], data[*offset+1]]) as usize; *offset += 2;
-$I$let _$stem$_maxsize: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
+      p(R"(// inlined PackableHashTable<$K$, $V$>
+if *offset + 4 > data.len() { return Err("truncated PackableHashTable count for $ident$"); }
+let $ident$_count: usize = u16::from_le_bytes([data[*offset], data[*offset+1]]) as usize; *offset += 2;
+let _$stem$_maxsize: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
 )",
-           vars);
+        vars);
       break;
     case PackableKind::PHashTable:
-      emit(out, R"($I$// inlined PHashTable<$K$, $V$>
-$I$if *offset + 4 > data.len() { return Err("truncated PHashTable packed-size for $ident$"); }
-$I$let $ident$_packed: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
-$I$let $ident$_count: usize = ($ident$_packed & 0xFFFFFF) as usize;
+      p(R"(// inlined PHashTable<$K$, $V$>
+if *offset + 4 > data.len() { return Err("truncated PHashTable packed-size for $ident$"); }
+let $ident$_packed: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
+let $ident$_count: usize = ($ident$_packed & 0xFFFFFF) as usize;
 )",
-           vars);
+        vars);
       break;
   }
   // Both hash-table kinds read their pairs the same way, in wire order.
-  emit(out, R"($I$let mut $ident$: Vec<($K$, $V$)> = Vec::with_capacity($ident$_count.min(1024));
-$I$for _ in 0..$ident$_count {
+  p(R"(let mut $ident$: Vec<($K$, $V$)> = Vec::with_capacity($ident$_count.min(1024));
+for _ in 0..$ident$_count {
 )",
-       vars);
-  emit_read_field_indented(out, "__k", packable.key_kind, inner);
-  emit_read_field_indented(out, "__v", packable.value_kind, inner);
-  emit(out, R"($Q$$ident$.push((__k, __v));
-$I$}
+    vars);
+  emit_field_decoder(p.in(), "__k", packable.key_kind);
+  emit_field_decoder(p.in(), "__v", packable.value_kind);
+  p(R"(    $ident$.push((__k, __v));
+}
 )",
-       vars);
+    vars);
+}
+
+void emit_read_packable(std::string& out, const PackableField& packable, std::string_view indent) {
+  emit_packable_decoder(Printer(out, indent.size()), packable, packable.ident);
 }
 
 }  // namespace qm

@@ -12,8 +12,6 @@
 namespace qm {
 namespace {
 
-constexpr std::string_view kBaseIndent = "        ";
-
 void emit_doc_line(std::string& out, const std::string& text) {
   emit(out, R"(    /// $doc$
 )",
@@ -92,30 +90,42 @@ void emit_step_members(std::string& out, const EmitStep& step) {
       step.v);
 }
 
-void emit_step_reader(std::string& out, const EmitStep& step) {
+void emit_step_decoder(const Printer& p, const EmitStep& step, StepPlace place) {
+  // Inside a block, the constructs without blocks of their own are written
+  // flat; inside an if branch the decoded values go to `{ident}_v` locals.
+  const Printer flat = place == StepPlace::Body ? p : p.flat();
+  const auto local = [place](const std::string& ident) { return place == StepPlace::IfBranch ? ident + "_v" : ident; };
   std::visit(
-      [&out](const auto& m) {
+      [&](const auto& m) {
         using T = std::decay_t<decltype(m)>;
         if constexpr (std::is_same_v<T, SimpleField>) {
-          emit_read_field(out, m.ident, m.kind);
+          emit_field_decoder(flat, local(m.ident), m.kind);
         } else if constexpr (std::is_same_v<T, AlignStep>) {
-          emit_align_pad(out, m.width);
+          emit_align_decoder(flat, m.width);
         } else if constexpr (std::is_same_v<T, VectorField>) {
-          emit_read_vector(out, m);
+          emit_vector_decoder(flat, m, local(m.ident));
         } else if constexpr (std::is_same_v<T, MaskmapBlock>) {
-          emit_read_maskmap(out, m);
+          emit_maskmap_decoder(flat, m);
         } else if constexpr (std::is_same_v<T, SwitchBlock>) {
-          emit_read_switch(out, m, kBaseIndent);
+          emit_switch_decoder(p, m);
         } else if constexpr (std::is_same_v<T, TableField>) {
-          emit_read_table(out, m, kBaseIndent);
+          emit_table_decoder(flat, m);
         } else if constexpr (std::is_same_v<T, IfBlock>) {
-          emit_read_if(out, m, kBaseIndent);
+          emit_if_decoder(p, m);
         } else {
           static_assert(std::is_same_v<T, PackableField>, "every step kind is handled");
-          emit_read_packable(out, m, kBaseIndent);
+          emit_packable_decoder(p, m, local(m.ident));
         }
       },
       step.v);
+}
+
+void emit_step_reader(std::string& out, const EmitStep& step) {
+  emit_step_decoder(Printer(out, kDecoderIndent), step, StepPlace::Body);
+}
+
+void emit_step_indented(std::string& out, const EmitStep& step, std::string_view indent) {
+  emit_step_decoder(Printer(out, indent.size()), step, StepPlace::Case);
 }
 
 void emit_step_ctor_entries(std::string& out, const EmitStep& step) {
@@ -132,32 +142,6 @@ void emit_step_ctor_entries(std::string& out, const EmitStep& step) {
         } else {
           // Field, vector, switch, table and packable: one member each.
           emit_ctor_entry(out, m.ident);
-        }
-      },
-      step.v);
-}
-
-void emit_step_indented(std::string& out, const EmitStep& step, std::string_view indent) {
-  std::visit(
-      [&out, indent](const auto& m) {
-        using T = std::decay_t<decltype(m)>;
-        if constexpr (std::is_same_v<T, SimpleField>) {
-          emit_read_field_indented(out, m.ident, m.kind, indent);
-        } else if constexpr (std::is_same_v<T, AlignStep>) {
-          emit_align_pad_indented(out, m.width, indent);
-        } else if constexpr (std::is_same_v<T, VectorField>) {
-          emit_read_vector_indented(out, m, indent);
-        } else if constexpr (std::is_same_v<T, MaskmapBlock>) {
-          emit_read_maskmap_indented(out, m, indent);
-        } else if constexpr (std::is_same_v<T, SwitchBlock>) {
-          emit_read_switch(out, m, indent);
-        } else if constexpr (std::is_same_v<T, TableField>) {
-          emit_read_table_indented(out, m, indent);
-        } else if constexpr (std::is_same_v<T, IfBlock>) {
-          emit_read_if(out, m, indent);
-        } else {
-          static_assert(std::is_same_v<T, PackableField>, "every step kind is handled");
-          emit_read_packable(out, m, indent);
         }
       },
       step.v);

@@ -445,54 +445,53 @@ void emit_switch_member(std::string& out, const SwitchBlock& block) {
         {"type_name", block.type_name}});
 }
 
-void emit_read_switch(std::string& out, const SwitchBlock& block, std::string_view indent) {
-  const std::string i1 = std::string(indent) + "    ";
-  const std::string i2 = i1 + "    ";
-  const std::string i3 = i2 + "    ";
+void emit_switch_decoder(const Printer& p, const SwitchBlock& block) {
   const std::string disc = block.disc_is_enum ? block.disc_expr + "_bits" : block.disc_expr;
-  emit(out,
-       R"($I$// <switch name="$name$">
-$I$let $ident$: $type_name$ = {
-$I1$let __disc: i128 = ($disc$) as i128;
-$I1$match __disc {
+  p(R"(// <switch name="$name$">
+let $ident$: $type_name$ = {
+    let __disc: i128 = ($disc$) as i128;
+    match __disc {
 )",
-       {{"I", indent},
-        {"I1", i1},
-        {"name", escape_xml_attr_for_doc(block.name)},
-        {"ident", block.ident},
-        {"type_name", block.type_name},
-        {"disc", disc}});
+    {{"name", escape_xml_attr_for_doc(block.name)},
+     {"ident", block.ident},
+     {"type_name", block.type_name},
+     {"disc", disc}});
+  const Printer arm = p.in(2);
+  const Printer body = p.in(3);
   for (const SwitchCase& c : block.cases) {
     std::string guard = "n if ";
     for (std::size_t i = 0; i < c.values.size(); ++i) {
       if (i != 0) guard += " || ";
       guard += "n == " + to_decimal(c.values[i]) + "i128";
     }
-    emit(out, "$I2$$guard$ => {\n", {{"I2", i2}, {"guard", guard}});
+    arm("$guard$ => {\n", {{"guard", guard}});
     const std::string value = escape_xml_attr_for_doc(c.value_text);
     if (c.text) {
-      emit(out, "$I3$// $value$ — $text$\n", {{"I3", i3}, {"value", value}, {"text", escape_doc(*c.text)}});
+      body("// $value$ — $text$\n", {{"value", value}, {"text", escape_doc(*c.text)}});
     } else {
-      emit(out, "$I3$// case value=\"$value$\"\n", {{"I3", i3}, {"value", value}});
+      body("// case value=\"$value$\"\n", {{"value", value}});
     }
-    for (const EmitStep& step : c.steps) emit_step_indented(out, step, i3);
+    for (const EmitStep& step : c.steps) emit_step_decoder(body, step, StepPlace::Case);
 
     const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
     if (payload.empty()) {
-      emit(out, "$I3$$type_name$::$variant$\n", {{"I3", i3}, {"type_name", block.type_name}, {"variant", c.variant}});
+      body("$type_name$::$variant$\n", {{"type_name", block.type_name}, {"variant", c.variant}});
     } else {
-      emit(out, "$I3$$type_name$::$variant$ {\n", {{"I3", i3}, {"type_name", block.type_name}, {"variant", c.variant}});
-      for (const PayloadLocal& p : payload) emit(out, "$I3$    $name$,\n", {{"I3", i3}, {"name", p.name}});
-      emit(out, "$I3$}\n", {{"I3", i3}});
+      body("$type_name$::$variant$ {\n", {{"type_name", block.type_name}, {"variant", c.variant}});
+      for (const PayloadLocal& field : payload) body("    $name$,\n", {{"name", field.name}});
+      body("}\n");
     }
-    emit(out, "$I2$},\n", {{"I2", i2}});
+    arm("},\n");
   }
-  emit(out,
-       R"($I2$_other => return Err("unknown $type_name$ discriminator"),
-$I1$}
-$I$};
+  p(R"(        _other => return Err("unknown $type_name$ discriminator"),
+    }
+};
 )",
-       {{"I", indent}, {"I1", i1}, {"I2", i2}, {"type_name", block.type_name}});
+    {{"type_name", block.type_name}});
+}
+
+void emit_read_switch(std::string& out, const SwitchBlock& block, std::string_view indent) {
+  emit_switch_decoder(Printer(out, indent.size()), block);
 }
 
 }  // namespace qm

@@ -60,33 +60,33 @@ Result<TableField> build_table_field(const CodegenCtx& ctx, const xml::Node& tab
   return out;
 }
 
-void emit_read_table(std::string& out, const TableField& table, std::string_view indent) {
+void emit_table_decoder(const Printer& p, const TableField& table) {
   const std::string len = escape_xml_attr_for_doc(table.length_expr);
-  const std::string inner = std::string(indent) + "    ";
-  const TemplateVars vars = {{"I", indent},
-                             {"ident", table.ident},
+  const TemplateVars vars = {{"ident", table.ident},
                              {"K", table.key_rust_ty},
                              {"V", table.value_rust_ty},
                              {"count", table.count_expr},
                              {"len", len}};
-  emit(out, R"($I$// <table name="$ident$" length="$len$" key="$K$" value="$V$">
-$I$let $ident$_count: usize = $count$;
-$I$let mut $ident$: std::collections::BTreeMap<$K$, $V$> = std::collections::BTreeMap::new();
-$I$for _ in 0..$ident$_count {
+  p(R"(// <table name="$ident$" length="$len$" key="$K$" value="$V$">
+let $ident$_count: usize = $count$;
+let mut $ident$: std::collections::BTreeMap<$K$, $V$> = std::collections::BTreeMap::new();
+for _ in 0..$ident$_count {
 )",
-       vars);
-  emit_read_field_indented(out, "__k", table.key_kind, inner);
-  emit_read_field_indented(out, "__v", table.value_kind, inner);
-  emit(out, R"($I$    $ident$.insert(__k, __v);
-$I$}
+    vars);
+  emit_field_decoder(p.in(), "__k", table.key_kind);
+  emit_field_decoder(p.in(), "__v", table.value_kind);
+  p(R"(    $ident$.insert(__k, __v);
+}
 )",
-       vars);
+    vars);
+}
+
+void emit_read_table(std::string& out, const TableField& table, std::string_view indent) {
+  emit_table_decoder(Printer(out, indent.size()), table);
 }
 
 void emit_read_table_indented(std::string& out, const TableField& table, std::string_view indent) {
-  std::string scratch;
-  emit_read_table(scratch, table, "        ");
-  reindent_block(out, scratch, indent);
+  emit_table_decoder(Printer(out, indent.size(), true), table);
 }
 
 }  // namespace qm

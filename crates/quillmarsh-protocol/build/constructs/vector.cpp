@@ -66,29 +66,31 @@ Result<VectorField> build_vector_field(const CodegenCtx& ctx, const xml::Node& v
   return out;
 }
 
-void emit_read_vector(std::string& out, const VectorField& vec) {
+void emit_vector_decoder(const Printer& p, const VectorField& vec, std::string_view local) {
   const std::string len = escape_xml_attr_for_doc(vec.length_expr);
-  const TemplateVars vars = {{"ident", vec.ident}, {"T", vec.elem_rust_ty}, {"count", vec.count_expr}, {"len", len}};
-  emit(out, R"(        // <vector name="$ident$" length="$len$" type="$T$">
-        let $ident$_count: usize = $count$;
-        let mut $ident$: Vec<$T$> = Vec::with_capacity($ident$_count.min(1024));
-        for _ in 0..$ident$_count {
-            let __elem: $T$ = {
+  const TemplateVars vars = {{"ident", local}, {"T", vec.elem_rust_ty}, {"count", vec.count_expr}, {"len", len}};
+  p(R"(// <vector name="$ident$" length="$len$" type="$T$">
+let $ident$_count: usize = $count$;
+let mut $ident$: Vec<$T$> = Vec::with_capacity($ident$_count.min(1024));
+for _ in 0..$ident$_count {
+    let __elem: $T$ = {
 )",
-       vars);
-  emit_read_field_indented(out, "__elem", vec.elem_kind, "                ");
-  emit(out, R"(                __elem
-            };
-            $ident$.push(__elem);
-        }
+    vars);
+  emit_field_decoder(p.in(2), "__elem", vec.elem_kind);
+  p(R"(        __elem
+    };
+    $ident$.push(__elem);
+}
 )",
-       vars);
+    vars);
+}
+
+void emit_read_vector(std::string& out, const VectorField& vec) {
+  emit_vector_decoder(Printer(out, kDecoderIndent), vec, vec.ident);
 }
 
 void emit_read_vector_indented(std::string& out, const VectorField& vec, std::string_view indent) {
-  std::string scratch;
-  emit_read_vector(scratch, vec);
-  reindent_block(out, scratch, indent);
+  emit_vector_decoder(Printer(out, indent.size(), true), vec, vec.ident);
 }
 
 }  // namespace qm
