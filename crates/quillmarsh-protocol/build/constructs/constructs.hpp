@@ -34,6 +34,36 @@ std::string_view kind_name(PackableKind kind);
 // int/uint/float 4, long/ulong/double 8; anything else none.
 std::optional<std::size_t> align_byte_width_from_node(const xml::Node& align);
 
+// ---- Body children ------------------------------------------------------------------
+
+// The child elements besides `field` that a place of a body accepts.
+enum class ChildTag : unsigned { Align = 1, Vector = 2, Maskmap = 4, Switch = 8, Table = 16, If = 32 };
+inline constexpr unsigned kAllChildren = 63;
+
+// How built simple fields enter the sibling lookup.
+enum class FieldRegistration { None, Sibling, IfBranch };
+
+// What one place of a body (the struct body, an if branch, a switch case, a
+// mask group) accepts and how it words its reasons.
+struct ChildRules {
+  unsigned allowed = kAllChildren;  // ChildTag bits
+  FieldRegistration fields = FieldRegistration::Sibling;
+  bool register_gated = true;                             // mask-map fields enter the lookup
+  std::string prefix;                                     // before every reason of a child
+  std::string_view align_hint;                            // after the unknown-alignment reason
+  std::string switch_owner_suffix;                        // appended to the owner for a nested switch's type name
+  std::string_view switch_prefix;                         // before a nested switch's reasons, after `prefix`
+  std::string (*refuse)(std::string_view tag) = nullptr;  // the reason for any other child
+};
+
+// "unsupported child `<{tag}>`", the struct body's refusal.
+std::string unsupported_body_child(std::string_view tag);
+
+// Builds one child element into a step appended to `steps`; the reason
+// (behind `rules.prefix`) when it cannot be built or is not allowed here.
+Result<bool> build_child_step(const CodegenCtx& ctx, const xml::Node& child, const ChildRules& rules, BodyContext& body,
+                              SiblingLookup& lookup, std::vector<EmitStep>& steps);
+
 // ---- Simple fields, subfields, alignment ----------------------------------------
 
 Result<SimpleField> build_simple_field(const CodegenCtx& ctx, const xml::Node& field, BodyContext& body);
@@ -100,8 +130,9 @@ void emit_if_members(std::string& out, const IfBlock& block);
 
 // ---- Mask maps ------------------------------------------------------------------------
 
+// Mask groups hold fields only, which do not enter the lookup.
 Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node& maskmap, BodyContext& body,
-                                         const SiblingLookup& lookup);
+                                         SiblingLookup& lookup);
 Result<std::string> resolve_maskmap_parent_bits(std::string_view name, const SiblingLookup& lookup);
 std::optional<std::string> resolve_maskmap_parent_snake(std::string_view name, const SiblingLookup& lookup);
 Result<std::uint64_t> parse_mask_value(std::string_view value, const EnumValueTable& enum_values);

@@ -15,41 +15,22 @@ namespace qm {
 
 namespace {
 
+std::string unsupported_in_branch(std::string_view tag) { return "unsupported child <" + std::string(tag) + ">"; }
+
 // Builds the children of one `<true>` or `<false>` element into `steps`.
 // Simple fields are registered in the lookup as soon as they are built, marked
 // as branch fields: a later reference to one is refused with a reason, since
 // its value is an option after the block and a `_v` local inside the branch.
 Result<bool> build_if_branch(const CodegenCtx& ctx, const xml::Node& branch, const std::string& prefix,
                              BodyContext& body, SiblingLookup& lookup, std::vector<EmitStep>& steps) {
-  const std::string branch_prefix = prefix + " <" + std::string(branch.tag()) + ">: ";
+  ChildRules rules;
+  rules.allowed = static_cast<unsigned>(ChildTag::Align) | static_cast<unsigned>(ChildTag::Vector);
+  rules.fields = FieldRegistration::IfBranch;
+  rules.prefix = prefix + " <" + std::string(branch.tag()) + ">: ";
+  rules.refuse = unsupported_in_branch;
   for (const xml::Node* child : branch.children()) {
-    const std::string_view tag = child->tag();
-    if (tag == "field") {
-      if (const auto kind = packable_kind_for_field(*child)) {
-        auto packable = build_packable_field(ctx, *child, *kind, body);
-        if (!packable) return packable.fail_with_prefix(branch_prefix);
-        lookup.add_packable();
-        steps.push_back(EmitStep{std::move(packable).value()});
-      } else {
-        auto field = build_simple_field(ctx, *child, body);
-        if (!field) return field.fail_with_prefix(branch_prefix);
-        lookup.add_field(*field, /*in_if_branch=*/true);
-        steps.push_back(EmitStep{std::move(field).value()});
-      }
-    } else if (tag == "vector") {
-      auto vec = build_vector_field(ctx, *child, body, lookup);
-      if (!vec) return vec.fail_with_prefix(branch_prefix);
-      steps.push_back(EmitStep{std::move(vec).value()});
-    } else if (tag == "align") {
-      const auto width = align_byte_width_from_node(*child);
-      if (!width) {
-        return fail(branch_prefix + "<align> with type " + debug_opt_str(child->attr("type")) +
-                    ": unknown alignment width");
-      }
-      steps.push_back(EmitStep{AlignStep{*width}});
-    } else {
-      return fail(branch_prefix + "unsupported child <" + std::string(tag) + ">");
-    }
+    Result<bool> built = build_child_step(ctx, *child, rules, body, lookup, steps);
+    if (!built) return built;
   }
   return true;
 }

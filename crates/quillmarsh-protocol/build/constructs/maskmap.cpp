@@ -43,6 +43,10 @@ void emit_gated_member(std::string& out, std::string_view label, std::string_vie
   emit(out, "    pub $ident$: Option<$ty$>,\n", {{"ident", ident}, {"ty", ty}});
 }
 
+std::string only_fields_in_mask(std::string_view tag) {
+  return "unexpected child <" + std::string(tag) + ">; only <field> allowed inside <mask>";
+}
+
 }  // namespace
 
 Result<std::string> resolve_maskmap_parent_bits(std::string_view name, const SiblingLookup& lookup) {
@@ -104,7 +108,7 @@ Result<std::uint64_t> parse_mask_value(std::string_view value, const EnumValueTa
 }
 
 Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node& maskmap, BodyContext& body,
-                                         const SiblingLookup& lookup) {
+                                         SiblingLookup& lookup) {
   const auto name = maskmap.attr("name");
   if (!name) return fail("<maskmap> missing name= attribute");
   const std::string shown_name = debug_str(*name);
@@ -147,19 +151,22 @@ Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node&
     inner_prefix += ' ';
     inner_prefix += mask_tag;
     inner_prefix += ": ";
+    ChildRules rules;
+    rules.allowed = 0;
+    rules.fields = FieldRegistration::None;
+    rules.prefix = inner_prefix;
+    rules.refuse = only_fields_in_mask;
+    std::vector<EmitStep> built;
     for (const xml::Node* field : child->children()) {
-      if (field->tag() != "field") {
-        return fail(inner_prefix + "unexpected child <" + std::string(field->tag()) +
-                    ">; only <field> allowed inside <mask>");
-      }
-      if (const auto kind = packable_kind_for_field(*field)) {
-        auto packable = build_packable_field(ctx, *field, *kind, body);
-        if (!packable) return packable.fail_with_prefix(inner_prefix);
-        group.packables.push_back(std::move(packable).value());
-      } else {
-        auto simple = build_simple_field(ctx, *field, body);
-        if (!simple) return simple.fail_with_prefix(inner_prefix);
-        group.fields.push_back(std::move(simple).value());
+      if (Result<bool> ok = build_child_step(ctx, *field, rules, body, lookup, built); !ok)
+        return ok.fail_with_prefix();
+    }
+    // Simple fields and packables keep their order within their own kind.
+    for (EmitStep& step : built) {
+      if (auto* simple = step.as<SimpleField>()) {
+        group.fields.push_back(std::move(*simple));
+      } else if (auto* packable = step.as<PackableField>()) {
+        group.packables.push_back(std::move(*packable));
       }
     }
     if (group.fields.empty() && group.packables.empty()) return fail(inner_prefix + "contains no <field> children");

@@ -170,58 +170,23 @@ class CaseScope {
 
 // ---- end of case scope ----
 
-// Builds the children of one case into its steps. `case_body` and
-// `case_lookup` are the case's own copies.
+std::string unsupported_in_case(std::string_view tag) { return "unsupported body child <" + std::string(tag) + ">"; }
+
+// Builds the children of one case into its steps. Gated fields of a case are
+// not registered in its lookup.
 Result<bool> build_case_steps(const CodegenCtx& ctx, const xml::Node& case_element, const std::string& case_prefix,
                               const std::string& variant, BodyContext& case_body, SiblingLookup& case_lookup,
                               std::vector<EmitStep>& steps) {
+  ChildRules rules;
+  rules.allowed = kAllChildren & ~static_cast<unsigned>(ChildTag::Table);
+  rules.register_gated = false;
+  rules.prefix = case_prefix;
+  rules.switch_owner_suffix = "_" + variant;
+  rules.switch_prefix = "nested ";
+  rules.refuse = unsupported_in_case;
   for (const xml::Node* child : case_element.children()) {
-    const std::string_view tag = child->tag();
-    if (tag == "field") {
-      if (const auto kind = packable_kind_for_field(*child)) {
-        auto packable = build_packable_field(ctx, *child, *kind, case_body);
-        if (!packable) return packable.fail_with_prefix(case_prefix);
-        case_lookup.add_packable();
-        steps.push_back(EmitStep{std::move(packable).value()});
-      } else {
-        auto field = build_simple_field(ctx, *child, case_body);
-        if (!field) return field.fail_with_prefix(case_prefix);
-        case_lookup.add_field(*field);
-        steps.push_back(EmitStep{std::move(field).value()});
-      }
-    } else if (tag == "vector") {
-      auto vec = build_vector_field(ctx, *child, case_body, case_lookup);
-      if (!vec) return vec.fail_with_prefix(case_prefix);
-      steps.push_back(EmitStep{std::move(vec).value()});
-    } else if (tag == "align") {
-      const auto width = align_byte_width_from_node(*child);
-      if (!width) {
-        return fail(case_prefix + "<align> with type " + debug_opt_str(child->attr("type")) +
-                    ": unknown alignment width");
-      }
-      steps.push_back(EmitStep{AlignStep{*width}});
-    } else if (tag == "maskmap") {
-      // Gated fields of a case are not registered in its lookup.
-      auto maskmap = build_maskmap_block(ctx, *child, case_body, case_lookup);
-      if (!maskmap) return maskmap.fail_with_prefix(case_prefix);
-      steps.push_back(EmitStep{std::move(maskmap).value()});
-    } else if (tag == "switch") {
-      // The nested enum type is named after the case that holds it; its
-      // member is counted in the case's own occurrence map.
-      std::string owner = case_body.owner;
-      case_body.owner += '_';
-      case_body.owner += variant;
-      auto nested = build_switch_block(ctx, *child, case_body, case_lookup);
-      case_body.owner = std::move(owner);
-      if (!nested) return nested.fail_with_prefix(case_prefix + "nested ");
-      steps.push_back(EmitStep{std::move(nested).value()});
-    } else if (tag == "if") {
-      auto block = build_if_block(ctx, *child, case_body, case_lookup);
-      if (!block) return block.fail_with_prefix(case_prefix);
-      steps.push_back(EmitStep{std::move(block).value()});
-    } else {
-      return fail(case_prefix + "unsupported body child <" + std::string(tag) + ">");
-    }
+    Result<bool> built = build_child_step(ctx, *child, rules, case_body, case_lookup, steps);
+    if (!built) return built;
   }
   return true;
 }

@@ -218,57 +218,14 @@ Result<std::vector<EmitStep>> collect_emit_steps(const CodegenCtx& ctx, const xm
   context.depth = 0;
   SiblingLookup lookup;
 
+  ChildRules rules;
+  rules.align_hint = " \u2014 only byte/short/ushort/int/uint/long/ulong supported";
+  rules.refuse = unsupported_body_child;
   std::vector<EmitStep> steps;
   steps.reserve(body.children().size());
-  for (const xml::Node* child_ptr : body.children()) {
-    const xml::Node& child = *child_ptr;
-    const std::string_view tag = child.tag();
-    if (tag == "field") {
-      if (const std::optional<PackableKind> packable = packable_kind_for_field(child)) {
-        Result<PackableField> built = build_packable_field(ctx, child, *packable, context);
-        if (!built) return built.fail_with_prefix();
-        lookup.add_packable();
-        steps.push_back(EmitStep{std::move(built).value()});
-      } else {
-        Result<SimpleField> built = build_simple_field(ctx, child, context);
-        if (!built) return built.fail_with_prefix();
-        lookup.add_field(*built);
-        steps.push_back(EmitStep{std::move(built).value()});
-      }
-    } else if (tag == "align") {
-      const std::optional<std::size_t> width = align_byte_width_from_node(child);
-      if (!width) {
-        return fail("<align> with type " + debug_opt_str(child.attr("type")) +
-                    ": unknown alignment width \u2014 only byte/short/ushort/int/uint/long/ulong supported");
-      }
-      steps.push_back(EmitStep{AlignStep{*width}});
-    } else if (tag == "vector") {
-      Result<VectorField> built = build_vector_field(ctx, child, context, lookup);
-      if (!built) return built.fail_with_prefix();
-      steps.push_back(EmitStep{std::move(built).value()});
-    } else if (tag == "maskmap") {
-      Result<MaskmapBlock> built = build_maskmap_block(ctx, child, context, lookup);
-      if (!built) return built.fail_with_prefix();
-      lookup.add_maskmap_gated(*built);
-      steps.push_back(EmitStep{std::move(built).value()});
-    } else if (tag == "switch") {
-      Result<SwitchBlock> built = build_switch_block(ctx, child, context, lookup);
-      if (!built) return built.fail_with_prefix();
-      steps.push_back(EmitStep{std::move(built).value()});
-    } else if (tag == "table") {
-      Result<TableField> built = build_table_field(ctx, child, context, lookup);
-      if (!built) return built.fail_with_prefix();
-      steps.push_back(EmitStep{std::move(built).value()});
-    } else if (tag == "if") {
-      Result<IfBlock> built = build_if_block(ctx, child, context, lookup);
-      if (!built) return built.fail_with_prefix();
-      steps.push_back(EmitStep{std::move(built).value()});
-    } else {
-      std::string reason = "unsupported child `<";
-      reason.append(tag);
-      reason += ">`";
-      return fail(std::move(reason));
-    }
+  for (const xml::Node* child : body.children()) {
+    Result<bool> built = build_child_step(ctx, *child, rules, context, lookup, steps);
+    if (!built) return built.fail_with_prefix();
   }
   if (auto problem = struct_name_problem(ctx, owner, steps)) return fail(std::move(*problem));
   if (auto problem = find_decoder_local_collision(steps)) return fail(std::move(*problem));
