@@ -822,7 +822,7 @@ TEST(ConstructsStepsTest, BlockStepsDispatchToTheirEmitters) {
   std::vector<Expect> cases;
   {
     Expect e{"if", EmitStep{if_block}, "", "", "", ""};
-    emit_if_members(e.members, if_block);
+    emit_members(Printer(e.members, kMemberIndent), if_block);
     emit_if_struct_field_names(e.ctor, if_block.true_steps);
     emit_if_struct_field_names(e.ctor, if_block.false_steps);
     emit_read_if(e.reader, if_block, "        ");
@@ -831,15 +831,15 @@ TEST(ConstructsStepsTest, BlockStepsDispatchToTheirEmitters) {
   }
   {
     Expect e{"maskmap", EmitStep{mask}, "", "", "", ""};
-    emit_maskmap_members(e.members, mask);
-    emit_maskmap_ctor_entries(e.ctor, mask);
+    emit_members(Printer(e.members, kMemberIndent), mask);
+    emit_ctor_entries(Printer(e.ctor, kCtorIndent), mask);
     emit_read_maskmap(e.reader, mask);
     emit_read_maskmap_indented(e.at16, mask, kIndent16);
     cases.push_back(std::move(e));
   }
   {
     Expect e{"switch", EmitStep{sw}, "", "            kind_data,\n", "", ""};
-    emit_switch_member(e.members, sw);
+    emit_members(Printer(e.members, kMemberIndent), sw);
     emit_read_switch(e.reader, sw, "        ");
     emit_read_switch(e.at16, sw, kIndent16);
     cases.push_back(std::move(e));

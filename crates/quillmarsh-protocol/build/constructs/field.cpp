@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "constructs/constructs.hpp"
 #include "expr/expr.hpp"
@@ -128,7 +129,7 @@ Result<SimpleField> build_simple_field(const CodegenCtx& ctx, const xml::Node& f
   return out;
 }
 
-void emit_field_decoder(const Printer& p, std::string_view name, const FieldKind& kind) {
+void emit_read_value(const Printer& p, std::string_view name, const FieldKind& kind) {
   const TemplateVars n = {{"n", name}};
   switch (kind.tag) {
     case FieldKind::U8:
@@ -221,6 +222,67 @@ let $n$: $E$ = match $n$_raw { Ok(v) => v, Err(_) => return Err("unknown $E$ dis
   }
 }
 
+void emit_read_field(std::string& out, std::string_view name, const FieldKind& kind) {
+  emit_read_value(Printer(out, kDecoderIndent), name, kind);
+}
+
+void emit_read_field_indented(std::string& out, std::string_view name, const FieldKind& kind, std::string_view indent) {
+  emit_read_value(Printer(out, indent.size(), true), name, kind);
+}
+
+bool kind_may_read_nothing(const FieldKind& kind, const TypeRegistry& registry) {
+  // Every reader but a struct's consumes at least one byte.
+  if (kind.tag != FieldKind::Struct) return false;
+  const auto it = registry.find(kind.name);
+  return it != registry.end() && it->second.may_read_nothing;
+}
+
+void emit_members(const Printer& p, const SimpleField& field) {
+  if (field.text) emit_member_doc(p, *field.text);
+  emit_member_decl(p, field.ident, field.rust_ty);
+}
+
+void emit_ctor_entries(const Printer& p, const SimpleField& field) { emit_ctor_entry(p, field.ident); }
+
+void emit_accessors(const Printer& p, const SimpleField& field) {
+  for (const SubfieldAccessor& sub : field.subfields) {
+    if (sub.text) {
+      p("/// Derived from `$parent$`. $doc$\n", {{"parent", field.ident}, {"doc", escape_doc(*sub.text)}});
+    } else {
+      p("/// Derived from `$parent$` via protocol.xml `<subfield value=\"$value$\">`.\n",
+        {{"parent", field.ident}, {"value", escape_xml_attr_for_doc(sub.value_expr)}});
+    }
+    p(R"(#[inline]
+pub fn $ident$(&self) -> $ty$ { $expr$ }
+)",
+      {{"ident", sub.ident}, {"ty", sub.rust_ty}, {"expr", sub.rust_expr}});
+  }
+}
+
+void add_accessors(const SimpleField& field, std::vector<std::string_view>& out) {
+  for (const SubfieldAccessor& sub : field.subfields) out.push_back(sub.ident);
+}
+
+void emit_decoder(const Printer& p, const SimpleField& field, StepPlace place) {
+  emit_read_value(flat_in_block(p, place), decoder_local(field.ident, place), field.kind);
+}
+
+void add_members(const SimpleField& field, std::vector<PayloadLocal>& out) {
+  out.push_back({field.ident, field.rust_ty});
+}
+
+void add_switches(const SimpleField& /*field*/, std::vector<const SwitchBlock*>& /*out*/) {}
+
+bool declares_fields(const SimpleField& /*field*/) { return true; }
+
+bool may_read_nothing(const SimpleField& field, const TypeRegistry& registry) {
+  return kind_may_read_nothing(field.kind, registry);
+}
+
+// ---- Alignment ----
+
+namespace {
+
 void emit_align_decoder(const Printer& p, std::size_t width) {
   const std::string n = std::to_string(width);
   p(R"(// <align type="$N$"> — advance cursor to next multiple of $N$.
@@ -233,18 +295,25 @@ void emit_align_decoder(const Printer& p, std::size_t width) {
     {{"N", n}});
 }
 
-void emit_read_field(std::string& out, std::string_view name, const FieldKind& kind) {
-  emit_field_decoder(Printer(out, kDecoderIndent), name, kind);
-}
-
-void emit_read_field_indented(std::string& out, std::string_view name, const FieldKind& kind, std::string_view indent) {
-  emit_field_decoder(Printer(out, indent.size(), true), name, kind);
-}
+}  // namespace
 
 void emit_align_pad(std::string& out, std::size_t width) { emit_align_decoder(Printer(out, kDecoderIndent), width); }
 
 void emit_align_pad_indented(std::string& out, std::size_t width, std::string_view indent) {
   emit_align_decoder(Printer(out, indent.size(), true), width);
 }
+
+// Padding declares nothing and may skip nothing.
+void emit_members(const Printer& /*p*/, const AlignStep& /*align*/) {}
+void emit_ctor_entries(const Printer& /*p*/, const AlignStep& /*align*/) {}
+void emit_accessors(const Printer& /*p*/, const AlignStep& /*align*/) {}
+void add_accessors(const AlignStep& /*align*/, std::vector<std::string_view>& /*out*/) {}
+void emit_decoder(const Printer& p, const AlignStep& align, StepPlace place) {
+  emit_align_decoder(flat_in_block(p, place), align.width);
+}
+void add_members(const AlignStep& /*align*/, std::vector<PayloadLocal>& /*out*/) {}
+void add_switches(const AlignStep& /*align*/, std::vector<const SwitchBlock*>& /*out*/) {}
+bool declares_fields(const AlignStep& /*align*/) { return false; }
+bool may_read_nothing(const AlignStep& /*align*/, const TypeRegistry& /*registry*/) { return true; }
 
 }  // namespace qm

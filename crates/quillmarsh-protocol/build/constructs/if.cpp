@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "constructs/constructs.hpp"
@@ -71,38 +72,27 @@ Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_elemen
 }
 
 std::vector<PayloadLocal> collect_if_payload_locals(const std::vector<EmitStep>& steps) {
-  std::vector<PayloadLocal> locals;
-  for (const EmitStep& step : steps) {
-    if (const auto* field = step.as<SimpleField>()) {
-      locals.push_back({field->ident, field->rust_ty});
-    } else if (const auto* vec = step.as<VectorField>()) {
-      locals.push_back({vec->ident, "Vec<" + vec->elem_rust_ty + ">"});
-    } else if (const auto* packable = step.as<PackableField>()) {
-      locals.push_back({packable->ident, packable_rust_ty(*packable)});
-    }
-  }
-  return locals;
+  return collect_members(steps);
 }
 
 void emit_if_struct_fields(std::string& out, const std::vector<EmitStep>& steps, std::string_view label) {
+  const Printer p(out, kMemberIndent);
   for (const PayloadLocal& local : collect_if_payload_locals(steps)) {
-    emit(out,
-         R"(    /// Gated on `<if>` `$label$` branch — present iff the test selected this branch.
-    pub $name$: Option<$ty$>,
+    p(R"(/// Gated on `<if>` `$label$` branch — present iff the test selected this branch.
+pub $name$: Option<$ty$>,
 )",
-         {{"label", label}, {"name", local.name}, {"ty", local.ty}});
+      {{"label", label}, {"name", local.name}, {"ty", local.ty}});
   }
 }
 
 void emit_if_struct_field_names(std::string& out, const std::vector<EmitStep>& steps) {
   std::set<std::string> written;
   for (const PayloadLocal& local : collect_if_payload_locals(steps)) {
-    if (!written.insert(local.name).second) continue;
-    emit(out, "            $name$,\n", {{"name", local.name}});
+    if (written.insert(local.name).second) emit_ctor_entry(Printer(out, kCtorIndent), local.name);
   }
 }
 
-void emit_if_members(std::string& out, const IfBlock& block) {
+void emit_members(const Printer& p, const IfBlock& block) {
   // A block of only alignment pads declares no member, and a documentation
   // line with nothing after it to document does not compile.
   if (collect_if_payload_locals(block.true_steps).empty() && collect_if_payload_locals(block.false_steps).empty()) {
@@ -110,13 +100,21 @@ void emit_if_members(std::string& out, const IfBlock& block) {
   }
   const std::string test = escape_xml_attr_for_doc(block.test);
   if (block.text) {
-    emit(out, "    /// `<if test=\"$test$\">`. $text$\n", {{"test", test}, {"text", escape_doc(*block.text)}});
+    p("/// `<if test=\"$test$\">`. $text$\n", {{"test", test}, {"text", escape_doc(*block.text)}});
   } else {
-    emit(out, "    /// Conditional fields gated by `<if test=\"$test$\">`.\n", {{"test", test}});
+    p("/// Conditional fields gated by `<if test=\"$test$\">`.\n", {{"test", test}});
   }
-  emit_if_struct_fields(out, block.true_steps, "true");
-  emit_if_struct_fields(out, block.false_steps, "false");
+  emit_if_struct_fields(p.out(), block.true_steps, "true");
+  emit_if_struct_fields(p.out(), block.false_steps, "false");
 }
+
+void emit_ctor_entries(const Printer& p, const IfBlock& block) {
+  emit_if_struct_field_names(p.out(), block.true_steps);
+  emit_if_struct_field_names(p.out(), block.false_steps);
+}
+
+void emit_accessors(const Printer& /*p*/, const IfBlock& /*block*/) {}
+void add_accessors(const IfBlock& /*block*/, std::vector<std::string_view>& /*out*/) {}
 
 namespace {
 
@@ -127,9 +125,7 @@ void emit_if_branch(const Printer& p, const std::vector<EmitStep>& steps) {
   }
 }
 
-}  // namespace
-
-void emit_if_decoder(const Printer& p, const IfBlock& block) {
+void emit_read_if_into(const Printer& p, const IfBlock& block) {
   p("// <if test=\"$test$\">\n", {{"test", escape_xml_attr_for_doc(block.test)}});
 
   // One option local per name, the first branch to declare it giving its type.
@@ -151,8 +147,39 @@ void emit_if_decoder(const Printer& p, const IfBlock& block) {
   }
 }
 
+}  // namespace
+
 void emit_read_if(std::string& out, const IfBlock& block, std::string_view indent) {
-  emit_if_decoder(Printer(out, indent.size()), block);
+  emit_read_if_into(Printer(out, indent.size()), block);
 }
+
+// The block has its own braces, even inside another block.
+void emit_decoder(const Printer& p, const IfBlock& block, StepPlace /*place*/) { emit_read_if_into(p, block); }
+
+void add_members(const IfBlock& block, std::vector<PayloadLocal>& out) {
+  for (const auto* branch : {&block.true_steps, &block.false_steps}) {
+    for (PayloadLocal& local : collect_if_payload_locals(*branch)) {
+      out.push_back({std::move(local.name), "Option<" + local.ty + ">"});
+    }
+  }
+}
+
+void add_variant_fields(const IfBlock& block, std::vector<PayloadLocal>& out) {
+  std::set<std::string> seen;
+  for (const auto* branch : {&block.true_steps, &block.false_steps}) {
+    for (PayloadLocal& local : collect_if_payload_locals(*branch)) {
+      if (seen.insert(local.name).second) out.push_back({std::move(local.name), "Option<" + local.ty + ">"});
+    }
+  }
+}
+
+void add_switches(const IfBlock& block, std::vector<const SwitchBlock*>& out) {
+  for (const auto* branch : {&block.true_steps, &block.false_steps}) {
+    for (const EmitStep& step : *branch) visit_step(step, [&](const auto& m) { add_switches(m, out); });
+  }
+}
+
+bool declares_fields(const IfBlock& /*block*/) { return true; }
+bool may_read_nothing(const IfBlock& /*block*/, const TypeRegistry& /*registry*/) { return true; }
 
 }  // namespace qm

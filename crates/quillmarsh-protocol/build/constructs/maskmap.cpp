@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "constructs/constructs.hpp"
 #include "schema/literals.hpp"
@@ -32,15 +33,15 @@ std::string group_end_label(const MaskGroup& group) {
   return one_line_comment_text(label);
 }
 
-void emit_gated_member(std::string& out, std::string_view label, std::string_view parent,
+void emit_gated_member(const Printer& p, std::string_view label, std::string_view parent,
                        const std::optional<std::string>& text, std::string_view ident, std::string_view ty) {
   if (text) {
-    emit(out, "    /// Gated on $label$ (`$parent$`). $text$\n",
-         {{"label", label}, {"parent", parent}, {"text", escape_doc(*text)}});
+    p("/// Gated on $label$ (`$parent$`). $text$\n",
+      {{"label", label}, {"parent", parent}, {"text", escape_doc(*text)}});
   } else {
-    emit(out, "    /// Gated on $label$ (`$parent$`).\n", {{"label", label}, {"parent", parent}});
+    p("/// Gated on $label$ (`$parent$`).\n", {{"label", label}, {"parent", parent}});
   }
-  emit(out, "    pub $ident$: Option<$ty$>,\n", {{"ident", ident}, {"ty", ty}});
+  p("pub $ident$: Option<$ty$>,\n", {{"ident", ident}, {"ty", ty}});
 }
 
 std::string only_fields_in_mask(std::string_view tag) {
@@ -176,29 +177,9 @@ Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node&
   return block;
 }
 
-void emit_maskmap_members(std::string& out, const MaskmapBlock& block) {
-  const std::string parent = escape_doc(block.parent_ident);
-  for (const MaskGroup& group : block.groups) {
-    const std::string label = escape_doc(group_label(group));
-    for (const SimpleField& field : group.fields) {
-      emit_gated_member(out, label, parent, field.text, field.ident, field.rust_ty);
-    }
-    for (const PackableField& packable : group.packables) {
-      emit_gated_member(out, label, parent, packable.text, packable.ident, packable_rust_ty(packable));
-    }
-  }
-}
+namespace {
 
-void emit_maskmap_ctor_entries(std::string& out, const MaskmapBlock& block) {
-  for (const MaskGroup& group : block.groups) {
-    for (const SimpleField& field : group.fields) emit(out, "            $ident$,\n", {{"ident", field.ident}});
-    for (const PackableField& packable : group.packables) {
-      emit(out, "            $ident$,\n", {{"ident", packable.ident}});
-    }
-  }
-}
-
-void emit_maskmap_decoder(const Printer& p, const MaskmapBlock& block) {
+void emit_read_maskmap_into(const Printer& p, const MaskmapBlock& block) {
   p("// <maskmap name=\"$parent$\">\n", {{"parent", block.parent_ident}});
   if (block.xor_value) {
     const std::string xor_hex = to_hex_upper(*block.xor_value);
@@ -220,22 +201,65 @@ void emit_maskmap_decoder(const Printer& p, const MaskmapBlock& block) {
 if (__mm_bits & 0x$mask$u64) != 0 {
 )",
       {{"value", escape_xml_attr_for_doc(group.value_text)}, {"mask", to_hex_upper(group.mask)}});
-    for (const SimpleField& field : group.fields) emit_field_decoder(inner, field.ident + "_v", field.kind);
+    for (const SimpleField& field : group.fields) emit_read_value(inner, field.ident + "_v", field.kind);
     for (const SimpleField& field : group.fields) inner("$ident$ = Some($ident$_v);\n", {{"ident", field.ident}});
     for (const PackableField& packable : group.packables) {
-      emit_packable_decoder(inner, packable, packable.ident + "_v");
+      emit_read_packable_into(inner, packable, packable.ident + "_v");
       inner("$ident$ = Some($ident$_v);\n", {{"ident", packable.ident}});
     }
     p("} // end mask $label$\n", {{"label", group_end_label(group)}});
   }
 }
 
+}  // namespace
+
+void emit_members(const Printer& p, const MaskmapBlock& block) {
+  const std::string parent = escape_doc(block.parent_ident);
+  for (const MaskGroup& group : block.groups) {
+    const std::string label = escape_doc(group_label(group));
+    for (const SimpleField& field : group.fields) {
+      emit_gated_member(p, label, parent, field.text, field.ident, field.rust_ty);
+    }
+    for (const PackableField& packable : group.packables) {
+      emit_gated_member(p, label, parent, packable.text, packable.ident, packable_rust_ty(packable));
+    }
+  }
+}
+
+void emit_ctor_entries(const Printer& p, const MaskmapBlock& block) {
+  for (const MaskGroup& group : block.groups) {
+    for (const SimpleField& field : group.fields) emit_ctor_entry(p, field.ident);
+    for (const PackableField& packable : group.packables) emit_ctor_entry(p, packable.ident);
+  }
+}
+
+void emit_accessors(const Printer& /*p*/, const MaskmapBlock& /*block*/) {}
+void add_accessors(const MaskmapBlock& /*block*/, std::vector<std::string_view>& /*out*/) {}
+
+void emit_decoder(const Printer& p, const MaskmapBlock& block, StepPlace place) {
+  emit_read_maskmap_into(flat_in_block(p, place), block);
+}
+
+void add_members(const MaskmapBlock& block, std::vector<PayloadLocal>& out) {
+  for (const MaskGroup& group : block.groups) {
+    for (const SimpleField& field : group.fields) out.push_back({field.ident, "Option<" + field.rust_ty + ">"});
+    for (const PackableField& packable : group.packables) {
+      out.push_back({packable.ident, "Option<" + packable_rust_ty(packable) + ">"});
+    }
+  }
+}
+
+void add_switches(const MaskmapBlock& /*block*/, std::vector<const SwitchBlock*>& /*out*/) {}
+// A mask map alone does not make a struct one that declares fields.
+bool declares_fields(const MaskmapBlock& /*block*/) { return false; }
+bool may_read_nothing(const MaskmapBlock& /*block*/, const TypeRegistry& /*registry*/) { return true; }
+
 void emit_read_maskmap(std::string& out, const MaskmapBlock& block) {
-  emit_maskmap_decoder(Printer(out, kDecoderIndent), block);
+  emit_read_maskmap_into(Printer(out, kDecoderIndent), block);
 }
 
 void emit_read_maskmap_indented(std::string& out, const MaskmapBlock& block, std::string_view indent) {
-  emit_maskmap_decoder(Printer(out, indent.size(), true), block);
+  emit_read_maskmap_into(Printer(out, indent.size(), true), block);
 }
 
 }  // namespace qm

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "constructs/constructs.hpp"
 #include "schema/registry.hpp"
@@ -105,7 +106,7 @@ std::string packable_rust_ty(const PackableField& packable) {
   return "Vec<(" + packable.key_rust_ty + ", " + packable.value_rust_ty + ")>";
 }
 
-void emit_packable_decoder(const Printer& p, const PackableField& packable, std::string_view local) {
+void emit_read_packable_into(const Printer& p, const PackableField& packable, std::string_view local) {
   // `_r#type_maxsize` is not an identifier: the leading underscore goes before
   // the identifier without its raw prefix.
   const std::string_view stem = without_raw_prefix(local);
@@ -121,7 +122,7 @@ for _ in 0..$ident$_count {
     let __elem: $V$ = {
 )",
         vars);
-      emit_field_decoder(p.in(2), "__elem", packable.value_kind);
+      emit_read_value(p.in(2), "__elem", packable.value_kind);
       p(R"(        __elem
     };
     $ident$.push(__elem);
@@ -151,8 +152,8 @@ let $ident$_count: usize = ($ident$_packed & 0xFFFFFF) as usize;
 for _ in 0..$ident$_count {
 )",
     vars);
-  emit_field_decoder(p.in(), "__k", packable.key_kind);
-  emit_field_decoder(p.in(), "__v", packable.value_kind);
+  emit_read_value(p.in(), "__k", packable.key_kind);
+  emit_read_value(p.in(), "__v", packable.value_kind);
   p(R"(    $ident$.push((__k, __v));
 }
 )",
@@ -160,7 +161,45 @@ for _ in 0..$ident$_count {
 }
 
 void emit_read_packable(std::string& out, const PackableField& packable, std::string_view indent) {
-  emit_packable_decoder(Printer(out, indent.size()), packable, packable.ident);
+  emit_read_packable_into(Printer(out, indent.size()), packable, packable.ident);
 }
+
+namespace {
+
+// How a packable shows in its member documentation: the container with its
+// type arguments, a list without them.
+std::string packable_shown(const PackableField& packable) {
+  if (packable.kind == PackableKind::PackableList) return "PackableList";
+  return std::string(kind_name(packable.kind)) + "<" + packable.key_rust_ty + ", " + packable.value_rust_ty + ">";
+}
+
+}  // namespace
+
+void emit_members(const Printer& p, const PackableField& packable) {
+  const std::string shown = packable_shown(packable);
+  if (packable.text) {
+    p("/// Inlined templated `$shown$`. $doc$\n", {{"shown", shown}, {"doc", escape_doc(*packable.text)}});
+  } else {
+    p("/// Inlined templated `$shown$` (J3.E use-site).\n", {{"shown", shown}});
+  }
+  emit_member_decl(p, packable.ident, packable_rust_ty(packable));
+}
+
+void emit_ctor_entries(const Printer& p, const PackableField& packable) { emit_ctor_entry(p, packable.ident); }
+void emit_accessors(const Printer& /*p*/, const PackableField& /*packable*/) {}
+void add_accessors(const PackableField& /*packable*/, std::vector<std::string_view>& /*out*/) {}
+
+// The loop of a packable is its own block, even inside another block.
+void emit_decoder(const Printer& p, const PackableField& packable, StepPlace place) {
+  emit_read_packable_into(p, packable, decoder_local(packable.ident, place));
+}
+
+void add_members(const PackableField& packable, std::vector<PayloadLocal>& out) {
+  out.push_back({packable.ident, packable_rust_ty(packable)});
+}
+void add_switches(const PackableField& /*packable*/, std::vector<const SwitchBlock*>& /*out*/) {}
+bool declares_fields(const PackableField& /*packable*/) { return true; }
+// A packable always reads its header.
+bool may_read_nothing(const PackableField& /*packable*/, const TypeRegistry& /*registry*/) { return false; }
 
 }  // namespace qm

@@ -224,32 +224,6 @@ std::string unique_type_name(std::string base, std::set<std::string>* taken) {
   return name;
 }
 
-void emit_switch_enum(std::string& out, const SwitchBlock& block) {
-  emit(out,
-       R"(/// `<switch name="$name$">` discriminated union (one variant per case).
-#[derive(Debug, Clone, PartialEq)]
-pub enum $type_name$ {
-)",
-       {{"name", escape_xml_attr_for_doc(block.name)}, {"type_name", block.type_name}});
-  for (const SwitchCase& c : block.cases) {
-    const std::string value = escape_xml_attr_for_doc(c.value_text);
-    if (c.text) {
-      emit(out, "    /// case value=\"$value$\". $text$\n", {{"value", value}, {"text", escape_doc(*c.text)}});
-    } else {
-      emit(out, "    /// case value=\"$value$\".\n", {{"value", value}});
-    }
-    const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
-    if (payload.empty()) {
-      emit(out, "    $variant$,\n", {{"variant", c.variant}});
-      continue;
-    }
-    emit(out, "    $variant$ {\n", {{"variant", c.variant}});
-    for (const PayloadLocal& p : payload) emit(out, "        $name$: $ty$,\n", {{"name", p.name}, {"ty", p.ty}});
-    emit(out, "    },\n");
-  }
-  emit(out, "}\n\n");
-}
-
 }  // namespace
 
 Result<SwitchDiscriminator> resolve_switch_discriminator(std::string_view name, const SiblingLookup& lookup) {
@@ -353,64 +327,49 @@ Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& s
   return block;
 }
 
-std::vector<PayloadLocal> collect_case_payload_fields(const std::vector<EmitStep>& steps) {
-  std::vector<PayloadLocal> payload;
-  for (const EmitStep& step : steps) {
-    if (const auto* field = step.as<SimpleField>()) {
-      payload.push_back({field->ident, field->rust_ty});
-    } else if (const auto* vec = step.as<VectorField>()) {
-      payload.push_back({vec->ident, "Vec<" + vec->elem_rust_ty + ">"});
-    } else if (const auto* maskmap = step.as<MaskmapBlock>()) {
-      for (const MaskGroup& group : maskmap->groups) {
-        for (const SimpleField& f : group.fields) payload.push_back({f.ident, "Option<" + f.rust_ty + ">"});
-        for (const PackableField& p : group.packables) {
-          payload.push_back({p.ident, "Option<" + packable_rust_ty(p) + ">"});
-        }
-      }
-    } else if (const auto* nested = step.as<SwitchBlock>()) {
-      payload.push_back({nested->ident, nested->type_name});
-    } else if (const auto* block = step.as<IfBlock>()) {
-      // Both branches share one option local per name.
-      std::set<std::string> seen;
-      for (const auto* branch : {&block->true_steps, &block->false_steps}) {
-        for (const PayloadLocal& local : collect_if_payload_locals(*branch)) {
-          if (seen.insert(local.name).second) payload.push_back({local.name, "Option<" + local.ty + ">"});
-        }
-      }
-    } else if (const auto* packable = step.as<PackableField>()) {
-      payload.push_back({packable->ident, packable_rust_ty(*packable)});
-    } else if (const auto* table = step.as<TableField>()) {
-      payload.push_back(
-          {table->ident, "std::collections::BTreeMap<" + table->key_rust_ty + ", " + table->value_rust_ty + ">"});
-    }
-  }
-  return payload;
-}
-
-void emit_switch_enum_recursive(std::string& out, const EmitStep& step) {
-  if (const auto* block = step.as<SwitchBlock>()) {
-    for (const SwitchCase& c : block->cases) {
-      for (const EmitStep& inner : c.steps) emit_switch_enum_recursive(out, inner);
-    }
-    emit_switch_enum(out, *block);
-  } else if (const auto* if_block = step.as<IfBlock>()) {
-    for (const EmitStep& inner : if_block->true_steps) emit_switch_enum_recursive(out, inner);
-    for (const EmitStep& inner : if_block->false_steps) emit_switch_enum_recursive(out, inner);
-  }
-}
-
-void emit_switch_member(std::string& out, const SwitchBlock& block) {
+void emit_switch_enum(std::string& out, const SwitchBlock& block) {
   emit(out,
-       R"(    /// Discriminated by `$disc$` per protocol.xml `<switch name="$sw$">`.
-    pub $ident$: $type_name$,
+       R"(/// `<switch name="$name$">` discriminated union (one variant per case).
+#[derive(Debug, Clone, PartialEq)]
+pub enum $type_name$ {
 )",
-       {{"disc", escape_doc(block.disc_expr)},
-        {"sw", escape_xml_attr_for_doc(block.name)},
-        {"ident", block.ident},
-        {"type_name", block.type_name}});
+       {{"name", escape_xml_attr_for_doc(block.name)}, {"type_name", block.type_name}});
+  for (const SwitchCase& c : block.cases) {
+    const std::string value = escape_xml_attr_for_doc(c.value_text);
+    if (c.text) {
+      emit(out, "    /// case value=\"$value$\". $text$\n", {{"value", value}, {"text", escape_doc(*c.text)}});
+    } else {
+      emit(out, "    /// case value=\"$value$\".\n", {{"value", value}});
+    }
+    const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
+    if (payload.empty()) {
+      emit(out, "    $variant$,\n", {{"variant", c.variant}});
+      continue;
+    }
+    emit(out, "    $variant$ {\n", {{"variant", c.variant}});
+    for (const PayloadLocal& p : payload) emit(out, "        $name$: $ty$,\n", {{"name", p.name}, {"ty", p.ty}});
+    emit(out, "    },\n");
+  }
+  emit(out, "}\n\n");
 }
 
-void emit_switch_decoder(const Printer& p, const SwitchBlock& block) {
+void emit_members(const Printer& p, const SwitchBlock& block) {
+  p(R"(/// Discriminated by `$disc$` per protocol.xml `<switch name="$sw$">`.
+pub $ident$: $type_name$,
+)",
+    {{"disc", escape_doc(block.disc_expr)},
+     {"sw", escape_xml_attr_for_doc(block.name)},
+     {"ident", block.ident},
+     {"type_name", block.type_name}});
+}
+
+void emit_ctor_entries(const Printer& p, const SwitchBlock& block) { emit_ctor_entry(p, block.ident); }
+void emit_accessors(const Printer& /*p*/, const SwitchBlock& /*block*/) {}
+void add_accessors(const SwitchBlock& /*block*/, std::vector<std::string_view>& /*out*/) {}
+
+namespace {
+
+void emit_read_switch_into(const Printer& p, const SwitchBlock& block) {
   const std::string disc = block.disc_is_enum ? block.disc_expr + "_bits" : block.disc_expr;
   p(R"(// <switch name="$name$">
 let $ident$: $type_name$ = {
@@ -455,8 +414,27 @@ let $ident$: $type_name$ = {
     {{"type_name", block.type_name}});
 }
 
+}  // namespace
+
 void emit_read_switch(std::string& out, const SwitchBlock& block, std::string_view indent) {
-  emit_switch_decoder(Printer(out, indent.size()), block);
+  emit_read_switch_into(Printer(out, indent.size()), block);
 }
+
+// The match has its own braces, even inside another block.
+void emit_decoder(const Printer& p, const SwitchBlock& block, StepPlace /*place*/) { emit_read_switch_into(p, block); }
+
+void add_members(const SwitchBlock& block, std::vector<PayloadLocal>& out) {
+  out.push_back({block.ident, block.type_name});
+}
+
+void add_switches(const SwitchBlock& block, std::vector<const SwitchBlock*>& out) {
+  for (const SwitchCase& c : block.cases) {
+    for (const EmitStep& step : c.steps) visit_step(step, [&](const auto& m) { add_switches(m, out); });
+  }
+  out.push_back(&block);
+}
+
+bool declares_fields(const SwitchBlock& /*block*/) { return true; }
+bool may_read_nothing(const SwitchBlock& /*block*/, const TypeRegistry& /*registry*/) { return true; }
 
 }  // namespace qm

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "constructs/constructs.hpp"
 #include "expr/expr.hpp"
@@ -66,7 +67,7 @@ Result<VectorField> build_vector_field(const CodegenCtx& ctx, const xml::Node& v
   return out;
 }
 
-void emit_vector_decoder(const Printer& p, const VectorField& vec, std::string_view local) {
+void emit_read_vector_into(const Printer& p, const VectorField& vec, std::string_view local) {
   const std::string len = escape_xml_attr_for_doc(vec.length_expr);
   const TemplateVars vars = {{"ident", local}, {"T", vec.elem_rust_ty}, {"count", vec.count_expr}, {"len", len}};
   p(R"(// <vector name="$ident$" length="$len$" type="$T$">
@@ -76,7 +77,7 @@ for _ in 0..$ident$_count {
     let __elem: $T$ = {
 )",
     vars);
-  emit_field_decoder(p.in(2), "__elem", vec.elem_kind);
+  emit_read_value(p.in(2), "__elem", vec.elem_kind);
   p(R"(        __elem
     };
     $ident$.push(__elem);
@@ -86,11 +87,41 @@ for _ in 0..$ident$_count {
 }
 
 void emit_read_vector(std::string& out, const VectorField& vec) {
-  emit_vector_decoder(Printer(out, kDecoderIndent), vec, vec.ident);
+  emit_read_vector_into(Printer(out, kDecoderIndent), vec, vec.ident);
 }
 
 void emit_read_vector_indented(std::string& out, const VectorField& vec, std::string_view indent) {
-  emit_vector_decoder(Printer(out, indent.size(), true), vec, vec.ident);
+  emit_read_vector_into(Printer(out, indent.size(), true), vec, vec.ident);
 }
+
+namespace {
+
+std::string member_ty(const VectorField& vec) { return "Vec<" + vec.elem_rust_ty + ">"; }
+
+}  // namespace
+
+void emit_members(const Printer& p, const VectorField& vec) {
+  if (vec.text) {
+    emit_member_doc(p, *vec.text);
+  } else {
+    p("/// Vector field; length from protocol.xml `length=\"$len$\"`.\n",
+      {{"len", escape_xml_attr_for_doc(vec.length_expr)}});
+  }
+  emit_member_decl(p, vec.ident, member_ty(vec));
+}
+
+void emit_ctor_entries(const Printer& p, const VectorField& vec) { emit_ctor_entry(p, vec.ident); }
+void emit_accessors(const Printer& /*p*/, const VectorField& /*vec*/) {}
+void add_accessors(const VectorField& /*vec*/, std::vector<std::string_view>& /*out*/) {}
+
+void emit_decoder(const Printer& p, const VectorField& vec, StepPlace place) {
+  emit_read_vector_into(flat_in_block(p, place), vec, decoder_local(vec.ident, place));
+}
+
+void add_members(const VectorField& vec, std::vector<PayloadLocal>& out) { out.push_back({vec.ident, member_ty(vec)}); }
+void add_switches(const VectorField& /*vec*/, std::vector<const SwitchBlock*>& /*out*/) {}
+bool declares_fields(const VectorField& /*vec*/) { return true; }
+// A vector of no elements reads nothing; its element type never can.
+bool may_read_nothing(const VectorField& /*vec*/, const TypeRegistry& /*registry*/) { return true; }
 
 }  // namespace qm
