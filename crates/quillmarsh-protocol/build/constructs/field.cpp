@@ -35,11 +35,6 @@ bool reads_value_as_f64(std::string_view owner, std::string_view name) {
   return name == "Value" && (owner == "S2C_Qualities_PrivateUpdateFloat" || owner == "S2C_Qualities_UpdateFloat");
 }
 
-std::optional<std::string> opt_string(std::optional<std::string_view> v) {
-  if (!v) return std::nullopt;
-  return std::string(*v);
-}
-
 Result<SubfieldAccessor> build_subfield(const CodegenCtx& ctx, const xml::Node& sub, std::string_view field_name,
                                         std::string_view field_ident, std::string_view parent_ty,
                                         std::string_view owner) {
@@ -65,7 +60,7 @@ Result<SubfieldAccessor> build_subfield(const CodegenCtx& ctx, const xml::Node& 
                           resolved->rust_ty,
                           std::move(expr).value(),
                           std::string(*value),
-                          opt_string(sub.attr("text"))};
+                          sub.attr_copy("text")};
 }
 
 }  // namespace
@@ -125,7 +120,7 @@ Result<SimpleField> build_simple_field(const CodegenCtx& ctx, const xml::Node& f
     if (!sub) return sub.fail_with_prefix();
     out.subfields.push_back(std::move(sub).value());
   }
-  out.text = opt_string(field.attr("text"));
+  out.text = field.attr_copy("text");
   return out;
 }
 

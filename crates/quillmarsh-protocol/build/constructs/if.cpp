@@ -67,7 +67,7 @@ Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_elemen
   if (block.true_steps.empty() && block.false_steps.empty()) {
     return fail(prefix + ": both branches empty (no <true>/<false> with fields)");
   }
-  if (const auto text = if_element.attr("text")) block.text = std::string(*text);
+  block.text = if_element.attr_copy("text");
   return block;
 }
 

@@ -13,8 +13,6 @@
 namespace qm {
 namespace {
 
-bool is_marker(std::string_view t) { return t == "T" || t == "U"; }
-
 Result<PackableField> build_list(const CodegenCtx& ctx, const xml::Node& field, const std::string& name) {
   const std::string head = "<field " + name + " type=\"PackableList\"";
   const auto generic = field.attr("genericType");
@@ -45,7 +43,7 @@ Result<PackableField> build_hash_table(const CodegenCtx& ctx, const xml::Node& f
   if (!key) return fail(head + "> missing genericKey= attribute");
   const auto value = field.attr("genericValue");
   if (!value) return fail(head + "> missing genericValue= attribute");
-  if (is_marker(*key) || is_marker(*value)) {
+  if (is_templated_marker(*key) || is_templated_marker(*value)) {
     return fail(head + " genericKey=" + debug_str(*key) + " genericValue=" + debug_str(*value) +
                 ">: templated marker not allowed in a use-site");
   }
@@ -96,7 +94,7 @@ Result<PackableField> build_packable_field(const CodegenCtx& ctx, const xml::Nod
   if (!built) return built;
   // Numbered only once every check has passed.
   built->ident = number_identifier(body.occurrences, name);
-  if (const auto text = field.attr("text")) built->text = std::string(*text);
+  built->text = field.attr_copy("text");
   built->kind = kind;
   return built;
 }

@@ -308,7 +308,7 @@ Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& s
     }
     if (!built) return built.fail_with_prefix();
 
-    if (const auto text = child->attr("text")) c.text = std::string(*text);
+    c.text = child->attr_copy("text");
     block.cases.push_back(std::move(c));
   }
   if (block.cases.empty()) return fail(prefix + ": contains no <case> children");

@@ -38,8 +38,7 @@ Result<TableField> build_table_field(const CodegenCtx& ctx, const xml::Node& tab
   if (!length) return fail("<table " + name + "> missing length= attribute");
   const std::string prefix = "<table " + name + ">: ";
 
-  const auto is_marker = [](std::string_view t) { return t == "T" || t == "U"; };
-  if (is_marker(*key) || is_marker(*value)) {
+  if (is_templated_marker(*key) || is_templated_marker(*value)) {
     return fail(prefix + "key=" + debug_str(*key) + "/value=" + debug_str(*value) +
                 " uses templated marker; deferred to J3.E");
   }
@@ -61,7 +60,7 @@ Result<TableField> build_table_field(const CodegenCtx& ctx, const xml::Node& tab
   out.value_kind = std::move(value_ty->kind);
   out.count_expr = std::move(count).value();
   out.length_expr = std::string(*length);
-  if (const auto text = table.attr("text")) out.text = std::string(*text);
+  out.text = table.attr_copy("text");
   return out;
 }
 

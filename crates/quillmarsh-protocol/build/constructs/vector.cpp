@@ -28,7 +28,7 @@ Result<VectorField> build_vector_field(const CodegenCtx& ctx, const xml::Node& v
   const auto skip = vector.attr("skip");
   const std::string prefix = "<vector " + name + ">: ";
 
-  if (*type == "T" || *type == "U") {
+  if (is_templated_marker(*type)) {
     return fail(prefix + "element type " + debug_str(*type) +
                 " is a templated marker (parent uses templated=); deferred to J3.E");
   }
@@ -63,7 +63,7 @@ Result<VectorField> build_vector_field(const CodegenCtx& ctx, const xml::Node& v
   out.elem_kind = std::move(elem->kind);
   out.count_expr = std::move(count_expr);
   out.length_expr = std::string(*length);
-  if (const auto text = vector.attr("text")) out.text = std::string(*text);
+  out.text = vector.attr_copy("text");
   return out;
 }
 

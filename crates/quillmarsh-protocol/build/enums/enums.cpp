@@ -45,16 +45,9 @@ struct Alias {
   std::optional<std::string> text;
 };
 
-std::optional<std::string> opt_string(std::optional<std::string_view> v) {
-  if (!v) return std::nullopt;
-  return std::string(*v);
-}
-
 void write_skipped_enum(CodegenCtx& ctx, std::string_view name, std::string_view reason) {
-  std::string line;
-  emit(line, "// SKIPPED enum $name$: $reason$", {{"name", name}, {"reason", reason}});
-  ctx.out += one_line_comment_text(line);
-  ctx.out += "\n\n";
+  emit_comment_line(ctx.out, "// SKIPPED enum $name$: $reason$", {{"name", name}, {"reason", reason}});
+  ctx.out += '\n';
 }
 
 // The first reason the enum's names cannot be declared: its own name, a
@@ -125,7 +118,7 @@ void emit_enum(CodegenCtx& ctx, const xml::Node& enum_element) {
     if (!vtext) continue;
     const auto value = parse_int_literal(*vtext);
     if (!value) continue;
-    const auto doc = opt_string(child->attr("text"));
+    const auto doc = child->attr_copy("text");
     all_values.insert_or_assign(std::string(*vname), *value);
     const i128 cut = cut_to_width(*value, *repr);
     if (seen.insert(cut).second) {

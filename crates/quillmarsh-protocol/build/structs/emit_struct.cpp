@@ -89,11 +89,8 @@ void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view na
 }
 
 void write_skipped(CodegenCtx& ctx, EmitKind kind, std::string_view rust_name, std::string_view reason) {
-  std::string line;
-  emit(line, "// SKIPPED $label$ $rust_name$: $reason$ \u2014 port to PR 7.2.",
-       {{"label", label(kind)}, {"rust_name", rust_name}, {"reason", reason}});
-  ctx.out += one_line_comment_text(line);
-  ctx.out += '\n';
+  emit_comment_line(ctx.out, "// SKIPPED $label$ $rust_name$: $reason$ \u2014 port to PR 7.2.",
+                    {{"label", label(kind)}, {"rust_name", rust_name}, {"reason", reason}});
   bump_skipped(ctx.stats, kind);
 }
 
@@ -240,13 +237,10 @@ void process_datatypes(CodegenCtx& ctx, const xml::Node& types_section) {
     const std::optional<std::string_view> templated = child->attr("templated");
     const std::optional<std::string_view> name = child->attr("name");
     if (!templated || !name) continue;
-    std::string line;
-    emit(line,
-         "// SKIPPED datatype $name$: templated=\"$templated$\" (J3.E inlines at every use-site via "
-         "`<field type=\"$name$\" generic*=...>`; no concrete Rust struct emitted).",
-         {{"name", *name}, {"templated", *templated}});
-    ctx.out += one_line_comment_text(line);
-    ctx.out += '\n';
+    emit_comment_line(ctx.out,
+                      "// SKIPPED datatype $name$: templated=\"$templated$\" (J3.E inlines at every use-site via "
+                      "`<field type=\"$name$\" generic*=...>`; no concrete Rust struct emitted).",
+                      {{"name", *name}, {"templated", *templated}});
     ++ctx.stats.datatypes_skipped;
   }
 

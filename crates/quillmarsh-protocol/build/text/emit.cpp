@@ -69,6 +69,13 @@ void emit(std::string& out, std::string_view tmpl, TemplateVars vars) {
   substitute(out, tmpl, vars);
 }
 
+void emit_comment_line(std::string& out, std::string_view tmpl, TemplateVars vars) {
+  std::string line;
+  emit(line, tmpl, vars);
+  out += one_line_comment_text(line);
+  out += '\n';
+}
+
 void Printer::operator()(std::string_view tmpl, TemplateVars vars) const {
   std::string& out = *out_;
   if (indent_ == 0 && !flat_) {

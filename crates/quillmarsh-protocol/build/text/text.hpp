@@ -92,6 +92,9 @@ std::string to_hex_upper(u128 value, std::size_t min_digits = 1);
 // `$`, is a bug in the generator: the process aborts at once with a message.
 using TemplateVars = std::initializer_list<std::pair<std::string_view, std::string_view>>;
 void emit(std::string& out, std::string_view tmpl, TemplateVars vars = {});
+// The same for a `//` comment that must stay on its one line: the rendered
+// text is passed through `one_line_comment_text`, then a line feed follows.
+void emit_comment_line(std::string& out, std::string_view tmpl, TemplateVars vars = {});
 
 // The template printer at an indentation level. Templates are written at
 // their natural indentation (a block's first line at column 0); the printer
