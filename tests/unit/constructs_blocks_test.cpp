@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "constructs/constructs.hpp"
-#include "driver/context.hpp"
 #include "expr/expr.hpp"
+#include "schema/context.hpp"
 #include "structs/structs.hpp"
 #include "text/text.hpp"
 #include "xml/xml.hpp"
@@ -280,7 +280,7 @@ TEST(IfBlockEmit, WholeText) {
     ASSERT_TRUE(steps) << steps.reason();
     const IfBlock& block = last_as<IfBlock>(*steps);
     std::string members, reader, ctor;
-    emit_if_members(members, block);
+    emit_members(Printer(members, kMemberIndent), block);
     emit_read_if(reader, block, "        ");
     emit_if_struct_field_names(ctor, block.true_steps);
     emit_if_struct_field_names(ctor, block.false_steps);
@@ -288,12 +288,6 @@ TEST(IfBlockEmit, WholeText) {
     EXPECT_EQ(reader, c.reader);
     EXPECT_EQ(ctor, c.ctor);
   }
-}
-
-TEST(IfBlockEmit, UnsupportedStepInBranch) {
-  std::string out;
-  emit_if_branch_step(out, EmitStep{TableField{}}, "    ");
-  EXPECT_EQ(out, "    // UNSUPPORTED nested step inside <if>; please extend J3.E.\n");
 }
 
 // ---- Mask maps ------------------------------------------------------------------
@@ -432,8 +426,8 @@ TEST(MaskmapEmit, WholeText) {
   const MaskmapBlock& block = last_as<MaskmapBlock>(*steps);
 
   std::string members, ctor, reader, indented;
-  emit_maskmap_members(members, block);
-  emit_maskmap_ctor_entries(ctor, block);
+  emit_members(Printer(members, kMemberIndent), block);
+  emit_ctor_entries(Printer(ctor, kCtorIndent), block);
   emit_read_maskmap(reader, block);
   emit_read_maskmap_indented(indented, block, "    ");
 
@@ -478,7 +472,7 @@ TEST(MaskmapEmit, WholeText) {
 )");
   // The indented form puts every line at the given indent.
   std::string expected_indented;
-  reindent_block(expected_indented, reader, "    ");
+  Printer(expected_indented, 4, true)(reader);
   EXPECT_EQ(indented, expected_indented);
   EXPECT_NE(indented.find("\n    l = Some(l_v);\n"), std::string::npos);
 }
@@ -505,7 +499,7 @@ TEST(MaskmapEmit, Labels) {
     block.parent_bits = "p as u64";
     block.groups.push_back(MaskGroup{c.value_text, {f}, {}, c.mask});
     std::string members, reader;
-    emit_maskmap_members(members, block);
+    emit_members(Printer(members, kMemberIndent), block);
     emit_read_maskmap(reader, block);
     EXPECT_EQ(members.substr(0, members.find('\n')), "    /// Gated on " + c.member_label + " (`p`).");
     EXPECT_NE(reader.find("        } // end mask " + c.end_label + "\n"), std::string::npos) << reader;
@@ -717,8 +711,8 @@ TEST(SwitchEmit, NestedWithEnumAndSubfieldDiscriminators) {
   const SwitchBlock& block = last_as<SwitchBlock>(*steps);
 
   std::string enums, member, reader;
-  for (const EmitStep& step : *steps) emit_switch_enum_recursive(enums, step);
-  emit_switch_member(member, block);
+  for (const SwitchBlock* sw : collect_switches(*steps)) emit_switch_enum(enums, *sw);
+  emit_members(Printer(member, kMemberIndent), block);
   emit_read_switch(reader, block, "        ");
 
   EXPECT_EQ(enums, R"(/// `<switch name="Lo">` discriminated union (one variant per case).
@@ -885,7 +879,7 @@ TEST(SwitchDepth, DeepestAllowedNestingBuildsAndEmits) {
   const std::vector<EmitStep> copy = *steps;  // deep copies work too
 
   std::string enums, reader;
-  for (const EmitStep& step : copy) emit_switch_enum_recursive(enums, step);
+  for (const SwitchBlock* sw : collect_switches(copy)) emit_switch_enum(enums, *sw);
   emit_read_switch(reader, last_as<SwitchBlock>(copy), "        ");
 
   std::size_t enum_count = 0;

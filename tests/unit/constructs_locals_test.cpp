@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "constructs/constructs.hpp"
-#include "driver/context.hpp"
+#include "schema/context.hpp"
 #include "structs/structs.hpp"
 #include "text/text.hpp"
 #include "xml/xml.hpp"
@@ -236,8 +236,8 @@ TEST(EchoedText, ConstructCommentsAndDocs) {
     auto steps = build_body(env, c.body);
     ASSERT_TRUE(steps.ok()) << c.name << ": " << steps.reason();
     std::string text;
+    for (const SwitchBlock* block : collect_switches(*steps)) emit_switch_enum(text, *block);
     for (const EmitStep& step : *steps) {
-      emit_switch_enum_recursive(text, step);
       emit_step_members(text, step);
       emit_step_reader(text, step);
     }

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/context.hpp"
+#include "schema/context.hpp"
+#include "schema/literals.hpp"
 #include "xml/xml.hpp"
 
 namespace qm {

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/context.hpp"
 #include "enums/enums.hpp"
+#include "schema/context.hpp"
 #include "schema/model.hpp"
 #include "xml/xml.hpp"
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "constructs/constructs.hpp"
-#include "enums/enums.hpp"
 #include "expr/expr.hpp"
+#include "schema/literals.hpp"
 #include "text/text.hpp"
 
 namespace qm {
@@ -170,58 +170,23 @@ class CaseScope {
 
 // ---- end of case scope ----
 
-// Builds the children of one case into its steps. `case_body` and
-// `case_lookup` are the case's own copies.
+std::string unsupported_in_case(std::string_view tag) { return "unsupported body child <" + std::string(tag) + ">"; }
+
+// Builds the children of one case into its steps. Gated fields of a case are
+// not registered in its lookup.
 Result<bool> build_case_steps(const CodegenCtx& ctx, const xml::Node& case_element, const std::string& case_prefix,
                               const std::string& variant, BodyContext& case_body, SiblingLookup& case_lookup,
                               std::vector<EmitStep>& steps) {
+  ChildRules rules;
+  rules.allowed = kAllChildren & ~static_cast<unsigned>(ChildTag::Table);
+  rules.register_gated = false;
+  rules.prefix = case_prefix;
+  rules.switch_owner_suffix = "_" + variant;
+  rules.switch_prefix = "nested ";
+  rules.refuse = unsupported_in_case;
   for (const xml::Node* child : case_element.children()) {
-    const std::string_view tag = child->tag();
-    if (tag == "field") {
-      if (const auto kind = packable_kind_for_field(*child)) {
-        auto packable = build_packable_field(ctx, *child, *kind, case_body);
-        if (!packable) return packable.fail_with_prefix(case_prefix);
-        case_lookup.add_packable();
-        steps.push_back(EmitStep{std::move(packable).value()});
-      } else {
-        auto field = build_simple_field(ctx, *child, case_body);
-        if (!field) return field.fail_with_prefix(case_prefix);
-        case_lookup.add_field(*field);
-        steps.push_back(EmitStep{std::move(field).value()});
-      }
-    } else if (tag == "vector") {
-      auto vec = build_vector_field(ctx, *child, case_body, case_lookup);
-      if (!vec) return vec.fail_with_prefix(case_prefix);
-      steps.push_back(EmitStep{std::move(vec).value()});
-    } else if (tag == "align") {
-      const auto width = align_byte_width_from_node(*child);
-      if (!width) {
-        return fail(case_prefix + "<align> with type " + debug_opt_str(child->attr("type")) +
-                    ": unknown alignment width");
-      }
-      steps.push_back(EmitStep{AlignStep{*width}});
-    } else if (tag == "maskmap") {
-      // Gated fields of a case are not registered in its lookup.
-      auto maskmap = build_maskmap_block(ctx, *child, case_body, case_lookup);
-      if (!maskmap) return maskmap.fail_with_prefix(case_prefix);
-      steps.push_back(EmitStep{std::move(maskmap).value()});
-    } else if (tag == "switch") {
-      // The nested enum type is named after the case that holds it; its
-      // member is counted in the case's own occurrence map.
-      std::string owner = case_body.owner;
-      case_body.owner += '_';
-      case_body.owner += variant;
-      auto nested = build_switch_block(ctx, *child, case_body, case_lookup);
-      case_body.owner = std::move(owner);
-      if (!nested) return nested.fail_with_prefix(case_prefix + "nested ");
-      steps.push_back(EmitStep{std::move(nested).value()});
-    } else if (tag == "if") {
-      auto block = build_if_block(ctx, *child, case_body, case_lookup);
-      if (!block) return block.fail_with_prefix(case_prefix);
-      steps.push_back(EmitStep{std::move(block).value()});
-    } else {
-      return fail(case_prefix + "unsupported body child <" + std::string(tag) + ">");
-    }
+    Result<bool> built = build_child_step(ctx, *child, rules, case_body, case_lookup, steps);
+    if (!built) return built;
   }
   return true;
 }
@@ -257,32 +222,6 @@ std::string unique_type_name(std::string base, std::set<std::string>* taken) {
   std::string name = base + std::to_string(free);
   taken->insert(name);
   return name;
-}
-
-void emit_switch_enum(std::string& out, const SwitchBlock& block) {
-  emit(out,
-       R"(/// `<switch name="$name$">` discriminated union (one variant per case).
-#[derive(Debug, Clone, PartialEq)]
-pub enum $type_name$ {
-)",
-       {{"name", escape_xml_attr_for_doc(block.name)}, {"type_name", block.type_name}});
-  for (const SwitchCase& c : block.cases) {
-    const std::string value = escape_xml_attr_for_doc(c.value_text);
-    if (c.text) {
-      emit(out, "    /// case value=\"$value$\". $text$\n", {{"value", value}, {"text", escape_doc(*c.text)}});
-    } else {
-      emit(out, "    /// case value=\"$value$\".\n", {{"value", value}});
-    }
-    const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
-    if (payload.empty()) {
-      emit(out, "    $variant$,\n", {{"variant", c.variant}});
-      continue;
-    }
-    emit(out, "    $variant$ {\n", {{"variant", c.variant}});
-    for (const PayloadLocal& p : payload) emit(out, "        $name$: $ty$,\n", {{"name", p.name}, {"ty", p.ty}});
-    emit(out, "    },\n");
-  }
-  emit(out, "}\n\n");
 }
 
 }  // namespace
@@ -369,7 +308,7 @@ Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& s
     }
     if (!built) return built.fail_with_prefix();
 
-    if (const auto text = child->attr("text")) c.text = std::string(*text);
+    c.text = child->attr_copy("text");
     block.cases.push_back(std::move(c));
   }
   if (block.cases.empty()) return fail(prefix + ": contains no <case> children");
@@ -388,111 +327,114 @@ Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& s
   return block;
 }
 
-std::vector<PayloadLocal> collect_case_payload_fields(const std::vector<EmitStep>& steps) {
-  std::vector<PayloadLocal> payload;
-  for (const EmitStep& step : steps) {
-    if (const auto* field = step.as<SimpleField>()) {
-      payload.push_back({field->ident, field->rust_ty});
-    } else if (const auto* vec = step.as<VectorField>()) {
-      payload.push_back({vec->ident, "Vec<" + vec->elem_rust_ty + ">"});
-    } else if (const auto* maskmap = step.as<MaskmapBlock>()) {
-      for (const MaskGroup& group : maskmap->groups) {
-        for (const SimpleField& f : group.fields) payload.push_back({f.ident, "Option<" + f.rust_ty + ">"});
-        for (const PackableField& p : group.packables) {
-          payload.push_back({p.ident, "Option<" + packable_rust_ty(p) + ">"});
-        }
-      }
-    } else if (const auto* nested = step.as<SwitchBlock>()) {
-      payload.push_back({nested->ident, nested->type_name});
-    } else if (const auto* block = step.as<IfBlock>()) {
-      // Both branches share one option local per name.
-      std::set<std::string> seen;
-      for (const auto* branch : {&block->true_steps, &block->false_steps}) {
-        for (const PayloadLocal& local : collect_if_payload_locals(*branch)) {
-          if (seen.insert(local.name).second) payload.push_back({local.name, "Option<" + local.ty + ">"});
-        }
-      }
-    } else if (const auto* packable = step.as<PackableField>()) {
-      payload.push_back({packable->ident, packable_rust_ty(*packable)});
-    } else if (const auto* table = step.as<TableField>()) {
-      payload.push_back(
-          {table->ident, "std::collections::BTreeMap<" + table->key_rust_ty + ", " + table->value_rust_ty + ">"});
-    }
-  }
-  return payload;
-}
-
-void emit_switch_enum_recursive(std::string& out, const EmitStep& step) {
-  if (const auto* block = step.as<SwitchBlock>()) {
-    for (const SwitchCase& c : block->cases) {
-      for (const EmitStep& inner : c.steps) emit_switch_enum_recursive(out, inner);
-    }
-    emit_switch_enum(out, *block);
-  } else if (const auto* if_block = step.as<IfBlock>()) {
-    for (const EmitStep& inner : if_block->true_steps) emit_switch_enum_recursive(out, inner);
-    for (const EmitStep& inner : if_block->false_steps) emit_switch_enum_recursive(out, inner);
-  }
-}
-
-void emit_switch_member(std::string& out, const SwitchBlock& block) {
+void emit_switch_enum(std::string& out, const SwitchBlock& block) {
   emit(out,
-       R"(    /// Discriminated by `$disc$` per protocol.xml `<switch name="$sw$">`.
-    pub $ident$: $type_name$,
+       R"(/// `<switch name="$name$">` discriminated union (one variant per case).
+#[derive(Debug, Clone, PartialEq)]
+pub enum $type_name$ {
 )",
-       {{"disc", escape_doc(block.disc_expr)},
-        {"sw", escape_xml_attr_for_doc(block.name)},
-        {"ident", block.ident},
-        {"type_name", block.type_name}});
+       {{"name", escape_xml_attr_for_doc(block.name)}, {"type_name", block.type_name}});
+  for (const SwitchCase& c : block.cases) {
+    const std::string value = escape_xml_attr_for_doc(c.value_text);
+    if (c.text) {
+      emit(out, "    /// case value=\"$value$\". $text$\n", {{"value", value}, {"text", escape_doc(*c.text)}});
+    } else {
+      emit(out, "    /// case value=\"$value$\".\n", {{"value", value}});
+    }
+    const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
+    if (payload.empty()) {
+      emit(out, "    $variant$,\n", {{"variant", c.variant}});
+      continue;
+    }
+    emit(out, "    $variant$ {\n", {{"variant", c.variant}});
+    for (const PayloadLocal& p : payload) emit(out, "        $name$: $ty$,\n", {{"name", p.name}, {"ty", p.ty}});
+    emit(out, "    },\n");
+  }
+  emit(out, "}\n\n");
 }
 
-void emit_read_switch(std::string& out, const SwitchBlock& block, std::string_view indent) {
-  const std::string i1 = std::string(indent) + "    ";
-  const std::string i2 = i1 + "    ";
-  const std::string i3 = i2 + "    ";
+void emit_members(const Printer& p, const SwitchBlock& block) {
+  p(R"(/// Discriminated by `$disc$` per protocol.xml `<switch name="$sw$">`.
+pub $ident$: $type_name$,
+)",
+    {{"disc", escape_doc(block.disc_expr)},
+     {"sw", escape_xml_attr_for_doc(block.name)},
+     {"ident", block.ident},
+     {"type_name", block.type_name}});
+}
+
+void emit_ctor_entries(const Printer& p, const SwitchBlock& block) { emit_ctor_entry(p, block.ident); }
+void emit_accessors(const Printer& /*p*/, const SwitchBlock& /*block*/) {}
+void add_accessors(const SwitchBlock& /*block*/, std::vector<std::string_view>& /*out*/) {}
+
+namespace {
+
+void emit_read_switch_into(const Printer& p, const SwitchBlock& block) {
   const std::string disc = block.disc_is_enum ? block.disc_expr + "_bits" : block.disc_expr;
-  emit(out,
-       R"($I$// <switch name="$name$">
-$I$let $ident$: $type_name$ = {
-$I1$let __disc: i128 = ($disc$) as i128;
-$I1$match __disc {
+  p(R"(// <switch name="$name$">
+let $ident$: $type_name$ = {
+    let __disc: i128 = ($disc$) as i128;
+    match __disc {
 )",
-       {{"I", indent},
-        {"I1", i1},
-        {"name", escape_xml_attr_for_doc(block.name)},
-        {"ident", block.ident},
-        {"type_name", block.type_name},
-        {"disc", disc}});
+    {{"name", escape_xml_attr_for_doc(block.name)},
+     {"ident", block.ident},
+     {"type_name", block.type_name},
+     {"disc", disc}});
+  const Printer arm = p.in(2);
+  const Printer body = p.in(3);
   for (const SwitchCase& c : block.cases) {
     std::string guard = "n if ";
     for (std::size_t i = 0; i < c.values.size(); ++i) {
       if (i != 0) guard += " || ";
       guard += "n == " + to_decimal(c.values[i]) + "i128";
     }
-    emit(out, "$I2$$guard$ => {\n", {{"I2", i2}, {"guard", guard}});
+    arm("$guard$ => {\n", {{"guard", guard}});
     const std::string value = escape_xml_attr_for_doc(c.value_text);
     if (c.text) {
-      emit(out, "$I3$// $value$ — $text$\n", {{"I3", i3}, {"value", value}, {"text", escape_doc(*c.text)}});
+      body("// $value$ — $text$\n", {{"value", value}, {"text", escape_doc(*c.text)}});
     } else {
-      emit(out, "$I3$// case value=\"$value$\"\n", {{"I3", i3}, {"value", value}});
+      body("// case value=\"$value$\"\n", {{"value", value}});
     }
-    for (const EmitStep& step : c.steps) emit_step_indented(out, step, i3);
+    for (const EmitStep& step : c.steps) emit_step_decoder(body, step, StepPlace::Case);
 
     const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
     if (payload.empty()) {
-      emit(out, "$I3$$type_name$::$variant$\n", {{"I3", i3}, {"type_name", block.type_name}, {"variant", c.variant}});
+      body("$type_name$::$variant$\n", {{"type_name", block.type_name}, {"variant", c.variant}});
     } else {
-      emit(out, "$I3$$type_name$::$variant$ {\n", {{"I3", i3}, {"type_name", block.type_name}, {"variant", c.variant}});
-      for (const PayloadLocal& p : payload) emit(out, "$I3$    $name$,\n", {{"I3", i3}, {"name", p.name}});
-      emit(out, "$I3$}\n", {{"I3", i3}});
+      body("$type_name$::$variant$ {\n", {{"type_name", block.type_name}, {"variant", c.variant}});
+      for (const PayloadLocal& field : payload) body("    $name$,\n", {{"name", field.name}});
+      body("}\n");
     }
-    emit(out, "$I2$},\n", {{"I2", i2}});
+    arm("},\n");
   }
-  emit(out,
-       R"($I2$_other => return Err("unknown $type_name$ discriminator"),
-$I1$}
-$I$};
+  p(R"(        _other => return Err("unknown $type_name$ discriminator"),
+    }
+};
 )",
-       {{"I", indent}, {"I1", i1}, {"I2", i2}, {"type_name", block.type_name}});
+    {{"type_name", block.type_name}});
 }
+
+}  // namespace
+
+void emit_read_switch(std::string& out, const SwitchBlock& block, std::string_view indent) {
+  emit_read_switch_into(Printer(out, indent.size()), block);
+}
+
+// The match has its own braces, even inside another block.
+void emit_decoder(const Printer& p, const SwitchBlock& block, StepPlace /*place*/) { emit_read_switch_into(p, block); }
+
+void add_members(const SwitchBlock& block, std::vector<PayloadLocal>& out) {
+  out.push_back({block.ident, block.type_name});
+}
+
+void add_switches(const SwitchBlock& block, std::vector<const SwitchBlock*>& out) {
+  for (const SwitchCase& c : block.cases) {
+    for (const EmitStep& step : c.steps) visit_step(step, [&](const auto& m) { add_switches(m, out); });
+  }
+  out.push_back(&block);
+}
+
+bool declares_fields(const SwitchBlock& /*block*/) { return true; }
+bool may_read_nothing(const SwitchBlock& /*block*/, const TypeRegistry& /*registry*/) { return true; }
 
 }  // namespace qm

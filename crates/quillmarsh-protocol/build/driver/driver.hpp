@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/context.hpp"
+#include "schema/context.hpp"
 #include "text/result.hpp"
 #include "xml/xml.hpp"
 

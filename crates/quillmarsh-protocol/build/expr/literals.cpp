@@ -5,16 +5,11 @@
 #include <string_view>
 #include <system_error>
 
+#include "schema/literals.hpp"
+
 namespace qm::literals {
 
 namespace {
-
-int digit_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // Largest magnitudes a type holds for positive and for negative values.
 struct Limits {
@@ -71,14 +66,13 @@ Result<i128> int_value_in(std::string_view raw, std::string_view ty) {
   if (!limits_of(ty, limits)) return fail(does_not_fit(raw, ty));
   const u128 limit = negative ? limits.negative : limits.positive;
   u128 magnitude = 0;
-  for (const char c : rest) {
-    const int d = digit_value(c);
-    if (d < 0 || static_cast<unsigned>(d) >= base) return fail("literal " + debug_str(raw) + " is malformed");
-    // magnitude * base + d <= limit, checked without overflowing.
-    if (static_cast<u128>(d) > limit || magnitude > (limit - static_cast<u128>(d)) / base) {
+  switch (parse_digits(rest, base, limit, magnitude)) {
+    case DigitsError::None:
+      break;
+    case DigitsError::Malformed:
+      return fail("literal " + debug_str(raw) + " is malformed");
+    case DigitsError::TooLarge:
       return fail(does_not_fit(raw, ty));
-    }
-    magnitude = magnitude * base + static_cast<u128>(d);
   }
   if (!negative) return static_cast<i128>(magnitude);
   if (magnitude == 0) return i128{0};

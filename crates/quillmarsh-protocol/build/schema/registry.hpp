@@ -86,6 +86,10 @@ struct ResolvedType {
 // The Rust declaration type and wire kind of a type name, or none.
 std::optional<ResolvedType> resolve_field(const TypeRegistry& registry, std::string_view name);
 
+// Whether a type name is a template parameter ("T" or "U") of a templated
+// data type, meaningful only inside its definition.
+inline bool is_templated_marker(std::string_view name) { return name == "T" || name == "U"; }
+
 // C# cast names: "int" -> "i32", ...; otherwise "unknown C# primitive \"x\"".
 Result<std::string_view> csharp_to_rust_primitive(std::string_view name);
 

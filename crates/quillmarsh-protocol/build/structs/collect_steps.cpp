@@ -52,50 +52,12 @@ class NameScope {
   std::string shown(std::string_view name) const { return std::string(what_) + " name " + debug_str(name); }
 };
 
-// Adds the members a step declares in its struct, or in its enum variant when
-// it stands in a switch case, in declaration order; the first reason.
-std::optional<std::string> add_declared_members(const EmitStep& step, NameScope& scope) {
-  if (const auto* field = step.as<SimpleField>()) return scope.add(field->ident);
-  if (const auto* vec = step.as<VectorField>()) return scope.add(vec->ident);
-  if (const auto* table = step.as<TableField>()) return scope.add(table->ident);
-  if (const auto* packable = step.as<PackableField>()) return scope.add(packable->ident);
-  if (const auto* block = step.as<SwitchBlock>()) return scope.add(block->ident);
-  if (const auto* maskmap = step.as<MaskmapBlock>()) {
-    for (const MaskGroup& group : maskmap->groups) {
-      for (const SimpleField& f : group.fields) {
-        if (auto problem = scope.add(f.ident)) return problem;
-      }
-      for (const PackableField& p : group.packables) {
-        if (auto problem = scope.add(p.ident)) return problem;
-      }
-    }
-  } else if (const auto* if_block = step.as<IfBlock>()) {
-    for (const auto* branch : {&if_block->true_steps, &if_block->false_steps}) {
-      for (const PayloadLocal& local : collect_if_payload_locals(*branch)) {
-        if (auto problem = scope.add(local.name)) return problem;
-      }
-    }
-  }
-  return std::nullopt;
-}
-
 // Checks the enum types of the switches among `steps` (nested ones
 // included): their names, against the module and each other, and their
 // variants and variant fields.
 std::optional<std::string> check_switch_types(const CodegenCtx& ctx, const std::vector<EmitStep>& steps,
                                               std::set<std::string>& type_keys) {
-  for (const EmitStep& step : steps) {
-    if (const auto* if_block = step.as<IfBlock>()) {
-      for (const auto* branch : {&if_block->true_steps, &if_block->false_steps}) {
-        if (auto problem = check_switch_types(ctx, *branch, type_keys)) return problem;
-      }
-      continue;
-    }
-    const auto* block = step.as<SwitchBlock>();
-    if (block == nullptr) continue;
-    for (const SwitchCase& c : block->cases) {
-      if (auto problem = check_switch_types(ctx, c.steps, type_keys)) return problem;
-    }
+  for (const SwitchBlock* block : collect_switches(steps)) {
     if (auto problem = type_name_problem(ctx, block->type_name)) return problem;
     if (!type_keys.insert(identifier_key(block->type_name)).second) {
       return "type name " + debug_str(block->type_name) + " is declared twice";
@@ -187,8 +149,8 @@ std::optional<std::string> struct_name_problem(const CodegenCtx& ctx, std::strin
   if (auto problem = check_switch_types(ctx, steps, type_keys)) return problem;
 
   NameScope members("member", &ctx.declared_values);
-  for (const EmitStep& step : steps) {
-    if (auto problem = add_declared_members(step, members)) return problem;
+  for (const PayloadLocal& member : collect_members(steps)) {
+    if (auto problem = members.add(member.name)) return problem;
   }
 
   if (auto problem = enum_binding_problem(ctx, steps)) return problem;
@@ -197,12 +159,8 @@ std::optional<std::string> struct_name_problem(const CodegenCtx& ctx, std::strin
   NameScope methods("accessor");
   methods.reserve("read_from", "the decoder");
   methods.reserve("OPCODE", "the opcode constant");
-  for (const EmitStep& step : steps) {
-    const auto* field = step.as<SimpleField>();
-    if (field == nullptr) continue;
-    for (const SubfieldAccessor& sub : field->subfields) {
-      if (auto problem = methods.add(sub.ident)) return problem;
-    }
+  for (const std::string_view name : collect_accessors(steps)) {
+    if (auto problem = methods.add(name)) return problem;
   }
   return std::nullopt;
 }
@@ -218,57 +176,14 @@ Result<std::vector<EmitStep>> collect_emit_steps(const CodegenCtx& ctx, const xm
   context.depth = 0;
   SiblingLookup lookup;
 
+  ChildRules rules;
+  rules.align_hint = " \u2014 only byte/short/ushort/int/uint/long/ulong supported";
+  rules.refuse = unsupported_body_child;
   std::vector<EmitStep> steps;
   steps.reserve(body.children().size());
-  for (const xml::Node* child_ptr : body.children()) {
-    const xml::Node& child = *child_ptr;
-    const std::string_view tag = child.tag();
-    if (tag == "field") {
-      if (const std::optional<PackableKind> packable = packable_kind_for_field(child)) {
-        Result<PackableField> built = build_packable_field(ctx, child, *packable, context);
-        if (!built) return built.fail_with_prefix();
-        lookup.add_packable();
-        steps.push_back(EmitStep{std::move(built).value()});
-      } else {
-        Result<SimpleField> built = build_simple_field(ctx, child, context);
-        if (!built) return built.fail_with_prefix();
-        lookup.add_field(*built);
-        steps.push_back(EmitStep{std::move(built).value()});
-      }
-    } else if (tag == "align") {
-      const std::optional<std::size_t> width = align_byte_width_from_node(child);
-      if (!width) {
-        return fail("<align> with type " + debug_opt_str(child.attr("type")) +
-                    ": unknown alignment width \u2014 only byte/short/ushort/int/uint/long/ulong supported");
-      }
-      steps.push_back(EmitStep{AlignStep{*width}});
-    } else if (tag == "vector") {
-      Result<VectorField> built = build_vector_field(ctx, child, context, lookup);
-      if (!built) return built.fail_with_prefix();
-      steps.push_back(EmitStep{std::move(built).value()});
-    } else if (tag == "maskmap") {
-      Result<MaskmapBlock> built = build_maskmap_block(ctx, child, context, lookup);
-      if (!built) return built.fail_with_prefix();
-      lookup.add_maskmap_gated(*built);
-      steps.push_back(EmitStep{std::move(built).value()});
-    } else if (tag == "switch") {
-      Result<SwitchBlock> built = build_switch_block(ctx, child, context, lookup);
-      if (!built) return built.fail_with_prefix();
-      steps.push_back(EmitStep{std::move(built).value()});
-    } else if (tag == "table") {
-      Result<TableField> built = build_table_field(ctx, child, context, lookup);
-      if (!built) return built.fail_with_prefix();
-      steps.push_back(EmitStep{std::move(built).value()});
-    } else if (tag == "if") {
-      Result<IfBlock> built = build_if_block(ctx, child, context, lookup);
-      if (!built) return built.fail_with_prefix();
-      steps.push_back(EmitStep{std::move(built).value()});
-    } else {
-      std::string reason = "unsupported child `<";
-      reason.append(tag);
-      reason += ">`";
-      return fail(std::move(reason));
-    }
+  for (const xml::Node* child : body.children()) {
+    Result<bool> built = build_child_step(ctx, *child, rules, context, lookup, steps);
+    if (!built) return built.fail_with_prefix();
   }
   if (auto problem = struct_name_problem(ctx, owner, steps)) return fail(std::move(*problem));
   if (auto problem = find_decoder_local_collision(steps)) return fail(std::move(*problem));
