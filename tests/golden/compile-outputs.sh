@@ -4,6 +4,9 @@
 # reads messages_generated.rs from $OUT_DIR, built as a library with rustc
 # (edition 2021). Deny-by-default lints stay active; warnings are allowed.
 #
+# A case with an expected encoders_generated.rs is compiled with the `encode`
+# feature on, its encoders included beside the messages.
+#
 # Cases without an expected messages_generated.rs (runs that must not write
 # one) are skipped. Before the cases, a probe output holding an overflowing
 # constant must be refused, which shows that the file really is included from
@@ -34,14 +37,20 @@ grep -q 'env!("OUT_DIR")' "$lib_rs" || fail "$lib_rs does not include the genera
 work=$(mktemp -d "${TMPDIR:-/tmp}/qm-golden-compile.XXXXXX") || fail "cannot make a temporary folder"
 trap 'rm -rf "$work"' EXIT
 
-# compile NAME FILE: builds the wrapper around FILE; rustc's messages go to
-# $work/NAME.log. Returns rustc's status.
+# compile NAME FILE [ENCODERS]: builds the wrapper around FILE (and ENCODERS,
+# with the encode feature); rustc's messages go to $work/NAME.log. Returns
+# rustc's status.
 compile() {
   local dir=$work/$1
+  local features=()
   mkdir -p "$dir/out" "$dir/build"
   cp "$2" "$dir/out/messages_generated.rs"
+  if [ -n "${3:-}" ]; then
+    cp "$3" "$dir/out/encoders_generated.rs"
+    features=(--cfg 'feature="encode"')
+  fi
   OUT_DIR=$dir/out "$rustc_bin" --edition 2021 --crate-type lib --crate-name quillmarsh_protocol \
-    -C debuginfo=0 --out-dir "$dir/build" "$lib_rs" >"$work/$1.log" 2>&1
+    "${features[@]}" -C debuginfo=0 --out-dir "$dir/build" "$lib_rs" >"$work/$1.log" 2>&1
 }
 
 # The probe: a valid opcode index, plus a constant that overflows (an error
@@ -68,7 +77,9 @@ for case_dir in "$cases"/*/; do
     continue
   fi
   checked=$((checked + 1))
-  if compile "$name" "$expected"; then
+  encoders=$case_dir/expected/encoders_generated.rs
+  [ -f "$encoders" ] || encoders=
+  if compile "$name" "$expected" "$encoders"; then
     echo "ok      $name"
   else
     echo "FAILED  $name"

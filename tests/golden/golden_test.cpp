@@ -30,6 +30,7 @@ constexpr const char* kExe = QM_CODEGEN_EXE;
 constexpr const char* kManifestRel = "main/crates/quillmarsh-protocol";
 constexpr const char* kProtocolRel = "vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol";
 constexpr const char* kOutputName = "messages_generated.rs";
+constexpr const char* kEncodersName = "encoders_generated.rs";
 
 bool update_mode() {
   const char* v = std::getenv("QM_UPDATE_GOLDEN");
@@ -131,6 +132,7 @@ struct CaseSetup {
   bool not_unicode_manifest = false;
   bool not_unicode_out = false;
   bool out_dir_is_file = false;
+  bool feature_encode = false;
   std::optional<std::string> previous_output;    // raw text, or
   std::optional<fs::path> previous_output_from;  // a file of the case folder
 };
@@ -169,6 +171,8 @@ CaseSetup read_setup(const fs::path& case_dir) {
       setup.not_unicode_out = true;
     } else if (word == "out-dir-is-file" && arg.empty()) {
       setup.out_dir_is_file = true;
+    } else if (word == "feature" && arg == "encode") {
+      setup.feature_encode = true;
     } else if (word == "previous-output") {
       setup.previous_output = unescape(arg);
     } else if (word == "previous-output-from" && !arg.empty()) {
@@ -322,11 +326,13 @@ TEST_P(Golden, Case) {
     env.push_back("CARGO_MANIFEST_DIR=" + manifest.string() + (setup.not_unicode_manifest ? "\xFF" : ""));
   }
   if (!setup.unset_out) env.push_back("OUT_DIR=" + out_env.string() + (setup.not_unicode_out ? "\xFF" : ""));
+  if (setup.feature_encode) env.emplace_back("CARGO_FEATURE_ENCODE=1");
 
   const RunResult run = run_generator(env, root.path);
   const std::string out = replace_all(run.out, root_text, "@ROOT@");
   const std::string err = replace_all(run.err, root_text, "@ROOT@");
   const auto produced = read_file(out_file);
+  const auto produced_encoders = read_file(out_dir / kEncodersName);
 
   if (update_mode()) {
     fs::create_directories(expected_dir);
@@ -337,6 +343,11 @@ TEST_P(Golden, Case) {
       write_file(expected_dir / kOutputName, replace_all(*produced, root_text, "@ROOT@"));
     } else {
       fs::remove(expected_dir / kOutputName);
+    }
+    if (run.status == 0 && produced_encoders) {
+      write_file(expected_dir / kEncodersName, replace_all(*produced_encoders, root_text, "@ROOT@"));
+    } else {
+      fs::remove(expected_dir / kEncodersName);
     }
     std::cout << "updated " << expected_dir << " (check every file by hand)\n";
     return;
@@ -372,10 +383,20 @@ TEST_P(Golden, Case) {
     EXPECT_FALSE(produced) << kOutputName << " was written although no output is expected";
   }
 
-  // Nothing but the output file may be left in the output directory.
+  // The encoders are written exactly when expected.
+  const auto expected_encoders = read_file(expected_dir / kEncodersName);
+  if (expected_encoders) {
+    ASSERT_TRUE(produced_encoders) << kEncodersName << " was not written";
+    expect_same(kEncodersName, *expected_encoders, replace_all(*produced_encoders, root_text, "@ROOT@"));
+  } else {
+    EXPECT_FALSE(produced_encoders) << kEncodersName << " was written although none is expected";
+  }
+
+  // Nothing but the output files may be left in the output directory.
   std::vector<std::string> leftovers;
   for (const auto& entry : fs::directory_iterator(out_dir)) {
-    if (entry.path().filename() != kOutputName) leftovers.push_back(entry.path().filename().string());
+    const fs::path name = entry.path().filename();
+    if (name != kOutputName && name != kEncodersName) leftovers.push_back(name.string());
   }
   EXPECT_TRUE(leftovers.empty()) << "stray file in the output directory: " << leftovers.front();
 }

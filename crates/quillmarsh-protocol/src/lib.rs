@@ -29,6 +29,34 @@ pub mod messages {
     use crate::{read_packed_dword, read_string16_le, read_wstring_le};
 
     include!(concat!(env!("OUT_DIR"), "/messages_generated.rs"));
+
+    #[cfg(feature = "encode")]
+    include!(concat!(env!("OUT_DIR"), "/encoders_generated.rs"));
+}
+
+/// A value that can be written in the wire form its decoder reads: every
+/// generated struct (with the `encode` feature).
+#[cfg(feature = "encode")]
+pub trait Encode {
+    /// Appends exactly the bytes the type's `read_from` reads back as this
+    /// value. On error `out` is left as it was.
+    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), EncodeError>;
+}
+
+/// Runs `write` on `out` and, when it fails, takes back whatever it
+/// appended, so that a failed encode never leaves half a value behind.
+#[cfg(feature = "encode")]
+#[doc(hidden)]
+pub fn encode_all_or_nothing<F>(out: &mut Vec<u8>, write: F) -> Result<(), EncodeError>
+where
+    F: FnOnce(&mut Vec<u8>) -> Result<(), EncodeError>,
+{
+    let start = out.len();
+    let result = write(out);
+    if result.is_err() {
+        out.truncate(start);
+    }
+    result
 }
 
 /// The `n` bytes of `data` starting at `at`, or `None` when they run past the

@@ -437,4 +437,46 @@ void add_switches(const SwitchBlock& block, std::vector<const SwitchBlock*>& out
 bool declares_fields(const SwitchBlock& /*block*/) { return true; }
 bool may_read_nothing(const SwitchBlock& /*block*/, const TypeRegistry& /*registry*/) { return true; }
 
+// ---- Encoder ----
+
+// The variant held must be the one the discriminator selects; its fields are
+// bound by reference from the variant and written by the case's steps.
+void emit_encoder(const Printer& p, const SwitchBlock& block, StepPlace place) {
+  const std::string disc = block.disc_is_enum ? block.disc_expr + "_bits" : block.disc_expr;
+  p(R"(// <switch name="$name$">
+let __disc: i128 = ($disc$) as i128;
+match $subject$ {
+)",
+    {{"name", escape_xml_attr_for_doc(block.name)},
+     {"disc", disc},
+     {"subject", place == StepPlace::Body ? "&self." + block.ident : block.ident}});
+  const Printer arm = p.in();
+  const Printer body = p.in(2);
+  for (const SwitchCase& c : block.cases) {
+    const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
+    std::string pattern = block.type_name + "::" + c.variant;
+    if (!payload.empty()) {
+      pattern += " {";
+      for (std::size_t i = 0; i < payload.size(); ++i) pattern += (i == 0 ? " " : ", ") + payload[i].name;
+      pattern += " }";
+    }
+    std::string guard;
+    for (std::size_t i = 0; i < c.values.size(); ++i) {
+      if (i != 0) guard += " || ";
+      guard += "__disc == " + to_decimal(c.values[i]) + "i128";
+    }
+    arm("$pattern$ => {\n", {{"pattern", pattern}});
+    body(R"(if !($guard$) {
+    return $err$;
+}
+)",
+         {{"guard", guard},
+          {"err", encode_error(block.ident, "format!(\"holds variant {} but the discriminator {} is {}\", " +
+                                                debug_str(c.variant) + ", " + debug_str(block.name) + ", __disc)")}});
+    for (const EmitStep& step : c.steps) emit_step_encoder(body, step, StepPlace::Case);
+    arm("}\n");
+  }
+  p("}\n");
+}
+
 }  // namespace qm

@@ -28,6 +28,7 @@ namespace qm {
 namespace {
 
 constexpr std::string_view kOutputName = "messages_generated.rs";
+constexpr std::string_view kEncodersName = "encoders_generated.rs";
 
 // How the build host's own runtime shows an unwrapped error.
 std::string unwrap_err(std::string_view error) {
@@ -127,19 +128,24 @@ bool write_all(int fd, std::string_view text) {
   return true;
 }
 
-// Replaces `dir`/messages_generated.rs with `text` through a temporary file
+// Replaces `dir`/`name` with `text` through a temporary file
 // in the same directory and a rename, so that a reader never sees a partial
 // file and a failure leaves the earlier file as it was. A file that already
 // holds the text is left alone, keeping its timestamp.
-Result<bool> write_output(const std::string& dir, std::string_view text) {
-  const std::string path = join_path(dir, kOutputName);
+Result<bool> write_output(const std::string& dir, std::string_view name, std::string_view text) {
+  const std::string path = join_path(dir, name);
   if (file_holds(path, text)) return false;
 
   std::string tmp;
   int fd = -1;
   for (int attempt = 0; fd < 0; ++attempt) {
-    tmp = join_path(dir, "." + std::string(kOutputName) + "." + std::to_string(::getpid()) + "." +
-                             std::to_string(attempt) + ".tmp");
+    std::string tmp_name(1, '.');
+    for (const std::string& part : {std::string(name), std::to_string(::getpid()), std::to_string(attempt)}) {
+      tmp_name += part;
+      tmp_name += '.';
+    }
+    tmp_name += "tmp";
+    tmp = join_path(dir, tmp_name);
     fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && (errno != EEXIST || attempt == 99)) return fail(unwrap_err(os_error_text(errno)));
   }
@@ -176,14 +182,20 @@ int run() {
     return fatal("Failed to read protocol.xml at " + canonical + ": stream did not contain valid UTF-8");
   }
 
-  auto generated = generate_from_text(*text, canonical);
+  // Cargo sets this for the build script when the crate's `encode` feature is on.
+  const bool encode = std::getenv("CARGO_FEATURE_ENCODE") != nullptr;
+  auto generated = generate_from_text(*text, canonical, encode);
   if (!generated) return fatal(generated.reason());
   print_out(generated->report);
 
   auto out_dir = read_env("OUT_DIR");
   if (!out_dir) return fatal(out_dir.reason());
-  auto written = write_output(*out_dir, generated->text);
+  auto written = write_output(*out_dir, kOutputName, generated->text);
   if (!written) return fatal(written.reason());
+  if (generated->encoders) {
+    written = write_output(*out_dir, kEncodersName, *generated->encoders);
+    if (!written) return fatal(written.reason());
+  }
   return 0;
 }
 
@@ -229,9 +241,13 @@ std::string join_path(std::string_view base, std::string_view rel) {
 }
 
 Generated generate(const xml::Document& doc, std::string_view protocol_path,
-                   const std::vector<std::size_t>& line_offsets) {
+                   const std::vector<std::size_t>& line_offsets, bool encode) {
   CodegenCtx ctx(protocol_path, line_offsets);
   write_file_header(ctx);
+  if (encode) {
+    ctx.encode = true;
+    write_encoders_header(ctx);
+  }
   const auto& sections = doc.root().children();
   for (const xml::Node* s : sections) {
     if (s->tag() == "enums") process_enums(ctx, *s);
@@ -252,14 +268,16 @@ Generated generate(const xml::Document& doc, std::string_view protocol_path,
     }
   }
   write_opcode_table(ctx);
-  return Generated{std::move(ctx.out), report_line(ctx.stats)};
+  Generated generated{std::move(ctx.out), report_line(ctx.stats), std::nullopt};
+  if (encode) generated.encoders = std::move(ctx.encoders);
+  return generated;
 }
 
-Result<Generated> generate_from_text(std::string_view text, std::string_view protocol_path) {
+Result<Generated> generate_from_text(std::string_view text, std::string_view protocol_path, bool encode) {
   const std::vector<std::size_t> line_offsets = build_line_offsets(text);
   auto doc = xml::parse(text);
   if (!doc) return fail("protocol.xml is not well-formed XML: " + doc.reason());
-  return generate(*doc, protocol_path, line_offsets);
+  return generate(*doc, protocol_path, line_offsets, encode);
 }
 
 int run_build_script() {
