@@ -13,7 +13,8 @@
 #     enum added to the description reaches the compiled crate;
 #   - touching the crate's Rust source recompiles the crate without running it;
 #   - a missing description or a missing cmake fails the build with a clear message;
-#   - the crate's own tests and the tests under tests/rust pass;
+#   - the crate's own tests and the tests under tests/rust pass, also with
+#     the encode feature, whose build alone writes encoders_generated.rs;
 #   - the example decode_sample builds without warnings and prints the
 #     messages it decodes.
 # Set QM_E2E_KEEP=1 to keep the temporary root for inspection.
@@ -192,7 +193,24 @@ for dir in crates/quillmarsh-protocol "${test_crates[@]}"; do
   grep -q -E '^test result: ok\. [1-9][0-9]* passed' "$log" || { cat "$log" >&2; fail "$dir: no test ran"; }
 done
 
-# 10. The example decodes a few of the sample's messages and prints them.
+# 10. The encode feature: the build writes encoders_generated.rs beside the
+# messages (only then), compiles without warnings, and the tests pass with it.
+find "$CARGO_TARGET_DIR/debug/build" -path '*/quillmarsh-protocol-*/out/encoders_generated.rs' | grep -q . &&
+  fail "a build without the encode feature wrote encoders_generated.rs"
+run_cargo build -p quillmarsh-protocol --features encode
+if grep -E '^(warning|error)' "$log" | grep -v -E '^warning: quillmarsh-protocol@[^ ]*: quillmarsh-protocol/build: emitted' | grep -q .; then
+  cat "$log" >&2
+  fail "the crate does not build cleanly with the encode feature"
+fi
+find "$CARGO_TARGET_DIR/debug/build" -path '*/quillmarsh-protocol-*/out/encoders_generated.rs' | grep -q . ||
+  fail "a build with the encode feature wrote no encoders_generated.rs"
+for dir in crates/quillmarsh-protocol "${test_crates[@]}"; do
+  run_cargo test --manifest-path "$main/$dir/Cargo.toml" --features encode
+  grep -E '^test result: ' "$log" | sed "s|^|cargo-e2e:   $dir (encode): |"
+  grep -q -E '^test result: ok\. [1-9][0-9]* passed' "$log" || { cat "$log" >&2; fail "$dir (encode): no test ran"; }
+done
+
+# 11. The example decodes a few of the sample's messages and prints them.
 run_cargo run --manifest-path "$main/tests/rust/quillmarsh-protocol-tests/Cargo.toml" --example decode_sample
 if grep -E '^(warning|error)' "$log" | grep -v -E '^warning: quillmarsh-protocol@[^ ]*: quillmarsh-protocol/build: emitted' | grep -q .; then
   cat "$log" >&2
