@@ -692,3 +692,40 @@ fn generic_code_encodes_through_the_trait() {
         "cannot encode C2S_Login_SendEnterGame.account: character outside Windows-1252 in string16"
     );
 }
+
+/// The README's example of building and sending a message, as written there.
+#[test]
+fn readme_example_sends_a_message() {
+    fn send_options(socket: &mut impl std::io::Write) -> Result<(), Box<dyn std::error::Error>> {
+        let msg = S2C_Character_Options {
+            options: 0x100,
+            has_shortcuts: true,
+            shortcut_count: 2,
+            shortcuts: Some(vec![7, 9]),  // present: HasShortcuts holds
+            default_shortcut: None,       // absent: it belongs to the false branch
+            extended: Some(vec![(1, 2)]), // present: Options >= 0x100
+        };
+        let mut body = Vec::new();
+        msg.write_to(&mut body)?;
+        socket.write_all(&S2C_Character_Options::OPCODE.to_le_bytes())?;
+        socket.write_all(&body)?;
+
+        // A message whose members disagree is refused, naming what disagrees.
+        let wrong = S2C_Character_Options {
+            shortcut_count: 3,
+            ..msg
+        };
+        let err: EncodeError = wrong.write_to(&mut body).unwrap_err();
+        assert_eq!(
+            err.to_string(),
+            "cannot encode S2C_Character_Options.shortcuts: holds 2 elements but its length ShortcutCount gives 3"
+        );
+        Ok(())
+    }
+    let mut sent = Vec::new();
+    send_options(&mut sent).unwrap();
+    assert_eq!(&sent[..4], &0xF7E1u32.to_le_bytes());
+    let mut offset = 4;
+    let msg = S2C_Character_Options::read_from(&sent, &mut offset).unwrap();
+    assert_eq!((msg.shortcuts, offset), (Some(vec![7, 9]), sent.len()));
+}
