@@ -26,7 +26,8 @@ std::optional<std::string_view> subfield_parent_ty(const FieldKind& kind) {
 // Accessor result types are compared as Rust type text, so a packed value that
 // declares as "u32" is accepted while "WireBool", floats, enums and structs are not.
 bool is_integer_rust_ty(std::string_view ty) {
-  return ty == "u8" || ty == "u16" || ty == "u32" || ty == "u64" || ty == "i16" || ty == "i32" || ty == "i64";
+  const ScalarType* scalar = scalar_type(ty);
+  return scalar != nullptr && !scalar->is_float;
 }
 
 // `Value` of the two float quality updates travels as a double on the wire
@@ -75,13 +76,13 @@ std::optional<PackableKind> packable_kind_for_field(const xml::Node& field) {
 }
 
 std::optional<std::size_t> align_byte_width_from_node(const xml::Node& align) {
+  // The C# primitive names, by the width of the Rust type each stands for.
   const auto type = align.attr("type");
   if (!type) return std::nullopt;
-  if (*type == "byte" || *type == "bool") return 1;
-  if (*type == "short" || *type == "ushort") return 2;
-  if (*type == "int" || *type == "uint" || *type == "float") return 4;
-  if (*type == "long" || *type == "ulong" || *type == "double") return 8;
-  return std::nullopt;
+  const Result<std::string_view> rust_ty = csharp_to_rust_primitive(*type);
+  if (!rust_ty) return std::nullopt;
+  if (*rust_ty == "bool") return 1;
+  return static_cast<std::size_t>(scalar_type(*rust_ty)->bits) / 8;
 }
 
 Result<SimpleField> build_simple_field(const CodegenCtx& ctx, const xml::Node& field, BodyContext& body) {

@@ -182,38 +182,12 @@ namespace {
 
 // The Rust types a sub-expression can have: the parent field's integer type
 // and the targets of the casts other than `bool`.
-struct TyInfo {
-  std::string_view name;
-  int bits;
-  bool is_signed;
-  bool is_float;
-};
+using TyInfo = ScalarType;
 
-constexpr TyInfo kTypes[] = {{"u8", 8, false, false},   {"u16", 16, false, false}, {"u32", 32, false, false},
-                             {"u64", 64, false, false}, {"i16", 16, true, false},  {"i32", 32, true, false},
-                             {"i64", 64, true, false},  {"f32", 32, true, true},   {"f64", 64, true, true}};
-
+// The types expressions compute in; 128-bit integers are not among them.
 const TyInfo* ty_info(std::string_view name) {
-  for (const TyInfo& ty : kTypes) {
-    if (ty.name == name) return &ty;
-  }
-  return nullptr;
-}
-
-bool fits(i128 value, const TyInfo& ty) {
-  if (ty.is_signed) {
-    const i128 half = i128{1} << (ty.bits - 1);
-    return value >= -half && value < half;
-  }
-  return value >= 0 && value < (i128{1} << ty.bits);
-}
-
-// What an `as` conversion between integer types gives: the low bits,
-// reinterpreted in the target's signedness.
-i128 wrap_to(i128 value, const TyInfo& ty) {
-  const u128 low = static_cast<u128>(value) & ((u128{1} << ty.bits) - 1);
-  if (ty.is_signed && low >= (u128{1} << (ty.bits - 1))) return static_cast<i128>(low) - (i128{1} << ty.bits);
-  return static_cast<i128>(low);
+  const ScalarType* ty = scalar_type(name);
+  return ty != nullptr && ty->bits <= 64 ? ty : nullptr;
 }
 
 // `a * b` for values of types up to 64 bits; none when the product is far
