@@ -2,6 +2,7 @@
 // holds (the true branch) or fails (the false branch). Every payload of
 // either branch becomes an `Option` member and an option local of the decoder.
 
+#include <cstddef>
 #include <set>
 #include <string>
 #include <string_view>
@@ -16,9 +17,9 @@ namespace qm {
 namespace {
 
 // Builds the children of one `<true>` or `<false>` element into `steps`.
-// Simple fields are registered in the lookup as soon as they are built, marked
-// as branch fields: a later reference to one is refused with a reason, since
-// its value is an option after the block and a `_v` local inside the branch.
+// Simple fields are registered in the lookup as soon as they are built, under
+// the lookup's open branch: a later reference reads the branch's `_v` local
+// inside the same branch and the block's option anywhere else.
 Result<bool> build_if_branch(const CodegenCtx& ctx, const xml::Node& branch, const std::string& prefix,
                              BodyContext& body, SiblingLookup& lookup, std::vector<EmitStep>& steps) {
   const std::string branch_prefix = prefix + " <" + std::string(branch.tag()) + ">: ";
@@ -33,7 +34,7 @@ Result<bool> build_if_branch(const CodegenCtx& ctx, const xml::Node& branch, con
       } else {
         auto field = build_simple_field(ctx, *child, body);
         if (!field) return field.fail_with_prefix(branch_prefix);
-        lookup.add_field(*field, /*in_if_branch=*/true);
+        lookup.add_field(*field);
         steps.push_back(EmitStep{std::move(field).value()});
       }
     } else if (tag == "vector") {
@@ -69,17 +70,25 @@ Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_elemen
   IfBlock block;
   block.test = std::string(*test);
   block.rust_test = std::move(rust_test).value();
+  // Every <true> child adds to one branch of the decoder, every <false> child
+  // to the other; each of the two gets its own number.
+  const std::size_t true_branch = ++lookup.branch_count;
+  const std::size_t false_branch = ++lookup.branch_count;
+  const std::size_t outer_branch = lookup.open_branch;
   for (const xml::Node* child : if_element.children()) {
     const std::string_view tag = child->tag();
     std::vector<EmitStep>* steps = nullptr;
     if (tag == "true") {
       steps = &block.true_steps;
+      lookup.open_branch = true_branch;
     } else if (tag == "false") {
       steps = &block.false_steps;
+      lookup.open_branch = false_branch;
     } else {
       return fail(prefix + ": unexpected child <" + std::string(tag) + ">; only <true>/<false> allowed");
     }
     auto built = build_if_branch(ctx, *child, prefix, body, lookup, *steps);
+    lookup.open_branch = outer_branch;
     if (!built) return built.fail_with_prefix();
   }
   if (block.true_steps.empty() && block.false_steps.empty()) {
