@@ -43,14 +43,11 @@ std::optional<std::size_t> align_byte_width_from_node(const xml::Node& align);
 enum class ChildTag : unsigned { Align = 1, Vector = 2, Maskmap = 4, Switch = 8, Table = 16, If = 32 };
 inline constexpr unsigned kAllChildren = 63;
 
-// How built simple fields enter the sibling lookup.
-enum class FieldRegistration { None, Sibling, IfBranch };
-
 // What one place of a body (the struct body, an if branch, a switch case, a
 // mask group) accepts and how it words its reasons.
 struct ChildRules {
-  unsigned allowed = kAllChildren;  // ChildTag bits
-  FieldRegistration fields = FieldRegistration::Sibling;
+  unsigned allowed = kAllChildren;                        // ChildTag bits
+  bool register_fields = true;                            // simple fields enter the lookup
   bool register_gated = true;                             // mask-map fields enter the lookup
   std::string prefix;                                     // before every reason of a child
   std::string_view align_hint;                            // after the unknown-alignment reason

@@ -2,6 +2,7 @@
 // holds (the true branch) or fails (the false branch). Every payload of
 // either branch becomes an `Option` member and an option local of the decoder.
 
+#include <cstddef>
 #include <set>
 #include <string>
 #include <string_view>
@@ -19,14 +20,13 @@ namespace {
 std::string unsupported_in_branch(std::string_view tag) { return "unsupported child <" + std::string(tag) + ">"; }
 
 // Builds the children of one `<true>` or `<false>` element into `steps`.
-// Simple fields are registered in the lookup as soon as they are built, marked
-// as branch fields: a later reference to one is refused with a reason, since
-// its value is an option after the block and a `_v` local inside the branch.
+// Simple fields are registered in the lookup as soon as they are built, under
+// the lookup's open branch: a later reference reads the branch's `_v` local
+// inside the same branch and the block's option anywhere else.
 Result<bool> build_if_branch(const CodegenCtx& ctx, const xml::Node& branch, const std::string& prefix,
                              BodyContext& body, SiblingLookup& lookup, std::vector<EmitStep>& steps) {
   ChildRules rules;
   rules.allowed = static_cast<unsigned>(ChildTag::Align) | static_cast<unsigned>(ChildTag::Vector);
-  rules.fields = FieldRegistration::IfBranch;
   rules.prefix = prefix + " <" + std::string(branch.tag()) + ">: ";
   rules.refuse = unsupported_in_branch;
   for (const xml::Node* child : branch.children()) {
@@ -51,17 +51,25 @@ Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_elemen
   IfBlock block;
   block.test = std::string(*test);
   block.rust_test = std::move(rust_test).value();
+  // Every <true> child adds to one branch of the decoder, every <false> child
+  // to the other; each of the two gets its own number.
+  const std::size_t true_branch = ++lookup.branch_count;
+  const std::size_t false_branch = ++lookup.branch_count;
+  const std::size_t outer_branch = lookup.open_branch;
   for (const xml::Node* child : if_element.children()) {
     const std::string_view tag = child->tag();
     std::vector<EmitStep>* steps = nullptr;
     if (tag == "true") {
       steps = &block.true_steps;
+      lookup.open_branch = true_branch;
     } else if (tag == "false") {
       steps = &block.false_steps;
+      lookup.open_branch = false_branch;
     } else {
       return fail(prefix + ": unexpected child <" + std::string(tag) + ">; only <true>/<false> allowed");
     }
     auto built = build_if_branch(ctx, *child, prefix, body, lookup, *steps);
+    lookup.open_branch = outer_branch;
     if (!built) return built.fail_with_prefix();
   }
   if (block.true_steps.empty() && block.false_steps.empty()) {

@@ -23,10 +23,10 @@ namespace {
 
 // What a binding holds, as far as readers care.
 enum class Role {
-  Value,     // a field's value, or the option of a gated field: what expressions read
+  Value,     // a field's value, or the option of a gated or branch field: what expressions read
   RawBits,   // the raw integer beside an enum field: what discriminators and parents read
   Member,    // a container or switch value: read only as a member
-  Internal,  // scratch: counts, headers, decoded results, branch values, match bindings
+  Internal,  // scratch: counts, headers, decoded results, mask-group values, match bindings
 };
 
 // A text for messages, built only when a message is written: `head`, then
@@ -402,7 +402,8 @@ class LocalsCheck {
     std::vector<Member> values;  // the `_v` local of each payload, by member name
     for (const EmitStep& step : steps) {
       if (const auto* f = step.as<SimpleField>()) {
-        values.push_back({f->ident, walk_field_read(f->ident + "_v", f->kind, Role::Internal,
+        // Later steps of the branch read a field's value from its `_v` local.
+        values.push_back({f->ident, walk_field_read(f->ident + "_v", f->kind, Role::Value,
                                                     quoted_text("the decoded value of field ", f->ident), f->ident)});
       } else if (const auto* vec = step.as<VectorField>()) {
         values.push_back({vec->ident, walk_vector(*vec, vec->ident + "_v", vec->ident)});

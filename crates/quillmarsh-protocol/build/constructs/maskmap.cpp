@@ -52,16 +52,11 @@ std::string only_fields_in_mask(std::string_view tag) {
 
 Result<std::string> resolve_maskmap_parent_bits(std::string_view name, const SiblingLookup& lookup) {
   const std::string key(name);
-  // A field of an <if> branch is an option after the block and leaves no
-  // `_bits` local.
-  const bool in_if_branch = lookup.is_if_branch_field(key);
   if (const auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) {
-    if (in_if_branch) return fail("parent " + debug_str(name) + " is declared inside an <if> branch");
-    return it->second.ident + " as u64";
+    return lookup.value_of(it->second.ident, it->second.branch) + " as u64";
   }
   if (const auto it = lookup.enum_fields.find(key); it != lookup.enum_fields.end()) {
-    if (in_if_branch) return fail("parent " + debug_str(name) + " is declared inside an <if> branch");
-    return it->second.ident + "_bits as u64";
+    return lookup.raw_bits_of(it->second) + " as u64";
   }
   if (const auto it = lookup.gated_fields.find(key); it != lookup.gated_fields.end()) {
     return it->second.ident + ".map_or(0u64, |v| v as u64)";
@@ -73,15 +68,8 @@ Result<std::string> resolve_maskmap_parent_bits(std::string_view name, const Sib
 
 std::optional<std::string> resolve_maskmap_parent_snake(std::string_view name, const SiblingLookup& lookup) {
   const std::string key(name);
-  const bool in_if_branch = lookup.is_if_branch_field(key);
-  if (const auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) {
-    if (in_if_branch) return std::nullopt;
-    return it->second.ident;
-  }
-  if (const auto it = lookup.enum_fields.find(key); it != lookup.enum_fields.end()) {
-    if (in_if_branch) return std::nullopt;
-    return it->second.ident;
-  }
+  if (const auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) return it->second.ident;
+  if (const auto it = lookup.enum_fields.find(key); it != lookup.enum_fields.end()) return it->second.ident;
   if (const auto it = lookup.gated_fields.find(key); it != lookup.gated_fields.end()) return it->second.ident;
   return std::nullopt;
 }
@@ -154,7 +142,7 @@ Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node&
     inner_prefix += ": ";
     ChildRules rules;
     rules.allowed = 0;
-    rules.fields = FieldRegistration::None;
+    rules.register_fields = false;
     rules.prefix = inner_prefix;
     rules.refuse = only_fields_in_mask;
     std::vector<EmitStep> built;

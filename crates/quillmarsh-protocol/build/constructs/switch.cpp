@@ -101,12 +101,13 @@ class SavedMembers {
   std::vector<std::pair<std::string, bool>> saved_;
 };
 
-// A new member of either type must be saved and restored below as well.
+// A new member of either type must be saved and restored below as well. The
+// branch numbers are not scoped: a case lies outside every <if> branch, and
+// numbers stay unique across the whole body.
 static_assert(sizeof(SiblingLookup) == sizeof(SiblingLookup::numeric_fields) + sizeof(SiblingLookup::subfields) +
                                            sizeof(SiblingLookup::enum_fields) + sizeof(SiblingLookup::bool_fields) +
-                                           sizeof(SiblingLookup::gated_fields) +
-                                           sizeof(SiblingLookup::if_branch_fields) +
-                                           sizeof(SiblingLookup::if_branch_subfields),
+                                           sizeof(SiblingLookup::gated_fields) + sizeof(SiblingLookup::open_branch) +
+                                           sizeof(SiblingLookup::branch_count),
               "CaseScope must save every member of SiblingLookup");
 static_assert(sizeof(BodyContext) == sizeof(BodyContext::occurrences) + sizeof(BodyContext::owner) +
                                          sizeof(void*) /* switch_type_names */ + sizeof(BodyContext::depth),
@@ -131,8 +132,6 @@ class CaseScope {
       enums_.save(lookup.enum_fields, key);
       gated_.save(lookup.gated_fields, key);
       bools_.save(lookup.bool_fields, key);
-      if_fields_.save(lookup.if_branch_fields, key);
-      if_subfields_.save(lookup.if_branch_subfields, key);
       const std::string snake = to_snake_case(name);
       occurrences_.save(body.occurrences, snake);
       occurrences_.save(body.occurrences, snake + "_data");
@@ -144,8 +143,6 @@ class CaseScope {
     enums_.restore(lookup_.enum_fields);
     gated_.restore(lookup_.gated_fields);
     bools_.restore(lookup_.bool_fields);
-    if_fields_.restore(lookup_.if_branch_fields);
-    if_subfields_.restore(lookup_.if_branch_subfields);
     occurrences_.restore(body_.occurrences);
     body_.owner = std::move(owner_);
     body_.depth = depth_;
@@ -163,8 +160,6 @@ class CaseScope {
   SavedEntries<decltype(SiblingLookup::enum_fields)> enums_;
   SavedEntries<decltype(SiblingLookup::gated_fields)> gated_;
   SavedMembers bools_;
-  SavedMembers if_fields_;
-  SavedMembers if_subfields_;
   SavedEntries<decltype(BodyContext::occurrences)> occurrences_;
 };
 
@@ -228,24 +223,21 @@ std::string unique_type_name(std::string base, std::set<std::string>* taken) {
 
 Result<SwitchDiscriminator> resolve_switch_discriminator(std::string_view name, const SiblingLookup& lookup) {
   const std::string key(name);
-  // A field of an <if> branch is an option after the block and leaves no
-  // `_bits` local; neither can be matched on.
-  const auto in_if_branch = [&] {
-    return fail("discriminator " + debug_str(name) + " is declared inside an <if> branch");
-  };
   if (const auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) {
-    if (lookup.is_if_branch_field(key)) return in_if_branch();
-    return SwitchDiscriminator{it->second.ident, false};
+    return SwitchDiscriminator{lookup.value_of(it->second.ident, it->second.branch), false};
   }
   if (const auto it = lookup.enum_fields.find(key); it != lookup.enum_fields.end()) {
-    if (lookup.is_if_branch_field(key)) return in_if_branch();
-    return SwitchDiscriminator{it->second.ident, true};
+    // A field of an earlier <if> branch leaves no `_bits` local; its option
+    // gives the raw value instead.
+    if (lookup.raw_bits_local(it->second)) {
+      return SwitchDiscriminator{lookup.value_of(it->second.ident, it->second.branch), true};
+    }
+    return SwitchDiscriminator{lookup.raw_bits_of(it->second), false};
   }
   if (const auto it = lookup.subfields.find(key); it != lookup.subfields.end()) {
-    if (lookup.is_if_branch_subfield(key)) return in_if_branch();
     const SubfieldRef& sub = it->second;
-    auto expr = translate_subfield_expr_for_local(sub.expr, sub.parent_xml_name, sub.parent_ident, sub.parent_ty,
-                                                  sub.parent_ty);
+    auto expr = translate_subfield_expr_for_local(
+        sub.expr, sub.parent_xml_name, lookup.value_of(sub.parent_ident, sub.branch), sub.parent_ty, sub.parent_ty);
     if (expr) return SwitchDiscriminator{std::move(expr).value(), false};
   }
   return fail("discriminator not found as a sibling numeric/enum field declared before this <switch>");

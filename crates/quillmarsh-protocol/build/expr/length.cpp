@@ -13,10 +13,6 @@ namespace qm {
 
 namespace {
 
-std::string declared_in_if_branch(std::string_view name) {
-  return "identifier " + debug_str(name) + " is declared inside an <if> branch";
-}
-
 // Tokenizes and parses a whole subfield expression; `over_local` reads the
 // parent from a decoder local instead of `self`.
 Result<std::string> translate_subfield(std::string_view expr, std::string_view accepted, std::string_view path,
@@ -53,14 +49,12 @@ Result<std::string> translate_subfield_expr_for_local(std::string_view expr, std
 Result<LengthSource> resolve_length_source(std::string_view name, const SiblingLookup& lookup) {
   const std::string key(name);
   if (auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) {
-    if (lookup.is_if_branch_field(key)) return fail(declared_in_if_branch(name));
-    return LengthSource{it->second.ident, it->second.ty};
+    return LengthSource{lookup.value_of(it->second.ident, it->second.branch), it->second.ty};
   }
   if (auto it = lookup.subfields.find(key); it != lookup.subfields.end()) {
-    if (lookup.is_if_branch_subfield(key)) return fail(declared_in_if_branch(name));
     const SubfieldRef& sub = it->second;
-    Result<std::string> value = translate_subfield_expr_for_local(sub.expr, sub.parent_xml_name, sub.parent_ident,
-                                                                  sub.parent_ty, sub.parent_ty);
+    Result<std::string> value = translate_subfield_expr_for_local(
+        sub.expr, sub.parent_xml_name, lookup.value_of(sub.parent_ident, sub.branch), sub.parent_ty, sub.parent_ty);
     if (!value) return value.fail_with_prefix("subfield " + key + ": cannot translate " + debug_str(sub.expr) + ": ");
     return LengthSource{std::move(value.value()), sub.parent_ty};
   }

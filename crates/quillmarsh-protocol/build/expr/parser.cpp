@@ -404,7 +404,13 @@ Result<ExprParser::Operand> ExprParser::parse_cast_or_unary() {
   }
 
   out.ty = from.name;
-  if (!from.is_float && !from.is_signed) return fail(message("unary minus on unsigned $ty$", {{"ty", from.name}}));
+  if (!from.is_float && !from.is_signed) {
+    // Two's-complement negation: once truncated to an unsigned type, the same
+    // bits as negating the value in a wider signed type.
+    if (operand->value) out.value = wrap_to(-*operand->value, from);
+    emit(out.text, "($operand$.wrapping_neg())", {{"operand", operand->text}});
+    return out;
+  }
   if (from.is_float || operand->value) {
     if (operand->value) {
       if (!fits(-*operand->value, from)) return fail(message("constant negation overflows $ty$", {{"ty", from.name}}));

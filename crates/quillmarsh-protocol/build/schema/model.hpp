@@ -132,21 +132,28 @@ struct EmitStep {
 
 // ---- Sibling lookup ----------------------------------------------------------
 
+// Every reference below records where its field was declared: `branch` is 0
+// for a field of the body itself, or the number of the <if> branch that
+// declared it (see SiblingLookup::open_branch).
+
 struct NumericFieldRef {
   std::string ident;  // Rust identifier (also the decoder local)
   std::string ty;     // numeric Rust type
+  std::size_t branch = 0;
 };
 
 struct SubfieldRef {
   std::string parent_xml_name;
   std::string parent_ident;
   std::string parent_ty;
-  std::string expr;  // value expression as written
+  std::string expr;        // value expression as written
+  std::size_t branch = 0;  // the parent's
 };
 
 struct EnumFieldRef {
   std::string ident;
   std::string repr_ty;
+  std::size_t branch = 0;
 };
 
 struct GatedFieldRef {
@@ -162,18 +169,25 @@ struct SiblingLookup {
   std::map<std::string, EnumFieldRef> enum_fields;
   std::set<std::string> bool_fields;
   std::map<std::string, GatedFieldRef> gated_fields;
-  // Names bound to a field declared inside an <if> branch, and subfield names
-  // bound to a subfield of such a field. After the block these values are
-  // options (and inside the branch they are `{ident}_v` locals), so every
-  // resolver refuses a reference to them. A field declared outside a branch
-  // clears the mark of its own name and of its subfields' names.
-  std::set<std::string> if_branch_fields;
-  std::set<std::string> if_branch_subfields;
+  // The <if> branch whose fields are being built (0: none), and how many
+  // branch numbers were handed out for this body; every branch of every block
+  // gets its own number.
+  std::size_t open_branch = 0;
+  std::size_t branch_count = 0;
 
-  void add_field(const SimpleField& field, bool in_if_branch = false);
-  // Whether `name` resolves to a field, or a subfield, declared inside an <if> branch.
-  bool is_if_branch_field(std::string_view name) const;
-  bool is_if_branch_subfield(std::string_view name) const;
+  // Registers `field` as declared in the open branch.
+  void add_field(const SimpleField& field);
+  // What a decoder statement at this point reads for a field with Rust
+  // identifier `ident` declared in `branch`: the field's local for a field of
+  // the body; inside the field's own branch, the branch's local of the value
+  // just read, `{ident}_v`; anywhere else the option of the block, where an
+  // absent field reads as its type's zero (false for a bool).
+  std::string value_of(std::string_view ident, std::size_t branch) const;
+  // The raw bits of an enum field, in the enum's representation type: the
+  // `{local}_bits` local of a field of the body or of the open branch, the
+  // option's value cast (absent: 0) elsewhere. `raw_bits_local` tells which.
+  std::string raw_bits_of(const EnumFieldRef& field) const;
+  bool raw_bits_local(const EnumFieldRef& field) const;
   void add_packable() {}  // packable fields cannot be referred to
   void add_maskmap_gated(const MaskmapBlock& block);
 };
