@@ -114,7 +114,7 @@ std::string reference_in(const std::string& body) {
   }
   if (const auto* vec = step->as<VectorField>()) return vec->count_expr;
   if (const auto* table = step->as<TableField>()) return table->count_expr;
-  if (const auto* sw = step->as<SwitchBlock>()) return sw->disc_is_enum ? sw->disc_expr + "_bits" : sw->disc_expr;
+  if (const auto* sw = step->as<SwitchBlock>()) return sw->disc_rust;
   if (const auto* maskmap = step->as<MaskmapBlock>()) return maskmap->parent_bits;
   return "<unexpected step>";
 }
@@ -382,18 +382,19 @@ TEST(MaskmapParent, ResolutionOrder) {
       {"n", "", ""},
   };
   for (const Case& c : cases) {
-    auto bits = resolve_maskmap_parent_bits(c.name, lookup);
-    const auto ident = resolve_maskmap_parent_snake(c.name, lookup);
+    auto parent = resolve_maskmap_parent(c.name, lookup);
     if (c.bits.empty()) {
-      ASSERT_FALSE(bits) << c.name;
-      EXPECT_EQ(bits.reason(), "parent " + debug_str(c.name) +
-                                   " is not a sibling numeric field — maskmap parents must be declared before the "
-                                   "<maskmap> in the same <type> body");
-      EXPECT_FALSE(ident) << c.name;
+      ASSERT_FALSE(parent) << c.name;
+      EXPECT_EQ(parent.reason(), "parent " + debug_str(c.name) +
+                                     " is not a sibling numeric field — maskmap parents must be declared before the "
+                                     "<maskmap> in the same <type> body");
     } else {
-      ASSERT_TRUE(bits) << c.name;
-      EXPECT_EQ(*bits, c.bits);
-      EXPECT_EQ(ident, std::optional<std::string>(c.ident));
+      ASSERT_TRUE(parent) << c.name;
+      EXPECT_EQ(parent->bits, c.bits);
+      EXPECT_EQ(parent->ident, c.ident);
+      // The one local the decoder reads for it: the field, or an enum's raw bits.
+      ASSERT_EQ(parent->reads.size(), 1u) << c.name;
+      EXPECT_EQ(parent->reads[0].local, c.bits.substr(0, c.bits.find_first_of(" .")));
     }
   }
 }
@@ -655,7 +656,7 @@ TEST(SwitchBuild, CaseScopingAndNumbering) {
   EXPECT_EQ(sw.ident, "flags_data_2");
   EXPECT_EQ(sw.type_name, "S2C_ThingFlagsData");
   EXPECT_EQ(sw.disc_expr, "flags");
-  EXPECT_FALSE(sw.disc_is_enum);
+  EXPECT_EQ(sw.disc_rust, "flags");
   ASSERT_EQ(sw.cases.size(), 2u);
 
   const SwitchCase& c3 = sw.cases[0];

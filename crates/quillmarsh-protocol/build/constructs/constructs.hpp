@@ -231,8 +231,13 @@ bool may_read_nothing(const IfBlock& block, const TypeRegistry& registry);
 // Mask groups hold fields only, which do not enter the lookup.
 Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node& maskmap, BodyContext& body,
                                          SiblingLookup& lookup);
-Result<std::string> resolve_maskmap_parent_bits(std::string_view name, const SiblingLookup& lookup);
-std::optional<std::string> resolve_maskmap_parent_snake(std::string_view name, const SiblingLookup& lookup);
+struct MaskmapParent {
+  std::string bits;   // the parent's value as u64
+  std::string ident;  // the parent's Rust identifier
+  LocalReads reads;
+};
+// The reason comes without the `<maskmap ...>: ` prefix.
+Result<MaskmapParent> resolve_maskmap_parent(std::string_view name, const SiblingLookup& lookup);
 Result<std::uint64_t> parse_mask_value(std::string_view value, const EnumValueTable& enum_values);
 void emit_read_maskmap(std::string& out, const MaskmapBlock& block);
 void emit_read_maskmap_indented(std::string& out, const MaskmapBlock& block, std::string_view indent);
@@ -258,8 +263,10 @@ inline constexpr std::size_t kMaxBlockDepth = 64;
 Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& switch_element, BodyContext& body,
                                        SiblingLookup& lookup);
 struct SwitchDiscriminator {
-  std::string expr;
-  bool is_enum = false;
+  std::string expr;      // the value, as documented
+  bool is_enum = false;  // an enum field's, matched on through its raw bits
+  std::string rust;      // what the decoder matches on
+  LocalReads reads;
 };
 // The not-found and branch-field reasons come without the `<switch ...>: ` prefix.
 Result<SwitchDiscriminator> resolve_switch_discriminator(std::string_view name, const SiblingLookup& lookup);

@@ -45,12 +45,14 @@ Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_elemen
   const std::string prefix = "<if test=" + debug_str(*test) + ">";
 
   // The test sees only the fields declared before the block.
-  auto rust_test = translate_if_test_expr(*test, lookup);
+  LocalReads test_reads;
+  auto rust_test = translate_if_test_expr(*test, lookup, &test_reads);
   if (!rust_test) return rust_test.fail_with_prefix(prefix + ": cannot translate boolean expression: ");
 
   IfBlock block;
   block.test = std::string(*test);
   block.rust_test = std::move(rust_test).value();
+  block.test_reads = std::move(test_reads);
   // Every <true> child adds to one branch of the decoder, every <false> child
   // to the other; each of the two gets its own number.
   const std::size_t true_branch = ++lookup.branch_count;

@@ -65,72 +65,6 @@ struct Member {
   std::size_t id = 0;
 };
 
-bool is_ident_byte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-         static_cast<unsigned char>(c) >= 0x80;
-}
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// Words of generated expressions that are never locals.
-bool is_reserved_word(std::string_view word) {
-  static const std::set<std::string_view> kWords = {
-      "as",  "u8",  "u16",  "u32",  "u64",   "u128", "usize", "i8",   "i16",  "i32", "i64", "i128", "isize",
-      "f32", "f64", "bool", "true", "false", "char", "str",   "Some", "None", "Ok",  "Err", "self", "Self"};
-  return kWords.count(word) != 0;
-}
-
-// The locals a generated Rust expression reads: identifiers that are not
-// number suffixes, method or path segments, called functions, closure
-// parameters or keywords.
-std::vector<std::string_view> expression_reads(std::string_view text) {
-  std::vector<std::string_view> names;
-  std::vector<std::string_view> closure_params;
-  const auto prev_char = [&](std::size_t at) -> std::string_view {
-    while (at > 0 && text[at - 1] == ' ') --at;
-    return at >= 2 ? text.substr(at - 2, 2) : text.substr(0, at);
-  };
-  const auto next_char = [&](std::size_t at) -> std::string_view {
-    while (at < text.size() && text[at] == ' ') ++at;
-    return text.substr(at, 2);
-  };
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const char c = text[i];
-    if (is_digit(c)) {
-      // A literal with its suffix (`0xFFu64`, `1usize`) or a float (`1.5f64`).
-      while (i < text.size() &&
-             (is_ident_byte(text[i]) || (text[i] == '.' && i + 1 < text.size() && is_digit(text[i + 1])))) {
-        ++i;
-      }
-      continue;
-    }
-    if (!is_ident_byte(c)) {
-      ++i;
-      continue;
-    }
-    const std::size_t start = i;
-    if (text.substr(i, 2) == "r#") i += 2;
-    while (i < text.size() && is_ident_byte(text[i])) ++i;
-    const std::string_view word = text.substr(start, i - start);
-    const std::string_view before = prev_char(start);
-    const std::string_view after = next_char(i);
-    const bool closure_param = !before.empty() && before.back() == '|' && !after.empty() && after.front() == '|';
-    if (closure_param) {
-      closure_params.push_back(word);
-    } else if ((!before.empty() && before.back() == '.') || before == "::" || after == "::" ||
-               (!after.empty() && after.front() == '(') || is_reserved_word(word)) {
-      // a member, a path segment, a function or a keyword
-    } else {
-      names.push_back(word);
-    }
-  }
-  if (closure_params.empty()) return names;
-  std::erase_if(names, [&](std::string_view name) {
-    return std::find(closure_params.begin(), closure_params.end(), name) != closure_params.end();
-  });
-  return names;
-}
-
 std::string quoted(std::string_view ident) {
   std::string out = "`";
   out.append(ident);
@@ -245,13 +179,18 @@ class LocalsCheck {
     }
   }
 
-  // Expressions read field values; one that reads an enum's raw value means
-  // it (a field hiding that raw value is caught where the field is read).
-  void read_expression(std::string_view expr, const Text& reader) {
-    for (const std::string_view name : expression_reads(expr)) {
-      const std::size_t met = visible(name);
-      const bool raw_value = met != kNone && all_[met].role == Role::RawBits;
-      read_role(name, raw_value ? Role::RawBits : Role::Value, reader);
+  // The locals a translated expression reads. A name inside a general
+  // expression means a field's value, or an enum's raw value when that is the
+  // nearest binding (a field hiding that raw value is caught where the field
+  // is read).
+  void read_locals(const LocalReads& reads, const Text& reader) {
+    for (const LocalRead& read : reads) {
+      Role role = read.meaning == LocalRead::RawBits ? Role::RawBits : Role::Value;
+      if (read.meaning == LocalRead::Expression) {
+        const std::size_t met = visible(read.local);
+        if (met != kNone && all_[met].role == Role::RawBits) role = Role::RawBits;
+      }
+      read_role(read.local, role, reader);
     }
   }
 
@@ -278,7 +217,7 @@ class LocalsCheck {
 
   std::size_t walk_vector(const VectorField& vec, std::string_view local, std::string_view shown) {
     const std::string_view container = keep("vector " + quoted(shown));
-    read_expression(vec.count_expr, plain_text(container));
+    read_locals(vec.count_reads, plain_text(container));
     bind(std::string(local) + "_count", Role::Internal, Text{"the count of ", container, false});
     const std::size_t id = bind(local, Role::Member, plain_text(container));
     push();
@@ -290,7 +229,7 @@ class LocalsCheck {
 
   std::size_t walk_table(const TableField& table) {
     const std::string_view container = keep("table " + quoted(table.ident));
-    read_expression(table.count_expr, plain_text(container));
+    read_locals(table.count_reads, plain_text(container));
     bind(table.ident + "_count", Role::Internal, Text{"the count of ", container, false});
     const std::size_t id = bind(table.ident, Role::Member, plain_text(container));
     push();
@@ -332,11 +271,7 @@ class LocalsCheck {
 
   void walk_maskmap(const MaskmapBlock& block, std::vector<Member>& members) {
     const Text reader = quoted_text("the mask map on ", block.parent_ident);
-    // An enum parent is read through its raw value, `{parent}_bits`.
-    const std::string raw_key = identifier_key(block.parent_ident) + "_bits";
-    for (const std::string_view name : expression_reads(block.parent_bits)) {
-      read_role(name, identifier_key(name) == raw_key ? Role::RawBits : Role::Value, reader);
-    }
+    read_locals(block.parent_reads, reader);
     const std::size_t bits = bind("__mm_bits", Role::Internal, Text{"the bits of ", keep(reader.str()), false});
     std::vector<std::vector<std::size_t>> options;
     for (const MaskGroup& group : block.groups) {
@@ -376,11 +311,7 @@ class LocalsCheck {
   void walk_switch(const SwitchBlock& block, std::vector<Member>& members) {
     const std::string_view shown = keep("<switch name=" + debug_str(block.name) + ">");
     push();
-    if (block.disc_is_enum) {
-      read_role(block.disc_expr + "_bits", Role::RawBits, plain_text(shown));
-    } else {
-      read_expression(block.disc_expr, plain_text(shown));
-    }
+    read_locals(block.disc_reads, plain_text(shown));
     bind("__disc", Role::Internal, Text{"the discriminator of ", shown, false});
     for (const SwitchCase& c : block.cases) {
       push();
@@ -443,7 +374,7 @@ class LocalsCheck {
       }
     }
     members.insert(members.end(), options.begin(), options.end());
-    read_expression(block.rust_test, shown);
+    read_locals(block.test_reads, shown);
     walk_if_branch(block.true_steps, options, shown);
     if (!block.false_steps.empty()) walk_if_branch(block.false_steps, options, shown);
   }

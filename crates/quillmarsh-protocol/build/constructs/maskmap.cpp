@@ -50,28 +50,25 @@ std::string only_fields_in_mask(std::string_view tag) {
 
 }  // namespace
 
-Result<std::string> resolve_maskmap_parent_bits(std::string_view name, const SiblingLookup& lookup) {
+Result<MaskmapParent> resolve_maskmap_parent(std::string_view name, const SiblingLookup& lookup) {
   const std::string key(name);
   if (const auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) {
-    return lookup.value_of(it->second.ident, it->second.branch) + " as u64";
+    const NumericFieldRef& field = it->second;
+    return MaskmapParent{lookup.value_of(field.ident, field.branch) + " as u64",
+                         field.ident,
+                         {lookup.value_read(field.ident, field.branch)}};
   }
   if (const auto it = lookup.enum_fields.find(key); it != lookup.enum_fields.end()) {
-    return lookup.raw_bits_of(it->second) + " as u64";
+    return MaskmapParent{
+        lookup.raw_bits_of(it->second) + " as u64", it->second.ident, {lookup.raw_bits_read(it->second)}};
   }
   if (const auto it = lookup.gated_fields.find(key); it != lookup.gated_fields.end()) {
-    return it->second.ident + ".map_or(0u64, |v| v as u64)";
+    const std::string& ident = it->second.ident;
+    return MaskmapParent{ident + ".map_or(0u64, |v| v as u64)", ident, {LocalRead{ident, LocalRead::Value}}};
   }
   return fail("parent " + debug_str(name) +
               " is not a sibling numeric field — maskmap parents must be declared before the <maskmap> in the "
               "same <type> body");
-}
-
-std::optional<std::string> resolve_maskmap_parent_snake(std::string_view name, const SiblingLookup& lookup) {
-  const std::string key(name);
-  if (const auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) return it->second.ident;
-  if (const auto it = lookup.enum_fields.find(key); it != lookup.enum_fields.end()) return it->second.ident;
-  if (const auto it = lookup.gated_fields.find(key); it != lookup.gated_fields.end()) return it->second.ident;
-  return std::nullopt;
 }
 
 Result<std::uint64_t> parse_mask_value(std::string_view value, const EnumValueTable& enum_values) {
@@ -104,12 +101,11 @@ Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node&
   const std::string prefix = "<maskmap name=" + shown_name + ">";
 
   MaskmapBlock block;
-  auto bits = resolve_maskmap_parent_bits(*name, lookup);
-  if (!bits) return bits.fail_with_prefix(prefix + ": ");
-  block.parent_bits = std::move(bits).value();
-  auto parent = resolve_maskmap_parent_snake(*name, lookup);
-  if (!parent) return fail(prefix + ": parent field not found among siblings");
-  block.parent_ident = std::move(*parent);
+  Result<MaskmapParent> parent = resolve_maskmap_parent(*name, lookup);
+  if (!parent) return parent.fail_with_prefix(prefix + ": ");
+  block.parent_bits = std::move(parent->bits);
+  block.parent_ident = std::move(parent->ident);
+  block.parent_reads = std::move(parent->reads);
 
   if (const auto xor_text = maskmap.attr("xor")) {
     const auto xor_value = parse_int_literal(*xor_text);

@@ -223,22 +223,31 @@ std::string unique_type_name(std::string base, std::set<std::string>* taken) {
 
 Result<SwitchDiscriminator> resolve_switch_discriminator(std::string_view name, const SiblingLookup& lookup) {
   const std::string key(name);
+  // Read as an expression reads it: the value, or raw bits standing nearest.
+  const auto read_of = [&](std::string_view ident, std::size_t branch) {
+    return LocalReads{{lookup.value_read(ident, branch).local, LocalRead::Expression}};
+  };
   if (const auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) {
-    return SwitchDiscriminator{lookup.value_of(it->second.ident, it->second.branch), false};
+    std::string value = lookup.value_of(it->second.ident, it->second.branch);
+    return SwitchDiscriminator{value, false, value, read_of(it->second.ident, it->second.branch)};
   }
   if (const auto it = lookup.enum_fields.find(key); it != lookup.enum_fields.end()) {
     // A field of an earlier <if> branch leaves no `_bits` local; its option
     // gives the raw value instead.
     if (lookup.raw_bits_local(it->second)) {
-      return SwitchDiscriminator{lookup.value_of(it->second.ident, it->second.branch), true};
+      return SwitchDiscriminator{lookup.value_of(it->second.ident, it->second.branch),
+                                 true,
+                                 lookup.raw_bits_of(it->second),
+                                 {lookup.raw_bits_read(it->second)}};
     }
-    return SwitchDiscriminator{lookup.raw_bits_of(it->second), false};
+    std::string bits = lookup.raw_bits_of(it->second);
+    return SwitchDiscriminator{bits, false, bits, read_of(it->second.ident, it->second.branch)};
   }
   if (const auto it = lookup.subfields.find(key); it != lookup.subfields.end()) {
     const SubfieldRef& sub = it->second;
     auto expr = translate_subfield_expr_for_local(
         sub.expr, sub.parent_xml_name, lookup.value_of(sub.parent_ident, sub.branch), sub.parent_ty, sub.parent_ty);
-    if (expr) return SwitchDiscriminator{std::move(expr).value(), false};
+    if (expr) return SwitchDiscriminator{*expr, false, *expr, read_of(sub.parent_ident, sub.branch)};
   }
   return fail("discriminator not found as a sibling numeric/enum field declared before this <switch>");
 }
@@ -272,7 +281,8 @@ Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& s
   SwitchBlock block;
   block.name = std::string(*name);
   block.disc_expr = disc->expr;
-  block.disc_is_enum = disc->is_enum;
+  block.disc_rust = disc->rust;
+  block.disc_reads = disc->reads;
 
   std::set<i128> taken;
   for (const xml::Node* child : switch_element.children()) {
@@ -362,7 +372,6 @@ void add_accessors(const SwitchBlock& /*block*/, std::vector<std::string_view>& 
 namespace {
 
 void emit_read_switch_into(const Printer& p, const SwitchBlock& block) {
-  const std::string disc = block.disc_is_enum ? block.disc_expr + "_bits" : block.disc_expr;
   p(R"(// <switch name="$name$">
 let $ident$: $type_name$ = {
     let __disc: i128 = ($disc$) as i128;
@@ -371,7 +380,7 @@ let $ident$: $type_name$ = {
     {{"name", escape_xml_attr_for_doc(block.name)},
      {"ident", block.ident},
      {"type_name", block.type_name},
-     {"disc", disc}});
+     {"disc", block.disc_rust}});
   const Printer arm = p.in(2);
   const Printer body = p.in(3);
   for (const SwitchCase& c : block.cases) {

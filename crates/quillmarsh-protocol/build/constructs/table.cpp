@@ -46,7 +46,8 @@ Result<TableField> build_table_field(const CodegenCtx& ctx, const xml::Node& tab
   if (!key_ty) return fail(prefix + "key type " + debug_str(*key) + " not in foundation tier");
   auto value_ty = resolve_field(ctx.registry, *value);
   if (!value_ty) return fail(prefix + "value type " + debug_str(*value) + " not in foundation tier");
-  Result<std::string> count = translate_vector_length_expr(*length, lookup);
+  LocalReads count_reads;
+  Result<std::string> count = translate_vector_length_expr(*length, lookup, &count_reads);
   if (!count) return fail(prefix + "cannot translate length=" + debug_str(*length) + ": " + count.reason());
   if (!is_ordered_kind(key_ty->kind)) {
     return fail(prefix + "key type " + debug_str(*key) + " is not ordered (a map key needs Ord)");
@@ -59,6 +60,7 @@ Result<TableField> build_table_field(const CodegenCtx& ctx, const xml::Node& tab
   out.value_rust_ty = std::move(value_ty->rust_ty);
   out.value_kind = std::move(value_ty->kind);
   out.count_expr = std::move(count).value();
+  out.count_reads = std::move(count_reads);
   out.length_expr = std::string(*length);
   out.text = table.attr_copy("text");
   return out;

@@ -37,7 +37,8 @@ Result<VectorField> build_vector_field(const CodegenCtx& ctx, const xml::Node& v
     return fail(prefix + "element type " + debug_str(*type) +
                 " not in foundation tier (likely SKIPPED by its own deferred feature)");
   }
-  Result<std::string> count = translate_vector_length_expr(*length, lookup);
+  LocalReads count_reads;
+  Result<std::string> count = translate_vector_length_expr(*length, lookup, &count_reads);
   if (!count) return fail(prefix + "cannot translate length=" + debug_str(*length) + ": " + count.reason());
   std::string count_expr = std::move(count).value();
 
@@ -62,6 +63,7 @@ Result<VectorField> build_vector_field(const CodegenCtx& ctx, const xml::Node& v
   out.elem_rust_ty = std::move(elem->rust_ty);
   out.elem_kind = std::move(elem->kind);
   out.count_expr = std::move(count_expr);
+  out.count_reads = std::move(count_reads);
   out.length_expr = std::string(*length);
   out.text = vector.attr_copy("text");
   return out;

@@ -328,32 +328,23 @@ constexpr int kUnaryLevel = 6;
 
 Result<std::string> ExprParser::parse_expr(std::string_view accepted, std::string_view field_path,
                                            std::string_view literal_ty) {
-  const TyInfo* ty = ty_info(literal_ty);
-  if (ty == nullptr || ty->is_float) return fail("operand type " + debug_str(literal_ty) + " is not an integer type");
-  accepted_ = accepted;
-  field_path_ = field_path;
-  literal_ty_ = ty->name;
-  Result<Operand> parsed = parse_level(0);
-  if (!parsed) return parsed.fail_with_prefix();
-  return std::move(parsed->text);
+  return parse_over("self." + std::string(field_path), accepted, literal_ty);
 }
 
 Result<std::string> ExprParser::parse_expr_with_local_atom(std::string_view accepted, std::string_view local,
                                                            std::string_view literal_ty) {
-  Result<std::string> parsed = parse_expr(accepted, local, literal_ty);
-  if (!parsed) return parsed;
-  const std::string from = "self." + std::string(local);
-  const std::string& text = parsed.value();
-  std::string out;
-  out.reserve(text.size());
-  std::size_t at = 0;
-  for (std::size_t hit = text.find(from); hit != std::string::npos; hit = text.find(from, at)) {
-    out.append(text, at, hit - at);
-    out += local;
-    at = hit + from.size();
-  }
-  out.append(text, at, std::string::npos);
-  return out;
+  return parse_over(std::string(local), accepted, literal_ty);
+}
+
+Result<std::string> ExprParser::parse_over(std::string atom, std::string_view accepted, std::string_view literal_ty) {
+  const TyInfo* ty = ty_info(literal_ty);
+  if (ty == nullptr || ty->is_float) return fail("operand type " + debug_str(literal_ty) + " is not an integer type");
+  accepted_ = accepted;
+  atom_ = std::move(atom);
+  literal_ty_ = ty->name;
+  Result<Operand> parsed = parse_level(0);
+  if (!parsed) return parsed.fail_with_prefix();
+  return std::move(parsed->text);
 }
 
 // One binary level: left-associative, its operands parsed one level higher.
@@ -435,7 +426,7 @@ Result<ExprParser::Operand> ExprParser::parse_atom() {
         return fail("identifier " + debug_str(tok->text) + " is not the parent field name (" + debug_str(accepted_) +
                     "); cross-field subfield expressions are deferred");
       }
-      emit(out.text, "self.$field$", {{"field", field_path_}});
+      out.text = atom_;
       return out;
     case ExprTok::IntLit: {
       ++pos_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <type_traits>
+#include <utility>
 
 #include "text/text.hpp"
 
@@ -27,6 +28,17 @@ std::string SiblingLookup::value_of(std::string_view ident, std::size_t branch) 
   if (branch == 0) return out;
   out += branch == open_branch ? "_v" : ".unwrap_or_default()";
   return out;
+}
+
+LocalRead SiblingLookup::value_read(std::string_view ident, std::size_t branch) const {
+  std::string local(ident);
+  if (branch != 0 && branch == open_branch) local += "_v";
+  return LocalRead{std::move(local), LocalRead::Value};
+}
+
+LocalRead SiblingLookup::raw_bits_read(const EnumFieldRef& field) const {
+  if (raw_bits_local(field)) return LocalRead{value_of(field.ident, field.branch) + "_bits", LocalRead::RawBits};
+  return LocalRead{field.ident, LocalRead::Value};
 }
 
 bool SiblingLookup::raw_bits_local(const EnumFieldRef& field) const {
