@@ -17,6 +17,7 @@
 #include <variant>
 #include <vector>
 
+#include "constructs/locals.hpp"
 #include "schema/context.hpp"
 #include "schema/model.hpp"
 #include "text/result.hpp"
@@ -80,6 +81,8 @@ Result<bool> build_child_step(const CodegenCtx& ctx, const xml::Node& child, con
 //   add_switches(m, out)          the switch blocks it holds (itself included), innermost first
 //   declares_fields(m)            whether the struct counts as declaring fields because of it
 //   may_read_nothing(m, registry) whether its decoder can finish without consuming a byte
+//   walk_locals(w, m, place, out) the locals its decoder binds and reads, in the decoder's order and
+//                                 scopes; its members (as `out`) with the binding each one means
 
 inline constexpr std::size_t kMemberIndent = 4;
 inline constexpr std::size_t kCtorIndent = 12;
@@ -128,6 +131,7 @@ void add_members(const SimpleField& field, std::vector<PayloadLocal>& out);
 void add_switches(const SimpleField& field, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const SimpleField& field);
 bool may_read_nothing(const SimpleField& field, const TypeRegistry& registry);
+void walk_locals(LocalsWalk& w, const SimpleField& field, StepPlace place, std::vector<LocalsWalk::Member>& out);
 
 void emit_align_pad(std::string& out, std::size_t width);
 void emit_align_pad_indented(std::string& out, std::size_t width, std::string_view indent);
@@ -141,6 +145,7 @@ void add_members(const AlignStep& align, std::vector<PayloadLocal>& out);
 void add_switches(const AlignStep& align, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const AlignStep& align);
 bool may_read_nothing(const AlignStep& align, const TypeRegistry& registry);
+void walk_locals(LocalsWalk& w, const AlignStep& align, StepPlace place, std::vector<LocalsWalk::Member>& out);
 
 // ---- Vectors ----------------------------------------------------------------------
 
@@ -160,6 +165,7 @@ void add_members(const VectorField& vec, std::vector<PayloadLocal>& out);
 void add_switches(const VectorField& vec, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const VectorField& vec);
 bool may_read_nothing(const VectorField& vec, const TypeRegistry& registry);
+void walk_locals(LocalsWalk& w, const VectorField& vec, StepPlace place, std::vector<LocalsWalk::Member>& out);
 
 // ---- Tables -------------------------------------------------------------------------
 
@@ -177,6 +183,7 @@ void add_members(const TableField& table, std::vector<PayloadLocal>& out);
 void add_switches(const TableField& table, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const TableField& table);
 bool may_read_nothing(const TableField& table, const TypeRegistry& registry);
+void walk_locals(LocalsWalk& w, const TableField& table, StepPlace place, std::vector<LocalsWalk::Member>& out);
 
 // ---- Packable lists and hash tables ----------------------------------------------
 
@@ -200,6 +207,7 @@ void add_members(const PackableField& packable, std::vector<PayloadLocal>& out);
 void add_switches(const PackableField& packable, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const PackableField& packable);
 bool may_read_nothing(const PackableField& packable, const TypeRegistry& registry);
+void walk_locals(LocalsWalk& w, const PackableField& packable, StepPlace place, std::vector<LocalsWalk::Member>& out);
 
 // ---- If blocks ----------------------------------------------------------------------
 
@@ -225,6 +233,7 @@ void add_variant_fields(const IfBlock& block, std::vector<PayloadLocal>& out);
 void add_switches(const IfBlock& block, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const IfBlock& block);
 bool may_read_nothing(const IfBlock& block, const TypeRegistry& registry);
+void walk_locals(LocalsWalk& w, const IfBlock& block, StepPlace place, std::vector<LocalsWalk::Member>& out);
 
 // ---- Mask maps ------------------------------------------------------------------------
 
@@ -252,6 +261,7 @@ void add_members(const MaskmapBlock& block, std::vector<PayloadLocal>& out);
 void add_switches(const MaskmapBlock& block, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const MaskmapBlock& block);
 bool may_read_nothing(const MaskmapBlock& block, const TypeRegistry& registry);
+void walk_locals(LocalsWalk& w, const MaskmapBlock& block, StepPlace place, std::vector<LocalsWalk::Member>& out);
 
 // ---- Switch blocks ----------------------------------------------------------------------
 
@@ -285,6 +295,7 @@ void add_members(const SwitchBlock& block, std::vector<PayloadLocal>& out);
 void add_switches(const SwitchBlock& block, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const SwitchBlock& block);
 bool may_read_nothing(const SwitchBlock& block, const TypeRegistry& registry);
+void walk_locals(LocalsWalk& w, const SwitchBlock& block, StepPlace place, std::vector<LocalsWalk::Member>& out);
 
 // ---- Walks over steps --------------------------------------------------------------------
 
@@ -327,6 +338,13 @@ void emit_step_ctor_entries(std::string& out, const EmitStep& step);
 void emit_step_indented(std::string& out, const EmitStep& step, std::string_view indent);
 
 // ---- Decoder locals ---------------------------------------------------------------------
+
+// The locals of the decoder of `steps` at `place`.
+void walk_steps_locals(LocalsWalk& walk, const std::vector<EmitStep>& steps, StepPlace place,
+                       std::vector<LocalsWalk::Member>& members);
+// The locals of a packable read into `local`, shown as `shown`; the id of the container's binding.
+std::size_t walk_packable_locals(LocalsWalk& w, const PackableField& packable, std::string_view local,
+                                 std::string_view shown);
 
 // The first read in the decoder of a body with these steps that would meet a
 // local other than the value it means (a count, raw value, option, loop local

@@ -275,6 +275,15 @@ bool may_read_nothing(const SimpleField& field, const TypeRegistry& registry) {
   return kind_may_read_nothing(field.kind, registry);
 }
 
+// The local of `emit_read_value`: in an if branch, later steps read the
+// field's value from its `_v` local.
+void walk_locals(LocalsWalk& w, const SimpleField& field, StepPlace place, std::vector<LocalsWalk::Member>& out) {
+  const auto what = place == StepPlace::IfBranch ? LocalsWalk::quoted_text("the decoded value of field ", field.ident)
+                                                 : LocalsWalk::quoted_text("field ", field.ident);
+  out.push_back({field.ident, w.field_read(decoder_local(field.ident, place), field.kind, LocalsWalk::Role::Value, what,
+                                           field.ident)});
+}
+
 // ---- Alignment ----
 
 namespace {
@@ -311,5 +320,8 @@ void add_members(const AlignStep& /*align*/, std::vector<PayloadLocal>& /*out*/)
 void add_switches(const AlignStep& /*align*/, std::vector<const SwitchBlock*>& /*out*/) {}
 bool declares_fields(const AlignStep& /*align*/) { return false; }
 bool may_read_nothing(const AlignStep& /*align*/, const TypeRegistry& /*registry*/) { return true; }
+// `pad` lives only inside the pad's own block.
+void walk_locals(LocalsWalk& /*w*/, const AlignStep& /*align*/, StepPlace /*place*/,
+                 std::vector<LocalsWalk::Member>& /*out*/) {}
 
 }  // namespace qm

@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -191,5 +192,52 @@ void add_switches(const IfBlock& block, std::vector<const SwitchBlock*>& out) {
 
 bool declares_fields(const IfBlock& /*block*/) { return true; }
 bool may_read_nothing(const IfBlock& /*block*/, const TypeRegistry& /*registry*/) { return true; }
+
+namespace {
+
+// One branch of `emit_read_if_into`: its steps' `_v` values, each stored into
+// the option of its name.
+void walk_branch_locals(LocalsWalk& w, const std::vector<EmitStep>& steps,
+                        const std::vector<LocalsWalk::Member>& options, const LocalsWalk::Text& reader) {
+  w.push();
+  std::vector<LocalsWalk::Member> values;  // the `_v` local of each payload, by member name
+  walk_steps_locals(w, steps, StepPlace::IfBranch, values);
+  for (const LocalsWalk::Member& value : values) {
+    for (const LocalsWalk::Member& option : options) {
+      if (option.name == value.name) w.read_exact(option.name, option.id, reader);
+    }
+    w.read_exact(std::string(value.name) + "_v", value.id, reader);
+  }
+  w.pop();
+}
+
+}  // namespace
+
+// The options declared before the test, then each branch.
+void walk_locals(LocalsWalk& w, const IfBlock& block, StepPlace /*place*/, std::vector<LocalsWalk::Member>& out) {
+  const LocalsWalk::Text shown = LocalsWalk::plain_text(w.keep("<if test=" + debug_str(block.test) + ">"));
+  std::vector<LocalsWalk::Member> options;
+  std::set<std::string_view> declared;
+  for (const auto* steps : {&block.true_steps, &block.false_steps}) {
+    for (const EmitStep& step : *steps) {
+      // Expressions read a field's option; containers are read only as members.
+      visit_step(step, [&](const auto& m) {
+        std::vector<PayloadLocal> members;
+        add_members(m, members);
+        const bool field = std::is_same_v<std::decay_t<decltype(m)>, SimpleField>;
+        for (const PayloadLocal& member : members) {
+          const std::string_view name = w.keep(member.name);
+          if (!declared.insert(name).second) continue;
+          options.push_back({name, w.bind(name, field ? LocalsWalk::Role::Value : LocalsWalk::Role::Member,
+                                          LocalsWalk::quoted_text("field ", name))});
+        }
+      });
+    }
+  }
+  out.insert(out.end(), options.begin(), options.end());
+  w.read_locals(block.test_reads, shown);
+  walk_branch_locals(w, block.true_steps, options, shown);
+  if (!block.false_steps.empty()) walk_branch_locals(w, block.false_steps, options, shown);
+}
 
 }  // namespace qm

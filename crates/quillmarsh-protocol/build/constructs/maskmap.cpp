@@ -238,6 +238,48 @@ void add_switches(const MaskmapBlock& /*block*/, std::vector<const SwitchBlock*>
 bool declares_fields(const MaskmapBlock& /*block*/) { return false; }
 bool may_read_nothing(const MaskmapBlock& /*block*/, const TypeRegistry& /*registry*/) { return true; }
 
+// `__mm_bits`, an option per field, and each group's `_v` values of
+// `emit_read_maskmap_into`.
+void walk_locals(LocalsWalk& w, const MaskmapBlock& block, StepPlace /*place*/, std::vector<LocalsWalk::Member>& out) {
+  using Role = LocalsWalk::Role;
+  const LocalsWalk::Text reader = LocalsWalk::quoted_text("the mask map on ", block.parent_ident);
+  w.read_locals(block.parent_reads, reader);
+  const std::size_t bits = w.bind("__mm_bits", Role::Internal, {"the bits of ", w.keep(reader.str()), false});
+  std::vector<std::vector<std::size_t>> options;
+  for (const MaskGroup& group : block.groups) {
+    options.emplace_back();
+    for (const SimpleField& f : group.fields) {
+      options.back().push_back(w.bind(f.ident, Role::Value, LocalsWalk::quoted_text("field ", f.ident)));
+      out.push_back({f.ident, options.back().back()});
+    }
+    for (const PackableField& p : group.packables) {
+      options.back().push_back(w.bind(p.ident, Role::Member, LocalsWalk::quoted_text("field ", p.ident)));
+      out.push_back({p.ident, options.back().back()});
+    }
+  }
+  for (std::size_t g = 0; g < block.groups.size(); ++g) {
+    const MaskGroup& group = block.groups[g];
+    w.read_exact("__mm_bits", bits, reader);
+    w.push();
+    std::vector<std::size_t> values;
+    for (const SimpleField& f : group.fields) {
+      values.push_back(w.field_read(f.ident + "_v", f.kind, Role::Internal,
+                                    LocalsWalk::quoted_text("the decoded value of field ", f.ident), f.ident));
+    }
+    for (std::size_t k = 0; k < group.fields.size(); ++k) {
+      w.read_exact(group.fields[k].ident, options[g][k], reader);
+      w.read_exact(group.fields[k].ident + "_v", values[k], reader);
+    }
+    for (std::size_t k = 0; k < group.packables.size(); ++k) {
+      const PackableField& p = group.packables[k];
+      const std::size_t value = walk_packable_locals(w, p, p.ident + "_v", p.ident);
+      w.read_exact(p.ident, options[g][group.fields.size() + k], reader);
+      w.read_exact(p.ident + "_v", value, reader);
+    }
+    w.pop();
+  }
+}
+
 void emit_read_maskmap(std::string& out, const MaskmapBlock& block) {
   emit_read_maskmap_into(Printer(out, kDecoderIndent), block);
 }

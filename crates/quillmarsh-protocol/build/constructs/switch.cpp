@@ -438,4 +438,29 @@ void add_switches(const SwitchBlock& block, std::vector<const SwitchBlock*>& out
 bool declares_fields(const SwitchBlock& /*block*/) { return true; }
 bool may_read_nothing(const SwitchBlock& /*block*/, const TypeRegistry& /*registry*/) { return true; }
 
+// `__disc`, each arm's `n` and case steps, and the switch member of
+// `emit_read_switch_into`.
+void walk_locals(LocalsWalk& w, const SwitchBlock& block, StepPlace /*place*/, std::vector<LocalsWalk::Member>& out) {
+  using Role = LocalsWalk::Role;
+  const std::string_view shown = w.keep("<switch name=" + debug_str(block.name) + ">");
+  w.push();
+  w.read_locals(block.disc_reads, LocalsWalk::plain_text(shown));
+  w.bind("__disc", Role::Internal, {"the discriminator of ", shown, false});
+  for (const SwitchCase& c : block.cases) {
+    w.push();
+    w.bind("n", Role::Internal, {"the discriminator of ", shown, false});
+    std::vector<LocalsWalk::Member> payload;
+    walk_steps_locals(w, c.steps, StepPlace::Case, payload);
+    if (!payload.empty()) {
+      const LocalsWalk::Text reader =
+          LocalsWalk::plain_text(w.keep("the variant " + c.variant + " of " + std::string(shown)));
+      for (const LocalsWalk::Member& m : payload) w.read_exact(m.name, m.id, reader);
+    }
+    w.pop();
+  }
+  w.pop();
+  out.push_back(
+      {block.ident, w.bind(block.ident, Role::Member, LocalsWalk::quoted_text("switch member ", block.ident))});
+}
+
 }  // namespace qm

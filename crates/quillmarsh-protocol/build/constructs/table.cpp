@@ -124,4 +124,19 @@ void add_switches(const TableField& /*table*/, std::vector<const SwitchBlock*>& 
 bool declares_fields(const TableField& /*table*/) { return true; }
 bool may_read_nothing(const TableField& /*table*/, const TypeRegistry& /*registry*/) { return true; }
 
+// The count, the map and the loop's key and value of `emit_read_table_into`.
+void walk_locals(LocalsWalk& w, const TableField& table, StepPlace /*place*/, std::vector<LocalsWalk::Member>& out) {
+  using Role = LocalsWalk::Role;
+  const std::string_view container = w.keep("table " + quoted(table.ident));
+  w.read_locals(table.count_reads, LocalsWalk::plain_text(container));
+  w.bind(table.ident + "_count", Role::Internal, {"the count of ", container, false});
+  const std::size_t id = w.bind(table.ident, Role::Member, LocalsWalk::plain_text(container));
+  w.push();
+  w.loop_read("__k", table.key_kind, container);
+  w.loop_read("__v", table.value_kind, container);
+  w.read_exact(table.ident, id, {"the loop of ", container, false});
+  w.pop();
+  out.push_back({table.ident, id});
+}
+
 }  // namespace qm

@@ -126,4 +126,19 @@ bool declares_fields(const VectorField& /*vec*/) { return true; }
 // A vector of no elements reads nothing; its element type never can.
 bool may_read_nothing(const VectorField& /*vec*/, const TypeRegistry& /*registry*/) { return true; }
 
+// The count, the vector and the loop's element of `emit_read_vector_into`.
+void walk_locals(LocalsWalk& w, const VectorField& vec, StepPlace place, std::vector<LocalsWalk::Member>& out) {
+  using Role = LocalsWalk::Role;
+  const std::string local = decoder_local(vec.ident, place);
+  const std::string_view container = w.keep("vector " + quoted(vec.ident));
+  w.read_locals(vec.count_reads, LocalsWalk::plain_text(container));
+  w.bind(local + "_count", Role::Internal, {"the count of ", container, false});
+  const std::size_t id = w.bind(local, Role::Member, LocalsWalk::plain_text(container));
+  w.push();
+  w.bind("__elem", Role::Internal, {"a loop local of ", container, false});
+  w.read_exact(local, id, {"the loop of ", container, false});
+  w.pop();
+  out.push_back({vec.ident, id});
+}
+
 }  // namespace qm
