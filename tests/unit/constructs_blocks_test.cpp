@@ -98,55 +98,78 @@ TEST(IfBlockBuild, Reasons) {
   });
 }
 
-// A field of an <if> branch is an option after the block, a `_v` local inside
-// its branch, and an enum there leaves no `_bits` local: every construct that
-// names one gets a reason instead of Rust that does not compile.
-TEST(IfBlockBuild, BranchFieldsCannotBeReferenced) {
+// What the last construct of a body reads: a vector's or table's count, an if
+// test, a switch discriminator (an enum's through its `_bits` local), a mask
+// map's parent bits; for an if block whose last branch step is a vector, that
+// vector's count.
+std::string reference_in(const std::string& body) {
+  Env env;
+  auto steps = build_body(env, body);
+  if (!steps) return steps.reason();
+  const EmitStep* step = &steps->back();
+  if (const auto* block = step->as<IfBlock>()) {
+    const auto& branch = block->false_steps.empty() ? block->true_steps : block->false_steps;
+    if (branch.empty() || branch.back().as<VectorField>() == nullptr) return block->rust_test;
+    step = &branch.back();
+  }
+  if (const auto* vec = step->as<VectorField>()) return vec->count_expr;
+  if (const auto* table = step->as<TableField>()) return table->count_expr;
+  if (const auto* sw = step->as<SwitchBlock>()) return sw->disc_rust;
+  if (const auto* maskmap = step->as<MaskmapBlock>()) return maskmap->parent_bits;
+  return "<unexpected step>";
+}
+
+// A reference that the lookup resolves to a field of an <if> branch reads the
+// value just decoded inside that branch, and the block's option (absent: zero,
+// false, raw bits 0) anywhere else; a name that a branch field of another kind
+// shares with an earlier field does not disturb the earlier field.
+TEST(IfBlockBuild, BranchFieldReferences) {
   const std::string opt = kFields + R"(<if test="Flags"><true><field name="N" type="byte">)"
                                     R"(<subfield name="Lo" type="byte" value="N &amp; 0xF"/></field>)"
-                                    R"(<field name="K" type="Kind"/></true></if>)";
-  expect_reasons({
-      {kFields + R"(<if test="Flags"><true><field name="N" type="byte"/></true>)"
-                 R"(<false><vector name="V" type="uint" length="N"/></false></if>)",
-       "<if test=\"Flags\"> <false>: <vector V>: cannot translate length=\"N\": identifier \"N\" is declared inside an "
-       "<if> branch"},
+                                    R"(<field name="K" type="Kind"/><field name="B" type="bool"/></true></if>)";
+  const std::string align = R"(<true><align type="byte"/></true></if>)";
+  const std::vector<ReasonCase> cases = {
+      // The same branch, the other branch, after the block.
       {kFields + R"(<if test="Flags"><true><field name="N" type="byte"/>)"
                  R"(<vector name="V" type="uint" length="N"/></true></if>)",
-       "<if test=\"Flags\"> <true>: <vector V>: cannot translate length=\"N\": identifier \"N\" is declared inside an "
-       "<if> branch"},
-      {opt + R"(<vector name="W" type="byte" length="N"/>)",
-       "<vector W>: cannot translate length=\"N\": identifier \"N\" is declared inside an <if> branch"},
+       "(n_v) as usize"},
+      {kFields + R"(<if test="Flags"><true><field name="N" type="byte"/></true>)"
+                 R"(<false><vector name="V" type="uint" length="N - 1"/></false></if>)",
+       "((n.unwrap_or_default() as i32).wrapping_sub(1)) as usize"},
+      {kFields + R"(<if test="Flags"><true><field name="N" type="byte"><subfield name="Lo" type="byte" )"
+                 R"(value="N &amp; 0xF"/></field><vector name="V" type="uint" length="Lo"/></true></if>)",
+       "(((n_v & (0xF as u8))) as u8) as usize"},
+      {opt + R"(<vector name="W" type="byte" length="N"/>)", "(n.unwrap_or_default()) as usize"},
       {opt + R"(<vector name="W" type="byte" length="Lo - 1"/>)",
-       "<vector W>: cannot translate length=\"Lo - 1\": identifier \"Lo\" is declared inside an <if> branch"},
-      {opt + R"(<table name="T" key="uint" value="uint" length="N"/>)",
-       "<table T>: cannot translate length=\"N\": identifier \"N\" is declared inside an <if> branch"},
-      {opt + R"(<if test="N"><true><align type="byte"/></true></if>)",
-       "<if test=\"N\">: cannot translate boolean expression: identifier \"N\" is declared inside an <if> branch"},
-      {opt + R"(<if test="Count &lt; N"><true><align type="byte"/></true></if>)",
-       "<if test=\"Count < N\">: cannot translate boolean expression: RHS identifier \"N\" is declared inside an "
-       "<if> branch"},
-      {opt + R"(<switch name="N"><case value="1"/></switch>)",
-       "<switch name=\"N\">: discriminator \"N\" is declared inside an <if> branch"},
-      {opt + R"(<switch name="K"><case value="1"/></switch>)",
-       "<switch name=\"K\">: discriminator \"K\" is declared inside an <if> branch"},
-      {opt + R"(<switch name="Lo"><case value="1"/></switch>)",
-       "<switch name=\"Lo\">: discriminator \"Lo\" is declared inside an <if> branch"},
+       "((((n.unwrap_or_default() & (0xF as u8))) as u8 as i32).wrapping_sub(1)) as usize"},
+      {opt + R"(<table name="T" key="uint" value="uint" length="N"/>)", "(n.unwrap_or_default()) as usize"},
+      {opt + R"(<if test="N">)" + align, "(n.unwrap_or_default() as u64) != 0"},
+      {opt + R"(<if test="B">)" + align, "b.unwrap_or_default()"},
+      {opt + R"(<if test="Count &lt; N">)" + align, "(count as i128) < (n.unwrap_or_default() as i128)"},
+      {opt + R"(<switch name="N"><case value="1"/></switch>)", "n.unwrap_or_default()"},
+      {opt + R"(<switch name="K"><case value="1"/></switch>)", "k.map_or(0u8, |v| v as u8)"},
+      {opt + R"(<switch name="Lo"><case value="1"/></switch>)", "((n.unwrap_or_default() & (0xF as u8))) as u8"},
       {opt + R"(<maskmap name="K"><mask value="1"><field name="A" type="uint"/></mask></maskmap>)",
-       "<maskmap name=\"K\">: parent \"K\" is declared inside an <if> branch"},
+       "k.map_or(0u8, |v| v as u8) as u64"},
       {opt + R"(<maskmap name="N"><mask value="1"><field name="A" type="uint"/></mask></maskmap>)",
-       "<maskmap name=\"N\">: parent \"N\" is declared inside an <if> branch"},
-      // The test itself, and fields declared before the block, are unaffected.
-      {opt + R"(<vector name="W" type="byte" length="Count"/>)", "<built>"},
-      // A later field outside the block takes the name back, even one of
-      // another kind, whose entries alone then answer to the name.
-      {opt + R"(<field name="N" type="ushort"/><vector name="W" type="byte" length="N"/>)", "<built>"},
-      {opt + R"(<field name="N" type="Kind"/><switch name="N"><case value="1"/></switch>)", "<built>"},
+       "n.unwrap_or_default() as u64"},
+      {opt + R"(<maskmap name="B"><mask value="1"><field name="A" type="uint"/></mask></maskmap>)",
+       "b.unwrap_or_default() as u64"},
+      // Fields declared before the block are read as they are.
+      {opt + R"(<vector name="W" type="byte" length="Count"/>)", "(count) as usize"},
+      // A branch string registers nothing: the name still means the byte.
+      {R"(<field name="Total" type="byte"/><if test="Total &gt; 1"><true><field name="Total" type="String"/></true>)"
+       R"(<false><vector name="Items" type="float" length="Total"/></false></if>)",
+       "(total) as usize"},
+      // A later field takes the name in its own maps; the others keep the branch field.
+      {opt + R"(<field name="N" type="ushort"/><vector name="W" type="byte" length="N"/>)", "(n_2) as usize"},
       {opt + R"(<field name="N" type="Kind"/><vector name="W" type="byte" length="N"/>)",
-       "<vector W>: cannot translate length=\"N\": identifier \"N\" is not a sibling field nor a sibling's subfield"},
-      // The subfield stays bound to the branch field until it is declared again.
+       "(n.unwrap_or_default()) as usize"},
+      {opt + R"(<field name="K" type="Kind"/><switch name="K"><case value="1"/></switch>)", "k_2_bits"},
       {opt + R"(<field name="N" type="ushort"/><vector name="W" type="byte" length="Lo"/>)",
-       "<vector W>: cannot translate length=\"Lo\": identifier \"Lo\" is declared inside an <if> branch"},
-  });
+       "(((n.unwrap_or_default() & (0xF as u8))) as u8) as usize"},
+  };
+  for (const ReasonCase& c : cases) EXPECT_EQ(reference_in(c.body), c.reason) << c.body;
 }
 
 struct IfEmitCase {
@@ -359,18 +382,19 @@ TEST(MaskmapParent, ResolutionOrder) {
       {"n", "", ""},
   };
   for (const Case& c : cases) {
-    auto bits = resolve_maskmap_parent_bits(c.name, lookup);
-    const auto ident = resolve_maskmap_parent_snake(c.name, lookup);
+    auto parent = resolve_maskmap_parent(c.name, lookup);
     if (c.bits.empty()) {
-      ASSERT_FALSE(bits) << c.name;
-      EXPECT_EQ(bits.reason(), "parent " + debug_str(c.name) +
-                                   " is not a sibling numeric field — maskmap parents must be declared before the "
-                                   "<maskmap> in the same <type> body");
-      EXPECT_FALSE(ident) << c.name;
+      ASSERT_FALSE(parent) << c.name;
+      EXPECT_EQ(parent.reason(), "parent " + debug_str(c.name) +
+                                     " is not a sibling numeric field — maskmap parents must be declared before the "
+                                     "<maskmap> in the same <type> body");
     } else {
-      ASSERT_TRUE(bits) << c.name;
-      EXPECT_EQ(*bits, c.bits);
-      EXPECT_EQ(ident, std::optional<std::string>(c.ident));
+      ASSERT_TRUE(parent) << c.name;
+      EXPECT_EQ(parent->bits, c.bits);
+      EXPECT_EQ(parent->ident, c.ident);
+      // The one local the decoder reads for it: the field, or an enum's raw bits.
+      ASSERT_EQ(parent->reads.size(), 1u) << c.name;
+      EXPECT_EQ(parent->reads[0].local, c.bits.substr(0, c.bits.find_first_of(" .")));
     }
   }
 }
@@ -632,7 +656,7 @@ TEST(SwitchBuild, CaseScopingAndNumbering) {
   EXPECT_EQ(sw.ident, "flags_data_2");
   EXPECT_EQ(sw.type_name, "S2C_ThingFlagsData");
   EXPECT_EQ(sw.disc_expr, "flags");
-  EXPECT_FALSE(sw.disc_is_enum);
+  EXPECT_EQ(sw.disc_rust, "flags");
   ASSERT_EQ(sw.cases.size(), 2u);
 
   const SwitchCase& c3 = sw.cases[0];

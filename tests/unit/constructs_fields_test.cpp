@@ -478,7 +478,7 @@ TEST_F(ConstructsTest, VectorWorkedExample) {
 }
 
 TEST(ConstructsVectorEmitTest, EnumElementsEscapedLengthAndFlattening) {
-  const VectorField vec{"vals_2", "Foo", FieldKind::enumeration("Foo", false, EnumRepr::U16), "n", "a<b>", {}};
+  const VectorField vec{"vals_2", "Foo", FieldKind::enumeration("Foo", false, EnumRepr::U16), "n", "a<b>", {}, {{"n"}}};
   std::string out;
   emit_read_vector(out, vec);
   EXPECT_TRUE(
@@ -547,7 +547,7 @@ TEST_F(ConstructsTest, TableWorkedExample) {
 }
 
 TEST(ConstructsTableEmitTest, IndentHandling) {
-  const TableField t{"m", "u32", FieldKind::U32, "Pos", FieldKind::structure("Pos"), "c", "Count", {}};
+  const TableField t{"m", "u32", FieldKind::U32, "Pos", FieldKind::structure("Pos"), "c", "Count", {}, {{"c"}}};
   // The indent of the direct form applies to the whole block, keeping its nesting.
   std::string out;
   emit_read_table(out, t, kIndent12);
@@ -703,10 +703,10 @@ struct StepCase {
 };
 
 std::vector<StepCase> simple_step_cases() {
-  const VectorField vec{"items", "u32", FieldKind::U32, "(count) as usize", "Count<2", {}};
+  const VectorField vec{"items", "u32", FieldKind::U32, "(count) as usize", "Count<2", {}, {{"count"}}};
   VectorField vec_doc = vec;
   vec_doc.text = "Item\n list";
-  const TableField tab{"props", "u32", FieldKind::U32, "f32", FieldKind::F32, "c", "a>b", {}};
+  const TableField tab{"props", "u32", FieldKind::U32, "f32", FieldKind::F32, "c", "a>b", {}, {{"c"}}};
   TableField tab_doc = tab;
   tab_doc.text = "props";
   const PackableField list{"spells", "()", FieldKind::U8, "u32", FieldKind::U32, {}, PackableKind::PackableList};

@@ -177,7 +177,12 @@ TEST(DecoderLocals, ScratchLocalsOfBlocksAndLoops) {
        R"(<field name="A_v" type="uint"/>)" + f +
            R"(<if test="F"><true><field name="A" type="uint"/><vector name="W" type="uint" length="A_v"/>)"
            R"(</true></if>)",
-       "`a_v` read by vector `w` would be the decoded value of field `a`, not field `a_v`"},
+       "`a_v` read by vector `w` would be the innermost of two fields named `a_v`"},
+      {"branch field read in its branch, in the other branch and after the block",
+       f + R"(<if test="F"><true><field name="A" type="uint"/><vector name="W" type="uint" length="A"/>)"
+           R"(</true><false><vector name="X" type="uint" length="A"/></false></if>)"
+           R"(<vector name="Y" type="uint" length="A"/>)",
+       std::string(kBuilt)},
       {"branch field named like a branch vector's count",
        f + R"(<if test="F"><true><vector name="X" type="uint" length="F"/><field name="X_v_count" type="byte"/>)"
            R"(</true></if>)",

@@ -208,8 +208,19 @@ TEST(ExprParser, TypesAndConstantsDecideTheRustSpelling) {
       {"x >> (float)1", "u32", "ERR shift amount of type f32 is not supported"},
       {"(float)x * (float)2 / (float)0", "u32", "(((self.x as f32) * ((2 as u32) as f32)) / ((0 as u32) as f32))"},
       {"-(double)x", "u32", "(-((self.x as f64)))"},
-      // Unary minus: signed types only; on the field it wraps.
-      {"-x", "u8", "ERR unary minus on unsigned u8"},
+      // Unary minus wraps on the field, and on every unsigned operand: two's
+      // complement, the value a wider signed negation truncates to.
+      {"-x", "u8", "(self.x.wrapping_neg())"},
+      {"-x", "u32", "(self.x.wrapping_neg())"},
+      {"-1", "u32", "((1 as u32).wrapping_neg())"},
+      {"x - - 1", "u32", "(self.x.wrapping_sub(((1 as u32).wrapping_neg())))"},
+      {"(ushort)-x", "u32", "((self.x.wrapping_neg()) as u16)"},
+      {"-0 | x", "u64", "(((0 as u64).wrapping_neg()) | self.x)"},
+      // ... a negated constant keeps its wrapped value, so what it cannot mean is refused.
+      {"x << -1", "u32", "ERR shift by 4294967295 is out of range for u32"},
+      {"x / -0", "u16", "ERR division by zero"},
+      {"-1 + 1", "u8", "ERR constant `+` overflows u8"},
+      {"x / -(1 - 2)", "u32", "ERR constant `-` overflows u32"},
       {"(ulong)-(long)x", "u16", "(((self.x as i64).wrapping_neg()) as u64)"},
       {"-x", "i64", "(self.x.wrapping_neg())"},
       {"a - - 1", "i32",
@@ -642,8 +653,9 @@ SimpleField field_of(std::string xml_name, std::string ident, FieldKind::Tag tag
   return field;
 }
 
-// Later declarations of a name replace earlier ones; a field of an <if>
-// branch can be named by nothing that follows it.
+// Later declarations of a name replace earlier ones. A field of an <if>
+// branch reads as the branch's `_v` local inside that branch and as the
+// block's option (absent: zero) anywhere else.
 TEST(SiblingReferences, RebindingAndBranchFields) {
   SiblingLookup lookup;
   SubfieldAccessor low;
@@ -652,31 +664,57 @@ TEST(SiblingReferences, RebindingAndBranchFields) {
   lookup.add_field(field_of("Count", "count", FieldKind::U32));
   lookup.add_field(field_of("Was", "was", FieldKind::Bool));
   lookup.add_field(field_of("Was", "was_2", FieldKind::U16));
-  lookup.add_field(field_of("Opt", "opt", FieldKind::U32, {low}), true);
-  lookup.add_field(field_of("Flag", "flag", FieldKind::Bool), true);
-  lookup.add_field(field_of("Again", "again", FieldKind::U8), true);
+  lookup.open_branch = 1;
+  lookup.add_field(field_of("Opt", "opt", FieldKind::U32, {low}));
+  lookup.add_field(field_of("Flag", "flag", FieldKind::Bool));
+  lookup.add_field(field_of("Again", "again", FieldKind::U8));
+  lookup.open_branch = 0;
   lookup.add_field(field_of("Again", "again_2", FieldKind::I16));
+  // A string in a branch registers nothing: the name still means the number.
+  lookup.open_branch = 2;
+  lookup.add_field(field_of("Count", "count_2", FieldKind::String));
+  lookup.open_branch = 0;
 
-  const std::vector<Case> tests = {
-      {"Was", "(was_2 as u64) != 0"},
-      {"Count", "(count as u64) != 0"},
-      {"Again", "(again_2 as u64) != 0"},
-      {"Opt", R"(ERR identifier "Opt" is declared inside an <if> branch)"},
-      {"Flag", R"(ERR identifier "Flag" is declared inside an <if> branch)"},
-      {"Opt > 1", R"(ERR identifier "Opt" is declared inside an <if> branch)"},
-      {"Flag == 1.5", R"(ERR identifier "Flag" is declared inside an <if> branch)"},
-      {"Count == Flag", R"(ERR RHS identifier "Flag" is declared inside an <if> branch)"},
-      {"Count == Again", "(count as i128) == (again_2 as i128)"},
+  struct BranchCase {
+    std::size_t open_branch;  // 0: after the block; 1: the fields' own branch; 2: the other branch
+    std::string input;
+    std::string want;
   };
-  for (const Case& c : tests) EXPECT_EQ(outcome(translate_if_test_expr(c.input, lookup)), c.want) << c.input;
+  const std::vector<BranchCase> tests = {
+      {0, "Was", "(was_2 as u64) != 0"},
+      {0, "Count", "(count as u64) != 0"},
+      {2, "Count", "(count as u64) != 0"},
+      {0, "Again", "(again_2 as u64) != 0"},
+      {0, "Opt", "(opt.unwrap_or_default() as u64) != 0"},
+      {2, "Opt", "(opt.unwrap_or_default() as u64) != 0"},
+      {1, "Opt", "(opt_v as u64) != 0"},
+      {0, "Flag", "flag.unwrap_or_default()"},
+      {1, "Flag", "flag_v"},
+      {0, "Opt > 1", "(opt.unwrap_or_default() as i128) > 1i128"},
+      {0, "Flag == 1.5", R"(ERR bool identifier "Flag" cannot be compared with float literal "1.5")"},
+      {0, "Count == Flag", "(count as i128) == (flag.unwrap_or_default() as i128)"},
+      {1, "Count == Flag", "(count as i128) == (flag_v as i128)"},
+      {0, "Count == Again", "(count as i128) == (again_2 as i128)"},
+  };
+  for (const BranchCase& c : tests) {
+    lookup.open_branch = c.open_branch;
+    EXPECT_EQ(outcome(translate_if_test_expr(c.input, lookup)), c.want) << c.input << " in branch " << c.open_branch;
+  }
 
-  const std::vector<Case> lengths = {
-      {"Count", "(count) as usize"},
-      {"Again - 1", "((again_2 as i32).wrapping_sub(1)) as usize"},
-      {"Opt", R"(ERR identifier "Opt" is declared inside an <if> branch)"},
-      {"OptLow + 1", R"(ERR identifier "OptLow" is declared inside an <if> branch)"},
+  const std::vector<BranchCase> lengths = {
+      {0, "Count", "(count) as usize"},
+      {0, "Again - 1", "((again_2 as i32).wrapping_sub(1)) as usize"},
+      {0, "Opt", "(opt.unwrap_or_default()) as usize"},
+      {1, "Opt", "(opt_v) as usize"},
+      {2, "Opt", "(opt.unwrap_or_default()) as usize"},
+      {0, "OptLow + 1", "((((opt.unwrap_or_default() & (1 as u32))) as u32 as i32).wrapping_add(1)) as usize"},
+      {1, "OptLow", "(((opt_v & (1 as u32))) as u32) as usize"},
   };
-  for (const Case& c : lengths) EXPECT_EQ(outcome(translate_vector_length_expr(c.input, lookup)), c.want) << c.input;
+  for (const BranchCase& c : lengths) {
+    lookup.open_branch = c.open_branch;
+    EXPECT_EQ(outcome(translate_vector_length_expr(c.input, lookup)), c.want)
+        << c.input << " in branch " << c.open_branch;
+  }
 }
 
 }  // namespace

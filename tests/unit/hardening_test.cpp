@@ -1,7 +1,9 @@
 // Hostile descriptions: very deep nesting, very long expressions, huge
 // attributes and numbers, very many items, long dependency chains. Each must
-// end with output or a clear reason, in time and memory that grow with the
-// size of the input and no faster. Also the inputs that fuzzing found.
+// end with output or a clear reason, in memory that grows with the size of the
+// input and no faster. Also the inputs that fuzzing found. Nothing here
+// measures time: the CTest timeout catches a hang, and speed and its growth
+// are the benchmark's to measure.
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -9,7 +11,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -33,16 +34,14 @@ namespace {
 #endif
 
 // Instrumented and unoptimised builds are an order of magnitude slower and
-// use far more memory; their budgets are widened and memory is not measured.
+// use far more memory; memory is not measured there.
 #if defined(QM_HARDENING_SANITIZED) || !defined(NDEBUG)
 constexpr bool kSlowBuild = true;
-constexpr double kBudgetSeconds = 30.0;
 #else
 constexpr bool kSlowBuild = false;
-constexpr double kBudgetSeconds = 2.0;
 #endif
-// Inputs of the growth comparisons and the huge attributes shrink in slow
-// builds; what they compare still shows.
+// The largest inputs and the huge attributes shrink in slow builds; what they
+// check still shows.
 constexpr std::size_t kShrink = kSlowBuild ? 4 : 1;
 constexpr std::size_t kHugeBytes = (5u << 20) / kShrink;
 
@@ -62,25 +61,14 @@ std::string message_doc(std::string_view body) {
 // A body that starts with a u32 field K, the usual discriminator and length.
 std::string with_k(std::string_view rest) { return "<field type=\"uint\" name=\"K\"/>" + std::string(rest); }
 
-struct Timed {
-  Result<Generated> result;
-  double seconds;
-};
+Result<Generated> generate(const std::string& xml) { return generate_from_text(xml, "/hostile/protocol.xml"); }
 
-Timed timed_generate(const std::string& xml) {
-  const auto start = std::chrono::steady_clock::now();
-  Result<Generated> result = generate_from_text(xml, "/hostile/protocol.xml");
-  const auto stop = std::chrono::steady_clock::now();
-  return {std::move(result), std::chrono::duration<double>(stop - start).count()};
-}
-
-// Generates `xml` and checks that it ends in output within the time budget,
-// returning the output text (empty when it failed).
-std::string generate_in_budget(const std::string& xml, const std::string& what) {
-  Timed run = timed_generate(xml);
-  EXPECT_LT(run.seconds, kBudgetSeconds) << what;
-  EXPECT_TRUE(run.result.ok()) << what << ": " << (run.result.ok() ? "" : run.result.reason().substr(0, 300));
-  return run.result.ok() ? std::move(run.result.value().text) : std::string();
+// Generates `xml` and checks that it ends in output, returning the output text
+// (empty when it failed).
+std::string generate_output(const std::string& xml, const std::string& what) {
+  Result<Generated> result = generate(xml);
+  EXPECT_TRUE(result.ok()) << what << ": " << (result.ok() ? "" : result.reason().substr(0, 300));
+  return result.ok() ? std::move(result.value().text) : std::string();
 }
 
 std::string line_with(const std::string& text, std::string_view needle) {
@@ -164,7 +152,7 @@ TEST(HostileNesting, EndsWithAReasonWhateverTheDepth) {
        100000, "// SKIPPED datatype D: unsupported child `<x>`"},
   };
   for (const NestingCase& c : cases) {
-    const std::string out = generate_in_budget(c.make(c.depth), c.what);
+    const std::string out = generate_output(c.make(c.depth), c.what);
     EXPECT_NE(out.find(c.expected), std::string::npos) << c.what << "\n" << line_with(out, "SKIPPED");
   }
 }
@@ -174,7 +162,7 @@ TEST(HostileNesting, DeepElementsOutsideSectionsAreIgnored) {
     const std::string open = "<" + std::string(wrapper) + ">";
     const std::string close = "</" + std::string(wrapper) + ">";
     const std::string out =
-        generate_in_budget("<protocol>" + repeat(open, 100000) + repeat(close, 100000) + "</protocol>", wrapper);
+        generate_output("<protocol>" + repeat(open, 100000) + repeat(close, 100000) + "</protocol>", wrapper);
     EXPECT_EQ(out.find("pub struct"), std::string::npos) << wrapper;
     EXPECT_NE(out.find("OPCODE_INDEX"), std::string::npos) << wrapper;
   }
@@ -184,9 +172,9 @@ TEST(HostileNesting, TheDepthLimitStillAllowsModerateNesting) {
   // Eight levels of switch are fine and produce eight enum types.
   const std::size_t n = 8;
   const std::string out =
-      generate_in_budget(message_doc(with_k(repeat("<switch name=\"K\"><case value=\"1\">", n) +
-                                            "<field type=\"uint\" name=\"X\"/>" + repeat("</case></switch>", n))),
-                         "eight levels");
+      generate_output(message_doc(with_k(repeat("<switch name=\"K\"><case value=\"1\">", n) +
+                                         "<field type=\"uint\" name=\"X\"/>" + repeat("</case></switch>", n))),
+                      "eight levels");
   EXPECT_EQ(out.find("// SKIPPED messageC2S"), std::string::npos) << line_with(out, "// SKIPPED m");
   std::size_t enums = 0;
   for (std::size_t at = out.find("pub enum "); at != std::string::npos; at = out.find("pub enum ", at + 1)) ++enums;
@@ -234,7 +222,7 @@ TEST(HostileExpressions, ThousandsOfParenthesesAndSignsEndInAReasonOrAnExpressio
        "SKIPPED messageC2S C2S_M"},
   };
   for (const ExpressionCase& c : cases) {
-    const std::string out = generate_in_budget(message_doc(c.body), c.what);
+    const std::string out = generate_output(message_doc(c.body), c.what);
     EXPECT_NE(out.find(c.expected), std::string::npos) << c.what << "\n" << line_with(out, "C2S_M");
   }
 }
@@ -270,7 +258,7 @@ TEST(HostileAttributes, MegabyteAttributesPassThroughOnce) {
        "pub enum aaaa"},
   };
   for (const AttributeCase& c : cases) {
-    const std::string out = generate_in_budget(c.doc, c.what);
+    const std::string out = generate_output(c.doc, c.what);
     EXPECT_NE(out.find(c.expected), std::string::npos) << c.what;
     // Whatever is repeated, it is repeated a bounded number of times.
     EXPECT_LT(out.size(), 40 * c.doc.size() + (1 << 20)) << c.what;
@@ -312,7 +300,7 @@ TEST(HostileAttributes, HundredThousandDigitNumbersAreRejectedQuickly) {
          "C2S_M"},
     };
     for (const AttributeCase& c : cases) {
-      const std::string out = generate_in_budget(c.doc, c.what);
+      const std::string out = generate_output(c.doc, c.what);
       EXPECT_NE(out.find(c.expected), std::string::npos) << c.what << " " << number.substr(0, 3) << "\n"
                                                          << line_with(out, c.expected).substr(0, 200);
       // The opcode is not in u32 range, so no OPCODE constant is written.
@@ -334,12 +322,11 @@ TEST(HostileCounts, HundredThousandEnumValues) {
     doc += "<value name=\"V" + std::to_string(i) + "\" value=\"" + std::to_string(value) + "\"/>";
   }
   doc += "</enum></enums></protocol>";
-  const Timed run = timed_generate(doc);
-  ASSERT_TRUE(run.result.ok());
-  EXPECT_LT(run.seconds, kBudgetSeconds);
-  EXPECT_NE(run.result->report.find("emitted 1 enums (10000 aliases)"), std::string::npos) << run.result->report;
-  EXPECT_NE(run.result->text.find("    V99998 = 0x0001869E,\n"), std::string::npos);
-  EXPECT_NE(run.result->text.find("pub const E_V99999: E = E::V99998;\n"), std::string::npos);
+  const Result<Generated> run = generate(doc);
+  ASSERT_TRUE(run.ok());
+  EXPECT_NE(run->report.find("emitted 1 enums (10000 aliases)"), std::string::npos) << run->report;
+  EXPECT_NE(run->text.find("    V99998 = 0x0001869E,\n"), std::string::npos);
+  EXPECT_NE(run->text.find("pub const E_V99999: E = E::V99998;\n"), std::string::npos);
 }
 
 TEST(HostileCounts, ManyFieldsThenASwitchWithManyCases) {
@@ -353,14 +340,14 @@ TEST(HostileCounts, ManyFieldsThenASwitchWithManyCases) {
     body += "<case value=\"" + std::to_string(i) + "\"><field type=\"byte\" name=\"C\"/></case>";
   }
   body += "</switch>";
-  const std::string out = generate_in_budget(message_doc(body), "fields and cases");
+  const std::string out = generate_output(message_doc(body), "fields and cases");
   EXPECT_NE(out.find("n if n == 19999i128 => {"), std::string::npos);
 }
 
 TEST(HostileCounts, ManyRepeatedFieldNamesAreNumbered) {
   const std::size_t n = 50000;
   const std::string out =
-      generate_in_budget(message_doc(repeat("<field type=\"uint\" name=\"X\"/>", n)), "repeated names");
+      generate_output(message_doc(repeat("<field type=\"uint\" name=\"X\"/>", n)), "repeated names");
   EXPECT_NE(out.find("    pub x_50000: u32,\n"), std::string::npos);
 }
 
@@ -368,7 +355,7 @@ TEST(HostileCounts, ManySwitchesOfOneNameAreNumberedInTurn) {
   // The enum types of one struct's switches are numbered 2, 3, ... in order,
   // however many there are.
   const std::size_t n = 6000;
-  const std::string out = generate_in_budget(
+  const std::string out = generate_output(
       message_doc(with_k(repeat("<switch name=\"K\"><case value=\"1\"/></switch>", n))), "switches of one name");
   for (const std::string type : {"C2S_MKData", "C2S_MKData2", "C2S_MKData3", "C2S_MKData4", "C2S_MKData5",
                                  "C2S_MKData9", "C2S_MKData17", "C2S_MKData1000", "C2S_MKData4097", "C2S_MKData6000"}) {
@@ -414,7 +401,7 @@ TEST(SwitchCaseScopes, CasesStartFromTheStateBeforeTheSwitch) {
         "    pub k_data_2: C2S_MKData2,\n"}},
   };
   for (const auto& c : cases) {
-    const std::string out = generate_in_budget(message_doc(c.body), c.what);
+    const std::string out = generate_output(message_doc(c.body), c.what);
     for (const std::string& expected : c.expected) {
       EXPECT_NE(out.find(expected), std::string::npos) << c.what << ": " << expected;
     }
@@ -441,34 +428,26 @@ std::string datatype_chain(std::size_t n, std::size_t fields_per_type) {
 
 TEST(HostileChains, AThousandDataTypesInTheWrongOrder) {
   const std::size_t n = 1000;
-  const Timed run = timed_generate(datatype_chain(n, 1));
-  ASSERT_TRUE(run.result.ok());
-  EXPECT_LT(run.seconds, kBudgetSeconds);
+  const Result<Generated> run = generate(datatype_chain(n, 1));
+  ASSERT_TRUE(run.ok());
   // Five passes write the last five, the leftover step writes the sixth from
   // the end as a normal struct; all others are SKIPPED.
-  EXPECT_NE(run.result->report.find("emitted 0 enums (0 aliases), 6 datatypes (994 skipped), 1 messages (0 skipped)"),
+  EXPECT_NE(run->report.find("emitted 0 enums (0 aliases), 6 datatypes (994 skipped), 1 messages (0 skipped)"),
             std::string::npos)
-      << run.result->report;
-  const std::string& out = run.result->text;
+      << run->report;
+  const std::string& out = run->text;
   EXPECT_LT(out.find("pub struct D999 "), out.find("pub struct D995 "));
   EXPECT_NE(out.find("pub struct D994 "), std::string::npos);
   EXPECT_NE(out.find("// SKIPPED datatype D993: field Next: type \"D994\""), std::string::npos)
       << line_with(out, "SKIPPED datatype D993");
 }
 
-TEST(HostileChains, ProbeWorkGrowsLinearlyWithTheChain) {
-  // Wide bodies make each failed probe expensive; the time for four times
-  // the chain must stay near four times the time, not sixteen.
-  const auto seconds = [](std::size_t n) {
-    const std::string doc = datatype_chain(n, 40);
-    double best = 1e9;
-    for (int i = 0; i < 2; ++i) best = std::min(best, timed_generate(doc).seconds);
-    return best;
-  };
-  const std::size_t n = 400 / kShrink;
-  const double small = seconds(n);
-  const double large = seconds(4 * n);
-  EXPECT_LT(large, 9 * small + 0.05) << small << " s for " << n << ", " << large << " s for " << 4 * n;
+TEST(HostileChains, ALongChainOfWideBodiesEndsWithOutput) {
+  // Wide bodies make each failed probe expensive.
+  const std::size_t n = 1600 / kShrink;
+  const Result<Generated> run = generate(datatype_chain(n, 40));
+  ASSERT_TRUE(run.ok()) << run.reason().substr(0, 300);
+  EXPECT_NE(run->text.find("pub struct D" + std::to_string(n - 1) + " "), std::string::npos);
 }
 
 TEST(HostileChains, AThousandNestedTypedefs) {
@@ -483,7 +462,7 @@ TEST(HostileChains, AThousandNestedTypedefs) {
     const std::string doc = "<protocol><types>" + types +
                             "</types><messages><c2s><type name=\"M\" type=\"0x1\"><field type=\"T999\" name=\"X\"/>"
                             "</type></c2s></messages></protocol>";
-    const std::string out = generate_in_budget(doc, forward ? "forward typedefs" : "reversed typedefs");
+    const std::string out = generate_output(doc, forward ? "forward typedefs" : "reversed typedefs");
     // Typedefs resolve one link each in document order only.
     if (forward) {
       EXPECT_NE(out.find("    pub x: u32,\n"), std::string::npos);
@@ -551,18 +530,8 @@ const GrowthCase kGrowthCases[] = {
      20000},
 };
 
-TEST(HostileGrowth, FourTimesTheInputTakesAboutFourTimesTheTime) {
-  for (const GrowthCase& c : kGrowthCases) {
-    const auto seconds = [&](std::size_t n) {
-      const std::string doc = c.make(n);
-      double best = 1e9;
-      for (int i = 0; i < 2; ++i) best = std::min(best, timed_generate(doc).seconds);
-      return best;
-    };
-    const double small = seconds(c.n / kShrink);
-    const double large = seconds(4 * c.n / kShrink);
-    EXPECT_LT(large, 9 * small + 0.05) << c.what << ": " << small << " s, then " << large << " s";
-  }
+TEST(HostileGrowth, LargeInputsEndWithOutput) {
+  for (const GrowthCase& c : kGrowthCases) generate_output(c.make(4 * c.n / kShrink), c.what);
 }
 
 TEST(HostileGrowth, PeakMemoryStaysProportionalToTheInput) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -302,6 +303,38 @@ TEST(Model, PushUnique) {
   std::vector<std::string> list;
   for (std::string_view t : {"a", "b", "a", "", "", "b", "c"}) push_unique(list, t);
   EXPECT_EQ(list, (std::vector<std::string>{"a", "b", "", "c"}));
+}
+
+TEST(ScalarTypes, WrapAndFitAtTheEdgesOfEveryWidth) {
+  const i128 i128_min = -(i128{1} << 126) * 2;
+  struct Case {
+    std::string_view ty;
+    i128 value;
+    i128 wrapped;
+    bool fits;
+  } cases[] = {
+      {"u8", 255, 255, true},
+      {"u8", 256, 0, false},
+      {"u8", -1, 255, false},
+      {"u16", 0x1FFFF, 0xFFFF, false},
+      {"i16", 0x8000, -0x8000, false},
+      {"i16", -0x8000, -0x8000, true},
+      {"u32", -1, 0xFFFFFFFF, false},
+      {"i32", 0x80000000, -0x80000000LL, false},
+      {"u64", -1, static_cast<i128>(UINT64_MAX), false},
+      {"i64", static_cast<i128>(UINT64_MAX), -1, false},
+      {"i128", i128_min, i128_min, true},
+      {"i128", -1, -1, true},
+  };
+  for (const Case& c : cases) {
+    const ScalarType* ty = scalar_type(c.ty);
+    ASSERT_NE(ty, nullptr) << c.ty;
+    EXPECT_TRUE(wrap_to(c.value, *ty) == c.wrapped) << c.ty << " " << static_cast<long long>(c.value);
+    EXPECT_EQ(fits(c.value, *ty), c.fits) << c.ty << " " << static_cast<long long>(c.value);
+  }
+  for (std::string_view not_scalar : {"bool", "WireBool", "String", "u128", "i8", ""}) {
+    EXPECT_EQ(scalar_type(not_scalar), nullptr) << not_scalar;
+  }
 }
 
 }  // namespace

@@ -156,11 +156,11 @@ TEST(CollectEmitSteps, DispatchAndReasons) {
       {"<field name='K' type='uint'/><switch name='K'><case value='1'><field name='X' type='uint'/></case></switch>",
        {"Field", "Switch"},
        ""},
-      // A field of an <if> branch is an option after the block: no length.
+      // A field of an <if> branch can give a later length (read from its option).
       {"<field name='K' type='uint'/><if test='K == 1'><true><field name='X' type='uint'/></true></if>"
        "<vector name='V' type='uint' length='X'/>",
-       {},
-       "<vector V>: cannot translate length=\"X\": identifier \"X\" is declared inside an <if> branch"},
+       {"Field", "If", "Vector"},
+       ""},
       // Gated fields of a mask map are visible to a later mask map.
       {"<field name='F' type='uint'/>"
        "<maskmap name='F'><mask value='1'><field name='G' type='uint'/></mask></maskmap>"

@@ -273,10 +273,13 @@ std::string hex(std::uint64_t v) {
 // How a field is visible to later constructs of its body.
 enum class Vis {
   Plain,     // a local of the decoder holding the value
-  Optional,  // declared in an <if> branch: the local holds an Option
+  Optional,  // declared in an <if> branch: read as the value inside the branch, as 0 when absent after it
   Gated,     // declared in a body-level <maskmap>: found only as a mask-map parent
   Hidden     // declared in a mask map inside a case: not visible at all
 };
+
+// Whether later lengths, tests, discriminators and parents can name the field.
+bool readable(Vis vis) { return vis == Vis::Plain || vis == Vis::Optional; }
 
 struct Known {
   std::string xml;
@@ -998,7 +1001,7 @@ class Generator {
   std::vector<const Known*> numeric(const Scope& scope, bool integers_only) {
     std::vector<const Known*> out;
     for (const auto& k : scope.fields) {
-      if (k.vis != Vis::Plain || k.num == Num::None) continue;
+      if (!readable(k.vis) || k.num == Num::None) continue;
       if (integers_only && !is_integer(k.num)) continue;
       out.push_back(&k);
     }
@@ -1012,7 +1015,7 @@ class Generator {
     if (!candidates.empty() && rng_.percent(80)) return rng_.pick(candidates)->xml;
     std::vector<const SubRef*> subs;
     for (const auto& s : scope.subs) {
-      if (s.vis == Vis::Plain && (s.safe || edge_)) subs.push_back(&s);
+      if (readable(s.vis) && (s.safe || edge_)) subs.push_back(&s);
     }
     if (!subs.empty() && rng_.percent(40)) return subs[rng_.below(subs.size())]->xml;
     if (!candidates.empty()) return rng_.pick(candidates)->xml;
@@ -1034,7 +1037,7 @@ class Generator {
   std::string wrong_reference(const Scope& scope) {
     std::vector<std::string> names;
     for (const auto& k : scope.fields) {
-      if (k.vis != Vis::Plain || k.num == Num::None) names.push_back(k.xml);
+      if (!readable(k.vis) || k.num == Num::None) names.push_back(k.xml);
     }
     if (!names.empty() && rng_.percent(70)) return rng_.pick(names);
     return rng_.percent(50) ? "Later" : "count";
@@ -1064,8 +1067,8 @@ class Generator {
   }
 
   void vector(Element& parent, Scope& scope, Site site) {
-    // A count declared in the same branch would be read through its option;
-    // ordinary vectors in a branch count by a field outside it.
+    // A vector in a branch counts by any earlier field: of the body, of an
+    // earlier block, of the other branch or of its own branch.
     if (!edge_ && site == Site::Branch && numeric(scope, true).empty()) return field(parent, scope, Vis::Optional, 0);
     Element v("vector");
     std::string length = length_expr(parent, scope, vis_for(site));
@@ -1183,6 +1186,16 @@ class Generator {
         align(b);
       } else {
         body(b, scope, Site::Branch, depth + 1, items);
+        if (rng_.percent(35)) repeated_name_field(b, scope);
+        // A length read from a field of this branch, just decoded.
+        if (rng_.percent(30) && !scope.fields.empty() && scope.fields.back().vis == Vis::Optional &&
+            is_integer(scope.fields.back().num)) {
+          Element v("vector");
+          v.set("name", member_name(scope, rng_.pick(kWords) + "s"))
+              .set("type", pick_type(true).name)
+              .set("length", scope.fields.back().xml);
+          b.children.push_back(v);
+        }
       }
       return b;
     };
@@ -1196,12 +1209,31 @@ class Generator {
     parent.children.push_back(e);
   }
 
+  // A branch field that repeats the name of an earlier field (of the body, of
+  // an earlier block or of the other branch), with a type of its own: a later
+  // reference means whichever field the code generator's lookup keeps.
+  void repeated_name_field(Element& branch, Scope& scope) {
+    if (scope.fields.empty()) return;
+    const std::string name = rng_.pick(scope.fields).xml;
+    const TypeRef type = pick_type(true);
+    Element f("field");
+    f.set("name", name).set("type", type.name);
+    branch.children.push_back(std::move(f));
+    Known k;
+    k.xml = name;
+    k.num = type.num;
+    k.enum_index = type.enum_index;
+    k.mask_enum = type.mask_enum;
+    k.vis = Vis::Optional;
+    scope.fields.push_back(k);
+  }
+
   void maskmap(Element& parent, Scope& scope, Site site) {
     Element m("maskmap");
     // The parent: an integer, a mask-enum or enum field, or a gated field.
     std::vector<const Known*> parents;
     for (const auto& k : scope.fields) {
-      if (k.vis == Vis::Plain && (is_integer(k.num) || k.enum_index >= 0)) parents.push_back(&k);
+      if (readable(k.vis) && (is_integer(k.num) || k.enum_index >= 0)) parents.push_back(&k);
       if (k.vis == Vis::Gated && is_integer(k.num)) parents.push_back(&k);
     }
     std::string parent_name;
@@ -1276,13 +1308,13 @@ class Generator {
     // The discriminator: an integer or enum field, or a subfield.
     std::vector<const Known*> discs;
     for (const auto& k : scope.fields) {
-      if (k.vis == Vis::Plain && (is_integer(k.num) || k.enum_index >= 0)) discs.push_back(&k);
+      if (readable(k.vis) && (is_integer(k.num) || k.enum_index >= 0)) discs.push_back(&k);
     }
     std::string disc;
     int disc_enum = -1;
     std::vector<const SubRef*> subs;
     for (const auto& sub : scope.subs) {
-      if (sub.vis == Vis::Plain && (sub.safe || edge_)) subs.push_back(&sub);
+      if (readable(sub.vis) && (sub.safe || edge_)) subs.push_back(&sub);
     }
     if (edge_ && rng_.percent(10)) {
       disc = wrong_reference(scope);

@@ -40,8 +40,7 @@ Result<bool> build_child_step(const CodegenCtx& ctx, const xml::Node& child, con
       return append(build_packable_field(ctx, child, *kind, body), rules.prefix, steps);
     }
     Result<SimpleField> field = build_simple_field(ctx, child, body);
-    if (field && rules.fields == FieldRegistration::Sibling) lookup.add_field(*field);
-    if (field && rules.fields == FieldRegistration::IfBranch) lookup.add_field(*field, /*in_if_branch=*/true);
+    if (field && rules.register_fields) lookup.add_field(*field);
     return append(std::move(field), rules.prefix, steps);
   }
   if (tag == "align" && allowed(ChildTag::Align)) {

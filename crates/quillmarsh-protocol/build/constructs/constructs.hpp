@@ -17,6 +17,7 @@
 #include <variant>
 #include <vector>
 
+#include "constructs/locals.hpp"
 #include "schema/context.hpp"
 #include "schema/model.hpp"
 #include "text/result.hpp"
@@ -43,14 +44,11 @@ std::optional<std::size_t> align_byte_width_from_node(const xml::Node& align);
 enum class ChildTag : unsigned { Align = 1, Vector = 2, Maskmap = 4, Switch = 8, Table = 16, If = 32 };
 inline constexpr unsigned kAllChildren = 63;
 
-// How built simple fields enter the sibling lookup.
-enum class FieldRegistration { None, Sibling, IfBranch };
-
 // What one place of a body (the struct body, an if branch, a switch case, a
 // mask group) accepts and how it words its reasons.
 struct ChildRules {
-  unsigned allowed = kAllChildren;  // ChildTag bits
-  FieldRegistration fields = FieldRegistration::Sibling;
+  unsigned allowed = kAllChildren;                        // ChildTag bits
+  bool register_fields = true;                            // simple fields enter the lookup
   bool register_gated = true;                             // mask-map fields enter the lookup
   std::string prefix;                                     // before every reason of a child
   std::string_view align_hint;                            // after the unknown-alignment reason
@@ -84,6 +82,8 @@ Result<bool> build_child_step(const CodegenCtx& ctx, const xml::Node& child, con
 //   add_switches(m, out)          the switch blocks it holds (itself included), innermost first
 //   declares_fields(m)            whether the struct counts as declaring fields because of it
 //   may_read_nothing(m, registry) whether its decoder can finish without consuming a byte
+//   walk_locals(w, m, place, out) the locals its decoder binds and reads, in the decoder's order and
+//                                 scopes; its members (as `out`) with the binding each one means
 
 inline constexpr std::size_t kMemberIndent = 4;
 inline constexpr std::size_t kCtorIndent = 12;
@@ -132,6 +132,7 @@ void add_members(const SimpleField& field, std::vector<PayloadLocal>& out);
 void add_switches(const SimpleField& field, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const SimpleField& field);
 bool may_read_nothing(const SimpleField& field, const TypeRegistry& registry);
+void walk_locals(LocalsWalk& w, const SimpleField& field, StepPlace place, std::vector<LocalsWalk::Member>& out);
 
 void emit_align_pad(std::string& out, std::size_t width);
 void emit_align_pad_indented(std::string& out, std::size_t width, std::string_view indent);
@@ -145,6 +146,7 @@ void add_members(const AlignStep& align, std::vector<PayloadLocal>& out);
 void add_switches(const AlignStep& align, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const AlignStep& align);
 bool may_read_nothing(const AlignStep& align, const TypeRegistry& registry);
+void walk_locals(LocalsWalk& w, const AlignStep& align, StepPlace place, std::vector<LocalsWalk::Member>& out);
 
 // ---- Vectors ----------------------------------------------------------------------
 
@@ -164,6 +166,7 @@ void add_members(const VectorField& vec, std::vector<PayloadLocal>& out);
 void add_switches(const VectorField& vec, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const VectorField& vec);
 bool may_read_nothing(const VectorField& vec, const TypeRegistry& registry);
+void walk_locals(LocalsWalk& w, const VectorField& vec, StepPlace place, std::vector<LocalsWalk::Member>& out);
 
 // ---- Tables -------------------------------------------------------------------------
 
@@ -181,6 +184,7 @@ void add_members(const TableField& table, std::vector<PayloadLocal>& out);
 void add_switches(const TableField& table, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const TableField& table);
 bool may_read_nothing(const TableField& table, const TypeRegistry& registry);
+void walk_locals(LocalsWalk& w, const TableField& table, StepPlace place, std::vector<LocalsWalk::Member>& out);
 
 // ---- Packable lists and hash tables ----------------------------------------------
 
@@ -204,6 +208,7 @@ void add_members(const PackableField& packable, std::vector<PayloadLocal>& out);
 void add_switches(const PackableField& packable, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const PackableField& packable);
 bool may_read_nothing(const PackableField& packable, const TypeRegistry& registry);
+void walk_locals(LocalsWalk& w, const PackableField& packable, StepPlace place, std::vector<LocalsWalk::Member>& out);
 
 // ---- If blocks ----------------------------------------------------------------------
 
@@ -229,14 +234,20 @@ void add_variant_fields(const IfBlock& block, std::vector<PayloadLocal>& out);
 void add_switches(const IfBlock& block, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const IfBlock& block);
 bool may_read_nothing(const IfBlock& block, const TypeRegistry& registry);
+void walk_locals(LocalsWalk& w, const IfBlock& block, StepPlace place, std::vector<LocalsWalk::Member>& out);
 
 // ---- Mask maps ------------------------------------------------------------------------
 
 // Mask groups hold fields only, which do not enter the lookup.
 Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node& maskmap, BodyContext& body,
                                          SiblingLookup& lookup);
-Result<std::string> resolve_maskmap_parent_bits(std::string_view name, const SiblingLookup& lookup);
-std::optional<std::string> resolve_maskmap_parent_snake(std::string_view name, const SiblingLookup& lookup);
+struct MaskmapParent {
+  std::string bits;   // the parent's value as u64
+  std::string ident;  // the parent's Rust identifier
+  LocalReads reads;
+};
+// The reason comes without the `<maskmap ...>: ` prefix.
+Result<MaskmapParent> resolve_maskmap_parent(std::string_view name, const SiblingLookup& lookup);
 Result<std::uint64_t> parse_mask_value(std::string_view value, const EnumValueTable& enum_values);
 void emit_read_maskmap(std::string& out, const MaskmapBlock& block);
 void emit_read_maskmap_indented(std::string& out, const MaskmapBlock& block, std::string_view indent);
@@ -251,6 +262,7 @@ void add_members(const MaskmapBlock& block, std::vector<PayloadLocal>& out);
 void add_switches(const MaskmapBlock& block, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const MaskmapBlock& block);
 bool may_read_nothing(const MaskmapBlock& block, const TypeRegistry& registry);
+void walk_locals(LocalsWalk& w, const MaskmapBlock& block, StepPlace place, std::vector<LocalsWalk::Member>& out);
 
 // ---- Switch blocks ----------------------------------------------------------------------
 
@@ -262,8 +274,10 @@ inline constexpr std::size_t kMaxBlockDepth = 64;
 Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& switch_element, BodyContext& body,
                                        SiblingLookup& lookup);
 struct SwitchDiscriminator {
-  std::string expr;
-  bool is_enum = false;
+  std::string expr;      // the value, as documented
+  bool is_enum = false;  // an enum field's, matched on through its raw bits
+  std::string rust;      // what the decoder matches on
+  LocalReads reads;
 };
 // The not-found and branch-field reasons come without the `<switch ...>: ` prefix.
 Result<SwitchDiscriminator> resolve_switch_discriminator(std::string_view name, const SiblingLookup& lookup);
@@ -282,6 +296,7 @@ void add_members(const SwitchBlock& block, std::vector<PayloadLocal>& out);
 void add_switches(const SwitchBlock& block, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const SwitchBlock& block);
 bool may_read_nothing(const SwitchBlock& block, const TypeRegistry& registry);
+void walk_locals(LocalsWalk& w, const SwitchBlock& block, StepPlace place, std::vector<LocalsWalk::Member>& out);
 
 // ---- Walks over steps --------------------------------------------------------------------
 
@@ -363,6 +378,13 @@ void emit_encoder(const Printer& p, const SwitchBlock& block, StepPlace place);
 void emit_step_encoder(const Printer& p, const EmitStep& step, StepPlace place);
 
 // ---- Decoder locals ---------------------------------------------------------------------
+
+// The locals of the decoder of `steps` at `place`.
+void walk_steps_locals(LocalsWalk& walk, const std::vector<EmitStep>& steps, StepPlace place,
+                       std::vector<LocalsWalk::Member>& members);
+// The locals of a packable read into `local`, shown as `shown`; the id of the container's binding.
+std::size_t walk_packable_locals(LocalsWalk& w, const PackableField& packable, std::string_view local,
+                                 std::string_view shown);
 
 // The first read in the decoder of a body with these steps that would meet a
 // local other than the value it means (a count, raw value, option, loop local

@@ -26,7 +26,8 @@ std::optional<std::string_view> subfield_parent_ty(const FieldKind& kind) {
 // Accessor result types are compared as Rust type text, so a packed value that
 // declares as "u32" is accepted while "WireBool", floats, enums and structs are not.
 bool is_integer_rust_ty(std::string_view ty) {
-  return ty == "u8" || ty == "u16" || ty == "u32" || ty == "u64" || ty == "i16" || ty == "i32" || ty == "i64";
+  const ScalarType* scalar = scalar_type(ty);
+  return scalar != nullptr && !scalar->is_float;
 }
 
 // `Value` of the two float quality updates travels as a double on the wire
@@ -75,13 +76,13 @@ std::optional<PackableKind> packable_kind_for_field(const xml::Node& field) {
 }
 
 std::optional<std::size_t> align_byte_width_from_node(const xml::Node& align) {
+  // The C# primitive names, by the width of the Rust type each stands for.
   const auto type = align.attr("type");
   if (!type) return std::nullopt;
-  if (*type == "byte" || *type == "bool") return 1;
-  if (*type == "short" || *type == "ushort") return 2;
-  if (*type == "int" || *type == "uint" || *type == "float") return 4;
-  if (*type == "long" || *type == "ulong" || *type == "double") return 8;
-  return std::nullopt;
+  const Result<std::string_view> rust_ty = csharp_to_rust_primitive(*type);
+  if (!rust_ty) return std::nullopt;
+  if (*rust_ty == "bool") return 1;
+  return static_cast<std::size_t>(scalar_type(*rust_ty)->bits) / 8;
 }
 
 Result<SimpleField> build_simple_field(const CodegenCtx& ctx, const xml::Node& field, BodyContext& body) {
@@ -274,6 +275,15 @@ bool may_read_nothing(const SimpleField& field, const TypeRegistry& registry) {
   return kind_may_read_nothing(field.kind, registry);
 }
 
+// The local of `emit_read_value`: in an if branch, later steps read the
+// field's value from its `_v` local.
+void walk_locals(LocalsWalk& w, const SimpleField& field, StepPlace place, std::vector<LocalsWalk::Member>& out) {
+  const auto what = place == StepPlace::IfBranch ? LocalsWalk::quoted_text("the decoded value of field ", field.ident)
+                                                 : LocalsWalk::quoted_text("field ", field.ident);
+  out.push_back({field.ident, w.field_read(decoder_local(field.ident, place), field.kind, LocalsWalk::Role::Value, what,
+                                           field.ident)});
+}
+
 // ---- Alignment ----
 
 namespace {
@@ -310,6 +320,9 @@ void add_members(const AlignStep& /*align*/, std::vector<PayloadLocal>& /*out*/)
 void add_switches(const AlignStep& /*align*/, std::vector<const SwitchBlock*>& /*out*/) {}
 bool declares_fields(const AlignStep& /*align*/) { return false; }
 bool may_read_nothing(const AlignStep& /*align*/, const TypeRegistry& /*registry*/) { return true; }
+// `pad` lives only inside the pad's own block.
+void walk_locals(LocalsWalk& /*w*/, const AlignStep& /*align*/, StepPlace /*place*/,
+                 std::vector<LocalsWalk::Member>& /*out*/) {}
 
 // ---- Encoders ----
 

@@ -2,9 +2,11 @@
 // holds (the true branch) or fails (the false branch). Every payload of
 // either branch becomes an `Option` member and an option local of the decoder.
 
+#include <cstddef>
 #include <set>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -19,14 +21,13 @@ namespace {
 std::string unsupported_in_branch(std::string_view tag) { return "unsupported child <" + std::string(tag) + ">"; }
 
 // Builds the children of one `<true>` or `<false>` element into `steps`.
-// Simple fields are registered in the lookup as soon as they are built, marked
-// as branch fields: a later reference to one is refused with a reason, since
-// its value is an option after the block and a `_v` local inside the branch.
+// Simple fields are registered in the lookup as soon as they are built, under
+// the lookup's open branch: a later reference reads the branch's `_v` local
+// inside the same branch and the block's option anywhere else.
 Result<bool> build_if_branch(const CodegenCtx& ctx, const xml::Node& branch, const std::string& prefix,
                              BodyContext& body, SiblingLookup& lookup, std::vector<EmitStep>& steps) {
   ChildRules rules;
   rules.allowed = static_cast<unsigned>(ChildTag::Align) | static_cast<unsigned>(ChildTag::Vector);
-  rules.fields = FieldRegistration::IfBranch;
   rules.prefix = prefix + " <" + std::string(branch.tag()) + ">: ";
   rules.refuse = unsupported_in_branch;
   for (const xml::Node* child : branch.children()) {
@@ -45,23 +46,33 @@ Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_elemen
   const std::string prefix = "<if test=" + debug_str(*test) + ">";
 
   // The test sees only the fields declared before the block.
-  auto rust_test = translate_if_test_expr(*test, lookup);
+  LocalReads test_reads;
+  auto rust_test = translate_if_test_expr(*test, lookup, &test_reads);
   if (!rust_test) return rust_test.fail_with_prefix(prefix + ": cannot translate boolean expression: ");
 
   IfBlock block;
   block.test = std::string(*test);
   block.rust_test = std::move(rust_test).value();
+  block.test_reads = std::move(test_reads);
+  // Every <true> child adds to one branch of the decoder, every <false> child
+  // to the other; each of the two gets its own number.
+  const std::size_t true_branch = ++lookup.branch_count;
+  const std::size_t false_branch = ++lookup.branch_count;
+  const std::size_t outer_branch = lookup.open_branch;
   for (const xml::Node* child : if_element.children()) {
     const std::string_view tag = child->tag();
     std::vector<EmitStep>* steps = nullptr;
     if (tag == "true") {
       steps = &block.true_steps;
+      lookup.open_branch = true_branch;
     } else if (tag == "false") {
       steps = &block.false_steps;
+      lookup.open_branch = false_branch;
     } else {
       return fail(prefix + ": unexpected child <" + std::string(tag) + ">; only <true>/<false> allowed");
     }
     auto built = build_if_branch(ctx, *child, prefix, body, lookup, *steps);
+    lookup.open_branch = outer_branch;
     if (!built) return built.fail_with_prefix();
   }
   if (block.true_steps.empty() && block.false_steps.empty()) {
@@ -181,6 +192,53 @@ void add_switches(const IfBlock& block, std::vector<const SwitchBlock*>& out) {
 
 bool declares_fields(const IfBlock& /*block*/) { return true; }
 bool may_read_nothing(const IfBlock& /*block*/, const TypeRegistry& /*registry*/) { return true; }
+
+namespace {
+
+// One branch of `emit_read_if_into`: its steps' `_v` values, each stored into
+// the option of its name.
+void walk_branch_locals(LocalsWalk& w, const std::vector<EmitStep>& steps,
+                        const std::vector<LocalsWalk::Member>& options, const LocalsWalk::Text& reader) {
+  w.push();
+  std::vector<LocalsWalk::Member> values;  // the `_v` local of each payload, by member name
+  walk_steps_locals(w, steps, StepPlace::IfBranch, values);
+  for (const LocalsWalk::Member& value : values) {
+    for (const LocalsWalk::Member& option : options) {
+      if (option.name == value.name) w.read_exact(option.name, option.id, reader);
+    }
+    w.read_exact(std::string(value.name) + "_v", value.id, reader);
+  }
+  w.pop();
+}
+
+}  // namespace
+
+// The options declared before the test, then each branch.
+void walk_locals(LocalsWalk& w, const IfBlock& block, StepPlace /*place*/, std::vector<LocalsWalk::Member>& out) {
+  const LocalsWalk::Text shown = LocalsWalk::plain_text(w.keep("<if test=" + debug_str(block.test) + ">"));
+  std::vector<LocalsWalk::Member> options;
+  std::set<std::string_view> declared;
+  for (const auto* steps : {&block.true_steps, &block.false_steps}) {
+    for (const EmitStep& step : *steps) {
+      // Expressions read a field's option; containers are read only as members.
+      visit_step(step, [&](const auto& m) {
+        std::vector<PayloadLocal> members;
+        add_members(m, members);
+        const bool field = std::is_same_v<std::decay_t<decltype(m)>, SimpleField>;
+        for (const PayloadLocal& member : members) {
+          const std::string_view name = w.keep(member.name);
+          if (!declared.insert(name).second) continue;
+          options.push_back({name, w.bind(name, field ? LocalsWalk::Role::Value : LocalsWalk::Role::Member,
+                                          LocalsWalk::quoted_text("field ", name))});
+        }
+      });
+    }
+  }
+  out.insert(out.end(), options.begin(), options.end());
+  w.read_locals(block.test_reads, shown);
+  walk_branch_locals(w, block.true_steps, options, shown);
+  if (!block.false_steps.empty()) walk_branch_locals(w, block.false_steps, options, shown);
+}
 
 // ---- Encoder ----
 

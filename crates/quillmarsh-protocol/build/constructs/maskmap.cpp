@@ -50,40 +50,25 @@ std::string only_fields_in_mask(std::string_view tag) {
 
 }  // namespace
 
-Result<std::string> resolve_maskmap_parent_bits(std::string_view name, const SiblingLookup& lookup) {
+Result<MaskmapParent> resolve_maskmap_parent(std::string_view name, const SiblingLookup& lookup) {
   const std::string key(name);
-  // A field of an <if> branch is an option after the block and leaves no
-  // `_bits` local.
-  const bool in_if_branch = lookup.is_if_branch_field(key);
   if (const auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) {
-    if (in_if_branch) return fail("parent " + debug_str(name) + " is declared inside an <if> branch");
-    return it->second.ident + " as u64";
+    const NumericFieldRef& field = it->second;
+    return MaskmapParent{lookup.value_of(field.ident, field.branch) + " as u64",
+                         field.ident,
+                         {lookup.value_read(field.ident, field.branch)}};
   }
   if (const auto it = lookup.enum_fields.find(key); it != lookup.enum_fields.end()) {
-    if (in_if_branch) return fail("parent " + debug_str(name) + " is declared inside an <if> branch");
-    return it->second.ident + "_bits as u64";
+    return MaskmapParent{
+        lookup.raw_bits_of(it->second) + " as u64", it->second.ident, {lookup.raw_bits_read(it->second)}};
   }
   if (const auto it = lookup.gated_fields.find(key); it != lookup.gated_fields.end()) {
-    return it->second.ident + ".map_or(0u64, |v| v as u64)";
+    const std::string& ident = it->second.ident;
+    return MaskmapParent{ident + ".map_or(0u64, |v| v as u64)", ident, {LocalRead{ident, LocalRead::Value}}};
   }
   return fail("parent " + debug_str(name) +
               " is not a sibling numeric field — maskmap parents must be declared before the <maskmap> in the "
               "same <type> body");
-}
-
-std::optional<std::string> resolve_maskmap_parent_snake(std::string_view name, const SiblingLookup& lookup) {
-  const std::string key(name);
-  const bool in_if_branch = lookup.is_if_branch_field(key);
-  if (const auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) {
-    if (in_if_branch) return std::nullopt;
-    return it->second.ident;
-  }
-  if (const auto it = lookup.enum_fields.find(key); it != lookup.enum_fields.end()) {
-    if (in_if_branch) return std::nullopt;
-    return it->second.ident;
-  }
-  if (const auto it = lookup.gated_fields.find(key); it != lookup.gated_fields.end()) return it->second.ident;
-  return std::nullopt;
 }
 
 Result<std::uint64_t> parse_mask_value(std::string_view value, const EnumValueTable& enum_values) {
@@ -116,12 +101,11 @@ Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node&
   const std::string prefix = "<maskmap name=" + shown_name + ">";
 
   MaskmapBlock block;
-  auto bits = resolve_maskmap_parent_bits(*name, lookup);
-  if (!bits) return bits.fail_with_prefix(prefix + ": ");
-  block.parent_bits = std::move(bits).value();
-  auto parent = resolve_maskmap_parent_snake(*name, lookup);
-  if (!parent) return fail(prefix + ": parent field not found among siblings");
-  block.parent_ident = std::move(*parent);
+  Result<MaskmapParent> parent = resolve_maskmap_parent(*name, lookup);
+  if (!parent) return parent.fail_with_prefix(prefix + ": ");
+  block.parent_bits = std::move(parent->bits);
+  block.parent_ident = std::move(parent->ident);
+  block.parent_reads = std::move(parent->reads);
 
   if (const auto xor_text = maskmap.attr("xor")) {
     const auto xor_value = parse_int_literal(*xor_text);
@@ -154,7 +138,7 @@ Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node&
     inner_prefix += ": ";
     ChildRules rules;
     rules.allowed = 0;
-    rules.fields = FieldRegistration::None;
+    rules.register_fields = false;
     rules.prefix = inner_prefix;
     rules.refuse = only_fields_in_mask;
     std::vector<EmitStep> built;
@@ -253,6 +237,48 @@ void add_switches(const MaskmapBlock& /*block*/, std::vector<const SwitchBlock*>
 // A mask map alone does not make a struct one that declares fields.
 bool declares_fields(const MaskmapBlock& /*block*/) { return false; }
 bool may_read_nothing(const MaskmapBlock& /*block*/, const TypeRegistry& /*registry*/) { return true; }
+
+// `__mm_bits`, an option per field, and each group's `_v` values of
+// `emit_read_maskmap_into`.
+void walk_locals(LocalsWalk& w, const MaskmapBlock& block, StepPlace /*place*/, std::vector<LocalsWalk::Member>& out) {
+  using Role = LocalsWalk::Role;
+  const LocalsWalk::Text reader = LocalsWalk::quoted_text("the mask map on ", block.parent_ident);
+  w.read_locals(block.parent_reads, reader);
+  const std::size_t bits = w.bind("__mm_bits", Role::Internal, {"the bits of ", w.keep(reader.str()), false});
+  std::vector<std::vector<std::size_t>> options;
+  for (const MaskGroup& group : block.groups) {
+    options.emplace_back();
+    for (const SimpleField& f : group.fields) {
+      options.back().push_back(w.bind(f.ident, Role::Value, LocalsWalk::quoted_text("field ", f.ident)));
+      out.push_back({f.ident, options.back().back()});
+    }
+    for (const PackableField& p : group.packables) {
+      options.back().push_back(w.bind(p.ident, Role::Member, LocalsWalk::quoted_text("field ", p.ident)));
+      out.push_back({p.ident, options.back().back()});
+    }
+  }
+  for (std::size_t g = 0; g < block.groups.size(); ++g) {
+    const MaskGroup& group = block.groups[g];
+    w.read_exact("__mm_bits", bits, reader);
+    w.push();
+    std::vector<std::size_t> values;
+    for (const SimpleField& f : group.fields) {
+      values.push_back(w.field_read(f.ident + "_v", f.kind, Role::Internal,
+                                    LocalsWalk::quoted_text("the decoded value of field ", f.ident), f.ident));
+    }
+    for (std::size_t k = 0; k < group.fields.size(); ++k) {
+      w.read_exact(group.fields[k].ident, options[g][k], reader);
+      w.read_exact(group.fields[k].ident + "_v", values[k], reader);
+    }
+    for (std::size_t k = 0; k < group.packables.size(); ++k) {
+      const PackableField& p = group.packables[k];
+      const std::size_t value = walk_packable_locals(w, p, p.ident + "_v", p.ident);
+      w.read_exact(p.ident, options[g][group.fields.size() + k], reader);
+      w.read_exact(p.ident + "_v", value, reader);
+    }
+    w.pop();
+  }
+}
 
 void emit_read_maskmap(std::string& out, const MaskmapBlock& block) {
   emit_read_maskmap_into(Printer(out, kDecoderIndent), block);

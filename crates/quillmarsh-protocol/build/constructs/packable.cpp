@@ -200,6 +200,44 @@ bool declares_fields(const PackableField& /*packable*/) { return true; }
 // A packable always reads its header.
 bool may_read_nothing(const PackableField& /*packable*/, const TypeRegistry& /*registry*/) { return false; }
 
+// The header locals, the container and the loop's locals of
+// `emit_read_packable_into`.
+std::size_t walk_packable_locals(LocalsWalk& w, const PackableField& packable, std::string_view local,
+                                 std::string_view shown) {
+  using Role = LocalsWalk::Role;
+  const std::string_view container = w.keep("packable " + quoted(shown));
+  const std::string stem(without_raw_prefix(local));
+  switch (packable.kind) {
+    case PackableKind::PackableList:
+      w.bind(stem + "_count", Role::Internal, {"the count of ", container, false});
+      break;
+    case PackableKind::PackableHashTable:
+      w.bind(stem + "_count", Role::Internal, {"the count of ", container, false});
+      w.bind("_" + stem + "_maxsize", Role::Internal, {"the maximum size of ", container, false});
+      break;
+    case PackableKind::PHashTable:
+      w.bind(stem + "_packed", Role::Internal, {"the packed size of ", container, false});
+      w.bind(stem + "_count", Role::Internal, {"the count of ", container, false});
+      break;
+  }
+  const std::size_t id = w.bind(local, Role::Member, LocalsWalk::plain_text(container));
+  w.push();
+  if (packable.kind == PackableKind::PackableList) {
+    w.bind("__elem", Role::Internal, {"a loop local of ", container, false});
+  } else {
+    w.loop_read("__k", packable.key_kind, container);
+    w.loop_read("__v", packable.value_kind, container);
+  }
+  w.read_exact(local, id, {"the loop of ", container, false});
+  w.pop();
+  return id;
+}
+
+void walk_locals(LocalsWalk& w, const PackableField& packable, StepPlace place, std::vector<LocalsWalk::Member>& out) {
+  out.push_back(
+      {packable.ident, walk_packable_locals(w, packable, decoder_local(packable.ident, place), packable.ident)});
+}
+
 // ---- Encoder ----
 
 // The header carries the item count in its canonical form: a hash table's

@@ -101,12 +101,13 @@ class SavedMembers {
   std::vector<std::pair<std::string, bool>> saved_;
 };
 
-// A new member of either type must be saved and restored below as well.
+// A new member of either type must be saved and restored below as well. The
+// branch numbers are not scoped: a case lies outside every <if> branch, and
+// numbers stay unique across the whole body.
 static_assert(sizeof(SiblingLookup) == sizeof(SiblingLookup::numeric_fields) + sizeof(SiblingLookup::subfields) +
                                            sizeof(SiblingLookup::enum_fields) + sizeof(SiblingLookup::bool_fields) +
-                                           sizeof(SiblingLookup::gated_fields) +
-                                           sizeof(SiblingLookup::if_branch_fields) +
-                                           sizeof(SiblingLookup::if_branch_subfields),
+                                           sizeof(SiblingLookup::gated_fields) + sizeof(SiblingLookup::open_branch) +
+                                           sizeof(SiblingLookup::branch_count),
               "CaseScope must save every member of SiblingLookup");
 static_assert(sizeof(BodyContext) == sizeof(BodyContext::occurrences) + sizeof(BodyContext::owner) +
                                          sizeof(void*) /* switch_type_names */ + sizeof(BodyContext::depth),
@@ -131,8 +132,6 @@ class CaseScope {
       enums_.save(lookup.enum_fields, key);
       gated_.save(lookup.gated_fields, key);
       bools_.save(lookup.bool_fields, key);
-      if_fields_.save(lookup.if_branch_fields, key);
-      if_subfields_.save(lookup.if_branch_subfields, key);
       const std::string snake = to_snake_case(name);
       occurrences_.save(body.occurrences, snake);
       occurrences_.save(body.occurrences, snake + "_data");
@@ -144,8 +143,6 @@ class CaseScope {
     enums_.restore(lookup_.enum_fields);
     gated_.restore(lookup_.gated_fields);
     bools_.restore(lookup_.bool_fields);
-    if_fields_.restore(lookup_.if_branch_fields);
-    if_subfields_.restore(lookup_.if_branch_subfields);
     occurrences_.restore(body_.occurrences);
     body_.owner = std::move(owner_);
     body_.depth = depth_;
@@ -163,8 +160,6 @@ class CaseScope {
   SavedEntries<decltype(SiblingLookup::enum_fields)> enums_;
   SavedEntries<decltype(SiblingLookup::gated_fields)> gated_;
   SavedMembers bools_;
-  SavedMembers if_fields_;
-  SavedMembers if_subfields_;
   SavedEntries<decltype(BodyContext::occurrences)> occurrences_;
 };
 
@@ -228,25 +223,31 @@ std::string unique_type_name(std::string base, std::set<std::string>* taken) {
 
 Result<SwitchDiscriminator> resolve_switch_discriminator(std::string_view name, const SiblingLookup& lookup) {
   const std::string key(name);
-  // A field of an <if> branch is an option after the block and leaves no
-  // `_bits` local; neither can be matched on.
-  const auto in_if_branch = [&] {
-    return fail("discriminator " + debug_str(name) + " is declared inside an <if> branch");
+  // Read as an expression reads it: the value, or raw bits standing nearest.
+  const auto read_of = [&](std::string_view ident, std::size_t branch) {
+    return LocalReads{{lookup.value_read(ident, branch).local, LocalRead::Expression}};
   };
   if (const auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) {
-    if (lookup.is_if_branch_field(key)) return in_if_branch();
-    return SwitchDiscriminator{it->second.ident, false};
+    std::string value = lookup.value_of(it->second.ident, it->second.branch);
+    return SwitchDiscriminator{value, false, value, read_of(it->second.ident, it->second.branch)};
   }
   if (const auto it = lookup.enum_fields.find(key); it != lookup.enum_fields.end()) {
-    if (lookup.is_if_branch_field(key)) return in_if_branch();
-    return SwitchDiscriminator{it->second.ident, true};
+    // A field of an earlier <if> branch leaves no `_bits` local; its option
+    // gives the raw value instead.
+    if (lookup.raw_bits_local(it->second)) {
+      return SwitchDiscriminator{lookup.value_of(it->second.ident, it->second.branch),
+                                 true,
+                                 lookup.raw_bits_of(it->second),
+                                 {lookup.raw_bits_read(it->second)}};
+    }
+    std::string bits = lookup.raw_bits_of(it->second);
+    return SwitchDiscriminator{bits, false, bits, read_of(it->second.ident, it->second.branch)};
   }
   if (const auto it = lookup.subfields.find(key); it != lookup.subfields.end()) {
-    if (lookup.is_if_branch_subfield(key)) return in_if_branch();
     const SubfieldRef& sub = it->second;
-    auto expr = translate_subfield_expr_for_local(sub.expr, sub.parent_xml_name, sub.parent_ident, sub.parent_ty,
-                                                  sub.parent_ty);
-    if (expr) return SwitchDiscriminator{std::move(expr).value(), false};
+    auto expr = translate_subfield_expr_for_local(
+        sub.expr, sub.parent_xml_name, lookup.value_of(sub.parent_ident, sub.branch), sub.parent_ty, sub.parent_ty);
+    if (expr) return SwitchDiscriminator{*expr, false, *expr, read_of(sub.parent_ident, sub.branch)};
   }
   return fail("discriminator not found as a sibling numeric/enum field declared before this <switch>");
 }
@@ -280,7 +281,8 @@ Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& s
   SwitchBlock block;
   block.name = std::string(*name);
   block.disc_expr = disc->expr;
-  block.disc_is_enum = disc->is_enum;
+  block.disc_rust = disc->rust;
+  block.disc_reads = disc->reads;
 
   std::set<i128> taken;
   for (const xml::Node* child : switch_element.children()) {
@@ -370,7 +372,6 @@ void add_accessors(const SwitchBlock& /*block*/, std::vector<std::string_view>& 
 namespace {
 
 void emit_read_switch_into(const Printer& p, const SwitchBlock& block) {
-  const std::string disc = block.disc_is_enum ? block.disc_expr + "_bits" : block.disc_expr;
   p(R"(// <switch name="$name$">
 let $ident$: $type_name$ = {
     let __disc: i128 = ($disc$) as i128;
@@ -379,7 +380,7 @@ let $ident$: $type_name$ = {
     {{"name", escape_xml_attr_for_doc(block.name)},
      {"ident", block.ident},
      {"type_name", block.type_name},
-     {"disc", disc}});
+     {"disc", block.disc_rust}});
   const Printer arm = p.in(2);
   const Printer body = p.in(3);
   for (const SwitchCase& c : block.cases) {
@@ -437,18 +438,42 @@ void add_switches(const SwitchBlock& block, std::vector<const SwitchBlock*>& out
 bool declares_fields(const SwitchBlock& /*block*/) { return true; }
 bool may_read_nothing(const SwitchBlock& /*block*/, const TypeRegistry& /*registry*/) { return true; }
 
+// `__disc`, each arm's `n` and case steps, and the switch member of
+// `emit_read_switch_into`.
+void walk_locals(LocalsWalk& w, const SwitchBlock& block, StepPlace /*place*/, std::vector<LocalsWalk::Member>& out) {
+  using Role = LocalsWalk::Role;
+  const std::string_view shown = w.keep("<switch name=" + debug_str(block.name) + ">");
+  w.push();
+  w.read_locals(block.disc_reads, LocalsWalk::plain_text(shown));
+  w.bind("__disc", Role::Internal, {"the discriminator of ", shown, false});
+  for (const SwitchCase& c : block.cases) {
+    w.push();
+    w.bind("n", Role::Internal, {"the discriminator of ", shown, false});
+    std::vector<LocalsWalk::Member> payload;
+    walk_steps_locals(w, c.steps, StepPlace::Case, payload);
+    if (!payload.empty()) {
+      const LocalsWalk::Text reader =
+          LocalsWalk::plain_text(w.keep("the variant " + c.variant + " of " + std::string(shown)));
+      for (const LocalsWalk::Member& m : payload) w.read_exact(m.name, m.id, reader);
+    }
+    w.pop();
+  }
+  w.pop();
+  out.push_back(
+      {block.ident, w.bind(block.ident, Role::Member, LocalsWalk::quoted_text("switch member ", block.ident))});
+}
+
 // ---- Encoder ----
 
 // The variant held must be the one the discriminator selects; its fields are
 // bound by reference from the variant and written by the case's steps.
 void emit_encoder(const Printer& p, const SwitchBlock& block, StepPlace place) {
-  const std::string disc = block.disc_is_enum ? block.disc_expr + "_bits" : block.disc_expr;
   p(R"(// <switch name="$name$">
 let __disc: i128 = ($disc$) as i128;
 match $subject$ {
 )",
     {{"name", escape_xml_attr_for_doc(block.name)},
-     {"disc", disc},
+     {"disc", block.disc_rust},
      {"subject", place == StepPlace::Body ? "&self." + block.ident : block.ident}});
   const Printer arm = p.in();
   const Printer body = p.in(2);

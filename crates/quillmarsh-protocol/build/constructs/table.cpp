@@ -46,7 +46,8 @@ Result<TableField> build_table_field(const CodegenCtx& ctx, const xml::Node& tab
   if (!key_ty) return fail(prefix + "key type " + debug_str(*key) + " not in foundation tier");
   auto value_ty = resolve_field(ctx.registry, *value);
   if (!value_ty) return fail(prefix + "value type " + debug_str(*value) + " not in foundation tier");
-  Result<std::string> count = translate_vector_length_expr(*length, lookup);
+  LocalReads count_reads;
+  Result<std::string> count = translate_vector_length_expr(*length, lookup, &count_reads);
   if (!count) return fail(prefix + "cannot translate length=" + debug_str(*length) + ": " + count.reason());
   if (!is_ordered_kind(key_ty->kind)) {
     return fail(prefix + "key type " + debug_str(*key) + " is not ordered (a map key needs Ord)");
@@ -59,6 +60,7 @@ Result<TableField> build_table_field(const CodegenCtx& ctx, const xml::Node& tab
   out.value_rust_ty = std::move(value_ty->rust_ty);
   out.value_kind = std::move(value_ty->kind);
   out.count_expr = std::move(count).value();
+  out.count_reads = std::move(count_reads);
   out.length_expr = std::string(*length);
   out.text = table.attr_copy("text");
   return out;
@@ -121,6 +123,21 @@ void add_members(const TableField& table, std::vector<PayloadLocal>& out) {
 void add_switches(const TableField& /*table*/, std::vector<const SwitchBlock*>& /*out*/) {}
 bool declares_fields(const TableField& /*table*/) { return true; }
 bool may_read_nothing(const TableField& /*table*/, const TypeRegistry& /*registry*/) { return true; }
+
+// The count, the map and the loop's key and value of `emit_read_table_into`.
+void walk_locals(LocalsWalk& w, const TableField& table, StepPlace /*place*/, std::vector<LocalsWalk::Member>& out) {
+  using Role = LocalsWalk::Role;
+  const std::string_view container = w.keep("table " + quoted(table.ident));
+  w.read_locals(table.count_reads, LocalsWalk::plain_text(container));
+  w.bind(table.ident + "_count", Role::Internal, {"the count of ", container, false});
+  const std::size_t id = w.bind(table.ident, Role::Member, LocalsWalk::plain_text(container));
+  w.push();
+  w.loop_read("__k", table.key_kind, container);
+  w.loop_read("__v", table.value_kind, container);
+  w.read_exact(table.ident, id, {"the loop of ", container, false});
+  w.pop();
+  out.push_back({table.ident, id});
+}
 
 // ---- Encoder ----
 

@@ -37,7 +37,8 @@ Result<VectorField> build_vector_field(const CodegenCtx& ctx, const xml::Node& v
     return fail(prefix + "element type " + debug_str(*type) +
                 " not in foundation tier (likely SKIPPED by its own deferred feature)");
   }
-  Result<std::string> count = translate_vector_length_expr(*length, lookup);
+  LocalReads count_reads;
+  Result<std::string> count = translate_vector_length_expr(*length, lookup, &count_reads);
   if (!count) return fail(prefix + "cannot translate length=" + debug_str(*length) + ": " + count.reason());
   std::string count_expr = std::move(count).value();
 
@@ -62,6 +63,7 @@ Result<VectorField> build_vector_field(const CodegenCtx& ctx, const xml::Node& v
   out.elem_rust_ty = std::move(elem->rust_ty);
   out.elem_kind = std::move(elem->kind);
   out.count_expr = std::move(count_expr);
+  out.count_reads = std::move(count_reads);
   out.length_expr = std::string(*length);
   out.text = vector.attr_copy("text");
   return out;
@@ -123,6 +125,21 @@ void add_switches(const VectorField& /*vec*/, std::vector<const SwitchBlock*>& /
 bool declares_fields(const VectorField& /*vec*/) { return true; }
 // A vector of no elements reads nothing; its element type never can.
 bool may_read_nothing(const VectorField& /*vec*/, const TypeRegistry& /*registry*/) { return true; }
+
+// The count, the vector and the loop's element of `emit_read_vector_into`.
+void walk_locals(LocalsWalk& w, const VectorField& vec, StepPlace place, std::vector<LocalsWalk::Member>& out) {
+  using Role = LocalsWalk::Role;
+  const std::string local = decoder_local(vec.ident, place);
+  const std::string_view container = w.keep("vector " + quoted(vec.ident));
+  w.read_locals(vec.count_reads, LocalsWalk::plain_text(container));
+  w.bind(local + "_count", Role::Internal, {"the count of ", container, false});
+  const std::size_t id = w.bind(local, Role::Member, LocalsWalk::plain_text(container));
+  w.push();
+  w.bind("__elem", Role::Internal, {"a loop local of ", container, false});
+  w.read_exact(local, id, {"the loop of ", container, false});
+  w.pop();
+  out.push_back({vec.ident, id});
+}
 
 // ---- Encoder ----
 

@@ -11,33 +11,6 @@ namespace qm::literals {
 
 namespace {
 
-// Largest magnitudes a type holds for positive and for negative values.
-struct Limits {
-  u128 positive;
-  u128 negative;
-};
-
-bool limits_of(std::string_view ty, Limits& out) {
-  struct Row {
-    std::string_view name;
-    int bits;
-    bool is_signed;
-  };
-  static constexpr Row kRows[] = {{"u8", 8, false},  {"u16", 16, false}, {"u32", 32, false}, {"u64", 64, false},
-                                  {"i16", 16, true}, {"i32", 32, true},  {"i64", 64, true},  {"i128", 128, true}};
-  for (const Row& row : kRows) {
-    if (row.name != ty) continue;
-    if (row.is_signed) {
-      const u128 half = u128{1} << (row.bits - 1);
-      out = {half - 1, half};
-    } else {
-      out = {(u128{1} << row.bits) - 1, 0};
-    }
-    return true;
-  }
-  return false;
-}
-
 std::string does_not_fit(std::string_view raw, std::string_view ty) {
   return "literal " + debug_str(raw) + " does not fit " + std::string(ty);
 }
@@ -62,9 +35,16 @@ Result<i128> int_value_in(std::string_view raw, std::string_view ty) {
   }
   if (rest.empty()) return fail("literal " + debug_str(raw) + " has no digits");
 
-  Limits limits{};
-  if (!limits_of(ty, limits)) return fail(does_not_fit(raw, ty));
-  const u128 limit = negative ? limits.negative : limits.positive;
+  // The largest magnitude of the type for a positive and for a negative value.
+  const ScalarType* scalar = scalar_type(ty);
+  if (scalar == nullptr || scalar->is_float) return fail(does_not_fit(raw, ty));
+  const u128 half = u128{1} << (scalar->bits - 1);
+  u128 limit = 0;
+  if (scalar->is_signed) {
+    limit = negative ? half : half - 1;
+  } else {
+    limit = negative ? 0 : half - 1 + half;
+  }
   u128 magnitude = 0;
   switch (parse_digits(rest, base, limit, magnitude)) {
     case DigitsError::None:

@@ -1,7 +1,5 @@
 #include "schema/literals.hpp"
 
-#include <cstdint>
-
 namespace qm {
 namespace {
 
@@ -58,18 +56,6 @@ std::optional<i128> parse_int_literal(std::string_view text) {
   return -*parsed;
 }
 
-i128 cut_to_width(i128 value, EnumRepr repr) {
-  const auto bits = static_cast<u128>(value);
-  switch (repr) {
-    case EnumRepr::I32:
-      return static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
-    case EnumRepr::I64:
-      return static_cast<std::int64_t>(static_cast<std::uint64_t>(bits));
-    default:
-      break;
-  }
-  const std::size_t width = enum_repr_byte_width(repr);
-  return static_cast<i128>(bits & ((u128{1} << (8 * width)) - 1));
-}
+i128 cut_to_width(i128 value, EnumRepr repr) { return wrap_to(value, *scalar_type(enum_repr_rust_ty(repr))); }
 
 }  // namespace qm

@@ -2,46 +2,54 @@
 
 #include <algorithm>
 #include <type_traits>
+#include <utility>
 
 #include "text/text.hpp"
 
 namespace qm {
 
-void SiblingLookup::add_field(const SimpleField& field, bool in_if_branch) {
-  if (in_if_branch) {
-    if_branch_fields.insert(field.xml_name);
-  } else if (if_branch_fields.erase(field.xml_name) != 0) {
-    // Whatever a branch field left under this name is unusable from here on;
-    // drop it so that only this field answers to the name.
-    numeric_fields.erase(field.xml_name);
-    enum_fields.erase(field.xml_name);
-    bool_fields.erase(field.xml_name);
-  }
+void SiblingLookup::add_field(const SimpleField& field) {
   if (const auto ty = numeric_repr_for_field_kind(field.kind)) {
-    numeric_fields.insert_or_assign(field.xml_name, NumericFieldRef{field.ident, std::string(*ty)});
+    numeric_fields.insert_or_assign(field.xml_name, NumericFieldRef{field.ident, std::string(*ty), open_branch});
     for (const SubfieldAccessor& sub : field.subfields) {
-      subfields.insert_or_assign(sub.xml_name,
-                                 SubfieldRef{field.xml_name, field.ident, std::string(*ty), sub.value_expr});
-      if (in_if_branch) {
-        if_branch_subfields.insert(sub.xml_name);
-      } else {
-        if_branch_subfields.erase(sub.xml_name);
-      }
+      subfields.insert_or_assign(
+          sub.xml_name, SubfieldRef{field.xml_name, field.ident, std::string(*ty), sub.value_expr, open_branch});
     }
   }
   if (field.kind.tag == FieldKind::Enum) {
-    enum_fields.insert_or_assign(field.xml_name,
-                                 EnumFieldRef{field.ident, std::string(enum_repr_rust_ty(field.kind.repr))});
+    enum_fields.insert_or_assign(
+        field.xml_name, EnumFieldRef{field.ident, std::string(enum_repr_rust_ty(field.kind.repr)), open_branch});
   }
   if (field.kind.tag == FieldKind::Bool) bool_fields.insert(field.xml_name);
 }
 
-bool SiblingLookup::is_if_branch_field(std::string_view name) const {
-  return if_branch_fields.count(std::string(name)) != 0;
+std::string SiblingLookup::value_of(std::string_view ident, std::size_t branch) const {
+  std::string out(ident);
+  if (branch == 0) return out;
+  out += branch == open_branch ? "_v" : ".unwrap_or_default()";
+  return out;
 }
 
-bool SiblingLookup::is_if_branch_subfield(std::string_view name) const {
-  return if_branch_subfields.count(std::string(name)) != 0;
+LocalRead SiblingLookup::value_read(std::string_view ident, std::size_t branch) const {
+  std::string local(ident);
+  if (branch != 0 && branch == open_branch) local += "_v";
+  return LocalRead{std::move(local), LocalRead::Value};
+}
+
+LocalRead SiblingLookup::raw_bits_read(const EnumFieldRef& field) const {
+  if (raw_bits_local(field)) return LocalRead{value_of(field.ident, field.branch) + "_bits", LocalRead::RawBits};
+  return LocalRead{field.ident, LocalRead::Value};
+}
+
+bool SiblingLookup::raw_bits_local(const EnumFieldRef& field) const {
+  return field.branch == 0 || field.branch == open_branch;
+}
+
+std::string SiblingLookup::raw_bits_of(const EnumFieldRef& field) const {
+  if (raw_bits_local(field)) return value_of(field.ident, field.branch) + "_bits";
+  std::string out;
+  emit(out, "$ident$.map_or(0$ty$, |v| v as $ty$)", {{"ident", field.ident}, {"ty", field.repr_ty}});
+  return out;
 }
 
 void SiblingLookup::add_maskmap_gated(const MaskmapBlock& block) {

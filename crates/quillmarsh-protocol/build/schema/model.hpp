@@ -19,6 +19,18 @@
 
 namespace qm {
 
+// A decoder local that a translated expression reads, and what the read
+// means: a field's value (its local, a branch's `{ident}_v` local or a
+// block's option), an enum field's raw bits, or, for a name inside a general
+// expression, the field's value unless an enum's raw bits are the nearest
+// binding of that name.
+struct LocalRead {
+  enum Meaning { Expression, Value, RawBits };
+  std::string local;
+  Meaning meaning = Expression;
+};
+using LocalReads = std::vector<LocalRead>;
+
 struct SubfieldAccessor {
   std::string ident;       // accessor method name
   std::string xml_name;    // `name` as written
@@ -48,6 +60,7 @@ struct VectorField {
   std::string count_expr;   // Rust `usize` expression
   std::string length_expr;  // `length` as written
   std::optional<std::string> text;
+  LocalReads count_reads;  // what the count expression reads
 };
 
 struct TableField {
@@ -59,6 +72,7 @@ struct TableField {
   std::string count_expr;
   std::string length_expr;
   std::optional<std::string> text;
+  LocalReads count_reads;
 };
 
 enum class PackableKind { PackableList, PackableHashTable, PHashTable };
@@ -81,6 +95,7 @@ struct IfBlock {
   std::vector<EmitStep> true_steps;
   std::vector<EmitStep> false_steps;
   std::optional<std::string> text;
+  LocalReads test_reads;  // what the condition reads
 };
 
 struct MaskGroup {
@@ -95,6 +110,7 @@ struct MaskmapBlock {
   std::string parent_ident;
   std::string parent_bits;  // Rust expression yielding the parent's value as u64
   std::vector<MaskGroup> groups;
+  LocalReads parent_reads;  // what `parent_bits` reads
 };
 
 struct SwitchCase {
@@ -108,8 +124,9 @@ struct SwitchCase {
 struct SwitchBlock {
   std::string type_name;  // generated enum type
   std::string ident;      // member and decoder local
-  std::string disc_expr;
-  bool disc_is_enum = false;
+  std::string disc_expr;  // the discriminator's value (an enum field's local), as documented
+  std::string disc_rust;  // what the decoder matches on (an enum field's raw bits)
+  LocalReads disc_reads;
   std::string name;  // `name` as written
   std::vector<SwitchCase> cases;
 };
@@ -132,21 +149,28 @@ struct EmitStep {
 
 // ---- Sibling lookup ----------------------------------------------------------
 
+// Every reference below records where its field was declared: `branch` is 0
+// for a field of the body itself, or the number of the <if> branch that
+// declared it (see SiblingLookup::open_branch).
+
 struct NumericFieldRef {
   std::string ident;  // Rust identifier (also the decoder local)
   std::string ty;     // numeric Rust type
+  std::size_t branch = 0;
 };
 
 struct SubfieldRef {
   std::string parent_xml_name;
   std::string parent_ident;
   std::string parent_ty;
-  std::string expr;  // value expression as written
+  std::string expr;        // value expression as written
+  std::size_t branch = 0;  // the parent's
 };
 
 struct EnumFieldRef {
   std::string ident;
   std::string repr_ty;
+  std::size_t branch = 0;
 };
 
 struct GatedFieldRef {
@@ -162,18 +186,29 @@ struct SiblingLookup {
   std::map<std::string, EnumFieldRef> enum_fields;
   std::set<std::string> bool_fields;
   std::map<std::string, GatedFieldRef> gated_fields;
-  // Names bound to a field declared inside an <if> branch, and subfield names
-  // bound to a subfield of such a field. After the block these values are
-  // options (and inside the branch they are `{ident}_v` locals), so every
-  // resolver refuses a reference to them. A field declared outside a branch
-  // clears the mark of its own name and of its subfields' names.
-  std::set<std::string> if_branch_fields;
-  std::set<std::string> if_branch_subfields;
+  // The <if> branch whose fields are being built (0: none), and how many
+  // branch numbers were handed out for this body; every branch of every block
+  // gets its own number.
+  std::size_t open_branch = 0;
+  std::size_t branch_count = 0;
 
-  void add_field(const SimpleField& field, bool in_if_branch = false);
-  // Whether `name` resolves to a field, or a subfield, declared inside an <if> branch.
-  bool is_if_branch_field(std::string_view name) const;
-  bool is_if_branch_subfield(std::string_view name) const;
+  // Registers `field` as declared in the open branch.
+  void add_field(const SimpleField& field);
+  // What a decoder statement at this point reads for a field with Rust
+  // identifier `ident` declared in `branch`: the field's local for a field of
+  // the body; inside the field's own branch, the branch's local of the value
+  // just read, `{ident}_v`; anywhere else the option of the block, where an
+  // absent field reads as its type's zero (false for a bool).
+  std::string value_of(std::string_view ident, std::size_t branch) const;
+  // The local that `value_of` reads, as a value.
+  LocalRead value_read(std::string_view ident, std::size_t branch) const;
+  // The raw bits of an enum field, in the enum's representation type: the
+  // `{local}_bits` local of a field of the body or of the open branch, the
+  // option's value cast (absent: 0) elsewhere. `raw_bits_local` tells which.
+  std::string raw_bits_of(const EnumFieldRef& field) const;
+  bool raw_bits_local(const EnumFieldRef& field) const;
+  // The local that `raw_bits_of` reads: the raw bits, or the option's value.
+  LocalRead raw_bits_read(const EnumFieldRef& field) const;
   void add_packable() {}  // packable fields cannot be referred to
   void add_maskmap_gated(const MaskmapBlock& block);
 };
