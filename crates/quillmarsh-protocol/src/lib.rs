@@ -49,7 +49,7 @@ pub mod messages {
 /// left out with its reason.
 #[allow(non_camel_case_types, clippy::all)]
 pub mod dispatch {
-    pub use crate::{DecodeError, Kind, SkippedItem};
+    pub use super::{DecodeError, Kind, SkippedItem};
 
     include!(concat!(env!("OUT_DIR"), "/dispatch_generated.rs"));
 }
