@@ -45,10 +45,9 @@ std::optional<std::string> constant_name_problem(const CodegenCtx& ctx, std::str
   return name_problem("constant", name, kValueNamesInUse, ctx.declared_values);
 }
 
-void note_skipped(CodegenCtx& ctx, std::string_view label, std::string_view name,
-                  std::optional<std::uint32_t> opcode, std::string_view reason) {
-  ctx.skipped.push_back(
-      SkippedItem{std::string(label), std::string(name), opcode, one_line_comment_text(reason)});
+void note_skipped(CodegenCtx& ctx, std::string_view label, std::string_view name, std::optional<std::uint32_t> opcode,
+                  std::string_view reason) {
+  ctx.skipped.push_back(SkippedItem{std::string(label), std::string(name), opcode, one_line_comment_text(reason)});
 }
 
 CodegenCtx::CodegenCtx(std::string_view protocol_path, const std::vector<std::size_t>& line_offsets)

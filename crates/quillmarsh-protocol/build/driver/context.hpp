@@ -93,8 +93,8 @@ std::optional<std::string> constant_name_problem(const CodegenCtx& ctx, std::str
 
 // Records an item that is written as a SKIPPED line; `reason` is kept as the
 // line shows it.
-void note_skipped(CodegenCtx& ctx, std::string_view label, std::string_view name,
-                  std::optional<std::uint32_t> opcode, std::string_view reason);
+void note_skipped(CodegenCtx& ctx, std::string_view label, std::string_view name, std::optional<std::uint32_t> opcode,
+                  std::string_view reason);
 
 // Start offsets of every line: 0, then i + 1 for every line feed at i.
 std::vector<std::size_t> build_line_offsets(std::string_view text);

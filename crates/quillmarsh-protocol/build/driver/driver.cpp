@@ -14,8 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <limits>
 #include <initializer_list>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <utility>

@@ -19,7 +19,7 @@ inline constexpr std::string_view kProtocolRelativePath =
 struct Generated {
   std::string text;      // the whole content of messages_generated.rs
   std::string dispatch;  // the whole content of dispatch_generated.rs
-  std::string report;  // the "cargo:warning=..." report line, with its line feed
+  std::string report;    // the "cargo:warning=..." report line, with its line feed
 };
 
 // Runs every generating phase over a parsed document: header, enums,

@@ -42,9 +42,13 @@ const Section* section_of(std::string_view label) {
 
 std::string opcode_literal(std::uint32_t opcode) { return "0x" + to_hex_upper(opcode, 4); }
 
+// The `Decode` impl of every struct, and the `Message` impl of every message
+// with an opcode. The forwarding `read_from` is inline, so that only the
+// impls a program calls are compiled, in that program.
 void write_trait_impls(std::string& out, const WrittenStruct& item) {
   emit(out,
        R"(impl crate::Decode for crate::messages::$rust_name$ {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::$rust_name$::read_from(data, offset)
     }
@@ -92,7 +96,8 @@ pub enum $enum$ {
 )",
        {{"banner", section.banner}, {"what", section.what}, {"enum", section.enum_name}});
   for (const Variant& v : variants) {
-    emit(out, "    $variant$(crate::messages::$rust_name$),\n", {{"variant", v.name}, {"rust_name", v.item->rust_name}});
+    emit(out, "    $variant$(crate::messages::$rust_name$),\n",
+         {{"variant", v.name}, {"rust_name", v.item->rust_name}});
   }
   emit(out,
        R"(}
@@ -179,8 +184,7 @@ void write_skipped_list(std::string& out, const std::vector<SkippedItem>& skippe
 pub const SKIPPED: &[crate::SkippedItem] = &[
 )";
   for (const SkippedItem& item : skipped) {
-    emit(out,
-         "    crate::SkippedItem { label: $label$, name: $name$, opcode: $opcode$, reason: $reason$ },\n",
+    emit(out, "    crate::SkippedItem { label: $label$, name: $name$, opcode: $opcode$, reason: $reason$ },\n",
          {{"label", debug_str(item.label)},
           {"name", debug_str(item.name)},
           {"opcode", item.opcode ? "Some(" + opcode_literal(*item.opcode) + ")" : "None"},

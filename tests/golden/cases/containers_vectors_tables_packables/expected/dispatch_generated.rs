@@ -7,18 +7,21 @@
 // === TRAITS ===
 
 impl crate::Decode for crate::messages::Point {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Point::read_from(data, offset)
     }
 }
 
 impl crate::Decode for crate::messages::Bag {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Bag::read_from(data, offset)
     }
 }
 
 impl crate::Decode for crate::messages::C2S_Vectors {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::C2S_Vectors::read_from(data, offset)
     }
@@ -31,6 +34,7 @@ impl crate::Message for crate::messages::C2S_Vectors {
 }
 
 impl crate::Decode for crate::messages::C2S_Lengths {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::C2S_Lengths::read_from(data, offset)
     }
@@ -43,6 +47,7 @@ impl crate::Message for crate::messages::C2S_Lengths {
 }
 
 impl crate::Decode for crate::messages::C2S_Repeated {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::C2S_Repeated::read_from(data, offset)
     }
@@ -55,6 +60,7 @@ impl crate::Message for crate::messages::C2S_Repeated {
 }
 
 impl crate::Decode for crate::messages::S2C_Tables {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::S2C_Tables::read_from(data, offset)
     }
@@ -67,6 +73,7 @@ impl crate::Message for crate::messages::S2C_Tables {
 }
 
 impl crate::Decode for crate::messages::S2C_Packables {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::S2C_Packables::read_from(data, offset)
     }

@@ -7,12 +7,14 @@
 // === TRAITS ===
 
 impl crate::Decode for crate::messages::Pair {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Pair::read_from(data, offset)
     }
 }
 
 impl crate::Decode for crate::messages::C2S_type {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::C2S_type::read_from(data, offset)
     }
@@ -25,6 +27,7 @@ impl crate::Message for crate::messages::C2S_type {
 }
 
 impl crate::Decode for crate::messages::C2S_C2S_type {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::C2S_C2S_type::read_from(data, offset)
     }
@@ -37,6 +40,7 @@ impl crate::Message for crate::messages::C2S_C2S_type {
 }
 
 impl crate::Decode for crate::messages::C2S_decode {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::C2S_decode::read_from(data, offset)
     }
@@ -49,6 +53,7 @@ impl crate::Message for crate::messages::C2S_decode {
 }
 
 impl crate::Decode for crate::messages::C2S_First {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::C2S_First::read_from(data, offset)
     }
@@ -61,6 +66,7 @@ impl crate::Message for crate::messages::C2S_First {
 }
 
 impl crate::Decode for crate::messages::C2S_Second {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::C2S_Second::read_from(data, offset)
     }
@@ -73,18 +79,21 @@ impl crate::Message for crate::messages::C2S_Second {
 }
 
 impl crate::Decode for crate::messages::C2S_NoOpcode {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::C2S_NoOpcode::read_from(data, offset)
     }
 }
 
 impl crate::Decode for crate::messages::C2S_BadOpcode {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::C2S_BadOpcode::read_from(data, offset)
     }
 }
 
 impl crate::Decode for crate::messages::S2C_Shared {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::S2C_Shared::read_from(data, offset)
     }
@@ -97,6 +106,7 @@ impl crate::Message for crate::messages::S2C_Shared {
 }
 
 impl crate::Decode for crate::messages::S2C_über {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::S2C_über::read_from(data, offset)
     }
@@ -109,6 +119,7 @@ impl crate::Message for crate::messages::S2C_über {
 }
 
 impl crate::Decode for crate::messages::Event_Ping {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Event_Ping::read_from(data, offset)
     }

@@ -7,6 +7,7 @@
 // === TRAITS ===
 
 impl crate::Decode for crate::messages::Action_OnlyTrue {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Action_OnlyTrue::read_from(data, offset)
     }
@@ -19,6 +20,7 @@ impl crate::Message for crate::messages::Action_OnlyTrue {
 }
 
 impl crate::Decode for crate::messages::Action_OnlyFalse {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Action_OnlyFalse::read_from(data, offset)
     }
@@ -31,6 +33,7 @@ impl crate::Message for crate::messages::Action_OnlyFalse {
 }
 
 impl crate::Decode for crate::messages::Action_BothBranches {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Action_BothBranches::read_from(data, offset)
     }
@@ -43,6 +46,7 @@ impl crate::Message for crate::messages::Action_BothBranches {
 }
 
 impl crate::Decode for crate::messages::Action_AlignOnly {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Action_AlignOnly::read_from(data, offset)
     }
@@ -55,6 +59,7 @@ impl crate::Message for crate::messages::Action_AlignOnly {
 }
 
 impl crate::Decode for crate::messages::Action_Containers {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Action_Containers::read_from(data, offset)
     }
@@ -67,6 +72,7 @@ impl crate::Message for crate::messages::Action_Containers {
 }
 
 impl crate::Decode for crate::messages::Action_SameName {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Action_SameName::read_from(data, offset)
     }
@@ -79,6 +85,7 @@ impl crate::Message for crate::messages::Action_SameName {
 }
 
 impl crate::Decode for crate::messages::Action_TwoTrue {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Action_TwoTrue::read_from(data, offset)
     }

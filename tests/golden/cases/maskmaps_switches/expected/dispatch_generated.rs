@@ -7,6 +7,7 @@
 // === TRAITS ===
 
 impl crate::Decode for crate::messages::Event_Masks {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Event_Masks::read_from(data, offset)
     }
@@ -19,6 +20,7 @@ impl crate::Message for crate::messages::Event_Masks {
 }
 
 impl crate::Decode for crate::messages::Event_EnumParent {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Event_EnumParent::read_from(data, offset)
     }
@@ -31,6 +33,7 @@ impl crate::Message for crate::messages::Event_EnumParent {
 }
 
 impl crate::Decode for crate::messages::Event_Switches {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Event_Switches::read_from(data, offset)
     }
@@ -43,6 +46,7 @@ impl crate::Message for crate::messages::Event_Switches {
 }
 
 impl crate::Decode for crate::messages::Event_Negative {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Event_Negative::read_from(data, offset)
     }

@@ -7,18 +7,21 @@
 // === TRAITS ===
 
 impl crate::Decode for crate::messages::Keywords {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Keywords::read_from(data, offset)
     }
 }
 
 impl crate::Decode for crate::messages::Holder {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Holder::read_from(data, offset)
     }
 }
 
 impl crate::Decode for crate::messages::C2S_Ping {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::C2S_Ping::read_from(data, offset)
     }

@@ -7,6 +7,7 @@
 // === TRAITS ===
 
 impl crate::Decode for crate::messages::Event_Mixed {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Event_Mixed::read_from(data, offset)
     }
@@ -19,6 +20,7 @@ impl crate::Message for crate::messages::Event_Mixed {
 }
 
 impl crate::Decode for crate::messages::Event_MaskmapOnly {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Event_MaskmapOnly::read_from(data, offset)
     }

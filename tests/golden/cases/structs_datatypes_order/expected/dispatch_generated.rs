@@ -7,18 +7,21 @@
 // === TRAITS ===
 
 impl crate::Decode for crate::messages::Frame {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Frame::read_from(data, offset)
     }
 }
 
 impl crate::Decode for crate::messages::Position {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Position::read_from(data, offset)
     }
 }
 
 impl crate::Decode for crate::messages::Pair {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Pair::read_from(data, offset)
     }

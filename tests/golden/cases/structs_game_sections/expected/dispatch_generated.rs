@@ -7,6 +7,7 @@
 // === TRAITS ===
 
 impl crate::Decode for crate::messages::Event_Tell {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Event_Tell::read_from(data, offset)
     }
@@ -19,6 +20,7 @@ impl crate::Message for crate::messages::Event_Tell {
 }
 
 impl crate::Decode for crate::messages::Action_Use {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Action_Use::read_from(data, offset)
     }

@@ -7,12 +7,14 @@
 // === TRAITS ===
 
 impl crate::Decode for crate::messages::Vec3 {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Vec3::read_from(data, offset)
     }
 }
 
 impl crate::Decode for crate::messages::S2C_Qualities_UpdateFloat {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::S2C_Qualities_UpdateFloat::read_from(data, offset)
     }
@@ -25,6 +27,7 @@ impl crate::Message for crate::messages::S2C_Qualities_UpdateFloat {
 }
 
 impl crate::Decode for crate::messages::S2C_Teleport {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::S2C_Teleport::read_from(data, offset)
     }
@@ -37,6 +40,7 @@ impl crate::Message for crate::messages::S2C_Teleport {
 }
 
 impl crate::Decode for crate::messages::C2S_Ping {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::C2S_Ping::read_from(data, offset)
     }
@@ -49,6 +53,7 @@ impl crate::Message for crate::messages::C2S_Ping {
 }
 
 impl crate::Decode for crate::messages::C2S_Login {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::C2S_Login::read_from(data, offset)
     }
@@ -61,6 +66,7 @@ impl crate::Message for crate::messages::C2S_Login {
 }
 
 impl crate::Decode for crate::messages::C2S_Huge {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::C2S_Huge::read_from(data, offset)
     }
@@ -73,18 +79,21 @@ impl crate::Message for crate::messages::C2S_Huge {
 }
 
 impl crate::Decode for crate::messages::C2S_TooBig {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::C2S_TooBig::read_from(data, offset)
     }
 }
 
 impl crate::Decode for crate::messages::C2S_Negative {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::C2S_Negative::read_from(data, offset)
     }
 }
 
 impl crate::Decode for crate::messages::C2S_NotANumber {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::C2S_NotANumber::read_from(data, offset)
     }

@@ -7,18 +7,21 @@
 // === TRAITS ===
 
 impl crate::Decode for crate::messages::Inner {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::Inner::read_from(data, offset)
     }
 }
 
 impl crate::Decode for crate::messages::AllKinds {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::AllKinds::read_from(data, offset)
     }
 }
 
 impl crate::Decode for crate::messages::S2C_Qualities_PrivateUpdateFloat {
+    #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
         crate::messages::S2C_Qualities_PrivateUpdateFloat::read_from(data, offset)
     }
