@@ -110,7 +110,7 @@ fn main() {
                 "{kind} {opcode:#06X} {name} ({} bytes): {value}",
                 record.bytes.len()
             ),
-            Err(e) => println!("error: {e}"),
+            Err(e) => println!("not decoded: {e}"),
         }
     }
     println!("{} items of the description were not generated:", SKIPPED.len());
