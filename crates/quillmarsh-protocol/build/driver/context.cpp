@@ -45,6 +45,11 @@ std::optional<std::string> constant_name_problem(const CodegenCtx& ctx, std::str
   return name_problem("constant", name, kValueNamesInUse, ctx.declared_values);
 }
 
+void note_skipped(CodegenCtx& ctx, std::string_view label, std::string_view name, std::optional<std::uint32_t> opcode,
+                  std::string_view reason) {
+  ctx.skipped.push_back(SkippedItem{std::string(label), std::string(name), opcode, one_line_comment_text(reason)});
+}
+
 CodegenCtx::CodegenCtx(std::string_view protocol_path, const std::vector<std::size_t>& line_offsets)
     : protocol_path(protocol_path), line_offsets(line_offsets) {
   out.reserve(kOutputReserve);

@@ -105,6 +105,7 @@ i128 cut_to_width(i128 value, EnumRepr repr) {
 }
 
 void write_skipped_enum(CodegenCtx& ctx, std::string_view name, std::string_view reason) {
+  note_skipped(ctx, "enum", name, std::nullopt, reason);
   std::string line;
   emit(line, "// SKIPPED enum $name$: $reason$", {{"name", name}, {"reason", reason}});
   ctx.out += one_line_comment_text(line);

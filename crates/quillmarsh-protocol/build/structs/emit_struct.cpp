@@ -104,6 +104,7 @@ void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view na
          {{"hex", hex}});
     ctx.opcode_rows.push_back(OpcodeRow{std::string(label(kind)), std::string(name), *opcode});
   }
+  ctx.written.push_back(WrittenStruct{std::string(label(kind)), std::string(rust_name), std::string(name), opcode});
 
   // Only top-level fields get accessors; fields inside blocks are optional or
   // live inside enum variants.
@@ -126,7 +127,9 @@ void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view na
       "\n";
 }
 
-void write_skipped(CodegenCtx& ctx, EmitKind kind, std::string_view rust_name, std::string_view reason) {
+void write_skipped(CodegenCtx& ctx, const xml::Node& element, EmitKind kind, std::string_view name,
+                   std::string_view rust_name, std::string_view reason) {
+  note_skipped(ctx, label(kind), name, opcode_of(element), reason);
   std::string line;
   emit(line, "// SKIPPED $label$ $rust_name$: $reason$ \u2014 port to PR 7.2.",
        {{"label", label(kind)}, {"rust_name", rust_name}, {"reason", reason}});
@@ -158,16 +161,16 @@ void emit_message_impl(CodegenCtx& ctx, const xml::Node& element, EmitKind kind,
         reason += unsupported[i];
       }
       reason += "]";
-      write_skipped(ctx, kind, rust_name, reason);
+      write_skipped(ctx, element, kind, *name, rust_name, reason);
       return;
     }
     if (probe_failure) {
-      write_skipped(ctx, kind, rust_name, *probe_failure);
+      write_skipped(ctx, element, kind, *name, rust_name, *probe_failure);
       return;
     }
     const Result<std::vector<EmitStep>> steps = collect_emit_steps(ctx, element, rust_name);
     if (!steps) {
-      write_skipped(ctx, kind, rust_name, steps.reason());
+      write_skipped(ctx, element, kind, *name, rust_name, steps.reason());
       return;
     }
     write_struct(ctx, element, *name, rust_name, kind, *steps);
@@ -278,11 +281,14 @@ void process_datatypes(CodegenCtx& ctx, const xml::Node& types_section) {
     const std::optional<std::string_view> templated = child->attr("templated");
     const std::optional<std::string_view> name = child->attr("name");
     if (!templated || !name) continue;
-    std::string line;
-    emit(line,
-         "// SKIPPED datatype $name$: templated=\"$templated$\" (J3.E inlines at every use-site via "
+    std::string reason;
+    emit(reason,
+         "templated=\"$templated$\" (J3.E inlines at every use-site via "
          "`<field type=\"$name$\" generic*=...>`; no concrete Rust struct emitted).",
          {{"name", *name}, {"templated", *templated}});
+    note_skipped(ctx, "datatype", *name, std::nullopt, reason);
+    std::string line;
+    emit(line, "// SKIPPED datatype $name$: $reason$", {{"name", *name}, {"reason", reason}});
     ctx.out += one_line_comment_text(line);
     ctx.out += '\n';
     ++ctx.stats.datatypes_skipped;
