@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Compiles the expected output of every golden case as Rust, the way the crate
-# compiles a real build's output: the crate's own src/lib.rs, whose include!
-# reads messages_generated.rs from $OUT_DIR, built as a library with rustc
-# (edition 2021). Deny-by-default lints stay active; warnings are allowed.
+# compiles a real build's output: the crate's own src/lib.rs, whose include!s
+# read messages_generated.rs and dispatch_generated.rs from $OUT_DIR, built as
+# a library with rustc (edition 2021). Deny-by-default lints stay active;
+# warnings are allowed.
 #
 # Cases without an expected messages_generated.rs (runs that must not write
-# one) are skipped. Before the cases, a probe output holding an overflowing
+# one) are skipped; a case with one must have its dispatch_generated.rs too. Before the cases, a probe output holding an overflowing
 # constant must be refused, which shows that the file really is included from
 # OUT_DIR and that deny-by-default lints fail the compile.
 #
@@ -34,12 +35,13 @@ grep -q 'env!("OUT_DIR")' "$lib_rs" || fail "$lib_rs does not include the genera
 work=$(mktemp -d "${TMPDIR:-/tmp}/qm-golden-compile.XXXXXX") || fail "cannot make a temporary folder"
 trap 'rm -rf "$work"' EXIT
 
-# compile NAME FILE: builds the wrapper around FILE; rustc's messages go to
-# $work/NAME.log. Returns rustc's status.
+# compile NAME MESSAGES DISPATCH: builds the wrapper around the two files;
+# rustc's messages go to $work/NAME.log. Returns rustc's status.
 compile() {
   local dir=$work/$1
   mkdir -p "$dir/out" "$dir/build"
   cp "$2" "$dir/out/messages_generated.rs"
+  cp "$3" "$dir/out/dispatch_generated.rs"
   OUT_DIR=$dir/out "$rustc_bin" --edition 2021 --crate-type lib --crate-name quillmarsh_protocol \
     -C debuginfo=0 --out-dir "$dir/build" "$lib_rs" >"$work/$1.log" 2>&1
 }
@@ -50,7 +52,10 @@ cat >"$work/probe.rs" <<'RUST'
 pub const OPCODE_INDEX: &[(&str, &str, u32)] = &[];
 pub const PROBE: u8 = 255u8 + 1;
 RUST
-if compile probe "$work/probe.rs"; then
+cat >"$work/probe-dispatch.rs" <<'RUST'
+pub const SKIPPED: &[crate::SkippedItem] = &[];
+RUST
+if compile probe "$work/probe.rs" "$work/probe-dispatch.rs"; then
   fail "a probe output with an overflowing constant compiled: the harness does not check what it claims"
 fi
 grep -q 'arithmetic_overflow\|attempt to compute' "$work/probe.log" ||
@@ -68,7 +73,13 @@ for case_dir in "$cases"/*/; do
     continue
   fi
   checked=$((checked + 1))
-  if compile "$name" "$expected"; then
+  dispatch=$case_dir/expected/dispatch_generated.rs
+  if [ ! -f "$dispatch" ]; then
+    echo "FAILED  $name: no expected dispatch_generated.rs beside its messages_generated.rs"
+    failed+=("$name")
+    continue
+  fi
+  if compile "$name" "$expected" "$dispatch"; then
     echo "ok      $name"
   else
     echo "FAILED  $name"

@@ -1,6 +1,7 @@
 #pragma once
 // The run sequence: locate, read and parse protocol.xml, generate the whole
-// Rust text in memory, report, and write messages_generated.rs atomically.
+// Rust text in memory, report, and write messages_generated.rs and
+// dispatch_generated.rs atomically.
 
 #include <string>
 #include <string_view>
@@ -16,12 +17,14 @@ inline constexpr std::string_view kProtocolRelativePath =
     "../../../vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml";
 
 struct Generated {
-  std::string text;    // the whole content of messages_generated.rs
-  std::string report;  // the "cargo:warning=..." report line, with its line feed
+  std::string text;      // the whole content of messages_generated.rs
+  std::string dispatch;  // the whole content of dispatch_generated.rs
+  std::string report;    // the "cargo:warning=..." report line, with its line feed
 };
 
 // Runs every generating phase over a parsed document: header, enums,
-// typedefs, data types, message sections, opcode index. Never fails.
+// typedefs, data types, message sections, opcode index; then the typed API
+// over what was written. Never fails.
 Generated generate(const xml::Document& doc, std::string_view protocol_path,
                    const std::vector<std::size_t>& line_offsets);
 
