@@ -16,7 +16,7 @@
 #   - the crate's own tests and the tests under tests/rust pass, also with
 #     the encode feature, whose build alone writes encoders_generated.rs;
 #   - the example decode_sample builds without warnings and prints the
-#     messages it decodes.
+#     messages of its captured stream.
 # Set QM_E2E_KEEP=1 to keep the temporary root for inspection.
 set -euo pipefail
 
@@ -46,28 +46,14 @@ main=$root/main
 crate=$main/crates/quillmarsh-protocol
 proto_dir=$root/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol
 protocol=$proto_dir/protocol.xml
-mkdir -p "$crate" "$main/tests" "$proto_dir"
-cp "$repo/Cargo.toml" "$main/"
-cp -R "$repo/crates/quillmarsh-protocol/Cargo.toml" "$repo/crates/quillmarsh-protocol/build.rs" \
-  "$repo/crates/quillmarsh-protocol/src" "$repo/crates/quillmarsh-protocol/build" "$crate/"
-cp -R "$repo/tests/rust" "$main/tests/"
-cp "$sample" "$protocol"
+# shellcheck source=tools/sibling-layout.sh
+. "$(dirname "$0")/sibling-layout.sh"
+lay_out_workspace "$repo" "$root" "$sample" ||
+  fail "could not add the test crates to the workspace in $main/Cargo.toml"
 
 export CARGO_TARGET_DIR=$root/target
 export CARGO_TERM_COLOR=never
 unset CARGO_BUILD_TARGET RUSTFLAGS CARGO_ENCODED_RUSTFLAGS
-# The test crates under tests/rust join the temporary workspace, so that
-# they share the crate's single build of the generator.
-test_crates=()
-for m in "$main"/tests/rust/*/Cargo.toml; do
-  [ -f "$m" ] && test_crates+=("tests/rust/$(basename "$(dirname "$m")")")
-done
-if [ "${#test_crates[@]}" -gt 0 ]; then
-  extra=$(printf '"%s", ' "${test_crates[@]}")
-  extra=${extra%, }
-  sed -i -e '/^exclude = /d' -e 's|^members = \[\(.*\)\]$|members = [\1, '"$extra"']|' "$main/Cargo.toml"
-  grep -q -F "$extra" "$main/Cargo.toml" || fail "could not add the test crates to the workspace in $main/Cargo.toml"
-fi
 
 log_n=0
 # Runs cargo with the given arguments, keeping its output in a numbered log
@@ -210,13 +196,16 @@ for dir in crates/quillmarsh-protocol "${test_crates[@]}"; do
   grep -q -E '^test result: ok\. [1-9][0-9]* passed' "$log" || { cat "$log" >&2; fail "$dir (encode): no test ran"; }
 done
 
-# 11. The example decodes a few of the sample's messages and prints them.
+# 11. The example decodes a captured stream of the sample's messages through
+# the dispatch enums and prints them.
 run_cargo run --manifest-path "$main/tests/rust/quillmarsh-protocol-tests/Cargo.toml" --example decode_sample
 if grep -E '^(warning|error)' "$log" | grep -v -E '^warning: quillmarsh-protocol@[^ ]*: quillmarsh-protocol/build: emitted' | grep -q .; then
   cat "$log" >&2
   fail "example decode_sample: warnings while building it"
 fi
-grep -q -F 'messageS2C 0xF74C Movement_Motion (12 of 12 bytes): S2C_Movement_Motion {' "$log" ||
+grep -q -F 'messageS2C 0xF74C Movement_Motion (12 bytes): Movement_Motion(' "$log" ||
   { cat "$log" >&2; fail "example decode_sample: the decoded Movement_Motion was not printed"; }
+grep -q -F 'not decoded: messageS2C 0xF755 Legacy_Effects: not generated: deferred-tier features [mask]' "$log" ||
+  { cat "$log" >&2; fail "example decode_sample: the skipped Legacy_Effects was not reported"; }
 echo "cargo-e2e: example decode_sample printed $(grep -c -E '^(messageC2S|messageS2C|gameaction|gameevent) ' "$log") messages"
 echo "cargo-e2e: all checks passed"

@@ -7,7 +7,13 @@
 # messages_generated.rs inside the crate's own wrapper (src/lib.rs, as a module,
 # with its include! pointed at the generated file) into a debug executable with
 # overflow checks, and runs every struct and enum decoder (`read_from`) and
-# every subfield accessor on many byte strings under catch_unwind.
+# every subfield accessor on many byte strings under catch_unwind. It also
+# checks the typed API of dispatch_generated.rs (tools/property-dispatch-checks.rs):
+# for every message with an opcode, decoding a zero-filled buffer through its
+# section's enum chooses the right type (the same result as the type's own
+# decoder; for a repeated opcode, the first struct of it), and `SKIPPED`
+# gives every SKIPPED line of the file in order, a skipped message's opcode
+# decoding to `Skipped` with its reason.
 #
 # The generator also writes the encoders (as with the crate's `encode`
 # feature), and every value a decoder accepts goes round: `write_to` must
@@ -28,7 +34,7 @@
 # Reports how many descriptions were generated, how many the generator failed
 # on, how many failed to compile (first error lines of each), and how many
 # decoders panicked, hung, crashed or moved the cursor past the end of the
-# input. Exits non-zero when anything failed. Everything about a failing
+# input, and how many typed-API checks failed. Exits non-zero when anything failed. Everything about a failing
 # description (protocol.xml, the generated file, rustc's messages, the panics)
 # is kept under the log directory, one folder per description.
 #
@@ -355,11 +361,14 @@ write_targets() {
   local generated=$1 n=$2 module=$3
   awk -v n="$n" '
     function ident(s) { return s ~ /^[A-Za-z_\200-\377][A-Za-z0-9_\200-\377]*$/ && s !~ /^_$/ }
-    /^pub struct [^ ]+ \{$/ { kind[$3] = "struct"; next }
+    /^\/\/ === DATATYPES ===$/ { section = "datatype"; next }
+    /^\/\/ === (MESSAGES|GAMEACTIONS|GAMEEVENTS) / { section = "message"; next }
+    /^pub struct [^ ]+ \{$/ { kind[$3] = "struct"; sect[$3] = section; next }
     /^pub enum [^ ]+ \{$/ { kind[$3] = "enum"; next }
     /^impl [^ ]+ \{$/ { current = $2; next }
     /^\}$/ { current = ""; next }
     current != "" && /^    pub fn read_from\(/ { if (!(current in seen)) { seen[current] = 1; order[++count] = current } next }
+    current != "" && /^    pub const OPCODE: u32 = / { if (sect[current] == "message") with_opcode[current] = 1; next }
     current != "" && /^    pub fn [^ (]+\(&self\) -> / {
       name = $3; sub(/\(.*/, "", name)
       if (ident(name)) accessors[current] = accessors[current] " let _ = v." name "();"
@@ -383,7 +392,14 @@ write_targets() {
       }
       print "    ]"
       print "}"
+      print "fn typed_checks(failures: &mut Vec<String>) {"
+      for (i = 1; i <= count; i++) {
+        t = order[i]
+        if (ident(t) && kind[t] == "struct" && (t in with_opcode)) printf "    typed::<m::%s>(failures);\n", t
+      }
+      print "}"
     }' "$generated" >"$module"
+  sed -e "s|@N@|$n|g" -e "s|@GENERATED@|$generated|g" "$repo/tools/property-dispatch-checks.rs" >>"$module"
 }
 
 generated_ok=()
@@ -408,14 +424,21 @@ for ((n = start; n < start + runs; n++)); do
   status=0
   (cd "$d" && CARGO_MANIFEST_DIR=$manifest OUT_DIR=$d/out CARGO_FEATURE_ENCODE=1 timeout 120 "$codegen" \
     >"$d/codegen.stdout" 2>"$d/codegen.stderr" </dev/null) || status=$?
-  if [ "$status" -ne 0 ] || [ ! -f "$d/out/messages_generated.rs" ] || [ ! -f "$d/out/encoders_generated.rs" ]; then
+  if [ "$status" -ne 0 ] || [ ! -f "$d/out/messages_generated.rs" ] || [ ! -f "$d/out/dispatch_generated.rs" ] ||
+    [ ! -f "$d/out/encoders_generated.rs" ]; then
     generator_failures=$((generator_failures + 1))
     mkdir -p "$logs/d$n"
     cp "$proto_dir/protocol.xml" "$d/codegen.stdout" "$d/codegen.stderr" "$logs/d$n/"
     printf 'd%s\tgenerator\texit status %s: %s\n' "$n" "$status" "$(head -c 300 "$d/codegen.stderr" | tr '\n' ' ')" >>"$summary"
     continue
   fi
-  sed "s|env!(\"OUT_DIR\")|\"$d/out\"|" "$lib_rs" >"$d/qm.rs"
+  # The crate becomes the module qm_N of a test program, so the typed API's
+  # paths from the crate root gain that module; its include! reads this copy.
+  mkdir -p "$d/harness"
+  sed -E 's/crate::(messages::|Kind\b|Decode\b|Message\b|DecodeError\b|SkippedItem\b)/crate::qm_'"$n"'::\1/g' \
+    "$d/out/dispatch_generated.rs" >"$d/harness/dispatch_generated.rs"
+  sed -e "s|env!(\"OUT_DIR\"), \"/dispatch_generated.rs\"|\"$d/harness\", \"/dispatch_generated.rs\"|" \
+    -e "s|env!(\"OUT_DIR\")|\"$d/out\"|" "$lib_rs" >"$d/qm.rs"
   write_targets "$d/out/messages_generated.rs" "$n" "$d/targets.rs"
   generated_ok+=("$n")
 done
@@ -443,6 +466,11 @@ compile_batch() {
     echo "fn main() {"
     echo "    let args: Vec<String> = std::env::args().collect();"
     echo "    let from: usize = args.get(1).and_then(|s| s.parse().ok()).unwrap_or(0);"
+    echo "    if from == 0 {"
+    for n in "$@"; do
+      echo "        for failure in targets_$n::dispatch_checks() { println!(\"DISPATCH\\t$n\\t{}\", failure.replace('\\n', \" \")); }"
+    done
+    echo "    }"
     echo "    let mut all = Vec::new();"
     for n in "$@"; do echo "    all.extend(targets_$n::targets());"; done
     echo "    fuzz::run_all(&all, from, $inputs, $hang_seconds);"
@@ -470,7 +498,8 @@ split_errors() {
       block = (block == "" ? $0 : block "\n" $0)
       if (file == "" && match($0, /--> [^:]*\/d[0-9]+\//)) {
         s = substr($0, RSTART, RLENGTH); sub(/\/$/, "", s); sub(/.*\/d/, "", s); file = s
-        generated = index($0, "/out/messages_generated.rs:") > 0 || index($0, "/out/encoders_generated.rs:") > 0
+        generated = index($0, "/out/messages_generated.rs:") > 0 || index($0, "/harness/dispatch_generated.rs:") > 0 ||
+          index($0, "/out/encoders_generated.rs:") > 0
       }
     }
     END { flush(); for (f in hit) print f }' "$log"
@@ -487,6 +516,7 @@ duplicate_keys=0
 hangs=0
 crashes=0
 overruns=0
+dispatch_failures=0
 runnable=()
 
 record_compile_failure() {
@@ -494,7 +524,8 @@ record_compile_failure() {
   compile_failures=$((compile_failures + 1))
   mkdir -p "$logs/d$n"
   cp "$work/d$n/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml" \
-    "$work/d$n/out/messages_generated.rs" "$work/d$n/out/encoders_generated.rs" "$logs/d$n/"
+    "$work/d$n/out/messages_generated.rs" "$work/d$n/out/dispatch_generated.rs" "$work/d$n/out/encoders_generated.rs" \
+    "$logs/d$n/"
   local log=$work/d$n/rustc.log
   [ -s "$log" ] || log=$work/d$n/harness.log
   cp "$log" "$logs/d$n/rustc.log"
@@ -546,7 +577,8 @@ record_run_event() {
   mkdir -p "$logs/d$desc"
   [ -f "$logs/d$desc/protocol.xml" ] ||
     cp "$work/d$desc/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml" \
-      "$work/d$desc/out/messages_generated.rs" "$work/d$desc/out/encoders_generated.rs" "$logs/d$desc/"
+      "$work/d$desc/out/messages_generated.rs" "$work/d$desc/out/dispatch_generated.rs" \
+      "$work/d$desc/out/encoders_generated.rs" "$logs/d$desc/"
   printf '%s\t%s\n' "$kind" "$rest" >>"$logs/d$desc/run.log"
   printf 'd%s\t%s\t%s\n' "$desc" "$kind" "$(printf '%s' "$rest" | cut -c1-400)" >>"$summary"
 }
@@ -569,6 +601,7 @@ for exe in "${runnable[@]+"${runnable[@]}"}"; do
           canonicalized=$((canonicalized + s_canon))
           duplicate_keys=$((duplicate_keys + s_dup))
           ;;
+        DISPATCH) dispatch_failures=$((dispatch_failures + 1)); record_run_event dispatch "$a" "$b" ;;
       esac
     done <"$exe.out"
     grep -q '^DONE' "$exe.out" && break
@@ -591,6 +624,7 @@ echo "property-test: descriptions: $runs"
 echo "property-test: generator failures: $generator_failures"
 echo "property-test: failed to compile: $compile_failures"
 echo "property-test: decoders that panicked: $panics, hung: $hangs, crashed: $crashes, overran: $overruns"
+echo "property-test: failed typed-API checks: $dispatch_failures"
 echo "property-test: inputs: $inputs_run, decoded: $decoded ($((decoded * 100 / (inputs_run > 0 ? inputs_run : 1)))%);" \
   "written back byte for byte: $identical, canonicalized: $canonicalized, repeated table keys: $duplicate_keys;" \
   "round trips that failed: $round_trips"
@@ -598,7 +632,7 @@ if [ -s "$summary" ]; then
   echo "property-test: failures (details under $logs):"
   sed 's/^/  /' "$summary" | cut -c1-300
 fi
-if [ $((generator_failures + compile_failures + panics + hangs + crashes + overruns + round_trips)) -ne 0 ]; then
+if [ $((generator_failures + compile_failures + panics + hangs + crashes + overruns + dispatch_failures + round_trips)) -ne 0 ]; then
   echo "property-test: FAILED"
   exit 1
 fi

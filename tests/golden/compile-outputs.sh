@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Compiles the expected output of every golden case as Rust, the way the crate
-# compiles a real build's output: the crate's own src/lib.rs, whose include!
-# reads messages_generated.rs from $OUT_DIR, built as a library with rustc
-# (edition 2021). Deny-by-default lints stay active; warnings are allowed.
+# compiles a real build's output: the crate's own src/lib.rs, whose include!s
+# read messages_generated.rs and dispatch_generated.rs from $OUT_DIR, built as
+# a library with rustc (edition 2021). Deny-by-default lints stay active;
+# warnings are allowed.
 #
 # A case with an expected encoders_generated.rs is compiled with the `encode`
 # feature on, its encoders included beside the messages.
 #
 # Cases without an expected messages_generated.rs (runs that must not write
-# one) are skipped. Before the cases, a probe output holding an overflowing
+# one) are skipped; a case with one must have its dispatch_generated.rs too. Before the cases, a probe output holding an overflowing
 # constant must be refused, which shows that the file really is included from
 # OUT_DIR and that deny-by-default lints fail the compile.
 #
@@ -37,16 +38,17 @@ grep -q 'env!("OUT_DIR")' "$lib_rs" || fail "$lib_rs does not include the genera
 work=$(mktemp -d "${TMPDIR:-/tmp}/qm-golden-compile.XXXXXX") || fail "cannot make a temporary folder"
 trap 'rm -rf "$work"' EXIT
 
-# compile NAME FILE [ENCODERS]: builds the wrapper around FILE (and ENCODERS,
-# with the encode feature); rustc's messages go to $work/NAME.log. Returns
-# rustc's status.
+# compile NAME MESSAGES DISPATCH [ENCODERS]: builds the wrapper around the
+# files (with the encode feature when there are encoders); rustc's messages go
+# to $work/NAME.log. Returns rustc's status.
 compile() {
   local dir=$work/$1
   local features=()
   mkdir -p "$dir/out" "$dir/build"
   cp "$2" "$dir/out/messages_generated.rs"
-  if [ -n "${3:-}" ]; then
-    cp "$3" "$dir/out/encoders_generated.rs"
+  cp "$3" "$dir/out/dispatch_generated.rs"
+  if [ -n "${4:-}" ]; then
+    cp "$4" "$dir/out/encoders_generated.rs"
     features=(--cfg 'feature="encode"')
   fi
   OUT_DIR=$dir/out "$rustc_bin" --edition 2021 --crate-type lib --crate-name quillmarsh_protocol \
@@ -59,7 +61,10 @@ cat >"$work/probe.rs" <<'RUST'
 pub const OPCODE_INDEX: &[(&str, &str, u32)] = &[];
 pub const PROBE: u8 = 255u8 + 1;
 RUST
-if compile probe "$work/probe.rs"; then
+cat >"$work/probe-dispatch.rs" <<'RUST'
+pub const SKIPPED: &[crate::SkippedItem] = &[];
+RUST
+if compile probe "$work/probe.rs" "$work/probe-dispatch.rs"; then
   fail "a probe output with an overflowing constant compiled: the harness does not check what it claims"
 fi
 grep -q 'arithmetic_overflow\|attempt to compute' "$work/probe.log" ||
@@ -77,9 +82,15 @@ for case_dir in "$cases"/*/; do
     continue
   fi
   checked=$((checked + 1))
+  dispatch=$case_dir/expected/dispatch_generated.rs
+  if [ ! -f "$dispatch" ]; then
+    echo "FAILED  $name: no expected dispatch_generated.rs beside its messages_generated.rs"
+    failed+=("$name")
+    continue
+  fi
   encoders=$case_dir/expected/encoders_generated.rs
   [ -f "$encoders" ] || encoders=
-  if compile "$name" "$expected" "$encoders"; then
+  if compile "$name" "$expected" "$dispatch" "$encoders"; then
     echo "ok      $name"
   else
     echo "FAILED  $name"

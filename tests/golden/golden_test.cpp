@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -29,8 +30,10 @@ const fs::path kCasesDir = QM_GOLDEN_CASES_DIR;
 constexpr const char* kExe = QM_CODEGEN_EXE;
 constexpr const char* kManifestRel = "main/crates/quillmarsh-protocol";
 constexpr const char* kProtocolRel = "vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol";
-constexpr const char* kOutputName = "messages_generated.rs";
-constexpr const char* kEncodersName = "encoders_generated.rs";
+// The files a successful run writes, in the order they are checked; the
+// encoders only with the encode feature.
+constexpr std::array<const char*, 3> kOutputNames = {"messages_generated.rs", "dispatch_generated.rs",
+                                                     "encoders_generated.rs"};
 
 bool update_mode() {
   const char* v = std::getenv("QM_UPDATE_GOLDEN");
@@ -132,9 +135,11 @@ struct CaseSetup {
   bool not_unicode_manifest = false;
   bool not_unicode_out = false;
   bool out_dir_is_file = false;
+  // Per output file (as `kOutputNames`): its earlier text, raw or from a
+  // file of the case folder.
   bool feature_encode = false;
-  std::optional<std::string> previous_output;    // raw text, or
-  std::optional<fs::path> previous_output_from;  // a file of the case folder
+  std::array<std::optional<std::string>, kOutputNames.size()> previous_output;
+  std::array<std::optional<fs::path>, kOutputNames.size()> previous_output_from;
 };
 
 std::string unescape(std::string_view s) {
@@ -173,10 +178,10 @@ CaseSetup read_setup(const fs::path& case_dir) {
       setup.out_dir_is_file = true;
     } else if (word == "feature" && arg == "encode") {
       setup.feature_encode = true;
-    } else if (word == "previous-output") {
-      setup.previous_output = unescape(arg);
-    } else if (word == "previous-output-from" && !arg.empty()) {
-      setup.previous_output_from = case_dir / std::string(arg);
+    } else if (word == "previous-output" || word == "previous-dispatch") {
+      setup.previous_output[word == "previous-output" ? 0 : 1] = unescape(arg);
+    } else if ((word == "previous-output-from" || word == "previous-dispatch-from") && !arg.empty()) {
+      setup.previous_output_from[word == "previous-output-from" ? 0 : 1] = case_dir / std::string(arg);
     } else {
       ADD_FAILURE() << "unknown setup directive: " << line;
     }
@@ -305,20 +310,23 @@ TEST_P(Golden, Case) {
     write_file(out_env, "not a directory\n");
   }
 
-  const fs::path out_file = out_dir / kOutputName;
-  std::optional<std::string> previous = setup.previous_output;
-  if (setup.previous_output_from) {
-    const auto text = read_file(*setup.previous_output_from);
-    ASSERT_TRUE(text) << "cannot read " << *setup.previous_output_from;
-    previous = replace_all(*text, "@ROOT@", root_text);
-  }
-  std::optional<FileStamp> previous_stamp;
-  if (previous) {
-    write_file(out_file, *previous);
+  // The earlier output files, with their stamps.
+  std::array<std::optional<std::string>, kOutputNames.size()> previous;
+  std::array<std::optional<FileStamp>, kOutputNames.size()> previous_stamp;
+  for (std::size_t k = 0; k < kOutputNames.size(); ++k) {
+    previous[k] = setup.previous_output[k];
+    if (setup.previous_output_from[k]) {
+      const auto text = read_file(*setup.previous_output_from[k]);
+      ASSERT_TRUE(text) << "cannot read " << *setup.previous_output_from[k];
+      previous[k] = replace_all(*text, "@ROOT@", root_text);
+    }
+    if (!previous[k]) continue;
+    const fs::path out_file = out_dir / kOutputNames[k];
+    write_file(out_file, *previous[k]);
     // An old timestamp, so that any rewrite shows.
     const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, out_file.c_str(), times, 0), 0);
-    previous_stamp = stamp_of(out_file);
+    previous_stamp[k] = stamp_of(out_file);
   }
 
   std::vector<std::string> env;
@@ -331,23 +339,20 @@ TEST_P(Golden, Case) {
   const RunResult run = run_generator(env, root.path);
   const std::string out = replace_all(run.out, root_text, "@ROOT@");
   const std::string err = replace_all(run.err, root_text, "@ROOT@");
-  const auto produced = read_file(out_file);
-  const auto produced_encoders = read_file(out_dir / kEncodersName);
+  std::array<std::optional<std::string>, kOutputNames.size()> produced;
+  for (std::size_t k = 0; k < kOutputNames.size(); ++k) produced[k] = read_file(out_dir / kOutputNames[k]);
 
   if (update_mode()) {
     fs::create_directories(expected_dir);
     write_file(expected_dir / "stdout", out);
     write_file(expected_dir / "stderr", err);
     write_file(expected_dir / "status", std::to_string(run.status) + "\n");
-    if (run.status == 0 && produced) {
-      write_file(expected_dir / kOutputName, replace_all(*produced, root_text, "@ROOT@"));
-    } else {
-      fs::remove(expected_dir / kOutputName);
-    }
-    if (run.status == 0 && produced_encoders) {
-      write_file(expected_dir / kEncodersName, replace_all(*produced_encoders, root_text, "@ROOT@"));
-    } else {
-      fs::remove(expected_dir / kEncodersName);
+    for (std::size_t k = 0; k < kOutputNames.size(); ++k) {
+      if (run.status == 0 && produced[k]) {
+        write_file(expected_dir / kOutputNames[k], replace_all(*produced[k], root_text, "@ROOT@"));
+      } else {
+        fs::remove(expected_dir / kOutputNames[k]);
+      }
     }
     std::cout << "updated " << expected_dir << " (check every file by hand)\n";
     return;
@@ -361,42 +366,43 @@ TEST_P(Golden, Case) {
   expect_same("stderr", *expected_err, err);
   EXPECT_EQ(run.status, std::stoi(*expected_status)) << "exit status; stderr: " << err;
 
-  const auto expected_file = read_file(expected_dir / kOutputName);
-  if (expected_file) {
-    ASSERT_TRUE(produced) << kOutputName << " was not written";
-    expect_same(kOutputName, *expected_file, replace_all(*produced, root_text, "@ROOT@"));
-    if (previous && *previous == *produced) {
+  std::size_t expected_files = 0;
+  for (std::size_t k = 0; k < kOutputNames.size(); ++k) {
+    const std::string name = kOutputNames[k];
+    const fs::path out_file = out_dir / name;
+    const auto expected_file = read_file(expected_dir / name);
+    if (expected_file) {
+      ++expected_files;
+      ASSERT_TRUE(produced[k]) << name << " was not written";
+      expect_same(name, *expected_file, replace_all(*produced[k], root_text, "@ROOT@"));
+      if (previous[k] && *previous[k] == *produced[k]) {
+        const auto now = stamp_of(out_file);
+        ASSERT_TRUE(now && previous_stamp[k]);
+        EXPECT_EQ(now->inode, previous_stamp[k]->inode) << "an identical " << name << " was replaced";
+        EXPECT_TRUE(now->mtime.tv_sec == previous_stamp[k]->mtime.tv_sec &&
+                    now->mtime.tv_nsec == previous_stamp[k]->mtime.tv_nsec)
+            << "an identical " << name << " was rewritten";
+      }
+    } else if (previous[k]) {
+      ASSERT_TRUE(produced[k]) << "the earlier " << name << " was removed";
+      expect_same("earlier " + name, *previous[k], *produced[k]);
       const auto now = stamp_of(out_file);
-      ASSERT_TRUE(now && previous_stamp);
-      EXPECT_EQ(now->inode, previous_stamp->inode) << "an identical output file was replaced";
-      EXPECT_TRUE(now->mtime.tv_sec == previous_stamp->mtime.tv_sec &&
-                  now->mtime.tv_nsec == previous_stamp->mtime.tv_nsec)
-          << "an identical output file was rewritten";
+      ASSERT_TRUE(now && previous_stamp[k]);
+      EXPECT_EQ(now->mtime.tv_sec, previous_stamp[k]->mtime.tv_sec) << "the earlier " << name << " was touched";
+    } else {
+      EXPECT_FALSE(produced[k]) << name << " was written although no output is expected";
     }
-  } else if (previous) {
-    ASSERT_TRUE(produced) << "the earlier " << kOutputName << " was removed";
-    expect_same("earlier " + std::string(kOutputName), *previous, *produced);
-    const auto now = stamp_of(out_file);
-    ASSERT_TRUE(now && previous_stamp);
-    EXPECT_EQ(now->mtime.tv_sec, previous_stamp->mtime.tv_sec) << "the earlier output file was touched";
-  } else {
-    EXPECT_FALSE(produced) << kOutputName << " was written although no output is expected";
   }
-
-  // The encoders are written exactly when expected.
-  const auto expected_encoders = read_file(expected_dir / kEncodersName);
-  if (expected_encoders) {
-    ASSERT_TRUE(produced_encoders) << kEncodersName << " was not written";
-    expect_same(kEncodersName, *expected_encoders, replace_all(*produced_encoders, root_text, "@ROOT@"));
-  } else {
-    EXPECT_FALSE(produced_encoders) << kEncodersName << " was written although none is expected";
-  }
+  // One run writes all its files or none; the encoders only with the feature.
+  const std::size_t run_files = setup.feature_encode ? kOutputNames.size() : kOutputNames.size() - 1;
+  EXPECT_TRUE(expected_files == 0 || expected_files == run_files)
+      << "a case expects either every output file of its run or none";
 
   // Nothing but the output files may be left in the output directory.
   std::vector<std::string> leftovers;
   for (const auto& entry : fs::directory_iterator(out_dir)) {
-    const fs::path name = entry.path().filename();
-    if (name != kOutputName && name != kEncodersName) leftovers.push_back(name.string());
+    const std::string name = entry.path().filename().string();
+    if (std::find(kOutputNames.begin(), kOutputNames.end(), name) == kOutputNames.end()) leftovers.push_back(name);
   }
   EXPECT_TRUE(leftovers.empty()) << "stray file in the output directory: " << leftovers.front();
 }

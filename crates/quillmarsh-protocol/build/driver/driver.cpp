@@ -16,10 +16,14 @@
 #include <exception>
 #include <limits>
 #include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "driver/output.hpp"
 #include "enums/enums.hpp"
 #include "schema/registry.hpp"
+#include "structs/dispatch.hpp"
 #include "structs/structs.hpp"
 #include "text/text.hpp"
 
@@ -28,6 +32,7 @@ namespace qm {
 namespace {
 
 constexpr std::string_view kOutputName = "messages_generated.rs";
+constexpr std::string_view kDispatchName = "dispatch_generated.rs";
 constexpr std::string_view kEncodersName = "encoders_generated.rs";
 
 // How the build host's own runtime shows an unwrapped error.
@@ -128,40 +133,74 @@ bool write_all(int fd, std::string_view text) {
   return true;
 }
 
-// Replaces `dir`/`name` with `text` through a temporary file
-// in the same directory and a rename, so that a reader never sees a partial
-// file and a failure leaves the earlier file as it was. A file that already
-// holds the text is left alone, keeping its timestamp.
-Result<bool> write_output(const std::string& dir, std::string_view name, std::string_view text) {
-  const std::string path = join_path(dir, name);
-  if (file_holds(path, text)) return false;
+// One output file: its name in the output directory and its new text.
+struct OutputFile {
+  std::string_view name;
+  std::string_view text;
+};
+
+// A new output text written to a temporary file beside its final place,
+// waiting for the rename. Removes the temporary file unless it was renamed.
+struct StagedFile {
+  std::string tmp;
+  std::string path;
+  StagedFile(std::string t, std::string p) : tmp(std::move(t)), path(std::move(p)) {}
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+  StagedFile(StagedFile&& other) noexcept : tmp(std::move(other.tmp)), path(std::move(other.path)) {
+    other.tmp.clear();
+  }
+  StagedFile& operator=(StagedFile&&) = delete;
+  ~StagedFile() {
+    if (!tmp.empty()) ::unlink(tmp.c_str());
+  }
+};
+
+// Writes `file` to a new temporary file in `dir` (with the permissions of the
+// file it will replace) and syncs it. Nothing when the file already holds the
+// text.
+Result<std::optional<StagedFile>> stage_output(const std::string& dir, const OutputFile& file) {
+  const std::string path = join_path(dir, file.name);
+  if (file_holds(path, file.text)) return std::optional<StagedFile>();
 
   std::string tmp;
   int fd = -1;
   for (int attempt = 0; fd < 0; ++attempt) {
-    std::string tmp_name(1, '.');
-    for (const std::string& part : {std::string(name), std::to_string(::getpid()), std::to_string(attempt)}) {
-      tmp_name += part;
-      tmp_name += '.';
-    }
-    tmp_name += "tmp";
+    std::string tmp_name = ".";
+    tmp_name.append(file.name);
+    tmp_name.append(".").append(std::to_string(::getpid()));
+    tmp_name.append(".").append(std::to_string(attempt)).append(".tmp");
     tmp = join_path(dir, tmp_name);
     fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && (errno != EEXIST || attempt == 99)) return fail(unwrap_err(os_error_text(errno)));
   }
-  Fd file(fd);
-  const auto give_up = [&](int err) {
-    if (file.fd >= 0) file.close_now();
-    ::unlink(tmp.c_str());
-    return fail(unwrap_err(os_error_text(err)));
-  };
+  std::optional<StagedFile> staged(std::in_place, tmp, path);
+  Fd out(fd);
   // Keep the permissions of the file being replaced.
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(file.fd, st.st_mode & 07777);
-  if (!write_all(file.fd, text) || ::fsync(file.fd) != 0) return give_up(errno);
-  if (file.close_now() != 0) return give_up(errno);
-  if (::rename(tmp.c_str(), path.c_str()) != 0) return give_up(errno);
-  return true;
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(out.fd, st.st_mode & 07777);
+  if (!write_all(out.fd, file.text) || ::fsync(out.fd) != 0) return fail(unwrap_err(os_error_text(errno)));
+  if (out.close_now() != 0) return fail(unwrap_err(os_error_text(errno)));
+  return staged;
+}
+
+// Replaces every file of `files` in `dir` with its text, each through a
+// temporary file in the same directory and a rename, so that a reader never
+// sees a partial file. All files are written before the first rename, so a
+// failure while writing leaves every earlier file as it was. A file that
+// already holds its text is left alone, keeping its timestamp.
+Result<bool> write_outputs(const std::string& dir, const std::vector<OutputFile>& files) {
+  std::vector<StagedFile> staged;
+  for (const OutputFile& file : files) {
+    auto one = stage_output(dir, file);
+    if (!one) return fail(one.reason());
+    if (*one) staged.push_back(std::move(**one));
+  }
+  for (StagedFile& file : staged) {
+    if (::rename(file.tmp.c_str(), file.path.c_str()) != 0) return fail(unwrap_err(os_error_text(errno)));
+    file.tmp.clear();
+  }
+  return !staged.empty();
 }
 
 int run() {
@@ -190,12 +229,10 @@ int run() {
 
   auto out_dir = read_env("OUT_DIR");
   if (!out_dir) return fatal(out_dir.reason());
-  auto written = write_output(*out_dir, kOutputName, generated->text);
+  std::vector<OutputFile> outputs = {{kOutputName, generated->text}, {kDispatchName, generated->dispatch}};
+  if (generated->encoders) outputs.push_back({kEncodersName, *generated->encoders});
+  auto written = write_outputs(*out_dir, outputs);
   if (!written) return fatal(written.reason());
-  if (generated->encoders) {
-    written = write_output(*out_dir, kEncodersName, *generated->encoders);
-    if (!written) return fatal(written.reason());
-  }
   return 0;
 }
 
@@ -268,7 +305,8 @@ Generated generate(const xml::Document& doc, std::string_view protocol_path,
     }
   }
   write_opcode_table(ctx);
-  Generated generated{std::move(ctx.out), report_line(ctx.stats), std::nullopt};
+  std::string dispatch = write_dispatch_file(ctx);
+  Generated generated{std::move(ctx.out), std::move(dispatch), report_line(ctx.stats), std::nullopt};
   if (encode) generated.encoders = std::move(ctx.encoders);
   return generated;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The run sequence: locate, read and parse protocol.xml, generate the whole
-// Rust text in memory, report, and write messages_generated.rs atomically.
+// Rust text in memory, report, and write messages_generated.rs and
+// dispatch_generated.rs atomically.
 
 #include <optional>
 #include <string>
@@ -17,15 +18,17 @@ inline constexpr std::string_view kProtocolRelativePath =
     "../../../vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml";
 
 struct Generated {
-  std::string text;    // the whole content of messages_generated.rs
-  std::string report;  // the "cargo:warning=..." report line, with its line feed
+  std::string text;      // the whole content of messages_generated.rs
+  std::string dispatch;  // the whole content of dispatch_generated.rs
+  std::string report;    // the "cargo:warning=..." report line, with its line feed
   // The content of encoders_generated.rs, when encoders were asked for.
   std::optional<std::string> encoders;
 };
 
 // Runs every generating phase over a parsed document: header, enums,
-// typedefs, data types, message sections, opcode index; with `encode`, the
-// encoders of every written enum and struct too. Never fails.
+// typedefs, data types, message sections, opcode index; then the typed API
+// over what was written; with `encode`, the encoders of every written enum
+// and struct too. Never fails.
 Generated generate(const xml::Document& doc, std::string_view protocol_path,
                    const std::vector<std::size_t>& line_offsets, bool encode = false);
 

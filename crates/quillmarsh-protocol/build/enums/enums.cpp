@@ -46,7 +46,7 @@ struct Alias {
 };
 
 void write_skipped_enum(CodegenCtx& ctx, std::string_view name, std::string_view reason) {
-  emit_comment_line(ctx.out, "// SKIPPED enum $name$: $reason$", {{"name", name}, {"reason", reason}});
+  write_skipped_line(ctx, "enum", name, name, std::nullopt, reason);
   ctx.out += '\n';
 }
 

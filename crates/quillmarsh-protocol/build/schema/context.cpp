@@ -45,6 +45,18 @@ std::optional<std::string> constant_name_problem(const CodegenCtx& ctx, std::str
   return name_problem("constant", name, kValueNamesInUse, ctx.declared_values);
 }
 
+void note_skipped(CodegenCtx& ctx, std::string_view label, std::string_view name, std::optional<std::uint32_t> opcode,
+                  std::string_view reason) {
+  ctx.skipped.push_back(SkippedItem{std::string(label), std::string(name), opcode, one_line_comment_text(reason)});
+}
+
+void write_skipped_line(CodegenCtx& ctx, std::string_view label, std::string_view name, std::string_view shown,
+                        std::optional<std::uint32_t> opcode, std::string_view reason, std::string_view tail) {
+  note_skipped(ctx, label, name, opcode, reason);
+  emit_comment_line(ctx.out, "// SKIPPED $label$ $shown$: $reason$$tail$",
+                    {{"label", label}, {"shown", shown}, {"reason", reason}, {"tail", tail}});
+}
+
 CodegenCtx::CodegenCtx(std::string_view protocol_path, const std::vector<std::size_t>& line_offsets)
     : protocol_path(protocol_path), line_offsets(line_offsets) {
   out.reserve(kOutputReserve);

@@ -33,6 +33,22 @@ struct Stats {
   std::size_t gameevents_skipped = 0;
 };
 
+// A struct written to the output, in file order.
+struct WrittenStruct {
+  std::string label;      // as in `OpcodeRow`
+  std::string rust_name;  // with its section prefix
+  std::string name;       // bare `name` as written
+  std::optional<std::uint32_t> opcode;
+};
+
+// An item written as a SKIPPED line instead, in file order.
+struct SkippedItem {
+  std::string label;  // "enum", "datatype", "messageC2S", "messageS2C", "gameaction", "gameevent"
+  std::string name;   // bare `name` as written
+  std::optional<std::uint32_t> opcode;
+  std::string reason;  // as the SKIPPED line shows it
+};
+
 struct OpcodeRow {
   std::string label;  // "messageC2S", "messageS2C", "gameaction", "gameevent", "datatype"
   std::string name;   // bare `name` as written
@@ -52,6 +68,9 @@ class CodegenCtx {
   bool encode = false;
   std::string encoders;
   std::vector<OpcodeRow> opcode_rows;
+  // What the output text holds, for the typed API written beside it.
+  std::vector<WrittenStruct> written;
+  std::vector<SkippedItem> skipped;
   std::string protocol_path;
   const std::vector<std::size_t>& line_offsets;
   TypeRegistry registry;
@@ -75,6 +94,15 @@ class CodegenCtx {
 // constants), or it is already declared. Nothing when it can.
 std::optional<std::string> type_name_problem(const CodegenCtx& ctx, std::string_view name);
 std::optional<std::string> constant_name_problem(const CodegenCtx& ctx, std::string_view name);
+
+// Records an item that is written as a SKIPPED line; `reason` is kept as the
+// line shows it.
+void note_skipped(CodegenCtx& ctx, std::string_view label, std::string_view name, std::optional<std::uint32_t> opcode,
+                  std::string_view reason);
+// Writes the SKIPPED line of an item, "// SKIPPED {label} {shown}: {reason}{tail}"
+// kept on one line, and records the item.
+void write_skipped_line(CodegenCtx& ctx, std::string_view label, std::string_view name, std::string_view shown,
+                        std::optional<std::uint32_t> opcode, std::string_view reason, std::string_view tail = {});
 
 // Start offsets of every line: 0, then i + 1 for every line feed at i.
 std::vector<std::size_t> build_line_offsets(std::string_view text);

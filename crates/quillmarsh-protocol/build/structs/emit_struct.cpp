@@ -98,6 +98,7 @@ void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view na
          {{"hex", hex}});
     ctx.opcode_rows.push_back(OpcodeRow{std::string(label(kind)), std::string(name), *opcode});
   }
+  ctx.written.push_back(WrittenStruct{std::string(label(kind)), std::string(rust_name), std::string(name), opcode});
 
   // Only top-level fields get accessors; fields inside blocks are optional or
   // live inside enum variants.
@@ -119,9 +120,9 @@ void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view na
   if (ctx.encode) write_struct_encoder(ctx.encoders, rust_name, steps);
 }
 
-void write_skipped(CodegenCtx& ctx, EmitKind kind, std::string_view rust_name, std::string_view reason) {
-  emit_comment_line(ctx.out, "// SKIPPED $label$ $rust_name$: $reason$ \u2014 port to PR 7.2.",
-                    {{"label", label(kind)}, {"rust_name", rust_name}, {"reason", reason}});
+void write_skipped(CodegenCtx& ctx, const xml::Node& element, EmitKind kind, std::string_view name,
+                   std::string_view rust_name, std::string_view reason) {
+  write_skipped_line(ctx, label(kind), name, rust_name, opcode_of(element), reason, " \u2014 port to PR 7.2.");
   bump_skipped(ctx.stats, kind);
 }
 
@@ -148,16 +149,16 @@ void emit_message_impl(CodegenCtx& ctx, const xml::Node& element, EmitKind kind,
         reason += unsupported[i];
       }
       reason += "]";
-      write_skipped(ctx, kind, rust_name, reason);
+      write_skipped(ctx, element, kind, *name, rust_name, reason);
       return;
     }
     if (probe_failure) {
-      write_skipped(ctx, kind, rust_name, *probe_failure);
+      write_skipped(ctx, element, kind, *name, rust_name, *probe_failure);
       return;
     }
     const Result<std::vector<EmitStep>> steps = collect_emit_steps(ctx, element, rust_name);
     if (!steps) {
-      write_skipped(ctx, kind, rust_name, steps.reason());
+      write_skipped(ctx, element, kind, *name, rust_name, steps.reason());
       return;
     }
     write_struct(ctx, element, *name, rust_name, kind, *steps);
@@ -268,10 +269,12 @@ void process_datatypes(CodegenCtx& ctx, const xml::Node& types_section) {
     const std::optional<std::string_view> templated = child->attr("templated");
     const std::optional<std::string_view> name = child->attr("name");
     if (!templated || !name) continue;
-    emit_comment_line(ctx.out,
-                      "// SKIPPED datatype $name$: templated=\"$templated$\" (J3.E inlines at every use-site via "
-                      "`<field type=\"$name$\" generic*=...>`; no concrete Rust struct emitted).",
-                      {{"name", *name}, {"templated", *templated}});
+    std::string reason;
+    emit(reason,
+         "templated=\"$templated$\" (J3.E inlines at every use-site via "
+         "`<field type=\"$name$\" generic*=...>`; no concrete Rust struct emitted).",
+         {{"name", *name}, {"templated", *templated}});
+    write_skipped_line(ctx, "datatype", *name, *name, std::nullopt, reason);
     ++ctx.stats.datatypes_skipped;
   }
 

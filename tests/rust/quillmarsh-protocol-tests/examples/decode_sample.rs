@@ -1,60 +1,47 @@
-//! Decodes a few hand-made messages with the decoders generated from the
-//! sample description and prints them.
+//! Decodes a small captured stream of the sample protocol: each record is a
+//! section, an opcode and the message bytes, as a packet logger sees them.
+//! One call per record picks the message type from the opcode and decodes it.
 //!
-//! Run with `cargo run --example decode_sample`.
+//! Run with `tools/decode-sample.sh` from the repository root (it lays out
+//! the sample description where the build step looks for it).
 
-use quillmarsh_protocol::lookup_opcode;
-use quillmarsh_protocol::messages::*;
+use quillmarsh_protocol::dispatch::{C2SMessage, GameAction, GameEvent, S2CMessage, SKIPPED};
+use quillmarsh_protocol::{DecodeError, Kind};
 
-/// Decodes one message body and prints it with its protocol name.
-fn show<T: std::fmt::Debug>(
-    kind: &str,
+/// One captured record: which section's opcode space, the opcode, the bytes.
+struct Record {
+    kind: Kind,
     opcode: u32,
-    decode: fn(&[u8], &mut usize) -> Result<T, &'static str>,
-    bytes: &[u8],
-) {
-    let name = lookup_opcode(opcode, kind).unwrap_or("?");
-    let mut offset = 0;
-    match decode(bytes, &mut offset) {
-        Ok(value) => println!(
-            "{kind} {opcode:#06X} {name} ({offset} of {} bytes): {value:#?}",
-            bytes.len()
-        ),
-        Err(e) => println!("{kind} {opcode:#06X} {name}: error: {e}"),
-    }
+    bytes: &'static [u8],
 }
 
-fn main() {
-    show(
-        "messageC2S",
-        C2S_Login_SendEnterGame::OPCODE,
-        C2S_Login_SendEnterGame::read_from,
-        &[
+const CAPTURE: &[Record] = &[
+    Record {
+        kind: Kind::MessageC2S,
+        opcode: 0xF657,
+        bytes: &[
             0x01, 0x00, 0x00, 0x50, 0x03, 0x00, b'A', b'n', b'n', 0x00, 0x00, 0x00,
         ],
-    );
-    show(
-        "gameevent",
-        Event_Communication_ChannelBroadcast::OPCODE,
-        Event_Communication_ChannelBroadcast::read_from,
-        &[
+    },
+    Record {
+        kind: Kind::GameEvent,
+        opcode: 0x0147,
+        bytes: &[
             0x02, 0x00, 0x00, 0x00, 0x03, 0x00, b'B', b'o', b'b', 0x00, 0x00, 0x00, 0x02, b'h',
             0x00, b'i', 0x00,
         ],
-    );
-    show(
-        "messageS2C",
-        S2C_Movement_Motion::OPCODE,
-        S2C_Movement_Motion::read_from,
-        &[
+    },
+    Record {
+        kind: Kind::MessageS2C,
+        opcode: 0xF74C,
+        bytes: &[
             0x01, 0x00, 0x00, 0x50, 0x01, 0x00, 0x45, 0x00, 0x00, 0x00, 0xA0, 0x3F,
         ],
-    );
-    show(
-        "messageS2C",
-        S2C_Object_Describe::OPCODE,
-        S2C_Object_Describe::read_from,
-        &[
+    },
+    Record {
+        kind: Kind::MessageS2C,
+        opcode: 0xF745,
+        bytes: &[
             0x01, 0x00, 0x00, 0x50, // object
             0x05, 0x00, 0x00, 0x00, // flags: openable, stackable
             0x01, 0x00, 0x00, 0x00, // open state
@@ -62,12 +49,72 @@ fn main() {
             0x01, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x50, // stack: one object id
             0xF4, 0x01, // maximum stack size
         ],
-    );
-    // A message cut short reports what was missing.
-    show(
-        "messageS2C",
-        S2C_Qualities_UpdateFloat::OPCODE,
-        S2C_Qualities_UpdateFloat::read_from,
-        &[0x01, 0x02, 0x00],
-    );
+    },
+    Record {
+        kind: Kind::GameAction,
+        opcode: 0xF61B,
+        bytes: &[
+            0x00, 0x00, 0x80, 0x3F, // extent
+            0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, // velocity
+            0x01, 0x00, 0x00, 0x00, // level delta: up
+        ],
+    },
+    // A message cut short says what was missing.
+    Record {
+        kind: Kind::MessageS2C,
+        opcode: 0x02D3,
+        bytes: &[0x01, 0x02, 0x00],
+    },
+    // A message this build could not generate says why.
+    Record {
+        kind: Kind::MessageS2C,
+        opcode: 0xF755,
+        bytes: &[0x01, 0x00, 0x00, 0x00],
+    },
+    // An opcode the description does not have.
+    Record {
+        kind: Kind::GameEvent,
+        opcode: 0xBEEF,
+        bytes: &[],
+    },
+];
+
+/// Decodes one record with its section's enum; the whole record must be used.
+fn decode(record: &Record) -> Result<(&'static str, String), DecodeError> {
+    let (kind, opcode, bytes) = (record.kind, record.opcode, record.bytes);
+    Ok(match kind {
+        Kind::MessageC2S => {
+            let m = C2SMessage::decode_exact(opcode, bytes)?;
+            (m.name(), format!("{m:#?}"))
+        }
+        Kind::MessageS2C => {
+            let m = S2CMessage::decode_exact(opcode, bytes)?;
+            (m.name(), format!("{m:#?}"))
+        }
+        Kind::GameAction => {
+            let m = GameAction::decode_exact(opcode, bytes)?;
+            (m.name(), format!("{m:#?}"))
+        }
+        Kind::GameEvent => {
+            let m = GameEvent::decode_exact(opcode, bytes)?;
+            (m.name(), format!("{m:#?}"))
+        }
+    })
+}
+
+fn main() {
+    for record in CAPTURE {
+        let (kind, opcode) = (record.kind, record.opcode);
+        match decode(record) {
+            Ok((name, value)) => println!(
+                "{kind} {opcode:#06X} {name} ({} bytes): {value}",
+                record.bytes.len()
+            ),
+            Err(e) => println!("not decoded: {e}"),
+        }
+    }
+    println!("{} items of the description were not generated:", SKIPPED.len());
+    for item in SKIPPED {
+        println!("  {} {}: {}", item.label, item.name, item.reason);
+    }
 }

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# What the typed API (dispatch_generated.rs) adds to rustc's time for the
+# crate. Generates the realistic random description of the benchmark's base
+# size (number 1, as bench/run-bench.sh), runs the generator on it, then
+# compiles the crate's src/lib.rs as rustc does under `cargo build` (debug,
+# edition 2021) twice, alternately, --repeat times each:
+#   - with both generated files;
+#   - with dispatch_generated.rs replaced by an empty `SKIPPED` (no trait
+#     impls, no section enums): the crate as it was before the typed API.
+# Prints the best user+system CPU time and the peak memory of each, and the
+# share the typed API adds (the limit is 5%).
+#
+# Usage: bench/rustc-cost.sh [--build-dir DIR] [--base BYTES] [--repeat N]
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build=$repo/build/bench
+base=1048576
+repeat=3
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build-dir) build=${2:?}; shift ;;
+    --base) base=${2:?}; shift ;;
+    --repeat) repeat=${2:?}; shift ;;
+    *) echo "rustc-cost: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift
+done
+[ -x /usr/bin/time ] || { echo "rustc-cost: needs /usr/bin/time (apt-get install time)" >&2; exit 1; }
+# shellcheck source=tools/find-rust-tool.sh
+. "$repo/tools/find-rust-tool.sh"
+rustc_bin=$(find_rust_tool rustc RUSTC) || { echo "rustc-cost: needs rustc" >&2; exit 1; }
+
+cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" --target quillmarsh-codegen qm-random-description >/dev/null
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/qm-rustc-cost.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+manifest=$work/main/crates/quillmarsh-protocol
+proto_dir=$work/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol
+mkdir -p "$manifest" "$proto_dir" "$work/with" "$work/without"
+"$build/tools/describe/qm-random-description" --number 1 --profile realistic --size "$base" >"$proto_dir/protocol.xml"
+CARGO_MANIFEST_DIR=$manifest OUT_DIR=$work/with "$build/generator/quillmarsh-codegen" >/dev/null
+cp "$work/with/messages_generated.rs" "$work/without/"
+echo 'pub const SKIPPED: &[crate::SkippedItem] = &[];' >"$work/without/dispatch_generated.rs"
+
+# compile DIR: prints "cpu_seconds peak_kb" of one debug build of the crate.
+compile() {
+  mkdir -p "$work/out"
+  OUT_DIR=$1 /usr/bin/time -f '%U %S %M' -o "$work/time" "$rustc_bin" --edition 2021 --crate-type lib \
+    --crate-name quillmarsh_protocol -C debuginfo=2 --out-dir "$work/out" "$repo/crates/quillmarsh-protocol/src/lib.rs" 2>"$work/rustc.log"
+  awk '{ printf "%.2f %d\n", $1 + $2, $3 }' "$work/time"
+}
+
+best_with=
+best_without=
+peak_with=0
+peak_without=0
+for ((i = 0; i < repeat; i++)); do
+  for variant in without with; do
+    read -r cpu peak < <(compile "$work/$variant")
+    if [ "$variant" = with ]; then
+      best_with=$(awk -v a="$cpu" -v b="${best_with:-$cpu}" 'BEGIN { print (a < b ? a : b) }')
+      peak_with=$((peak > peak_with ? peak : peak_with))
+    else
+      best_without=$(awk -v a="$cpu" -v b="${best_without:-$cpu}" 'BEGIN { print (a < b ? a : b) }')
+      peak_without=$((peak > peak_without ? peak : peak_without))
+    fi
+  done
+done
+
+printf 'input %.2f MB; messages_generated.rs %.2f MB; dispatch_generated.rs %.2f MB; %s\n' \
+  "$(awk -v b="$(wc -c <"$proto_dir/protocol.xml")" 'BEGIN { print b / 1048576 }')" \
+  "$(awk -v b="$(wc -c <"$work/with/messages_generated.rs")" 'BEGIN { print b / 1048576 }')" \
+  "$(awk -v b="$(wc -c <"$work/with/dispatch_generated.rs")" 'BEGIN { print b / 1048576 }')" "$("$rustc_bin" --version)"
+awk -v w="$best_with" -v wo="$best_without" -v pw="$peak_with" -v pwo="$peak_without" -v n="$repeat" 'BEGIN {
+  printf "rustc, debug, best of %d: without the typed API %.2f s CPU, %.0f MB peak; with it %.2f s CPU, %.0f MB peak\n", n, wo, pwo / 1024, w, pw / 1024
+  share = (w - wo) / wo * 100
+  printf "the typed API adds %.1f%% of rustc'\''s time (limit 5%%): %s\n", share, share <= 5 ? "met" : "NOT met"
+}'

@@ -1,0 +1,236 @@
+// Writing dispatch_generated.rs: trait impls, the section enums with their
+// decoders by opcode, and the list of skipped items.
+
+#include "structs/dispatch.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <set>
+
+#include "text/text.hpp"
+
+namespace qm {
+namespace {
+
+// One message section of the typed API.
+struct Section {
+  std::string_view label;      // the index label of its structs
+  std::string_view enum_name;  // its enum in `dispatch`
+  std::string_view kind;       // its `Kind` variant
+  std::string_view banner;
+  std::string_view what;  // its messages, for the documentation
+};
+
+constexpr std::array<Section, 4> kSections = {{
+    {"messageC2S", "C2SMessage", "MessageC2S", "C2S MESSAGES", "A client-to-server message"},
+    {"messageS2C", "S2CMessage", "MessageS2C", "S2C MESSAGES", "A server-to-client message"},
+    {"gameaction", "GameAction", "GameAction", "GAMEACTIONS", "A game action (C2S inside 0xF7B1)"},
+    {"gameevent", "GameEvent", "GameEvent", "GAMEEVENTS", "A game event (S2C inside 0xF7B0)"},
+}};
+
+// Items every section enum declares, which a variant of the same name would
+// hide.
+constexpr std::array<std::string_view, 5> kEnumItems = {"decode", "decode_exact", "opcode", "name", "KIND"};
+
+const Section* section_of(std::string_view label) {
+  for (const Section& s : kSections) {
+    if (s.label == label) return &s;
+  }
+  return nullptr;
+}
+
+std::string opcode_literal(std::uint32_t opcode) { return "0x" + to_hex_upper(opcode, 4); }
+
+// The `Decode` impl of every struct, and the `Message` impl of every message
+// with an opcode. The forwarding `read_from` is inline, so that only the
+// impls a program calls are compiled, in that program.
+void write_trait_impls(std::string& out, const WrittenStruct& item) {
+  emit(out,
+       R"(impl crate::Decode for crate::messages::$rust_name$ {
+    #[inline]
+    fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
+        crate::messages::$rust_name$::read_from(data, offset)
+    }
+}
+
+)",
+       {{"rust_name", item.rust_name}});
+  const Section* section = section_of(item.label);
+  if (section == nullptr || !item.opcode) return;
+  emit(out,
+       R"(impl crate::Message for crate::messages::$rust_name$ {
+    const KIND: crate::Kind = crate::Kind::$kind$;
+    const OPCODE: u32 = $opcode$;
+    const NAME: &'static str = $name$;
+}
+
+)",
+       {{"rust_name", item.rust_name},
+        {"kind", section->kind},
+        {"opcode", opcode_literal(*item.opcode)},
+        {"name", debug_str(item.name)}});
+}
+
+struct Variant {
+  const WrittenStruct* item;
+  std::string name;
+  bool decoded;  // the first struct of its opcode, the one `decode` returns
+};
+
+void write_section(std::string& out, const Section& section, const std::vector<const WrittenStruct*>& structs) {
+  NameKeys rust_names;
+  for (const WrittenStruct* item : structs) rust_names.insert(identifier_key(item->rust_name));
+  std::vector<Variant> variants;
+  std::set<std::uint32_t> opcodes;
+  for (const WrittenStruct* item : structs) {
+    variants.push_back(Variant{item, dispatch_variant_name(*item, rust_names), opcodes.insert(*item->opcode).second});
+  }
+
+  emit(out,
+       R"(// === $banner$ ===
+
+/// $what$ of protocol.xml, decoded by its opcode with `decode`.
+#[derive(Debug, Clone, PartialEq)]
+pub enum $enum$ {
+)",
+       {{"banner", section.banner}, {"what", section.what}, {"enum", section.enum_name}});
+  for (const Variant& v : variants) {
+    emit(out, "    $variant$(crate::messages::$rust_name$),\n",
+         {{"variant", v.name}, {"rust_name", v.item->rust_name}});
+  }
+  emit(out,
+       R"(}
+
+impl $enum$ {
+    /// The section of every message of this enum.
+    pub const KIND: crate::Kind = crate::Kind::$kind$;
+
+    /// Decodes the message with `opcode` from `data` at `*offset` and moves
+    /// the cursor past it; on error the cursor stays where it was.
+    pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+)",
+       {{"enum", section.enum_name}, {"kind", section.kind}});
+  if (variants.empty()) {
+    out += R"(        let _ = (data, offset);
+        Err(crate::DecodeError::not_generated(Self::KIND, opcode))
+    }
+)";
+  } else {
+    out += R"(        let mut at = *offset;
+        let decoded = match opcode {
+)";
+    for (const Variant& v : variants) {
+      if (!v.decoded) continue;
+      emit(out,
+           "            $opcode$ => match crate::messages::$rust_name$::read_from(data, &mut at) { "
+           "Ok(m) => Ok(Self::$variant$(m)), Err(e) => Err(e) },\n",
+           {{"opcode", opcode_literal(*v.item->opcode)}, {"rust_name", v.item->rust_name}, {"variant", v.name}});
+    }
+    out += R"(            _ => return Err(crate::DecodeError::not_generated(Self::KIND, opcode)),
+        };
+        match decoded {
+            Ok(message) => {
+                *offset = at;
+                Ok(message)
+            }
+            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error)),
+        }
+    }
+)";
+  }
+  out += R"(
+    /// Decodes the message with `opcode` from the whole of `data`: bytes left
+    /// over after it are an error.
+    pub fn decode_exact(opcode: u32, data: &[u8]) -> Result<Self, crate::DecodeError> {
+        let mut offset = 0;
+        let message = Self::decode(opcode, data, &mut offset)?;
+        if offset == data.len() {
+            return Ok(message);
+        }
+        Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// The wire opcode of this message.
+    pub fn opcode(&self) -> u32 {
+        match *self {
+)";
+  for (const Variant& v : variants) {
+    emit(out, "            Self::$variant$(_) => $opcode$,\n",
+         {{"variant", v.name}, {"opcode", opcode_literal(*v.item->opcode)}});
+  }
+  out += R"(        }
+    }
+
+    /// The bare protocol name of this message, as in `OPCODE_INDEX`.
+    pub fn name(&self) -> &'static str {
+        match *self {
+)";
+  for (const Variant& v : variants) {
+    emit(out, "            Self::$variant$(_) => $name$,\n", {{"variant", v.name}, {"name", debug_str(v.item->name)}});
+  }
+  out += R"(        }
+    }
+}
+
+)";
+}
+
+void write_skipped_list(std::string& out, const std::vector<SkippedItem>& skipped) {
+  out += R"(// === SKIPPED ===
+
+/// Every item of protocol.xml that was not generated, in file order, with the
+/// reason its `// SKIPPED` line gives.
+pub const SKIPPED: &[crate::SkippedItem] = &[
+)";
+  for (const SkippedItem& item : skipped) {
+    emit(out, "    crate::SkippedItem { label: $label$, name: $name$, opcode: $opcode$, reason: $reason$ },\n",
+         {{"label", debug_str(item.label)},
+          {"name", debug_str(item.name)},
+          {"opcode", item.opcode ? "Some(" + opcode_literal(*item.opcode) + ")" : "None"},
+          {"reason", debug_str(item.reason)}});
+  }
+  out += "];\n";
+}
+
+}  // namespace
+
+std::string dispatch_variant_name(const WrittenStruct& item, const NameKeys& section_rust_names) {
+  const auto usable = [&](std::string_view name) {
+    if (!is_rust_identifier(name) || name.substr(0, 2) == "r#") return false;
+    const std::string key = identifier_key(name);
+    if (std::find(kEnumItems.begin(), kEnumItems.end(), key) != kEnumItems.end()) return false;
+    return section_rust_names.count(key) == 0;
+  };
+  return usable(item.name) ? item.name : item.rust_name;
+}
+
+std::string write_dispatch_file(const CodegenCtx& ctx) {
+  std::string path = ctx.protocol_path;
+  std::replace(path.begin(), path.end(), '\\', '/');
+  std::string out;
+  emit(out,
+       R"(// AUTOGENERATED from `Vellumite.BrenicProtocol/protocol.xml` by `build` — DO NOT EDIT BY HAND.
+// Source: $path$
+// The typed message API over messages_generated.rs, written by the same run:
+// `Decode` and `Message` for its structs, one enum per message section that
+// decodes a message by its opcode, and `SKIPPED`, what it left out.
+
+// === TRAITS ===
+
+)",
+       {{"path", path}});
+  for (const WrittenStruct& item : ctx.written) write_trait_impls(out, item);
+
+  for (const Section& section : kSections) {
+    std::vector<const WrittenStruct*> structs;
+    for (const WrittenStruct& item : ctx.written) {
+      if (item.label == section.label && item.opcode) structs.push_back(&item);
+    }
+    write_section(out, section, structs);
+  }
+  write_skipped_list(out, ctx.skipped);
+  return out;
+}
+
+}  // namespace qm

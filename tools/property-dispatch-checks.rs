@@ -1,0 +1,126 @@
+// The property test's checks of the typed API (dispatch_generated.rs), the
+// same for every description. tools/property-test.sh appends this text to each
+// description's module of decoder targets, with @N@ replaced by the
+// description's number and @GENERATED@ by the path of its generated
+// messages_generated.rs; `typed_checks` is written beside it, calling `typed`
+// for every message with an opcode.
+
+use super::qm_@N@ as q;
+
+/// Decodes through the enum of `kind`: the variant's name, opcode and debug
+/// form, and the cursor.
+fn by_kind(kind: q::Kind, opcode: u32, data: &[u8]) -> (Result<(&'static str, u32, String), q::DecodeError>, usize) {
+    let mut at = 0;
+    let got = match kind {
+        q::Kind::MessageC2S => q::dispatch::C2SMessage::decode(opcode, data, &mut at).map(|v| (v.name(), v.opcode(), format!("{:?}", v))),
+        q::Kind::MessageS2C => q::dispatch::S2CMessage::decode(opcode, data, &mut at).map(|v| (v.name(), v.opcode(), format!("{:?}", v))),
+        q::Kind::GameAction => q::dispatch::GameAction::decode(opcode, data, &mut at).map(|v| (v.name(), v.opcode(), format!("{:?}", v))),
+        q::Kind::GameEvent => q::dispatch::GameEvent::decode(opcode, data, &mut at).map(|v| (v.name(), v.opcode(), format!("{:?}", v))),
+    };
+    (got, at)
+}
+
+/// Decoding zeros by `T`'s section and opcode chooses `T` (or, for a
+/// repeated opcode, the first struct of it) and gives what `T`'s own decoder
+/// gives, with the same cursor.
+fn typed<T: q::Message + std::fmt::Debug>(failures: &mut Vec<String>) {
+    let zeros = [0u8; 256];
+    let label = T::KIND.label();
+    let first = m::OPCODE_INDEX.iter().find(|r| r.0 == label && r.2 == T::OPCODE).map(|r| r.1);
+    let (via, at) = by_kind(T::KIND, T::OPCODE, &zeros);
+    let mut fail = |what: String| failures.push(format!("{} {} {:#06X}: {}", label, T::NAME, T::OPCODE, what));
+    if first != Some(T::NAME) {
+        match via {
+            Ok((name, _, _)) | Err(q::DecodeError::Malformed { name, .. }) if Some(name) == first => {}
+            other => fail(format!("a repeated opcode decoded to {:?}, not the first struct {:?}", other, first)),
+        }
+        return;
+    }
+    let mut direct_at = 0;
+    match (<T as q::Decode>::read_from(&zeros, &mut direct_at), via) {
+        (Ok(value), Ok((name, opcode, shown))) => {
+            if name != T::NAME || opcode != T::OPCODE || !shown.ends_with(&format!("({:?})", value)) || at != direct_at {
+                fail(format!(
+                    "decoded as {} {:#06X} {} (cursor {}), its own decoder gives {:?} (cursor {})",
+                    name, opcode, shown, at, value, direct_at
+                ));
+            }
+        }
+        (Err(error), Err(got)) => {
+            let expected = q::DecodeError::Malformed { kind: T::KIND, opcode: T::OPCODE, name: T::NAME, error };
+            if got != expected || at != 0 {
+                fail(format!("error {:?} (cursor {}), expected {:?}", got, at, expected));
+            }
+        }
+        (direct, via) => fail(format!("its own decoder gives {:?}, the enum {:?}", direct, via)),
+    }
+}
+
+/// A text as a SKIPPED line shows it: line breaks, other control characters
+/// and the bidirectional controls escaped.
+fn one_line(text: &str) -> String {
+    let mut out = String::new();
+    for c in text.chars() {
+        let v = c as u32;
+        if c == '\n' {
+            out.push_str("\\n");
+        } else if c == '\r' {
+            out.push_str("\\r");
+        } else if (v < 0x20 && c != '\t')
+            || v == 0x7F
+            || (0x80..=0x9F).contains(&v)
+            || v == 0x2028
+            || v == 0x2029
+            || (0x202A..=0x202E).contains(&v)
+            || (0x2066..=0x2069).contains(&v)
+        {
+            out.push_str(&format!("\\u{{{:x}}}", v));
+        } else {
+            out.push(c);
+        }
+    }
+    out
+}
+
+/// `SKIPPED` gives every SKIPPED line of the file, in order; a skipped
+/// message whose opcode no written struct of its section has decodes to
+/// `Skipped` with the first item of that opcode.
+fn skipped_checks(failures: &mut Vec<String>) {
+    let text = include_str!("@GENERATED@");
+    let lines: Vec<&str> = text.lines().filter(|l| l.starts_with("// SKIPPED ")).collect();
+    let items = q::dispatch::SKIPPED;
+    if lines.len() != items.len() {
+        failures.push(format!("{} SKIPPED lines, {} items in SKIPPED", lines.len(), items.len()));
+    }
+    for (line, item) in lines.iter().zip(items) {
+        let (prefix, kind) = match item.label {
+            "messageC2S" => ("C2S_", Some(q::Kind::MessageC2S)),
+            "messageS2C" => ("S2C_", Some(q::Kind::MessageS2C)),
+            "gameaction" => ("Action_", Some(q::Kind::GameAction)),
+            "gameevent" => ("Event_", Some(q::Kind::GameEvent)),
+            _ => ("", None),
+        };
+        let head = format!("// SKIPPED {} {}: {}", item.label, one_line(&format!("{}{}", prefix, item.name)), item.reason);
+        if *line != head && *line != format!("{} \u{2014} port to PR 7.2.", head) {
+            failures.push(format!("SKIPPED item {:?} does not give the line {:?}", item, line));
+        }
+        if let (Some(kind), Some(opcode)) = (kind, item.opcode) {
+            if m::OPCODE_INDEX.iter().any(|r| r.0 == item.label && r.2 == opcode) {
+                continue;
+            }
+            let first = items.iter().find(|i| i.label == item.label && i.opcode == Some(opcode)).unwrap();
+            let expected = q::DecodeError::Skipped { kind, opcode, name: first.name, reason: first.reason };
+            let got = by_kind(kind, opcode, &[0u8; 16]).0;
+            if got.as_ref().err() != Some(&expected) {
+                failures.push(format!("skipped {} {:#06X} decoded to {:?}, expected {:?}", item.label, opcode, got, expected));
+            }
+        }
+    }
+}
+
+pub fn dispatch_checks() -> Vec<String> {
+    let mut failures = Vec::new();
+    typed_checks(&mut failures);
+    skipped_checks(&mut failures);
+    failures
+}
