@@ -437,7 +437,10 @@ for ((n = start; n < start + runs; n++)); do
   mkdir -p "$d/harness"
   sed -E 's/crate::(messages::|Kind\b|Decode\b|Message\b|DecodeError\b|SkippedItem\b)/crate::qm_'"$n"'::\1/g' \
     "$d/out/dispatch_generated.rs" >"$d/harness/dispatch_generated.rs"
+  # The encoders name only items of the crate root.
+  sed 's/crate::/crate::qm_'"$n"'::/g' "$d/out/encoders_generated.rs" >"$d/harness/encoders_generated.rs"
   sed -e "s|env!(\"OUT_DIR\"), \"/dispatch_generated.rs\"|\"$d/harness\", \"/dispatch_generated.rs\"|" \
+    -e "s|env!(\"OUT_DIR\"), \"/encoders_generated.rs\"|\"$d/harness\", \"/encoders_generated.rs\"|" \
     -e "s|env!(\"OUT_DIR\")|\"$d/out\"|" "$lib_rs" >"$d/qm.rs"
   write_targets "$d/out/messages_generated.rs" "$n" "$d/targets.rs"
   generated_ok+=("$n")
@@ -499,7 +502,7 @@ split_errors() {
       if (file == "" && match($0, /--> [^:]*\/d[0-9]+\//)) {
         s = substr($0, RSTART, RLENGTH); sub(/\/$/, "", s); sub(/.*\/d/, "", s); file = s
         generated = index($0, "/out/messages_generated.rs:") > 0 || index($0, "/harness/dispatch_generated.rs:") > 0 ||
-          index($0, "/out/encoders_generated.rs:") > 0
+          index($0, "/harness/encoders_generated.rs:") > 0
       }
     }
     END { flush(); for (f in hit) print f }' "$log"

@@ -307,7 +307,10 @@ Generated generate(const xml::Document& doc, std::string_view protocol_path,
   write_opcode_table(ctx);
   std::string dispatch = write_dispatch_file(ctx);
   Generated generated{std::move(ctx.out), std::move(dispatch), report_line(ctx.stats), std::nullopt};
-  if (encode) generated.encoders = std::move(ctx.encoders);
+  if (encode) {
+    write_dispatch_encoders(ctx, ctx.encoders);
+    generated.encoders = std::move(ctx.encoders);
+  }
   return generated;
 }
 

@@ -343,3 +343,46 @@ impl crate::Encode for Action_TwoTrue {
     }
 }
 
+impl crate::dispatch::C2SMessage {
+    /// Encodes the body of this message (its opcode is `opcode()`), as its
+    /// struct's `write_to` does; on error `out` is left as it was.
+    pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        match *self {
+        }
+    }
+}
+
+impl crate::dispatch::S2CMessage {
+    /// Encodes the body of this message (its opcode is `opcode()`), as its
+    /// struct's `write_to` does; on error `out` is left as it was.
+    pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        match *self {
+        }
+    }
+}
+
+impl crate::dispatch::GameAction {
+    /// Encodes the body of this message (its opcode is `opcode()`), as its
+    /// struct's `write_to` does; on error `out` is left as it was.
+    pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        match *self {
+            Self::OnlyTrue(ref m) => m.write_to(out),
+            Self::OnlyFalse(ref m) => m.write_to(out),
+            Self::BothBranches(ref m) => m.write_to(out),
+            Self::AlignOnly(ref m) => m.write_to(out),
+            Self::Containers(ref m) => m.write_to(out),
+            Self::SameName(ref m) => m.write_to(out),
+            Self::TwoTrue(ref m) => m.write_to(out),
+        }
+    }
+}
+
+impl crate::dispatch::GameEvent {
+    /// Encodes the body of this message (its opcode is `opcode()`), as its
+    /// struct's `write_to` does; on error `out` is left as it was.
+    pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        match *self {
+        }
+    }
+}
+

@@ -338,3 +338,42 @@ impl crate::Encode for Action_UnsignedNegation {
     }
 }
 
+impl crate::dispatch::C2SMessage {
+    /// Encodes the body of this message (its opcode is `opcode()`), as its
+    /// struct's `write_to` does; on error `out` is left as it was.
+    pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        match *self {
+        }
+    }
+}
+
+impl crate::dispatch::S2CMessage {
+    /// Encodes the body of this message (its opcode is `opcode()`), as its
+    /// struct's `write_to` does; on error `out` is left as it was.
+    pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        match *self {
+        }
+    }
+}
+
+impl crate::dispatch::GameAction {
+    /// Encodes the body of this message (its opcode is `opcode()`), as its
+    /// struct's `write_to` does; on error `out` is left as it was.
+    pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        match *self {
+            Self::SameAndOtherBranch(ref m) => m.write_to(out),
+            Self::AfterTheBlock(ref m) => m.write_to(out),
+            Self::UnsignedNegation(ref m) => m.write_to(out),
+        }
+    }
+}
+
+impl crate::dispatch::GameEvent {
+    /// Encodes the body of this message (its opcode is `opcode()`), as its
+    /// struct's `write_to` does; on error `out` is left as it was.
+    pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        match *self {
+        }
+    }
+}
+

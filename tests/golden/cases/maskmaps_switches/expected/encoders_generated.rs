@@ -389,3 +389,43 @@ impl crate::Encode for Event_Negative {
     }
 }
 
+impl crate::dispatch::C2SMessage {
+    /// Encodes the body of this message (its opcode is `opcode()`), as its
+    /// struct's `write_to` does; on error `out` is left as it was.
+    pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        match *self {
+        }
+    }
+}
+
+impl crate::dispatch::S2CMessage {
+    /// Encodes the body of this message (its opcode is `opcode()`), as its
+    /// struct's `write_to` does; on error `out` is left as it was.
+    pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        match *self {
+        }
+    }
+}
+
+impl crate::dispatch::GameAction {
+    /// Encodes the body of this message (its opcode is `opcode()`), as its
+    /// struct's `write_to` does; on error `out` is left as it was.
+    pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        match *self {
+        }
+    }
+}
+
+impl crate::dispatch::GameEvent {
+    /// Encodes the body of this message (its opcode is `opcode()`), as its
+    /// struct's `write_to` does; on error `out` is left as it was.
+    pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        match *self {
+            Self::Masks(ref m) => m.write_to(out),
+            Self::EnumParent(ref m) => m.write_to(out),
+            Self::Switches(ref m) => m.write_to(out),
+            Self::Negative(ref m) => m.write_to(out),
+        }
+    }
+}
+

@@ -111,3 +111,40 @@ impl crate::Encode for S2C_Qualities_PrivateUpdateFloat {
     }
 }
 
+impl crate::dispatch::C2SMessage {
+    /// Encodes the body of this message (its opcode is `opcode()`), as its
+    /// struct's `write_to` does; on error `out` is left as it was.
+    pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        match *self {
+        }
+    }
+}
+
+impl crate::dispatch::S2CMessage {
+    /// Encodes the body of this message (its opcode is `opcode()`), as its
+    /// struct's `write_to` does; on error `out` is left as it was.
+    pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        match *self {
+            Self::Qualities_PrivateUpdateFloat(ref m) => m.write_to(out),
+        }
+    }
+}
+
+impl crate::dispatch::GameAction {
+    /// Encodes the body of this message (its opcode is `opcode()`), as its
+    /// struct's `write_to` does; on error `out` is left as it was.
+    pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        match *self {
+        }
+    }
+}
+
+impl crate::dispatch::GameEvent {
+    /// Encodes the body of this message (its opcode is `opcode()`), as its
+    /// struct's `write_to` does; on error `out` is left as it was.
+    pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        match *self {
+        }
+    }
+}
+
