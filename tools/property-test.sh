@@ -315,8 +315,9 @@ pub fn run_all(targets: &[Target], from: usize, count: usize, hang_seconds: u64)
         let _ = out.flush();
         started.store(epoch.elapsed().as_millis() as u64, Ordering::SeqCst);
         current.store(i, Ordering::SeqCst);
-        // inputs, decoded, identical, canonicalized, repeated table keys
-        let mut stats = [0usize; 5];
+        // inputs, decoded, identical, canonicalized, repeated table keys,
+        // unknown enum values
+        let mut stats = [0usize; 6];
         for bytes in inputs(target.name, count) {
             stats[0] += 1;
             match catch_unwind(AssertUnwindSafe(|| (target.run)(&bytes))) {
@@ -339,13 +340,14 @@ pub fn run_all(targets: &[Target], from: usize, count: usize, hang_seconds: u64)
                         RoundTrip::Identical => stats[2] += 1,
                         RoundTrip::Canonicalized => stats[3] += 1,
                         RoundTrip::DuplicateKeys => stats[4] += 1,
-                        _ => {}
+                        RoundTrip::None => stats[5] += 1,
+                        RoundTrip::Failed(_) => {}
                     }
                 }
                 Ok(Outcome::Refused) => {}
             }
         }
-        let _ = writeln!(out, "STATS\t{}\t{}\t{}\t{}\t{}\t{}", target.desc, stats[0], stats[1], stats[2], stats[3], stats[4]);
+        let _ = writeln!(out, "STATS\t{}\t{}\t{}\t{}\t{}\t{}\t{}", target.desc, stats[0], stats[1], stats[2], stats[3], stats[4], stats[5]);
         current.store(usize::MAX, Ordering::SeqCst);
     }
     let _ = writeln!(out, "DONE\t{}", targets.len());
@@ -516,6 +518,7 @@ decoded=0
 identical=0
 canonicalized=0
 duplicate_keys=0
+unknown_enums=0
 hangs=0
 crashes=0
 overruns=0
@@ -597,12 +600,13 @@ for exe in "${runnable[@]+"${runnable[@]}"}"; do
         OVERRUN) overruns=$((overruns + 1)); record_run_event overrun "$a" "$b: $c $d" ;;
         ROUNDTRIP) round_trips=$((round_trips + 1)); record_run_event round-trip "$a" "$b: $c $d" ;;
         STATS)
-          read -r s_inputs s_decoded s_identical s_canon s_dup <<<"$b $c $d"
+          read -r s_inputs s_decoded s_identical s_canon s_dup s_unknown <<<"$b $c $d"
           inputs_run=$((inputs_run + s_inputs))
           decoded=$((decoded + s_decoded))
           identical=$((identical + s_identical))
           canonicalized=$((canonicalized + s_canon))
           duplicate_keys=$((duplicate_keys + s_dup))
+          unknown_enums=$((unknown_enums + s_unknown))
           ;;
         DISPATCH) dispatch_failures=$((dispatch_failures + 1)); record_run_event dispatch "$a" "$b" ;;
       esac
@@ -628,8 +632,9 @@ echo "property-test: generator failures: $generator_failures"
 echo "property-test: failed to compile: $compile_failures"
 echo "property-test: decoders that panicked: $panics, hung: $hangs, crashed: $crashes, overran: $overruns"
 echo "property-test: failed typed-API checks: $dispatch_failures"
-echo "property-test: inputs: $inputs_run, decoded: $decoded ($((decoded * 100 / (inputs_run > 0 ? inputs_run : 1)))%);" \
-  "written back byte for byte: $identical, canonicalized: $canonicalized, repeated table keys: $duplicate_keys;" \
+echo "property-test: inputs: $inputs_run, decoded: $decoded ($((decoded * 100 / (inputs_run > 0 ? inputs_run : 1)))%)," \
+  "of which unknown enum values (nothing to write): $unknown_enums, tables with a repeated key: $duplicate_keys;" \
+  "written back and round-tripped: $((identical + canonicalized)) ($identical byte for byte, $canonicalized canonicalized);" \
   "round trips that failed: $round_trips"
 if [ -s "$summary" ]; then
   echo "property-test: failures (details under $logs):"

@@ -370,8 +370,6 @@ void emit_encoder(const Printer& p, const AlignStep& align, StepPlace place);
 void emit_encoder(const Printer& p, const VectorField& vec, StepPlace place);
 void emit_encoder(const Printer& p, const TableField& table, StepPlace place);
 void emit_encoder(const Printer& p, const PackableField& packable, StepPlace place);
-// Writes the container held in `local` (a reference).
-void emit_write_packable(const Printer& p, const PackableField& packable, std::string_view local);
 void emit_encoder(const Printer& p, const IfBlock& block, StepPlace place);
 void emit_encoder(const Printer& p, const MaskmapBlock& block, StepPlace place);
 void emit_encoder(const Printer& p, const SwitchBlock& block, StepPlace place);

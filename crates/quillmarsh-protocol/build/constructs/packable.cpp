@@ -240,9 +240,12 @@ void walk_locals(LocalsWalk& w, const PackableField& packable, StepPlace place, 
 
 // ---- Encoder ----
 
-// The header carries the item count in its canonical form: a hash table's
-// maximum size, and the high byte of a P-hash table's packed size, which
-// readers ignore, are written as zero.
+namespace {
+
+// Writes the container held in `local` (a reference). The header carries the
+// item count in its canonical form: a hash table's maximum size, and the high
+// byte of a P-hash table's packed size, which readers ignore, are written as
+// zero.
 void emit_write_packable(const Printer& p, const PackableField& packable, std::string_view local) {
   const std::string member = debug_str(without_raw_prefix(packable.ident));
   const TemplateVars vars = {{"v", local}, {"m", member}, {"K", packable.key_rust_ty}, {"V", packable.value_rust_ty}};
@@ -286,6 +289,8 @@ __out.extend_from_slice(&($v$.len() as u32).to_le_bytes());
   emit_write_borrowed(p.in(), "__v", packable.ident, packable.value_kind);
   p("}\n");
 }
+
+}  // namespace
 
 void emit_encoder(const Printer& p, const PackableField& packable, StepPlace place) {
   const std::string local = decoder_local(packable.ident, place);
