@@ -383,12 +383,21 @@ void emit_write_borrowed(const Printer& p, std::string_view name, std::string_vi
   emit_write_value(p, name, member, kind);
 }
 
+std::string encoder_case_binding(std::string_view ident) { return "__case_" + std::string(without_raw_prefix(ident)); }
+
 void emit_encoder_binding(const Printer& p, std::string_view ident, std::string_view ty, bool copy, StepPlace place) {
-  const TemplateVars vars = {{"n", ident}, {"ty", ty}};
-  if (place == StepPlace::Body) {
-    p(copy ? "let $n$: $ty$ = self.$n$;\n" : "let $n$ = &self.$n$;\n", vars);
-  } else if (copy) {
-    p("let $n$: $ty$ = *$n$;\n", vars);
+  const std::string bound = encoder_case_binding(ident);
+  const TemplateVars vars = {{"n", ident}, {"ty", ty}, {"b", bound}};
+  switch (place) {
+    case StepPlace::Body:
+      p(copy ? "let $n$: $ty$ = self.$n$;\n" : "let $n$ = &self.$n$;\n", vars);
+      return;
+    case StepPlace::Case:
+      p(copy ? "let $n$: $ty$ = *$b$;\n" : "let $n$ = $b$;\n", vars);
+      return;
+    case StepPlace::IfBranch:
+      if (copy) p("let $n$: $ty$ = *$n$;\n", vars);
+      return;
   }
 }
 

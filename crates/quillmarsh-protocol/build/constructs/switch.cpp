@@ -470,11 +470,10 @@ void walk_locals(LocalsWalk& w, const SwitchBlock& block, StepPlace /*place*/, s
 void emit_encoder(const Printer& p, const SwitchBlock& block, StepPlace place) {
   p(R"(// <switch name="$name$">
 let __disc: i128 = ($disc$) as i128;
-match $subject$ {
 )",
-    {{"name", escape_xml_attr_for_doc(block.name)},
-     {"disc", block.disc_rust},
-     {"subject", place == StepPlace::Body ? "&self." + block.ident : block.ident}});
+    {{"name", escape_xml_attr_for_doc(block.name)}, {"disc", block.disc_rust}});
+  emit_encoder_binding(p, block.ident, "", false, place);
+  p("match $ident$ {\n", {{"ident", block.ident}});
   const Printer arm = p.in();
   const Printer body = p.in(2);
   for (const SwitchCase& c : block.cases) {
@@ -482,7 +481,9 @@ match $subject$ {
     std::string pattern = block.type_name + "::" + c.variant;
     if (!payload.empty()) {
       pattern += " {";
-      for (std::size_t i = 0; i < payload.size(); ++i) pattern += (i == 0 ? " " : ", ") + payload[i].name;
+      for (std::size_t i = 0; i < payload.size(); ++i) {
+        pattern += (i == 0 ? " " : ", ") + payload[i].name + ": " + encoder_case_binding(payload[i].name);
+      }
       pattern += " }";
     }
     std::string guard;

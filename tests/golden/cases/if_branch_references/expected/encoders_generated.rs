@@ -236,35 +236,37 @@ impl Action_AfterTheBlock {
             }
             // <switch name="Shape">
             let __disc: i128 = (shape.map_or(0u16, |v| v as u16)) as i128;
-            match &self.shape_data {
-                Action_AfterTheBlockShapeData::Case_0 { plain } => {
+            let shape_data = &self.shape_data;
+            match shape_data {
+                Action_AfterTheBlockShapeData::Case_0 { plain: __case_plain } => {
                     if !(__disc == 0i128) {
                         return Err(crate::EncodeError::new(__TYPE, "shape_data", format!("holds variant {} but the discriminator {} is {}", "Case_0", "Shape", __disc)));
                     }
-                    let plain: u8 = *plain;
+                    let plain: u8 = *__case_plain;
                     __out.extend_from_slice(&plain.to_le_bytes());
                 }
-                Action_AfterTheBlockShapeData::Case_1_2 { radius } => {
+                Action_AfterTheBlockShapeData::Case_1_2 { radius: __case_radius } => {
                     if !(__disc == 1i128 || __disc == 2i128) {
                         return Err(crate::EncodeError::new(__TYPE, "shape_data", format!("holds variant {} but the discriminator {} is {}", "Case_1_2", "Shape", __disc)));
                     }
-                    let radius: f32 = *radius;
+                    let radius: f32 = *__case_radius;
                     __out.extend_from_slice(&radius.to_le_bytes());
                 }
             }
             // <switch name="Size">
             let __disc: i128 = (size.unwrap_or_default()) as i128;
-            match &self.size_data {
+            let size_data = &self.size_data;
+            match size_data {
                 Action_AfterTheBlockSizeData::Case_0 => {
                     if !(__disc == 0i128) {
                         return Err(crate::EncodeError::new(__TYPE, "size_data", format!("holds variant {} but the discriminator {} is {}", "Case_0", "Size", __disc)));
                     }
                 }
-                Action_AfterTheBlockSizeData::Case_4 { four } => {
+                Action_AfterTheBlockSizeData::Case_4 { four: __case_four } => {
                     if !(__disc == 4i128) {
                         return Err(crate::EncodeError::new(__TYPE, "size_data", format!("holds variant {} but the discriminator {} is {}", "Case_4", "Size", __disc)));
                     }
-                    let four: u32 = *four;
+                    let four: u32 = *__case_four;
                     __out.extend_from_slice(&four.to_le_bytes());
                 }
             }

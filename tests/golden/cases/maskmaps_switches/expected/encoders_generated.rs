@@ -211,22 +211,25 @@ impl Event_Switches {
             mode.write_to(__out);
             // <switch name="Mode">
             let __disc: i128 = (mode_bits) as i128;
-            match &self.mode_data {
-                Event_SwitchesModeData::Case_1 { since } => {
+            let mode_data = &self.mode_data;
+            match mode_data {
+                Event_SwitchesModeData::Case_1 { since: __case_since } => {
                     if !(__disc == 1i128) {
                         return Err(crate::EncodeError::new(__TYPE, "mode_data", format!("holds variant {} but the discriminator {} is {}", "Case_1", "Mode", __disc)));
                     }
-                    let since: u32 = *since;
+                    let since: u32 = *__case_since;
                     __out.extend_from_slice(&since.to_le_bytes());
                 }
-                Event_SwitchesModeData::Case_2 { count, task, steps } => {
+                Event_SwitchesModeData::Case_2 { count: __case_count, task: __case_task, steps: __case_steps } => {
                     if !(__disc == 2i128) {
                         return Err(crate::EncodeError::new(__TYPE, "mode_data", format!("holds variant {} but the discriminator {} is {}", "Case_2", "Mode", __disc)));
                     }
-                    let count: u16 = *count;
+                    let count: u16 = *__case_count;
                     __out.extend_from_slice(&count.to_le_bytes());
+                    let task = __case_task;
                     crate::write_string16_le(&task, __out).map_err(|e| crate::EncodeError::new(__TYPE, "task", e))?;
                     // <vector name="steps" length="Count" type="u16">
+                    let steps = __case_steps;
                     let steps_count: usize = (count) as usize;
                     if steps.len() != steps_count {
                         return Err(crate::EncodeError::new(__TYPE, "steps", format!("holds {} elements but its length {} gives {}", steps.len(), "Count", steps_count)));
@@ -241,15 +244,17 @@ impl Event_Switches {
             __out.extend_from_slice(&packed.to_le_bytes());
             // <switch name="Kind">
             let __disc: i128 = (((packed & (0xFF as u32))) as u32) as i128;
-            match &self.kind_data {
-                Event_SwitchesKindData::Case_1_2 { since, packed_2, spells } => {
+            let kind_data = &self.kind_data;
+            match kind_data {
+                Event_SwitchesKindData::Case_1_2 { since: __case_since, packed_2: __case_packed_2, spells: __case_spells } => {
                     if !(__disc == 1i128 || __disc == 2i128) {
                         return Err(crate::EncodeError::new(__TYPE, "kind_data", format!("holds variant {} but the discriminator {} is {}", "Case_1_2", "Kind", __disc)));
                     }
-                    let since: u8 = *since;
+                    let since: u8 = *__case_since;
                     __out.extend_from_slice(&since.to_le_bytes());
-                    let packed_2: u16 = *packed_2;
+                    let packed_2: u16 = *__case_packed_2;
                     __out.extend_from_slice(&packed_2.to_le_bytes());
+                    let spells = __case_spells;
                     // inlined PackableList<u16>
                     let spells_count: u32 = match u32::try_from(spells.len()) {
                         Ok(n) => n,
@@ -261,20 +266,21 @@ impl Event_Switches {
                         __out.extend_from_slice(&__elem.to_le_bytes());
                     }
                 }
-                Event_SwitchesKindData::Case_10 { outer, outer_data, gated, pairs, extra, other } => {
+                Event_SwitchesKindData::Case_10 { outer: __case_outer, outer_data: __case_outer_data, gated: __case_gated, pairs: __case_pairs, extra: __case_extra, other: __case_other } => {
                     if !(__disc == 16i128) {
                         return Err(crate::EncodeError::new(__TYPE, "kind_data", format!("holds variant {} but the discriminator {} is {}", "Case_10", "Kind", __disc)));
                     }
-                    let outer: u8 = *outer;
+                    let outer: u8 = *__case_outer;
                     __out.extend_from_slice(&outer.to_le_bytes());
                     // <switch name="Outer">
                     let __disc: i128 = (outer) as i128;
+                    let outer_data = __case_outer_data;
                     match outer_data {
-                        Event_Switches_Case_10OuterData::Case_5 { inner } => {
+                        Event_Switches_Case_10OuterData::Case_5 { inner: __case_inner } => {
                             if !(__disc == 5i128) {
                                 return Err(crate::EncodeError::new(__TYPE, "outer_data", format!("holds variant {} but the discriminator {} is {}", "Case_5", "Outer", __disc)));
                             }
-                            let inner: u32 = *inner;
+                            let inner: u32 = *__case_inner;
                             __out.extend_from_slice(&inner.to_le_bytes());
                         }
                         Event_Switches_Case_10OuterData::Case_6 => {
@@ -285,6 +291,8 @@ impl Event_Switches {
                     }
                     // <maskmap name="outer">
                     let __mm_bits: u64 = outer as u64;
+                    let gated = __case_gated;
+                    let pairs = __case_pairs;
                     // <mask value="0x2">
                     if (__mm_bits & 0x2u64) != 0 {
                         let gated_v = match gated { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "gated", "absent although mask 0x2 of `outer` selects it")) };
@@ -314,6 +322,8 @@ impl Event_Switches {
                         }
                     }
                     // <if test="Outer == 3">
+                    let extra = __case_extra;
+                    let other = __case_other;
                     if (outer as i128) == 3i128 {
                         let extra_v = match extra { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "extra", "absent although the test `Outer == 3` holds")) };
                         if other.is_some() {
@@ -363,12 +373,13 @@ impl Event_Negative {
             __out.extend_from_slice(&delta.to_le_bytes());
             // <switch name="Delta">
             let __disc: i128 = (delta) as i128;
-            match &self.delta_data {
-                Event_NegativeDeltaData::Case_Neg1_Neg16 { back } => {
+            let delta_data = &self.delta_data;
+            match delta_data {
+                Event_NegativeDeltaData::Case_Neg1_Neg16 { back: __case_back } => {
                     if !(__disc == -1i128 || __disc == -16i128) {
                         return Err(crate::EncodeError::new(__TYPE, "delta_data", format!("holds variant {} but the discriminator {} is {}", "Case_Neg1_Neg16", "Delta", __disc)));
                     }
-                    let back: u8 = *back;
+                    let back: u8 = *__case_back;
                     __out.extend_from_slice(&back.to_le_bytes());
                 }
                 Event_NegativeDeltaData::Case_1F_12C => {

@@ -11,12 +11,13 @@ impl Event_Mixed {
             __out.extend_from_slice(&kind.to_le_bytes());
             // <switch name="Kind">
             let __disc: i128 = (kind) as i128;
-            match &self.kind_data {
-                Event_MixedKindData::Case_1 { amount } => {
+            let kind_data = &self.kind_data;
+            match kind_data {
+                Event_MixedKindData::Case_1 { amount: __case_amount } => {
                     if !(__disc == 1i128) {
                         return Err(crate::EncodeError::new(__TYPE, "kind_data", format!("holds variant {} but the discriminator {} is {}", "Case_1", "Kind", __disc)));
                     }
-                    let amount: u32 = *amount;
+                    let amount: u32 = *__case_amount;
                     __out.extend_from_slice(&amount.to_le_bytes());
                 }
                 Event_MixedKindData::Case_2 => {
