@@ -20,6 +20,14 @@
 //! cursor and advances the cursor past it. On failure it returns a short
 //! static error text and leaves the cursor where it was; it never panics,
 //! whatever the bytes and whatever the cursor (even past the end of `data`).
+//!
+//! With the `encode` feature, every generated struct also has `write_to`, the
+//! exact inverse of its `read_from` (and implements [`Encode`]), every enum
+//! `write_to`, and every dispatch enum `encode`; they check that members
+//! which shape the layout agree (counts, `<if>` and mask options, switch
+//! variants) and refuse what the wire cannot carry with an [`EncodeError`],
+//! leaving the output as it was. The inverse writers are
+//! [`write_string16_le`], [`write_wstring_le`] and [`write_packed_dword`].
 
 /// Everything generated from protocol.xml.
 #[allow(

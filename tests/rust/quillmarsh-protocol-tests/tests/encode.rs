@@ -729,3 +729,31 @@ fn readme_example_sends_a_message() {
     let msg = S2C_Character_Options::read_from(&sent, &mut offset).unwrap();
     assert_eq!((msg.shortcuts, offset), (Some(vec![7, 9]), sent.len()));
 }
+
+/// The README's proxy example: a message decoded through its section's enum
+/// is written back through `encode`, byte for byte.
+#[test]
+fn readme_proxy_reencodes_through_the_dispatch_enum() {
+    use quillmarsh_protocol::dispatch::{GameAction, S2CMessage};
+
+    fn forward(opcode: u32, body: &[u8], out: &mut Vec<u8>) -> Result<(), Box<dyn std::error::Error>> {
+        let msg = S2CMessage::decode_exact(opcode, body)?;
+        out.extend_from_slice(&msg.opcode().to_le_bytes());
+        let mut reencoded = Vec::new();
+        msg.encode(&mut reencoded)?;
+        out.extend_from_slice(&reencoded);
+        Ok(())
+    }
+    let body = Wire::new().u32(9, "").u16(1, "").u16(0x33, "").f32(2.0, "").bytes;
+    let mut out = Vec::new();
+    forward(0xF74C, &body, &mut out).unwrap();
+    assert_eq!(out[..4], 0xF74Cu32.to_le_bytes());
+    assert_eq!(out[4..], body[..]);
+    // A refusal through the enum is the struct's own, and leaves nothing.
+    let wrong = GameAction::Communication_Talk(Action_Communication_Talk {
+        message: "w".repeat(0x8000),
+    });
+    let mut out = vec![7];
+    let e = wrong.encode(&mut out).unwrap_err();
+    assert_eq!((e.type_name, e.member, out), ("Action_Communication_Talk", "message", vec![7]));
+}
