@@ -77,8 +77,4 @@ void emit_step_reader(std::string& out, const EmitStep& step) {
   emit_step_decoder(Printer(out, kDecoderIndent), step, StepPlace::Body);
 }
 
-void emit_step_indented(std::string& out, const EmitStep& step, std::string_view indent) {
-  emit_step_decoder(Printer(out, indent.size()), step, StepPlace::Case);
-}
-
 }  // namespace qm
