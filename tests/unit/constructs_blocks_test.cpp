@@ -304,7 +304,7 @@ TEST(IfBlockEmit, WholeText) {
     const IfBlock& block = last_as<IfBlock>(*steps);
     std::string members, reader, ctor;
     emit_members(Printer(members, kMemberIndent), block);
-    emit_read_if(reader, block, "        ");
+    emit_decoder(Printer(reader, 8), block, StepPlace::Body);
     emit_if_struct_field_names(ctor, block.true_steps);
     emit_if_struct_field_names(ctor, block.false_steps);
     EXPECT_EQ(members, c.members);
@@ -452,8 +452,8 @@ TEST(MaskmapEmit, WholeText) {
   std::string members, ctor, reader, indented;
   emit_members(Printer(members, kMemberIndent), block);
   emit_ctor_entries(Printer(ctor, kCtorIndent), block);
-  emit_read_maskmap(reader, block);
-  emit_read_maskmap_indented(indented, block, "    ");
+  emit_decoder(Printer(reader, kDecoderIndent), block, StepPlace::Body);
+  emit_decoder(Printer(indented, 4), block, StepPlace::Case);
 
   EXPECT_EQ(members, R"(    /// Gated on bit 0x00000004 (`bits`). the a
     pub a: Option<u16>,
@@ -524,7 +524,7 @@ TEST(MaskmapEmit, Labels) {
     block.groups.push_back(MaskGroup{c.value_text, {f}, {}, c.mask});
     std::string members, reader;
     emit_members(Printer(members, kMemberIndent), block);
-    emit_read_maskmap(reader, block);
+    emit_decoder(Printer(reader, kDecoderIndent), block, StepPlace::Body);
     EXPECT_EQ(members.substr(0, members.find('\n')), "    /// Gated on " + c.member_label + " (`p`).");
     EXPECT_NE(reader.find("        } // end mask " + c.end_label + "\n"), std::string::npos) << reader;
   }
@@ -737,7 +737,7 @@ TEST(SwitchEmit, NestedWithEnumAndSubfieldDiscriminators) {
   std::string enums, member, reader;
   for (const SwitchBlock* sw : collect_switches(*steps)) emit_switch_enum(enums, *sw);
   emit_members(Printer(member, kMemberIndent), block);
-  emit_read_switch(reader, block, "        ");
+  emit_decoder(Printer(reader, 8), block, StepPlace::Body);
 
   EXPECT_EQ(enums, R"(/// `<switch name="Lo">` discriminated union (one variant per case).
 #[derive(Debug, Clone, PartialEq)]
@@ -860,7 +860,7 @@ TEST(SwitchEmit, MaskmapInCaseIsFlattenedToCaseIndent) {
                                          R"(</mask></maskmap></case></switch>)");
   ASSERT_TRUE(steps) << steps.reason();
   std::string reader;
-  emit_read_switch(reader, last_as<SwitchBlock>(*steps), "        ");
+  emit_decoder(Printer(reader, 8), last_as<SwitchBlock>(*steps), StepPlace::Body);
   const std::string i3(20, ' ');
   EXPECT_NE(reader.find(i3 + "// <maskmap name=\"count\">\n" + i3 + "let __mm_bits: u64 = count as u64;\n"),
             std::string::npos)
@@ -904,7 +904,7 @@ TEST(SwitchDepth, DeepestAllowedNestingBuildsAndEmits) {
 
   std::string enums, reader;
   for (const SwitchBlock* sw : collect_switches(copy)) emit_switch_enum(enums, *sw);
-  emit_read_switch(reader, last_as<SwitchBlock>(copy), "        ");
+  emit_decoder(Printer(reader, 8), last_as<SwitchBlock>(copy), StepPlace::Body);
 
   std::size_t enum_count = 0;
   for (std::size_t pos = enums.find("pub enum "); pos != std::string::npos; pos = enums.find("pub enum ", pos + 1)) {

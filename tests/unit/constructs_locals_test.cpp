@@ -271,7 +271,7 @@ TEST(RawIdentifierLocals, UnderscoreGoesBeforeTheStem) {
   p.key_rust_ty = p.value_rust_ty = "u32";
   p.key_kind = p.value_kind = FieldKind(FieldKind::U32);
   std::string out;
-  emit_read_packable(out, p, "        ");
+  emit_decoder(Printer(out, 8), p, StepPlace::Body);
   EXPECT_NE(out.find("        let _type_maxsize: u16 = "), std::string::npos) << out;
   // Locals that put the raw identifier first are Rust as they stand.
   EXPECT_NE(out.find("        let r#type_count: usize = "), std::string::npos) << out;

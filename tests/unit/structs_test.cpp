@@ -65,9 +65,12 @@ std::vector<std::string> outline(const std::string& out) {
   return lines;
 }
 
+// The variant names of the steps, in the order of EmitStep's alternatives.
 std::vector<std::string> kinds_of(const std::vector<EmitStep>& steps) {
+  static constexpr std::array<std::string_view, 8> kNames = {"Field",  "Align", "Vector", "Maskmap",
+                                                             "Switch", "Table", "If",     "Packable"};
   std::vector<std::string> kinds;
-  for (const EmitStep& step : steps) kinds.emplace_back(step_kind_name(step));
+  for (const EmitStep& step : steps) kinds.emplace_back(kNames.at(step.v.index()));
   return kinds;
 }
 

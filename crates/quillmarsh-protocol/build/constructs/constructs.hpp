@@ -116,9 +116,6 @@ void emit_ctor_entry(const Printer& p, std::string_view ident);
 Result<SimpleField> build_simple_field(const CodegenCtx& ctx, const xml::Node& field, BodyContext& body);
 // Reads one value of `kind` into the new local `name`.
 void emit_read_value(const Printer& p, std::string_view name, const FieldKind& kind);
-// The same at eight spaces, or flat at `indent`.
-void emit_read_field(std::string& out, std::string_view name, const FieldKind& kind);
-void emit_read_field_indented(std::string& out, std::string_view name, const FieldKind& kind, std::string_view indent);
 // Whether one value of `kind` can be decoded from zero bytes (a data type
 // registered as able to).
 bool kind_may_read_nothing(const FieldKind& kind, const TypeRegistry& registry);
@@ -133,9 +130,6 @@ void add_switches(const SimpleField& field, std::vector<const SwitchBlock*>& out
 bool declares_fields(const SimpleField& field);
 bool may_read_nothing(const SimpleField& field, const TypeRegistry& registry);
 void walk_locals(LocalsWalk& w, const SimpleField& field, StepPlace place, std::vector<LocalsWalk::Member>& out);
-
-void emit_align_pad(std::string& out, std::size_t width);
-void emit_align_pad_indented(std::string& out, std::size_t width, std::string_view indent);
 
 void emit_members(const Printer& p, const AlignStep& align);
 void emit_ctor_entries(const Printer& p, const AlignStep& align);
@@ -154,8 +148,6 @@ Result<VectorField> build_vector_field(const CodegenCtx& ctx, const xml::Node& v
                                        const SiblingLookup& lookup);
 // Reads the vector into the new local `local`.
 void emit_read_vector_into(const Printer& p, const VectorField& vec, std::string_view local);
-void emit_read_vector(std::string& out, const VectorField& vec);
-void emit_read_vector_indented(std::string& out, const VectorField& vec, std::string_view indent);
 
 void emit_members(const Printer& p, const VectorField& vec);
 void emit_ctor_entries(const Printer& p, const VectorField& vec);
@@ -172,8 +164,6 @@ void walk_locals(LocalsWalk& w, const VectorField& vec, StepPlace place, std::ve
 
 Result<TableField> build_table_field(const CodegenCtx& ctx, const xml::Node& table, BodyContext& body,
                                      const SiblingLookup& lookup);
-void emit_read_table(std::string& out, const TableField& table, std::string_view indent);
-void emit_read_table_indented(std::string& out, const TableField& table, std::string_view indent);
 
 void emit_members(const Printer& p, const TableField& table);
 void emit_ctor_entries(const Printer& p, const TableField& table);
@@ -197,7 +187,6 @@ Result<PackableField> build_packable_field(const CodegenCtx& ctx, const xml::Nod
 std::string packable_rust_ty(const PackableField& packable);
 // Reads the container into the new local `local`.
 void emit_read_packable_into(const Printer& p, const PackableField& packable, std::string_view local);
-void emit_read_packable(std::string& out, const PackableField& packable, std::string_view indent);
 
 void emit_members(const Printer& p, const PackableField& packable);
 void emit_ctor_entries(const Printer& p, const PackableField& packable);
@@ -218,7 +207,6 @@ Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_elemen
 std::vector<PayloadLocal> collect_if_payload_locals(const std::vector<EmitStep>& steps);
 void emit_if_struct_fields(std::string& out, const std::vector<EmitStep>& steps, std::string_view label);
 void emit_if_struct_field_names(std::string& out, const std::vector<EmitStep>& steps);
-void emit_read_if(std::string& out, const IfBlock& block, std::string_view indent);
 
 // Members: the documentation line, then the fields of the true branch and
 // of the false branch.
@@ -249,8 +237,6 @@ struct MaskmapParent {
 // The reason comes without the `<maskmap ...>: ` prefix.
 Result<MaskmapParent> resolve_maskmap_parent(std::string_view name, const SiblingLookup& lookup);
 Result<std::uint64_t> parse_mask_value(std::string_view value, const EnumValueTable& enum_values);
-void emit_read_maskmap(std::string& out, const MaskmapBlock& block);
-void emit_read_maskmap_indented(std::string& out, const MaskmapBlock& block, std::string_view indent);
 
 // Members: a "Gated on" line and an option per field of each group.
 void emit_members(const Printer& p, const MaskmapBlock& block);
@@ -284,7 +270,6 @@ Result<SwitchDiscriminator> resolve_switch_discriminator(std::string_view name, 
 std::string canonical_case_variant_id(const std::vector<i128>& values);
 // The enum type of one switch (its nested switches' types not included).
 void emit_switch_enum(std::string& out, const SwitchBlock& block);
-void emit_read_switch(std::string& out, const SwitchBlock& block, std::string_view indent);
 
 // Members: its documentation line and `pub {ident}: {type_name},`.
 void emit_members(const Printer& p, const SwitchBlock& block);
@@ -335,8 +320,6 @@ void emit_step_decoder(const Printer& p, const EmitStep& step, StepPlace place);
 void emit_step_reader(std::string& out, const EmitStep& step);
 // The constructor entries of one top-level step, at twelve spaces.
 void emit_step_ctor_entries(std::string& out, const EmitStep& step);
-// The decoder statements of one step in a switch case at a given indent.
-void emit_step_indented(std::string& out, const EmitStep& step, std::string_view indent);
 
 // ---- Encoders ----------------------------------------------------------------------------
 //

@@ -218,14 +218,6 @@ let $n$: $E$ = match $n$_raw { Ok(v) => v, Err(_) => return Err("unknown $E$ dis
   }
 }
 
-void emit_read_field(std::string& out, std::string_view name, const FieldKind& kind) {
-  emit_read_value(Printer(out, kDecoderIndent), name, kind);
-}
-
-void emit_read_field_indented(std::string& out, std::string_view name, const FieldKind& kind, std::string_view indent) {
-  emit_read_value(Printer(out, indent.size(), true), name, kind);
-}
-
 bool kind_may_read_nothing(const FieldKind& kind, const TypeRegistry& registry) {
   // Every reader but a struct's consumes at least one byte.
   if (kind.tag != FieldKind::Struct) return false;
@@ -301,12 +293,6 @@ void emit_align_decoder(const Printer& p, std::size_t width) {
 }
 
 }  // namespace
-
-void emit_align_pad(std::string& out, std::size_t width) { emit_align_decoder(Printer(out, kDecoderIndent), width); }
-
-void emit_align_pad_indented(std::string& out, std::size_t width, std::string_view indent) {
-  emit_align_decoder(Printer(out, indent.size(), true), width);
-}
 
 // Padding declares nothing and may skip nothing.
 void emit_members(const Printer& /*p*/, const AlignStep& /*align*/) {}

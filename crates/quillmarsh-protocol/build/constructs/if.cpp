@@ -160,10 +160,6 @@ void emit_read_if_into(const Printer& p, const IfBlock& block) {
 
 }  // namespace
 
-void emit_read_if(std::string& out, const IfBlock& block, std::string_view indent) {
-  emit_read_if_into(Printer(out, indent.size()), block);
-}
-
 // The block has its own braces, even inside another block.
 void emit_decoder(const Printer& p, const IfBlock& block, StepPlace /*place*/) { emit_read_if_into(p, block); }
 

@@ -280,14 +280,6 @@ void walk_locals(LocalsWalk& w, const MaskmapBlock& block, StepPlace /*place*/, 
   }
 }
 
-void emit_read_maskmap(std::string& out, const MaskmapBlock& block) {
-  emit_read_maskmap_into(Printer(out, kDecoderIndent), block);
-}
-
-void emit_read_maskmap_indented(std::string& out, const MaskmapBlock& block, std::string_view indent) {
-  emit_read_maskmap_into(Printer(out, indent.size(), true), block);
-}
-
 // ---- Encoder ----
 
 namespace {

@@ -158,10 +158,6 @@ for _ in 0..$ident$_count {
     vars);
 }
 
-void emit_read_packable(std::string& out, const PackableField& packable, std::string_view indent) {
-  emit_read_packable_into(Printer(out, indent.size()), packable, packable.ident);
-}
-
 namespace {
 
 // How a packable shows in its member documentation: the container with its

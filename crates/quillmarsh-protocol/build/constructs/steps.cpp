@@ -77,10 +77,6 @@ void emit_step_reader(std::string& out, const EmitStep& step) {
   emit_step_decoder(Printer(out, kDecoderIndent), step, StepPlace::Body);
 }
 
-void emit_step_indented(std::string& out, const EmitStep& step, std::string_view indent) {
-  emit_step_decoder(Printer(out, indent.size()), step, StepPlace::Case);
-}
-
 void emit_step_encoder(const Printer& p, const EmitStep& step, StepPlace place) {
   visit_step(step, [&](const auto& m) { emit_encoder(p, m, place); });
 }

@@ -417,10 +417,6 @@ let $ident$: $type_name$ = {
 
 }  // namespace
 
-void emit_read_switch(std::string& out, const SwitchBlock& block, std::string_view indent) {
-  emit_read_switch_into(Printer(out, indent.size()), block);
-}
-
 // The match has its own braces, even inside another block.
 void emit_decoder(const Printer& p, const SwitchBlock& block, StepPlace /*place*/) { emit_read_switch_into(p, block); }
 

@@ -91,14 +91,6 @@ for _ in 0..$ident$_count {
 
 }  // namespace
 
-void emit_read_table(std::string& out, const TableField& table, std::string_view indent) {
-  emit_read_table_into(Printer(out, indent.size()), table);
-}
-
-void emit_read_table_indented(std::string& out, const TableField& table, std::string_view indent) {
-  emit_read_table_into(Printer(out, indent.size(), true), table);
-}
-
 void emit_members(const Printer& p, const TableField& table) {
   if (table.text) {
     emit_member_doc(p, *table.text);

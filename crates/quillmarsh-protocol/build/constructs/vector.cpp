@@ -88,14 +88,6 @@ for _ in 0..$ident$_count {
     vars);
 }
 
-void emit_read_vector(std::string& out, const VectorField& vec) {
-  emit_read_vector_into(Printer(out, kDecoderIndent), vec, vec.ident);
-}
-
-void emit_read_vector_indented(std::string& out, const VectorField& vec, std::string_view indent) {
-  emit_read_vector_into(Printer(out, indent.size(), true), vec, vec.ident);
-}
-
 namespace {
 
 std::string member_ty(const VectorField& vec) { return "Vec<" + vec.elem_rust_ty + ">"; }

@@ -81,30 +81,4 @@ void push_unique(std::vector<std::string>& list, std::string_view text) {
   if (std::find(list.begin(), list.end(), text) == list.end()) list.emplace_back(text);
 }
 
-std::string_view step_kind_name(const EmitStep& step) {
-  return std::visit(
-      [](const auto& model) -> std::string_view {
-        using T = std::decay_t<decltype(model)>;
-        if constexpr (std::is_same_v<T, SimpleField>) {
-          return "Field";
-        } else if constexpr (std::is_same_v<T, AlignStep>) {
-          return "Align";
-        } else if constexpr (std::is_same_v<T, VectorField>) {
-          return "Vector";
-        } else if constexpr (std::is_same_v<T, MaskmapBlock>) {
-          return "Maskmap";
-        } else if constexpr (std::is_same_v<T, SwitchBlock>) {
-          return "Switch";
-        } else if constexpr (std::is_same_v<T, TableField>) {
-          return "Table";
-        } else if constexpr (std::is_same_v<T, IfBlock>) {
-          return "If";
-        } else {
-          static_assert(std::is_same_v<T, PackableField>, "every step kind has a name");
-          return "Packable";
-        }
-      },
-      step.v);
-}
-
 }  // namespace qm

@@ -215,17 +215,16 @@ struct SiblingLookup {
 
 // ---- Body context --------------------------------------------------------------
 
-// Shared by every builder of one body. Blocks that scope their fields (switch
-// cases) work on a copy with the same owner and the same struct-wide state.
+// Shared by every builder of one body. A switch case scopes its fields: it
+// works on this same context, which is put back as it was after the case.
 struct BodyContext {
   // snake-case identifier -> number of fields of this body that used it
   std::map<std::string, std::size_t> occurrences;
   // the owning struct's full Rust name, prefix included
   std::string owner;
-  // Type names already taken by switch enums of this struct (shared by all
-  // copies of the context for one struct; may be null).
+  // Type names already taken by switch enums of this struct (may be null).
   std::set<std::string>* switch_type_names = nullptr;
-  // Nesting depth of switch/if blocks at this point.
+  // Nesting depth of switch cases at this point.
   std::size_t depth = 0;
 };
 
@@ -238,8 +237,5 @@ std::string number_snake_identifier(std::map<std::string, std::size_t>& occurren
 
 // Appends `text` unless `list` already holds it.
 void push_unique(std::vector<std::string>& list, std::string_view text);
-
-// Human-readable name of a step's variant, for tests and diagnostics.
-std::string_view step_kind_name(const EmitStep& step);
 
 }  // namespace qm
