@@ -49,16 +49,14 @@ else
   trap 'rm -rf "$root"' EXIT
 fi
 
+# shellcheck source=tools/sibling-workspace.sh
+. "$(dirname "$0")/sibling-workspace.sh"
+make_sibling_workspace "$repo" "$root" "$sample"
 main=$root/main
 crate=$main/crates/quillmarsh-protocol
-proto_dir=$root/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol
-protocol=$proto_dir/protocol.xml
-mkdir -p "$crate" "$main/tests" "$proto_dir"
-cp "$repo/Cargo.toml" "$main/"
-cp -R "$repo/crates/quillmarsh-protocol/Cargo.toml" "$repo/crates/quillmarsh-protocol/build.rs" \
-  "$repo/crates/quillmarsh-protocol/src" "$repo/crates/quillmarsh-protocol/build" "$crate/"
+protocol=$root/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml
+mkdir -p "$main/tests"
 cp -R "$repo/tests/rust" "$main/tests/"
-cp "$sample" "$protocol"
 
 export CARGO_TARGET_DIR=$root/target
 export CARGO_TERM_COLOR=never
