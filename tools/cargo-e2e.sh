@@ -228,6 +228,15 @@ expect_build_failure "prebuilt generator of another version" env QUILLMARSH_CODE
 grep -q "quillmarsh-codegen 0.0.0-other, but this crate needs quillmarsh-codegen $version" "$log" ||
   { cat "$log" >&2; fail "prebuilt generator of another version: no message naming both versions"; }
 echo "cargo-e2e: prebuilt generator of another version: refused naming both versions"
+# So are a program that reports no version and one that does not exist.
+false_bin=$(command -v false)
+expect_build_failure "prebuilt program without a version" env QUILLMARSH_CODEGEN="$false_bin"
+grep -q "QUILLMARSH_CODEGEN=$false_bin did not report a version" "$log" ||
+  { cat "$log" >&2; fail "prebuilt program without a version: not refused as such"; }
+expect_build_failure "prebuilt generator missing" env QUILLMARSH_CODEGEN="$root/no-such-codegen"
+grep -q "cannot start the prebuilt generator QUILLMARSH_CODEGEN=$root/no-such-codegen" "$log" ||
+  { cat "$log" >&2; fail "prebuilt generator missing: no message naming it"; }
+echo "cargo-e2e: prebuilt program without a version, or missing: refused"
 unset CMAKE QUILLMARSH_CODEGEN
 
 # 10. The tests: the crate's own (the readers and the opcode lookups) and
