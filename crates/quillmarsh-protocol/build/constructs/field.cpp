@@ -34,11 +34,6 @@ bool reads_value_as_f64(std::string_view owner, std::string_view name) {
   return name == "Value" && (owner == "S2C_Qualities_PrivateUpdateFloat" || owner == "S2C_Qualities_UpdateFloat");
 }
 
-std::optional<std::string> opt_string(std::optional<std::string_view> v) {
-  if (!v) return std::nullopt;
-  return std::string(*v);
-}
-
 Result<SubfieldAccessor> build_subfield(const CodegenCtx& ctx, const xml::Node& sub, std::string_view field_name,
                                         std::string_view field_ident, std::string_view parent_ty,
                                         std::string_view owner) {

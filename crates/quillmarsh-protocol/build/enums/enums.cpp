@@ -43,11 +43,6 @@ struct Alias {
   std::optional<std::string> text;
 };
 
-std::optional<std::string> opt_string(std::optional<std::string_view> v) {
-  if (!v) return std::nullopt;
-  return std::string(*v);
-}
-
 constexpr u128 kI128Max = ~u128{0} >> 1;
 
 int digit_value(char c, unsigned base) {
