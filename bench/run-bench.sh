@@ -15,7 +15,11 @@
 # are the same on every run of the same build, whatever else the machine does,
 # so they show how the work grows with the size without the noise.
 #
-# Usage: bench/run-bench.sh [--build-dir DIR] [--base BYTES] [--repeat N] [--gbench] [--instructions] [--jobs N]
+# Last, a clean `cargo build` of the crate around the 1x description, split
+# into the generator's compile, its run and rustc's compile of the generated
+# code (bench/cold-build.sh, three builds; --no-cold-build leaves it out).
+#
+# Usage: bench/run-bench.sh [--build-dir DIR] [--base BYTES] [--repeat N] [--gbench] [--instructions] [--jobs N] [--no-cold-build]
 #   --build-dir  Release build tree (default: build/bench in the repository)
 #   --base       base size in bytes (default 1048576)
 #   --repeat     runs per measurement (default 5)
@@ -28,6 +32,7 @@ base=1048576
 repeat=5
 gbench=0
 instructions=0
+cold_build=1
 jobs=$(nproc)
 
 while [ $# -gt 0 ]; do
@@ -38,6 +43,7 @@ while [ $# -gt 0 ]; do
     --gbench) gbench=1 ;;
     --instructions) instructions=1 ;;
     --jobs) jobs=${2:?}; shift ;;
+    --no-cold-build) cold_build=0 ;;
     *) echo "run-bench: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -114,4 +120,10 @@ fi
 if [ "$gbench" = 1 ]; then
   echo
   "$build/bench/qm_bench" --benchmark_min_time=1 "${files[@]}"
+fi
+
+if [ "$cold_build" = 1 ]; then
+  echo
+  echo "clean cargo build of the crate around the 1x description (seconds):"
+  "$repo/bench/cold-build.sh" "${files[0]}" --jobs "$jobs"
 fi

@@ -13,10 +13,18 @@
 #     enum added to the description reaches the compiled crate;
 #   - touching the crate's Rust source recompiles the crate without running it;
 #   - a missing description or a missing cmake fails the build with a clear message;
+#   - a prebuilt generator (the one just built, put in place with `cmake
+#     --install`) named by QUILLMARSH_CODEGEN is used without CMake (which
+#     points at a program that fails), and one of another version is refused;
 #   - the crate's own tests and the tests under tests/rust pass;
 #   - the example decode_sample builds without warnings and prints the
-#     messages of its captured stream.
-# Set QM_E2E_KEEP=1 to keep the temporary root for inspection.
+#     messages of its captured stream;
+#   - Debian's own rustc and cargo packages (in $QM_DEBIAN_RUST_BIN, default
+#     /usr/bin), whose version the crate's rust-version must name, build the
+#     crate, generated code included, and pass the same tests.
+# Set QM_E2E_KEEP=1 to keep the temporary root for inspection, and
+# QM_E2E_DEBIAN_RUST=skip to leave out the Debian toolchain (tools/test.sh
+# installs it).
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -43,8 +51,7 @@ fi
 
 main=$root/main
 crate=$main/crates/quillmarsh-protocol
-proto_dir=$root/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol
-protocol=$proto_dir/protocol.xml
+protocol=$root/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml
 # shellcheck source=tools/sibling-layout.sh
 . "$(dirname "$0")/sibling-layout.sh"
 lay_out_workspace "$repo" "$root" "$sample" ||
@@ -70,20 +77,26 @@ generator_ran() { grep -q 'Running `[^`]*quillmarsh-protocol-[0-9a-f]*/build-scr
 
 echo "cargo-e2e: $("$cargo_bin" --version), $("$RUSTC" --version)"
 
-# 1. A clean build.
-run_cargo build -v
-grep -q -E '^warning: quillmarsh-protocol@[^ ]*: quillmarsh-protocol/build: emitted [0-9]+ enums \([0-9]+ aliases\), [0-9]+ datatypes \([0-9]+ skipped\), [0-9]+ messages \([0-9]+ skipped\), [0-9]+ gameactions \([0-9]+ skipped\), [0-9]+ gameevents \([0-9]+ skipped\)$' "$log" ||
-  { cat "$log" >&2; fail "the generator's report line did not reach Cargo as a warning"; }
-grep -E '^warning: quillmarsh-protocol@[^ ]*: quillmarsh-protocol/build: emitted' "$log" | sed 's/^/cargo-e2e: /'
-if grep -E '^(warning|error)' "$log" | grep -v -E '^warning: quillmarsh-protocol@[^ ]*: quillmarsh-protocol/build: emitted' |
-  grep -v -E '^warning: `quillmarsh-protocol` \(lib\) generated [0-9]+ warnings?$' | grep -q .; then
-  cat "$log" >&2
-  fail "the crate does not build cleanly: warnings other than the report line"
-fi
-mapfile -t generated < <(find "$CARGO_TARGET_DIR/debug/build" -path '*/quillmarsh-protocol-*/out/messages_generated.rs')
-[ "${#generated[@]}" -eq 1 ] || fail "expected one messages_generated.rs under $CARGO_TARGET_DIR/debug/build, found ${#generated[@]}"
-out_file=${generated[0]}
-echo "cargo-e2e: clean build ok ($(wc -l <"$out_file") generated lines)"
+# The report line as Cargo shows it (older Cargo leaves out the package prefix).
+report='^warning: (quillmarsh-protocol@[^ ]*: )?quillmarsh-protocol/build: emitted'
+# 1. A clean build: the report line is the only warning. Leaves the generated
+# file's path in $out_file.
+check_clean_build() {
+  run_cargo build -v
+  grep -q -E "$report"' [0-9]+ enums \([0-9]+ aliases\), [0-9]+ datatypes \([0-9]+ skipped\), [0-9]+ messages \([0-9]+ skipped\), [0-9]+ gameactions \([0-9]+ skipped\), [0-9]+ gameevents \([0-9]+ skipped\)$' "$log" ||
+    { cat "$log" >&2; fail "the generator's report line did not reach Cargo as a warning"; }
+  grep -E "$report" "$log" | sed 's/^/cargo-e2e: /'
+  if grep -E '^(warning|error)' "$log" | grep -v -E "$report" |
+    grep -v -E '^warning: `quillmarsh-protocol` \(lib\) generated [0-9]+ warnings?$' | grep -q .; then
+    cat "$log" >&2
+    fail "the crate does not build cleanly: warnings other than the report line"
+  fi
+  mapfile -t generated < <(find "$CARGO_TARGET_DIR/debug/build" -path '*/quillmarsh-protocol-*/out/messages_generated.rs')
+  [ "${#generated[@]}" -eq 1 ] || fail "expected one messages_generated.rs under $CARGO_TARGET_DIR/debug/build, found ${#generated[@]}"
+  out_file=${generated[0]}
+  echo "cargo-e2e: clean build ok ($(wc -l <"$out_file") generated lines)"
+}
+check_clean_build
 
 # The build script's directives file, rewritten by Cargo on every run of it.
 script_output=$(dirname "$(dirname "$out_file")")/output
@@ -170,18 +183,64 @@ echo "cargo-e2e: cmake missing: the build fails saying what to install"
 run_cargo build
 echo "cargo-e2e: the build recovers once both are back"
 
-# 9. The tests: the crate's own (the readers and the opcode lookups) and
-# those of every test crate under tests/rust.
-for dir in crates/quillmarsh-protocol "${test_crates[@]}"; do
-  run_cargo test --manifest-path "$main/$dir/Cargo.toml"
-  grep -E '^test result: ' "$log" | sed "s|^|cargo-e2e:   $dir: |"
-  grep -q -E '^test result: ok\. [1-9][0-9]* passed' "$log" || { cat "$log" >&2; fail "$dir: no test ran"; }
-done
+# 9. A prebuilt generator: the one Cargo built, installed with CMake. Named by
+# QUILLMARSH_CODEGEN it is used as it is: CMake points at a program that
+# fails, so the build succeeds only if nothing is compiled.
+version=$(sed -n 's/^version = "\(.*\)"$/\1/p' "$crate/Cargo.toml" | head -n 1)
+prefix=$root/prefix
+"${CMAKE:-cmake}" --install "$(dirname "$out_file")/codegen-build" --prefix "$prefix" >"$root/install.log" 2>&1 ||
+  { cat "$root/install.log" >&2; fail "cmake --install of the generator failed"; }
+prebuilt=$prefix/bin/quillmarsh-codegen
+[ "$("$prebuilt" --version)" = "quillmarsh-codegen $version" ] ||
+  fail "the installed generator reports '$("$prebuilt" --version)', not 'quillmarsh-codegen $version'"
+failing_cmake=$root/failing-cmake
+printf '#!/bin/sh\ntouch "%s"\nexit 1\n' "$root/cmake-was-run" >"$failing_cmake"
+chmod +x "$failing_cmake"
+export CMAKE=$failing_cmake
+stamp
+export QUILLMARSH_CODEGEN=$prebuilt
+run_cargo build -v
+expect_generator_run yes "prebuilt generator named"
+[ ! -e "$root/cmake-was-run" ] || fail "prebuilt generator named: CMake was run"
+grep -q -E "$report" "$log" || { cat "$log" >&2; fail "prebuilt generator named: no report line"; }
+stamp
+run_cargo build -v
+expect_generator_run no "prebuilt generator, nothing changed"
 
-# 10. The example decodes a captured stream of the sample's messages through
+# Another version of the generator is refused, naming both versions.
+other=$root/other-codegen
+printf '#!/bin/sh\necho "quillmarsh-codegen 0.0.0-other"\n' >"$other"
+chmod +x "$other"
+expect_build_failure "prebuilt generator of another version" env QUILLMARSH_CODEGEN="$other"
+grep -q "quillmarsh-codegen 0.0.0-other, but this crate needs quillmarsh-codegen $version" "$log" ||
+  { cat "$log" >&2; fail "prebuilt generator of another version: no message naming both versions"; }
+echo "cargo-e2e: prebuilt generator of another version: refused naming both versions"
+# So are a program that reports no version and one that does not exist.
+false_bin=$(command -v false)
+expect_build_failure "prebuilt program without a version" env QUILLMARSH_CODEGEN="$false_bin"
+grep -q "QUILLMARSH_CODEGEN=$false_bin did not report a version" "$log" ||
+  { cat "$log" >&2; fail "prebuilt program without a version: not refused as such"; }
+expect_build_failure "prebuilt generator missing" env QUILLMARSH_CODEGEN="$root/no-such-codegen"
+grep -q "cannot start the prebuilt generator QUILLMARSH_CODEGEN=$root/no-such-codegen" "$log" ||
+  { cat "$log" >&2; fail "prebuilt generator missing: no message naming it"; }
+echo "cargo-e2e: prebuilt program without a version, or missing: refused"
+unset CMAKE QUILLMARSH_CODEGEN
+
+# 10. The tests: the crate's own (the readers and the opcode lookups) and
+# those of every test crate under tests/rust.
+run_crate_tests() {
+  for dir in crates/quillmarsh-protocol "${test_crates[@]}"; do
+    run_cargo test --manifest-path "$main/$dir/Cargo.toml"
+    grep -E '^test result: ' "$log" | sed "s|^|cargo-e2e:   $dir: |"
+    grep -q -E '^test result: ok\. [1-9][0-9]* passed' "$log" || { cat "$log" >&2; fail "$dir: no test ran"; }
+  done
+}
+run_crate_tests
+
+# 11. The example decodes a captured stream of the sample's messages through
 # the dispatch enums and prints them.
 run_cargo run --manifest-path "$main/tests/rust/quillmarsh-protocol-tests/Cargo.toml" --example decode_sample
-if grep -E '^(warning|error)' "$log" | grep -v -E '^warning: quillmarsh-protocol@[^ ]*: quillmarsh-protocol/build: emitted' | grep -q .; then
+if grep -E '^(warning|error)' "$log" | grep -v -E "$report" | grep -q .; then
   cat "$log" >&2
   fail "example decode_sample: warnings while building it"
 fi
@@ -190,4 +249,27 @@ grep -q -F 'messageS2C 0xF74C Movement_Motion (12 bytes): Movement_Motion(' "$lo
 grep -q -F 'not decoded: messageS2C 0xF755 Legacy_Effects: not generated: deferred-tier features [mask]' "$log" ||
   { cat "$log" >&2; fail "example decode_sample: the skipped Legacy_Effects was not reported"; }
 echo "cargo-e2e: example decode_sample printed $(grep -c -E '^(messageC2S|messageS2C|gameaction|gameevent) ' "$log") messages"
+
+# 12. Debian's rustc and cargo, called by their full paths: a clean build (with
+# the prebuilt generator, so that no C++ is compiled again) and the tests. The
+# crate's rust-version must name exactly this Rust, the oldest it is checked with.
+if [ "${QM_E2E_DEBIAN_RUST:-}" = skip ]; then
+  echo "cargo-e2e: Debian's Rust toolchain: skipped (QM_E2E_DEBIAN_RUST=skip)"
+else
+  debian_bin=${QM_DEBIAN_RUST_BIN:-/usr/bin}
+  [ -x "$debian_bin/cargo" ] && [ -x "$debian_bin/rustc" ] ||
+    fail "no rustc and cargo in $debian_bin: install Debian's (apt-get install rustc cargo), or set QM_E2E_DEBIAN_RUST=skip"
+  cargo_bin=$debian_bin/cargo
+  RUSTC=$debian_bin/rustc
+  rust_version=$(sed -n 's/^rust-version = "\(.*\)"$/\1/p' "$crate/Cargo.toml")
+  debian_version=$("$RUSTC" --version | sed -n 's/^rustc \([0-9]*\.[0-9]*\).*/\1/p')
+  [ "$rust_version" = "$debian_version" ] ||
+    fail "the crate's rust-version is '$rust_version', but the Rust it is checked with here is $debian_version"
+  echo "cargo-e2e: Debian's toolchain: $("$cargo_bin" --version), $("$RUSTC" --version)"
+  export CARGO_TARGET_DIR=$root/target-debian QUILLMARSH_CODEGEN=$prebuilt
+  # A lock file of the newer Cargo may be of a format the older one cannot read.
+  rm -f "$main/Cargo.lock"
+  check_clean_build
+  run_crate_tests
+fi
 echo "cargo-e2e: all checks passed"

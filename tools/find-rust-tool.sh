@@ -2,8 +2,10 @@
 #
 # find_rust_tool NAME VAR prints the path of the Rust tool NAME (cargo,
 # rustc): the variable Cargo itself honours for it ($CARGO, $RUSTC), then
-# PATH, then rustup's default location. When there is none it says so on
-# standard error and returns 1.
+# rustup's toolchain ($CARGO_HOME/bin, by default $HOME/.cargo/bin), then
+# PATH. rustup's comes before PATH because Debian's own, older rustc and cargo
+# packages, which the oldest-Rust check installs, sit in /usr/bin, earlier on
+# PATH. When there is none it says so on standard error and returns 1.
 find_rust_tool() {
   local name=$1 var=$2
   local from_env=${!var:-}
@@ -12,11 +14,12 @@ find_rust_tool() {
     echo "\$$var is set to '$from_env', which is not an executable" >&2
     return 1
   fi
-  command -v "$name" && return 0
-  if [ -n "${HOME:-}" ] && [ -x "$HOME/.cargo/bin/$name" ]; then
-    echo "$HOME/.cargo/bin/$name"
+  local rustup_bin=${CARGO_HOME:-${HOME:-/nonexistent}/.cargo}/bin
+  if [ -x "$rustup_bin/$name" ]; then
+    echo "$rustup_bin/$name"
     return 0
   fi
-  echo "$name not found (looked at \$$var, PATH and \$HOME/.cargo/bin); install the Rust toolchain" >&2
+  command -v "$name" && return 0
+  echo "$name not found (looked at \$$var, $rustup_bin and PATH); install the Rust toolchain" >&2
   return 1
 }

@@ -1,25 +1,33 @@
 # Sourced by scripts that build the crate with Cargo around a description.
-# lay_out_workspace REPO ROOT DESCRIPTION copies the workspace into ROOT laid
-# out like the real sibling checkouts:
-#   ROOT/main/        the workspace (Cargo.toml, the crate, tests/rust), with
-#                     the test crates under tests/rust added as members
+#
+# lay_out_crate REPO ROOT DESCRIPTION lays out ROOT like the real sibling
+# checkouts:
+#   ROOT/main/        the workspace: REPO's Cargo.toml and the crate (its
+#                     manifest, build.rs, src/ and the generator in build/)
 #   ROOT/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml
 #                     a copy of DESCRIPTION
-# and sets `test_crates` to the test crates' paths relative to ROOT/main.
-# Returns non-zero when the members cannot be added.
+lay_out_crate() {
+  local repo=$1 root=$2 description=$3
+  local crate=$root/main/crates/quillmarsh-protocol
+  local proto_dir=$root/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol
+  mkdir -p "$crate" "$proto_dir"
+  cp "$repo/Cargo.toml" "$root/main/"
+  cp -pR "$repo/crates/quillmarsh-protocol/Cargo.toml" "$repo/crates/quillmarsh-protocol/build.rs" \
+    "$repo/crates/quillmarsh-protocol/src" "$repo/crates/quillmarsh-protocol/build" "$crate/"
+  cp -p "$description" "$proto_dir/protocol.xml"
+}
+
+# lay_out_workspace REPO ROOT DESCRIPTION does the same and adds the test
+# crates under REPO/tests/rust to ROOT/main as workspace members (so that they
+# share the crate's single build of the generator), setting `test_crates` to
+# their paths relative to ROOT/main. Returns non-zero when the members cannot
+# be added.
 lay_out_workspace() {
   local repo=$1 root=$2 description=$3
   local main=$root/main
-  local crate=$main/crates/quillmarsh-protocol
-  local proto_dir=$root/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol
-  mkdir -p "$crate" "$main/tests" "$proto_dir"
-  cp "$repo/Cargo.toml" "$main/"
-  cp -pR "$repo/crates/quillmarsh-protocol/Cargo.toml" "$repo/crates/quillmarsh-protocol/build.rs" \
-    "$repo/crates/quillmarsh-protocol/src" "$repo/crates/quillmarsh-protocol/build" "$crate/"
+  lay_out_crate "$repo" "$root" "$description"
+  mkdir -p "$main/tests"
   cp -pR "$repo/tests/rust" "$main/tests/"
-  cp -p "$description" "$proto_dir/protocol.xml"
-  # The test crates under tests/rust join the workspace, so that they share
-  # the crate's single build of the generator.
   test_crates=()
   local m
   for m in "$main"/tests/rust/*/Cargo.toml; do

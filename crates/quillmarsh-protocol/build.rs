@@ -1,8 +1,10 @@
 //! Build step of the protocol crate: compiles the C++ code generator found in
-//! `build/` with CMake inside `OUT_DIR`, then runs it. The generator reads
-//! protocol.xml, writes `OUT_DIR/messages_generated.rs` and prints the Cargo
-//! directives itself (its `rerun-if-changed` lines decide when this script
-//! runs again), so this script prints none of its own.
+//! `build/` with CMake inside `OUT_DIR`, then runs it. With
+//! `QUILLMARSH_CODEGEN` naming a prebuilt generator of the crate's own version
+//! it runs that one instead, and needs neither CMake nor a compiler. The
+//! generator reads protocol.xml, writes `OUT_DIR/messages_generated.rs` and
+//! prints the Cargo directives about its input itself; this script adds only
+//! those about the prebuilt generator.
 
 use std::env;
 use std::ffi::OsString;
@@ -11,6 +13,8 @@ use std::path::{Path, PathBuf};
 use std::process::{self, Command, Output, Stdio};
 
 const GENERATOR: &str = "quillmarsh-codegen";
+/// Names a prebuilt generator to run instead of building one.
+const PREBUILT_VAR: &str = "QUILLMARSH_CODEGEN";
 const TOOLS: &str =
     "the generator needs cmake, g++, libexpat1-dev and libicu-dev (Debian package names)";
 
@@ -20,8 +24,56 @@ fn main() {
     let source_dir = manifest_dir.join("build");
     let build_dir = out_dir.join("codegen-build");
 
-    let generator = build_generator(&source_dir, &build_dir);
+    println!("cargo:rerun-if-env-changed={PREBUILT_VAR}");
+    let generator = match env::var_os(PREBUILT_VAR).filter(|v| !v.is_empty()) {
+        Some(prebuilt) => {
+            let prebuilt = PathBuf::from(prebuilt);
+            check_prebuilt_version(&prebuilt);
+            // A bare name is looked up on PATH, where Cargo cannot watch it.
+            if prebuilt.is_absolute() {
+                println!("cargo:rerun-if-changed={}", prebuilt.display());
+            }
+            prebuilt
+        }
+        None => build_generator(&source_dir, &build_dir),
+    };
     run_generator(&generator);
+}
+
+/// Asks the prebuilt generator for its version and ends the build unless it
+/// is this crate's: another version may generate other code.
+fn check_prebuilt_version(generator: &Path) {
+    let wanted = env!("CARGO_PKG_VERSION");
+    let shown = generator.display();
+    let output = match Command::new(generator)
+        .arg("--version")
+        .stdin(Stdio::null())
+        .output()
+    {
+        Ok(output) => output,
+        Err(e) => die(&format!(
+            "cannot start the prebuilt generator {PREBUILT_VAR}={shown}: {e}"
+        )),
+    };
+    let stdout = String::from_utf8_lossy(&output.stdout);
+    let reported = stdout.trim_end();
+    let version = reported
+        .strip_prefix(GENERATOR)
+        .and_then(|rest| rest.strip_prefix(' '))
+        .filter(|_| output.status.success());
+    match version {
+        Some(version) if version == wanted => {}
+        Some(version) => die(&format!(
+            "the prebuilt generator {PREBUILT_VAR}={shown} is {GENERATOR} {version}, but this \
+             crate needs {GENERATOR} {wanted}; install that version (`cmake --install` of this \
+             crate's build/ folder) or unset {PREBUILT_VAR} to build it"
+        )),
+        None => die(&format!(
+            "the prebuilt generator {PREBUILT_VAR}={shown} did not report a version on \
+             `--version` ({}: {:?}); this crate needs {GENERATOR} {wanted}",
+            output.status, reported
+        )),
+    }
 }
 
 fn required_env(name: &str) -> OsString {

@@ -11,7 +11,7 @@
 # OUT_DIR and that deny-by-default lints fail the compile.
 #
 # Usage: compile-outputs.sh [CASES_DIR [LIB_RS]]
-# rustc is taken from $RUSTC, else PATH, else $HOME/.cargo/bin.
+# rustc is taken from $RUSTC, else rustup's toolchain, else PATH (tools/find-rust-tool.sh).
 # Exits 0 when every expected output compiles, 1 otherwise.
 set -uo pipefail
 

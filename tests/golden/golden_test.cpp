@@ -133,6 +133,7 @@ struct CaseSetup {
   bool not_unicode_manifest = false;
   bool not_unicode_out = false;
   bool out_dir_is_file = false;
+  std::vector<std::string> arguments;  // the command line after the program name
   // Per output file (as `kOutputNames`): its earlier text, raw or from a
   // file of the case folder.
   std::array<std::optional<std::string>, kOutputNames.size()> previous_output;
@@ -171,6 +172,8 @@ CaseSetup read_setup(const fs::path& case_dir) {
       setup.not_unicode_manifest = true;
     } else if (word == "not-unicode" && arg == "OUT_DIR") {
       setup.not_unicode_out = true;
+    } else if (word == "argument" && !arg.empty()) {
+      setup.arguments.emplace_back(arg);
     } else if (word == "out-dir-is-file" && arg.empty()) {
       setup.out_dir_is_file = true;
     } else if (word == "previous-output" || word == "previous-dispatch") {
@@ -190,8 +193,9 @@ struct RunResult {
   int status = -1;
 };
 
-// Runs the generator with exactly `env` as its environment, in `cwd`.
-RunResult run_generator(const std::vector<std::string>& env, const fs::path& cwd) {
+// Runs the generator with `args` and exactly `env` as its environment, in `cwd`.
+RunResult run_generator(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                        const fs::path& cwd) {
   RunResult r;
   int out_pipe[2];
   int err_pipe[2];
@@ -202,7 +206,9 @@ RunResult run_generator(const std::vector<std::string>& env, const fs::path& cwd
   std::vector<char*> envp;
   for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
-  char* argv[] = {const_cast<char*>(kExe), nullptr};
+  std::vector<char*> argv{const_cast<char*>(kExe)};
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
   const std::string dir = cwd.string();
 
   const pid_t pid = fork();
@@ -214,7 +220,7 @@ RunResult run_generator(const std::vector<std::string>& env, const fs::path& cwd
     close(err_pipe[0]);
     close(err_pipe[1]);
     if (chdir(dir.c_str()) != 0) _exit(126);
-    execve(kExe, argv, envp.data());
+    execve(kExe, argv.data(), envp.data());
     _exit(127);
   }
   close(out_pipe[1]);
@@ -330,7 +336,7 @@ TEST_P(Golden, Case) {
   }
   if (!setup.unset_out) env.push_back("OUT_DIR=" + out_env.string() + (setup.not_unicode_out ? "\xFF" : ""));
 
-  const RunResult run = run_generator(env, root.path);
+  const RunResult run = run_generator(setup.arguments, env, root.path);
   const std::string out = replace_all(run.out, root_text, "@ROOT@");
   const std::string err = replace_all(run.err, root_text, "@ROOT@");
   std::array<std::optional<std::string>, kOutputNames.size()> produced;

@@ -308,6 +308,18 @@ Result<Generated> generate_from_text(std::string_view text, std::string_view pro
   return generate(*doc, protocol_path, line_offsets);
 }
 
+int run_program(const std::vector<std::string_view>& args, std::string_view version) {
+  if (args.empty()) return run_build_script();
+  if (args.size() == 1 && args.front() == "--version") {
+    std::string line;
+    emit(line, "quillmarsh-codegen $version$\n", {{"version", version}});
+    print_out(line);
+    return 0;
+  }
+  fatal("usage: quillmarsh-codegen [--version] (the crate's build step runs it without arguments)");
+  return 2;
+}
+
 int run_build_script() {
   try {
     return run();

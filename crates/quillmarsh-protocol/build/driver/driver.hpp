@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "schema/context.hpp"
 #include "text/result.hpp"
@@ -46,5 +47,11 @@ std::string join_path(std::string_view base, std::string_view rel);
 // prints directives to stdout, writes the output file; fatal failures are
 // printed to stderr. Returns the process exit status.
 int run_build_script();
+
+// The program for its command line `args` (the program name left out): none
+// runs the build step; `--version` prints "quillmarsh-codegen {version}",
+// which the crate's build step checks before it uses a prebuilt generator;
+// anything else is refused with a usage line on stderr and exit status 2.
+int run_program(const std::vector<std::string_view>& args, std::string_view version);
 
 }  // namespace qm

@@ -393,7 +393,7 @@ fn skill_entry_pads_to_a_multiple_of_four_from_the_start_of_the_data() {
         data.extend(5u32.to_le_bytes());
         data.extend(9u16.to_le_bytes());
         data.extend(1u32.to_le_bytes());
-        data.extend(std::iter::repeat_n(0xEE, pad));
+        data.extend(std::iter::repeat(0xEE).take(pad));
         data.extend(u64::MAX.to_le_bytes());
         let (entry, end) = decode_at(SkillEntry::read_from, &data, start).unwrap();
         assert_eq!(

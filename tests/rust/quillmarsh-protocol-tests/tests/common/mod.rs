@@ -32,7 +32,7 @@ impl Wire {
     /// `error` (fixed-width fields check all their bytes before reading).
     pub fn put(mut self, bytes: &[u8], error: &'static str) -> Self {
         self.bytes.extend_from_slice(bytes);
-        self.errors.extend(std::iter::repeat_n(error, bytes.len()));
+        self.errors.extend(std::iter::repeat(error).take(bytes.len()));
         self
     }
 
@@ -66,7 +66,7 @@ impl Wire {
         let pad = (4 - used % 4) % 4;
         self.bytes.extend(n.to_le_bytes());
         self.bytes.extend_from_slice(body);
-        self.bytes.extend(std::iter::repeat_n(0u8, pad));
+        self.bytes.extend(std::iter::repeat(0u8).take(pad));
         for i in 0..used + pad {
             self.errors.push(match i {
                 0 | 1 => "truncated string16 length",
