@@ -78,14 +78,6 @@ std::string debug_char(char32_t c);
 // `None` or `Some("...")`.
 std::string debug_opt_str(const std::optional<std::string_view>& text);
 
-// ---- Optional texts --------------------------------------------------------
-
-// An owned copy of a text that may be absent (an optional attribute).
-inline std::optional<std::string> opt_string(std::optional<std::string_view> text) {
-  if (!text) return std::nullopt;
-  return std::string(*text);
-}
-
 // ---- Integer formatting ----------------------------------------------------
 
 std::string to_decimal(i128 value);
