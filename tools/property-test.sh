@@ -440,7 +440,7 @@ for ((n = start; n < start + runs; n++)); do
   sed -E 's/crate::(messages::|Kind\b|Decode\b|Message\b|DecodeError\b|SkippedItem\b)/crate::qm_'"$n"'::\1/g' \
     "$d/out/dispatch_generated.rs" >"$d/harness/dispatch_generated.rs"
   # The encoders name only items of the crate root.
-  sed 's/crate::/crate::qm_'"$n"'::/g' "$d/out/encoders_generated.rs" >"$d/harness/encoders_generated.rs"
+  sed 's/\bcrate::/crate::qm_'"$n"'::/g' "$d/out/encoders_generated.rs" >"$d/harness/encoders_generated.rs"
   sed -e "s|env!(\"OUT_DIR\"), \"/dispatch_generated.rs\"|\"$d/harness\", \"/dispatch_generated.rs\"|" \
     -e "s|env!(\"OUT_DIR\"), \"/encoders_generated.rs\"|\"$d/harness\", \"/encoders_generated.rs\"|" \
     -e "s|env!(\"OUT_DIR\")|\"$d/out\"|" "$lib_rs" >"$d/qm.rs"

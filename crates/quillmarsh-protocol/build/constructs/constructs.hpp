@@ -341,13 +341,16 @@ bool kind_is_copy(const FieldKind& kind);
 void emit_write_value(const Printer& p, std::string_view name, std::string_view member, const FieldKind& kind);
 // The same for a value behind the reference `name` (a loop's element).
 void emit_write_borrowed(const Printer& p, std::string_view name, std::string_view member, const FieldKind& kind);
-// The name a switch case's pattern binds a variant field `ident` to, so that
-// the field's own name is bound only where its step stands, as in the decoder.
+// The names a switch case's pattern binds a variant field `ident` to, and an
+// if branch or mask group binds the value inside the option `ident` to, so
+// that the field's own local is bound only where its step stands, as in the
+// decoder.
 std::string encoder_case_binding(std::string_view ident);
-// Binds the member `ident` for an encoder at `place`: from `self` among a
-// body's steps, from the case pattern's binding in a switch case (`Copy`
-// types by value, others by reference); in an if branch or mask group a
-// `Copy` value behind the block's `{ident}_v` reference is copied out.
+std::string encoder_some_binding(std::string_view ident);
+// Binds the member `ident`'s local at `place` (`decoder_local`): from `self`
+// among a body's steps, from the case pattern's binding in a switch case, from
+// the block's binding of the option's value in an if branch or mask group;
+// `Copy` types by value, others by reference.
 void emit_encoder_binding(const Printer& p, std::string_view ident, std::string_view ty, bool copy, StepPlace place);
 // `Err(...)` of a problem given as a Rust expression (a literal or a `format!`).
 std::string encode_error(std::string_view member, std::string_view problem_expr);

@@ -371,25 +371,28 @@ void emit_write_borrowed(const Printer& p, std::string_view name, std::string_vi
 
 std::string encoder_case_binding(std::string_view ident) { return "__case_" + std::string(without_raw_prefix(ident)); }
 
+std::string encoder_some_binding(std::string_view ident) { return "__some_" + std::string(without_raw_prefix(ident)); }
+
 void emit_encoder_binding(const Printer& p, std::string_view ident, std::string_view ty, bool copy, StepPlace place) {
-  const std::string bound = encoder_case_binding(ident);
-  const TemplateVars vars = {{"n", ident}, {"ty", ty}, {"b", bound}};
+  const std::string local = decoder_local(std::string(ident), place);
+  std::string from;
   switch (place) {
     case StepPlace::Body:
-      p(copy ? "let $n$: $ty$ = self.$n$;\n" : "let $n$ = &self.$n$;\n", vars);
+      p(copy ? "let $n$: $ty$ = self.$n$;\n" : "let $n$ = &self.$n$;\n", {{"n", local}, {"ty", ty}});
       return;
     case StepPlace::Case:
-      p(copy ? "let $n$: $ty$ = *$b$;\n" : "let $n$ = $b$;\n", vars);
-      return;
+      from = encoder_case_binding(ident);
+      break;
     case StepPlace::IfBranch:
-      if (copy) p("let $n$: $ty$ = *$n$;\n", vars);
-      return;
+      from = encoder_some_binding(ident);
+      break;
   }
+  p(copy ? "let $n$: $ty$ = *$b$;\n" : "let $n$ = $b$;\n", {{"n", local}, {"ty", ty}, {"b", from}});
 }
 
 void emit_encoder(const Printer& p, const SimpleField& field, StepPlace place) {
   const std::string local = decoder_local(field.ident, place);
-  emit_encoder_binding(p, local, field.rust_ty, kind_is_copy(field.kind), place);
+  emit_encoder_binding(p, field.ident, field.rust_ty, kind_is_copy(field.kind), place);
   if (field.kind.tag == FieldKind::Enum) {
     // Expressions read an enum field through its raw value, as in the decoder.
     p("let $n$_bits: $R$ = $n$ as $R$;\n", {{"n", local}, {"R", enum_repr_rust_ty(field.kind.repr)}});

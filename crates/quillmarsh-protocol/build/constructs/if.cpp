@@ -246,12 +246,7 @@ void emit_if_branch_encoder(const Printer& p, const IfBlock& block, const std::v
                             const std::vector<EmitStep>& other, std::string_view verdict) {
   const std::vector<PayloadLocal> mine = collect_if_payload_locals(steps);
   std::set<std::string> names;
-  for (const PayloadLocal& local : mine) {
-    names.insert(local.name);
-    const std::string problem = debug_str("absent although the test `" + block.test + "` " + std::string(verdict));
-    p("let $n$_v = match $n$ { Some(v) => v, None => return $err$ };\n",
-      {{"n", local.name}, {"err", encode_error(local.name, problem)}});
-  }
+  for (const PayloadLocal& local : mine) names.insert(local.name);
   for (const PayloadLocal& local : collect_if_payload_locals(other)) {
     if (names.count(local.name) != 0) continue;
     const std::string problem = debug_str("present although the test `" + block.test + "` " + std::string(verdict));
@@ -260,6 +255,11 @@ void emit_if_branch_encoder(const Printer& p, const IfBlock& block, const std::v
 }
 )",
       {{"n", local.name}, {"err", encode_error(local.name, problem)}});
+  }
+  for (const PayloadLocal& local : mine) {
+    const std::string problem = debug_str("absent although the test `" + block.test + "` " + std::string(verdict));
+    p("let $b$ = match $n$ { Some(v) => v, None => return $err$ };\n",
+      {{"b", encoder_some_binding(local.name)}, {"n", local.name}, {"err", encode_error(local.name, problem)}});
   }
   for (const EmitStep& step : steps) emit_step_encoder(p, step, StepPlace::IfBranch);
 }

@@ -291,8 +291,8 @@ void emit_mask_presence(const Printer& p, const MaskmapBlock& block, const MaskG
   const std::string mask = "mask " + group_end_label(group) + " of `" + block.parent_ident + "`";
   if (selected) {
     const std::string problem = debug_str("absent although " + mask + " selects it");
-    p("let $n$_v = match $n$ { Some(v) => v, None => return $err$ };\n",
-      {{"n", ident}, {"err", encode_error(ident, problem)}});
+    p("let $b$ = match $n$ { Some(v) => v, None => return $err$ };\n",
+      {{"b", encoder_some_binding(ident)}, {"n", ident}, {"err", encode_error(ident, problem)}});
   } else {
     const std::string problem = debug_str("present although " + mask + " does not select it");
     p(R"(if $n$.is_some() {

@@ -290,7 +290,7 @@ __out.extend_from_slice(&($v$.len() as u32).to_le_bytes());
 
 void emit_encoder(const Printer& p, const PackableField& packable, StepPlace place) {
   const std::string local = decoder_local(packable.ident, place);
-  emit_encoder_binding(p, local, packable_rust_ty(packable), false, place);
+  emit_encoder_binding(p, packable.ident, packable_rust_ty(packable), false, place);
   emit_write_packable(p, packable, local);
 }
 

@@ -12,8 +12,8 @@ impl Action_OnlyTrue {
             // <if test="Flags">
             let extra = &self.extra;
             if (flags as u64) != 0 {
-                let extra_v = match extra { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "extra", "absent although the test `Flags` holds")) };
-                let extra_v: u16 = *extra_v;
+                let __some_extra = match extra { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "extra", "absent although the test `Flags` holds")) };
+                let extra_v: u16 = *__some_extra;
                 __out.extend_from_slice(&extra_v.to_le_bytes());
             }
             else {
@@ -49,8 +49,8 @@ impl Action_OnlyFalse {
                 }
             }
             else {
-                let fallback_v = match fallback { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "fallback", "absent although the test `Flags == 0x10` fails")) };
-                let fallback_v: u8 = *fallback_v;
+                let __some_fallback = match fallback { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "fallback", "absent although the test `Flags == 0x10` fails")) };
+                let fallback_v: u8 = *__some_fallback;
                 __out.extend_from_slice(&fallback_v.to_le_bytes());
             }
             Ok(())
@@ -78,24 +78,25 @@ impl Action_BothBranches {
             let narrow = &self.narrow;
             let name = &self.name;
             if (count as i128) >= -1i128 {
-                let wide_v = match wide { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "wide", "absent although the test `Count >= -1` holds")) };
                 if narrow.is_some() {
                     return Err(crate::EncodeError::new(__TYPE, "narrow", "present although the test `Count >= -1` holds"));
                 }
                 if name.is_some() {
                     return Err(crate::EncodeError::new(__TYPE, "name", "present although the test `Count >= -1` holds"));
                 }
-                let wide_v: u32 = *wide_v;
+                let __some_wide = match wide { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "wide", "absent although the test `Count >= -1` holds")) };
+                let wide_v: u32 = *__some_wide;
                 __out.extend_from_slice(&wide_v.to_le_bytes());
             }
             else {
-                let narrow_v = match narrow { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "narrow", "absent although the test `Count >= -1` fails")) };
-                let name_v = match name { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "name", "absent although the test `Count >= -1` fails")) };
                 if wide.is_some() {
                     return Err(crate::EncodeError::new(__TYPE, "wide", "present although the test `Count >= -1` fails"));
                 }
-                let narrow_v: u8 = *narrow_v;
+                let __some_narrow = match narrow { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "narrow", "absent although the test `Count >= -1` fails")) };
+                let __some_name = match name { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "name", "absent although the test `Count >= -1` fails")) };
+                let narrow_v: u8 = *__some_narrow;
                 __out.extend_from_slice(&narrow_v.to_le_bytes());
+                let name_v = __some_name;
                 crate::write_string16_le(&name_v, __out).map_err(|e| crate::EncodeError::new(__TYPE, "name", e))?;
             }
             Ok(())
@@ -135,8 +136,8 @@ impl Action_AlignOnly {
                 __out.resize(__out.len() + (2 - __out.len() % 2) % 2, 0);
             }
             else {
-                let tail_v = match tail { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "tail", "absent although the test `Flags < 2` fails")) };
-                let tail_v: i16 = *tail_v;
+                let __some_tail = match tail { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "tail", "absent although the test `Flags < 2` fails")) };
+                let tail_v: i16 = *__some_tail;
                 __out.extend_from_slice(&tail_v.to_le_bytes());
             }
             Ok(())
@@ -167,12 +168,13 @@ impl Action_Containers {
             let map = &self.map;
             let pairs = &self.pairs;
             if scale < 1.5f32 {
-                let spells_v = match spells { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "spells", "absent although the test `Scale < 1.5` holds")) };
-                let items_v = match items { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "items", "absent although the test `Scale < 1.5` holds")) };
-                let map_v = match map { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "map", "absent although the test `Scale < 1.5` holds")) };
                 if pairs.is_some() {
                     return Err(crate::EncodeError::new(__TYPE, "pairs", "present although the test `Scale < 1.5` holds"));
                 }
+                let __some_spells = match spells { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "spells", "absent although the test `Scale < 1.5` holds")) };
+                let __some_items = match items { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "items", "absent although the test `Scale < 1.5` holds")) };
+                let __some_map = match map { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "map", "absent although the test `Scale < 1.5` holds")) };
+                let spells_v = __some_spells;
                 // inlined PackableList<u32>
                 let spells_v_count: u32 = match u32::try_from(spells_v.len()) {
                     Ok(n) => n,
@@ -184,6 +186,7 @@ impl Action_Containers {
                     __out.extend_from_slice(&__elem.to_le_bytes());
                 }
                 // <vector name="items_v" length="Count" type="u16">
+                let items_v = __some_items;
                 let items_v_count: usize = ((count) as usize).saturating_sub(1usize);
                 if items_v.len() != items_v_count {
                     return Err(crate::EncodeError::new(__TYPE, "items", format!("holds {} elements but its length {} gives {}", items_v.len(), "Count", items_v_count)));
@@ -192,6 +195,7 @@ impl Action_Containers {
                     let __elem = *__elem;
                     __out.extend_from_slice(&__elem.to_le_bytes());
                 }
+                let map_v = __some_map;
                 // inlined PHashTable<u32, u16>
                 if map_v.len() > 0xFFFFFF {
                     return Err(crate::EncodeError::new(__TYPE, "map", "more than 16777215 pairs for a PHashTable packed size"));
@@ -205,7 +209,6 @@ impl Action_Containers {
                 }
             }
             else {
-                let pairs_v = match pairs { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "pairs", "absent although the test `Scale < 1.5` fails")) };
                 if spells.is_some() {
                     return Err(crate::EncodeError::new(__TYPE, "spells", "present although the test `Scale < 1.5` fails"));
                 }
@@ -215,6 +218,8 @@ impl Action_Containers {
                 if map.is_some() {
                     return Err(crate::EncodeError::new(__TYPE, "map", "present although the test `Scale < 1.5` fails"));
                 }
+                let __some_pairs = match pairs { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "pairs", "absent although the test `Scale < 1.5` fails")) };
+                let pairs_v = __some_pairs;
                 // inlined PackableHashTable<u16, u32>
                 let pairs_v_count: u16 = match u16::try_from(pairs_v.len()) {
                     Ok(n) => n,
@@ -257,26 +262,26 @@ impl Action_SameName {
             let value = &self.value;
             let value_2 = &self.value_2;
             if has_name {
-                let value_v = match value { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "value", "absent although the test `HasName` holds")) };
                 if value_2.is_some() {
                     return Err(crate::EncodeError::new(__TYPE, "value_2", "present although the test `HasName` holds"));
                 }
-                let value_v: u32 = *value_v;
+                let __some_value = match value { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "value", "absent although the test `HasName` holds")) };
+                let value_v: u32 = *__some_value;
                 __out.extend_from_slice(&value_v.to_le_bytes());
             }
             else {
-                let value_2_v = match value_2 { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "value_2", "absent although the test `HasName` fails")) };
                 if value.is_some() {
                     return Err(crate::EncodeError::new(__TYPE, "value", "present although the test `HasName` fails"));
                 }
-                let value_2_v: u16 = *value_2_v;
+                let __some_value_2 = match value_2 { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "value_2", "absent although the test `HasName` fails")) };
+                let value_2_v: u16 = *__some_value_2;
                 __out.extend_from_slice(&value_2_v.to_le_bytes());
             }
             // <if test="Ratio != 0.5">
             let value_3 = &self.value_3;
             if (ratio as f64) != 0.5f64 {
-                let value_3_v = match value_3 { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "value_3", "absent although the test `Ratio != 0.5` holds")) };
-                let value_3_v: u8 = *value_3_v;
+                let __some_value_3 = match value_3 { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "value_3", "absent although the test `Ratio != 0.5` holds")) };
+                let value_3_v: u8 = *__some_value_3;
                 __out.extend_from_slice(&value_3_v.to_le_bytes());
             }
             else {
@@ -311,24 +316,25 @@ impl Action_TwoTrue {
             let second = &self.second;
             let other = &self.other;
             if (low as i128) > (high as i128) {
-                let first_v = match first { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "first", "absent although the test `Low>High` holds")) };
-                let second_v = match second { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "second", "absent although the test `Low>High` holds")) };
                 if other.is_some() {
                     return Err(crate::EncodeError::new(__TYPE, "other", "present although the test `Low>High` holds"));
                 }
-                let first_v: u32 = *first_v;
+                let __some_first = match first { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "first", "absent although the test `Low>High` holds")) };
+                let __some_second = match second { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "second", "absent although the test `Low>High` holds")) };
+                let first_v: u32 = *__some_first;
                 __out.extend_from_slice(&first_v.to_le_bytes());
+                let second_v = __some_second;
                 crate::write_wstring_le(&second_v, __out).map_err(|e| crate::EncodeError::new(__TYPE, "second", e))?;
             }
             else {
-                let other_v = match other { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "other", "absent although the test `Low>High` fails")) };
                 if first.is_some() {
                     return Err(crate::EncodeError::new(__TYPE, "first", "present although the test `Low>High` fails"));
                 }
                 if second.is_some() {
                     return Err(crate::EncodeError::new(__TYPE, "second", "present although the test `Low>High` fails"));
                 }
-                let other_v: u32 = *other_v;
+                let __some_other = match other { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "other", "absent although the test `Low>High` fails")) };
+                let other_v: u32 = *__some_other;
                 __out.extend_from_slice(&other_v.to_le_bytes());
             }
             Ok(())

@@ -20,18 +20,20 @@ impl Velocity {
             let total_2 = &self.total_2;
             let items = &self.items;
             if (total as i128) > 1i128 {
-                let total_2_v = match total_2 { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "total_2", "absent although the test `Total > 1` holds")) };
                 if items.is_some() {
                     return Err(crate::EncodeError::new(__TYPE, "items", "present although the test `Total > 1` holds"));
                 }
+                let __some_total_2 = match total_2 { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "total_2", "absent although the test `Total > 1` holds")) };
+                let total_2_v = __some_total_2;
                 crate::write_string16_le(&total_2_v, __out).map_err(|e| crate::EncodeError::new(__TYPE, "total_2", e))?;
             }
             else {
-                let items_v = match items { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "items", "absent although the test `Total > 1` fails")) };
                 if total_2.is_some() {
                     return Err(crate::EncodeError::new(__TYPE, "total_2", "present although the test `Total > 1` fails"));
                 }
+                let __some_items = match items { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "items", "absent although the test `Total > 1` fails")) };
                 // <vector name="items_v" length="Total" type="f32">
+                let items_v = __some_items;
                 let items_v_count: usize = (total) as usize;
                 if items_v.len() != items_v_count {
                     return Err(crate::EncodeError::new(__TYPE, "items", format!("holds {} elements but its length {} gives {}", items_v.len(), "Total", items_v_count)));
@@ -67,15 +69,16 @@ impl Action_SameAndOtherBranch {
             let lows = &self.lows;
             let spare = &self.spare;
             if (flags as u64) != 0 {
-                let count_v = match count { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "count", "absent although the test `Flags` holds")) };
-                let values_v = match values { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "values", "absent although the test `Flags` holds")) };
-                let lows_v = match lows { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "lows", "absent although the test `Flags` holds")) };
                 if spare.is_some() {
                     return Err(crate::EncodeError::new(__TYPE, "spare", "present although the test `Flags` holds"));
                 }
-                let count_v: u16 = *count_v;
+                let __some_count = match count { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "count", "absent although the test `Flags` holds")) };
+                let __some_values = match values { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "values", "absent although the test `Flags` holds")) };
+                let __some_lows = match lows { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "lows", "absent although the test `Flags` holds")) };
+                let count_v: u16 = *__some_count;
                 __out.extend_from_slice(&count_v.to_le_bytes());
                 // <vector name="values_v" length="Count" type="u32">
+                let values_v = __some_values;
                 let values_v_count: usize = (count_v) as usize;
                 if values_v.len() != values_v_count {
                     return Err(crate::EncodeError::new(__TYPE, "values", format!("holds {} elements but its length {} gives {}", values_v.len(), "Count", values_v_count)));
@@ -85,6 +88,7 @@ impl Action_SameAndOtherBranch {
                     __out.extend_from_slice(&__elem.to_le_bytes());
                 }
                 // <vector name="lows_v" length="Low" type="u8">
+                let lows_v = __some_lows;
                 let lows_v_count: usize = (((count_v & (0xF as u16))) as u16) as usize;
                 if lows_v.len() != lows_v_count {
                     return Err(crate::EncodeError::new(__TYPE, "lows", format!("holds {} elements but its length {} gives {}", lows_v.len(), "Low", lows_v_count)));
@@ -95,7 +99,6 @@ impl Action_SameAndOtherBranch {
                 }
             }
             else {
-                let spare_v = match spare { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "spare", "absent although the test `Flags` fails")) };
                 if count.is_some() {
                     return Err(crate::EncodeError::new(__TYPE, "count", "present although the test `Flags` fails"));
                 }
@@ -105,7 +108,9 @@ impl Action_SameAndOtherBranch {
                 if lows.is_some() {
                     return Err(crate::EncodeError::new(__TYPE, "lows", "present although the test `Flags` fails"));
                 }
+                let __some_spare = match spare { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "spare", "absent although the test `Flags` fails")) };
                 // <vector name="spare_v" length="Count - 1" type="u8">
+                let spare_v = __some_spare;
                 let spare_v_count: usize = ((count.unwrap_or_default() as i32).wrapping_sub(1)) as usize;
                 if spare_v.len() != spare_v_count {
                     return Err(crate::EncodeError::new(__TYPE, "spare", format!("holds {} elements but its length {} gives {}", spare_v.len(), "Count - 1", spare_v_count)));
@@ -151,18 +156,18 @@ impl Action_AfterTheBlock {
             let ready = &self.ready;
             let scale = &self.scale;
             if (flags as i128) == 1i128 {
-                let size_v = match size { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "size", "absent although the test `Flags == 1` holds")) };
-                let shape_v = match shape { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "shape", "absent although the test `Flags == 1` holds")) };
-                let ready_v = match ready { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "ready", "absent although the test `Flags == 1` holds")) };
-                let scale_v = match scale { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "scale", "absent although the test `Flags == 1` holds")) };
-                let size_v: u8 = *size_v;
+                let __some_size = match size { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "size", "absent although the test `Flags == 1` holds")) };
+                let __some_shape = match shape { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "shape", "absent although the test `Flags == 1` holds")) };
+                let __some_ready = match ready { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "ready", "absent although the test `Flags == 1` holds")) };
+                let __some_scale = match scale { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "scale", "absent although the test `Flags == 1` holds")) };
+                let size_v: u8 = *__some_size;
                 __out.extend_from_slice(&size_v.to_le_bytes());
-                let shape_v: Shape = *shape_v;
+                let shape_v: Shape = *__some_shape;
                 let shape_v_bits: u16 = shape_v as u16;
                 shape_v.write_to(__out);
-                let ready_v: WireBool = *ready_v;
+                let ready_v: WireBool = *__some_ready;
                 __out.extend_from_slice(&u32::from(ready_v).to_le_bytes());
-                let scale_v: f32 = *scale_v;
+                let scale_v: f32 = *__some_scale;
                 __out.extend_from_slice(&scale_v.to_le_bytes());
             }
             else {
@@ -194,8 +199,8 @@ impl Action_AfterTheBlock {
             // <if test="Ready">
             let weight = &self.weight;
             if ready.unwrap_or_default() {
-                let weight_v = match weight { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "weight", "absent although the test `Ready` holds")) };
-                let weight_v: u32 = *weight_v;
+                let __some_weight = match weight { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "weight", "absent although the test `Ready` holds")) };
+                let weight_v: u32 = *__some_weight;
                 __out.extend_from_slice(&weight_v.to_le_bytes());
             }
             else {
@@ -207,26 +212,26 @@ impl Action_AfterTheBlock {
             let bonus = &self.bonus;
             let penalty = &self.penalty;
             if (flags as i128) < (size.unwrap_or_default() as i128) {
-                let bonus_v = match bonus { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "bonus", "absent although the test `Flags < Size` holds")) };
                 if penalty.is_some() {
                     return Err(crate::EncodeError::new(__TYPE, "penalty", "present although the test `Flags < Size` holds"));
                 }
-                let bonus_v: u8 = *bonus_v;
+                let __some_bonus = match bonus { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "bonus", "absent although the test `Flags < Size` holds")) };
+                let bonus_v: u8 = *__some_bonus;
                 __out.extend_from_slice(&bonus_v.to_le_bytes());
             }
             else {
-                let penalty_v = match penalty { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "penalty", "absent although the test `Flags < Size` fails")) };
                 if bonus.is_some() {
                     return Err(crate::EncodeError::new(__TYPE, "bonus", "present although the test `Flags < Size` fails"));
                 }
-                let penalty_v: u8 = *penalty_v;
+                let __some_penalty = match penalty { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "penalty", "absent although the test `Flags < Size` fails")) };
+                let penalty_v: u8 = *__some_penalty;
                 __out.extend_from_slice(&penalty_v.to_le_bytes());
             }
             // <if test="Scale &gt;= 1.5">
             let big = &self.big;
             if scale.unwrap_or_default() >= 1.5f32 {
-                let big_v = match big { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "big", "absent although the test `Scale >= 1.5` holds")) };
-                let big_v: u8 = *big_v;
+                let __some_big = match big { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "big", "absent although the test `Scale >= 1.5` holds")) };
+                let big_v: u8 = *__some_big;
                 __out.extend_from_slice(&big_v.to_le_bytes());
             }
             else {
@@ -275,8 +280,8 @@ impl Action_AfterTheBlock {
             let cone_angle = &self.cone_angle;
             // <mask value="0x2">
             if (__mm_bits & 0x2u64) != 0 {
-                let cone_angle_v = match cone_angle { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "cone_angle", "absent although mask 0x2 of `shape` selects it")) };
-                let cone_angle_v: f32 = *cone_angle_v;
+                let __some_cone_angle = match cone_angle { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "cone_angle", "absent although mask 0x2 of `shape` selects it")) };
+                let cone_angle_v: f32 = *__some_cone_angle;
                 __out.extend_from_slice(&cone_angle_v.to_le_bytes());
             }
             else {
@@ -289,8 +294,8 @@ impl Action_AfterTheBlock {
             let odd_size = &self.odd_size;
             // <mask value="0x1">
             if (__mm_bits & 0x1u64) != 0 {
-                let odd_size_v = match odd_size { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "odd_size", "absent although mask 0x1 of `size` selects it")) };
-                let odd_size_v: u16 = *odd_size_v;
+                let __some_odd_size = match odd_size { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "odd_size", "absent although mask 0x1 of `size` selects it")) };
+                let odd_size_v: u16 = *__some_odd_size;
                 __out.extend_from_slice(&odd_size_v.to_le_bytes());
             }
             else {

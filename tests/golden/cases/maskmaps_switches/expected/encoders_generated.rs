@@ -35,8 +35,8 @@ impl Event_Masks {
             let never = &self.never;
             // <mask value="0x1">
             if (__mm_bits & 0x1u64) != 0 {
-                let level_v = match level { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "level", "absent although mask 0x1 of `flags` selects it")) };
-                let level_v: u32 = *level_v;
+                let __some_level = match level { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "level", "absent although mask 0x1 of `flags` selects it")) };
+                let level_v: u32 = *__some_level;
                 __out.extend_from_slice(&level_v.to_le_bytes());
             }
             else {
@@ -46,8 +46,8 @@ impl Event_Masks {
             }
             // <mask value="Flavor.Sour">
             if (__mm_bits & 0x4u64) != 0 {
-                let tart_v = match tart { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "tart", "absent although mask Flavor.Sour of `flags` selects it")) };
-                let tart_v: u16 = *tart_v;
+                let __some_tart = match tart { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "tart", "absent although mask Flavor.Sour of `flags` selects it")) };
+                let tart_v: u16 = *__some_tart;
                 __out.extend_from_slice(&tart_v.to_le_bytes());
             }
             else {
@@ -57,14 +57,15 @@ impl Event_Masks {
             }
             // <mask value=" 16 ">
             if (__mm_bits & 0x10u64) != 0 {
-                let slot_v = match slot { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "slot", "absent although mask 0x10 of `flags` selects it")) };
-                let rank_v = match rank { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "rank", "absent although mask 0x10 of `flags` selects it")) };
-                let spells_v = match spells { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "spells", "absent although mask 0x10 of `flags` selects it")) };
-                let map_v = match map { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "map", "absent although mask 0x10 of `flags` selects it")) };
-                let slot_v: u8 = *slot_v;
+                let __some_slot = match slot { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "slot", "absent although mask 0x10 of `flags` selects it")) };
+                let __some_rank = match rank { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "rank", "absent although mask 0x10 of `flags` selects it")) };
+                let __some_spells = match spells { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "spells", "absent although mask 0x10 of `flags` selects it")) };
+                let __some_map = match map { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "map", "absent although mask 0x10 of `flags` selects it")) };
+                let slot_v: u8 = *__some_slot;
                 __out.extend_from_slice(&slot_v.to_le_bytes());
-                let rank_v: i16 = *rank_v;
+                let rank_v: i16 = *__some_rank;
                 __out.extend_from_slice(&rank_v.to_le_bytes());
+                let spells_v = __some_spells;
                 // inlined PackableList<u32>
                 let spells_v_count: u32 = match u32::try_from(spells_v.len()) {
                     Ok(n) => n,
@@ -75,6 +76,7 @@ impl Event_Masks {
                     let __elem = *__elem;
                     __out.extend_from_slice(&__elem.to_le_bytes());
                 }
+                let map_v = __some_map;
                 // inlined PHashTable<u32, u32>
                 if map_v.len() > 0xFFFFFF {
                     return Err(crate::EncodeError::new(__TYPE, "map", "more than 16777215 pairs for a PHashTable packed size"));
@@ -103,8 +105,8 @@ impl Event_Masks {
             }
             // <mask value="-1">
             if (__mm_bits & 0xFFFFFFFFFFFFFFFFu64) != 0 {
-                let always_v = match always { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "always", "absent although mask 0xFFFFFFFFFFFFFFFF of `flags` selects it")) };
-                let always_v: u8 = *always_v;
+                let __some_always = match always { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "always", "absent although mask 0xFFFFFFFFFFFFFFFF of `flags` selects it")) };
+                let always_v: u8 = *__some_always;
                 __out.extend_from_slice(&always_v.to_le_bytes());
             }
             else {
@@ -114,8 +116,8 @@ impl Event_Masks {
             }
             // <mask value="0">
             if (__mm_bits & 0x0u64) != 0 {
-                let never_v = match never { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "never", "absent although mask 0x0 of `flags` selects it")) };
-                let never_v: u8 = *never_v;
+                let __some_never = match never { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "never", "absent although mask 0x0 of `flags` selects it")) };
+                let never_v: u8 = *__some_never;
                 __out.extend_from_slice(&never_v.to_le_bytes());
             }
             else {
@@ -128,8 +130,8 @@ impl Event_Masks {
             let bonus = &self.bonus;
             // <mask value="4">
             if (__mm_bits & 0x4u64) != 0 {
-                let bonus_v = match bonus { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "bonus", "absent although mask 0x4 of `level` selects it")) };
-                let bonus_v: u32 = *bonus_v;
+                let __some_bonus = match bonus { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "bonus", "absent although mask 0x4 of `level` selects it")) };
+                let bonus_v: u32 = *__some_bonus;
                 __out.extend_from_slice(&bonus_v.to_le_bytes());
             }
             else {
@@ -165,8 +167,8 @@ impl Event_EnumParent {
             let job = &self.job;
             // <mask value="Mode.Busy">
             if (__mm_bits & 0x2u64) != 0 {
-                let job_v = match job { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "job", "absent although mask Mode.Busy of `mode` selects it")) };
-                let job_v: u32 = *job_v;
+                let __some_job = match job { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "job", "absent although mask Mode.Busy of `mode` selects it")) };
+                let job_v: u32 = *__some_job;
                 __out.extend_from_slice(&job_v.to_le_bytes());
             }
             else {
@@ -179,8 +181,8 @@ impl Event_EnumParent {
             let pucker = &self.pucker;
             // <mask value="0x4">
             if (__mm_bits & 0x4u64) != 0 {
-                let pucker_v = match pucker { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "pucker", "absent although mask 0x4 of `taste` selects it")) };
-                let pucker_v: u8 = *pucker_v;
+                let __some_pucker = match pucker { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "pucker", "absent although mask 0x4 of `taste` selects it")) };
+                let pucker_v: u8 = *__some_pucker;
                 __out.extend_from_slice(&pucker_v.to_le_bytes());
             }
             else {
@@ -295,10 +297,11 @@ impl Event_Switches {
                     let pairs = __case_pairs;
                     // <mask value="0x2">
                     if (__mm_bits & 0x2u64) != 0 {
-                        let gated_v = match gated { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "gated", "absent although mask 0x2 of `outer` selects it")) };
-                        let pairs_v = match pairs { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "pairs", "absent although mask 0x2 of `outer` selects it")) };
-                        let gated_v: u16 = *gated_v;
+                        let __some_gated = match gated { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "gated", "absent although mask 0x2 of `outer` selects it")) };
+                        let __some_pairs = match pairs { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "pairs", "absent although mask 0x2 of `outer` selects it")) };
+                        let gated_v: u16 = *__some_gated;
                         __out.extend_from_slice(&gated_v.to_le_bytes());
+                        let pairs_v = __some_pairs;
                         // inlined PackableHashTable<u16, u8>
                         let pairs_v_count: u16 = match u16::try_from(pairs_v.len()) {
                             Ok(n) => n,
@@ -325,19 +328,19 @@ impl Event_Switches {
                     let extra = __case_extra;
                     let other = __case_other;
                     if (outer as i128) == 3i128 {
-                        let extra_v = match extra { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "extra", "absent although the test `Outer == 3` holds")) };
                         if other.is_some() {
                             return Err(crate::EncodeError::new(__TYPE, "other", "present although the test `Outer == 3` holds"));
                         }
-                        let extra_v: u16 = *extra_v;
+                        let __some_extra = match extra { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "extra", "absent although the test `Outer == 3` holds")) };
+                        let extra_v: u16 = *__some_extra;
                         __out.extend_from_slice(&extra_v.to_le_bytes());
                     }
                     else {
-                        let other_v = match other { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "other", "absent although the test `Outer == 3` fails")) };
                         if extra.is_some() {
                             return Err(crate::EncodeError::new(__TYPE, "extra", "present although the test `Outer == 3` fails"));
                         }
-                        let other_v: u8 = *other_v;
+                        let __some_other = match other { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "other", "absent although the test `Outer == 3` fails")) };
+                        let other_v: u8 = *__some_other;
                         __out.extend_from_slice(&other_v.to_le_bytes());
                     }
                 }

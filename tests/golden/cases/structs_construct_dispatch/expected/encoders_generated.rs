@@ -64,8 +64,8 @@ impl Event_Mixed {
             // <if test="Kind == 1">
             let extra = &self.extra;
             if (kind as i128) == 1i128 {
-                let extra_v = match extra { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "extra", "absent although the test `Kind == 1` holds")) };
-                let extra_v: u16 = *extra_v;
+                let __some_extra = match extra { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "extra", "absent although the test `Kind == 1` holds")) };
+                let extra_v: u16 = *__some_extra;
                 __out.extend_from_slice(&extra_v.to_le_bytes());
             }
             else {
@@ -78,8 +78,8 @@ impl Event_Mixed {
             let gated = &self.gated;
             // <mask value="0x1">
             if (__mm_bits & 0x1u64) != 0 {
-                let gated_v = match gated { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "gated", "absent although mask 0x1 of `count` selects it")) };
-                let gated_v: u32 = *gated_v;
+                let __some_gated = match gated { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "gated", "absent although mask 0x1 of `count` selects it")) };
+                let gated_v: u32 = *__some_gated;
                 __out.extend_from_slice(&gated_v.to_le_bytes());
             }
             else {
@@ -112,8 +112,8 @@ impl Event_MaskmapOnly {
             let opt = &self.opt;
             // <mask value="0x2">
             if (__mm_bits & 0x2u64) != 0 {
-                let opt_v = match opt { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "opt", "absent although mask 0x2 of `bits` selects it")) };
-                let opt_v: u8 = *opt_v;
+                let __some_opt = match opt { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "opt", "absent although mask 0x2 of `bits` selects it")) };
+                let opt_v: u8 = *__some_opt;
                 __out.extend_from_slice(&opt_v.to_le_bytes());
             }
             else {
