@@ -379,5 +379,8 @@ std::size_t walk_packable_locals(LocalsWalk& w, const PackableField& packable, s
 // or match binding of one construct hiding a field another construct or the
 // constructor reads), as a reason; nothing when every read meets its value.
 std::optional<std::string> find_decoder_local_collision(const std::vector<EmitStep>& steps);
+// The same walk, leaving its findings (the collision, the enum values bound)
+// in `walk`.
+void walk_decoder_locals(LocalsWalk& walk, const std::vector<EmitStep>& steps);
 
 }  // namespace qm

@@ -117,6 +117,7 @@ void LocalsWalk::read_locals(const LocalReads& reads, const Text& reader) {
 
 std::size_t LocalsWalk::field_read(std::string_view local, const FieldKind& kind, Role role, const Text& what,
                                    std::string_view field) {
+  note_enum_value(local, kind);
   if (kind.tag == FieldKind::Enum) {
     bind(std::string(local) + "_raw", Role::Internal, quoted_text("the decoded result of field ", field));
     bind(std::string(local) + "_bits", role == Role::Value ? Role::RawBits : Role::Internal,
@@ -126,6 +127,7 @@ std::size_t LocalsWalk::field_read(std::string_view local, const FieldKind& kind
 }
 
 void LocalsWalk::loop_read(std::string_view local, const FieldKind& kind, std::string_view container) {
+  note_enum_value(local, kind);
   const Text what{"a loop local of ", container, false};
   if (kind.tag == FieldKind::Enum) {
     bind(std::string(local) + "_raw", Role::Internal, what);
@@ -141,13 +143,17 @@ void walk_steps_locals(LocalsWalk& walk, const std::vector<EmitStep>& steps, Ste
   }
 }
 
-std::optional<std::string> find_decoder_local_collision(const std::vector<EmitStep>& steps) {
-  LocalsWalk walk;
+void walk_decoder_locals(LocalsWalk& walk, const std::vector<EmitStep>& steps) {
   walk.push();
   std::vector<LocalsWalk::Member> members;
   walk_steps_locals(walk, steps, StepPlace::Body, members);
   for (const LocalsWalk::Member& m : members) walk.read_exact(m.name, m.id, LocalsWalk::plain_text("the constructor"));
   walk.pop();
+}
+
+std::optional<std::string> find_decoder_local_collision(const std::vector<EmitStep>& steps) {
+  LocalsWalk walk;
+  walk_decoder_locals(walk, steps);
   return walk.problem;
 }
 

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
 #include "constructs/constructs.hpp"
@@ -148,11 +150,13 @@ Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node&
     }
     // Simple fields and packables keep their order within their own kind.
     for (EmitStep& step : built) {
-      if (auto* simple = step.as<SimpleField>()) {
-        group.fields.push_back(std::move(*simple));
-      } else if (auto* packable = step.as<PackableField>()) {
-        group.packables.push_back(std::move(*packable));
-      }
+      std::visit(
+          [&group](auto& m) {
+            using M = std::decay_t<decltype(m)>;
+            if constexpr (std::is_same_v<M, SimpleField>) group.fields.push_back(std::move(m));
+            if constexpr (std::is_same_v<M, PackableField>) group.packables.push_back(std::move(m));
+          },
+          step.v);
     }
     if (group.fields.empty() && group.packables.empty()) return fail(inner_prefix + "contains no <field> children");
     block.groups.push_back(std::move(group));

@@ -219,6 +219,7 @@ std::size_t walk_packable_locals(LocalsWalk& w, const PackableField& packable, s
   const std::size_t id = w.bind(local, Role::Member, LocalsWalk::plain_text(container));
   w.push();
   if (packable.kind == PackableKind::PackableList) {
+    w.note_enum_value("__elem", packable.value_kind);
     w.bind("__elem", Role::Internal, {"a loop local of ", container, false});
   } else {
     w.loop_read("__k", packable.key_kind, container);

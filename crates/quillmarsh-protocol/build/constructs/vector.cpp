@@ -127,6 +127,7 @@ void walk_locals(LocalsWalk& w, const VectorField& vec, StepPlace place, std::ve
   w.bind(local + "_count", Role::Internal, {"the count of ", container, false});
   const std::size_t id = w.bind(local, Role::Member, LocalsWalk::plain_text(container));
   w.push();
+  w.note_enum_value("__elem", vec.elem_kind);
   w.bind("__elem", Role::Internal, {"a loop local of ", container, false});
   w.read_exact(local, id, {"the loop of ", container, false});
   w.pop();

@@ -74,60 +74,12 @@ std::optional<std::string> check_switch_types(const CodegenCtx& ctx, const std::
   return std::nullopt;
 }
 
-// A value of an enum type that the decoder binds to a name.
-struct EnumBinding {
-  const FieldKind* kind;
-  std::string name;
-};
-
-void add_enum_binding(const FieldKind& kind, std::string name, std::vector<EnumBinding>& out) {
-  if (kind.tag == FieldKind::Enum) out.push_back({&kind, std::move(name)});
-}
-
-void add_packable_bindings(const PackableField& p, std::vector<EnumBinding>& out) {
-  if (p.kind == PackableKind::PackableList) {
-    add_enum_binding(p.value_kind, "__elem", out);
-  } else {
-    add_enum_binding(p.key_kind, "__k", out);
-    add_enum_binding(p.value_kind, "__v", out);
-  }
-}
-
-// The enum-typed bindings of the decoder of `steps`: a field's own local
-// (with `_v` inside if branches and mask maps), the element, key and value
-// locals of containers. `in_branch` is set inside an if branch.
-void collect_enum_bindings(const std::vector<EmitStep>& steps, bool in_branch, std::vector<EnumBinding>& out) {
-  for (const EmitStep& step : steps) {
-    if (const auto* field = step.as<SimpleField>()) {
-      add_enum_binding(field->kind, in_branch ? field->ident + "_v" : field->ident, out);
-    } else if (const auto* vec = step.as<VectorField>()) {
-      add_enum_binding(vec->elem_kind, "__elem", out);
-    } else if (const auto* table = step.as<TableField>()) {
-      add_enum_binding(table->key_kind, "__k", out);
-      add_enum_binding(table->value_kind, "__v", out);
-    } else if (const auto* packable = step.as<PackableField>()) {
-      add_packable_bindings(*packable, out);
-    } else if (const auto* maskmap = step.as<MaskmapBlock>()) {
-      for (const MaskGroup& group : maskmap->groups) {
-        for (const SimpleField& f : group.fields) add_enum_binding(f.kind, f.ident + "_v", out);
-        for (const PackableField& p : group.packables) add_packable_bindings(p, out);
-      }
-    } else if (const auto* if_block = step.as<IfBlock>()) {
-      collect_enum_bindings(if_block->true_steps, true, out);
-      collect_enum_bindings(if_block->false_steps, true, out);
-    } else if (const auto* block = step.as<SwitchBlock>()) {
-      for (const SwitchCase& c : block->cases) collect_enum_bindings(c.steps, false, out);
-    }
-  }
-}
-
 // rustc refuses a binding named like a variant of the enum it holds (it reads
 // as a misspelt variant pattern); every enum read binds the decoded value to
 // `v` as well.
-std::optional<std::string> enum_binding_problem(const CodegenCtx& ctx, const std::vector<EmitStep>& steps) {
-  std::vector<EnumBinding> bindings;
-  collect_enum_bindings(steps, false, bindings);
-  for (const EnumBinding& b : bindings) {
+std::optional<std::string> enum_binding_problem(const CodegenCtx& ctx,
+                                                const std::vector<LocalsWalk::EnumBinding>& bindings) {
+  for (const LocalsWalk::EnumBinding& b : bindings) {
     const auto it = ctx.enum_variant_keys.find(b.kind->name);
     if (it == ctx.enum_variant_keys.end()) continue;
     for (const std::string& name : {b.name, std::string("v")}) {
@@ -143,7 +95,7 @@ std::optional<std::string> enum_binding_problem(const CodegenCtx& ctx, const std
 // name, a switch enum, a member, or an accessor (which shares the impl with
 // `read_from` and `OPCODE`).
 std::optional<std::string> struct_name_problem(const CodegenCtx& ctx, std::string_view owner,
-                                               const std::vector<EmitStep>& steps) {
+                                               const std::vector<EmitStep>& steps, const LocalsWalk& locals) {
   if (auto problem = type_name_problem(ctx, owner)) return problem;
   std::set<std::string> type_keys{identifier_key(owner)};
   if (auto problem = check_switch_types(ctx, steps, type_keys)) return problem;
@@ -153,7 +105,7 @@ std::optional<std::string> struct_name_problem(const CodegenCtx& ctx, std::strin
     if (auto problem = members.add(member.name)) return problem;
   }
 
-  if (auto problem = enum_binding_problem(ctx, steps)) return problem;
+  if (auto problem = enum_binding_problem(ctx, locals.enum_bindings)) return problem;
 
   // Accessors share the impl with the decoder and the opcode constant.
   NameScope methods("accessor");
@@ -185,8 +137,12 @@ Result<std::vector<EmitStep>> collect_emit_steps(const CodegenCtx& ctx, const xm
     Result<bool> built = build_child_step(ctx, *child, rules, context, lookup, steps);
     if (!built) return built.fail_with_prefix();
   }
-  if (auto problem = struct_name_problem(ctx, owner, steps)) return fail(std::move(*problem));
-  if (auto problem = find_decoder_local_collision(steps)) return fail(std::move(*problem));
+  // One walk of the decoder's locals serves the name check (the enum values
+  // it binds) and the collision check after it.
+  LocalsWalk locals;
+  walk_decoder_locals(locals, steps);
+  if (auto problem = struct_name_problem(ctx, owner, steps, locals)) return fail(std::move(*problem));
+  if (locals.problem) return fail(std::move(*locals.problem));
   return Result<std::vector<EmitStep>>(std::move(steps));
 }
 
