@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Compares two builds of quillmarsh-codegen on many descriptions: standard
-# output, standard error, exit status and the written messages_generated.rs must
-# be byte for byte the same. Meant for speed work on the generator: save the
-# executable before a change, then compare it with the new one.
+# output, standard error, exit status and the written messages_generated.rs and
+# dispatch_generated.rs must be byte for byte the same. Meant for speed work and
+# restructuring of the generator: save the executable before a change, then
+# compare it with the new one.
 #
 # Inputs: every golden case's protocol.xml, samples/protocol.xml, --edge random
 # edge-case descriptions and a set of realistic ones of various sizes (up to 16x
@@ -98,9 +99,12 @@ run_one() {
   (cd "$root" && env -i CARGO_MANIFEST_DIR="$manifest" OUT_DIR="$root/out" "$exe" \
     >"$dest/stdout" 2>"$dest/stderr") || status=$?
   echo "$status" >"$dest/status"
-  if [ -e "$root/out/messages_generated.rs" ]; then
-    mv "$root/out/messages_generated.rs" "$dest/messages_generated.rs"
-  fi
+  local output
+  for output in messages_generated.rs dispatch_generated.rs; do
+    if [ -e "$root/out/$output" ]; then
+      mv "$root/out/$output" "$dest/$output"
+    fi
+  done
   ls -A "$root/out" >"$dest/leftovers"
 }
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "constructs/constructs.hpp"
-#include "driver/context.hpp"
 #include "expr/expr.hpp"
+#include "schema/context.hpp"
 #include "structs/structs.hpp"
 #include "text/text.hpp"
 #include "xml/xml.hpp"
@@ -114,7 +114,7 @@ std::string reference_in(const std::string& body) {
   }
   if (const auto* vec = step->as<VectorField>()) return vec->count_expr;
   if (const auto* table = step->as<TableField>()) return table->count_expr;
-  if (const auto* sw = step->as<SwitchBlock>()) return sw->disc_is_enum ? sw->disc_expr + "_bits" : sw->disc_expr;
+  if (const auto* sw = step->as<SwitchBlock>()) return sw->disc_rust;
   if (const auto* maskmap = step->as<MaskmapBlock>()) return maskmap->parent_bits;
   return "<unexpected step>";
 }
@@ -303,20 +303,14 @@ TEST(IfBlockEmit, WholeText) {
     ASSERT_TRUE(steps) << steps.reason();
     const IfBlock& block = last_as<IfBlock>(*steps);
     std::string members, reader, ctor;
-    emit_if_members(members, block);
-    emit_read_if(reader, block, "        ");
+    emit_members(Printer(members, kMemberIndent), block);
+    emit_decoder(Printer(reader, 8), block, StepPlace::Body);
     emit_if_struct_field_names(ctor, block.true_steps);
     emit_if_struct_field_names(ctor, block.false_steps);
     EXPECT_EQ(members, c.members);
     EXPECT_EQ(reader, c.reader);
     EXPECT_EQ(ctor, c.ctor);
   }
-}
-
-TEST(IfBlockEmit, UnsupportedStepInBranch) {
-  std::string out;
-  emit_if_branch_step(out, EmitStep{TableField{}}, "    ");
-  EXPECT_EQ(out, "    // UNSUPPORTED nested step inside <if>; please extend J3.E.\n");
 }
 
 // ---- Mask maps ------------------------------------------------------------------
@@ -388,18 +382,19 @@ TEST(MaskmapParent, ResolutionOrder) {
       {"n", "", ""},
   };
   for (const Case& c : cases) {
-    auto bits = resolve_maskmap_parent_bits(c.name, lookup);
-    const auto ident = resolve_maskmap_parent_snake(c.name, lookup);
+    auto parent = resolve_maskmap_parent(c.name, lookup);
     if (c.bits.empty()) {
-      ASSERT_FALSE(bits) << c.name;
-      EXPECT_EQ(bits.reason(), "parent " + debug_str(c.name) +
-                                   " is not a sibling numeric field — maskmap parents must be declared before the "
-                                   "<maskmap> in the same <type> body");
-      EXPECT_FALSE(ident) << c.name;
+      ASSERT_FALSE(parent) << c.name;
+      EXPECT_EQ(parent.reason(), "parent " + debug_str(c.name) +
+                                     " is not a sibling numeric field — maskmap parents must be declared before the "
+                                     "<maskmap> in the same <type> body");
     } else {
-      ASSERT_TRUE(bits) << c.name;
-      EXPECT_EQ(*bits, c.bits);
-      EXPECT_EQ(ident, std::optional<std::string>(c.ident));
+      ASSERT_TRUE(parent) << c.name;
+      EXPECT_EQ(parent->bits, c.bits);
+      EXPECT_EQ(parent->ident, c.ident);
+      // The one local the decoder reads for it: the field, or an enum's raw bits.
+      ASSERT_EQ(parent->reads.size(), 1u) << c.name;
+      EXPECT_EQ(parent->reads[0].local, c.bits.substr(0, c.bits.find_first_of(" .")));
     }
   }
 }
@@ -455,10 +450,10 @@ TEST(MaskmapEmit, WholeText) {
   const MaskmapBlock& block = last_as<MaskmapBlock>(*steps);
 
   std::string members, ctor, reader, indented;
-  emit_maskmap_members(members, block);
-  emit_maskmap_ctor_entries(ctor, block);
-  emit_read_maskmap(reader, block);
-  emit_read_maskmap_indented(indented, block, "    ");
+  emit_members(Printer(members, kMemberIndent), block);
+  emit_ctor_entries(Printer(ctor, kCtorIndent), block);
+  emit_decoder(Printer(reader, kDecoderIndent), block, StepPlace::Body);
+  emit_decoder(Printer(indented, 4), block, StepPlace::Case);
 
   EXPECT_EQ(members, R"(    /// Gated on bit 0x00000004 (`bits`). the a
     pub a: Option<u16>,
@@ -501,7 +496,7 @@ TEST(MaskmapEmit, WholeText) {
 )");
   // The indented form puts every line at the given indent.
   std::string expected_indented;
-  reindent_block(expected_indented, reader, "    ");
+  Printer(expected_indented, 4, true)(reader);
   EXPECT_EQ(indented, expected_indented);
   EXPECT_NE(indented.find("\n    l = Some(l_v);\n"), std::string::npos);
 }
@@ -528,8 +523,8 @@ TEST(MaskmapEmit, Labels) {
     block.parent_bits = "p as u64";
     block.groups.push_back(MaskGroup{c.value_text, {f}, {}, c.mask});
     std::string members, reader;
-    emit_maskmap_members(members, block);
-    emit_read_maskmap(reader, block);
+    emit_members(Printer(members, kMemberIndent), block);
+    emit_decoder(Printer(reader, kDecoderIndent), block, StepPlace::Body);
     EXPECT_EQ(members.substr(0, members.find('\n')), "    /// Gated on " + c.member_label + " (`p`).");
     EXPECT_NE(reader.find("        } // end mask " + c.end_label + "\n"), std::string::npos) << reader;
   }
@@ -661,7 +656,7 @@ TEST(SwitchBuild, CaseScopingAndNumbering) {
   EXPECT_EQ(sw.ident, "flags_data_2");
   EXPECT_EQ(sw.type_name, "S2C_ThingFlagsData");
   EXPECT_EQ(sw.disc_expr, "flags");
-  EXPECT_FALSE(sw.disc_is_enum);
+  EXPECT_EQ(sw.disc_rust, "flags");
   ASSERT_EQ(sw.cases.size(), 2u);
 
   const SwitchCase& c3 = sw.cases[0];
@@ -740,9 +735,9 @@ TEST(SwitchEmit, NestedWithEnumAndSubfieldDiscriminators) {
   const SwitchBlock& block = last_as<SwitchBlock>(*steps);
 
   std::string enums, member, reader;
-  for (const EmitStep& step : *steps) emit_switch_enum_recursive(enums, step);
-  emit_switch_member(member, block);
-  emit_read_switch(reader, block, "        ");
+  for (const SwitchBlock* sw : collect_switches(*steps)) emit_switch_enum(enums, *sw);
+  emit_members(Printer(member, kMemberIndent), block);
+  emit_decoder(Printer(reader, 8), block, StepPlace::Body);
 
   EXPECT_EQ(enums, R"(/// `<switch name="Lo">` discriminated union (one variant per case).
 #[derive(Debug, Clone, PartialEq)]
@@ -865,7 +860,7 @@ TEST(SwitchEmit, MaskmapInCaseIsFlattenedToCaseIndent) {
                                          R"(</mask></maskmap></case></switch>)");
   ASSERT_TRUE(steps) << steps.reason();
   std::string reader;
-  emit_read_switch(reader, last_as<SwitchBlock>(*steps), "        ");
+  emit_decoder(Printer(reader, 8), last_as<SwitchBlock>(*steps), StepPlace::Body);
   const std::string i3(20, ' ');
   EXPECT_NE(reader.find(i3 + "// <maskmap name=\"count\">\n" + i3 + "let __mm_bits: u64 = count as u64;\n"),
             std::string::npos)
@@ -908,8 +903,8 @@ TEST(SwitchDepth, DeepestAllowedNestingBuildsAndEmits) {
   const std::vector<EmitStep> copy = *steps;  // deep copies work too
 
   std::string enums, reader;
-  for (const EmitStep& step : copy) emit_switch_enum_recursive(enums, step);
-  emit_read_switch(reader, last_as<SwitchBlock>(copy), "        ");
+  for (const SwitchBlock* sw : collect_switches(copy)) emit_switch_enum(enums, *sw);
+  emit_decoder(Printer(reader, 8), last_as<SwitchBlock>(copy), StepPlace::Body);
 
   std::size_t enum_count = 0;
   for (std::size_t pos = enums.find("pub enum "); pos != std::string::npos; pos = enums.find("pub enum ", pos + 1)) {

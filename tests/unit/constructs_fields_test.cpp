@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "constructs/constructs.hpp"
-#include "driver/context.hpp"
+#include "schema/context.hpp"
 #include "schema/model.hpp"
 #include "text/text.hpp"
 #include "xml/xml.hpp"
@@ -349,33 +349,33 @@ TEST(ConstructsReadFieldTest, EveryKindAtBaseIndent) {
   };
   for (const Case& c : cases) {
     std::string out = "//\n";
-    emit_read_field(out, "v", c.kind);
+    emit_read_value(Printer(out, kDecoderIndent), "v", c.kind);
     EXPECT_EQ(out, std::string("//\n") + c.expected) << "kind " << static_cast<int>(c.kind.tag);
   }
 }
 
 TEST(ConstructsReadFieldTest, IndentedFormPutsEveryLineAtTheIndent) {
   std::string out;
-  emit_read_field_indented(out, "__elem", FieldKind::U16, kIndent16);
+  emit_read_value(Printer(out, kIndent16.size(), true), "__elem", FieldKind::U16);
   EXPECT_EQ(out, R"(                if *offset + 2 > data.len() { return Err("truncated u16 field __elem"); }
                 let __elem: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
 )");
 
   out.clear();
-  emit_read_field_indented(out, "x", FieldKind::enumeration("Foo", false, EnumRepr::U8), "\t");
+  emit_read_value(Printer(out, 1, true), "x", FieldKind::enumeration("Foo", false, EnumRepr::U8));
   EXPECT_EQ(out,
-            "\tlet x_raw = Foo::read_from(data, offset)?;\n"
-            "\tlet x_bits: u8 = match x_raw { Ok(v) => v as u8, Err(raw) => raw };\n"
-            "\tlet x: Foo = match x_raw { Ok(v) => v, Err(_) => return Err(\"unknown Foo discriminant\") };\n");
+            " let x_raw = Foo::read_from(data, offset)?;\n"
+            " let x_bits: u8 = match x_raw { Ok(v) => v as u8, Err(raw) => raw };\n"
+            " let x: Foo = match x_raw { Ok(v) => v, Err(_) => return Err(\"unknown Foo discriminant\") };\n");
 
   out.clear();
-  emit_read_field_indented(out, "s", FieldKind::String, "");
+  emit_read_value(Printer(out, 0, true), "s", FieldKind::String);
   EXPECT_EQ(out, "let s: String = read_string16_le(data, offset)?;\n");
 }
 
 TEST(ConstructsReadFieldTest, AlignPad) {
   std::string out;
-  emit_align_pad(out, 4);
+  emit_decoder(Printer(out, kDecoderIndent), AlignStep{4}, StepPlace::Body);
   EXPECT_EQ(out, R"(        // <align type="4"> — advance cursor to next multiple of 4.
         {
             let pad = (4 - (*offset % 4)) % 4;
@@ -386,7 +386,7 @@ TEST(ConstructsReadFieldTest, AlignPad) {
 
   // The indented form flattens the block's inner nesting.
   out.clear();
-  emit_align_pad_indented(out, 8, kIndent12);
+  emit_decoder(Printer(out, kIndent12.size()), AlignStep{8}, StepPlace::Case);
   EXPECT_EQ(out, R"(            // <align type="8"> — advance cursor to next multiple of 8.
             {
             let pad = (8 - (*offset % 8)) % 8;
@@ -462,7 +462,7 @@ TEST_F(ConstructsTest, VectorWorkedExample) {
   ASSERT_TRUE(r.ok()) << r.reason();
   EXPECT_EQ(r->elem_kind, FieldKind(FieldKind::U32));
   std::string out;
-  emit_read_vector(out, *r);
+  emit_decoder(Printer(out, kDecoderIndent), *r, StepPlace::Body);
   EXPECT_EQ(out, R"(        // <vector name="items" length="Count" type="u32">
         let items_count: usize = (count) as usize;
         let mut items: Vec<u32> = Vec::with_capacity(items_count.min(1024));
@@ -478,9 +478,9 @@ TEST_F(ConstructsTest, VectorWorkedExample) {
 }
 
 TEST(ConstructsVectorEmitTest, EnumElementsEscapedLengthAndFlattening) {
-  const VectorField vec{"vals_2", "Foo", FieldKind::enumeration("Foo", false, EnumRepr::U16), "n", "a<b>", {}};
+  const VectorField vec{"vals_2", "Foo", FieldKind::enumeration("Foo", false, EnumRepr::U16), "n", "a<b>", {}, {{"n"}}};
   std::string out;
-  emit_read_vector(out, vec);
+  emit_decoder(Printer(out, kDecoderIndent), vec, StepPlace::Body);
   EXPECT_TRUE(
       out.starts_with("        // <vector name=\"vals_2\" length=\"a&lt;b&gt;\" type=\"Foo\">\n"
                       "        let vals_2_count: usize = n;\n"))
@@ -491,13 +491,11 @@ TEST(ConstructsVectorEmitTest, EnumElementsEscapedLengthAndFlattening) {
 
   // Re-indented: the same lines, all at one indent.
   std::string flat;
-  emit_read_vector_indented(flat, vec, kIndent12);
+  emit_decoder(Printer(flat, kIndent12.size()), vec, StepPlace::Case);
   expect_all_lines_at(flat, 12);
-  std::string stripped;
-  reindent_block(stripped, out, "");
-  std::string flat_stripped;
-  reindent_block(flat_stripped, flat, "");
-  EXPECT_EQ(flat_stripped, stripped);
+  std::string out_at12;
+  Printer(out_at12, 12, true)(out);
+  EXPECT_EQ(flat, out_at12);
 }
 
 // ---- Tables -----------------------------------------------------------------------------------
@@ -534,7 +532,7 @@ TEST_F(ConstructsTest, TableWorkedExample) {
   ASSERT_TRUE(r.ok()) << r.reason();
   EXPECT_EQ(r->text, std::optional<std::string>("doc"));
   std::string out;
-  emit_read_table(out, *r, "        ");
+  emit_decoder(Printer(out, 8), *r, StepPlace::Body);
   EXPECT_EQ(out, R"(        // <table name="props" length="Count" key="u32" value="f32">
         let props_count: usize = (count) as usize;
         let mut props: std::collections::BTreeMap<u32, f32> = std::collections::BTreeMap::new();
@@ -549,10 +547,10 @@ TEST_F(ConstructsTest, TableWorkedExample) {
 }
 
 TEST(ConstructsTableEmitTest, IndentHandling) {
-  const TableField t{"m", "u32", FieldKind::U32, "Pos", FieldKind::structure("Pos"), "c", "Count", {}};
+  const TableField t{"m", "u32", FieldKind::U32, "Pos", FieldKind::structure("Pos"), "c", "Count", {}, {{"c"}}};
   // The indent of the direct form applies to the whole block, keeping its nesting.
   std::string out;
-  emit_read_table(out, t, kIndent12);
+  emit_decoder(Printer(out, kIndent12.size()), t, StepPlace::Body);
   EXPECT_EQ(out, R"(            // <table name="m" length="Count" key="u32" value="Pos">
             let m_count: usize = c;
             let mut m: std::collections::BTreeMap<u32, Pos> = std::collections::BTreeMap::new();
@@ -565,7 +563,7 @@ TEST(ConstructsTableEmitTest, IndentHandling) {
 )");
   // The indented form flattens it.
   std::string flat;
-  emit_read_table_indented(flat, t, kIndent12);
+  emit_decoder(Printer(flat, kIndent12.size()), t, StepPlace::Case);
   expect_all_lines_at(flat, 12);
   EXPECT_NE(flat.find("\n            let __v: Pos = Pos::read_from(data, offset)?;\n"), std::string::npos);
   EXPECT_NE(flat.find("\n            m.insert(__k, __v);\n            }\n"), std::string::npos);
@@ -642,7 +640,7 @@ TEST_F(ConstructsTest, PHashTableWorkedExample) {
       packable(R"(<field name="Map" type="PHashTable" genericKey="uint" genericValue="uint"/>)");
   ASSERT_TRUE(r.ok()) << r.reason();
   std::string out;
-  emit_read_packable(out, *r, "        ");
+  emit_decoder(Printer(out, 8), *r, StepPlace::Body);
   EXPECT_EQ(out, R"(        // inlined PHashTable<u32, u32>
         if *offset + 4 > data.len() { return Err("truncated PHashTable packed-size for map"); }
         let map_packed: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
@@ -661,7 +659,7 @@ TEST_F(ConstructsTest, PHashTableWorkedExample) {
 TEST(ConstructsPackableEmitTest, ListAndHashTableKeepTheirNesting) {
   const PackableField list{"spells", "()", FieldKind::U8, "u32", FieldKind::U32, {}, PackableKind::PackableList};
   std::string out;
-  emit_read_packable(out, list, kIndent12);
+  emit_decoder(Printer(out, kIndent12.size()), list, StepPlace::Body);
   EXPECT_EQ(out, R"(            // inlined PackableList<u32>
             if *offset + 4 > data.len() { return Err("truncated PackableList count for spells"); }
             let spells_count: usize = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]) as usize; *offset += 4;
@@ -679,7 +677,7 @@ TEST(ConstructsPackableEmitTest, ListAndHashTableKeepTheirNesting) {
   const PackableField table{
       "t", "u16", FieldKind::U16, "String", FieldKind::String, {}, PackableKind::PackableHashTable};
   out.clear();
-  emit_read_packable(out, table, "        ");
+  emit_decoder(Printer(out, 8), table, StepPlace::Body);
   EXPECT_TRUE(out.starts_with(R"(        // inlined PackableHashTable<u16, String>
         if *offset + 4 > data.len() { return Err("truncated PackableHashTable count for t"); }
         let t_count: usize = u16::from_le_bytes([data[*offset], data[*offset+1]]) as usize; *offset += 2;
@@ -705,10 +703,10 @@ struct StepCase {
 };
 
 std::vector<StepCase> simple_step_cases() {
-  const VectorField vec{"items", "u32", FieldKind::U32, "(count) as usize", "Count<2", {}};
+  const VectorField vec{"items", "u32", FieldKind::U32, "(count) as usize", "Count<2", {}, {{"count"}}};
   VectorField vec_doc = vec;
   vec_doc.text = "Item\n list";
-  const TableField tab{"props", "u32", FieldKind::U32, "f32", FieldKind::F32, "c", "a>b", {}};
+  const TableField tab{"props", "u32", FieldKind::U32, "f32", FieldKind::F32, "c", "a>b", {}, {{"c"}}};
   TableField tab_doc = tab;
   tab_doc.text = "props";
   const PackableField list{"spells", "()", FieldKind::U8, "u32", FieldKind::U32, {}, PackableKind::PackableList};
@@ -756,8 +754,10 @@ std::vector<StepCase> simple_step_cases() {
   };
 }
 
-// Readers are the construct's own emitter at eight spaces, and the indented
-// reader the construct's indented form.
+// Members and constructor entries as written; the decoder at eight spaces,
+// and in a switch case the same lines, flat at the case's indentation for a
+// construct without a block of its own, shifted as a whole for a packable's
+// loop.
 TEST(ConstructsStepsTest, SimpleStepDispatch) {
   for (const StepCase& c : simple_step_cases()) {
     std::string members;
@@ -767,31 +767,18 @@ TEST(ConstructsStepsTest, SimpleStepDispatch) {
     emit_step_members(members, c.step);
     emit_step_ctor_entries(ctor, c.step);
     emit_step_reader(top, c.step);
-    emit_step_indented(at12, c.step, kIndent12);
+    emit_step_decoder(Printer(at12, kIndent12.size()), c.step, StepPlace::Case);
     EXPECT_EQ(members, c.members) << c.label;
     EXPECT_EQ(ctor, c.ctor) << c.label;
-
-    std::string want_top;
-    std::string want12;
-    if (const auto* f = c.step.as<SimpleField>()) {
-      emit_read_field(want_top, f->ident, f->kind);
-      emit_read_field_indented(want12, f->ident, f->kind, kIndent12);
-    } else if (const auto* a = c.step.as<AlignStep>()) {
-      emit_align_pad(want_top, a->width);
-      emit_align_pad_indented(want12, a->width, kIndent12);
-    } else if (const auto* v = c.step.as<VectorField>()) {
-      emit_read_vector(want_top, *v);
-      emit_read_vector_indented(want12, *v, kIndent12);
-    } else if (const auto* t = c.step.as<TableField>()) {
-      emit_read_table(want_top, *t, "        ");
-      emit_read_table_indented(want12, *t, kIndent12);
-    } else if (const auto* p = c.step.as<PackableField>()) {
-      emit_read_packable(want_top, *p, "        ");
-      emit_read_packable(want12, *p, kIndent12);
-    }
-    EXPECT_EQ(top, want_top) << c.label;
-    EXPECT_EQ(at12, want12) << c.label;
     EXPECT_EQ(top.find_first_not_of(' '), 8u) << c.label;
+
+    std::string want12;
+    if (c.step.as<PackableField>() != nullptr) {
+      Printer(want12, 4)(top);
+    } else {
+      Printer(want12, 12, /*flat=*/true)(top);
+    }
+    EXPECT_EQ(at12, want12) << c.label;
   }
 }
 
@@ -824,26 +811,26 @@ TEST(ConstructsStepsTest, BlockStepsDispatchToTheirEmitters) {
   std::vector<Expect> cases;
   {
     Expect e{"if", EmitStep{if_block}, "", "", "", ""};
-    emit_if_members(e.members, if_block);
+    emit_members(Printer(e.members, kMemberIndent), if_block);
     emit_if_struct_field_names(e.ctor, if_block.true_steps);
     emit_if_struct_field_names(e.ctor, if_block.false_steps);
-    emit_read_if(e.reader, if_block, "        ");
-    emit_read_if(e.at16, if_block, kIndent16);
+    emit_decoder(Printer(e.reader, 8), if_block, StepPlace::Body);
+    emit_decoder(Printer(e.at16, kIndent16.size()), if_block, StepPlace::Body);
     cases.push_back(std::move(e));
   }
   {
     Expect e{"maskmap", EmitStep{mask}, "", "", "", ""};
-    emit_maskmap_members(e.members, mask);
-    emit_maskmap_ctor_entries(e.ctor, mask);
-    emit_read_maskmap(e.reader, mask);
-    emit_read_maskmap_indented(e.at16, mask, kIndent16);
+    emit_members(Printer(e.members, kMemberIndent), mask);
+    emit_ctor_entries(Printer(e.ctor, kCtorIndent), mask);
+    emit_decoder(Printer(e.reader, kDecoderIndent), mask, StepPlace::Body);
+    emit_decoder(Printer(e.at16, kIndent16.size()), mask, StepPlace::Case);
     cases.push_back(std::move(e));
   }
   {
     Expect e{"switch", EmitStep{sw}, "", "            kind_data,\n", "", ""};
-    emit_switch_member(e.members, sw);
-    emit_read_switch(e.reader, sw, "        ");
-    emit_read_switch(e.at16, sw, kIndent16);
+    emit_members(Printer(e.members, kMemberIndent), sw);
+    emit_decoder(Printer(e.reader, 8), sw, StepPlace::Body);
+    emit_decoder(Printer(e.at16, kIndent16.size()), sw, StepPlace::Body);
     cases.push_back(std::move(e));
   }
   for (const Expect& e : cases) {
@@ -857,7 +844,7 @@ TEST(ConstructsStepsTest, BlockStepsDispatchToTheirEmitters) {
     emit_step_reader(got, e.step);
     EXPECT_EQ(got, e.reader) << e.label;
     got.clear();
-    emit_step_indented(got, e.step, kIndent16);
+    emit_step_decoder(Printer(got, kIndent16.size()), e.step, StepPlace::Case);
     EXPECT_EQ(got, e.at16) << e.label;
     EXPECT_FALSE(e.reader.empty()) << e.label;
     EXPECT_NE(e.reader, e.at16) << e.label;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "constructs/constructs.hpp"
-#include "driver/context.hpp"
+#include "schema/context.hpp"
 #include "structs/structs.hpp"
 #include "text/text.hpp"
 #include "xml/xml.hpp"
@@ -241,8 +241,8 @@ TEST(EchoedText, ConstructCommentsAndDocs) {
     auto steps = build_body(env, c.body);
     ASSERT_TRUE(steps.ok()) << c.name << ": " << steps.reason();
     std::string text;
+    for (const SwitchBlock* block : collect_switches(*steps)) emit_switch_enum(text, *block);
     for (const EmitStep& step : *steps) {
-      emit_switch_enum_recursive(text, step);
       emit_step_members(text, step);
       emit_step_reader(text, step);
     }
@@ -271,7 +271,7 @@ TEST(RawIdentifierLocals, UnderscoreGoesBeforeTheStem) {
   p.key_rust_ty = p.value_rust_ty = "u32";
   p.key_kind = p.value_kind = FieldKind(FieldKind::U32);
   std::string out;
-  emit_read_packable(out, p, "        ");
+  emit_decoder(Printer(out, 8), p, StepPlace::Body);
   EXPECT_NE(out.find("        let _type_maxsize: u16 = "), std::string::npos) << out;
   // Locals that put the raw identifier first are Rust as they stand.
   EXPECT_NE(out.find("        let r#type_count: usize = "), std::string::npos) << out;

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "schema/literals.hpp"
 #include "schema/model.hpp"
 #include "schema/registry.hpp"
 #include "xml/xml.hpp"
@@ -302,6 +305,124 @@ TEST(Model, PushUnique) {
   std::vector<std::string> list;
   for (std::string_view t : {"a", "b", "a", "", "", "b", "c"}) push_unique(list, t);
   EXPECT_EQ(list, (std::vector<std::string>{"a", "b", "", "c"}));
+}
+
+constexpr i128 kMax = static_cast<i128>(~u128{0} >> 1);
+constexpr i128 kMin = -kMax - 1;
+
+std::string show(const std::optional<i128>& v) { return v ? to_decimal(*v) : std::string("none"); }
+
+TEST(ParseIntLiteral, Forms) {
+  struct Case {
+    std::string_view text;
+    std::optional<i128> want;
+  };
+  const Case cases[] = {
+      {"0", 0},
+      {"31", 31},
+      {"0x1F", 31},
+      {"0X1f", 31},
+      {"  31\t\n", 31},
+      {"\u00a031\u2003", 31},  // non-ASCII White_Space is trimmed too
+      {"+31", 31},
+      {"--31", 31},
+      {"-+31", -31},
+      {"-31", -31},
+      {"-0x10", -16},
+      {"0x-10", -16},
+      {"-0x-10", 16},
+      {"0x+ff", 255},
+      {"0x0000000000000000000000000000000000000001", 1},
+      {"0x", std::nullopt},
+      {"-", std::nullopt},
+      {"+", std::nullopt},
+      {"0x-", std::nullopt},
+      {"", std::nullopt},
+      {"   ", std::nullopt},
+      {"1_000", std::nullopt},
+      {"12u", std::nullopt},
+      {"1 2", std::nullopt},
+      {"++1", std::nullopt},
+      {"0x0x1", std::nullopt},
+      {"- 1", std::nullopt},
+      {"\xef\xbc\x91", std::nullopt},  // a full-width digit is not a digit
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(show(parse_int_literal(c.text)), show(c.want)) << '"' << c.text << '"';
+  }
+}
+
+TEST(ParseIntLiteral, SignedRangeLimits) {
+  struct Case {
+    std::string_view text;
+    std::optional<i128> want;
+  };
+  const Case cases[] = {
+      {"170141183460469231731687303715884105727", kMax},
+      {"170141183460469231731687303715884105728", std::nullopt},
+      {"-170141183460469231731687303715884105727", -kMax},
+      // The magnitude alone does not fit before the sign is applied.
+      {"-170141183460469231731687303715884105728", std::nullopt},
+      // The inner parse reaches the minimum, but its negation does not fit.
+      {"--170141183460469231731687303715884105728", std::nullopt},
+      {"+-170141183460469231731687303715884105728", std::nullopt},
+      {"0x7FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF", kMax},
+      {"0x80000000000000000000000000000000", std::nullopt},
+      {"0x-80000000000000000000000000000000", kMin},
+      {"-0x-80000000000000000000000000000000", std::nullopt},
+      {"999999999999999999999999999999999999999", std::nullopt},
+      {"0xFFFFFFFFFFFFFFFF", static_cast<i128>(~std::uint64_t{0})},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(show(parse_int_literal(c.text)), show(c.want)) << c.text;
+  }
+}
+
+// The parse stops at the first digit that cannot fit; a CTest timeout
+// catches a parse that would not.
+TEST(ParseIntLiteral, LongInputs) {
+  const std::string nines(200000, '9');
+  const std::string zeros = std::string(200000, '0') + "42";
+  const std::string hex_zeros = "0x" + std::string(200000, '0') + "2a";
+  const std::string bad_tail = std::string(200000, '1') + "z";
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_FALSE(parse_int_literal(nines));
+    EXPECT_EQ(show(parse_int_literal(zeros)), "42");
+    EXPECT_EQ(show(parse_int_literal(hex_zeros)), "42");
+    EXPECT_FALSE(parse_int_literal(bad_tail));
+  }
+}
+
+TEST(ScalarTypes, WrapAndFitAtTheEdgesOfEveryWidth) {
+  const i128 i128_min = -(i128{1} << 126) * 2;
+  struct Case {
+    std::string_view ty;
+    i128 value;
+    i128 wrapped;
+    bool fits;
+  } cases[] = {
+      {"u8", 255, 255, true},
+      {"u8", 256, 0, false},
+      {"u8", -1, 255, false},
+      {"u16", 0x1FFFF, 0xFFFF, false},
+      {"i16", 0x8000, -0x8000, false},
+      {"i16", -0x8000, -0x8000, true},
+      {"u32", -1, 0xFFFFFFFF, false},
+      {"i32", 0x80000000, -0x80000000LL, false},
+      {"u64", -1, static_cast<i128>(UINT64_MAX), false},
+      {"i64", static_cast<i128>(UINT64_MAX), -1, false},
+      {"i128", i128_min, i128_min, true},
+      {"i128", -1, -1, true},
+  };
+  for (const Case& c : cases) {
+    const ScalarType* ty = scalar_type(c.ty);
+    ASSERT_NE(ty, nullptr) << c.ty;
+    EXPECT_TRUE(wrap_to(c.value, *ty) == c.wrapped) << c.ty << " " << static_cast<long long>(c.value);
+    EXPECT_EQ(fits(c.value, *ty), c.fits) << c.ty << " " << static_cast<long long>(c.value);
+  }
+  for (std::string_view not_scalar : {"bool", "WireBool", "String", "u128", "i8", ""}) {
+    EXPECT_EQ(scalar_type(not_scalar), nullptr) << not_scalar;
+  }
 }
 
 }  // namespace

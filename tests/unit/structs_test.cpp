@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/context.hpp"
 #include "enums/enums.hpp"
+#include "schema/context.hpp"
 #include "schema/model.hpp"
 #include "xml/xml.hpp"
 
@@ -65,9 +65,12 @@ std::vector<std::string> outline(const std::string& out) {
   return lines;
 }
 
+// The variant names of the steps, in the order of EmitStep's alternatives.
 std::vector<std::string> kinds_of(const std::vector<EmitStep>& steps) {
+  static constexpr std::array<std::string_view, 8> kNames = {"Field",  "Align", "Vector", "Maskmap",
+                                                             "Switch", "Table", "If",     "Packable"};
   std::vector<std::string> kinds;
-  for (const EmitStep& step : steps) kinds.emplace_back(step_kind_name(step));
+  for (const EmitStep& step : steps) kinds.emplace_back(kNames.at(step.v.index()));
   return kinds;
 }
 

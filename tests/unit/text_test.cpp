@@ -246,29 +246,6 @@ TEST(EscapeXmlAttrForDoc, ReplacesAngleBrackets) {
   for (const auto& c : cases) EXPECT_EQ(escape_xml_attr_for_doc(c.in), c.want) << c.in;
 }
 
-TEST(ReindentBlock, ReplacesLeadingSpaces) {
-  struct {
-    std::string_view block, indent, want;
-  } cases[] = {
-      {"    a\n        b\n", "        ", "        a\n        b\n"},
-      {"    a\n        b", "        ", "        a\n        b\n"},
-      {"a\r\nb\r\n", "  ", "  a\n  b\n"},
-      {"a\rb\n", "", "a\rb\n"},    // a lone carriage return stays
-      {"x\r\r\n", ">", ">x\r\n"},  // only the one right before the line feed goes
-      {"", "    ", ""},
-      {"\n", "    ", "\n"},
-      {"a\n\n   \nb\n", "  ", "  a\n\n\n  b\n"},  // blank and all-space lines become bare line feeds
-      {"\tx\n", "    ", "    \tx\n"},             // a tab is not removed
-      {"  \u00A0y\n", "-", "-\u00A0y\n"},
-      {"a\n\n", "", "a\n\n"},  // only one final line feed is dropped
-  };
-  for (const auto& c : cases) {
-    std::string out = "prefix:";
-    reindent_block(out, c.block, c.indent);
-    EXPECT_EQ(out, "prefix:" + std::string(c.want)) << c.block;
-  }
-}
-
 TEST(TrimUnicodeWs, TrimsBothEnds) {
   const Case cases[] = {
       {"", ""},
@@ -417,6 +394,29 @@ TEST(Emit, AppendsManyTimes) {
   for (int i = 0; i < 1000; ++i) emit(out, "$a$\n", {{"a", "xy"}});
   EXPECT_EQ(out.size(), 3000u);
   EXPECT_EQ(out.substr(0, 6), "xy\nxy\n");
+}
+
+TEST(Printer, IndentsEveryLineThatIsNotBlank) {
+  struct {
+    std::size_t indent;
+    bool flat;
+    std::size_t in;  // levels further in
+    std::string_view tmpl, want;
+  } cases[] = {
+      {0, false, 0, "a $x$\n    b\n", "a 1\n    b\n"},
+      {8, false, 0, "a $x$\n    b\n", "        a 1\n            b\n"},
+      {8, false, 2, "a\n    b\n", "                a\n                    b\n"},
+      {8, true, 0, "a\n    b\n        c\n", "        a\n        b\n        c\n"},  // flat: one indent
+      {8, true, 3, "  a\n", "        a\n"},                                        // and stays flat inside
+      {4, false, 0, "a\n\n   \nb\n", "    a\n\n\n    b\n"},                        // blank lines stay bare
+      {4, true, 0, "$x$ $x$\n", "    1 1\n"},
+      {4, false, 0, "", ""},
+  };
+  for (const auto& c : cases) {
+    std::string out = "prefix:\n";
+    Printer(out, c.indent, c.flat).in(c.in)(c.tmpl, {{"x", "1"}});
+    EXPECT_EQ(out, "prefix:\n" + std::string(c.want)) << c.tmpl << " at " << c.indent;
+  }
 }
 
 TEST(EmitDeathTest, AbortsOnTemplateBugs) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "constructs/constructs.hpp"
 #include "expr/expr.hpp"
@@ -25,7 +26,8 @@ std::optional<std::string_view> subfield_parent_ty(const FieldKind& kind) {
 // Accessor result types are compared as Rust type text, so a packed value that
 // declares as "u32" is accepted while "WireBool", floats, enums and structs are not.
 bool is_integer_rust_ty(std::string_view ty) {
-  return ty == "u8" || ty == "u16" || ty == "u32" || ty == "u64" || ty == "i16" || ty == "i32" || ty == "i64";
+  const ScalarType* scalar = scalar_type(ty);
+  return scalar != nullptr && !scalar->is_float;
 }
 
 // `Value` of the two float quality updates travels as a double on the wire
@@ -59,7 +61,7 @@ Result<SubfieldAccessor> build_subfield(const CodegenCtx& ctx, const xml::Node& 
                           resolved->rust_ty,
                           std::move(expr).value(),
                           std::string(*value),
-                          opt_string(sub.attr("text"))};
+                          sub.attr_copy("text")};
 }
 
 }  // namespace
@@ -74,13 +76,13 @@ std::optional<PackableKind> packable_kind_for_field(const xml::Node& field) {
 }
 
 std::optional<std::size_t> align_byte_width_from_node(const xml::Node& align) {
+  // The C# primitive names, by the width of the Rust type each stands for.
   const auto type = align.attr("type");
   if (!type) return std::nullopt;
-  if (*type == "byte" || *type == "bool") return 1;
-  if (*type == "short" || *type == "ushort") return 2;
-  if (*type == "int" || *type == "uint" || *type == "float") return 4;
-  if (*type == "long" || *type == "ulong" || *type == "double") return 8;
-  return std::nullopt;
+  const Result<std::string_view> rust_ty = csharp_to_rust_primitive(*type);
+  if (!rust_ty) return std::nullopt;
+  if (*rust_ty == "bool") return 1;
+  return static_cast<std::size_t>(scalar_type(*rust_ty)->bits) / 8;
 }
 
 Result<SimpleField> build_simple_field(const CodegenCtx& ctx, const xml::Node& field, BodyContext& body) {
@@ -119,125 +121,193 @@ Result<SimpleField> build_simple_field(const CodegenCtx& ctx, const xml::Node& f
     if (!sub) return sub.fail_with_prefix();
     out.subfields.push_back(std::move(sub).value());
   }
-  out.text = opt_string(field.attr("text"));
+  out.text = field.attr_copy("text");
   return out;
 }
 
-void emit_read_field(std::string& out, std::string_view name, const FieldKind& kind) {
+void emit_read_value(const Printer& p, std::string_view name, const FieldKind& kind) {
   const TemplateVars n = {{"n", name}};
   switch (kind.tag) {
     case FieldKind::U8:
-      emit(out, R"(        if *offset + 1 > data.len() { return Err("truncated u8 field $n$"); }
-        let $n$: u8 = data[*offset]; *offset += 1;
+      p(R"(if *offset + 1 > data.len() { return Err("truncated u8 field $n$"); }
+let $n$: u8 = data[*offset]; *offset += 1;
 )",
-           n);
+        n);
       return;
     case FieldKind::U16:
-      emit(out, R"(        if *offset + 2 > data.len() { return Err("truncated u16 field $n$"); }
-        let $n$: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
+      p(R"(if *offset + 2 > data.len() { return Err("truncated u16 field $n$"); }
+let $n$: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
 )",
-           n);
+        n);
       return;
     case FieldKind::U32:
-      emit(out, R"(        if *offset + 4 > data.len() { return Err("truncated u32 field $n$"); }
-        let $n$: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
+      p(R"(if *offset + 4 > data.len() { return Err("truncated u32 field $n$"); }
+let $n$: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
 )",
-           n);
+        n);
       return;
     case FieldKind::U64:
-      emit(out, R"(        if *offset + 8 > data.len() { return Err("truncated u64 field $n$"); }
-        let $n$: u64 = u64::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3], data[*offset+4], data[*offset+5], data[*offset+6], data[*offset+7]]); *offset += 8;
+      p(R"(if *offset + 8 > data.len() { return Err("truncated u64 field $n$"); }
+let $n$: u64 = u64::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3], data[*offset+4], data[*offset+5], data[*offset+6], data[*offset+7]]); *offset += 8;
 )",
-           n);
+        n);
       return;
     case FieldKind::I16:
-      emit(out, R"(        if *offset + 2 > data.len() { return Err("truncated i16 field $n$"); }
-        let $n$: i16 = i16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
+      p(R"(if *offset + 2 > data.len() { return Err("truncated i16 field $n$"); }
+let $n$: i16 = i16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
 )",
-           n);
+        n);
       return;
     case FieldKind::I32:
-      emit(out, R"(        if *offset + 4 > data.len() { return Err("truncated i32 field $n$"); }
-        let $n$: i32 = i32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
+      p(R"(if *offset + 4 > data.len() { return Err("truncated i32 field $n$"); }
+let $n$: i32 = i32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
 )",
-           n);
+        n);
       return;
     case FieldKind::I64:
-      emit(out, R"(        if *offset + 8 > data.len() { return Err("truncated i64 field $n$"); }
-        let $n$: i64 = i64::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3], data[*offset+4], data[*offset+5], data[*offset+6], data[*offset+7]]); *offset += 8;
+      p(R"(if *offset + 8 > data.len() { return Err("truncated i64 field $n$"); }
+let $n$: i64 = i64::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3], data[*offset+4], data[*offset+5], data[*offset+6], data[*offset+7]]); *offset += 8;
 )",
-           n);
+        n);
       return;
     case FieldKind::F32:
-      emit(out, R"(        if *offset + 4 > data.len() { return Err("truncated f32 field $n$"); }
-        let $n$: f32 = f32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
+      p(R"(if *offset + 4 > data.len() { return Err("truncated f32 field $n$"); }
+let $n$: f32 = f32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
 )",
-           n);
+        n);
       return;
     case FieldKind::F64:
-      emit(out, R"(        if *offset + 8 > data.len() { return Err("truncated f64 field $n$"); }
-        let $n$: f64 = f64::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3], data[*offset+4], data[*offset+5], data[*offset+6], data[*offset+7]]); *offset += 8;
+      p(R"(if *offset + 8 > data.len() { return Err("truncated f64 field $n$"); }
+let $n$: f64 = f64::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3], data[*offset+4], data[*offset+5], data[*offset+6], data[*offset+7]]); *offset += 8;
 )",
-           n);
+        n);
       return;
     case FieldKind::Bool:
-      emit(out, R"(        if *offset + 4 > data.len() { return Err("truncated wire-bool field $n$"); }
-        let $n$: WireBool = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]) != 0; *offset += 4;
+      p(R"(if *offset + 4 > data.len() { return Err("truncated wire-bool field $n$"); }
+let $n$: WireBool = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]) != 0; *offset += 4;
 )",
-           n);
+        n);
       return;
     case FieldKind::String:
-      emit(out, R"(        let $n$: String = read_string16_le(data, offset)?;
+      p(R"(let $n$: String = read_string16_le(data, offset)?;
 )",
-           n);
+        n);
       return;
     case FieldKind::WString:
-      emit(out, R"(        let $n$: String = read_wstring_le(data, offset)?;
+      p(R"(let $n$: String = read_wstring_le(data, offset)?;
 )",
-           n);
+        n);
       return;
     case FieldKind::PackedDword:
-      emit(out, R"(        let $n$: u32 = read_packed_dword(data, offset)?;
+      p(R"(let $n$: u32 = read_packed_dword(data, offset)?;
 )",
-           n);
+        n);
       return;
     case FieldKind::Struct:
-      emit(out, R"(        let $n$: $S$ = $S$::read_from(data, offset)?;
+      p(R"(let $n$: $S$ = $S$::read_from(data, offset)?;
 )",
-           {{"n", name}, {"S", kind.name}});
+        {{"n", name}, {"S", kind.name}});
       return;
     case FieldKind::Enum:
-      emit(out, R"(        let $n$_raw = $E$::read_from(data, offset)?;
-        let $n$_bits: $R$ = match $n$_raw { Ok(v) => v as $R$, Err(raw) => raw };
-        let $n$: $E$ = match $n$_raw { Ok(v) => v, Err(_) => return Err("unknown $E$ discriminant") };
+      p(R"(let $n$_raw = $E$::read_from(data, offset)?;
+let $n$_bits: $R$ = match $n$_raw { Ok(v) => v as $R$, Err(raw) => raw };
+let $n$: $E$ = match $n$_raw { Ok(v) => v, Err(_) => return Err("unknown $E$ discriminant") };
 )",
-           {{"n", name}, {"E", kind.name}, {"R", enum_repr_rust_ty(kind.repr)}});
+        {{"n", name}, {"E", kind.name}, {"R", enum_repr_rust_ty(kind.repr)}});
       return;
   }
 }
 
-void emit_read_field_indented(std::string& out, std::string_view name, const FieldKind& kind, std::string_view indent) {
-  std::string scratch;
-  emit_read_field(scratch, name, kind);
-  reindent_block(out, scratch, indent);
+bool kind_may_read_nothing(const FieldKind& kind, const TypeRegistry& registry) {
+  // Every reader but a struct's consumes at least one byte.
+  if (kind.tag != FieldKind::Struct) return false;
+  const auto it = registry.find(kind.name);
+  return it != registry.end() && it->second.may_read_nothing;
 }
 
-void emit_align_pad(std::string& out, std::size_t width) {
-  const std::string n = std::to_string(width);
-  emit(out, R"(        // <align type="$N$"> — advance cursor to next multiple of $N$.
-        {
-            let pad = ($N$ - (*offset % $N$)) % $N$;
-            if *offset + pad > data.len() { return Err("truncated align($N$) pad"); }
-            *offset += pad;
-        }
+void emit_members(const Printer& p, const SimpleField& field) {
+  if (field.text) emit_member_doc(p, *field.text);
+  emit_member_decl(p, field.ident, field.rust_ty);
+}
+
+void emit_ctor_entries(const Printer& p, const SimpleField& field) { emit_ctor_entry(p, field.ident); }
+
+void emit_accessors(const Printer& p, const SimpleField& field) {
+  for (const SubfieldAccessor& sub : field.subfields) {
+    if (sub.text) {
+      p("/// Derived from `$parent$`. $doc$\n", {{"parent", field.ident}, {"doc", escape_doc(*sub.text)}});
+    } else {
+      p("/// Derived from `$parent$` via protocol.xml `<subfield value=\"$value$\">`.\n",
+        {{"parent", field.ident}, {"value", escape_xml_attr_for_doc(sub.value_expr)}});
+    }
+    p(R"(#[inline]
+pub fn $ident$(&self) -> $ty$ { $expr$ }
 )",
-       {{"N", n}});
+      {{"ident", sub.ident}, {"ty", sub.rust_ty}, {"expr", sub.rust_expr}});
+  }
 }
 
-void emit_align_pad_indented(std::string& out, std::size_t width, std::string_view indent) {
-  std::string scratch;
-  emit_align_pad(scratch, width);
-  reindent_block(out, scratch, indent);
+void add_accessors(const SimpleField& field, std::vector<std::string_view>& out) {
+  for (const SubfieldAccessor& sub : field.subfields) out.push_back(sub.ident);
 }
+
+void emit_decoder(const Printer& p, const SimpleField& field, StepPlace place) {
+  emit_read_value(flat_in_block(p, place), decoder_local(field.ident, place), field.kind);
+}
+
+void add_members(const SimpleField& field, std::vector<PayloadLocal>& out) {
+  out.push_back({field.ident, field.rust_ty});
+}
+
+void add_switches(const SimpleField& /*field*/, std::vector<const SwitchBlock*>& /*out*/) {}
+
+bool declares_fields(const SimpleField& /*field*/) { return true; }
+
+bool may_read_nothing(const SimpleField& field, const TypeRegistry& registry) {
+  return kind_may_read_nothing(field.kind, registry);
+}
+
+// The local of `emit_read_value`: in an if branch, later steps read the
+// field's value from its `_v` local.
+void walk_locals(LocalsWalk& w, const SimpleField& field, StepPlace place, std::vector<LocalsWalk::Member>& out) {
+  const auto what = place == StepPlace::IfBranch ? LocalsWalk::quoted_text("the decoded value of field ", field.ident)
+                                                 : LocalsWalk::quoted_text("field ", field.ident);
+  out.push_back({field.ident, w.field_read(decoder_local(field.ident, place), field.kind, LocalsWalk::Role::Value, what,
+                                           field.ident)});
+}
+
+// ---- Alignment ----
+
+namespace {
+
+void emit_align_decoder(const Printer& p, std::size_t width) {
+  const std::string n = std::to_string(width);
+  p(R"(// <align type="$N$"> — advance cursor to next multiple of $N$.
+{
+    let pad = ($N$ - (*offset % $N$)) % $N$;
+    if *offset + pad > data.len() { return Err("truncated align($N$) pad"); }
+    *offset += pad;
+}
+)",
+    {{"N", n}});
+}
+
+}  // namespace
+
+// Padding declares nothing and may skip nothing.
+void emit_members(const Printer& /*p*/, const AlignStep& /*align*/) {}
+void emit_ctor_entries(const Printer& /*p*/, const AlignStep& /*align*/) {}
+void emit_accessors(const Printer& /*p*/, const AlignStep& /*align*/) {}
+void add_accessors(const AlignStep& /*align*/, std::vector<std::string_view>& /*out*/) {}
+void emit_decoder(const Printer& p, const AlignStep& align, StepPlace place) {
+  emit_align_decoder(flat_in_block(p, place), align.width);
+}
+void add_members(const AlignStep& /*align*/, std::vector<PayloadLocal>& /*out*/) {}
+void add_switches(const AlignStep& /*align*/, std::vector<const SwitchBlock*>& /*out*/) {}
+bool declares_fields(const AlignStep& /*align*/) { return false; }
+bool may_read_nothing(const AlignStep& /*align*/, const TypeRegistry& /*registry*/) { return true; }
+// `pad` lives only inside the pad's own block.
+void walk_locals(LocalsWalk& /*w*/, const AlignStep& /*align*/, StepPlace /*place*/,
+                 std::vector<LocalsWalk::Member>& /*out*/) {}
 
 }  // namespace qm

@@ -6,6 +6,8 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "constructs/constructs.hpp"
@@ -16,41 +18,21 @@ namespace qm {
 
 namespace {
 
+std::string unsupported_in_branch(std::string_view tag) { return "unsupported child <" + std::string(tag) + ">"; }
+
 // Builds the children of one `<true>` or `<false>` element into `steps`.
 // Simple fields are registered in the lookup as soon as they are built, under
 // the lookup's open branch: a later reference reads the branch's `_v` local
 // inside the same branch and the block's option anywhere else.
 Result<bool> build_if_branch(const CodegenCtx& ctx, const xml::Node& branch, const std::string& prefix,
                              BodyContext& body, SiblingLookup& lookup, std::vector<EmitStep>& steps) {
-  const std::string branch_prefix = prefix + " <" + std::string(branch.tag()) + ">: ";
+  ChildRules rules;
+  rules.allowed = static_cast<unsigned>(ChildTag::Align) | static_cast<unsigned>(ChildTag::Vector);
+  rules.prefix = prefix + " <" + std::string(branch.tag()) + ">: ";
+  rules.refuse = unsupported_in_branch;
   for (const xml::Node* child : branch.children()) {
-    const std::string_view tag = child->tag();
-    if (tag == "field") {
-      if (const auto kind = packable_kind_for_field(*child)) {
-        auto packable = build_packable_field(ctx, *child, *kind, body);
-        if (!packable) return packable.fail_with_prefix(branch_prefix);
-        lookup.add_packable();
-        steps.push_back(EmitStep{std::move(packable).value()});
-      } else {
-        auto field = build_simple_field(ctx, *child, body);
-        if (!field) return field.fail_with_prefix(branch_prefix);
-        lookup.add_field(*field);
-        steps.push_back(EmitStep{std::move(field).value()});
-      }
-    } else if (tag == "vector") {
-      auto vec = build_vector_field(ctx, *child, body, lookup);
-      if (!vec) return vec.fail_with_prefix(branch_prefix);
-      steps.push_back(EmitStep{std::move(vec).value()});
-    } else if (tag == "align") {
-      const auto width = align_byte_width_from_node(*child);
-      if (!width) {
-        return fail(branch_prefix + "<align> with type " + debug_opt_str(child->attr("type")) +
-                    ": unknown alignment width");
-      }
-      steps.push_back(EmitStep{AlignStep{*width}});
-    } else {
-      return fail(branch_prefix + "unsupported child <" + std::string(tag) + ">");
-    }
+    Result<bool> built = build_child_step(ctx, *child, rules, body, lookup, steps);
+    if (!built) return built;
   }
   return true;
 }
@@ -64,12 +46,14 @@ Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_elemen
   const std::string prefix = "<if test=" + debug_str(*test) + ">";
 
   // The test sees only the fields declared before the block.
-  auto rust_test = translate_if_test_expr(*test, lookup);
+  LocalReads test_reads;
+  auto rust_test = translate_if_test_expr(*test, lookup, &test_reads);
   if (!rust_test) return rust_test.fail_with_prefix(prefix + ": cannot translate boolean expression: ");
 
   IfBlock block;
   block.test = std::string(*test);
   block.rust_test = std::move(rust_test).value();
+  block.test_reads = std::move(test_reads);
   // Every <true> child adds to one branch of the decoder, every <false> child
   // to the other; each of the two gets its own number.
   const std::size_t true_branch = ++lookup.branch_count;
@@ -94,43 +78,32 @@ Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_elemen
   if (block.true_steps.empty() && block.false_steps.empty()) {
     return fail(prefix + ": both branches empty (no <true>/<false> with fields)");
   }
-  if (const auto text = if_element.attr("text")) block.text = std::string(*text);
+  block.text = if_element.attr_copy("text");
   return block;
 }
 
 std::vector<PayloadLocal> collect_if_payload_locals(const std::vector<EmitStep>& steps) {
-  std::vector<PayloadLocal> locals;
-  for (const EmitStep& step : steps) {
-    if (const auto* field = step.as<SimpleField>()) {
-      locals.push_back({field->ident, field->rust_ty});
-    } else if (const auto* vec = step.as<VectorField>()) {
-      locals.push_back({vec->ident, "Vec<" + vec->elem_rust_ty + ">"});
-    } else if (const auto* packable = step.as<PackableField>()) {
-      locals.push_back({packable->ident, packable_rust_ty(*packable)});
-    }
-  }
-  return locals;
+  return collect_members(steps);
 }
 
 void emit_if_struct_fields(std::string& out, const std::vector<EmitStep>& steps, std::string_view label) {
+  const Printer p(out, kMemberIndent);
   for (const PayloadLocal& local : collect_if_payload_locals(steps)) {
-    emit(out,
-         R"(    /// Gated on `<if>` `$label$` branch — present iff the test selected this branch.
-    pub $name$: Option<$ty$>,
+    p(R"(/// Gated on `<if>` `$label$` branch — present iff the test selected this branch.
+pub $name$: Option<$ty$>,
 )",
-         {{"label", label}, {"name", local.name}, {"ty", local.ty}});
+      {{"label", label}, {"name", local.name}, {"ty", local.ty}});
   }
 }
 
 void emit_if_struct_field_names(std::string& out, const std::vector<EmitStep>& steps) {
   std::set<std::string> written;
   for (const PayloadLocal& local : collect_if_payload_locals(steps)) {
-    if (!written.insert(local.name).second) continue;
-    emit(out, "            $name$,\n", {{"name", local.name}});
+    if (written.insert(local.name).second) emit_ctor_entry(Printer(out, kCtorIndent), local.name);
   }
 }
 
-void emit_if_members(std::string& out, const IfBlock& block) {
+void emit_members(const Printer& p, const IfBlock& block) {
   // A block of only alignment pads declares no member, and a documentation
   // line with nothing after it to document does not compile.
   if (collect_if_payload_locals(block.true_steps).empty() && collect_if_payload_locals(block.false_steps).empty()) {
@@ -138,65 +111,129 @@ void emit_if_members(std::string& out, const IfBlock& block) {
   }
   const std::string test = escape_xml_attr_for_doc(block.test);
   if (block.text) {
-    emit(out, "    /// `<if test=\"$test$\">`. $text$\n", {{"test", test}, {"text", escape_doc(*block.text)}});
+    p("/// `<if test=\"$test$\">`. $text$\n", {{"test", test}, {"text", escape_doc(*block.text)}});
   } else {
-    emit(out, "    /// Conditional fields gated by `<if test=\"$test$\">`.\n", {{"test", test}});
+    p("/// Conditional fields gated by `<if test=\"$test$\">`.\n", {{"test", test}});
   }
-  emit_if_struct_fields(out, block.true_steps, "true");
-  emit_if_struct_fields(out, block.false_steps, "false");
+  emit_if_struct_fields(p.out(), block.true_steps, "true");
+  emit_if_struct_fields(p.out(), block.false_steps, "false");
 }
 
-void emit_if_branch_step(std::string& out, const EmitStep& step, std::string_view inner) {
-  if (const auto* field = step.as<SimpleField>()) {
-    emit_read_field_indented(out, field->ident + "_v", field->kind, inner);
-  } else if (const auto* vec = step.as<VectorField>()) {
-    VectorField local = *vec;
-    local.ident += "_v";
-    emit_read_vector_indented(out, local, inner);
-  } else if (const auto* packable = step.as<PackableField>()) {
-    PackableField local = *packable;
-    local.ident += "_v";
-    emit_read_packable(out, local, inner);
-  } else if (const auto* align = step.as<AlignStep>()) {
-    emit_align_pad_indented(out, align->width, inner);
-  } else {
-    emit(out, "$inner$// UNSUPPORTED nested step inside <if>; please extend J3.E.\n", {{"inner", inner}});
-  }
+void emit_ctor_entries(const Printer& p, const IfBlock& block) {
+  emit_if_struct_field_names(p.out(), block.true_steps);
+  emit_if_struct_field_names(p.out(), block.false_steps);
 }
+
+void emit_accessors(const Printer& /*p*/, const IfBlock& /*block*/) {}
+void add_accessors(const IfBlock& /*block*/, std::vector<std::string_view>& /*out*/) {}
 
 namespace {
 
-void emit_if_branch(std::string& out, const std::vector<EmitStep>& steps, std::string_view inner) {
-  for (const EmitStep& step : steps) emit_if_branch_step(out, step, inner);
+void emit_if_branch(const Printer& p, const std::vector<EmitStep>& steps) {
+  for (const EmitStep& step : steps) emit_step_decoder(p, step, StepPlace::IfBranch);
   for (const PayloadLocal& local : collect_if_payload_locals(steps)) {
-    emit(out, "$inner$$name$ = Some($name$_v);\n", {{"inner", inner}, {"name", local.name}});
+    p("$name$ = Some($name$_v);\n", {{"name", local.name}});
   }
 }
 
-}  // namespace
-
-void emit_read_if(std::string& out, const IfBlock& block, std::string_view indent) {
-  const std::string inner = std::string(indent) + "    ";
-  emit(out, "$indent$// <if test=\"$test$\">\n", {{"indent", indent}, {"test", escape_xml_attr_for_doc(block.test)}});
+void emit_read_if_into(const Printer& p, const IfBlock& block) {
+  p("// <if test=\"$test$\">\n", {{"test", escape_xml_attr_for_doc(block.test)}});
 
   // One option local per name, the first branch to declare it giving its type.
   std::set<std::string> declared;
   for (const auto* steps : {&block.true_steps, &block.false_steps}) {
     for (const PayloadLocal& local : collect_if_payload_locals(*steps)) {
       if (!declared.insert(local.name).second) continue;
-      emit(out, "$indent$let mut $name$: Option<$ty$> = None;\n",
-           {{"indent", indent}, {"name", local.name}, {"ty", local.ty}});
+      p("let mut $name$: Option<$ty$> = None;\n", {{"name", local.name}, {"ty", local.ty}});
     }
   }
 
-  emit(out, "$indent$if $test$ {\n", {{"indent", indent}, {"test", block.rust_test}});
-  emit_if_branch(out, block.true_steps, inner);
-  emit(out, "$indent$}\n", {{"indent", indent}});
+  p("if $test$ {\n", {{"test", block.rust_test}});
+  emit_if_branch(p.in(), block.true_steps);
+  p("}\n");
   if (!block.false_steps.empty()) {
-    emit(out, "$indent$else {\n", {{"indent", indent}});
-    emit_if_branch(out, block.false_steps, inner);
-    emit(out, "$indent$}\n", {{"indent", indent}});
+    p("else {\n");
+    emit_if_branch(p.in(), block.false_steps);
+    p("}\n");
   }
+}
+
+}  // namespace
+
+// The block has its own braces, even inside another block.
+void emit_decoder(const Printer& p, const IfBlock& block, StepPlace /*place*/) { emit_read_if_into(p, block); }
+
+void add_members(const IfBlock& block, std::vector<PayloadLocal>& out) {
+  for (const auto* branch : {&block.true_steps, &block.false_steps}) {
+    for (PayloadLocal& local : collect_if_payload_locals(*branch)) {
+      out.push_back({std::move(local.name), "Option<" + local.ty + ">"});
+    }
+  }
+}
+
+void add_variant_fields(const IfBlock& block, std::vector<PayloadLocal>& out) {
+  std::set<std::string> seen;
+  for (const auto* branch : {&block.true_steps, &block.false_steps}) {
+    for (PayloadLocal& local : collect_if_payload_locals(*branch)) {
+      if (seen.insert(local.name).second) out.push_back({std::move(local.name), "Option<" + local.ty + ">"});
+    }
+  }
+}
+
+void add_switches(const IfBlock& block, std::vector<const SwitchBlock*>& out) {
+  for (const auto* branch : {&block.true_steps, &block.false_steps}) {
+    for (const EmitStep& step : *branch) visit_step(step, [&](const auto& m) { add_switches(m, out); });
+  }
+}
+
+bool declares_fields(const IfBlock& /*block*/) { return true; }
+bool may_read_nothing(const IfBlock& /*block*/, const TypeRegistry& /*registry*/) { return true; }
+
+namespace {
+
+// One branch of `emit_read_if_into`: its steps' `_v` values, each stored into
+// the option of its name.
+void walk_branch_locals(LocalsWalk& w, const std::vector<EmitStep>& steps,
+                        const std::vector<LocalsWalk::Member>& options, const LocalsWalk::Text& reader) {
+  w.push();
+  std::vector<LocalsWalk::Member> values;  // the `_v` local of each payload, by member name
+  walk_steps_locals(w, steps, StepPlace::IfBranch, values);
+  for (const LocalsWalk::Member& value : values) {
+    for (const LocalsWalk::Member& option : options) {
+      if (option.name == value.name) w.read_exact(option.name, option.id, reader);
+    }
+    w.read_exact(std::string(value.name) + "_v", value.id, reader);
+  }
+  w.pop();
+}
+
+}  // namespace
+
+// The options declared before the test, then each branch.
+void walk_locals(LocalsWalk& w, const IfBlock& block, StepPlace /*place*/, std::vector<LocalsWalk::Member>& out) {
+  const LocalsWalk::Text shown = LocalsWalk::plain_text(w.keep("<if test=" + debug_str(block.test) + ">"));
+  std::vector<LocalsWalk::Member> options;
+  std::set<std::string_view> declared;
+  for (const auto* steps : {&block.true_steps, &block.false_steps}) {
+    for (const EmitStep& step : *steps) {
+      // Expressions read a field's option; containers are read only as members.
+      visit_step(step, [&](const auto& m) {
+        std::vector<PayloadLocal> members;
+        add_members(m, members);
+        const bool field = std::is_same_v<std::decay_t<decltype(m)>, SimpleField>;
+        for (const PayloadLocal& member : members) {
+          const std::string_view name = w.keep(member.name);
+          if (!declared.insert(name).second) continue;
+          options.push_back({name, w.bind(name, field ? LocalsWalk::Role::Value : LocalsWalk::Role::Member,
+                                          LocalsWalk::quoted_text("field ", name))});
+        }
+      });
+    }
+  }
+  out.insert(out.end(), options.begin(), options.end());
+  w.read_locals(block.test_reads, shown);
+  walk_branch_locals(w, block.true_steps, options, shown);
+  if (!block.false_steps.empty()) walk_branch_locals(w, block.false_steps, options, shown);
 }
 
 }  // namespace qm

@@ -6,9 +6,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <variant>
+#include <vector>
 
 #include "constructs/constructs.hpp"
-#include "enums/enums.hpp"
+#include "schema/literals.hpp"
 #include "text/text.hpp"
 
 namespace qm {
@@ -32,41 +35,42 @@ std::string group_end_label(const MaskGroup& group) {
   return one_line_comment_text(label);
 }
 
-void emit_gated_member(std::string& out, std::string_view label, std::string_view parent,
+void emit_gated_member(const Printer& p, std::string_view label, std::string_view parent,
                        const std::optional<std::string>& text, std::string_view ident, std::string_view ty) {
   if (text) {
-    emit(out, "    /// Gated on $label$ (`$parent$`). $text$\n",
-         {{"label", label}, {"parent", parent}, {"text", escape_doc(*text)}});
+    p("/// Gated on $label$ (`$parent$`). $text$\n",
+      {{"label", label}, {"parent", parent}, {"text", escape_doc(*text)}});
   } else {
-    emit(out, "    /// Gated on $label$ (`$parent$`).\n", {{"label", label}, {"parent", parent}});
+    p("/// Gated on $label$ (`$parent$`).\n", {{"label", label}, {"parent", parent}});
   }
-  emit(out, "    pub $ident$: Option<$ty$>,\n", {{"ident", ident}, {"ty", ty}});
+  p("pub $ident$: Option<$ty$>,\n", {{"ident", ident}, {"ty", ty}});
+}
+
+std::string only_fields_in_mask(std::string_view tag) {
+  return "unexpected child <" + std::string(tag) + ">; only <field> allowed inside <mask>";
 }
 
 }  // namespace
 
-Result<std::string> resolve_maskmap_parent_bits(std::string_view name, const SiblingLookup& lookup) {
+Result<MaskmapParent> resolve_maskmap_parent(std::string_view name, const SiblingLookup& lookup) {
   const std::string key(name);
   if (const auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) {
-    return lookup.value_of(it->second.ident, it->second.branch) + " as u64";
+    const NumericFieldRef& field = it->second;
+    return MaskmapParent{lookup.value_of(field.ident, field.branch) + " as u64",
+                         field.ident,
+                         {lookup.value_read(field.ident, field.branch)}};
   }
   if (const auto it = lookup.enum_fields.find(key); it != lookup.enum_fields.end()) {
-    return lookup.raw_bits_of(it->second) + " as u64";
+    return MaskmapParent{
+        lookup.raw_bits_of(it->second) + " as u64", it->second.ident, {lookup.raw_bits_read(it->second)}};
   }
   if (const auto it = lookup.gated_fields.find(key); it != lookup.gated_fields.end()) {
-    return it->second.ident + ".map_or(0u64, |v| v as u64)";
+    const std::string& ident = it->second.ident;
+    return MaskmapParent{ident + ".map_or(0u64, |v| v as u64)", ident, {LocalRead{ident, LocalRead::Value}}};
   }
   return fail("parent " + debug_str(name) +
               " is not a sibling numeric field — maskmap parents must be declared before the <maskmap> in the "
               "same <type> body");
-}
-
-std::optional<std::string> resolve_maskmap_parent_snake(std::string_view name, const SiblingLookup& lookup) {
-  const std::string key(name);
-  if (const auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) return it->second.ident;
-  if (const auto it = lookup.enum_fields.find(key); it != lookup.enum_fields.end()) return it->second.ident;
-  if (const auto it = lookup.gated_fields.find(key); it != lookup.gated_fields.end()) return it->second.ident;
-  return std::nullopt;
 }
 
 Result<std::uint64_t> parse_mask_value(std::string_view value, const EnumValueTable& enum_values) {
@@ -92,19 +96,18 @@ Result<std::uint64_t> parse_mask_value(std::string_view value, const EnumValueTa
 }
 
 Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node& maskmap, BodyContext& body,
-                                         const SiblingLookup& lookup) {
+                                         SiblingLookup& lookup) {
   const auto name = maskmap.attr("name");
   if (!name) return fail("<maskmap> missing name= attribute");
   const std::string shown_name = debug_str(*name);
   const std::string prefix = "<maskmap name=" + shown_name + ">";
 
   MaskmapBlock block;
-  auto bits = resolve_maskmap_parent_bits(*name, lookup);
-  if (!bits) return bits.fail_with_prefix(prefix + ": ");
-  block.parent_bits = std::move(bits).value();
-  auto parent = resolve_maskmap_parent_snake(*name, lookup);
-  if (!parent) return fail(prefix + ": parent field not found among siblings");
-  block.parent_ident = std::move(*parent);
+  Result<MaskmapParent> parent = resolve_maskmap_parent(*name, lookup);
+  if (!parent) return parent.fail_with_prefix(prefix + ": ");
+  block.parent_bits = std::move(parent->bits);
+  block.parent_ident = std::move(parent->ident);
+  block.parent_reads = std::move(parent->reads);
 
   if (const auto xor_text = maskmap.attr("xor")) {
     const auto xor_value = parse_int_literal(*xor_text);
@@ -135,20 +138,25 @@ Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node&
     inner_prefix += ' ';
     inner_prefix += mask_tag;
     inner_prefix += ": ";
+    ChildRules rules;
+    rules.allowed = 0;
+    rules.register_fields = false;
+    rules.prefix = inner_prefix;
+    rules.refuse = only_fields_in_mask;
+    std::vector<EmitStep> built;
     for (const xml::Node* field : child->children()) {
-      if (field->tag() != "field") {
-        return fail(inner_prefix + "unexpected child <" + std::string(field->tag()) +
-                    ">; only <field> allowed inside <mask>");
-      }
-      if (const auto kind = packable_kind_for_field(*field)) {
-        auto packable = build_packable_field(ctx, *field, *kind, body);
-        if (!packable) return packable.fail_with_prefix(inner_prefix);
-        group.packables.push_back(std::move(packable).value());
-      } else {
-        auto simple = build_simple_field(ctx, *field, body);
-        if (!simple) return simple.fail_with_prefix(inner_prefix);
-        group.fields.push_back(std::move(simple).value());
-      }
+      if (Result<bool> ok = build_child_step(ctx, *field, rules, body, lookup, built); !ok)
+        return ok.fail_with_prefix();
+    }
+    // Simple fields and packables keep their order within their own kind.
+    for (EmitStep& step : built) {
+      std::visit(
+          [&group](auto& m) {
+            using M = std::decay_t<decltype(m)>;
+            if constexpr (std::is_same_v<M, SimpleField>) group.fields.push_back(std::move(m));
+            if constexpr (std::is_same_v<M, PackableField>) group.packables.push_back(std::move(m));
+          },
+          step.v);
     }
     if (group.fields.empty() && group.packables.empty()) return fail(inner_prefix + "contains no <field> children");
     block.groups.push_back(std::move(group));
@@ -157,72 +165,123 @@ Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node&
   return block;
 }
 
-void emit_maskmap_members(std::string& out, const MaskmapBlock& block) {
+namespace {
+
+void emit_read_maskmap_into(const Printer& p, const MaskmapBlock& block) {
+  p("// <maskmap name=\"$parent$\">\n", {{"parent", block.parent_ident}});
+  if (block.xor_value) {
+    const std::string xor_hex = to_hex_upper(*block.xor_value);
+    p("let __mm_bits: u64 = $bits$ ^ 0x$xor$u64; // xor=0x$xor$\n", {{"bits", block.parent_bits}, {"xor", xor_hex}});
+  } else {
+    p("let __mm_bits: u64 = $bits$;\n", {{"bits", block.parent_bits}});
+  }
+  for (const MaskGroup& group : block.groups) {
+    for (const SimpleField& field : group.fields) {
+      p("let mut $ident$: Option<$ty$> = None;\n", {{"ident", field.ident}, {"ty", field.rust_ty}});
+    }
+    for (const PackableField& packable : group.packables) {
+      p("let mut $ident$: Option<$ty$> = None;\n", {{"ident", packable.ident}, {"ty", packable_rust_ty(packable)}});
+    }
+  }
+  const Printer inner = p.in();
+  for (const MaskGroup& group : block.groups) {
+    p(R"(// <mask value="$value$">
+if (__mm_bits & 0x$mask$u64) != 0 {
+)",
+      {{"value", escape_xml_attr_for_doc(group.value_text)}, {"mask", to_hex_upper(group.mask)}});
+    for (const SimpleField& field : group.fields) emit_read_value(inner, field.ident + "_v", field.kind);
+    for (const SimpleField& field : group.fields) inner("$ident$ = Some($ident$_v);\n", {{"ident", field.ident}});
+    for (const PackableField& packable : group.packables) {
+      emit_read_packable_into(inner, packable, packable.ident + "_v");
+      inner("$ident$ = Some($ident$_v);\n", {{"ident", packable.ident}});
+    }
+    p("} // end mask $label$\n", {{"label", group_end_label(group)}});
+  }
+}
+
+}  // namespace
+
+void emit_members(const Printer& p, const MaskmapBlock& block) {
   const std::string parent = escape_doc(block.parent_ident);
   for (const MaskGroup& group : block.groups) {
     const std::string label = escape_doc(group_label(group));
     for (const SimpleField& field : group.fields) {
-      emit_gated_member(out, label, parent, field.text, field.ident, field.rust_ty);
+      emit_gated_member(p, label, parent, field.text, field.ident, field.rust_ty);
     }
     for (const PackableField& packable : group.packables) {
-      emit_gated_member(out, label, parent, packable.text, packable.ident, packable_rust_ty(packable));
+      emit_gated_member(p, label, parent, packable.text, packable.ident, packable_rust_ty(packable));
     }
   }
 }
 
-void emit_maskmap_ctor_entries(std::string& out, const MaskmapBlock& block) {
+void emit_ctor_entries(const Printer& p, const MaskmapBlock& block) {
   for (const MaskGroup& group : block.groups) {
-    for (const SimpleField& field : group.fields) emit(out, "            $ident$,\n", {{"ident", field.ident}});
+    for (const SimpleField& field : group.fields) emit_ctor_entry(p, field.ident);
+    for (const PackableField& packable : group.packables) emit_ctor_entry(p, packable.ident);
+  }
+}
+
+void emit_accessors(const Printer& /*p*/, const MaskmapBlock& /*block*/) {}
+void add_accessors(const MaskmapBlock& /*block*/, std::vector<std::string_view>& /*out*/) {}
+
+void emit_decoder(const Printer& p, const MaskmapBlock& block, StepPlace place) {
+  emit_read_maskmap_into(flat_in_block(p, place), block);
+}
+
+void add_members(const MaskmapBlock& block, std::vector<PayloadLocal>& out) {
+  for (const MaskGroup& group : block.groups) {
+    for (const SimpleField& field : group.fields) out.push_back({field.ident, "Option<" + field.rust_ty + ">"});
     for (const PackableField& packable : group.packables) {
-      emit(out, "            $ident$,\n", {{"ident", packable.ident}});
+      out.push_back({packable.ident, "Option<" + packable_rust_ty(packable) + ">"});
     }
   }
 }
 
-void emit_read_maskmap(std::string& out, const MaskmapBlock& block) {
-  emit(out, "        // <maskmap name=\"$parent$\">\n", {{"parent", block.parent_ident}});
-  if (block.xor_value) {
-    const std::string xor_hex = to_hex_upper(*block.xor_value);
-    emit(out, "        let __mm_bits: u64 = $bits$ ^ 0x$xor$u64; // xor=0x$xor$\n",
-         {{"bits", block.parent_bits}, {"xor", xor_hex}});
-  } else {
-    emit(out, "        let __mm_bits: u64 = $bits$;\n", {{"bits", block.parent_bits}});
-  }
-  for (const MaskGroup& group : block.groups) {
-    for (const SimpleField& field : group.fields) {
-      emit(out, "        let mut $ident$: Option<$ty$> = None;\n", {{"ident", field.ident}, {"ty", field.rust_ty}});
-    }
-    for (const PackableField& packable : group.packables) {
-      emit(out, "        let mut $ident$: Option<$ty$> = None;\n",
-           {{"ident", packable.ident}, {"ty", packable_rust_ty(packable)}});
-    }
-  }
-  for (const MaskGroup& group : block.groups) {
-    emit(out,
-         R"(        // <mask value="$value$">
-        if (__mm_bits & 0x$mask$u64) != 0 {
-)",
-         {{"value", escape_xml_attr_for_doc(group.value_text)}, {"mask", to_hex_upper(group.mask)}});
-    for (const SimpleField& field : group.fields) {
-      emit_read_field_indented(out, field.ident + "_v", field.kind, "            ");
-    }
-    for (const SimpleField& field : group.fields) {
-      emit(out, "            $ident$ = Some($ident$_v);\n", {{"ident", field.ident}});
-    }
-    for (const PackableField& packable : group.packables) {
-      PackableField local = packable;
-      local.ident += "_v";
-      emit_read_packable(out, local, "            ");
-      emit(out, "            $ident$ = Some($ident$_v);\n", {{"ident", packable.ident}});
-    }
-    emit(out, "        } // end mask $label$\n", {{"label", group_end_label(group)}});
-  }
-}
+void add_switches(const MaskmapBlock& /*block*/, std::vector<const SwitchBlock*>& /*out*/) {}
+// A mask map alone does not make a struct one that declares fields.
+bool declares_fields(const MaskmapBlock& /*block*/) { return false; }
+bool may_read_nothing(const MaskmapBlock& /*block*/, const TypeRegistry& /*registry*/) { return true; }
 
-void emit_read_maskmap_indented(std::string& out, const MaskmapBlock& block, std::string_view indent) {
-  std::string scratch;
-  emit_read_maskmap(scratch, block);
-  reindent_block(out, scratch, indent);
+// `__mm_bits`, an option per field, and each group's `_v` values of
+// `emit_read_maskmap_into`.
+void walk_locals(LocalsWalk& w, const MaskmapBlock& block, StepPlace /*place*/, std::vector<LocalsWalk::Member>& out) {
+  using Role = LocalsWalk::Role;
+  const LocalsWalk::Text reader = LocalsWalk::quoted_text("the mask map on ", block.parent_ident);
+  w.read_locals(block.parent_reads, reader);
+  const std::size_t bits = w.bind("__mm_bits", Role::Internal, {"the bits of ", w.keep(reader.str()), false});
+  std::vector<std::vector<std::size_t>> options;
+  for (const MaskGroup& group : block.groups) {
+    options.emplace_back();
+    for (const SimpleField& f : group.fields) {
+      options.back().push_back(w.bind(f.ident, Role::Value, LocalsWalk::quoted_text("field ", f.ident)));
+      out.push_back({f.ident, options.back().back()});
+    }
+    for (const PackableField& p : group.packables) {
+      options.back().push_back(w.bind(p.ident, Role::Member, LocalsWalk::quoted_text("field ", p.ident)));
+      out.push_back({p.ident, options.back().back()});
+    }
+  }
+  for (std::size_t g = 0; g < block.groups.size(); ++g) {
+    const MaskGroup& group = block.groups[g];
+    w.read_exact("__mm_bits", bits, reader);
+    w.push();
+    std::vector<std::size_t> values;
+    for (const SimpleField& f : group.fields) {
+      values.push_back(w.field_read(f.ident + "_v", f.kind, Role::Internal,
+                                    LocalsWalk::quoted_text("the decoded value of field ", f.ident), f.ident));
+    }
+    for (std::size_t k = 0; k < group.fields.size(); ++k) {
+      w.read_exact(group.fields[k].ident, options[g][k], reader);
+      w.read_exact(group.fields[k].ident + "_v", values[k], reader);
+    }
+    for (std::size_t k = 0; k < group.packables.size(); ++k) {
+      const PackableField& p = group.packables[k];
+      const std::size_t value = walk_packable_locals(w, p, p.ident + "_v", p.ident);
+      w.read_exact(p.ident, options[g][group.fields.size() + k], reader);
+      w.read_exact(p.ident + "_v", value, reader);
+    }
+    w.pop();
+  }
 }
 
 }  // namespace qm

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "constructs/constructs.hpp"
 #include "schema/registry.hpp"
@@ -11,8 +12,6 @@
 
 namespace qm {
 namespace {
-
-bool is_marker(std::string_view t) { return t == "T" || t == "U"; }
 
 Result<PackableField> build_list(const CodegenCtx& ctx, const xml::Node& field, const std::string& name) {
   const std::string head = "<field " + name + " type=\"PackableList\"";
@@ -44,7 +43,7 @@ Result<PackableField> build_hash_table(const CodegenCtx& ctx, const xml::Node& f
   if (!key) return fail(head + "> missing genericKey= attribute");
   const auto value = field.attr("genericValue");
   if (!value) return fail(head + "> missing genericValue= attribute");
-  if (is_marker(*key) || is_marker(*value)) {
+  if (is_templated_marker(*key) || is_templated_marker(*value)) {
     return fail(head + " genericKey=" + debug_str(*key) + " genericValue=" + debug_str(*value) +
                 ">: templated marker not allowed in a use-site");
   }
@@ -95,7 +94,7 @@ Result<PackableField> build_packable_field(const CodegenCtx& ctx, const xml::Nod
   if (!built) return built;
   // Numbered only once every check has passed.
   built->ident = number_identifier(body.occurrences, name);
-  if (const auto text = field.attr("text")) built->text = std::string(*text);
+  built->text = field.attr_copy("text");
   built->kind = kind;
   return built;
 }
@@ -105,63 +104,135 @@ std::string packable_rust_ty(const PackableField& packable) {
   return "Vec<(" + packable.key_rust_ty + ", " + packable.value_rust_ty + ")>";
 }
 
-void emit_read_packable(std::string& out, const PackableField& packable, std::string_view indent) {
-  const std::string inner = std::string(indent) + "    ";
+void emit_read_packable_into(const Printer& p, const PackableField& packable, std::string_view local) {
   // `_r#type_maxsize` is not an identifier: the leading underscore goes before
   // the identifier without its raw prefix.
-  const std::string_view stem = without_raw_prefix(packable.ident);
-  const TemplateVars vars = {{"I", indent},
-                             {"Q", inner},
-                             {"ident", packable.ident},
-                             {"stem", stem},
-                             {"K", packable.key_rust_ty},
-                             {"V", packable.value_rust_ty}};
+  const std::string_view stem = without_raw_prefix(local);
+  const TemplateVars vars = {
+      {"ident", local}, {"stem", stem}, {"K", packable.key_rust_ty}, {"V", packable.value_rust_ty}};
   switch (packable.kind) {
     case PackableKind::PackableList:
-      emit(out, R"($I$// inlined PackableList<$V$>
-$I$if *offset + 4 > data.len() { return Err("truncated PackableList count for $ident$"); }
-$I$let $ident$_count: usize = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]) as usize; *offset += 4;
-$I$let mut $ident$: Vec<$V$> = Vec::with_capacity($ident$_count.min(1024));
-$I$for _ in 0..$ident$_count {
-$Q$let __elem: $V$ = {
+      p(R"(// inlined PackableList<$V$>
+if *offset + 4 > data.len() { return Err("truncated PackableList count for $ident$"); }
+let $ident$_count: usize = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]) as usize; *offset += 4;
+let mut $ident$: Vec<$V$> = Vec::with_capacity($ident$_count.min(1024));
+for _ in 0..$ident$_count {
+    let __elem: $V$ = {
 )",
-           vars);
-      emit_read_field_indented(out, "__elem", packable.value_kind, inner + "    ");
-      emit(out, R"($Q$    __elem
-$Q$};
-$Q$$ident$.push(__elem);
-$I$}
+        vars);
+      emit_read_value(p.in(2), "__elem", packable.value_kind);
+      p(R"(        __elem
+    };
+    $ident$.push(__elem);
+}
 )",
-           vars);
+        vars);
       return;
     case PackableKind::PackableHashTable:
-      emit(out, R"($I$// inlined PackableHashTable<$K$, $V$>
-$I$if *offset + 4 > data.len() { return Err("truncated PackableHashTable count for $ident$"); }
-$I$let $ident$_count: usize = u16::from_le_bytes([data[*offset], data[*offset+1]]) as usize; *offset += 2;
-$I$let _$stem$_maxsize: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
+      p(R"(// inlined PackableHashTable<$K$, $V$>
+if *offset + 4 > data.len() { return Err("truncated PackableHashTable count for $ident$"); }
+let $ident$_count: usize = u16::from_le_bytes([data[*offset], data[*offset+1]]) as usize; *offset += 2;
+let _$stem$_maxsize: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
 )",
-           vars);
+        vars);
       break;
     case PackableKind::PHashTable:
-      emit(out, R"($I$// inlined PHashTable<$K$, $V$>
-$I$if *offset + 4 > data.len() { return Err("truncated PHashTable packed-size for $ident$"); }
-$I$let $ident$_packed: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
-$I$let $ident$_count: usize = ($ident$_packed & 0xFFFFFF) as usize;
+      p(R"(// inlined PHashTable<$K$, $V$>
+if *offset + 4 > data.len() { return Err("truncated PHashTable packed-size for $ident$"); }
+let $ident$_packed: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
+let $ident$_count: usize = ($ident$_packed & 0xFFFFFF) as usize;
 )",
-           vars);
+        vars);
       break;
   }
   // Both hash-table kinds read their pairs the same way, in wire order.
-  emit(out, R"($I$let mut $ident$: Vec<($K$, $V$)> = Vec::with_capacity($ident$_count.min(1024));
-$I$for _ in 0..$ident$_count {
+  p(R"(let mut $ident$: Vec<($K$, $V$)> = Vec::with_capacity($ident$_count.min(1024));
+for _ in 0..$ident$_count {
 )",
-       vars);
-  emit_read_field_indented(out, "__k", packable.key_kind, inner);
-  emit_read_field_indented(out, "__v", packable.value_kind, inner);
-  emit(out, R"($Q$$ident$.push((__k, __v));
-$I$}
+    vars);
+  emit_read_value(p.in(), "__k", packable.key_kind);
+  emit_read_value(p.in(), "__v", packable.value_kind);
+  p(R"(    $ident$.push((__k, __v));
+}
 )",
-       vars);
+    vars);
+}
+
+namespace {
+
+// How a packable shows in its member documentation: the container with its
+// type arguments, a list without them.
+std::string packable_shown(const PackableField& packable) {
+  if (packable.kind == PackableKind::PackableList) return "PackableList";
+  return std::string(kind_name(packable.kind)) + "<" + packable.key_rust_ty + ", " + packable.value_rust_ty + ">";
+}
+
+}  // namespace
+
+void emit_members(const Printer& p, const PackableField& packable) {
+  const std::string shown = packable_shown(packable);
+  if (packable.text) {
+    p("/// Inlined templated `$shown$`. $doc$\n", {{"shown", shown}, {"doc", escape_doc(*packable.text)}});
+  } else {
+    p("/// Inlined templated `$shown$` (J3.E use-site).\n", {{"shown", shown}});
+  }
+  emit_member_decl(p, packable.ident, packable_rust_ty(packable));
+}
+
+void emit_ctor_entries(const Printer& p, const PackableField& packable) { emit_ctor_entry(p, packable.ident); }
+void emit_accessors(const Printer& /*p*/, const PackableField& /*packable*/) {}
+void add_accessors(const PackableField& /*packable*/, std::vector<std::string_view>& /*out*/) {}
+
+// The loop of a packable is its own block, even inside another block.
+void emit_decoder(const Printer& p, const PackableField& packable, StepPlace place) {
+  emit_read_packable_into(p, packable, decoder_local(packable.ident, place));
+}
+
+void add_members(const PackableField& packable, std::vector<PayloadLocal>& out) {
+  out.push_back({packable.ident, packable_rust_ty(packable)});
+}
+void add_switches(const PackableField& /*packable*/, std::vector<const SwitchBlock*>& /*out*/) {}
+bool declares_fields(const PackableField& /*packable*/) { return true; }
+// A packable always reads its header.
+bool may_read_nothing(const PackableField& /*packable*/, const TypeRegistry& /*registry*/) { return false; }
+
+// The header locals, the container and the loop's locals of
+// `emit_read_packable_into`.
+std::size_t walk_packable_locals(LocalsWalk& w, const PackableField& packable, std::string_view local,
+                                 std::string_view shown) {
+  using Role = LocalsWalk::Role;
+  const std::string_view container = w.keep("packable " + quoted(shown));
+  const std::string stem(without_raw_prefix(local));
+  switch (packable.kind) {
+    case PackableKind::PackableList:
+      w.bind(stem + "_count", Role::Internal, {"the count of ", container, false});
+      break;
+    case PackableKind::PackableHashTable:
+      w.bind(stem + "_count", Role::Internal, {"the count of ", container, false});
+      w.bind("_" + stem + "_maxsize", Role::Internal, {"the maximum size of ", container, false});
+      break;
+    case PackableKind::PHashTable:
+      w.bind(stem + "_packed", Role::Internal, {"the packed size of ", container, false});
+      w.bind(stem + "_count", Role::Internal, {"the count of ", container, false});
+      break;
+  }
+  const std::size_t id = w.bind(local, Role::Member, LocalsWalk::plain_text(container));
+  w.push();
+  if (packable.kind == PackableKind::PackableList) {
+    w.note_enum_value("__elem", packable.value_kind);
+    w.bind("__elem", Role::Internal, {"a loop local of ", container, false});
+  } else {
+    w.loop_read("__k", packable.key_kind, container);
+    w.loop_read("__v", packable.value_kind, container);
+  }
+  w.read_exact(local, id, {"the loop of ", container, false});
+  w.pop();
+  return id;
+}
+
+void walk_locals(LocalsWalk& w, const PackableField& packable, StepPlace place, std::vector<LocalsWalk::Member>& out) {
+  out.push_back(
+      {packable.ident, walk_packable_locals(w, packable, decoder_local(packable.ident, place), packable.ident)});
 }
 
 }  // namespace qm

@@ -1,166 +1,80 @@
-// Per-step dispatch: the struct members, decoder statements and constructor
-// entries of one emit step, each forwarded to its construct's emitters.
+// Walks over the steps of a body: each asks every step's construct for its
+// contribution through `visit_step`, so a construct that lacks one does not
+// compile.
 
 #include <string>
 #include <string_view>
-#include <type_traits>
-#include <variant>
+#include <vector>
 
 #include "constructs/constructs.hpp"
 #include "text/text.hpp"
 
 namespace qm {
-namespace {
 
-constexpr std::string_view kBaseIndent = "        ";
+void emit_member_doc(const Printer& p, std::string_view text) { p("/// $doc$\n", {{"doc", escape_doc(text)}}); }
 
-void emit_doc_line(std::string& out, const std::string& text) {
-  emit(out, R"(    /// $doc$
-)",
-       {{"doc", escape_doc(text)}});
+void emit_member_decl(const Printer& p, std::string_view ident, std::string_view ty) {
+  p("pub $ident$: $ty$,\n", {{"ident", ident}, {"ty", ty}});
 }
 
-void emit_member(std::string& out, std::string_view ident, std::string_view ty) {
-  emit(out, R"(    pub $ident$: $ty$,
-)",
-       {{"ident", ident}, {"ty", ty}});
+void emit_ctor_entry(const Printer& p, std::string_view ident) { p("$ident$,\n", {{"ident", ident}}); }
+
+std::vector<PayloadLocal> collect_members(const std::vector<EmitStep>& steps) {
+  std::vector<PayloadLocal> members;
+  for (const EmitStep& step : steps) visit_step(step, [&](const auto& m) { add_members(m, members); });
+  return members;
 }
 
-void emit_ctor_entry(std::string& out, std::string_view ident) {
-  emit(out, R"(            $ident$,
-)",
-       {{"ident", ident}});
+std::vector<PayloadLocal> collect_case_payload_fields(const std::vector<EmitStep>& steps) {
+  std::vector<PayloadLocal> fields;
+  for (const EmitStep& step : steps) visit_step(step, [&](const auto& m) { add_variant_fields(m, fields); });
+  return fields;
 }
 
-// How a packable shows in its member documentation: the container with its
-// type arguments, a list without them.
-std::string packable_shown(const PackableField& p) {
-  if (p.kind == PackableKind::PackableList) return "PackableList";
-  return std::string(kind_name(p.kind)) + "<" + p.key_rust_ty + ", " + p.value_rust_ty + ">";
+std::vector<std::string_view> collect_accessors(const std::vector<EmitStep>& steps) {
+  std::vector<std::string_view> names;
+  for (const EmitStep& step : steps) visit_step(step, [&](const auto& m) { add_accessors(m, names); });
+  return names;
 }
 
-}  // namespace
+std::vector<const SwitchBlock*> collect_switches(const std::vector<EmitStep>& steps) {
+  std::vector<const SwitchBlock*> switches;
+  for (const EmitStep& step : steps) visit_step(step, [&](const auto& m) { add_switches(m, switches); });
+  return switches;
+}
+
+bool steps_may_read_nothing(const std::vector<EmitStep>& steps, const TypeRegistry& registry) {
+  for (const EmitStep& step : steps) {
+    if (!visit_step(step, [&](const auto& m) { return may_read_nothing(m, registry); })) return false;
+  }
+  return true;
+}
+
+bool steps_declare_fields(const std::vector<EmitStep>& steps) {
+  for (const EmitStep& step : steps) {
+    if (visit_step(step, [](const auto& m) { return declares_fields(m); })) return true;
+  }
+  return false;
+}
+
+void emit_step_accessors(std::string& out, const EmitStep& step) {
+  visit_step(step, [p = Printer(out, kMemberIndent)](const auto& m) { emit_accessors(p, m); });
+}
 
 void emit_step_members(std::string& out, const EmitStep& step) {
-  std::visit(
-      [&out](const auto& m) {
-        using T = std::decay_t<decltype(m)>;
-        if constexpr (std::is_same_v<T, SimpleField>) {
-          if (m.text) emit_doc_line(out, *m.text);
-          emit_member(out, m.ident, m.rust_ty);
-        } else if constexpr (std::is_same_v<T, AlignStep>) {
-          // Padding has no member.
-        } else if constexpr (std::is_same_v<T, VectorField>) {
-          if (m.text) {
-            emit_doc_line(out, *m.text);
-          } else {
-            emit(out, R"(    /// Vector field; length from protocol.xml `length="$len$"`.
-)",
-                 {{"len", escape_xml_attr_for_doc(m.length_expr)}});
-          }
-          emit_member(out, m.ident, "Vec<" + m.elem_rust_ty + ">");
-        } else if constexpr (std::is_same_v<T, MaskmapBlock>) {
-          emit_maskmap_members(out, m);
-        } else if constexpr (std::is_same_v<T, SwitchBlock>) {
-          emit_switch_member(out, m);
-        } else if constexpr (std::is_same_v<T, TableField>) {
-          if (m.text) {
-            emit_doc_line(out, *m.text);
-          } else {
-            emit(out, R"(    /// Dictionary field; length from protocol.xml `length="$len$"`.
-)",
-                 {{"len", escape_xml_attr_for_doc(m.length_expr)}});
-          }
-          emit_member(out, m.ident, "std::collections::BTreeMap<" + m.key_rust_ty + ", " + m.value_rust_ty + ">");
-        } else if constexpr (std::is_same_v<T, IfBlock>) {
-          emit_if_members(out, m);
-        } else {
-          static_assert(std::is_same_v<T, PackableField>, "every step kind is handled");
-          const std::string shown = packable_shown(m);
-          if (m.text) {
-            emit(out, R"(    /// Inlined templated `$shown$`. $doc$
-)",
-                 {{"shown", shown}, {"doc", escape_doc(*m.text)}});
-          } else {
-            emit(out, R"(    /// Inlined templated `$shown$` (J3.E use-site).
-)",
-                 {{"shown", shown}});
-          }
-          emit_member(out, m.ident, packable_rust_ty(m));
-        }
-      },
-      step.v);
-}
-
-void emit_step_reader(std::string& out, const EmitStep& step) {
-  std::visit(
-      [&out](const auto& m) {
-        using T = std::decay_t<decltype(m)>;
-        if constexpr (std::is_same_v<T, SimpleField>) {
-          emit_read_field(out, m.ident, m.kind);
-        } else if constexpr (std::is_same_v<T, AlignStep>) {
-          emit_align_pad(out, m.width);
-        } else if constexpr (std::is_same_v<T, VectorField>) {
-          emit_read_vector(out, m);
-        } else if constexpr (std::is_same_v<T, MaskmapBlock>) {
-          emit_read_maskmap(out, m);
-        } else if constexpr (std::is_same_v<T, SwitchBlock>) {
-          emit_read_switch(out, m, kBaseIndent);
-        } else if constexpr (std::is_same_v<T, TableField>) {
-          emit_read_table(out, m, kBaseIndent);
-        } else if constexpr (std::is_same_v<T, IfBlock>) {
-          emit_read_if(out, m, kBaseIndent);
-        } else {
-          static_assert(std::is_same_v<T, PackableField>, "every step kind is handled");
-          emit_read_packable(out, m, kBaseIndent);
-        }
-      },
-      step.v);
+  visit_step(step, [p = Printer(out, kMemberIndent)](const auto& m) { emit_members(p, m); });
 }
 
 void emit_step_ctor_entries(std::string& out, const EmitStep& step) {
-  std::visit(
-      [&out](const auto& m) {
-        using T = std::decay_t<decltype(m)>;
-        if constexpr (std::is_same_v<T, AlignStep>) {
-          // Padding has no member.
-        } else if constexpr (std::is_same_v<T, MaskmapBlock>) {
-          emit_maskmap_ctor_entries(out, m);
-        } else if constexpr (std::is_same_v<T, IfBlock>) {
-          emit_if_struct_field_names(out, m.true_steps);
-          emit_if_struct_field_names(out, m.false_steps);
-        } else {
-          // Field, vector, switch, table and packable: one member each.
-          emit_ctor_entry(out, m.ident);
-        }
-      },
-      step.v);
+  visit_step(step, [p = Printer(out, kCtorIndent)](const auto& m) { emit_ctor_entries(p, m); });
 }
 
-void emit_step_indented(std::string& out, const EmitStep& step, std::string_view indent) {
-  std::visit(
-      [&out, indent](const auto& m) {
-        using T = std::decay_t<decltype(m)>;
-        if constexpr (std::is_same_v<T, SimpleField>) {
-          emit_read_field_indented(out, m.ident, m.kind, indent);
-        } else if constexpr (std::is_same_v<T, AlignStep>) {
-          emit_align_pad_indented(out, m.width, indent);
-        } else if constexpr (std::is_same_v<T, VectorField>) {
-          emit_read_vector_indented(out, m, indent);
-        } else if constexpr (std::is_same_v<T, MaskmapBlock>) {
-          emit_read_maskmap_indented(out, m, indent);
-        } else if constexpr (std::is_same_v<T, SwitchBlock>) {
-          emit_read_switch(out, m, indent);
-        } else if constexpr (std::is_same_v<T, TableField>) {
-          emit_read_table_indented(out, m, indent);
-        } else if constexpr (std::is_same_v<T, IfBlock>) {
-          emit_read_if(out, m, indent);
-        } else {
-          static_assert(std::is_same_v<T, PackableField>, "every step kind is handled");
-          emit_read_packable(out, m, indent);
-        }
-      },
-      step.v);
+void emit_step_decoder(const Printer& p, const EmitStep& step, StepPlace place) {
+  visit_step(step, [&](const auto& m) { emit_decoder(p, m, place); });
+}
+
+void emit_step_reader(std::string& out, const EmitStep& step) {
+  emit_step_decoder(Printer(out, kDecoderIndent), step, StepPlace::Body);
 }
 
 }  // namespace qm

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "constructs/constructs.hpp"
-#include "enums/enums.hpp"
 #include "expr/expr.hpp"
+#include "schema/literals.hpp"
 #include "text/text.hpp"
 
 namespace qm {
@@ -165,58 +165,23 @@ class CaseScope {
 
 // ---- end of case scope ----
 
-// Builds the children of one case into its steps. `case_body` and
-// `case_lookup` are the case's own copies.
+std::string unsupported_in_case(std::string_view tag) { return "unsupported body child <" + std::string(tag) + ">"; }
+
+// Builds the children of one case into its steps. Gated fields of a case are
+// not registered in its lookup.
 Result<bool> build_case_steps(const CodegenCtx& ctx, const xml::Node& case_element, const std::string& case_prefix,
                               const std::string& variant, BodyContext& case_body, SiblingLookup& case_lookup,
                               std::vector<EmitStep>& steps) {
+  ChildRules rules;
+  rules.allowed = kAllChildren & ~static_cast<unsigned>(ChildTag::Table);
+  rules.register_gated = false;
+  rules.prefix = case_prefix;
+  rules.switch_owner_suffix = "_" + variant;
+  rules.switch_prefix = "nested ";
+  rules.refuse = unsupported_in_case;
   for (const xml::Node* child : case_element.children()) {
-    const std::string_view tag = child->tag();
-    if (tag == "field") {
-      if (const auto kind = packable_kind_for_field(*child)) {
-        auto packable = build_packable_field(ctx, *child, *kind, case_body);
-        if (!packable) return packable.fail_with_prefix(case_prefix);
-        case_lookup.add_packable();
-        steps.push_back(EmitStep{std::move(packable).value()});
-      } else {
-        auto field = build_simple_field(ctx, *child, case_body);
-        if (!field) return field.fail_with_prefix(case_prefix);
-        case_lookup.add_field(*field);
-        steps.push_back(EmitStep{std::move(field).value()});
-      }
-    } else if (tag == "vector") {
-      auto vec = build_vector_field(ctx, *child, case_body, case_lookup);
-      if (!vec) return vec.fail_with_prefix(case_prefix);
-      steps.push_back(EmitStep{std::move(vec).value()});
-    } else if (tag == "align") {
-      const auto width = align_byte_width_from_node(*child);
-      if (!width) {
-        return fail(case_prefix + "<align> with type " + debug_opt_str(child->attr("type")) +
-                    ": unknown alignment width");
-      }
-      steps.push_back(EmitStep{AlignStep{*width}});
-    } else if (tag == "maskmap") {
-      // Gated fields of a case are not registered in its lookup.
-      auto maskmap = build_maskmap_block(ctx, *child, case_body, case_lookup);
-      if (!maskmap) return maskmap.fail_with_prefix(case_prefix);
-      steps.push_back(EmitStep{std::move(maskmap).value()});
-    } else if (tag == "switch") {
-      // The nested enum type is named after the case that holds it; its
-      // member is counted in the case's own occurrence map.
-      std::string owner = case_body.owner;
-      case_body.owner += '_';
-      case_body.owner += variant;
-      auto nested = build_switch_block(ctx, *child, case_body, case_lookup);
-      case_body.owner = std::move(owner);
-      if (!nested) return nested.fail_with_prefix(case_prefix + "nested ");
-      steps.push_back(EmitStep{std::move(nested).value()});
-    } else if (tag == "if") {
-      auto block = build_if_block(ctx, *child, case_body, case_lookup);
-      if (!block) return block.fail_with_prefix(case_prefix);
-      steps.push_back(EmitStep{std::move(block).value()});
-    } else {
-      return fail(case_prefix + "unsupported body child <" + std::string(tag) + ">");
-    }
+    Result<bool> built = build_child_step(ctx, *child, rules, case_body, case_lookup, steps);
+    if (!built) return built;
   }
   return true;
 }
@@ -254,52 +219,35 @@ std::string unique_type_name(std::string base, std::set<std::string>* taken) {
   return name;
 }
 
-void emit_switch_enum(std::string& out, const SwitchBlock& block) {
-  emit(out,
-       R"(/// `<switch name="$name$">` discriminated union (one variant per case).
-#[derive(Debug, Clone, PartialEq)]
-pub enum $type_name$ {
-)",
-       {{"name", escape_xml_attr_for_doc(block.name)}, {"type_name", block.type_name}});
-  for (const SwitchCase& c : block.cases) {
-    const std::string value = escape_xml_attr_for_doc(c.value_text);
-    if (c.text) {
-      emit(out, "    /// case value=\"$value$\". $text$\n", {{"value", value}, {"text", escape_doc(*c.text)}});
-    } else {
-      emit(out, "    /// case value=\"$value$\".\n", {{"value", value}});
-    }
-    const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
-    if (payload.empty()) {
-      emit(out, "    $variant$,\n", {{"variant", c.variant}});
-      continue;
-    }
-    emit(out, "    $variant$ {\n", {{"variant", c.variant}});
-    for (const PayloadLocal& p : payload) emit(out, "        $name$: $ty$,\n", {{"name", p.name}, {"ty", p.ty}});
-    emit(out, "    },\n");
-  }
-  emit(out, "}\n\n");
-}
-
 }  // namespace
 
 Result<SwitchDiscriminator> resolve_switch_discriminator(std::string_view name, const SiblingLookup& lookup) {
   const std::string key(name);
+  // Read as an expression reads it: the value, or raw bits standing nearest.
+  const auto read_of = [&](std::string_view ident, std::size_t branch) {
+    return LocalReads{{lookup.value_read(ident, branch).local, LocalRead::Expression}};
+  };
   if (const auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) {
-    return SwitchDiscriminator{lookup.value_of(it->second.ident, it->second.branch), false};
+    std::string value = lookup.value_of(it->second.ident, it->second.branch);
+    return SwitchDiscriminator{value, false, value, read_of(it->second.ident, it->second.branch)};
   }
   if (const auto it = lookup.enum_fields.find(key); it != lookup.enum_fields.end()) {
     // A field of an earlier <if> branch leaves no `_bits` local; its option
     // gives the raw value instead.
     if (lookup.raw_bits_local(it->second)) {
-      return SwitchDiscriminator{lookup.value_of(it->second.ident, it->second.branch), true};
+      return SwitchDiscriminator{lookup.value_of(it->second.ident, it->second.branch),
+                                 true,
+                                 lookup.raw_bits_of(it->second),
+                                 {lookup.raw_bits_read(it->second)}};
     }
-    return SwitchDiscriminator{lookup.raw_bits_of(it->second), false};
+    std::string bits = lookup.raw_bits_of(it->second);
+    return SwitchDiscriminator{bits, false, bits, read_of(it->second.ident, it->second.branch)};
   }
   if (const auto it = lookup.subfields.find(key); it != lookup.subfields.end()) {
     const SubfieldRef& sub = it->second;
     auto expr = translate_subfield_expr_for_local(
         sub.expr, sub.parent_xml_name, lookup.value_of(sub.parent_ident, sub.branch), sub.parent_ty, sub.parent_ty);
-    if (expr) return SwitchDiscriminator{std::move(expr).value(), false};
+    if (expr) return SwitchDiscriminator{*expr, false, *expr, read_of(sub.parent_ident, sub.branch)};
   }
   return fail("discriminator not found as a sibling numeric/enum field declared before this <switch>");
 }
@@ -333,7 +281,8 @@ Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& s
   SwitchBlock block;
   block.name = std::string(*name);
   block.disc_expr = disc->expr;
-  block.disc_is_enum = disc->is_enum;
+  block.disc_rust = disc->rust;
+  block.disc_reads = disc->reads;
 
   std::set<i128> taken;
   for (const xml::Node* child : switch_element.children()) {
@@ -361,7 +310,7 @@ Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& s
     }
     if (!built) return built.fail_with_prefix();
 
-    if (const auto text = child->attr("text")) c.text = std::string(*text);
+    c.text = child->attr_copy("text");
     block.cases.push_back(std::move(c));
   }
   if (block.cases.empty()) return fail(prefix + ": contains no <case> children");
@@ -380,111 +329,134 @@ Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& s
   return block;
 }
 
-std::vector<PayloadLocal> collect_case_payload_fields(const std::vector<EmitStep>& steps) {
-  std::vector<PayloadLocal> payload;
-  for (const EmitStep& step : steps) {
-    if (const auto* field = step.as<SimpleField>()) {
-      payload.push_back({field->ident, field->rust_ty});
-    } else if (const auto* vec = step.as<VectorField>()) {
-      payload.push_back({vec->ident, "Vec<" + vec->elem_rust_ty + ">"});
-    } else if (const auto* maskmap = step.as<MaskmapBlock>()) {
-      for (const MaskGroup& group : maskmap->groups) {
-        for (const SimpleField& f : group.fields) payload.push_back({f.ident, "Option<" + f.rust_ty + ">"});
-        for (const PackableField& p : group.packables) {
-          payload.push_back({p.ident, "Option<" + packable_rust_ty(p) + ">"});
-        }
-      }
-    } else if (const auto* nested = step.as<SwitchBlock>()) {
-      payload.push_back({nested->ident, nested->type_name});
-    } else if (const auto* block = step.as<IfBlock>()) {
-      // Both branches share one option local per name.
-      std::set<std::string> seen;
-      for (const auto* branch : {&block->true_steps, &block->false_steps}) {
-        for (const PayloadLocal& local : collect_if_payload_locals(*branch)) {
-          if (seen.insert(local.name).second) payload.push_back({local.name, "Option<" + local.ty + ">"});
-        }
-      }
-    } else if (const auto* packable = step.as<PackableField>()) {
-      payload.push_back({packable->ident, packable_rust_ty(*packable)});
-    } else if (const auto* table = step.as<TableField>()) {
-      payload.push_back(
-          {table->ident, "std::collections::BTreeMap<" + table->key_rust_ty + ", " + table->value_rust_ty + ">"});
-    }
-  }
-  return payload;
-}
-
-void emit_switch_enum_recursive(std::string& out, const EmitStep& step) {
-  if (const auto* block = step.as<SwitchBlock>()) {
-    for (const SwitchCase& c : block->cases) {
-      for (const EmitStep& inner : c.steps) emit_switch_enum_recursive(out, inner);
-    }
-    emit_switch_enum(out, *block);
-  } else if (const auto* if_block = step.as<IfBlock>()) {
-    for (const EmitStep& inner : if_block->true_steps) emit_switch_enum_recursive(out, inner);
-    for (const EmitStep& inner : if_block->false_steps) emit_switch_enum_recursive(out, inner);
-  }
-}
-
-void emit_switch_member(std::string& out, const SwitchBlock& block) {
+void emit_switch_enum(std::string& out, const SwitchBlock& block) {
   emit(out,
-       R"(    /// Discriminated by `$disc$` per protocol.xml `<switch name="$sw$">`.
-    pub $ident$: $type_name$,
+       R"(/// `<switch name="$name$">` discriminated union (one variant per case).
+#[derive(Debug, Clone, PartialEq)]
+pub enum $type_name$ {
 )",
-       {{"disc", escape_doc(block.disc_expr)},
-        {"sw", escape_xml_attr_for_doc(block.name)},
-        {"ident", block.ident},
-        {"type_name", block.type_name}});
+       {{"name", escape_xml_attr_for_doc(block.name)}, {"type_name", block.type_name}});
+  for (const SwitchCase& c : block.cases) {
+    const std::string value = escape_xml_attr_for_doc(c.value_text);
+    if (c.text) {
+      emit(out, "    /// case value=\"$value$\". $text$\n", {{"value", value}, {"text", escape_doc(*c.text)}});
+    } else {
+      emit(out, "    /// case value=\"$value$\".\n", {{"value", value}});
+    }
+    const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
+    if (payload.empty()) {
+      emit(out, "    $variant$,\n", {{"variant", c.variant}});
+      continue;
+    }
+    emit(out, "    $variant$ {\n", {{"variant", c.variant}});
+    for (const PayloadLocal& p : payload) emit(out, "        $name$: $ty$,\n", {{"name", p.name}, {"ty", p.ty}});
+    emit(out, "    },\n");
+  }
+  emit(out, "}\n\n");
 }
 
-void emit_read_switch(std::string& out, const SwitchBlock& block, std::string_view indent) {
-  const std::string i1 = std::string(indent) + "    ";
-  const std::string i2 = i1 + "    ";
-  const std::string i3 = i2 + "    ";
-  const std::string disc = block.disc_is_enum ? block.disc_expr + "_bits" : block.disc_expr;
-  emit(out,
-       R"($I$// <switch name="$name$">
-$I$let $ident$: $type_name$ = {
-$I1$let __disc: i128 = ($disc$) as i128;
-$I1$match __disc {
+void emit_members(const Printer& p, const SwitchBlock& block) {
+  p(R"(/// Discriminated by `$disc$` per protocol.xml `<switch name="$sw$">`.
+pub $ident$: $type_name$,
 )",
-       {{"I", indent},
-        {"I1", i1},
-        {"name", escape_xml_attr_for_doc(block.name)},
-        {"ident", block.ident},
-        {"type_name", block.type_name},
-        {"disc", disc}});
+    {{"disc", escape_doc(block.disc_expr)},
+     {"sw", escape_xml_attr_for_doc(block.name)},
+     {"ident", block.ident},
+     {"type_name", block.type_name}});
+}
+
+void emit_ctor_entries(const Printer& p, const SwitchBlock& block) { emit_ctor_entry(p, block.ident); }
+void emit_accessors(const Printer& /*p*/, const SwitchBlock& /*block*/) {}
+void add_accessors(const SwitchBlock& /*block*/, std::vector<std::string_view>& /*out*/) {}
+
+namespace {
+
+void emit_read_switch_into(const Printer& p, const SwitchBlock& block) {
+  p(R"(// <switch name="$name$">
+let $ident$: $type_name$ = {
+    let __disc: i128 = ($disc$) as i128;
+    match __disc {
+)",
+    {{"name", escape_xml_attr_for_doc(block.name)},
+     {"ident", block.ident},
+     {"type_name", block.type_name},
+     {"disc", block.disc_rust}});
+  const Printer arm = p.in(2);
+  const Printer body = p.in(3);
   for (const SwitchCase& c : block.cases) {
     std::string guard = "n if ";
     for (std::size_t i = 0; i < c.values.size(); ++i) {
       if (i != 0) guard += " || ";
       guard += "n == " + to_decimal(c.values[i]) + "i128";
     }
-    emit(out, "$I2$$guard$ => {\n", {{"I2", i2}, {"guard", guard}});
+    arm("$guard$ => {\n", {{"guard", guard}});
     const std::string value = escape_xml_attr_for_doc(c.value_text);
     if (c.text) {
-      emit(out, "$I3$// $value$ — $text$\n", {{"I3", i3}, {"value", value}, {"text", escape_doc(*c.text)}});
+      body("// $value$ — $text$\n", {{"value", value}, {"text", escape_doc(*c.text)}});
     } else {
-      emit(out, "$I3$// case value=\"$value$\"\n", {{"I3", i3}, {"value", value}});
+      body("// case value=\"$value$\"\n", {{"value", value}});
     }
-    for (const EmitStep& step : c.steps) emit_step_indented(out, step, i3);
+    for (const EmitStep& step : c.steps) emit_step_decoder(body, step, StepPlace::Case);
 
     const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
     if (payload.empty()) {
-      emit(out, "$I3$$type_name$::$variant$\n", {{"I3", i3}, {"type_name", block.type_name}, {"variant", c.variant}});
+      body("$type_name$::$variant$\n", {{"type_name", block.type_name}, {"variant", c.variant}});
     } else {
-      emit(out, "$I3$$type_name$::$variant$ {\n", {{"I3", i3}, {"type_name", block.type_name}, {"variant", c.variant}});
-      for (const PayloadLocal& p : payload) emit(out, "$I3$    $name$,\n", {{"I3", i3}, {"name", p.name}});
-      emit(out, "$I3$}\n", {{"I3", i3}});
+      body("$type_name$::$variant$ {\n", {{"type_name", block.type_name}, {"variant", c.variant}});
+      for (const PayloadLocal& field : payload) body("    $name$,\n", {{"name", field.name}});
+      body("}\n");
     }
-    emit(out, "$I2$},\n", {{"I2", i2}});
+    arm("},\n");
   }
-  emit(out,
-       R"($I2$_other => return Err("unknown $type_name$ discriminator"),
-$I1$}
-$I$};
+  p(R"(        _other => return Err("unknown $type_name$ discriminator"),
+    }
+};
 )",
-       {{"I", indent}, {"I1", i1}, {"I2", i2}, {"type_name", block.type_name}});
+    {{"type_name", block.type_name}});
+}
+
+}  // namespace
+
+// The match has its own braces, even inside another block.
+void emit_decoder(const Printer& p, const SwitchBlock& block, StepPlace /*place*/) { emit_read_switch_into(p, block); }
+
+void add_members(const SwitchBlock& block, std::vector<PayloadLocal>& out) {
+  out.push_back({block.ident, block.type_name});
+}
+
+void add_switches(const SwitchBlock& block, std::vector<const SwitchBlock*>& out) {
+  for (const SwitchCase& c : block.cases) {
+    for (const EmitStep& step : c.steps) visit_step(step, [&](const auto& m) { add_switches(m, out); });
+  }
+  out.push_back(&block);
+}
+
+bool declares_fields(const SwitchBlock& /*block*/) { return true; }
+bool may_read_nothing(const SwitchBlock& /*block*/, const TypeRegistry& /*registry*/) { return true; }
+
+// `__disc`, each arm's `n` and case steps, and the switch member of
+// `emit_read_switch_into`.
+void walk_locals(LocalsWalk& w, const SwitchBlock& block, StepPlace /*place*/, std::vector<LocalsWalk::Member>& out) {
+  using Role = LocalsWalk::Role;
+  const std::string_view shown = w.keep("<switch name=" + debug_str(block.name) + ">");
+  w.push();
+  w.read_locals(block.disc_reads, LocalsWalk::plain_text(shown));
+  w.bind("__disc", Role::Internal, {"the discriminator of ", shown, false});
+  for (const SwitchCase& c : block.cases) {
+    w.push();
+    w.bind("n", Role::Internal, {"the discriminator of ", shown, false});
+    std::vector<LocalsWalk::Member> payload;
+    walk_steps_locals(w, c.steps, StepPlace::Case, payload);
+    if (!payload.empty()) {
+      const LocalsWalk::Text reader =
+          LocalsWalk::plain_text(w.keep("the variant " + c.variant + " of " + std::string(shown)));
+      for (const LocalsWalk::Member& m : payload) w.read_exact(m.name, m.id, reader);
+    }
+    w.pop();
+  }
+  w.pop();
+  out.push_back(
+      {block.ident, w.bind(block.ident, Role::Member, LocalsWalk::quoted_text("switch member ", block.ident))});
 }
 
 }  // namespace qm

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "constructs/constructs.hpp"
 #include "expr/expr.hpp"
@@ -16,6 +17,10 @@ namespace {
 // floats do not, and generated structs derive only equality.
 bool is_ordered_kind(const FieldKind& kind) {
   return kind.tag != FieldKind::F32 && kind.tag != FieldKind::F64 && kind.tag != FieldKind::Struct;
+}
+
+std::string member_ty(const TableField& table) {
+  return "std::collections::BTreeMap<" + table.key_rust_ty + ", " + table.value_rust_ty + ">";
 }
 
 }  // namespace
@@ -33,8 +38,7 @@ Result<TableField> build_table_field(const CodegenCtx& ctx, const xml::Node& tab
   if (!length) return fail("<table " + name + "> missing length= attribute");
   const std::string prefix = "<table " + name + ">: ";
 
-  const auto is_marker = [](std::string_view t) { return t == "T" || t == "U"; };
-  if (is_marker(*key) || is_marker(*value)) {
+  if (is_templated_marker(*key) || is_templated_marker(*value)) {
     return fail(prefix + "key=" + debug_str(*key) + "/value=" + debug_str(*value) +
                 " uses templated marker; deferred to J3.E");
   }
@@ -42,7 +46,8 @@ Result<TableField> build_table_field(const CodegenCtx& ctx, const xml::Node& tab
   if (!key_ty) return fail(prefix + "key type " + debug_str(*key) + " not in foundation tier");
   auto value_ty = resolve_field(ctx.registry, *value);
   if (!value_ty) return fail(prefix + "value type " + debug_str(*value) + " not in foundation tier");
-  Result<std::string> count = translate_vector_length_expr(*length, lookup);
+  LocalReads count_reads;
+  Result<std::string> count = translate_vector_length_expr(*length, lookup, &count_reads);
   if (!count) return fail(prefix + "cannot translate length=" + debug_str(*length) + ": " + count.reason());
   if (!is_ordered_kind(key_ty->kind)) {
     return fail(prefix + "key type " + debug_str(*key) + " is not ordered (a map key needs Ord)");
@@ -55,38 +60,75 @@ Result<TableField> build_table_field(const CodegenCtx& ctx, const xml::Node& tab
   out.value_rust_ty = std::move(value_ty->rust_ty);
   out.value_kind = std::move(value_ty->kind);
   out.count_expr = std::move(count).value();
+  out.count_reads = std::move(count_reads);
   out.length_expr = std::string(*length);
-  if (const auto text = table.attr("text")) out.text = std::string(*text);
+  out.text = table.attr_copy("text");
   return out;
 }
 
-void emit_read_table(std::string& out, const TableField& table, std::string_view indent) {
+namespace {
+
+void emit_read_table_into(const Printer& p, const TableField& table) {
   const std::string len = escape_xml_attr_for_doc(table.length_expr);
-  const std::string inner = std::string(indent) + "    ";
-  const TemplateVars vars = {{"I", indent},
-                             {"ident", table.ident},
+  const TemplateVars vars = {{"ident", table.ident},
                              {"K", table.key_rust_ty},
                              {"V", table.value_rust_ty},
                              {"count", table.count_expr},
                              {"len", len}};
-  emit(out, R"($I$// <table name="$ident$" length="$len$" key="$K$" value="$V$">
-$I$let $ident$_count: usize = $count$;
-$I$let mut $ident$: std::collections::BTreeMap<$K$, $V$> = std::collections::BTreeMap::new();
-$I$for _ in 0..$ident$_count {
+  p(R"(// <table name="$ident$" length="$len$" key="$K$" value="$V$">
+let $ident$_count: usize = $count$;
+let mut $ident$: std::collections::BTreeMap<$K$, $V$> = std::collections::BTreeMap::new();
+for _ in 0..$ident$_count {
 )",
-       vars);
-  emit_read_field_indented(out, "__k", table.key_kind, inner);
-  emit_read_field_indented(out, "__v", table.value_kind, inner);
-  emit(out, R"($I$    $ident$.insert(__k, __v);
-$I$}
+    vars);
+  emit_read_value(p.in(), "__k", table.key_kind);
+  emit_read_value(p.in(), "__v", table.value_kind);
+  p(R"(    $ident$.insert(__k, __v);
+}
 )",
-       vars);
+    vars);
 }
 
-void emit_read_table_indented(std::string& out, const TableField& table, std::string_view indent) {
-  std::string scratch;
-  emit_read_table(scratch, table, "        ");
-  reindent_block(out, scratch, indent);
+}  // namespace
+
+void emit_members(const Printer& p, const TableField& table) {
+  if (table.text) {
+    emit_member_doc(p, *table.text);
+  } else {
+    p("/// Dictionary field; length from protocol.xml `length=\"$len$\"`.\n",
+      {{"len", escape_xml_attr_for_doc(table.length_expr)}});
+  }
+  emit_member_decl(p, table.ident, member_ty(table));
+}
+
+void emit_ctor_entries(const Printer& p, const TableField& table) { emit_ctor_entry(p, table.ident); }
+void emit_accessors(const Printer& /*p*/, const TableField& /*table*/) {}
+void add_accessors(const TableField& /*table*/, std::vector<std::string_view>& /*out*/) {}
+
+void emit_decoder(const Printer& p, const TableField& table, StepPlace place) {
+  emit_read_table_into(flat_in_block(p, place), table);
+}
+
+void add_members(const TableField& table, std::vector<PayloadLocal>& out) {
+  out.push_back({table.ident, member_ty(table)});
+}
+void add_switches(const TableField& /*table*/, std::vector<const SwitchBlock*>& /*out*/) {}
+bool declares_fields(const TableField& /*table*/) { return true; }
+bool may_read_nothing(const TableField& /*table*/, const TypeRegistry& /*registry*/) { return true; }
+
+// The count, the map and the loop's key and value of `emit_read_table_into`.
+void walk_locals(LocalsWalk& w, const TableField& table, StepPlace /*place*/, std::vector<LocalsWalk::Member>& out) {
+  using Role = LocalsWalk::Role;
+  const std::string_view container = w.keep("table " + quoted(table.ident));
+  w.read_locals(table.count_reads, LocalsWalk::plain_text(container));
+  w.bind(table.ident + "_count", Role::Internal, {"the count of ", container, false});
+  const std::size_t id = w.bind(table.ident, Role::Member, LocalsWalk::plain_text(container));
+  w.push();
+  w.loop_read("__k", table.key_kind, container);
+  w.loop_read("__v", table.value_kind, container);
+  w.read_exact(table.ident, id, {"the loop of ", container, false});
+  w.pop();
+  out.push_back({table.ident, id});
 }
 
 }  // namespace qm

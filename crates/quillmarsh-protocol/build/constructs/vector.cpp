@@ -6,10 +6,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "constructs/constructs.hpp"
-#include "enums/enums.hpp"
 #include "expr/expr.hpp"
+#include "schema/literals.hpp"
 #include "schema/registry.hpp"
 #include "text/text.hpp"
 
@@ -27,7 +28,7 @@ Result<VectorField> build_vector_field(const CodegenCtx& ctx, const xml::Node& v
   const auto skip = vector.attr("skip");
   const std::string prefix = "<vector " + name + ">: ";
 
-  if (*type == "T" || *type == "U") {
+  if (is_templated_marker(*type)) {
     return fail(prefix + "element type " + debug_str(*type) +
                 " is a templated marker (parent uses templated=); deferred to J3.E");
   }
@@ -36,7 +37,8 @@ Result<VectorField> build_vector_field(const CodegenCtx& ctx, const xml::Node& v
     return fail(prefix + "element type " + debug_str(*type) +
                 " not in foundation tier (likely SKIPPED by its own deferred feature)");
   }
-  Result<std::string> count = translate_vector_length_expr(*length, lookup);
+  LocalReads count_reads;
+  Result<std::string> count = translate_vector_length_expr(*length, lookup, &count_reads);
   if (!count) return fail(prefix + "cannot translate length=" + debug_str(*length) + ": " + count.reason());
   std::string count_expr = std::move(count).value();
 
@@ -61,34 +63,75 @@ Result<VectorField> build_vector_field(const CodegenCtx& ctx, const xml::Node& v
   out.elem_rust_ty = std::move(elem->rust_ty);
   out.elem_kind = std::move(elem->kind);
   out.count_expr = std::move(count_expr);
+  out.count_reads = std::move(count_reads);
   out.length_expr = std::string(*length);
-  if (const auto text = vector.attr("text")) out.text = std::string(*text);
+  out.text = vector.attr_copy("text");
   return out;
 }
 
-void emit_read_vector(std::string& out, const VectorField& vec) {
+void emit_read_vector_into(const Printer& p, const VectorField& vec, std::string_view local) {
   const std::string len = escape_xml_attr_for_doc(vec.length_expr);
-  const TemplateVars vars = {{"ident", vec.ident}, {"T", vec.elem_rust_ty}, {"count", vec.count_expr}, {"len", len}};
-  emit(out, R"(        // <vector name="$ident$" length="$len$" type="$T$">
-        let $ident$_count: usize = $count$;
-        let mut $ident$: Vec<$T$> = Vec::with_capacity($ident$_count.min(1024));
-        for _ in 0..$ident$_count {
-            let __elem: $T$ = {
+  const TemplateVars vars = {{"ident", local}, {"T", vec.elem_rust_ty}, {"count", vec.count_expr}, {"len", len}};
+  p(R"(// <vector name="$ident$" length="$len$" type="$T$">
+let $ident$_count: usize = $count$;
+let mut $ident$: Vec<$T$> = Vec::with_capacity($ident$_count.min(1024));
+for _ in 0..$ident$_count {
+    let __elem: $T$ = {
 )",
-       vars);
-  emit_read_field_indented(out, "__elem", vec.elem_kind, "                ");
-  emit(out, R"(                __elem
-            };
-            $ident$.push(__elem);
-        }
+    vars);
+  emit_read_value(p.in(2), "__elem", vec.elem_kind);
+  p(R"(        __elem
+    };
+    $ident$.push(__elem);
+}
 )",
-       vars);
+    vars);
 }
 
-void emit_read_vector_indented(std::string& out, const VectorField& vec, std::string_view indent) {
-  std::string scratch;
-  emit_read_vector(scratch, vec);
-  reindent_block(out, scratch, indent);
+namespace {
+
+std::string member_ty(const VectorField& vec) { return "Vec<" + vec.elem_rust_ty + ">"; }
+
+}  // namespace
+
+void emit_members(const Printer& p, const VectorField& vec) {
+  if (vec.text) {
+    emit_member_doc(p, *vec.text);
+  } else {
+    p("/// Vector field; length from protocol.xml `length=\"$len$\"`.\n",
+      {{"len", escape_xml_attr_for_doc(vec.length_expr)}});
+  }
+  emit_member_decl(p, vec.ident, member_ty(vec));
+}
+
+void emit_ctor_entries(const Printer& p, const VectorField& vec) { emit_ctor_entry(p, vec.ident); }
+void emit_accessors(const Printer& /*p*/, const VectorField& /*vec*/) {}
+void add_accessors(const VectorField& /*vec*/, std::vector<std::string_view>& /*out*/) {}
+
+void emit_decoder(const Printer& p, const VectorField& vec, StepPlace place) {
+  emit_read_vector_into(flat_in_block(p, place), vec, decoder_local(vec.ident, place));
+}
+
+void add_members(const VectorField& vec, std::vector<PayloadLocal>& out) { out.push_back({vec.ident, member_ty(vec)}); }
+void add_switches(const VectorField& /*vec*/, std::vector<const SwitchBlock*>& /*out*/) {}
+bool declares_fields(const VectorField& /*vec*/) { return true; }
+// A vector of no elements reads nothing; its element type never can.
+bool may_read_nothing(const VectorField& /*vec*/, const TypeRegistry& /*registry*/) { return true; }
+
+// The count, the vector and the loop's element of `emit_read_vector_into`.
+void walk_locals(LocalsWalk& w, const VectorField& vec, StepPlace place, std::vector<LocalsWalk::Member>& out) {
+  using Role = LocalsWalk::Role;
+  const std::string local = decoder_local(vec.ident, place);
+  const std::string_view container = w.keep("vector " + quoted(vec.ident));
+  w.read_locals(vec.count_reads, LocalsWalk::plain_text(container));
+  w.bind(local + "_count", Role::Internal, {"the count of ", container, false});
+  const std::size_t id = w.bind(local, Role::Member, LocalsWalk::plain_text(container));
+  w.push();
+  w.note_enum_value("__elem", vec.elem_kind);
+  w.bind("__elem", Role::Internal, {"a loop local of ", container, false});
+  w.read_exact(local, id, {"the loop of ", container, false});
+  w.pop();
+  out.push_back({vec.ident, id});
 }
 
 }  // namespace qm

@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "driver/output.hpp"
 #include "enums/enums.hpp"
 #include "schema/registry.hpp"
 #include "structs/dispatch.hpp"
@@ -275,6 +276,7 @@ std::string join_path(std::string_view base, std::string_view rel) {
 Generated generate(const xml::Document& doc, std::string_view protocol_path,
                    const std::vector<std::size_t>& line_offsets) {
   CodegenCtx ctx(protocol_path, line_offsets);
+  write_file_header(ctx);
   const auto& sections = doc.root().children();
   for (const xml::Node* s : sections) {
     if (s->tag() == "enums") process_enums(ctx, *s);

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/context.hpp"
+#include "schema/context.hpp"
 #include "text/result.hpp"
 #include "xml/xml.hpp"
 

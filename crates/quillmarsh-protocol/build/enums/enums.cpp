@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "schema/literals.hpp"
+
 namespace qm {
 
 namespace {
@@ -43,68 +45,9 @@ struct Alias {
   std::optional<std::string> text;
 };
 
-constexpr u128 kI128Max = ~u128{0} >> 1;
-
-int digit_value(char c, unsigned base) {
-  int d = -1;
-  if (c >= '0' && c <= '9') {
-    d = c - '0';
-  } else if (c >= 'a' && c <= 'f') {
-    d = c - 'a' + 10;
-  } else if (c >= 'A' && c <= 'F') {
-    d = c - 'A' + 10;
-  }
-  return d >= 0 && static_cast<unsigned>(d) < base ? d : -1;
-}
-
-// A signed 128-bit number in `base`: one optional sign, then one or more
-// digits and nothing else. Stops at the first digit that would overflow, so
-// the cost stays linear however long the text is.
-std::optional<i128> parse_signed_radix(std::string_view text, unsigned base) {
-  bool negative = false;
-  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
-  if (text.empty()) return std::nullopt;
-  // The magnitude may reach 2^127 only when it is negated afterwards.
-  const u128 limit = negative ? kI128Max + 1 : kI128Max;
-  u128 magnitude = 0;
-  for (char c : text) {
-    const int d = digit_value(c, base);
-    if (d < 0) return std::nullopt;
-    const u128 digit = static_cast<u128>(d);
-    if (magnitude > (limit - digit) / base) return std::nullopt;
-    magnitude = magnitude * base + digit;
-  }
-  if (negative) return static_cast<i128>(u128{0} - magnitude);  // two's complement, 2^127 -> min
-  return static_cast<i128>(magnitude);
-}
-
-// The value as the discriminant keeps it: cut to the representation's width,
-// sign-extended for the signed ones. Two values with one cut value would be
-// one discriminant twice, so the later one becomes an alias.
-i128 cut_to_width(i128 value, EnumRepr repr) {
-  const u128 bits = static_cast<u128>(value);
-  switch (repr) {
-    case EnumRepr::I32:
-      return static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
-    case EnumRepr::I64:
-      return static_cast<std::int64_t>(static_cast<std::uint64_t>(bits));
-    default:
-      break;
-  }
-  const std::size_t width = enum_repr_byte_width(repr);
-  const u128 mask = width >= 16 ? ~u128{0} : (u128{1} << (8 * width)) - 1;
-  return static_cast<i128>(bits & mask);
-}
-
 void write_skipped_enum(CodegenCtx& ctx, std::string_view name, std::string_view reason) {
-  note_skipped(ctx, "enum", name, std::nullopt, reason);
-  std::string line;
-  emit(line, "// SKIPPED enum $name$: $reason$", {{"name", name}, {"reason", reason}});
-  ctx.out += one_line_comment_text(line);
-  ctx.out += "\n\n";
+  write_skipped_line(ctx, "enum", name, name, std::nullopt, reason);
+  ctx.out += '\n';
 }
 
 // The first reason the enum's names cannot be declared: its own name, a
@@ -137,35 +80,10 @@ std::optional<std::string> enum_name_problem(const CodegenCtx& ctx, std::string_
 
 }  // namespace
 
-std::optional<i128> parse_int_literal(std::string_view text) {
-  std::string_view rest = trim_unicode_ws(text);
-  const bool negative = !rest.empty() && rest.front() == '-';
-  if (negative) rest.remove_prefix(1);
-  std::optional<i128> parsed;
-  if (rest.starts_with("0x") || rest.starts_with("0X")) {
-    parsed = parse_signed_radix(rest.substr(2), 16);
-  } else {
-    parsed = parse_signed_radix(rest, 10);
-  }
-  if (!parsed || !negative) return parsed;
-  const i128 min = static_cast<i128>(kI128Max + 1);
-  if (*parsed == min) return std::nullopt;  // its negation does not fit
-  return -*parsed;
-}
-
 std::string format_enum_literal(i128 value, EnumRepr repr) {
-  const std::size_t width = enum_repr_byte_width(repr);
-  const u128 bits = static_cast<u128>(value);
-  switch (repr) {
-    case EnumRepr::I32:
-      return to_decimal(static_cast<i128>(static_cast<std::int32_t>(static_cast<std::uint32_t>(bits))));
-    case EnumRepr::I64:
-      return to_decimal(static_cast<i128>(static_cast<std::int64_t>(static_cast<std::uint64_t>(bits))));
-    default:
-      break;
-  }
-  const u128 mask = width >= 16 ? ~u128{0} : (u128{1} << (8 * width)) - 1;
-  return "0x" + to_hex_upper(bits & mask, 2 * width);
+  const i128 cut = cut_to_width(value, repr);
+  if (enum_repr_is_signed(repr)) return to_decimal(cut);
+  return "0x" + to_hex_upper(static_cast<u128>(cut), 2 * enum_repr_byte_width(repr));
 }
 
 void process_enums(CodegenCtx& ctx, const xml::Node& enums_section) {
@@ -200,7 +118,7 @@ void emit_enum(CodegenCtx& ctx, const xml::Node& enum_element) {
     if (!vtext) continue;
     const auto value = parse_int_literal(*vtext);
     if (!value) continue;
-    const auto doc = opt_string(child->attr("text"));
+    const auto doc = child->attr_copy("text");
     all_values.insert_or_assign(std::string(*vname), *value);
     const i128 cut = cut_to_width(*value, *repr);
     if (seen.insert(cut).second) {

@@ -1,13 +1,12 @@
 #pragma once
 // Enum generation: each `enum` element becomes a Rust enum with its alias
-// constants and decoder, registered for later field resolution. Also the
-// integer-literal parser used for opcodes, values, masks, cases and skips.
+// constants and decoder, registered for later field resolution.
 
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "driver/context.hpp"
+#include "schema/context.hpp"
 #include "schema/registry.hpp"
 #include "text/text.hpp"
 #include "xml/xml.hpp"
@@ -21,7 +20,5 @@ void emit_enum(CodegenCtx& ctx, const xml::Node& enum_element);
 // The discriminant text of a variant: "0x00FF" for unsigned representations,
 // signed decimal for i32/i64; the value is first cut to the width.
 std::string format_enum_literal(i128 value, EnumRepr repr);
-// Optional sign, then decimal or 0x/0X hexadecimal; signed 128-bit or none.
-std::optional<i128> parse_int_literal(std::string_view text);
 
 }  // namespace qm

@@ -55,7 +55,9 @@ class ExprParser {
   std::size_t pos() const { return pos_; }
   const ExprTok* peek() const { return pos_ < toks_.size() ? &toks_[pos_] : nullptr; }
 
-  // `literal_ty` is the parent field's integer type ("u8" ... "i64").
+  // The expression over the parent field named `accepted`, read as
+  // `self.{field_path}`, or as the decoder expression `local`; `literal_ty`
+  // is the parent field's integer type ("u8" ... "i64").
   Result<std::string> parse_expr(std::string_view accepted, std::string_view field_path, std::string_view literal_ty);
   Result<std::string> parse_expr_with_local_atom(std::string_view accepted, std::string_view local,
                                                  std::string_view literal_ty);
@@ -69,6 +71,8 @@ class ExprParser {
     std::optional<i128> value;
   };
 
+  Result<std::string> parse_over(std::string atom, std::string_view accepted, std::string_view literal_ty);
+
   // Binary levels from `|` (0) to `*` `/` (5).
   Result<Operand> parse_level(int level);
   Result<Operand> parse_cast_or_unary();
@@ -78,7 +82,7 @@ class ExprParser {
   std::size_t pos_ = 0;
   std::size_t depth_ = 0;
   std::string_view accepted_;
-  std::string_view field_path_;
+  std::string atom_;  // the Rust text of the parent field's value
   std::string_view literal_ty_;
 };
 
@@ -96,11 +100,14 @@ Result<std::string> translate_subfield_expr_for_local(std::string_view expr, std
 struct LengthSource {
   std::string expr;  // Rust expression
   std::string ty;    // its Rust type name
+  LocalRead read;    // the local it reads
 };
 Result<LengthSource> resolve_length_source(std::string_view name, const SiblingLookup& lookup);
 
-// A `usize` expression for a vector/table `length` attribute.
-Result<std::string> translate_vector_length_expr(std::string_view length, const SiblingLookup& lookup);
+// A `usize` expression for a vector/table `length` attribute; what it reads
+// is added to `reads` when given.
+Result<std::string> translate_vector_length_expr(std::string_view length, const SiblingLookup& lookup,
+                                                 LocalReads* reads = nullptr);
 
 // ---- If tests ------------------------------------------------------------------
 
@@ -117,6 +124,8 @@ struct IfTok {
 std::string debug_if_tok(const IfTok& tok);
 
 Result<std::vector<IfTok>> tokenize_if_test_expr(std::string_view text);
-Result<std::string> translate_if_test_expr(std::string_view test, const SiblingLookup& lookup);
+// The condition of an `<if test=...>`; what it reads is added to `reads` when given.
+Result<std::string> translate_if_test_expr(std::string_view test, const SiblingLookup& lookup,
+                                           LocalReads* reads = nullptr);
 
 }  // namespace qm

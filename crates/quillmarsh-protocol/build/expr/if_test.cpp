@@ -129,7 +129,12 @@ Result<std::vector<IfTok>> tokenize_if_test_expr(std::string_view text) {
   return toks;
 }
 
-Result<std::string> translate_if_test_expr(std::string_view test, const SiblingLookup& lookup) {
+Result<std::string> translate_if_test_expr(std::string_view test, const SiblingLookup& lookup, LocalReads* reads) {
+  // Every field the condition names is read as an expression reads it.
+  const auto read = [&](const NumericFieldRef& field) {
+    if (reads != nullptr) reads->push_back({lookup.value_read(field.ident, field.branch).local, LocalRead::Expression});
+    return lookup.value_of(field.ident, field.branch);
+  };
   Result<std::vector<IfTok>> tokenized = tokenize_if_test_expr(test);
   if (!tokenized) return tokenized.fail_with_prefix("tokenize failed: ");
   const std::vector<IfTok>& toks = *tokenized;
@@ -140,7 +145,7 @@ Result<std::string> translate_if_test_expr(std::string_view test, const SiblingL
     if (tok.kind != IfTok::Ident) return fail("expected identifier, got " + debug_if_tok(tok));
     auto field = lookup.numeric_fields.find(tok.text);
     if (field == lookup.numeric_fields.end()) return fail(not_a_sibling("identifier ", tok.text));
-    const std::string local = lookup.value_of(field->second.ident, field->second.branch);
+    const std::string local = read(field->second);
     // A name once bound to a bool may since name a field of another type.
     if (lookup.bool_fields.count(tok.text) != 0 && field->second.ty == "bool") return local;
     emit(out, "($local$ as u64) != 0", {{"local", local}});
@@ -155,7 +160,7 @@ Result<std::string> translate_if_test_expr(std::string_view test, const SiblingL
   if (cmp.kind != IfTok::Cmp) return fail("expected comparison operator, got " + debug_if_tok(cmp));
   auto left = lookup.numeric_fields.find(lhs.text);
   if (left == lookup.numeric_fields.end()) return fail(not_a_sibling("identifier ", lhs.text));
-  const std::string local = lookup.value_of(left->second.ident, left->second.branch);
+  const std::string local = read(left->second);
   const std::string& ty = left->second.ty;
   const std::string_view op = op_as_rust(cmp.op);
 
@@ -189,7 +194,7 @@ Result<std::string> translate_if_test_expr(std::string_view test, const SiblingL
       auto right = lookup.numeric_fields.find(rhs.text);
       if (right == lookup.numeric_fields.end()) return fail(not_a_sibling("RHS identifier ", rhs.text));
       emit(out, "($local$ as i128) $op$ ($right$ as i128)",
-           {{"local", local}, {"op", op}, {"right", lookup.value_of(right->second.ident, right->second.branch)}});
+           {{"local", local}, {"op", op}, {"right", read(right->second)}});
       return out;
     }
     case IfTok::Cmp:

@@ -49,19 +49,21 @@ Result<std::string> translate_subfield_expr_for_local(std::string_view expr, std
 Result<LengthSource> resolve_length_source(std::string_view name, const SiblingLookup& lookup) {
   const std::string key(name);
   if (auto it = lookup.numeric_fields.find(key); it != lookup.numeric_fields.end()) {
-    return LengthSource{lookup.value_of(it->second.ident, it->second.branch), it->second.ty};
+    return LengthSource{lookup.value_of(it->second.ident, it->second.branch), it->second.ty,
+                        lookup.value_read(it->second.ident, it->second.branch)};
   }
   if (auto it = lookup.subfields.find(key); it != lookup.subfields.end()) {
     const SubfieldRef& sub = it->second;
     Result<std::string> value = translate_subfield_expr_for_local(
         sub.expr, sub.parent_xml_name, lookup.value_of(sub.parent_ident, sub.branch), sub.parent_ty, sub.parent_ty);
     if (!value) return value.fail_with_prefix("subfield " + key + ": cannot translate " + debug_str(sub.expr) + ": ");
-    return LengthSource{std::move(value.value()), sub.parent_ty};
+    return LengthSource{std::move(value.value()), sub.parent_ty, lookup.value_read(sub.parent_ident, sub.branch)};
   }
   return fail("identifier " + debug_str(name) + " is not a sibling field nor a sibling's subfield");
 }
 
-Result<std::string> translate_vector_length_expr(std::string_view length, const SiblingLookup& lookup) {
+Result<std::string> translate_vector_length_expr(std::string_view length, const SiblingLookup& lookup,
+                                                 LocalReads* reads) {
   const std::string_view trimmed = trim_unicode_ws(length);
   if (trimmed.find('.') != std::string_view::npos) {
     return fail("dotted-path length-source " + debug_str(trimmed) +
@@ -75,6 +77,7 @@ Result<std::string> translate_vector_length_expr(std::string_view length, const 
 
   Result<LengthSource> source = resolve_length_source(toks[0].text, lookup);
   if (!source) return source.fail_with_prefix();
+  if (reads != nullptr) reads->push_back(LocalRead{source->read.local, LocalRead::Expression});
 
   std::string out;
   const std::size_t trailing = toks.size() - 1;

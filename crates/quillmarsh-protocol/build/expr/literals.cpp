@@ -5,43 +5,11 @@
 #include <string_view>
 #include <system_error>
 
+#include "schema/literals.hpp"
+
 namespace qm::literals {
 
 namespace {
-
-int digit_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Largest magnitudes a type holds for positive and for negative values.
-struct Limits {
-  u128 positive;
-  u128 negative;
-};
-
-bool limits_of(std::string_view ty, Limits& out) {
-  struct Row {
-    std::string_view name;
-    int bits;
-    bool is_signed;
-  };
-  static constexpr Row kRows[] = {{"u8", 8, false},  {"u16", 16, false}, {"u32", 32, false}, {"u64", 64, false},
-                                  {"i16", 16, true}, {"i32", 32, true},  {"i64", 64, true},  {"i128", 128, true}};
-  for (const Row& row : kRows) {
-    if (row.name != ty) continue;
-    if (row.is_signed) {
-      const u128 half = u128{1} << (row.bits - 1);
-      out = {half - 1, half};
-    } else {
-      out = {(u128{1} << row.bits) - 1, 0};
-    }
-    return true;
-  }
-  return false;
-}
 
 std::string does_not_fit(std::string_view raw, std::string_view ty) {
   return "literal " + debug_str(raw) + " does not fit " + std::string(ty);
@@ -67,18 +35,24 @@ Result<i128> int_value_in(std::string_view raw, std::string_view ty) {
   }
   if (rest.empty()) return fail("literal " + debug_str(raw) + " has no digits");
 
-  Limits limits{};
-  if (!limits_of(ty, limits)) return fail(does_not_fit(raw, ty));
-  const u128 limit = negative ? limits.negative : limits.positive;
+  // The largest magnitude of the type for a positive and for a negative value.
+  const ScalarType* scalar = scalar_type(ty);
+  if (scalar == nullptr || scalar->is_float) return fail(does_not_fit(raw, ty));
+  const u128 half = u128{1} << (scalar->bits - 1);
+  u128 limit = 0;
+  if (scalar->is_signed) {
+    limit = negative ? half : half - 1;
+  } else {
+    limit = negative ? 0 : half - 1 + half;
+  }
   u128 magnitude = 0;
-  for (const char c : rest) {
-    const int d = digit_value(c);
-    if (d < 0 || static_cast<unsigned>(d) >= base) return fail("literal " + debug_str(raw) + " is malformed");
-    // magnitude * base + d <= limit, checked without overflowing.
-    if (static_cast<u128>(d) > limit || magnitude > (limit - static_cast<u128>(d)) / base) {
+  switch (parse_digits(rest, base, limit, magnitude)) {
+    case DigitsError::None:
+      break;
+    case DigitsError::Malformed:
+      return fail("literal " + debug_str(raw) + " is malformed");
+    case DigitsError::TooLarge:
       return fail(does_not_fit(raw, ty));
-    }
-    magnitude = magnitude * base + static_cast<u128>(d);
   }
   if (!negative) return static_cast<i128>(magnitude);
   if (magnitude == 0) return i128{0};

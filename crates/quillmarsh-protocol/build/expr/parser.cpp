@@ -182,38 +182,12 @@ namespace {
 
 // The Rust types a sub-expression can have: the parent field's integer type
 // and the targets of the casts other than `bool`.
-struct TyInfo {
-  std::string_view name;
-  int bits;
-  bool is_signed;
-  bool is_float;
-};
+using TyInfo = ScalarType;
 
-constexpr TyInfo kTypes[] = {{"u8", 8, false, false},   {"u16", 16, false, false}, {"u32", 32, false, false},
-                             {"u64", 64, false, false}, {"i16", 16, true, false},  {"i32", 32, true, false},
-                             {"i64", 64, true, false},  {"f32", 32, true, true},   {"f64", 64, true, true}};
-
+// The types expressions compute in; 128-bit integers are not among them.
 const TyInfo* ty_info(std::string_view name) {
-  for (const TyInfo& ty : kTypes) {
-    if (ty.name == name) return &ty;
-  }
-  return nullptr;
-}
-
-bool fits(i128 value, const TyInfo& ty) {
-  if (ty.is_signed) {
-    const i128 half = i128{1} << (ty.bits - 1);
-    return value >= -half && value < half;
-  }
-  return value >= 0 && value < (i128{1} << ty.bits);
-}
-
-// What an `as` conversion between integer types gives: the low bits,
-// reinterpreted in the target's signedness.
-i128 wrap_to(i128 value, const TyInfo& ty) {
-  const u128 low = static_cast<u128>(value) & ((u128{1} << ty.bits) - 1);
-  if (ty.is_signed && low >= (u128{1} << (ty.bits - 1))) return static_cast<i128>(low) - (i128{1} << ty.bits);
-  return static_cast<i128>(low);
+  const ScalarType* ty = scalar_type(name);
+  return ty != nullptr && ty->bits <= 64 ? ty : nullptr;
 }
 
 // `a * b` for values of types up to 64 bits; none when the product is far
@@ -354,32 +328,23 @@ constexpr int kUnaryLevel = 6;
 
 Result<std::string> ExprParser::parse_expr(std::string_view accepted, std::string_view field_path,
                                            std::string_view literal_ty) {
-  const TyInfo* ty = ty_info(literal_ty);
-  if (ty == nullptr || ty->is_float) return fail("operand type " + debug_str(literal_ty) + " is not an integer type");
-  accepted_ = accepted;
-  field_path_ = field_path;
-  literal_ty_ = ty->name;
-  Result<Operand> parsed = parse_level(0);
-  if (!parsed) return parsed.fail_with_prefix();
-  return std::move(parsed->text);
+  return parse_over("self." + std::string(field_path), accepted, literal_ty);
 }
 
 Result<std::string> ExprParser::parse_expr_with_local_atom(std::string_view accepted, std::string_view local,
                                                            std::string_view literal_ty) {
-  Result<std::string> parsed = parse_expr(accepted, local, literal_ty);
-  if (!parsed) return parsed;
-  const std::string from = "self." + std::string(local);
-  const std::string& text = parsed.value();
-  std::string out;
-  out.reserve(text.size());
-  std::size_t at = 0;
-  for (std::size_t hit = text.find(from); hit != std::string::npos; hit = text.find(from, at)) {
-    out.append(text, at, hit - at);
-    out += local;
-    at = hit + from.size();
-  }
-  out.append(text, at, std::string::npos);
-  return out;
+  return parse_over(std::string(local), accepted, literal_ty);
+}
+
+Result<std::string> ExprParser::parse_over(std::string atom, std::string_view accepted, std::string_view literal_ty) {
+  const TyInfo* ty = ty_info(literal_ty);
+  if (ty == nullptr || ty->is_float) return fail("operand type " + debug_str(literal_ty) + " is not an integer type");
+  accepted_ = accepted;
+  atom_ = std::move(atom);
+  literal_ty_ = ty->name;
+  Result<Operand> parsed = parse_level(0);
+  if (!parsed) return parsed.fail_with_prefix();
+  return std::move(parsed->text);
 }
 
 // One binary level: left-associative, its operands parsed one level higher.
@@ -461,7 +426,7 @@ Result<ExprParser::Operand> ExprParser::parse_atom() {
         return fail("identifier " + debug_str(tok->text) + " is not the parent field name (" + debug_str(accepted_) +
                     "); cross-field subfield expressions are deferred");
       }
-      emit(out.text, "self.$field$", {{"field", field_path_}});
+      out.text = atom_;
       return out;
     case ExprTok::IntLit: {
       ++pos_;

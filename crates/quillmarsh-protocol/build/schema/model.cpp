@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <type_traits>
+#include <utility>
 
 #include "text/text.hpp"
 
@@ -27,6 +28,17 @@ std::string SiblingLookup::value_of(std::string_view ident, std::size_t branch) 
   if (branch == 0) return out;
   out += branch == open_branch ? "_v" : ".unwrap_or_default()";
   return out;
+}
+
+LocalRead SiblingLookup::value_read(std::string_view ident, std::size_t branch) const {
+  std::string local(ident);
+  if (branch != 0 && branch == open_branch) local += "_v";
+  return LocalRead{std::move(local), LocalRead::Value};
+}
+
+LocalRead SiblingLookup::raw_bits_read(const EnumFieldRef& field) const {
+  if (raw_bits_local(field)) return LocalRead{value_of(field.ident, field.branch) + "_bits", LocalRead::RawBits};
+  return LocalRead{field.ident, LocalRead::Value};
 }
 
 bool SiblingLookup::raw_bits_local(const EnumFieldRef& field) const {
@@ -67,32 +79,6 @@ std::string number_identifier(std::map<std::string, std::size_t>& occurrences, s
 
 void push_unique(std::vector<std::string>& list, std::string_view text) {
   if (std::find(list.begin(), list.end(), text) == list.end()) list.emplace_back(text);
-}
-
-std::string_view step_kind_name(const EmitStep& step) {
-  return std::visit(
-      [](const auto& model) -> std::string_view {
-        using T = std::decay_t<decltype(model)>;
-        if constexpr (std::is_same_v<T, SimpleField>) {
-          return "Field";
-        } else if constexpr (std::is_same_v<T, AlignStep>) {
-          return "Align";
-        } else if constexpr (std::is_same_v<T, VectorField>) {
-          return "Vector";
-        } else if constexpr (std::is_same_v<T, MaskmapBlock>) {
-          return "Maskmap";
-        } else if constexpr (std::is_same_v<T, SwitchBlock>) {
-          return "Switch";
-        } else if constexpr (std::is_same_v<T, TableField>) {
-          return "Table";
-        } else if constexpr (std::is_same_v<T, IfBlock>) {
-          return "If";
-        } else {
-          static_assert(std::is_same_v<T, PackableField>, "every step kind has a name");
-          return "Packable";
-        }
-      },
-      step.v);
 }
 
 }  // namespace qm

@@ -19,6 +19,18 @@
 
 namespace qm {
 
+// A decoder local that a translated expression reads, and what the read
+// means: a field's value (its local, a branch's `{ident}_v` local or a
+// block's option), an enum field's raw bits, or, for a name inside a general
+// expression, the field's value unless an enum's raw bits are the nearest
+// binding of that name.
+struct LocalRead {
+  enum Meaning { Expression, Value, RawBits };
+  std::string local;
+  Meaning meaning = Expression;
+};
+using LocalReads = std::vector<LocalRead>;
+
 struct SubfieldAccessor {
   std::string ident;       // accessor method name
   std::string xml_name;    // `name` as written
@@ -48,6 +60,7 @@ struct VectorField {
   std::string count_expr;   // Rust `usize` expression
   std::string length_expr;  // `length` as written
   std::optional<std::string> text;
+  LocalReads count_reads;  // what the count expression reads
 };
 
 struct TableField {
@@ -59,6 +72,7 @@ struct TableField {
   std::string count_expr;
   std::string length_expr;
   std::optional<std::string> text;
+  LocalReads count_reads;
 };
 
 enum class PackableKind { PackableList, PackableHashTable, PHashTable };
@@ -81,6 +95,7 @@ struct IfBlock {
   std::vector<EmitStep> true_steps;
   std::vector<EmitStep> false_steps;
   std::optional<std::string> text;
+  LocalReads test_reads;  // what the condition reads
 };
 
 struct MaskGroup {
@@ -95,6 +110,7 @@ struct MaskmapBlock {
   std::string parent_ident;
   std::string parent_bits;  // Rust expression yielding the parent's value as u64
   std::vector<MaskGroup> groups;
+  LocalReads parent_reads;  // what `parent_bits` reads
 };
 
 struct SwitchCase {
@@ -108,8 +124,9 @@ struct SwitchCase {
 struct SwitchBlock {
   std::string type_name;  // generated enum type
   std::string ident;      // member and decoder local
-  std::string disc_expr;
-  bool disc_is_enum = false;
+  std::string disc_expr;  // the discriminator's value (an enum field's local), as documented
+  std::string disc_rust;  // what the decoder matches on (an enum field's raw bits)
+  LocalReads disc_reads;
   std::string name;  // `name` as written
   std::vector<SwitchCase> cases;
 };
@@ -183,28 +200,31 @@ struct SiblingLookup {
   // just read, `{ident}_v`; anywhere else the option of the block, where an
   // absent field reads as its type's zero (false for a bool).
   std::string value_of(std::string_view ident, std::size_t branch) const;
+  // The local that `value_of` reads, as a value.
+  LocalRead value_read(std::string_view ident, std::size_t branch) const;
   // The raw bits of an enum field, in the enum's representation type: the
   // `{local}_bits` local of a field of the body or of the open branch, the
   // option's value cast (absent: 0) elsewhere. `raw_bits_local` tells which.
   std::string raw_bits_of(const EnumFieldRef& field) const;
   bool raw_bits_local(const EnumFieldRef& field) const;
+  // The local that `raw_bits_of` reads: the raw bits, or the option's value.
+  LocalRead raw_bits_read(const EnumFieldRef& field) const;
   void add_packable() {}  // packable fields cannot be referred to
   void add_maskmap_gated(const MaskmapBlock& block);
 };
 
 // ---- Body context --------------------------------------------------------------
 
-// Shared by every builder of one body. Blocks that scope their fields (switch
-// cases) work on a copy with the same owner and the same struct-wide state.
+// Shared by every builder of one body. A switch case scopes its fields: it
+// works on this same context, which is put back as it was after the case.
 struct BodyContext {
   // snake-case identifier -> number of fields of this body that used it
   std::map<std::string, std::size_t> occurrences;
   // the owning struct's full Rust name, prefix included
   std::string owner;
-  // Type names already taken by switch enums of this struct (shared by all
-  // copies of the context for one struct; may be null).
+  // Type names already taken by switch enums of this struct (may be null).
   std::set<std::string>* switch_type_names = nullptr;
-  // Nesting depth of switch/if blocks at this point.
+  // Nesting depth of switch cases at this point.
   std::size_t depth = 0;
 };
 
@@ -217,8 +237,5 @@ std::string number_snake_identifier(std::map<std::string, std::size_t>& occurren
 
 // Appends `text` unless `list` already holds it.
 void push_unique(std::vector<std::string>& list, std::string_view text);
-
-// Human-readable name of a step's variant, for tests and diagnostics.
-std::string_view step_kind_name(const EmitStep& step);
 
 }  // namespace qm

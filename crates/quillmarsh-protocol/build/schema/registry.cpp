@@ -8,22 +8,33 @@ namespace qm {
 
 namespace {
 
+constexpr std::array<ScalarType, 10> kScalars{{
+    {"u8", 8, false, false},
+    {"u16", 16, false, false},
+    {"u32", 32, false, false},
+    {"u64", 64, false, false},
+    {"i16", 16, true, false},
+    {"i32", 32, true, false},
+    {"i64", 64, true, false},
+    {"i128", 128, true, false},
+    {"f32", 32, true, true},
+    {"f64", 64, true, true},
+}};
+
 struct ReprInfo {
   EnumRepr repr;
   std::string_view parent;
   std::string_view rust_ty;
-  std::size_t width;
-  bool is_signed;
   FieldKind::Tag kind;
 };
 
 constexpr std::array<ReprInfo, 6> kReprs{{
-    {EnumRepr::U8, "byte", "u8", 1, false, FieldKind::U8},
-    {EnumRepr::U16, "ushort", "u16", 2, false, FieldKind::U16},
-    {EnumRepr::U32, "uint", "u32", 4, false, FieldKind::U32},
-    {EnumRepr::U64, "ulong", "u64", 8, false, FieldKind::U64},
-    {EnumRepr::I32, "int", "i32", 4, true, FieldKind::I32},
-    {EnumRepr::I64, "long", "i64", 8, true, FieldKind::I64},
+    {EnumRepr::U8, "byte", "u8", FieldKind::U8},
+    {EnumRepr::U16, "ushort", "u16", FieldKind::U16},
+    {EnumRepr::U32, "uint", "u32", FieldKind::U32},
+    {EnumRepr::U64, "ulong", "u64", FieldKind::U64},
+    {EnumRepr::I32, "int", "i32", FieldKind::I32},
+    {EnumRepr::I64, "long", "i64", FieldKind::I64},
 }};
 
 const ReprInfo& info(EnumRepr repr) {
@@ -54,27 +65,29 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 17> kBuiltin
     {"DataId", "PackedDWORD"},
 }};
 
-// Registry text of a primitive -> (declaration type, wire kind).
+// Registry text of a primitive -> declaration type, wire kind, and the
+// numeric type its value has in expressions (empty for texts).
 struct PrimitiveMapping {
   std::string_view registry_text;
   std::string_view rust_ty;
   FieldKind::Tag kind;
+  std::string_view numeric;
 };
 
 constexpr std::array<PrimitiveMapping, 13> kPrimitiveKinds{{
-    {"u8", "u8", FieldKind::U8},
-    {"u16", "u16", FieldKind::U16},
-    {"u32", "u32", FieldKind::U32},
-    {"u64", "u64", FieldKind::U64},
-    {"i16", "i16", FieldKind::I16},
-    {"i32", "i32", FieldKind::I32},
-    {"i64", "i64", FieldKind::I64},
-    {"f32", "f32", FieldKind::F32},
-    {"f64", "f64", FieldKind::F64},
-    {"bool", "WireBool", FieldKind::Bool},
-    {"String", "String", FieldKind::String},
-    {"WString", "String", FieldKind::WString},
-    {"PackedDWORD", "u32", FieldKind::PackedDword},
+    {"u8", "u8", FieldKind::U8, "u8"},
+    {"u16", "u16", FieldKind::U16, "u16"},
+    {"u32", "u32", FieldKind::U32, "u32"},
+    {"u64", "u64", FieldKind::U64, "u64"},
+    {"i16", "i16", FieldKind::I16, "i16"},
+    {"i32", "i32", FieldKind::I32, "i32"},
+    {"i64", "i64", FieldKind::I64, "i64"},
+    {"f32", "f32", FieldKind::F32, "f32"},
+    {"f64", "f64", FieldKind::F64, "f64"},
+    {"bool", "WireBool", FieldKind::Bool, "bool"},
+    {"String", "String", FieldKind::String, ""},
+    {"WString", "String", FieldKind::WString, ""},
+    {"PackedDWORD", "u32", FieldKind::PackedDword, "u32"},
 }};
 
 // The cast names of the expression language: the first ten built-in names,
@@ -83,6 +96,29 @@ constexpr auto kCsharpPrimitives = std::span(kBuiltins).first<10>();
 static_assert(kCsharpPrimitives.front().first == "bool" && kCsharpPrimitives.back().first == "double");
 
 }  // namespace
+
+const ScalarType* scalar_type(std::string_view rust_ty) {
+  for (const ScalarType& ty : kScalars) {
+    if (ty.name == rust_ty) return &ty;
+  }
+  return nullptr;
+}
+
+bool fits(i128 value, const ScalarType& ty) {
+  if (ty.bits >= 128) return ty.is_signed || value >= 0;
+  if (ty.is_signed) {
+    const i128 half = i128{1} << (ty.bits - 1);
+    return value >= -half && value < half;
+  }
+  return value >= 0 && value < (i128{1} << ty.bits);
+}
+
+i128 wrap_to(i128 value, const ScalarType& ty) {
+  if (ty.bits >= 128) return value;
+  const u128 low = static_cast<u128>(value) & ((u128{1} << ty.bits) - 1);
+  if (ty.is_signed && low >= (u128{1} << (ty.bits - 1))) return static_cast<i128>(low) - (i128{1} << ty.bits);
+  return static_cast<i128>(low);
+}
 
 std::optional<EnumRepr> enum_repr_from_parent(std::optional<std::string_view> parent) {
   if (!parent) return std::nullopt;
@@ -93,8 +129,10 @@ std::optional<EnumRepr> enum_repr_from_parent(std::optional<std::string_view> pa
 }
 
 std::string_view enum_repr_rust_ty(EnumRepr repr) { return info(repr).rust_ty; }
-std::size_t enum_repr_byte_width(EnumRepr repr) { return info(repr).width; }
-bool enum_repr_is_signed(EnumRepr repr) { return info(repr).is_signed; }
+std::size_t enum_repr_byte_width(EnumRepr repr) {
+  return static_cast<std::size_t>(scalar_type(info(repr).rust_ty)->bits) / 8;
+}
+bool enum_repr_is_signed(EnumRepr repr) { return scalar_type(info(repr).rust_ty)->is_signed; }
 
 void register_builtin_types(TypeRegistry& registry) {
   for (const auto& [name, ty] : kBuiltins) {
@@ -157,36 +195,10 @@ Result<std::string_view> csharp_to_rust_primitive(std::string_view name) {
 }
 
 std::optional<std::string_view> numeric_repr_for_field_kind(const FieldKind& kind) {
-  switch (kind.tag) {
-    case FieldKind::U8:
-      return "u8";
-    case FieldKind::U16:
-      return "u16";
-    case FieldKind::U32:
-      return "u32";
-    case FieldKind::U64:
-      return "u64";
-    case FieldKind::I16:
-      return "i16";
-    case FieldKind::I32:
-      return "i32";
-    case FieldKind::I64:
-      return "i64";
-    case FieldKind::F32:
-      return "f32";
-    case FieldKind::F64:
-      return "f64";
-    case FieldKind::Bool:
-      return "bool";
-    case FieldKind::PackedDword:
-      return "u32";
-    case FieldKind::String:
-    case FieldKind::WString:
-    case FieldKind::Enum:
-    case FieldKind::Struct:
-      return std::nullopt;
+  for (const PrimitiveMapping& m : kPrimitiveKinds) {
+    if (m.kind == kind.tag) return m.numeric.empty() ? std::nullopt : std::optional(m.numeric);
   }
-  return std::nullopt;
+  return std::nullopt;  // enums and structs
 }
 
 }  // namespace qm

@@ -15,6 +15,26 @@
 
 namespace qm {
 
+// ---- Rust scalar types --------------------------------------------------------
+
+// A Rust scalar type the generated code computes with: "u8" ... "u64",
+// "i16" ... "i128", "f32", "f64". Floats count as signed.
+struct ScalarType {
+  std::string_view name;
+  int bits;
+  bool is_signed;
+  bool is_float;
+};
+// The scalar type named `rust_ty`, or null.
+const ScalarType* scalar_type(std::string_view rust_ty);
+// Whether an integer value is one of the integer type `ty`.
+bool fits(i128 value, const ScalarType& ty);
+// What an `as` conversion to the integer type `ty` gives: the low bits,
+// reinterpreted in the type's signedness.
+i128 wrap_to(i128 value, const ScalarType& ty);
+
+// ---- Enum representations ---------------------------------------------------
+
 // An enum's underlying integer.
 enum class EnumRepr { U8, U16, U32, U64, I32, I64 };
 
@@ -85,6 +105,10 @@ struct ResolvedType {
 };
 // The Rust declaration type and wire kind of a type name, or none.
 std::optional<ResolvedType> resolve_field(const TypeRegistry& registry, std::string_view name);
+
+// Whether a type name is a template parameter ("T" or "U") of a templated
+// data type, meaningful only inside its definition.
+inline bool is_templated_marker(std::string_view name) { return name == "T" || name == "U"; }
 
 // C# cast names: "int" -> "i32", ...; otherwise "unknown C# primitive \"x\"".
 Result<std::string_view> csharp_to_rust_primitive(std::string_view name);

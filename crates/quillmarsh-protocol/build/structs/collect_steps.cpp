@@ -52,50 +52,12 @@ class NameScope {
   std::string shown(std::string_view name) const { return std::string(what_) + " name " + debug_str(name); }
 };
 
-// Adds the members a step declares in its struct, or in its enum variant when
-// it stands in a switch case, in declaration order; the first reason.
-std::optional<std::string> add_declared_members(const EmitStep& step, NameScope& scope) {
-  if (const auto* field = step.as<SimpleField>()) return scope.add(field->ident);
-  if (const auto* vec = step.as<VectorField>()) return scope.add(vec->ident);
-  if (const auto* table = step.as<TableField>()) return scope.add(table->ident);
-  if (const auto* packable = step.as<PackableField>()) return scope.add(packable->ident);
-  if (const auto* block = step.as<SwitchBlock>()) return scope.add(block->ident);
-  if (const auto* maskmap = step.as<MaskmapBlock>()) {
-    for (const MaskGroup& group : maskmap->groups) {
-      for (const SimpleField& f : group.fields) {
-        if (auto problem = scope.add(f.ident)) return problem;
-      }
-      for (const PackableField& p : group.packables) {
-        if (auto problem = scope.add(p.ident)) return problem;
-      }
-    }
-  } else if (const auto* if_block = step.as<IfBlock>()) {
-    for (const auto* branch : {&if_block->true_steps, &if_block->false_steps}) {
-      for (const PayloadLocal& local : collect_if_payload_locals(*branch)) {
-        if (auto problem = scope.add(local.name)) return problem;
-      }
-    }
-  }
-  return std::nullopt;
-}
-
 // Checks the enum types of the switches among `steps` (nested ones
 // included): their names, against the module and each other, and their
 // variants and variant fields.
 std::optional<std::string> check_switch_types(const CodegenCtx& ctx, const std::vector<EmitStep>& steps,
                                               std::set<std::string>& type_keys) {
-  for (const EmitStep& step : steps) {
-    if (const auto* if_block = step.as<IfBlock>()) {
-      for (const auto* branch : {&if_block->true_steps, &if_block->false_steps}) {
-        if (auto problem = check_switch_types(ctx, *branch, type_keys)) return problem;
-      }
-      continue;
-    }
-    const auto* block = step.as<SwitchBlock>();
-    if (block == nullptr) continue;
-    for (const SwitchCase& c : block->cases) {
-      if (auto problem = check_switch_types(ctx, c.steps, type_keys)) return problem;
-    }
+  for (const SwitchBlock* block : collect_switches(steps)) {
     if (auto problem = type_name_problem(ctx, block->type_name)) return problem;
     if (!type_keys.insert(identifier_key(block->type_name)).second) {
       return "type name " + debug_str(block->type_name) + " is declared twice";
@@ -112,60 +74,12 @@ std::optional<std::string> check_switch_types(const CodegenCtx& ctx, const std::
   return std::nullopt;
 }
 
-// A value of an enum type that the decoder binds to a name.
-struct EnumBinding {
-  const FieldKind* kind;
-  std::string name;
-};
-
-void add_enum_binding(const FieldKind& kind, std::string name, std::vector<EnumBinding>& out) {
-  if (kind.tag == FieldKind::Enum) out.push_back({&kind, std::move(name)});
-}
-
-void add_packable_bindings(const PackableField& p, std::vector<EnumBinding>& out) {
-  if (p.kind == PackableKind::PackableList) {
-    add_enum_binding(p.value_kind, "__elem", out);
-  } else {
-    add_enum_binding(p.key_kind, "__k", out);
-    add_enum_binding(p.value_kind, "__v", out);
-  }
-}
-
-// The enum-typed bindings of the decoder of `steps`: a field's own local
-// (with `_v` inside if branches and mask maps), the element, key and value
-// locals of containers. `in_branch` is set inside an if branch.
-void collect_enum_bindings(const std::vector<EmitStep>& steps, bool in_branch, std::vector<EnumBinding>& out) {
-  for (const EmitStep& step : steps) {
-    if (const auto* field = step.as<SimpleField>()) {
-      add_enum_binding(field->kind, in_branch ? field->ident + "_v" : field->ident, out);
-    } else if (const auto* vec = step.as<VectorField>()) {
-      add_enum_binding(vec->elem_kind, "__elem", out);
-    } else if (const auto* table = step.as<TableField>()) {
-      add_enum_binding(table->key_kind, "__k", out);
-      add_enum_binding(table->value_kind, "__v", out);
-    } else if (const auto* packable = step.as<PackableField>()) {
-      add_packable_bindings(*packable, out);
-    } else if (const auto* maskmap = step.as<MaskmapBlock>()) {
-      for (const MaskGroup& group : maskmap->groups) {
-        for (const SimpleField& f : group.fields) add_enum_binding(f.kind, f.ident + "_v", out);
-        for (const PackableField& p : group.packables) add_packable_bindings(p, out);
-      }
-    } else if (const auto* if_block = step.as<IfBlock>()) {
-      collect_enum_bindings(if_block->true_steps, true, out);
-      collect_enum_bindings(if_block->false_steps, true, out);
-    } else if (const auto* block = step.as<SwitchBlock>()) {
-      for (const SwitchCase& c : block->cases) collect_enum_bindings(c.steps, false, out);
-    }
-  }
-}
-
 // rustc refuses a binding named like a variant of the enum it holds (it reads
 // as a misspelt variant pattern); every enum read binds the decoded value to
 // `v` as well.
-std::optional<std::string> enum_binding_problem(const CodegenCtx& ctx, const std::vector<EmitStep>& steps) {
-  std::vector<EnumBinding> bindings;
-  collect_enum_bindings(steps, false, bindings);
-  for (const EnumBinding& b : bindings) {
+std::optional<std::string> enum_binding_problem(const CodegenCtx& ctx,
+                                                const std::vector<LocalsWalk::EnumBinding>& bindings) {
+  for (const LocalsWalk::EnumBinding& b : bindings) {
     const auto it = ctx.enum_variant_keys.find(b.kind->name);
     if (it == ctx.enum_variant_keys.end()) continue;
     for (const std::string& name : {b.name, std::string("v")}) {
@@ -181,28 +95,24 @@ std::optional<std::string> enum_binding_problem(const CodegenCtx& ctx, const std
 // name, a switch enum, a member, or an accessor (which shares the impl with
 // `read_from` and `OPCODE`).
 std::optional<std::string> struct_name_problem(const CodegenCtx& ctx, std::string_view owner,
-                                               const std::vector<EmitStep>& steps) {
+                                               const std::vector<EmitStep>& steps, const LocalsWalk& locals) {
   if (auto problem = type_name_problem(ctx, owner)) return problem;
   std::set<std::string> type_keys{identifier_key(owner)};
   if (auto problem = check_switch_types(ctx, steps, type_keys)) return problem;
 
   NameScope members("member", &ctx.declared_values);
-  for (const EmitStep& step : steps) {
-    if (auto problem = add_declared_members(step, members)) return problem;
+  for (const PayloadLocal& member : collect_members(steps)) {
+    if (auto problem = members.add(member.name)) return problem;
   }
 
-  if (auto problem = enum_binding_problem(ctx, steps)) return problem;
+  if (auto problem = enum_binding_problem(ctx, locals.enum_bindings)) return problem;
 
   // Accessors share the impl with the decoder and the opcode constant.
   NameScope methods("accessor");
   methods.reserve("read_from", "the decoder");
   methods.reserve("OPCODE", "the opcode constant");
-  for (const EmitStep& step : steps) {
-    const auto* field = step.as<SimpleField>();
-    if (field == nullptr) continue;
-    for (const SubfieldAccessor& sub : field->subfields) {
-      if (auto problem = methods.add(sub.ident)) return problem;
-    }
+  for (const std::string_view name : collect_accessors(steps)) {
+    if (auto problem = methods.add(name)) return problem;
   }
   return std::nullopt;
 }
@@ -218,60 +128,21 @@ Result<std::vector<EmitStep>> collect_emit_steps(const CodegenCtx& ctx, const xm
   context.depth = 0;
   SiblingLookup lookup;
 
+  ChildRules rules;
+  rules.align_hint = " \u2014 only byte/short/ushort/int/uint/long/ulong supported";
+  rules.refuse = unsupported_body_child;
   std::vector<EmitStep> steps;
   steps.reserve(body.children().size());
-  for (const xml::Node* child_ptr : body.children()) {
-    const xml::Node& child = *child_ptr;
-    const std::string_view tag = child.tag();
-    if (tag == "field") {
-      if (const std::optional<PackableKind> packable = packable_kind_for_field(child)) {
-        Result<PackableField> built = build_packable_field(ctx, child, *packable, context);
-        if (!built) return built.fail_with_prefix();
-        lookup.add_packable();
-        steps.push_back(EmitStep{std::move(built).value()});
-      } else {
-        Result<SimpleField> built = build_simple_field(ctx, child, context);
-        if (!built) return built.fail_with_prefix();
-        lookup.add_field(*built);
-        steps.push_back(EmitStep{std::move(built).value()});
-      }
-    } else if (tag == "align") {
-      const std::optional<std::size_t> width = align_byte_width_from_node(child);
-      if (!width) {
-        return fail("<align> with type " + debug_opt_str(child.attr("type")) +
-                    ": unknown alignment width \u2014 only byte/short/ushort/int/uint/long/ulong supported");
-      }
-      steps.push_back(EmitStep{AlignStep{*width}});
-    } else if (tag == "vector") {
-      Result<VectorField> built = build_vector_field(ctx, child, context, lookup);
-      if (!built) return built.fail_with_prefix();
-      steps.push_back(EmitStep{std::move(built).value()});
-    } else if (tag == "maskmap") {
-      Result<MaskmapBlock> built = build_maskmap_block(ctx, child, context, lookup);
-      if (!built) return built.fail_with_prefix();
-      lookup.add_maskmap_gated(*built);
-      steps.push_back(EmitStep{std::move(built).value()});
-    } else if (tag == "switch") {
-      Result<SwitchBlock> built = build_switch_block(ctx, child, context, lookup);
-      if (!built) return built.fail_with_prefix();
-      steps.push_back(EmitStep{std::move(built).value()});
-    } else if (tag == "table") {
-      Result<TableField> built = build_table_field(ctx, child, context, lookup);
-      if (!built) return built.fail_with_prefix();
-      steps.push_back(EmitStep{std::move(built).value()});
-    } else if (tag == "if") {
-      Result<IfBlock> built = build_if_block(ctx, child, context, lookup);
-      if (!built) return built.fail_with_prefix();
-      steps.push_back(EmitStep{std::move(built).value()});
-    } else {
-      std::string reason = "unsupported child `<";
-      reason.append(tag);
-      reason += ">`";
-      return fail(std::move(reason));
-    }
+  for (const xml::Node* child : body.children()) {
+    Result<bool> built = build_child_step(ctx, *child, rules, context, lookup, steps);
+    if (!built) return built.fail_with_prefix();
   }
-  if (auto problem = struct_name_problem(ctx, owner, steps)) return fail(std::move(*problem));
-  if (auto problem = find_decoder_local_collision(steps)) return fail(std::move(*problem));
+  // One walk of the decoder's locals serves the name check (the enum values
+  // it binds) and the collision check after it.
+  LocalsWalk locals;
+  walk_decoder_locals(locals, steps);
+  if (auto problem = struct_name_problem(ctx, owner, steps, locals)) return fail(std::move(*problem));
+  if (locals.problem) return fail(std::move(*locals.problem));
   return Result<std::vector<EmitStep>>(std::move(steps));
 }
 

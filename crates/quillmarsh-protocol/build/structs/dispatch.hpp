@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/context.hpp"
+#include "schema/context.hpp"
 
 namespace qm {
 

@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "constructs/constructs.hpp"
-#include "enums/enums.hpp"
+#include "schema/literals.hpp"
 #include "structs/structs.hpp"
 #include "text/text.hpp"
 
@@ -29,50 +29,14 @@ std::optional<std::uint32_t> opcode_of(const xml::Node& element) {
   return static_cast<std::uint32_t>(*value);
 }
 
-// Whether any step declares a member of its own; alignment pads never do, and
-// a mask map alone does not count as a declared field.
-bool declares_fields(const std::vector<EmitStep>& steps) {
-  for (const EmitStep& step : steps) {
-    if (!step.as<AlignStep>() && !step.as<MaskmapBlock>()) return true;
-  }
-  return false;
-}
-
-void write_subfield_accessors(std::string& out, const SimpleField& field) {
-  for (const SubfieldAccessor& sub : field.subfields) {
-    if (sub.text) {
-      emit(out, "    /// Derived from `$parent$`. $doc$\n", {{"parent", field.ident}, {"doc", escape_doc(*sub.text)}});
-    } else {
-      emit(out, "    /// Derived from `$parent$` via protocol.xml `<subfield value=\"$value$\">`.\n",
-           {{"parent", field.ident}, {"value", escape_xml_attr_for_doc(sub.value_expr)}});
-    }
-    emit(out,
-         "    #[inline]\n"
-         "    pub fn $ident$(&self) -> $ty$ { $expr$ }\n",
-         {{"ident", sub.ident}, {"ty", sub.rust_ty}, {"expr", sub.rust_expr}});
-  }
-}
-
-// Records the switch enum types among `steps` (nested ones included) as
-// declared.
-void declare_switch_types(CodegenCtx& ctx, const std::vector<EmitStep>& steps) {
-  for (const EmitStep& step : steps) {
-    if (const auto* block = step.as<SwitchBlock>()) {
-      for (const SwitchCase& c : block->cases) declare_switch_types(ctx, c.steps);
-      ctx.declared_types.insert(identifier_key(block->type_name));
-    } else if (const auto* if_block = step.as<IfBlock>()) {
-      declare_switch_types(ctx, if_block->true_steps);
-      declare_switch_types(ctx, if_block->false_steps);
-    }
-  }
-}
-
 void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view name, std::string_view rust_name,
                   EmitKind kind, const std::vector<EmitStep>& steps) {
   ctx.declared_types.insert(identifier_key(rust_name));
-  declare_switch_types(ctx, steps);
   std::string& out = ctx.out;
-  for (const EmitStep& step : steps) emit_switch_enum_recursive(out, step);
+  for (const SwitchBlock* block : collect_switches(steps)) {
+    ctx.declared_types.insert(identifier_key(block->type_name));
+    emit_switch_enum(out, *block);
+  }
 
   emit(out, "/// `$name$` \u2014 generated from protocol.xml line $line$.\n",
        {{"name", name}, {"line", std::to_string(ctx.line_of(element.offset()))}});
@@ -88,7 +52,7 @@ void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view na
        "#[derive(Debug, Clone, PartialEq)]\n"
        "pub struct $rust_name$ {\n",
        {{"rust_name", rust_name}});
-  if (!declares_fields(steps)) out += "    // No fields declared in protocol.xml for this opcode.\n";
+  if (!steps_declare_fields(steps)) out += "    // No fields declared in protocol.xml for this opcode.\n";
   for (const EmitStep& step : steps) emit_step_members(out, step);
   emit(out,
        "}\n"
@@ -108,9 +72,7 @@ void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view na
 
   // Only top-level fields get accessors; fields inside blocks are optional or
   // live inside enum variants.
-  for (const EmitStep& step : steps) {
-    if (const SimpleField* field = step.as<SimpleField>()) write_subfield_accessors(out, *field);
-  }
+  for (const EmitStep& step : steps) emit_step_accessors(out, step);
 
   emit(out,
        "    /// Decode `$rust_name$` from a little-endian wire stream at `*offset`.\n"
@@ -129,12 +91,7 @@ void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view na
 
 void write_skipped(CodegenCtx& ctx, const xml::Node& element, EmitKind kind, std::string_view name,
                    std::string_view rust_name, std::string_view reason) {
-  note_skipped(ctx, label(kind), name, opcode_of(element), reason);
-  std::string line;
-  emit(line, "// SKIPPED $label$ $rust_name$: $reason$ \u2014 port to PR 7.2.",
-       {{"label", label(kind)}, {"rust_name", rust_name}, {"reason", reason}});
-  ctx.out += one_line_comment_text(line);
-  ctx.out += '\n';
+  write_skipped_line(ctx, label(kind), name, rust_name, opcode_of(element), reason, " \u2014 port to PR 7.2.");
   bump_skipped(ctx.stats, kind);
 }
 
@@ -286,11 +243,7 @@ void process_datatypes(CodegenCtx& ctx, const xml::Node& types_section) {
          "templated=\"$templated$\" (J3.E inlines at every use-site via "
          "`<field type=\"$name$\" generic*=...>`; no concrete Rust struct emitted).",
          {{"name", *name}, {"templated", *templated}});
-    note_skipped(ctx, "datatype", *name, std::nullopt, reason);
-    std::string line;
-    emit(line, "// SKIPPED datatype $name$: $reason$", {{"name", *name}, {"reason", reason}});
-    ctx.out += one_line_comment_text(line);
-    ctx.out += '\n';
+    write_skipped_line(ctx, "datatype", *name, *name, std::nullopt, reason);
     ++ctx.stats.datatypes_skipped;
   }
 

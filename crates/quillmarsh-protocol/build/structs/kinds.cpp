@@ -1,6 +1,8 @@
 // Section kinds and the pre-check for body features the generator does not
 // support yet.
 
+#include <cstddef>
+
 #include "structs/structs.hpp"
 
 namespace qm {
@@ -13,72 +15,32 @@ std::vector<std::string> collect_unsupported(const xml::Node& element) {
   return tags;
 }
 
-std::string_view name_prefix(EmitKind kind) {
-  switch (kind) {
-    case EmitKind::Datatype:
-      return "";
-    case EmitKind::MessageC2s:
-      return "C2S_";
-    case EmitKind::MessageS2c:
-      return "S2C_";
-    case EmitKind::GameAction:
-      return "Action_";
-    case EmitKind::GameEvent:
-      return "Event_";
-  }
-  return "";
+namespace {
+
+// Per section kind: the struct name prefix, the label and the counters.
+struct KindInfo {
+  std::string_view prefix;
+  std::string_view label;
+  std::size_t Stats::*emitted;
+  std::size_t Stats::*skipped;
+};
+
+const KindInfo& info(EmitKind kind) {
+  static constexpr KindInfo kKinds[] = {
+      {"", "datatype", &Stats::datatypes, &Stats::datatypes_skipped},
+      {"C2S_", "messageC2S", &Stats::messages, &Stats::messages_skipped},
+      {"S2C_", "messageS2C", &Stats::messages, &Stats::messages_skipped},
+      {"Action_", "gameaction", &Stats::gameactions, &Stats::gameactions_skipped},
+      {"Event_", "gameevent", &Stats::gameevents, &Stats::gameevents_skipped},
+  };
+  return kKinds[static_cast<std::size_t>(kind)];
 }
 
-std::string_view label(EmitKind kind) {
-  switch (kind) {
-    case EmitKind::Datatype:
-      return "datatype";
-    case EmitKind::MessageC2s:
-      return "messageC2S";
-    case EmitKind::MessageS2c:
-      return "messageS2C";
-    case EmitKind::GameAction:
-      return "gameaction";
-    case EmitKind::GameEvent:
-      return "gameevent";
-  }
-  return "";
-}
+}  // namespace
 
-void bump_emitted(Stats& stats, EmitKind kind) {
-  switch (kind) {
-    case EmitKind::Datatype:
-      ++stats.datatypes;
-      return;
-    case EmitKind::MessageC2s:
-    case EmitKind::MessageS2c:
-      ++stats.messages;
-      return;
-    case EmitKind::GameAction:
-      ++stats.gameactions;
-      return;
-    case EmitKind::GameEvent:
-      ++stats.gameevents;
-      return;
-  }
-}
-
-void bump_skipped(Stats& stats, EmitKind kind) {
-  switch (kind) {
-    case EmitKind::Datatype:
-      ++stats.datatypes_skipped;
-      return;
-    case EmitKind::MessageC2s:
-    case EmitKind::MessageS2c:
-      ++stats.messages_skipped;
-      return;
-    case EmitKind::GameAction:
-      ++stats.gameactions_skipped;
-      return;
-    case EmitKind::GameEvent:
-      ++stats.gameevents_skipped;
-      return;
-  }
-}
+std::string_view name_prefix(EmitKind kind) { return info(kind).prefix; }
+std::string_view label(EmitKind kind) { return info(kind).label; }
+void bump_emitted(Stats& stats, EmitKind kind) { ++(stats.*info(kind).emitted); }
+void bump_skipped(Stats& stats, EmitKind kind) { ++(stats.*info(kind).skipped); }
 
 }  // namespace qm

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/context.hpp"
+#include "schema/context.hpp"
 #include "schema/model.hpp"
 #include "text/result.hpp"
 #include "xml/xml.hpp"
@@ -22,6 +22,7 @@ Result<std::vector<EmitStep>> collect_emit_steps(const CodegenCtx& ctx, const xm
 // "mask" when the element has a direct `mask` child, else empty.
 std::vector<std::string> collect_unsupported(const xml::Node& element);
 
+// The section of a struct (the order of a table in kinds.cpp).
 enum class EmitKind { Datatype, MessageC2s, MessageS2c, GameAction, GameEvent };
 std::string_view name_prefix(EmitKind kind);  // "", "C2S_", "S2C_", "Action_", "Event_"
 std::string_view label(EmitKind kind);        // "datatype", "messageC2S", ...

@@ -1,4 +1,4 @@
-// Text written into comments and re-indentation of rendered blocks.
+// Text written into comments: documentation lines and one-line echoes.
 
 #include <unicode/uchar.h>
 
@@ -63,26 +63,6 @@ std::string escape_xml_attr_for_doc(std::string_view value) {
   // The value is echoed inside a comment: a line break in it would end the
   // comment and turn the rest into code.
   return one_line_comment_text(out);
-}
-
-void reindent_block(std::string& out, std::string_view block, std::string_view indent) {
-  std::size_t pos = 0;
-  while (pos < block.size()) {
-    std::size_t lf = block.find('\n', pos);
-    std::size_t next = lf == std::string_view::npos ? block.size() : lf + 1;
-    std::size_t end = lf == std::string_view::npos ? block.size() : lf;
-    if (lf != std::string_view::npos && end > pos && block[end - 1] == '\r') --end;
-    std::string_view line = block.substr(pos, end - pos);
-    const std::size_t first = line.find_first_not_of(' ');
-    if (first == std::string_view::npos) {
-      out.push_back('\n');
-    } else {
-      out.append(indent);
-      out.append(line.substr(first));
-      out.push_back('\n');
-    }
-    pos = next;
-  }
 }
 
 std::string_view trim_unicode_ws(std::string_view text) {

@@ -1,4 +1,4 @@
-// The template printer behind every emitter.
+// The template printer behind every emitter, plain and at an indentation.
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,16 +21,16 @@ bool is_name_char(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
-}  // namespace
-
-void emit(std::string& out, std::string_view tmpl, TemplateVars vars) {
-  std::size_t extra = 0;
+void reserve_for(std::string& out, std::string_view tmpl, TemplateVars vars, std::size_t extra) {
   for (const auto& v : vars) extra += v.second.size();
   // Grow geometrically: reserving the exact size on every call would make a
   // long run of small appends quadratic with some standard libraries.
   const std::size_t need = out.size() + tmpl.size() + extra;
   if (need > out.capacity()) out.reserve(need > 2 * out.capacity() ? need : 2 * out.capacity());
+}
 
+// Appends `tmpl` with its placeholders replaced by their values.
+void substitute(std::string& out, std::string_view tmpl, TemplateVars vars) {
   std::size_t pos = 0;
   while (pos < tmpl.size()) {
     const std::size_t open = tmpl.find('$', pos);
@@ -59,6 +59,44 @@ void emit(std::string& out, std::string_view tmpl, TemplateVars vars) {
     }
     if (found == nullptr) template_bug("has no value for placeholder", tmpl.substr(open, close - open + 1), tmpl);
     out.append(found->second);
+  }
+}
+
+}  // namespace
+
+void emit(std::string& out, std::string_view tmpl, TemplateVars vars) {
+  reserve_for(out, tmpl, vars, 0);
+  substitute(out, tmpl, vars);
+}
+
+void emit_comment_line(std::string& out, std::string_view tmpl, TemplateVars vars) {
+  std::string line;
+  emit(line, tmpl, vars);
+  out += one_line_comment_text(line);
+  out += '\n';
+}
+
+void Printer::operator()(std::string_view tmpl, TemplateVars vars) const {
+  std::string& out = *out_;
+  if (indent_ == 0 && !flat_) {
+    emit(out, tmpl, vars);
+    return;
+  }
+  reserve_for(out, tmpl, vars, indent_ * 8);
+  std::size_t pos = 0;
+  while (pos < tmpl.size()) {
+    const std::size_t lf = tmpl.find('\n', pos);
+    const std::size_t end = lf == std::string_view::npos ? tmpl.size() : lf + 1;
+    std::string_view line = tmpl.substr(pos, end - pos);
+    pos = end;
+    const std::size_t text = line.find_first_not_of(' ');
+    if (text == std::string_view::npos || line[text] == '\n') {  // a blank line
+      if (line.back() == '\n') out.push_back('\n');
+      continue;
+    }
+    out.append(indent_, ' ');
+    if (flat_) line.remove_prefix(text);
+    substitute(out, line, vars);
   }
 }
 

@@ -1,10 +1,12 @@
 #pragma once
 // Naming and text utilities: identifier case conversion, keyword escaping,
-// documentation escaping, re-indentation, Rust debug forms, integer
+// documentation escaping, Rust debug forms, integer
 // formatting and the template printer used by every emitter.
 //
-// All functions are pure and never fail. Texts are UTF-8.
+// The functions are pure and have no failures; texts are UTF-8. Only the
+// template printer stops the process, on a template that is itself wrong.
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -54,9 +56,6 @@ std::string escape_xml_attr_for_doc(std::string_view value);
 // `\u{...}` escapes as in Rust's debug form; invalid UTF-8 becomes U+FFFD.
 // Everything else, backslashes included, is kept as it is.
 std::string one_line_comment_text(std::string_view text);
-// Appends every line of `block` to `out` with its leading spaces replaced by
-// `indent`; empty lines become bare line feeds.
-void reindent_block(std::string& out, std::string_view block, std::string_view indent);
 
 // ---- Unicode helpers -------------------------------------------------------
 
@@ -79,14 +78,6 @@ std::string debug_char(char32_t c);
 // `None` or `Some("...")`.
 std::string debug_opt_str(const std::optional<std::string_view>& text);
 
-// ---- Optional texts --------------------------------------------------------
-
-// An owned copy of a text that may be absent (an optional attribute).
-inline std::optional<std::string> opt_string(std::optional<std::string_view> text) {
-  if (!text) return std::nullopt;
-  return std::string(*text);
-}
-
 // ---- Integer formatting ----------------------------------------------------
 
 std::string to_decimal(i128 value);
@@ -101,5 +92,37 @@ std::string to_hex_upper(u128 value, std::size_t min_digits = 1);
 // `$`, is a bug in the generator: the process aborts at once with a message.
 using TemplateVars = std::initializer_list<std::pair<std::string_view, std::string_view>>;
 void emit(std::string& out, std::string_view tmpl, TemplateVars vars = {});
+// The same for a `//` comment that must stay on its one line: the rendered
+// text is passed through `one_line_comment_text`, then a line feed follows.
+void emit_comment_line(std::string& out, std::string_view tmpl, TemplateVars vars = {});
+
+// The template printer at an indentation level. Templates are written at
+// their natural indentation (a block's first line at column 0); the printer
+// puts `indent` spaces before every line that is not blank and keeps the
+// template's own indentation after them. A flat printer drops the template's
+// indentation instead, so that every line starts at exactly `indent`, nested
+// blocks included (the layout of blocks decoded inside if branches and switch
+// cases). Placeholder values never hold a line feed.
+class Printer {
+ public:
+  explicit Printer(std::string& out, std::size_t indent = 0, bool flat = false)
+      : out_(&out), indent_(indent), flat_(flat) {}
+
+  void operator()(std::string_view tmpl, TemplateVars vars = {}) const;
+
+  // A printer `levels` steps of four spaces further in (a flat printer stays
+  // where it is), and the same printer flat.
+  Printer in(std::size_t levels = 1) const { return Printer(*out_, flat_ ? indent_ : indent_ + 4 * levels, flat_); }
+  Printer flat() const { return Printer(*out_, indent_, true); }
+
+  std::string& out() const { return *out_; }
+  std::size_t indent() const { return indent_; }
+  bool is_flat() const { return flat_; }
+
+ private:
+  std::string* out_;
+  std::size_t indent_;
+  bool flat_;
+};
 
 }  // namespace qm

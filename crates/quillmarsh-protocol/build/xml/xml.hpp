@@ -46,6 +46,12 @@ class Node {
   // An attribute that is present but empty is present.
   std::optional<std::string_view> attr(std::string_view name) const;
   bool has_attr(std::string_view name) const { return attr(name).has_value(); }
+  // The same value as a text of its own, for models that outlive the document.
+  std::optional<std::string> attr_copy(std::string_view name) const {
+    const std::optional<std::string_view> value = attr(name);
+    if (!value) return std::nullopt;
+    return std::string(*value);
+  }
   // Element children in document order.
   const Children& children() const { return children_; }
   // Byte offset of the `<` that opens this element's start tag.

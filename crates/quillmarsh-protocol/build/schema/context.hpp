@@ -57,9 +57,9 @@ struct OpcodeRow {
 
 class CodegenCtx {
  public:
-  // Creates the context and writes the file header (with `protocol_path` in
-  // display form) and registers the built-in type names. `line_offsets` must
-  // outlive it.
+  // Creates the context with the built-in type names registered and the
+  // output text reserved; the driver writes the file header into it.
+  // `line_offsets` must outlive it.
   CodegenCtx(std::string_view protocol_path, const std::vector<std::size_t>& line_offsets);
 
   std::string out;  // the whole generated text so far
@@ -95,17 +95,14 @@ std::optional<std::string> constant_name_problem(const CodegenCtx& ctx, std::str
 // line shows it.
 void note_skipped(CodegenCtx& ctx, std::string_view label, std::string_view name, std::optional<std::uint32_t> opcode,
                   std::string_view reason);
+// Writes the SKIPPED line of an item, "// SKIPPED {label} {shown}: {reason}{tail}"
+// kept on one line, and records the item.
+void write_skipped_line(CodegenCtx& ctx, std::string_view label, std::string_view name, std::string_view shown,
+                        std::optional<std::uint32_t> opcode, std::string_view reason, std::string_view tail = {});
 
 // Start offsets of every line: 0, then i + 1 for every line feed at i.
 std::vector<std::size_t> build_line_offsets(std::string_view text);
 // 1-based line number holding `offset`.
 std::size_t line_of_offset(const std::vector<std::size_t>& line_offsets, std::size_t offset);
-
-// Writes the fixed header, then registers the built-in type names.
-void write_file_header(CodegenCtx& ctx);
-// Writes the opcode index: banner, `OPCODE_INDEX` and one row per opcode.
-void write_opcode_table(CodegenCtx& ctx);
-// The final report directive line (ending in a line feed).
-std::string report_line(const Stats& stats);
 
 }  // namespace qm

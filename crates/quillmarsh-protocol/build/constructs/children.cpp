@@ -1,0 +1,80 @@
+// The one dispatch of body children: the struct body, if branches, switch
+// cases and mask groups hand each child element to the builder of its
+// construct, each allowing its own set of children.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "constructs/constructs.hpp"
+#include "text/text.hpp"
+
+namespace qm {
+namespace {
+
+// Appends a built model as a step, or returns its reason behind the prefix.
+template <class M>
+Result<bool> append(Result<M> built, const std::string& prefix, std::vector<EmitStep>& steps) {
+  if (!built) return built.fail_with_prefix(prefix);
+  steps.push_back(EmitStep{std::move(built).value()});
+  return true;
+}
+
+}  // namespace
+
+std::string unsupported_body_child(std::string_view tag) {
+  std::string reason = "unsupported child `<";
+  reason.append(tag);
+  reason += ">`";
+  return reason;
+}
+
+Result<bool> build_child_step(const CodegenCtx& ctx, const xml::Node& child, const ChildRules& rules, BodyContext& body,
+                              SiblingLookup& lookup, std::vector<EmitStep>& steps) {
+  const std::string_view tag = child.tag();
+  const auto allowed = [&](ChildTag t) { return (rules.allowed & static_cast<unsigned>(t)) != 0; };
+  if (tag == "field") {
+    if (const std::optional<PackableKind> kind = packable_kind_for_field(child)) {
+      return append(build_packable_field(ctx, child, *kind, body), rules.prefix, steps);
+    }
+    Result<SimpleField> field = build_simple_field(ctx, child, body);
+    if (field && rules.register_fields) lookup.add_field(*field);
+    return append(std::move(field), rules.prefix, steps);
+  }
+  if (tag == "align" && allowed(ChildTag::Align)) {
+    const std::optional<std::size_t> width = align_byte_width_from_node(child);
+    if (!width) {
+      return fail(rules.prefix + "<align> with type " + debug_opt_str(child.attr("type")) +
+                  ": unknown alignment width" + std::string(rules.align_hint));
+    }
+    steps.push_back(EmitStep{AlignStep{*width}});
+    return true;
+  }
+  if (tag == "vector" && allowed(ChildTag::Vector)) {
+    return append(build_vector_field(ctx, child, body, lookup), rules.prefix, steps);
+  }
+  if (tag == "maskmap" && allowed(ChildTag::Maskmap)) {
+    Result<MaskmapBlock> block = build_maskmap_block(ctx, child, body, lookup);
+    if (block && rules.register_gated) lookup.add_maskmap_gated(*block);
+    return append(std::move(block), rules.prefix, steps);
+  }
+  if (tag == "switch" && allowed(ChildTag::Switch)) {
+    // A nested switch's enum type is named after the case that holds it.
+    const std::size_t owner_size = body.owner.size();
+    body.owner += rules.switch_owner_suffix;
+    Result<SwitchBlock> block = build_switch_block(ctx, child, body, lookup);
+    body.owner.resize(owner_size);
+    return append(std::move(block), rules.prefix + std::string(rules.switch_prefix), steps);
+  }
+  if (tag == "table" && allowed(ChildTag::Table)) {
+    return append(build_table_field(ctx, child, body, lookup), rules.prefix, steps);
+  }
+  if (tag == "if" && allowed(ChildTag::If)) {
+    return append(build_if_block(ctx, child, body, lookup), rules.prefix, steps);
+  }
+  return fail(rules.prefix + rules.refuse(tag));
+}
+
+}  // namespace qm

@@ -1,0 +1,18 @@
+#pragma once
+// The frame of the output text: the fixed file header, the opcode index and
+// the report line.
+
+#include <string>
+
+#include "schema/context.hpp"
+
+namespace qm {
+
+// Writes the fixed header (with the protocol path in display form).
+void write_file_header(CodegenCtx& ctx);
+// Writes the opcode index: banner, `OPCODE_INDEX` and one row per opcode.
+void write_opcode_table(CodegenCtx& ctx);
+// The final report directive line (ending in a line feed).
+std::string report_line(const Stats& stats);
+
+}  // namespace qm
