@@ -10,29 +10,40 @@
 # Prints the best user+system CPU time and the peak memory of each, and the
 # share the typed API adds (the limit is 5%).
 #
+# With --instructions, each build runs once under callgrind instead and the
+# share is counted in instructions: repeatable whatever else the machine is
+# doing, and about 50 times slower, so pair it with a smaller --base (for
+# example 131072).
+#
 # With --encode it measures the `encode` feature instead: the crate as it is
 # without the feature against the crate with the feature on and the
 # encoders generated for it; and the generator's own time (best wall time
 # of --repeat runs) without and with the encoders.
 #
-# Usage: bench/rustc-cost.sh [--build-dir DIR] [--base BYTES] [--repeat N] [--encode]
+# Usage: bench/rustc-cost.sh [--build-dir DIR] [--base BYTES] [--repeat N] [--instructions] [--encode]
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=$repo/build/bench
 base=1048576
 repeat=3
+instructions=0
 encode=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --build-dir) build=${2:?}; shift ;;
     --base) base=${2:?}; shift ;;
     --repeat) repeat=${2:?}; shift ;;
+    --instructions) instructions=1 ;;
     --encode) encode=1 ;;
     *) echo "rustc-cost: unknown option $1" >&2; exit 2 ;;
   esac
   shift
 done
+if [ "$instructions" = 1 ]; then
+  command -v valgrind >/dev/null || { echo "rustc-cost: --instructions needs valgrind" >&2; exit 1; }
+  repeat=1
+fi
 [ -x /usr/bin/time ] || { echo "rustc-cost: needs /usr/bin/time (apt-get install time)" >&2; exit 1; }
 # shellcheck source=tools/find-rust-tool.sh
 . "$repo/tools/find-rust-tool.sh"
@@ -72,11 +83,20 @@ else
 fi
 
 # compile DIR: prints "cpu_seconds peak_kb" of one debug build of the crate
-# (with the encode feature for the encoders' folder).
+# (with the encode feature for the encoders' folder). With --instructions it
+# prints "instructions 0" instead.
 compile() {
   local cfg=()
   [ "$1" = "$work/with" ] && cfg=("${features[@]}")
   mkdir -p "$work/out"
+  if [ "$instructions" = 1 ]; then
+    # The rustup proxy execs the real compiler, which callgrind follows.
+    OUT_DIR=$1 valgrind --tool=callgrind --trace-children=yes --callgrind-out-file="$work/callgrind.out" \
+      "$rustc_bin" --edition 2021 --crate-type lib --crate-name quillmarsh_protocol -C debuginfo=2 "${cfg[@]}" \
+      --out-dir "$work/out" "$repo/crates/quillmarsh-protocol/src/lib.rs" >"$work/rustc.log" 2>&1
+    awk '/^summary:/ { print $2, 0; exit }' "$work/callgrind.out"
+    return
+  fi
   OUT_DIR=$1 /usr/bin/time -f '%U %S %M' -o "$work/time" "$rustc_bin" --edition 2021 --crate-type lib \
     --crate-name quillmarsh_protocol -C debuginfo=2 "${cfg[@]}" --out-dir "$work/out" \
     "$repo/crates/quillmarsh-protocol/src/lib.rs" 2>"$work/rustc.log"
@@ -115,6 +135,14 @@ printf 'input %.2f MB; messages_generated.rs %.2f MB; dispatch_generated.rs %.2f
   "$(awk -v b="$(wc -c <"$proto_dir/protocol.xml")" 'BEGIN { print b / 1048576 }')" \
   "$(awk -v b="$(wc -c <"$work/with/messages_generated.rs")" 'BEGIN { print b / 1048576 }')" \
   "$(awk -v b="$(wc -c <"$work/with/dispatch_generated.rs")" 'BEGIN { print b / 1048576 }')" "$("$rustc_bin" --version)"
+if [ "$instructions" = 1 ]; then
+  awk -v w="$best_with" -v wo="$best_without" 'BEGIN {
+    printf "rustc, debug, callgrind: without the typed API %.0f M instructions; with it %.0f M\n", wo / 1e6, w / 1e6
+    share = (w - wo) / wo * 100
+    printf "the typed API adds %.1f%% of rustc'\''s instructions (limit 5%%): %s\n", share, share <= 5 ? "met" : "NOT met"
+  }'
+  exit 0
+fi
 awk -v w="$best_with" -v wo="$best_without" -v pw="$peak_with" -v pwo="$peak_without" -v n="$repeat" 'BEGIN {
   printf "rustc, debug, best of %d: without the typed API %.2f s CPU, %.0f MB peak; with it %.2f s CPU, %.0f MB peak\n", n, wo, pwo / 1024, w, pw / 1024
   share = (w - wo) / wo * 100
