@@ -15,7 +15,12 @@
 # doing, and about 50 times slower, so pair it with a smaller --base (for
 # example 131072).
 #
-# Usage: bench/rustc-cost.sh [--build-dir DIR] [--base BYTES] [--repeat N] [--instructions]
+# With --encode it measures the `encode` feature instead: the crate as it is
+# without the feature against the crate with the feature on and the
+# encoders generated for it; and the generator's own time (best wall time
+# of --repeat runs) without and with the encoders.
+#
+# Usage: bench/rustc-cost.sh [--build-dir DIR] [--base BYTES] [--repeat N] [--instructions] [--encode]
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,12 +28,14 @@ build=$repo/build/bench
 base=1048576
 repeat=3
 instructions=0
+encode=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --build-dir) build=${2:?}; shift ;;
     --base) base=${2:?}; shift ;;
     --repeat) repeat=${2:?}; shift ;;
     --instructions) instructions=1 ;;
+    --encode) encode=1 ;;
     *) echo "rustc-cost: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -51,24 +58,48 @@ manifest=$work/main/crates/quillmarsh-protocol
 proto_dir=$work/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol
 mkdir -p "$manifest" "$proto_dir" "$work/with" "$work/without"
 "$build/tools/describe/qm-random-description" --number 1 --profile realistic --size "$base" >"$proto_dir/protocol.xml"
-CARGO_MANIFEST_DIR=$manifest OUT_DIR=$work/with "$build/generator/quillmarsh-codegen" >/dev/null
-cp "$work/with/messages_generated.rs" "$work/without/"
-echo 'pub const SKIPPED: &[crate::SkippedItem] = &[];' >"$work/without/dispatch_generated.rs"
+features=()
+if [ "$encode" = 1 ]; then
+  # The generator's time, without and with the encoders.
+  generate_ms() {
+    local best=
+    for ((i = 0; i < repeat; i++)); do
+      local t0 t1
+      t0=$(date +%s%N)
+      env "$@" CARGO_MANIFEST_DIR="$manifest" "$build/generator/quillmarsh-codegen" >/dev/null
+      t1=$(date +%s%N)
+      local ms=$(((t1 - t0) / 1000000))
+      best=$((${best:-$ms} < ms ? ${best:-$ms} : ms))
+    done
+    echo "$best"
+  }
+  gen_without=$(generate_ms OUT_DIR="$work/without")
+  gen_with=$(generate_ms OUT_DIR="$work/with" CARGO_FEATURE_ENCODE=1)
+  features=(--cfg 'feature="encode"')
+else
+  CARGO_MANIFEST_DIR=$manifest OUT_DIR=$work/with "$build/generator/quillmarsh-codegen" >/dev/null
+  cp "$work/with/messages_generated.rs" "$work/without/"
+  echo 'pub const SKIPPED: &[crate::SkippedItem] = &[];' >"$work/without/dispatch_generated.rs"
+fi
 
-# compile DIR: prints "cpu_seconds peak_kb" of one debug build of the crate.
-# With --instructions it prints "instructions 0" instead.
+# compile DIR: prints "cpu_seconds peak_kb" of one debug build of the crate
+# (with the encode feature for the encoders' folder). With --instructions it
+# prints "instructions 0" instead.
 compile() {
+  local cfg=()
+  [ "$1" = "$work/with" ] && cfg=("${features[@]}")
   mkdir -p "$work/out"
   if [ "$instructions" = 1 ]; then
     # The rustup proxy execs the real compiler, which callgrind follows.
     OUT_DIR=$1 valgrind --tool=callgrind --trace-children=yes --callgrind-out-file="$work/callgrind.out" \
-      "$rustc_bin" --edition 2021 --crate-type lib --crate-name quillmarsh_protocol -C debuginfo=2 \
+      "$rustc_bin" --edition 2021 --crate-type lib --crate-name quillmarsh_protocol -C debuginfo=2 "${cfg[@]}" \
       --out-dir "$work/out" "$repo/crates/quillmarsh-protocol/src/lib.rs" >"$work/rustc.log" 2>&1
     awk '/^summary:/ { print $2, 0; exit }' "$work/callgrind.out"
     return
   fi
   OUT_DIR=$1 /usr/bin/time -f '%U %S %M' -o "$work/time" "$rustc_bin" --edition 2021 --crate-type lib \
-    --crate-name quillmarsh_protocol -C debuginfo=2 --out-dir "$work/out" "$repo/crates/quillmarsh-protocol/src/lib.rs" 2>"$work/rustc.log"
+    --crate-name quillmarsh_protocol -C debuginfo=2 "${cfg[@]}" --out-dir "$work/out" \
+    "$repo/crates/quillmarsh-protocol/src/lib.rs" 2>"$work/rustc.log"
   awk '{ printf "%.2f %d\n", $1 + $2, $3 }' "$work/time"
 }
 
@@ -89,6 +120,17 @@ for ((i = 0; i < repeat; i++)); do
   done
 done
 
+if [ "$encode" = 1 ]; then
+  printf 'input %.2f MB; messages_generated.rs %.2f MB; encoders_generated.rs %.2f MB; %s\n' \
+    "$(awk -v b="$(wc -c <"$proto_dir/protocol.xml")" 'BEGIN { print b / 1048576 }')" \
+    "$(awk -v b="$(wc -c <"$work/with/messages_generated.rs")" 'BEGIN { print b / 1048576 }')" \
+    "$(awk -v b="$(wc -c <"$work/with/encoders_generated.rs")" 'BEGIN { print b / 1048576 }')" "$("$rustc_bin" --version)"
+  echo "generator, best of $repeat: without the encoders $gen_without ms, with them $gen_with ms"
+  awk -v w="$best_with" -v wo="$best_without" -v pw="$peak_with" -v pwo="$peak_without" -v n="$repeat" 'BEGIN {
+    printf "rustc, debug, best of %d: without the feature %.2f s CPU, %.0f MB peak; with it %.2f s CPU, %.0f MB peak (+%.1f%%)\n", n, wo, pwo / 1024, w, pw / 1024, (w - wo) / wo * 100
+  }'
+  exit 0
+fi
 printf 'input %.2f MB; messages_generated.rs %.2f MB; dispatch_generated.rs %.2f MB; %s\n' \
   "$(awk -v b="$(wc -c <"$proto_dir/protocol.xml")" 'BEGIN { print b / 1048576 }')" \
   "$(awk -v b="$(wc -c <"$work/with/messages_generated.rs")" 'BEGIN { print b / 1048576 }')" \

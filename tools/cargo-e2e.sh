@@ -16,7 +16,8 @@
 #   - a prebuilt generator (the one just built, put in place with `cmake
 #     --install`) named by QUILLMARSH_CODEGEN is used without CMake (which
 #     points at a program that fails), and one of another version is refused;
-#   - the crate's own tests and the tests under tests/rust pass;
+#   - the crate's own tests and the tests under tests/rust pass, also with
+#     the encode feature, whose build alone writes encoders_generated.rs;
 #   - the example decode_sample builds without warnings and prints the
 #     messages of its captured stream;
 #   - Debian's own rustc and cargo packages (in $QM_DEBIAN_RUST_BIN, default
@@ -237,6 +238,26 @@ run_crate_tests() {
 }
 run_crate_tests
 
+# The encode feature: the build writes encoders_generated.rs beside the
+# messages (only then), compiles without warnings, and the tests pass with it.
+run_encode_checks() {
+  find "$CARGO_TARGET_DIR/debug/build" -path '*/quillmarsh-protocol-*/out/encoders_generated.rs' | grep -q . &&
+    fail "a build without the encode feature wrote encoders_generated.rs"
+  run_cargo build -p quillmarsh-protocol --features encode
+  if grep -E '^(warning|error)' "$log" | grep -v -E "$report" | grep -q .; then
+    cat "$log" >&2
+    fail "the crate does not build cleanly with the encode feature"
+  fi
+  find "$CARGO_TARGET_DIR/debug/build" -path '*/quillmarsh-protocol-*/out/encoders_generated.rs' | grep -q . ||
+    fail "a build with the encode feature wrote no encoders_generated.rs"
+  for dir in crates/quillmarsh-protocol "${test_crates[@]}"; do
+    run_cargo test --manifest-path "$main/$dir/Cargo.toml" --features encode
+    grep -E '^test result: ' "$log" | sed "s|^|cargo-e2e:   $dir (encode): |"
+    grep -q -E '^test result: ok\. [1-9][0-9]* passed' "$log" || { cat "$log" >&2; fail "$dir (encode): no test ran"; }
+  done
+}
+run_encode_checks
+
 # 11. The example decodes a captured stream of the sample's messages through
 # the dispatch enums and prints them.
 run_cargo run --manifest-path "$main/tests/rust/quillmarsh-protocol-tests/Cargo.toml" --example decode_sample
@@ -271,5 +292,6 @@ else
   rm -f "$main/Cargo.lock"
   check_clean_build
   run_crate_tests
+  run_encode_checks
 fi
 echo "cargo-e2e: all checks passed"

@@ -20,10 +20,25 @@ fn by_kind(kind: q::Kind, opcode: u32, data: &[u8]) -> (Result<(&'static str, u3
     (got, at)
 }
 
+/// Decodes through the enum of `kind` and writes the message back through
+/// the enum's `encode`; nothing when it does not decode.
+fn encode_by_kind(kind: q::Kind, opcode: u32, data: &[u8]) -> Option<Result<Vec<u8>, q::EncodeError>> {
+    let mut at = 0;
+    let mut out = Vec::new();
+    let written = match kind {
+        q::Kind::MessageC2S => q::dispatch::C2SMessage::decode(opcode, data, &mut at).ok()?.encode(&mut out),
+        q::Kind::MessageS2C => q::dispatch::S2CMessage::decode(opcode, data, &mut at).ok()?.encode(&mut out),
+        q::Kind::GameAction => q::dispatch::GameAction::decode(opcode, data, &mut at).ok()?.encode(&mut out),
+        q::Kind::GameEvent => q::dispatch::GameEvent::decode(opcode, data, &mut at).ok()?.encode(&mut out),
+    };
+    Some(written.map(|()| out))
+}
+
 /// Decoding zeros by `T`'s section and opcode chooses `T` (or, for a
 /// repeated opcode, the first struct of it) and gives what `T`'s own decoder
-/// gives, with the same cursor.
-fn typed<T: q::Message + std::fmt::Debug>(failures: &mut Vec<String>) {
+/// gives, with the same cursor; and the enum's `encode` writes what `T`'s
+/// `write_to` writes.
+fn typed<T: q::Message + q::Encode + std::fmt::Debug>(failures: &mut Vec<String>) {
     let zeros = [0u8; 256];
     let label = T::KIND.label();
     let first = m::OPCODE_INDEX.iter().find(|r| r.0 == label && r.2 == T::OPCODE).map(|r| r.1);
@@ -44,6 +59,12 @@ fn typed<T: q::Message + std::fmt::Debug>(failures: &mut Vec<String>) {
                     "decoded as {} {:#06X} {} (cursor {}), its own decoder gives {:?} (cursor {})",
                     name, opcode, shown, at, value, direct_at
                 ));
+            }
+            let mut bytes = Vec::new();
+            let direct = q::Encode::write_to(&value, &mut bytes).map(|()| bytes);
+            let via = encode_by_kind(T::KIND, T::OPCODE, &zeros);
+            if via.as_ref() != Some(&direct) {
+                fail(format!("the enum's encode gives {:?}, write_to {:?}", via, direct));
             }
         }
         (Err(error), Err(got)) => {

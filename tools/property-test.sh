@@ -15,6 +15,17 @@
 # gives every SKIPPED line of the file in order, a skipped message's opcode
 # decoding to `Skipped` with its reason.
 #
+# The generator also writes the encoders (as with the crate's `encode`
+# feature), and every value a decoder accepts goes round: `write_to` must
+# succeed with bytes e, which decode (using all of e) to the same value
+# (floats by their bits) and are written again as e; and e must equal the
+# input's decoded prefix whenever that prefix is canonical. Canonical inputs
+# are not recognised directly: the share of decoded inputs that came back
+# byte for byte is reported, and every e is itself canonical and must come
+# back unchanged. A table whose wire pairs repeat a key decodes to fewer
+# entries than its count, so it cannot be written back; such inputs are
+# counted apart.
+#
 # Several descriptions are compiled per rustc run, each in its own module;
 # rustc's messages are split by file so that every error lands in the log of
 # the description that caused it, and a batch is recompiled without the
@@ -128,8 +139,60 @@ use std::sync::{Arc, Mutex};
 use std::time::{Duration, Instant};
 
 pub enum Outcome {
-    Decoded(usize),
+    Decoded(usize, RoundTrip),
     Refused,
+}
+
+/// What writing a decoded value back gave.
+pub enum RoundTrip {
+    /// The input's decoded prefix, byte for byte.
+    Identical,
+    /// Other bytes (the input was not canonical), which round-trip exactly.
+    Canonicalized,
+    /// A table whose wire pairs repeat a key: fewer entries than its count.
+    DuplicateKeys,
+    /// Nothing to write back (an enum's unknown raw value).
+    None,
+    Failed(String),
+}
+
+/// Writes `v` (decoded from `input`, using `used` bytes) and checks the
+/// round trip: the bytes decode, using all of them, to `v` again (floats by
+/// their bits, through the debug form when NaN makes `==` fail), and are
+/// written again unchanged.
+pub fn round_trip<T: PartialEq + std::fmt::Debug>(
+    input: &[u8],
+    v: &T,
+    used: usize,
+    decode: fn(&[u8], &mut usize) -> Result<T, &'static str>,
+    encode: fn(&T, &mut Vec<u8>) -> Result<(), String>,
+) -> RoundTrip {
+    let mut e = vec![];
+    if let Err(err) = encode(v, &mut e) {
+        if err.contains(" entries but its length ") {
+            return RoundTrip::DuplicateKeys;
+        }
+        return RoundTrip::Failed(format!("write_to failed: {err}"));
+    }
+    let mut off = 0usize;
+    let again = match decode(&e, &mut off) {
+        Ok(again) => again,
+        Err(err) => return RoundTrip::Failed(format!("the written bytes [{}] do not decode: {err}", hex(&e))),
+    };
+    if off != e.len() {
+        return RoundTrip::Failed(format!("decoding the written bytes [{}] used {off} of them", hex(&e)));
+    }
+    if again != *v && format!("{again:?}") != format!("{v:?}") {
+        return RoundTrip::Failed(format!("the written bytes [{}] decode to {again:?}", hex(&e)));
+    }
+    let mut e2 = vec![];
+    if let Err(err) = encode(&again, &mut e2) {
+        return RoundTrip::Failed(format!("writing the value decoded from [{}] failed: {err}", hex(&e)));
+    }
+    if e2 != e {
+        return RoundTrip::Failed(format!("written [{}], then [{}]", hex(&e), hex(&e2)));
+    }
+    if e[..] == input[..used] { RoundTrip::Identical } else { RoundTrip::Canonicalized }
 }
 
 pub struct Target {
@@ -252,20 +315,39 @@ pub fn run_all(targets: &[Target], from: usize, count: usize, hang_seconds: u64)
         let _ = out.flush();
         started.store(epoch.elapsed().as_millis() as u64, Ordering::SeqCst);
         current.store(i, Ordering::SeqCst);
+        // inputs, decoded, identical, canonicalized, repeated table keys,
+        // unknown enum values
+        let mut stats = [0usize; 6];
         for bytes in inputs(target.name, count) {
+            stats[0] += 1;
             match catch_unwind(AssertUnwindSafe(|| (target.run)(&bytes))) {
                 Err(_) => {
                     let message = last_panic.lock().unwrap_or_else(|e| e.into_inner()).clone();
                     let _ = writeln!(out, "PANIC\t{}\t{}\t{}\t[{}]", target.desc, target.name, one_line(&message), hex(&bytes));
                     break;
                 }
-                Ok(Outcome::Decoded(end)) if end > bytes.len() => {
+                Ok(Outcome::Decoded(end, _)) if end > bytes.len() => {
                     let _ = writeln!(out, "OVERRUN\t{}\t{}\tcursor {end} past the end ({} bytes)\t[{}]", target.desc, target.name, bytes.len(), hex(&bytes));
                     break;
                 }
-                Ok(_) => {}
+                Ok(Outcome::Decoded(_, RoundTrip::Failed(why))) => {
+                    let _ = writeln!(out, "ROUNDTRIP\t{}\t{}\t{}\t[{}]", target.desc, target.name, one_line(&why), hex(&bytes));
+                    break;
+                }
+                Ok(Outcome::Decoded(_, rt)) => {
+                    stats[1] += 1;
+                    match rt {
+                        RoundTrip::Identical => stats[2] += 1,
+                        RoundTrip::Canonicalized => stats[3] += 1,
+                        RoundTrip::DuplicateKeys => stats[4] += 1,
+                        RoundTrip::None => stats[5] += 1,
+                        RoundTrip::Failed(_) => {}
+                    }
+                }
+                Ok(Outcome::Refused) => {}
             }
         }
+        let _ = writeln!(out, "STATS\t{}\t{}\t{}\t{}\t{}\t{}\t{}", target.desc, stats[0], stats[1], stats[2], stats[3], stats[4], stats[5]);
         current.store(usize::MAX, Ordering::SeqCst);
     }
     let _ = writeln!(out, "DONE\t{}", targets.len());
@@ -296,7 +378,7 @@ write_targets() {
     }
     END {
       print "#![allow(warnings)]"
-      print "use super::fuzz::{Outcome, Target};"
+      print "use super::fuzz::{round_trip, Outcome, RoundTrip, Target};"
       print "use super::qm_" n "::messages as m;"
       print "pub fn targets() -> Vec<Target> {"
       print "    vec!["
@@ -304,9 +386,9 @@ write_targets() {
         t = order[i]
         if (!ident(t)) continue
         if (kind[t] == "struct") {
-          body = "match m::" t "::read_from(b, &mut off) { Ok(v) => {" accessors[t] " let _ = format!(\"{:?}\", v); Outcome::Decoded(off) } Err(_) => Outcome::Refused }"
+          body = "match m::" t "::read_from(b, &mut off) { Ok(v) => {" accessors[t] " let _ = format!(\"{:?}\", v); let rt = round_trip(b, &v, off, m::" t "::read_from, |v: &m::" t ", o: &mut Vec<u8>| v.write_to(o).map_err(|e| e.to_string())); Outcome::Decoded(off, rt) } Err(_) => Outcome::Refused }"
         } else if (kind[t] == "enum") {
-          body = "match m::" t "::read_from(b, &mut off) { Ok(v) => { let _ = format!(\"{:?}\", v); Outcome::Decoded(off) } Err(_) => Outcome::Refused }"
+          body = "match m::" t "::read_from(b, &mut off) { Ok(v) => { let _ = format!(\"{:?}\", v); let rt = match v { Ok(e) => { let mut o = vec![]; e.write_to(&mut o); if o[..] == b[..off] { RoundTrip::Identical } else { RoundTrip::Failed(format!(\"{:?} written as {:02X?}\", e, o)) } } Err(_) => RoundTrip::None }; Outcome::Decoded(off, rt) } Err(_) => Outcome::Refused }"
         } else continue
         printf "        Target { desc: %s, name: \"%s\", run: |b| { let mut off = 0usize; %s } },\n", n, t, body
       }
@@ -342,9 +424,10 @@ for ((n = start; n < start + runs; n++)); do
     "$describe" --number "$n" --profile "$profile" ${size:+--size "$size"} >"$proto_dir/protocol.xml"
   fi
   status=0
-  (cd "$d" && CARGO_MANIFEST_DIR=$manifest OUT_DIR=$d/out timeout 120 "$codegen" >"$d/codegen.stdout" 2>"$d/codegen.stderr" </dev/null) ||
-    status=$?
-  if [ "$status" -ne 0 ] || [ ! -f "$d/out/messages_generated.rs" ] || [ ! -f "$d/out/dispatch_generated.rs" ]; then
+  (cd "$d" && CARGO_MANIFEST_DIR=$manifest OUT_DIR=$d/out CARGO_FEATURE_ENCODE=1 timeout 120 "$codegen" \
+    >"$d/codegen.stdout" 2>"$d/codegen.stderr" </dev/null) || status=$?
+  if [ "$status" -ne 0 ] || [ ! -f "$d/out/messages_generated.rs" ] || [ ! -f "$d/out/dispatch_generated.rs" ] ||
+    [ ! -f "$d/out/encoders_generated.rs" ]; then
     generator_failures=$((generator_failures + 1))
     mkdir -p "$logs/d$n"
     cp "$proto_dir/protocol.xml" "$d/codegen.stdout" "$d/codegen.stderr" "$logs/d$n/"
@@ -356,7 +439,10 @@ for ((n = start; n < start + runs; n++)); do
   mkdir -p "$d/harness"
   sed -E 's/crate::(messages::|Kind\b|Decode\b|Message\b|DecodeError\b|SkippedItem\b)/crate::qm_'"$n"'::\1/g' \
     "$d/out/dispatch_generated.rs" >"$d/harness/dispatch_generated.rs"
+  # The encoders name only items of the crate root.
+  sed 's/\bcrate::/crate::qm_'"$n"'::/g' "$d/out/encoders_generated.rs" >"$d/harness/encoders_generated.rs"
   sed -e "s|env!(\"OUT_DIR\"), \"/dispatch_generated.rs\"|\"$d/harness\", \"/dispatch_generated.rs\"|" \
+    -e "s|env!(\"OUT_DIR\"), \"/encoders_generated.rs\"|\"$d/harness\", \"/encoders_generated.rs\"|" \
     -e "s|env!(\"OUT_DIR\")|\"$d/out\"|" "$lib_rs" >"$d/qm.rs"
   write_targets "$d/out/messages_generated.rs" "$n" "$d/targets.rs"
   generated_ok+=("$n")
@@ -396,7 +482,7 @@ compile_batch() {
     echo "}"
   } >"$root"
   "$rustc_bin" --edition 2021 --crate-type bin --crate-name property_batch -C opt-level=0 -C debug-assertions=on \
-    -C overflow-checks=on -C panic=unwind -A warnings --color never -o "$exe" "$root" >"$exe.log" 2>&1
+    --cfg 'feature="encode"' -C overflow-checks=on -C panic=unwind -A warnings --color never -o "$exe" "$root" >"$exe.log" 2>&1
 }
 
 # Splits rustc's messages (blank-line separated blocks) by the description
@@ -417,7 +503,8 @@ split_errors() {
       block = (block == "" ? $0 : block "\n" $0)
       if (file == "" && match($0, /--> [^:]*\/d[0-9]+\//)) {
         s = substr($0, RSTART, RLENGTH); sub(/\/$/, "", s); sub(/.*\/d/, "", s); file = s
-        generated = index($0, "/out/messages_generated.rs:") > 0 || index($0, "/harness/dispatch_generated.rs:") > 0
+        generated = index($0, "/out/messages_generated.rs:") > 0 || index($0, "/harness/dispatch_generated.rs:") > 0 ||
+          index($0, "/harness/encoders_generated.rs:") > 0
       }
     }
     END { flush(); for (f in hit) print f }' "$log"
@@ -425,6 +512,13 @@ split_errors() {
 
 compile_failures=0
 panics=0
+round_trips=0
+inputs_run=0
+decoded=0
+identical=0
+canonicalized=0
+duplicate_keys=0
+unknown_enums=0
 hangs=0
 crashes=0
 overruns=0
@@ -436,7 +530,8 @@ record_compile_failure() {
   compile_failures=$((compile_failures + 1))
   mkdir -p "$logs/d$n"
   cp "$work/d$n/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml" \
-    "$work/d$n/out/messages_generated.rs" "$work/d$n/out/dispatch_generated.rs" "$logs/d$n/"
+    "$work/d$n/out/messages_generated.rs" "$work/d$n/out/dispatch_generated.rs" "$work/d$n/out/encoders_generated.rs" \
+    "$logs/d$n/"
   local log=$work/d$n/rustc.log
   [ -s "$log" ] || log=$work/d$n/harness.log
   cp "$log" "$logs/d$n/rustc.log"
@@ -488,7 +583,8 @@ record_run_event() {
   mkdir -p "$logs/d$desc"
   [ -f "$logs/d$desc/protocol.xml" ] ||
     cp "$work/d$desc/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml" \
-      "$work/d$desc/out/messages_generated.rs" "$work/d$desc/out/dispatch_generated.rs" "$logs/d$desc/"
+      "$work/d$desc/out/messages_generated.rs" "$work/d$desc/out/dispatch_generated.rs" \
+      "$work/d$desc/out/encoders_generated.rs" "$logs/d$desc/"
   printf '%s\t%s\n' "$kind" "$rest" >>"$logs/d$desc/run.log"
   printf 'd%s\t%s\t%s\n' "$desc" "$kind" "$(printf '%s' "$rest" | cut -c1-400)" >>"$summary"
 }
@@ -502,6 +598,16 @@ for exe in "${runnable[@]+"${runnable[@]}"}"; do
       case $kind in
         PANIC) panics=$((panics + 1)); record_run_event panic "$a" "$b: $c $d" ;;
         OVERRUN) overruns=$((overruns + 1)); record_run_event overrun "$a" "$b: $c $d" ;;
+        ROUNDTRIP) round_trips=$((round_trips + 1)); record_run_event round-trip "$a" "$b: $c $d" ;;
+        STATS)
+          read -r s_inputs s_decoded s_identical s_canon s_dup s_unknown <<<"$b $c $d"
+          inputs_run=$((inputs_run + s_inputs))
+          decoded=$((decoded + s_decoded))
+          identical=$((identical + s_identical))
+          canonicalized=$((canonicalized + s_canon))
+          duplicate_keys=$((duplicate_keys + s_dup))
+          unknown_enums=$((unknown_enums + s_unknown))
+          ;;
         DISPATCH) dispatch_failures=$((dispatch_failures + 1)); record_run_event dispatch "$a" "$b" ;;
       esac
     done <"$exe.out"
@@ -526,12 +632,16 @@ echo "property-test: generator failures: $generator_failures"
 echo "property-test: failed to compile: $compile_failures"
 echo "property-test: decoders that panicked: $panics, hung: $hangs, crashed: $crashes, overran: $overruns"
 echo "property-test: failed typed-API checks: $dispatch_failures"
+echo "property-test: inputs: $inputs_run, decoded: $decoded ($((decoded * 100 / (inputs_run > 0 ? inputs_run : 1)))%)," \
+  "of which unknown enum values (nothing to write): $unknown_enums, tables with a repeated key: $duplicate_keys;" \
+  "written back and round-tripped: $((identical + canonicalized)) ($identical byte for byte, $canonicalized canonicalized);" \
+  "round trips that failed: $round_trips"
 if [ -s "$summary" ]; then
   echo "property-test: failures (details under $logs):"
   sed 's/^/  /' "$summary" | cut -c1-300
 fi
-if [ $((generator_failures + compile_failures + panics + hangs + crashes + overruns + dispatch_failures)) -ne 0 ]; then
+if [ $((generator_failures + compile_failures + panics + hangs + crashes + overruns + dispatch_failures + round_trips)) -ne 0 ]; then
   echo "property-test: FAILED"
   exit 1
 fi
-echo "property-test: all $runs descriptions compiled and no decoder failed"
+echo "property-test: all $runs descriptions compiled, no decoder failed and every decoded value went round"

@@ -5,6 +5,9 @@
 # a library with rustc (edition 2021). Deny-by-default lints stay active;
 # warnings are allowed.
 #
+# A case with an expected encoders_generated.rs is compiled with the `encode`
+# feature on, its encoders included beside the messages.
+#
 # Cases without an expected messages_generated.rs (runs that must not write
 # one) are skipped; a case with one must have its dispatch_generated.rs too. Before the cases, a probe output holding an overflowing
 # constant must be refused, which shows that the file really is included from
@@ -35,15 +38,21 @@ grep -q 'env!("OUT_DIR")' "$lib_rs" || fail "$lib_rs does not include the genera
 work=$(mktemp -d "${TMPDIR:-/tmp}/qm-golden-compile.XXXXXX") || fail "cannot make a temporary folder"
 trap 'rm -rf "$work"' EXIT
 
-# compile NAME MESSAGES DISPATCH: builds the wrapper around the two files;
-# rustc's messages go to $work/NAME.log. Returns rustc's status.
+# compile NAME MESSAGES DISPATCH [ENCODERS]: builds the wrapper around the
+# files (with the encode feature when there are encoders); rustc's messages go
+# to $work/NAME.log. Returns rustc's status.
 compile() {
   local dir=$work/$1
+  local features=()
   mkdir -p "$dir/out" "$dir/build"
   cp "$2" "$dir/out/messages_generated.rs"
   cp "$3" "$dir/out/dispatch_generated.rs"
+  if [ -n "${4:-}" ]; then
+    cp "$4" "$dir/out/encoders_generated.rs"
+    features=(--cfg 'feature="encode"')
+  fi
   OUT_DIR=$dir/out "$rustc_bin" --edition 2021 --crate-type lib --crate-name quillmarsh_protocol \
-    -C debuginfo=0 --out-dir "$dir/build" "$lib_rs" >"$work/$1.log" 2>&1
+    "${features[@]}" -C debuginfo=0 --out-dir "$dir/build" "$lib_rs" >"$work/$1.log" 2>&1
 }
 
 # The probe: a valid opcode index, plus a constant that overflows (an error
@@ -79,7 +88,9 @@ for case_dir in "$cases"/*/; do
     failed+=("$name")
     continue
   fi
-  if compile "$name" "$expected" "$dispatch"; then
+  encoders=$case_dir/expected/encoders_generated.rs
+  [ -f "$encoders" ] || encoders=
+  if compile "$name" "$expected" "$dispatch" "$encoders"; then
     echo "ok      $name"
   else
     echo "FAILED  $name"

@@ -156,6 +156,49 @@ TEST(JoinPath, AppendsWithoutNormalising) {
   for (const auto& c : cases) EXPECT_EQ(join_path(c.base, c.rel), c.joined) << c.base << " + " << c.rel;
 }
 
+// How often `needle` occurs in `text`.
+std::size_t count_of(const std::string& text, const std::string& needle) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
+
+TEST(GenerateFromText, EncodersOnlyWhenAskedForAndNothingElseChanges) {
+  struct Case {
+    const char* xml;
+    std::vector<std::string> encoded;  // types that get `write_to`
+    std::vector<std::string> absent;   // written or skipped types that get none
+  };
+  const std::vector<Case> cases = {
+      {"<p/>", {}, {}},
+      {R"(<p><enums><enum name="E" parent="ushort"><value name="A" value="1"/></enum>
+            <enum name="Bad" parent="sbyte"><value name="A" value="1"/></enum></enums>
+          <types><type name="T"><field name="X" type="E"/></type>
+            <type name="U"><field name="X" type="Missing"/></type></types>
+          <messages><c2s><type name="M" type="0x1"><field name="T" type="T"/><mask value="1"/></type>
+            <type name="N" type="0x2"><field name="V" type="T"/></type></c2s></messages>
+          <gameevents><type name="G" type="0x3"/></gameevents></p>)",
+       {"E", "T", "C2S_N", "Event_G"},
+       {"Bad", "U", "C2S_M"}},
+  };
+  for (const Case& c : cases) {
+    auto plain = generate_from_text(c.xml, "/p");
+    auto with = generate_from_text(c.xml, "/p", true);
+    ASSERT_TRUE(plain.ok() && with.ok()) << c.xml;
+    EXPECT_FALSE(plain->encoders) << c.xml;
+    ASSERT_TRUE(with->encoders) << c.xml;
+    EXPECT_EQ(with->text, plain->text) << c.xml;
+    EXPECT_EQ(with->dispatch, plain->dispatch) << c.xml;
+    EXPECT_EQ(with->report, plain->report) << c.xml;
+    const std::string& enc = *with->encoders;
+    for (const std::string& type : c.encoded) EXPECT_EQ(count_of(enc, "impl " + type + " {"), 1U) << type;
+    for (const std::string& type : c.absent) EXPECT_EQ(count_of(enc, "impl " + type + " {"), 0U) << type;
+    // Every struct implements the trait, and every section enum encodes.
+    EXPECT_EQ(count_of(enc, "impl crate::Encode for "), count_of(with->text, "\npub struct ")) << c.xml;
+    EXPECT_EQ(count_of(enc, "    pub fn encode(&self, out: &mut Vec<u8>)"), 4U) << c.xml;
+  }
+}
+
 TEST(GenerateFromText, MalformedTextIsTheOnlyFailure) {
   auto bad = generate_from_text("<r><a></r>", "/p");
   ASSERT_FALSE(bad.ok());

@@ -77,6 +77,7 @@ Result<bool> build_child_step(const CodegenCtx& ctx, const xml::Node& child, con
 //   emit_accessors(p, m)          its methods in the struct's impl (p at kMemberIndent)
 //   add_accessors(m, out)         the names of those methods
 //   emit_decoder(p, m, place)     its decoder statements at `place`
+//   emit_encoder(p, m, place)     its encoder statements at `place` (see Encoders below)
 //   add_members(m, out)           the members it declares, with their types, in order
 //   add_switches(m, out)          the switch blocks it holds (itself included), innermost first
 //   declares_fields(m)            whether the struct counts as declaring fields because of it
@@ -319,6 +320,50 @@ void emit_step_decoder(const Printer& p, const EmitStep& step, StepPlace place);
 void emit_step_reader(std::string& out, const EmitStep& step);
 // The constructor entries of one top-level step, at twelve spaces.
 void emit_step_ctor_entries(std::string& out, const EmitStep& step);
+
+// ---- Encoders ----------------------------------------------------------------------------
+//
+// Each construct's `emit_encoder(p, m, place)` writes the inverse of its
+// decoder: statements inside a struct's `write_to` that append exactly the
+// bytes the decoder reads to `__out: &mut Vec<u8>`. They bind the same locals
+// the decoder binds, under the same names, so that the translated length,
+// test, mask and discriminator expressions read the same values; members come
+// from `self` among a body's top-level steps, from the variant's bindings
+// (references) in a switch case, and from the block's `{ident}_v` locals
+// (references) in an if branch or mask group. Whatever the layout takes from
+// earlier members is checked against them, and a disagreement returns
+// `EncodeError` naming the struct (the local `__TYPE`) and the member.
+
+// Whether values of `kind` are `Copy` in Rust (scalars and enums).
+bool kind_is_copy(const FieldKind& kind);
+// Appends one value of `kind` held in `name` (a value for `Copy` kinds, a
+// value or reference otherwise); `member` names it in errors.
+void emit_write_value(const Printer& p, std::string_view name, std::string_view member, const FieldKind& kind);
+// The same for a value behind the reference `name` (a loop's element).
+void emit_write_borrowed(const Printer& p, std::string_view name, std::string_view member, const FieldKind& kind);
+// The names a switch case's pattern binds a variant field `ident` to, and an
+// if branch or mask group binds the value inside the option `ident` to, so
+// that the field's own local is bound only where its step stands, as in the
+// decoder.
+std::string encoder_case_binding(std::string_view ident);
+std::string encoder_some_binding(std::string_view ident);
+// Binds the member `ident`'s local at `place` (`decoder_local`): from `self`
+// among a body's steps, from the case pattern's binding in a switch case, from
+// the block's binding of the option's value in an if branch or mask group;
+// `Copy` types by value, others by reference.
+void emit_encoder_binding(const Printer& p, std::string_view ident, std::string_view ty, bool copy, StepPlace place);
+// `Err(...)` of a problem given as a Rust expression (a literal or a `format!`).
+std::string encode_error(std::string_view member, std::string_view problem_expr);
+
+void emit_encoder(const Printer& p, const SimpleField& field, StepPlace place);
+void emit_encoder(const Printer& p, const AlignStep& align, StepPlace place);
+void emit_encoder(const Printer& p, const VectorField& vec, StepPlace place);
+void emit_encoder(const Printer& p, const TableField& table, StepPlace place);
+void emit_encoder(const Printer& p, const PackableField& packable, StepPlace place);
+void emit_encoder(const Printer& p, const IfBlock& block, StepPlace place);
+void emit_encoder(const Printer& p, const MaskmapBlock& block, StepPlace place);
+void emit_encoder(const Printer& p, const SwitchBlock& block, StepPlace place);
+void emit_step_encoder(const Printer& p, const EmitStep& step, StepPlace place);
 
 // ---- Decoder locals ---------------------------------------------------------------------
 

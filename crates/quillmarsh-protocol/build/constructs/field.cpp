@@ -310,4 +310,103 @@ bool may_read_nothing(const AlignStep& /*align*/, const TypeRegistry& /*registry
 void walk_locals(LocalsWalk& /*w*/, const AlignStep& /*align*/, StepPlace /*place*/,
                  std::vector<LocalsWalk::Member>& /*out*/) {}
 
+// ---- Encoders ----
+
+bool kind_is_copy(const FieldKind& kind) {
+  return kind.tag != FieldKind::String && kind.tag != FieldKind::WString && kind.tag != FieldKind::Struct;
+}
+
+std::string encode_error(std::string_view member, std::string_view problem_expr) {
+  std::string out = "Err(crate::EncodeError::new(__TYPE, ";
+  out += debug_str(without_raw_prefix(member));
+  out += ", ";
+  out += problem_expr;
+  out += "))";
+  return out;
+}
+
+void emit_write_value(const Printer& p, std::string_view name, std::string_view member, const FieldKind& kind) {
+  const std::string m = debug_str(without_raw_prefix(member));
+  switch (kind.tag) {
+    case FieldKind::U8:
+    case FieldKind::U16:
+    case FieldKind::U32:
+    case FieldKind::U64:
+    case FieldKind::I16:
+    case FieldKind::I32:
+    case FieldKind::I64:
+    case FieldKind::F32:
+    case FieldKind::F64:
+      p("__out.extend_from_slice(&$n$.to_le_bytes());\n", {{"n", name}});
+      return;
+    case FieldKind::Bool:
+      // Any non-zero word reads as true; true is written as 1.
+      p("__out.extend_from_slice(&u32::from($n$).to_le_bytes());\n", {{"n", name}});
+      return;
+    case FieldKind::String:
+      p("crate::write_string16_le(&$n$, __out).map_err(|e| crate::EncodeError::new(__TYPE, $m$, e))?;\n",
+        {{"n", name}, {"m", m}});
+      return;
+    case FieldKind::WString:
+      p("crate::write_wstring_le(&$n$, __out).map_err(|e| crate::EncodeError::new(__TYPE, $m$, e))?;\n",
+        {{"n", name}, {"m", m}});
+      return;
+    case FieldKind::PackedDword:
+      p("crate::write_packed_dword($n$, __out).map_err(|e| crate::EncodeError::new(__TYPE, $m$, e))?;\n",
+        {{"n", name}, {"m", m}});
+      return;
+    case FieldKind::Struct:
+      p("$n$.write_to(__out)?;\n", {{"n", name}});
+      return;
+    case FieldKind::Enum:
+      p("$n$.write_to(__out);\n", {{"n", name}});
+      return;
+  }
+}
+
+void emit_write_borrowed(const Printer& p, std::string_view name, std::string_view member, const FieldKind& kind) {
+  if (kind_is_copy(kind)) p("let $n$ = *$n$;\n", {{"n", name}});
+  emit_write_value(p, name, member, kind);
+}
+
+std::string encoder_case_binding(std::string_view ident) { return "__case_" + std::string(without_raw_prefix(ident)); }
+
+std::string encoder_some_binding(std::string_view ident) { return "__some_" + std::string(without_raw_prefix(ident)); }
+
+void emit_encoder_binding(const Printer& p, std::string_view ident, std::string_view ty, bool copy, StepPlace place) {
+  const std::string local = decoder_local(std::string(ident), place);
+  std::string from;
+  switch (place) {
+    case StepPlace::Body:
+      p(copy ? "let $n$: $ty$ = self.$n$;\n" : "let $n$ = &self.$n$;\n", {{"n", local}, {"ty", ty}});
+      return;
+    case StepPlace::Case:
+      from = encoder_case_binding(ident);
+      break;
+    case StepPlace::IfBranch:
+      from = encoder_some_binding(ident);
+      break;
+  }
+  p(copy ? "let $n$: $ty$ = *$b$;\n" : "let $n$ = $b$;\n", {{"n", local}, {"ty", ty}, {"b", from}});
+}
+
+void emit_encoder(const Printer& p, const SimpleField& field, StepPlace place) {
+  const std::string local = decoder_local(field.ident, place);
+  emit_encoder_binding(p, field.ident, field.rust_ty, kind_is_copy(field.kind), place);
+  if (field.kind.tag == FieldKind::Enum) {
+    // Expressions read an enum field through its raw value, as in the decoder.
+    p("let $n$_bits: $R$ = $n$ as $R$;\n", {{"n", local}, {"R", enum_repr_rust_ty(field.kind.repr)}});
+  }
+  emit_write_value(p, local, field.ident, field.kind);
+}
+
+// Zero bytes up to the next multiple of the width, counted from the start of
+// the buffer as the decoder counts from the start of the data.
+void emit_encoder(const Printer& p, const AlignStep& align, StepPlace /*place*/) {
+  p(R"(// <align type="$N$">
+__out.resize(__out.len() + ($N$ - __out.len() % $N$) % $N$, 0);
+)",
+    {{"N", std::to_string(align.width)}});
+}
+
 }  // namespace qm

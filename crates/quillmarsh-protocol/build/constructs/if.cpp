@@ -236,4 +236,49 @@ void walk_locals(LocalsWalk& w, const IfBlock& block, StepPlace /*place*/, std::
   if (!block.false_steps.empty()) walk_branch_locals(w, block.false_steps, options, shown);
 }
 
+// ---- Encoder ----
+
+namespace {
+
+// One branch: the options of its payload must be present and the options
+// only the other branch declares absent; then its steps write the values.
+void emit_if_branch_encoder(const Printer& p, const IfBlock& block, const std::vector<EmitStep>& steps,
+                            const std::vector<EmitStep>& other, std::string_view verdict) {
+  const std::vector<PayloadLocal> mine = collect_if_payload_locals(steps);
+  std::set<std::string> names;
+  for (const PayloadLocal& local : mine) names.insert(local.name);
+  for (const PayloadLocal& local : collect_if_payload_locals(other)) {
+    if (names.count(local.name) != 0) continue;
+    const std::string problem = debug_str("present although the test `" + block.test + "` " + std::string(verdict));
+    p(R"(if $n$.is_some() {
+    return $err$;
+}
+)",
+      {{"n", local.name}, {"err", encode_error(local.name, problem)}});
+  }
+  for (const PayloadLocal& local : mine) {
+    const std::string problem = debug_str("absent although the test `" + block.test + "` " + std::string(verdict));
+    p("let $b$ = match $n$ { Some(v) => v, None => return $err$ };\n",
+      {{"b", encoder_some_binding(local.name)}, {"n", local.name}, {"err", encode_error(local.name, problem)}});
+  }
+  for (const EmitStep& step : steps) emit_step_encoder(p, step, StepPlace::IfBranch);
+}
+
+}  // namespace
+
+void emit_encoder(const Printer& p, const IfBlock& block, StepPlace place) {
+  p("// <if test=\"$test$\">\n", {{"test", escape_xml_attr_for_doc(block.test)}});
+  std::set<std::string> bound;
+  for (const auto* steps : {&block.true_steps, &block.false_steps}) {
+    for (const PayloadLocal& local : collect_if_payload_locals(*steps)) {
+      if (bound.insert(local.name).second) emit_encoder_binding(p, local.name, "", false, place);
+    }
+  }
+  p("if $test$ {\n", {{"test", block.rust_test}});
+  emit_if_branch_encoder(p.in(), block, block.true_steps, block.false_steps, "holds");
+  p("}\nelse {\n");
+  emit_if_branch_encoder(p.in(), block, block.false_steps, block.true_steps, "fails");
+  p("}\n");
+}
+
 }  // namespace qm

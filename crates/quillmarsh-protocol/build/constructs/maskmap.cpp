@@ -284,4 +284,60 @@ void walk_locals(LocalsWalk& w, const MaskmapBlock& block, StepPlace /*place*/, 
   }
 }
 
+// ---- Encoder ----
+
+namespace {
+
+// The options of one group must be present exactly when its mask selects
+// them.
+void emit_mask_presence(const Printer& p, const MaskmapBlock& block, const MaskGroup& group, std::string_view ident,
+                        bool selected) {
+  const std::string mask = "mask " + group_end_label(group) + " of `" + block.parent_ident + "`";
+  if (selected) {
+    const std::string problem = debug_str("absent although " + mask + " selects it");
+    p("let $b$ = match $n$ { Some(v) => v, None => return $err$ };\n",
+      {{"b", encoder_some_binding(ident)}, {"n", ident}, {"err", encode_error(ident, problem)}});
+  } else {
+    const std::string problem = debug_str("present although " + mask + " does not select it");
+    p(R"(if $n$.is_some() {
+    return $err$;
+}
+)",
+      {{"n", ident}, {"err", encode_error(ident, problem)}});
+  }
+}
+
+}  // namespace
+
+void emit_encoder(const Printer& p, const MaskmapBlock& block, StepPlace place) {
+  p("// <maskmap name=\"$parent$\">\n", {{"parent", block.parent_ident}});
+  if (block.xor_value) {
+    p("let __mm_bits: u64 = $bits$ ^ 0x$xor$u64;\n",
+      {{"bits", block.parent_bits}, {"xor", to_hex_upper(*block.xor_value)}});
+  } else {
+    p("let __mm_bits: u64 = $bits$;\n", {{"bits", block.parent_bits}});
+  }
+  for (const MaskGroup& group : block.groups) {
+    for (const SimpleField& field : group.fields) emit_encoder_binding(p, field.ident, "", false, place);
+    for (const PackableField& packable : group.packables) emit_encoder_binding(p, packable.ident, "", false, place);
+  }
+  const Printer inner = p.in();
+  for (const MaskGroup& group : block.groups) {
+    p(R"(// <mask value="$value$">
+if (__mm_bits & 0x$mask$u64) != 0 {
+)",
+      {{"value", escape_xml_attr_for_doc(group.value_text)}, {"mask", to_hex_upper(group.mask)}});
+    for (const SimpleField& field : group.fields) emit_mask_presence(inner, block, group, field.ident, true);
+    for (const PackableField& packable : group.packables) emit_mask_presence(inner, block, group, packable.ident, true);
+    for (const SimpleField& field : group.fields) emit_encoder(inner, field, StepPlace::IfBranch);
+    for (const PackableField& packable : group.packables) emit_encoder(inner, packable, StepPlace::IfBranch);
+    p("}\nelse {\n");
+    for (const SimpleField& field : group.fields) emit_mask_presence(inner, block, group, field.ident, false);
+    for (const PackableField& packable : group.packables) {
+      emit_mask_presence(inner, block, group, packable.ident, false);
+    }
+    p("}\n");
+  }
+}
+
 }  // namespace qm

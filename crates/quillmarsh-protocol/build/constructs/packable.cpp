@@ -235,4 +235,64 @@ void walk_locals(LocalsWalk& w, const PackableField& packable, StepPlace place, 
       {packable.ident, walk_packable_locals(w, packable, decoder_local(packable.ident, place), packable.ident)});
 }
 
+// ---- Encoder ----
+
+namespace {
+
+// Writes the container held in `local` (a reference). The header carries the
+// item count in its canonical form: a hash table's maximum size, and the high
+// byte of a P-hash table's packed size, which readers ignore, are written as
+// zero.
+void emit_write_packable(const Printer& p, const PackableField& packable, std::string_view local) {
+  const std::string member = debug_str(without_raw_prefix(packable.ident));
+  const TemplateVars vars = {{"v", local}, {"m", member}, {"K", packable.key_rust_ty}, {"V", packable.value_rust_ty}};
+  switch (packable.kind) {
+    case PackableKind::PackableList:
+      p(R"(// inlined PackableList<$V$>
+let $v$_count: u32 = match u32::try_from($v$.len()) {
+    Ok(n) => n,
+    Err(_) => return Err(crate::EncodeError::new(__TYPE, $m$, "more than 4294967295 items for a PackableList count")),
+};
+__out.extend_from_slice(&$v$_count.to_le_bytes());
+for __elem in $v$.iter() {
+)",
+        vars);
+      emit_write_borrowed(p.in(), "__elem", packable.ident, packable.value_kind);
+      p("}\n");
+      return;
+    case PackableKind::PackableHashTable:
+      p(R"(// inlined PackableHashTable<$K$, $V$>
+let $v$_count: u16 = match u16::try_from($v$.len()) {
+    Ok(n) => n,
+    Err(_) => return Err(crate::EncodeError::new(__TYPE, $m$, "more than 65535 pairs for a PackableHashTable count")),
+};
+__out.extend_from_slice(&$v$_count.to_le_bytes());
+__out.extend_from_slice(&[0, 0]);
+)",
+        vars);
+      break;
+    case PackableKind::PHashTable:
+      p(R"(// inlined PHashTable<$K$, $V$>
+if $v$.len() > 0xFFFFFF {
+    return Err(crate::EncodeError::new(__TYPE, $m$, "more than 16777215 pairs for a PHashTable packed size"));
+}
+__out.extend_from_slice(&($v$.len() as u32).to_le_bytes());
+)",
+        vars);
+      break;
+  }
+  p("for (__k, __v) in $v$.iter() {\n", vars);
+  emit_write_borrowed(p.in(), "__k", packable.ident, packable.key_kind);
+  emit_write_borrowed(p.in(), "__v", packable.ident, packable.value_kind);
+  p("}\n");
+}
+
+}  // namespace
+
+void emit_encoder(const Printer& p, const PackableField& packable, StepPlace place) {
+  const std::string local = decoder_local(packable.ident, place);
+  emit_encoder_binding(p, packable.ident, packable_rust_ty(packable), false, place);
+  emit_write_packable(p, packable, local);
+}
+
 }  // namespace qm

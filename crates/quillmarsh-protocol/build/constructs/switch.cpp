@@ -459,4 +459,46 @@ void walk_locals(LocalsWalk& w, const SwitchBlock& block, StepPlace /*place*/, s
       {block.ident, w.bind(block.ident, Role::Member, LocalsWalk::quoted_text("switch member ", block.ident))});
 }
 
+// ---- Encoder ----
+
+// The variant held must be the one the discriminator selects; its fields are
+// bound by reference from the variant and written by the case's steps.
+void emit_encoder(const Printer& p, const SwitchBlock& block, StepPlace place) {
+  p(R"(// <switch name="$name$">
+let __disc: i128 = ($disc$) as i128;
+)",
+    {{"name", escape_xml_attr_for_doc(block.name)}, {"disc", block.disc_rust}});
+  emit_encoder_binding(p, block.ident, "", false, place);
+  p("match $ident$ {\n", {{"ident", block.ident}});
+  const Printer arm = p.in();
+  const Printer body = p.in(2);
+  for (const SwitchCase& c : block.cases) {
+    const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
+    std::string pattern = block.type_name + "::" + c.variant;
+    if (!payload.empty()) {
+      pattern += " {";
+      for (std::size_t i = 0; i < payload.size(); ++i) {
+        pattern += (i == 0 ? " " : ", ") + payload[i].name + ": " + encoder_case_binding(payload[i].name);
+      }
+      pattern += " }";
+    }
+    std::string guard;
+    for (std::size_t i = 0; i < c.values.size(); ++i) {
+      if (i != 0) guard += " || ";
+      guard += "__disc == " + to_decimal(c.values[i]) + "i128";
+    }
+    arm("$pattern$ => {\n", {{"pattern", pattern}});
+    body(R"(if !($guard$) {
+    return $err$;
+}
+)",
+         {{"guard", guard},
+          {"err", encode_error(block.ident, "format!(\"holds variant {} but the discriminator {} is {}\", " +
+                                                debug_str(c.variant) + ", " + debug_str(block.name) + ", __disc)")}});
+    for (const EmitStep& step : c.steps) emit_step_encoder(body, step, StepPlace::Case);
+    arm("}\n");
+  }
+  p("}\n");
+}
+
 }  // namespace qm

@@ -131,4 +131,29 @@ void walk_locals(LocalsWalk& w, const TableField& table, StepPlace /*place*/, st
   out.push_back({table.ident, id});
 }
 
+// ---- Encoder ----
+
+// The pairs go out in ascending key order, one per map entry; the map must
+// hold as many entries as the length gives.
+void emit_encoder(const Printer& p, const TableField& table, StepPlace place) {
+  p("// <table name=\"$ident$\" length=\"$len$\" key=\"$K$\" value=\"$V$\">\n",
+    {{"ident", table.ident},
+     {"len", escape_xml_attr_for_doc(table.length_expr)},
+     {"K", table.key_rust_ty},
+     {"V", table.value_rust_ty}});
+  emit_encoder_binding(p, table.ident, member_ty(table), false, place);
+  const std::string problem = "format!(\"holds {} entries but its length {} gives {}\", " + table.ident + ".len(), " +
+                              debug_str(table.length_expr) + ", " + table.ident + "_count)";
+  p(R"(let $t$_count: usize = $count$;
+if $t$.len() != $t$_count {
+    return $err$;
+}
+for (__k, __v) in $t$.iter() {
+)",
+    {{"t", table.ident}, {"count", table.count_expr}, {"err", encode_error(table.ident, problem)}});
+  emit_write_borrowed(p.in(), "__k", table.ident, table.key_kind);
+  emit_write_borrowed(p.in(), "__v", table.ident, table.value_kind);
+  p("}\n");
+}
+
 }  // namespace qm

@@ -134,4 +134,24 @@ void walk_locals(LocalsWalk& w, const VectorField& vec, StepPlace place, std::ve
   out.push_back({vec.ident, id});
 }
 
+// ---- Encoder ----
+
+void emit_encoder(const Printer& p, const VectorField& vec, StepPlace place) {
+  const std::string local = decoder_local(vec.ident, place);
+  p("// <vector name=\"$ident$\" length=\"$len$\" type=\"$T$\">\n",
+    {{"ident", local}, {"len", escape_xml_attr_for_doc(vec.length_expr)}, {"T", vec.elem_rust_ty}});
+  emit_encoder_binding(p, vec.ident, member_ty(vec), false, place);
+  const std::string problem = "format!(\"holds {} elements but its length {} gives {}\", " + local + ".len(), " +
+                              debug_str(vec.length_expr) + ", " + local + "_count)";
+  p(R"(let $v$_count: usize = $count$;
+if $v$.len() != $v$_count {
+    return $err$;
+}
+for __elem in $v$.iter() {
+)",
+    {{"v", local}, {"count", vec.count_expr}, {"err", encode_error(vec.ident, problem)}});
+  emit_write_borrowed(p.in(), "__elem", vec.ident, vec.elem_kind);
+  p("}\n");
+}
+
 }  // namespace qm

@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <initializer_list>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -34,6 +33,7 @@ namespace {
 
 constexpr std::string_view kOutputName = "messages_generated.rs";
 constexpr std::string_view kDispatchName = "dispatch_generated.rs";
+constexpr std::string_view kEncodersName = "encoders_generated.rs";
 
 // How the build host's own runtime shows an unwrapped error.
 std::string unwrap_err(std::string_view error) {
@@ -189,7 +189,7 @@ Result<std::optional<StagedFile>> stage_output(const std::string& dir, const Out
 // sees a partial file. All files are written before the first rename, so a
 // failure while writing leaves every earlier file as it was. A file that
 // already holds its text is left alone, keeping its timestamp.
-Result<bool> write_outputs(const std::string& dir, std::initializer_list<OutputFile> files) {
+Result<bool> write_outputs(const std::string& dir, const std::vector<OutputFile>& files) {
   std::vector<StagedFile> staged;
   for (const OutputFile& file : files) {
     auto one = stage_output(dir, file);
@@ -221,13 +221,17 @@ int run() {
     return fatal("Failed to read protocol.xml at " + canonical + ": stream did not contain valid UTF-8");
   }
 
-  auto generated = generate_from_text(*text, canonical);
+  // Cargo sets this for the build script when the crate's `encode` feature is on.
+  const bool encode = std::getenv("CARGO_FEATURE_ENCODE") != nullptr;
+  auto generated = generate_from_text(*text, canonical, encode);
   if (!generated) return fatal(generated.reason());
   print_out(generated->report);
 
   auto out_dir = read_env("OUT_DIR");
   if (!out_dir) return fatal(out_dir.reason());
-  auto written = write_outputs(*out_dir, {{kOutputName, generated->text}, {kDispatchName, generated->dispatch}});
+  std::vector<OutputFile> outputs = {{kOutputName, generated->text}, {kDispatchName, generated->dispatch}};
+  if (generated->encoders) outputs.push_back({kEncodersName, *generated->encoders});
+  auto written = write_outputs(*out_dir, outputs);
   if (!written) return fatal(written.reason());
   return 0;
 }
@@ -274,9 +278,13 @@ std::string join_path(std::string_view base, std::string_view rel) {
 }
 
 Generated generate(const xml::Document& doc, std::string_view protocol_path,
-                   const std::vector<std::size_t>& line_offsets) {
+                   const std::vector<std::size_t>& line_offsets, bool encode) {
   CodegenCtx ctx(protocol_path, line_offsets);
   write_file_header(ctx);
+  if (encode) {
+    ctx.encode = true;
+    write_encoders_header(ctx);
+  }
   const auto& sections = doc.root().children();
   for (const xml::Node* s : sections) {
     if (s->tag() == "enums") process_enums(ctx, *s);
@@ -298,14 +306,19 @@ Generated generate(const xml::Document& doc, std::string_view protocol_path,
   }
   write_opcode_table(ctx);
   std::string dispatch = write_dispatch_file(ctx);
-  return Generated{std::move(ctx.out), std::move(dispatch), report_line(ctx.stats)};
+  Generated generated{std::move(ctx.out), std::move(dispatch), report_line(ctx.stats), std::nullopt};
+  if (encode) {
+    write_dispatch_encoders(ctx, ctx.encoders);
+    generated.encoders = std::move(ctx.encoders);
+  }
+  return generated;
 }
 
-Result<Generated> generate_from_text(std::string_view text, std::string_view protocol_path) {
+Result<Generated> generate_from_text(std::string_view text, std::string_view protocol_path, bool encode) {
   const std::vector<std::size_t> line_offsets = build_line_offsets(text);
   auto doc = xml::parse(text);
   if (!doc) return fail("protocol.xml is not well-formed XML: " + doc.reason());
-  return generate(*doc, protocol_path, line_offsets);
+  return generate(*doc, protocol_path, line_offsets, encode);
 }
 
 int run_program(const std::vector<std::string_view>& args, std::string_view version) {

@@ -3,6 +3,7 @@
 // Rust text in memory, report, and write messages_generated.rs and
 // dispatch_generated.rs atomically.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,17 +22,20 @@ struct Generated {
   std::string text;      // the whole content of messages_generated.rs
   std::string dispatch;  // the whole content of dispatch_generated.rs
   std::string report;    // the "cargo:warning=..." report line, with its line feed
+  // The content of encoders_generated.rs, when encoders were asked for.
+  std::optional<std::string> encoders;
 };
 
 // Runs every generating phase over a parsed document: header, enums,
 // typedefs, data types, message sections, opcode index; then the typed API
-// over what was written. Never fails.
+// over what was written; with `encode`, the encoders of every written enum
+// and struct too. Never fails.
 Generated generate(const xml::Document& doc, std::string_view protocol_path,
-                   const std::vector<std::size_t>& line_offsets);
+                   const std::vector<std::size_t>& line_offsets, bool encode = false);
 
 // Parses `text` and generates. Fails only when the text is not well-formed
 // XML, with "protocol.xml is not well-formed XML: {parser's error}".
-Result<Generated> generate_from_text(std::string_view text, std::string_view protocol_path);
+Result<Generated> generate_from_text(std::string_view text, std::string_view protocol_path, bool encode = false);
 
 // A raw environment value as the build host's runtime shows it in an error:
 // valid runs in debug-quoted form (single quotes escaped too), every byte

@@ -10,6 +10,8 @@ namespace qm {
 
 // Writes the fixed header (with the protocol path in display form).
 void write_file_header(CodegenCtx& ctx);
+// Writes the fixed header of the encoders' text.
+void write_encoders_header(CodegenCtx& ctx);
 // Writes the opcode index: banner, `OPCODE_INDEX` and one row per opcode.
 void write_opcode_table(CodegenCtx& ctx);
 // The final report directive line (ending in a line feed).

@@ -197,6 +197,18 @@ pub enum $name$ {
 
 )rs";
 
+  if (ctx.encode) {
+    emit(ctx.encoders, R"rs(impl $name$ {
+    /// Encode this enum to the little-endian wire form ($width$ bytes).
+    pub fn write_to(self, out: &mut Vec<u8>) {
+        out.extend_from_slice(&(self as $ty$).to_le_bytes());
+    }
+}
+
+)rs",
+         {{"name", name}, {"ty", ty}, {"width", width}});
+  }
+
   ctx.declared_types.insert(identifier_key(name));
   std::set<std::string>& variant_keys = ctx.enum_variant_keys[name];
   for (const std::string& variant : variants) variant_keys.insert(identifier_key(variant));

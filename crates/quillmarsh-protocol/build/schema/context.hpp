@@ -63,6 +63,10 @@ class CodegenCtx {
   CodegenCtx(std::string_view protocol_path, const std::vector<std::size_t>& line_offsets);
 
   std::string out;  // the whole generated text so far
+  // Whether encoders are generated too, and their text so far (the content
+  // of encoders_generated.rs, which holds an impl per written struct and enum).
+  bool encode = false;
+  std::string encoders;
   std::vector<OpcodeRow> opcode_rows;
   // What the output text holds, for the typed API written beside it.
   std::vector<WrittenStruct> written;

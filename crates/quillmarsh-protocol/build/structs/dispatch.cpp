@@ -30,8 +30,9 @@ constexpr std::array<Section, 4> kSections = {{
 }};
 
 // Items every section enum declares, which a variant of the same name would
-// hide.
-constexpr std::array<std::string_view, 5> kEnumItems = {"decode", "decode_exact", "opcode", "name", "KIND"};
+// hide (`encode` with the encode feature; reserved without it too, so that
+// turning the feature on renames nothing).
+constexpr std::array<std::string_view, 6> kEnumItems = {"decode", "decode_exact", "opcode", "name", "KIND", "encode"};
 
 const Section* section_of(std::string_view label) {
   for (const Section& s : kSections) {
@@ -78,7 +79,13 @@ struct Variant {
   bool decoded;  // the first struct of its opcode, the one `decode` returns
 };
 
-void write_section(std::string& out, const Section& section, const std::vector<const WrittenStruct*>& structs) {
+// The variants of a section's enum: one per written struct of the section
+// that has an opcode, in the order written.
+std::vector<Variant> section_variants(const CodegenCtx& ctx, const Section& section) {
+  std::vector<const WrittenStruct*> structs;
+  for (const WrittenStruct& item : ctx.written) {
+    if (item.label == section.label && item.opcode) structs.push_back(&item);
+  }
   NameKeys rust_names;
   for (const WrittenStruct* item : structs) rust_names.insert(identifier_key(item->rust_name));
   std::vector<Variant> variants;
@@ -86,7 +93,10 @@ void write_section(std::string& out, const Section& section, const std::vector<c
   for (const WrittenStruct* item : structs) {
     variants.push_back(Variant{item, dispatch_variant_name(*item, rust_names), opcodes.insert(*item->opcode).second});
   }
+  return variants;
+}
 
+void write_section(std::string& out, const Section& section, const std::vector<Variant>& variants) {
   emit(out,
        R"(// === $banner$ ===
 
@@ -222,15 +232,30 @@ std::string write_dispatch_file(const CodegenCtx& ctx) {
        {{"path", path}});
   for (const WrittenStruct& item : ctx.written) write_trait_impls(out, item);
 
-  for (const Section& section : kSections) {
-    std::vector<const WrittenStruct*> structs;
-    for (const WrittenStruct& item : ctx.written) {
-      if (item.label == section.label && item.opcode) structs.push_back(&item);
-    }
-    write_section(out, section, structs);
-  }
+  for (const Section& section : kSections) write_section(out, section, section_variants(ctx, section));
   write_skipped_list(out, ctx.skipped);
   return out;
+}
+
+void write_dispatch_encoders(const CodegenCtx& ctx, std::string& out) {
+  for (const Section& section : kSections) {
+    emit(out,
+         R"(impl crate::dispatch::$enum$ {
+    /// Encodes the body of this message (its opcode is `opcode()`), as its
+    /// struct's `write_to` does; on error `out` is left as it was.
+    pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        match *self {
+)",
+         {{"enum", section.enum_name}});
+    for (const Variant& v : section_variants(ctx, section)) {
+      emit(out, "            Self::$variant$(ref m) => m.write_to(out),\n", {{"variant", v.name}});
+    }
+    out += R"(        }
+    }
+}
+
+)";
+  }
 }
 
 }  // namespace qm

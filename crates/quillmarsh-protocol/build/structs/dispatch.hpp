@@ -24,5 +24,7 @@ std::string dispatch_variant_name(const WrittenStruct& item, const NameKeys& sec
 
 // The whole text of dispatch_generated.rs for what `ctx` has recorded.
 std::string write_dispatch_file(const CodegenCtx& ctx);
+// Appends `encode` of each section enum to `out` (the encoders' text).
+void write_dispatch_encoders(const CodegenCtx& ctx, std::string& out);
 
 }  // namespace qm

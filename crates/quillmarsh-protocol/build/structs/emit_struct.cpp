@@ -29,6 +29,36 @@ std::optional<std::uint32_t> opcode_of(const xml::Node& element) {
   return static_cast<std::uint32_t>(*value);
 }
 
+// The encoder of a written struct: `write_to`, which appends what
+// `read_from` reads and leaves `out` as it was on error, and the `Encode`
+// impl that forwards to it.
+void write_struct_encoder(std::string& out, std::string_view rust_name, const std::vector<EmitStep>& steps) {
+  emit(out, R"(impl $rust_name$ {
+    /// Encode `$rust_name$` to the little-endian wire form: appends exactly the
+    /// bytes `read_from` reads. On error `out` is left as it was.
+    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        const __TYPE: &str = "$rust_name$";
+        crate::encode_all_or_nothing(out, |__out| {
+)",
+       {{"rust_name", rust_name}});
+  const Printer p(out, 12);
+  for (const EmitStep& step : steps) emit_step_encoder(p, step, StepPlace::Body);
+  emit(out, R"(            Ok(())
+        })
+    }
+}
+
+impl crate::Encode for $rust_name$ {
+    #[inline]
+    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        $rust_name$::write_to(self, out)
+    }
+}
+
+)",
+       {{"rust_name", rust_name}});
+}
+
 void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view name, std::string_view rust_name,
                   EmitKind kind, const std::vector<EmitStep>& steps) {
   ctx.declared_types.insert(identifier_key(rust_name));
@@ -87,6 +117,7 @@ void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view na
       "    }\n"
       "}\n"
       "\n";
+  if (ctx.encode) write_struct_encoder(ctx.encoders, rust_name, steps);
 }
 
 void write_skipped(CodegenCtx& ctx, const xml::Node& element, EmitKind kind, std::string_view name,
