@@ -356,7 +356,8 @@ void emit_write_value(const Printer& p, std::string_view name, std::string_view 
         {{"n", name}, {"m", m}});
       return;
     case FieldKind::Struct:
-      p("$n$.write_to(__out)?;\n", {{"n", name}});
+      // Through the trait: an accessor of the struct may be named `write_to`.
+      p("<$ty$ as crate::Encode>::write_to(&$n$, __out)?;\n", {{"ty", kind.name}, {"n", name}});
       return;
     case FieldKind::Enum:
       p("$n$.write_to(__out);\n", {{"n", name}});

@@ -248,7 +248,9 @@ void write_dispatch_encoders(const CodegenCtx& ctx, std::string& out) {
 )",
          {{"enum", section.enum_name}});
     for (const Variant& v : section_variants(ctx, section)) {
-      emit(out, "            Self::$variant$(ref m) => m.write_to(out),\n", {{"variant", v.name}});
+      emit(out,
+           "            Self::$variant$(ref m) => <crate::messages::$rust_name$ as crate::Encode>::write_to(m, out),\n",
+           {{"variant", v.name}, {"rust_name", v.item->rust_name}});
     }
     out += R"(        }
     }

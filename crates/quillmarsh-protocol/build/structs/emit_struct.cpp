@@ -2,6 +2,7 @@
 // repeated passes, so that every data type is written before the structs that
 // use it.
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -29,26 +30,74 @@ std::optional<std::uint32_t> opcode_of(const xml::Node& element) {
   return static_cast<std::uint32_t>(*value);
 }
 
+// The member whose name is one the encoder binds itself (`__out`, and the
+// `__case_`/`__some_` names it binds values through), so that it would hide
+// that local; nothing when every name is free.
+std::optional<std::string> member_taking_encoder_local(const std::vector<EmitStep>& steps) {
+  const auto taken = [](std::string_view name) {
+    name = without_raw_prefix(name);
+    return name == "__out" || name.starts_with("__case_") || name.starts_with("__some_");
+  };
+  for (const PayloadLocal& member : collect_members(steps)) {
+    if (taken(member.name)) return member.name;
+  }
+  for (const SwitchBlock* block : collect_switches(steps)) {
+    for (const SwitchCase& c : block->cases) {
+      for (const PayloadLocal& field : collect_case_payload_fields(c.steps)) {
+        if (taken(field.name)) return field.name;
+      }
+    }
+  }
+  return std::nullopt;
+}
+
 // The encoder of a written struct: `write_to`, which appends what
 // `read_from` reads and leaves `out` as it was on error, and the `Encode`
-// impl that forwards to it.
+// impl. The encoder is an inherent method that the impl forwards to, unless
+// an accessor of the struct already has the name; then it is the impl's own.
+// A struct with a member named like one of the encoder's locals gets an
+// encoder that refuses, naming that member, instead of one that would not
+// compile.
 void write_struct_encoder(std::string& out, std::string_view rust_name, const std::vector<EmitStep>& steps) {
-  emit(out, R"(impl $rust_name$ {
+  const std::vector<std::string_view> accessors = collect_accessors(steps);
+  const bool inherent = std::find(accessors.begin(), accessors.end(), "write_to") == accessors.end();
+  if (inherent) {
+    emit(out, R"(impl $rust_name$ {
     /// Encode `$rust_name$` to the little-endian wire form: appends exactly the
     /// bytes `read_from` reads. On error `out` is left as it was.
     pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        const __TYPE: &str = "$rust_name$";
+)",
+         {{"rust_name", rust_name}});
+  } else {
+    emit(out, R"(impl crate::Encode for $rust_name$ {
+    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+)",
+         {{"rust_name", rust_name}});
+  }
+  if (const std::optional<std::string> member = member_taking_encoder_local(steps)) {
+    emit(out, R"(        let _ = out;
+        Err(crate::EncodeError::new("$rust_name$", $member$, "the member's name is one the generated encoder uses itself, so this struct cannot be encoded"))
+    }
+}
+
+)",
+         {{"rust_name", rust_name}, {"member", debug_str(without_raw_prefix(*member))}});
+  } else {
+    emit(out, R"(        const __TYPE: &str = "$rust_name$";
         crate::encode_all_or_nothing(out, |__out| {
 )",
-       {{"rust_name", rust_name}});
-  const Printer p(out, 12);
-  for (const EmitStep& step : steps) emit_step_encoder(p, step, StepPlace::Body);
-  emit(out, R"(            Ok(())
+         {{"rust_name", rust_name}});
+    const Printer p(out, 12);
+    for (const EmitStep& step : steps) emit_step_encoder(p, step, StepPlace::Body);
+    out += R"(            Ok(())
         })
     }
 }
 
-impl crate::Encode for $rust_name$ {
+)";
+  }
+  if (!inherent) return;
+  emit(out, R"(impl crate::Encode for $rust_name$ {
     #[inline]
     fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         $rust_name$::write_to(self, out)

@@ -45,7 +45,7 @@ impl Bag {
                 return Err(crate::EncodeError::new(__TYPE, "items", format!("holds {} elements but its length {} gives {}", items.len(), "Count", items_count)));
             }
             for __elem in items.iter() {
-                __elem.write_to(__out)?;
+                <Point as crate::Encode>::write_to(&__elem, __out)?;
             }
             Ok(())
         })
@@ -114,7 +114,7 @@ impl C2S_Vectors {
                 return Err(crate::EncodeError::new(__TYPE, "points", format!("holds {} elements but its length {} gives {}", points.len(), "Count", points_count)));
             }
             for __elem in points.iter() {
-                __elem.write_to(__out)?;
+                <Point as crate::Encode>::write_to(&__elem, __out)?;
             }
             Ok(())
         })
@@ -249,7 +249,7 @@ impl S2C_Tables {
             for (__k, __v) in r#where.iter() {
                 let __k = *__k;
                 __out.extend_from_slice(&__k.to_le_bytes());
-                __v.write_to(__out)?;
+                <Point as crate::Encode>::write_to(&__v, __out)?;
             }
             Ok(())
         })
@@ -314,7 +314,7 @@ impl S2C_Packables {
             };
             __out.extend_from_slice(&corners_count.to_le_bytes());
             for __elem in corners.iter() {
-                __elem.write_to(__out)?;
+                <Point as crate::Encode>::write_to(&__elem, __out)?;
             }
             Ok(())
         })
@@ -333,9 +333,9 @@ impl crate::dispatch::C2SMessage {
     /// struct's `write_to` does; on error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
-            Self::Vectors(ref m) => m.write_to(out),
-            Self::Lengths(ref m) => m.write_to(out),
-            Self::Repeated(ref m) => m.write_to(out),
+            Self::Vectors(ref m) => <crate::messages::C2S_Vectors as crate::Encode>::write_to(m, out),
+            Self::Lengths(ref m) => <crate::messages::C2S_Lengths as crate::Encode>::write_to(m, out),
+            Self::Repeated(ref m) => <crate::messages::C2S_Repeated as crate::Encode>::write_to(m, out),
         }
     }
 }
@@ -345,8 +345,8 @@ impl crate::dispatch::S2CMessage {
     /// struct's `write_to` does; on error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
-            Self::Tables(ref m) => m.write_to(out),
-            Self::Packables(ref m) => m.write_to(out),
+            Self::Tables(ref m) => <crate::messages::S2C_Tables as crate::Encode>::write_to(m, out),
+            Self::Packables(ref m) => <crate::messages::S2C_Packables as crate::Encode>::write_to(m, out),
         }
     }
 }

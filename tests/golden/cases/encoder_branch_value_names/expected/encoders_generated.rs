@@ -88,7 +88,7 @@ impl crate::dispatch::S2CMessage {
     /// struct's `write_to` does; on error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
-            Self::Values(ref m) => m.write_to(out),
+            Self::Values(ref m) => <crate::messages::S2C_Values as crate::Encode>::write_to(m, out),
         }
     }
 }

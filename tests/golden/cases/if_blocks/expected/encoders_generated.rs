@@ -372,13 +372,13 @@ impl crate::dispatch::GameAction {
     /// struct's `write_to` does; on error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
-            Self::OnlyTrue(ref m) => m.write_to(out),
-            Self::OnlyFalse(ref m) => m.write_to(out),
-            Self::BothBranches(ref m) => m.write_to(out),
-            Self::AlignOnly(ref m) => m.write_to(out),
-            Self::Containers(ref m) => m.write_to(out),
-            Self::SameName(ref m) => m.write_to(out),
-            Self::TwoTrue(ref m) => m.write_to(out),
+            Self::OnlyTrue(ref m) => <crate::messages::Action_OnlyTrue as crate::Encode>::write_to(m, out),
+            Self::OnlyFalse(ref m) => <crate::messages::Action_OnlyFalse as crate::Encode>::write_to(m, out),
+            Self::BothBranches(ref m) => <crate::messages::Action_BothBranches as crate::Encode>::write_to(m, out),
+            Self::AlignOnly(ref m) => <crate::messages::Action_AlignOnly as crate::Encode>::write_to(m, out),
+            Self::Containers(ref m) => <crate::messages::Action_Containers as crate::Encode>::write_to(m, out),
+            Self::SameName(ref m) => <crate::messages::Action_SameName as crate::Encode>::write_to(m, out),
+            Self::TwoTrue(ref m) => <crate::messages::Action_TwoTrue as crate::Encode>::write_to(m, out),
         }
     }
 }

@@ -368,9 +368,9 @@ impl crate::dispatch::GameAction {
     /// struct's `write_to` does; on error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
-            Self::SameAndOtherBranch(ref m) => m.write_to(out),
-            Self::AfterTheBlock(ref m) => m.write_to(out),
-            Self::UnsignedNegation(ref m) => m.write_to(out),
+            Self::SameAndOtherBranch(ref m) => <crate::messages::Action_SameAndOtherBranch as crate::Encode>::write_to(m, out),
+            Self::AfterTheBlock(ref m) => <crate::messages::Action_AfterTheBlock as crate::Encode>::write_to(m, out),
+            Self::UnsignedNegation(ref m) => <crate::messages::Action_UnsignedNegation as crate::Encode>::write_to(m, out),
         }
     }
 }

@@ -435,10 +435,10 @@ impl crate::dispatch::GameEvent {
     /// struct's `write_to` does; on error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
-            Self::Masks(ref m) => m.write_to(out),
-            Self::EnumParent(ref m) => m.write_to(out),
-            Self::Switches(ref m) => m.write_to(out),
-            Self::Negative(ref m) => m.write_to(out),
+            Self::Masks(ref m) => <crate::messages::Event_Masks as crate::Encode>::write_to(m, out),
+            Self::EnumParent(ref m) => <crate::messages::Event_EnumParent as crate::Encode>::write_to(m, out),
+            Self::Switches(ref m) => <crate::messages::Event_Switches as crate::Encode>::write_to(m, out),
+            Self::Negative(ref m) => <crate::messages::Event_Negative as crate::Encode>::write_to(m, out),
         }
     }
 }

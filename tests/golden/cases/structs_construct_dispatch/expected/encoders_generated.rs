@@ -165,8 +165,8 @@ impl crate::dispatch::GameEvent {
     /// struct's `write_to` does; on error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
-            Self::Mixed(ref m) => m.write_to(out),
-            Self::MaskmapOnly(ref m) => m.write_to(out),
+            Self::Mixed(ref m) => <crate::messages::Event_Mixed as crate::Encode>::write_to(m, out),
+            Self::MaskmapOnly(ref m) => <crate::messages::Event_MaskmapOnly as crate::Encode>::write_to(m, out),
         }
     }
 }

@@ -64,7 +64,7 @@ impl AllKinds {
             let tint_bits: u16 = tint as u16;
             tint.write_to(__out);
             let child = &self.child;
-            child.write_to(__out)?;
+            <Inner as crate::Encode>::write_to(&child, __out)?;
             let r#type: u32 = self.r#type;
             __out.extend_from_slice(&r#type.to_le_bytes());
             let flags: u32 = self.flags;
@@ -125,7 +125,7 @@ impl crate::dispatch::S2CMessage {
     /// struct's `write_to` does; on error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
-            Self::Qualities_PrivateUpdateFloat(ref m) => m.write_to(out),
+            Self::Qualities_PrivateUpdateFloat(ref m) => <crate::messages::S2C_Qualities_PrivateUpdateFloat as crate::Encode>::write_to(m, out),
         }
     }
 }
