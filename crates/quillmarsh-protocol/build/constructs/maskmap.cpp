@@ -167,6 +167,14 @@ Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node&
 
 namespace {
 
+// The test that opens a mask group's block, in the decoder and the encoder.
+void emit_mask_open(const Printer& p, const MaskGroup& group) {
+  p(R"(// <mask value="$value$">
+if (__mm_bits & 0x$mask$u64) != 0 {
+)",
+    {{"value", escape_xml_attr_for_doc(group.value_text)}, {"mask", to_hex_upper(group.mask)}});
+}
+
 void emit_read_maskmap_into(const Printer& p, const MaskmapBlock& block) {
   p("// <maskmap name=\"$parent$\">\n", {{"parent", block.parent_ident}});
   if (block.xor_value) {
@@ -185,10 +193,7 @@ void emit_read_maskmap_into(const Printer& p, const MaskmapBlock& block) {
   }
   const Printer inner = p.in();
   for (const MaskGroup& group : block.groups) {
-    p(R"(// <mask value="$value$">
-if (__mm_bits & 0x$mask$u64) != 0 {
-)",
-      {{"value", escape_xml_attr_for_doc(group.value_text)}, {"mask", to_hex_upper(group.mask)}});
+    emit_mask_open(p, group);
     for (const SimpleField& field : group.fields) emit_read_value(inner, field.ident + "_v", field.kind);
     for (const SimpleField& field : group.fields) inner("$ident$ = Some($ident$_v);\n", {{"ident", field.ident}});
     for (const PackableField& packable : group.packables) {
@@ -323,10 +328,7 @@ void emit_encoder(const Printer& p, const MaskmapBlock& block, StepPlace place) 
   }
   const Printer inner = p.in();
   for (const MaskGroup& group : block.groups) {
-    p(R"(// <mask value="$value$">
-if (__mm_bits & 0x$mask$u64) != 0 {
-)",
-      {{"value", escape_xml_attr_for_doc(group.value_text)}, {"mask", to_hex_upper(group.mask)}});
+    emit_mask_open(p, group);
     for (const SimpleField& field : group.fields) emit_mask_presence(inner, block, group, field.ident, true);
     for (const PackableField& packable : group.packables) emit_mask_presence(inner, block, group, packable.ident, true);
     for (const SimpleField& field : group.fields) emit_encoder(inner, field, StepPlace::IfBranch);
