@@ -13,13 +13,15 @@
 # environment holding only CARGO_MANIFEST_DIR and OUT_DIR, the description at
 # ../../../vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml
 # from the manifest directory. Both executables run in the same folders, so
-# paths in messages match.
+# paths in messages match. With --encode the crate's `encode` feature is on
+# (CARGO_FEATURE_ENCODE set), and encoders_generated.rs is compared as well.
 #
 # Usage: tools/compare-generators.sh OLD NEW [options]
 #   --describe PATH   qm-random-description (default: build/bench/tools/describe/qm-random-description)
 #   --edge N          random edge-case descriptions (default 600)
 #   --realistic N     realistic descriptions besides the 1x/4x/16x ones (default 17)
 #   --no-large        skip the 4x and 16x descriptions
+#   --encode          generate the encoders too
 #   --keep            keep the work folder (the differing cases are kept anyway)
 # Exits non-zero when any description differs.
 set -euo pipefail
@@ -30,7 +32,7 @@ die() {
   exit 2
 }
 
-[ $# -ge 2 ] || die "usage: tools/compare-generators.sh OLD NEW [--describe PATH] [--edge N] [--realistic N] [--no-large] [--keep]"
+[ $# -ge 2 ] || die "usage: tools/compare-generators.sh OLD NEW [--describe PATH] [--edge N] [--realistic N] [--no-large] [--encode] [--keep]"
 old=$(realpath "$1")
 new=$(realpath "$2")
 shift 2
@@ -39,12 +41,14 @@ edge=600
 realistic=17
 large=1
 keep=0
+encode=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --describe) describe=${2:?}; shift ;;
     --edge) edge=${2:?}; shift ;;
     --realistic) realistic=${2:?}; shift ;;
     --no-large) large=0 ;;
+    --encode) encode=(CARGO_FEATURE_ENCODE=1) ;;
     --keep) keep=1 ;;
     *) die "unknown option $1" ;;
   esac
@@ -96,11 +100,11 @@ run_one() {
   local exe=$1 dest=$2 status=0
   rm -rf "$root/out" "$dest"
   mkdir -p "$root/out" "$dest"
-  (cd "$root" && env -i CARGO_MANIFEST_DIR="$manifest" OUT_DIR="$root/out" "$exe" \
+  (cd "$root" && env -i CARGO_MANIFEST_DIR="$manifest" OUT_DIR="$root/out" "${encode[@]}" "$exe" \
     >"$dest/stdout" 2>"$dest/stderr") || status=$?
   echo "$status" >"$dest/status"
   local output
-  for output in messages_generated.rs dispatch_generated.rs; do
+  for output in messages_generated.rs dispatch_generated.rs encoders_generated.rs; do
     if [ -e "$root/out/$output" ]; then
       mv "$root/out/$output" "$dest/$output"
     fi
