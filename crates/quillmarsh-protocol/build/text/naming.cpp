@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,11 +18,8 @@
 namespace qm {
 namespace {
 
-bool is_ascii_upper(char c) { return c >= 'A' && c <= 'Z'; }
-bool is_ascii_lower(char c) { return c >= 'a' && c <= 'z'; }
-bool is_ascii(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
+constexpr bool is_ascii_upper(char c) { return c >= 'A' && c <= 'Z'; }
+constexpr bool is_ascii_lower(char c) { return c >= 'a' && c <= 'z'; }
 
 // Appends the full uppercase mapping of `c` in the root locale; it may be
 // several characters (`ß` -> `SS`).
@@ -58,10 +56,51 @@ constexpr std::array<std::string_view, 43> kReservedWords = {
 // front, so it is never a keyword).
 constexpr std::array<std::string_view, 4> kRawOnlyWords = {"mut", "macro", "try", "unsized"};
 
-template <std::size_t N>
-bool contains(const std::array<std::string_view, N>& words, std::string_view w) {
-  return std::find(words.begin(), words.end(), w) != words.end();
+// The words above are searched for every identifier the generator writes, so
+// each list is also kept as integers: a word of at most eight ASCII letters
+// packed byte by byte. A text of anything else is in no list.
+constexpr std::size_t kMaxPackedWord = 8;
+
+constexpr std::uint64_t pack_letter(char c, std::size_t i) {
+  return static_cast<std::uint64_t>(static_cast<unsigned char>(c)) << (8 * i);
 }
+
+// The packed form of `w`, or 0 when it is empty, longer than eight bytes or
+// holds a byte other than an ASCII letter.
+constexpr std::uint64_t pack_word(std::string_view w) {
+  if (w.empty() || w.size() > kMaxPackedWord) return 0;
+  std::uint64_t packed = 0;
+  for (std::size_t i = 0; i < w.size(); ++i) {
+    if (!is_ascii_upper(w[i]) && !is_ascii_lower(w[i])) return 0;
+    packed |= pack_letter(w[i], i);
+  }
+  return packed;
+}
+
+template <std::size_t N>
+constexpr std::array<std::uint64_t, N> pack_words(const std::array<std::string_view, N>& words) {
+  std::array<std::uint64_t, N> packed{};
+  for (std::size_t i = 0; i < N; ++i) packed[i] = pack_word(words[i]);
+  return packed;
+}
+
+template <std::size_t N>
+bool contains(const std::array<std::uint64_t, N>& words, std::uint64_t packed) {
+  return packed != 0 && std::find(words.begin(), words.end(), packed) != words.end();
+}
+
+constexpr auto kPathKeywordsPacked = pack_words(kPathKeywords);
+constexpr auto kDecoderParamsPacked = pack_words(kDecoderParams);
+constexpr auto kReservedWordsPacked = pack_words(kReservedWords);
+constexpr auto kRawOnlyWordsPacked = pack_words(kRawOnlyWords);
+
+template <std::size_t N>
+constexpr bool all_packed(const std::array<std::uint64_t, N>& words) {
+  return std::find(words.begin(), words.end(), std::uint64_t{0}) == words.end();
+}
+static_assert(all_packed(kPathKeywordsPacked) && all_packed(kDecoderParamsPacked) && all_packed(kReservedWordsPacked) &&
+                  all_packed(kRawOnlyWordsPacked),
+              "every listed word is at most eight ASCII letters");
 
 // Whether `word` is an identifier or keyword by its characters alone: an
 // XID_Start character or `_`, then XID_Continue characters.
@@ -91,16 +130,21 @@ bool is_identifier_or_keyword(std::string_view word) {
 }
 
 bool is_keyword(std::string_view word) {
-  return word == "_" || contains(kPathKeywords, word) || contains(kReservedWords, word) ||
-         contains(kRawOnlyWords, word);
+  const std::uint64_t packed = pack_word(word);
+  return word == "_" || contains(kPathKeywordsPacked, packed) || contains(kReservedWordsPacked, packed) ||
+         contains(kRawOnlyWordsPacked, packed);
 }
 
 }  // namespace
 
+bool is_ascii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 bool is_rust_identifier(std::string_view text) {
   if (text.starts_with("r#")) {
     const std::string_view word = text.substr(2);
-    return is_identifier_or_keyword(word) && word != "_" && !contains(kPathKeywords, word);
+    return is_identifier_or_keyword(word) && word != "_" && !contains(kPathKeywordsPacked, pack_word(word));
   }
   return is_identifier_or_keyword(text) && !is_keyword(text);
 }
@@ -196,14 +240,19 @@ std::string pascalize_xml_name(std::string_view name) {
 }
 
 std::string sanitize_rust_keyword(std::string_view ident) {
-  if (contains(kPathKeywords, ident)) return std::string(ident) + "_v";
-  if (contains(kDecoderParams, ident)) return std::string(ident) + "_field";
-  if (contains(kReservedWords, ident) || contains(kRawOnlyWords, ident)) return "r#" + std::string(ident);
+  const std::uint64_t packed = pack_word(ident);
+  if (packed == 0) return std::string(ident);
+  if (contains(kPathKeywordsPacked, packed)) return std::string(ident) + "_v";
+  if (contains(kDecoderParamsPacked, packed)) return std::string(ident) + "_field";
+  if (contains(kReservedWordsPacked, packed) || contains(kRawOnlyWordsPacked, packed)) return "r#" + std::string(ident);
   return std::string(ident);
 }
 
 std::string sanitize_const_name(std::string_view name) {
-  if (contains(kPathKeywords, name) || contains(kReservedWords, name)) return std::string(name) + "_alias";
+  const std::uint64_t packed = pack_word(name);
+  if (contains(kPathKeywordsPacked, packed) || contains(kReservedWordsPacked, packed)) {
+    return std::string(name) + "_alias";
+  }
   return std::string(name);
 }
 

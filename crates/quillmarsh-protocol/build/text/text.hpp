@@ -65,6 +65,8 @@ std::string one_line_comment_text(std::string_view text);
 std::size_t utf8_sequence_length(std::string_view text, std::size_t i);
 // Whether all of `text` is well-formed UTF-8.
 bool is_valid_utf8(std::string_view text);
+// Whether every byte of `text` is ASCII.
+bool is_ascii(std::string_view text);
 
 // Trims leading and trailing Unicode White_Space characters.
 std::string_view trim_unicode_ws(std::string_view text);
