@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -29,36 +30,51 @@ void reserve_for(std::string& out, std::string_view tmpl, TemplateVars vars, std
   if (need > out.capacity()) out.reserve(need > 2 * out.capacity() ? need : 2 * out.capacity());
 }
 
+// The value of the placeholder that opens at `name` (just after its `$`)
+// when its name is one of `vars` and it is closed; null otherwise.
+const std::pair<std::string_view, std::string_view>* placeholder_at(const char* name, const char* end,
+                                                                    TemplateVars vars) {
+  const auto left = static_cast<std::size_t>(end - name);
+  for (const auto& v : vars) {
+    const std::size_t n = v.first.size();
+    if (n == 0 || n >= left || name[n] != '$') continue;
+    std::size_t i = 0;
+    while (i < n && name[i] == v.first[i] && is_name_char(name[i])) ++i;
+    if (i == n) return &v;
+  }
+  return nullptr;
+}
+
 // Appends `tmpl` with its placeholders replaced by their values.
 void substitute(std::string& out, std::string_view tmpl, TemplateVars vars) {
-  std::size_t pos = 0;
-  while (pos < tmpl.size()) {
-    const std::size_t open = tmpl.find('$', pos);
-    if (open == std::string_view::npos) {
-      out.append(tmpl.substr(pos));
+  const char* pos = tmpl.data();
+  const char* const end = pos + tmpl.size();
+  while (pos < end) {
+    const auto* open = static_cast<const char*>(std::memchr(pos, '$', static_cast<std::size_t>(end - pos)));
+    if (open == nullptr) {
+      out.append(pos, static_cast<std::size_t>(end - pos));
       return;
     }
-    out.append(tmpl.substr(pos, open - pos));
-    const std::size_t close = tmpl.find('$', open + 1);
-    if (close == std::string_view::npos) template_bug("has an unclosed placeholder", tmpl.substr(open), tmpl);
-    const std::string_view name = tmpl.substr(open + 1, close - open - 1);
-    pos = close + 1;
-    if (name.empty()) {  // `$$`
-      out.push_back('$');
+    out.append(pos, static_cast<std::size_t>(open - pos));
+    if (const auto* found = placeholder_at(open + 1, end, vars)) {
+      out.append(found->second);
+      pos = open + 1 + found->first.size() + 1;
       continue;
     }
-    for (char c : name) {
-      if (!is_name_char(c)) template_bug("has a malformed placeholder", tmpl.substr(open, close - open + 1), tmpl);
+    // `$$`, or a template that is itself wrong.
+    const std::string_view rest(open, static_cast<std::size_t>(end - open));
+    const std::size_t close = rest.find('$', 1);
+    if (close == std::string_view::npos) template_bug("has an unclosed placeholder", rest, tmpl);
+    if (close == 1) {
+      out.push_back('$');
+      pos = open + 2;
+      continue;
     }
-    const std::pair<std::string_view, std::string_view>* found = nullptr;
-    for (const auto& v : vars) {
-      if (v.first == name) {
-        found = &v;
-        break;
-      }
+    const std::string_view placeholder = rest.substr(0, close + 1);
+    for (char c : placeholder.substr(1, close - 1)) {
+      if (!is_name_char(c)) template_bug("has a malformed placeholder", placeholder, tmpl);
     }
-    if (found == nullptr) template_bug("has no value for placeholder", tmpl.substr(open, close - open + 1), tmpl);
-    out.append(found->second);
+    template_bug("has no value for placeholder", placeholder, tmpl);
   }
 }
 
