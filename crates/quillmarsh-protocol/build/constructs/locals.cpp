@@ -4,7 +4,6 @@
 
 #include "constructs/locals.hpp"
 
-#include <algorithm>
 #include <cstddef>
 #include <optional>
 #include <set>
@@ -46,12 +45,25 @@ void LocalsWalk::pop() {
   scope_starts_.pop_back();
 }
 
-std::size_t LocalsWalk::bind(std::string_view name, Role role, Text what) {
+std::size_t LocalsWalk::bind(std::string_view name, std::string_view suffix, Role role, Text what) {
+  // identifier_key of the whole name; an ASCII name's key is the name
+  // without `r#`, put together in place.
+  std::string& key = keys_.emplace_back();
+  const std::string_view plain = name.starts_with("r#") ? name.substr(2) : name;
+  if (is_ascii(plain)) {
+    key.reserve(plain.size() + suffix.size());
+    key.append(plain);
+    key.append(suffix);
+  } else {
+    std::string whole(name);
+    whole.append(suffix);
+    key = identifier_key(whole);
+  }
   const std::size_t id = all_.size();
-  Binding& b = all_.emplace_back(Binding{identifier_key(name), role, what, kNone});
-  const auto [it, fresh] = newest_.try_emplace(b.key, id);
+  all_.push_back(Binding{key, role, what, kNone});
+  const auto [it, fresh] = newest_.try_emplace(key, id);
   if (!fresh) {
-    b.prev = it->second;
+    all_.back().prev = it->second;
     it->second = id;
   }
   bound_.push_back(id);
@@ -63,7 +75,7 @@ std::size_t LocalsWalk::visible(std::string_view name) {
   // identifier_key without a copy in the usual case: an ASCII name's key is
   // the name without `r#`.
   std::string_view key = name.starts_with("r#") ? name.substr(2) : name;
-  if (!std::all_of(key.begin(), key.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+  if (!is_ascii(key)) {
     key_scratch_ = identifier_key(name);
     key = key_scratch_;
   }
@@ -119,8 +131,8 @@ std::size_t LocalsWalk::field_read(std::string_view local, const FieldKind& kind
                                    std::string_view field) {
   note_enum_value(local, kind);
   if (kind.tag == FieldKind::Enum) {
-    bind(std::string(local) + "_raw", Role::Internal, quoted_text("the decoded result of field ", field));
-    bind(std::string(local) + "_bits", role == Role::Value ? Role::RawBits : Role::Internal,
+    bind(local, "_raw", Role::Internal, quoted_text("the decoded result of field ", field));
+    bind(local, "_bits", role == Role::Value ? Role::RawBits : Role::Internal,
          quoted_text("the raw value of field ", field));
   }
   return bind(local, role, what);
@@ -130,8 +142,8 @@ void LocalsWalk::loop_read(std::string_view local, const FieldKind& kind, std::s
   note_enum_value(local, kind);
   const Text what{"a loop local of ", container, false};
   if (kind.tag == FieldKind::Enum) {
-    bind(std::string(local) + "_raw", Role::Internal, what);
-    bind(std::string(local) + "_bits", Role::Internal, what);
+    bind(local, "_raw", Role::Internal, what);
+    bind(local, "_bits", Role::Internal, what);
   }
   bind(local, Role::Internal, what);
 }

@@ -72,7 +72,9 @@ class LocalsWalk {
   void pop();
 
   // Binds `name` in the innermost scope; the binding's id.
-  std::size_t bind(std::string_view name, Role role, Text what);
+  std::size_t bind(std::string_view name, Role role, Text what) { return bind(name, {}, role, what); }
+  // Binds `name` followed by `suffix` (ASCII), without building that name first.
+  std::size_t bind(std::string_view name, std::string_view suffix, Role role, Text what);
   // A read that means exactly binding `id`.
   void read_exact(std::string_view name, std::size_t id, const Text& reader);
   // A read that means a binding of `role`: a field's value for expressions,
@@ -93,7 +95,7 @@ class LocalsWalk {
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
   struct Binding {
-    std::string key;  // the identifier as Rust compares it
+    std::string_view key;  // the identifier as Rust compares it, in `keys_`
     Role role = Role::Internal;
     Text what;                 // "field `x`", "the count of vector `x`", ...
     std::size_t prev = kNone;  // the binding of the same key in view before this one
@@ -102,8 +104,10 @@ class LocalsWalk {
   std::size_t visible(std::string_view name);
   void report(std::string_view name, const Text& reader, std::size_t met, const std::string& meant);
 
-  // Every binding of the body; a deque, so keys stay where they are.
-  std::deque<Binding> all_;
+  // Every binding of the body.
+  std::vector<Binding> all_;
+  // The keys of the bindings; a deque, so keys stay where they are.
+  std::deque<std::string> keys_;
   // The bindings of the open scopes, innermost last, and where each scope starts.
   std::vector<std::size_t> bound_;
   std::vector<std::size_t> scope_starts_;

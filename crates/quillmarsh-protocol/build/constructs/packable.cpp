@@ -205,15 +205,15 @@ std::size_t walk_packable_locals(LocalsWalk& w, const PackableField& packable, s
   const std::string stem(without_raw_prefix(local));
   switch (packable.kind) {
     case PackableKind::PackableList:
-      w.bind(stem + "_count", Role::Internal, {"the count of ", container, false});
+      w.bind(stem, "_count", Role::Internal, {"the count of ", container, false});
       break;
     case PackableKind::PackableHashTable:
-      w.bind(stem + "_count", Role::Internal, {"the count of ", container, false});
+      w.bind(stem, "_count", Role::Internal, {"the count of ", container, false});
       w.bind("_" + stem + "_maxsize", Role::Internal, {"the maximum size of ", container, false});
       break;
     case PackableKind::PHashTable:
-      w.bind(stem + "_packed", Role::Internal, {"the packed size of ", container, false});
-      w.bind(stem + "_count", Role::Internal, {"the count of ", container, false});
+      w.bind(stem, "_packed", Role::Internal, {"the packed size of ", container, false});
+      w.bind(stem, "_count", Role::Internal, {"the count of ", container, false});
       break;
   }
   const std::size_t id = w.bind(local, Role::Member, LocalsWalk::plain_text(container));

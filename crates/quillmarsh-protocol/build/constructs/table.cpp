@@ -121,7 +121,7 @@ void walk_locals(LocalsWalk& w, const TableField& table, StepPlace /*place*/, st
   using Role = LocalsWalk::Role;
   const std::string_view container = w.keep("table " + quoted(table.ident));
   w.read_locals(table.count_reads, LocalsWalk::plain_text(container));
-  w.bind(table.ident + "_count", Role::Internal, {"the count of ", container, false});
+  w.bind(table.ident, "_count", Role::Internal, {"the count of ", container, false});
   const std::size_t id = w.bind(table.ident, Role::Member, LocalsWalk::plain_text(container));
   w.push();
   w.loop_read("__k", table.key_kind, container);

@@ -124,7 +124,7 @@ void walk_locals(LocalsWalk& w, const VectorField& vec, StepPlace place, std::ve
   const std::string local = decoder_local(vec.ident, place);
   const std::string_view container = w.keep("vector " + quoted(vec.ident));
   w.read_locals(vec.count_reads, LocalsWalk::plain_text(container));
-  w.bind(local + "_count", Role::Internal, {"the count of ", container, false});
+  w.bind(local, "_count", Role::Internal, {"the count of ", container, false});
   const std::size_t id = w.bind(local, Role::Member, LocalsWalk::plain_text(container));
   w.push();
   w.note_enum_value("__elem", vec.elem_kind);

@@ -4,11 +4,12 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <optional>
-#include <set>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "constructs/constructs.hpp"
 #include "schema/literals.hpp"
@@ -239,7 +240,22 @@ std::size_t structs_written(const Stats& s) { return s.datatypes + s.messages + 
 // struct written, and the leftover step reuses a kept failure that is still
 // current instead of building the body once more.
 void run_fixpoint(CodegenCtx& ctx, const std::vector<const xml::Node*>& candidates, EmitKind kind, bool precheck) {
-  std::set<std::string, std::less<>> emitted;
+  // A name is written once: a candidate whose name was already written is
+  // passed over. Each candidate's name is looked up once, and numbered by its
+  // first candidate, so that the passes ask a flag instead of a set of names.
+  const std::size_t count = candidates.size();
+  std::vector<std::optional<std::string_view>> names(count);
+  std::vector<std::size_t> name_number(count);
+  {
+    std::unordered_map<std::string_view, std::size_t> first;
+    first.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      names[i] = candidates[i]->attr("name");
+      if (names[i]) name_number[i] = first.try_emplace(*names[i], i).first->second;
+    }
+  }
+  std::vector<char> emitted(count, 0);  // by name number
+  const auto passed_over = [&](std::size_t i) { return !names[i] || emitted[name_number[i]] != 0; };
   const std::string_view prefix = name_prefix(kind);
   std::string owner;
 
@@ -258,14 +274,13 @@ void run_fixpoint(CodegenCtx& ctx, const std::vector<const xml::Node*>& candidat
     std::size_t written = 0;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
       const xml::Node* candidate = candidates[i];
-      const std::optional<std::string_view> name = candidate->attr("name");
-      if (!name || emitted.find(*name) != emitted.end()) continue;
+      if (passed_over(i)) continue;
       if (current_failure(i) != nullptr) continue;  // would fail the same way again
 
       std::optional<Result<std::vector<EmitStep>>> probe;
       if (!precheck || collect_unsupported(*candidate).empty()) {
         owner.assign(prefix);
-        owner.append(*name);
+        owner.append(*names[i]);
         probe.emplace(collect_emit_steps(ctx, *candidate, owner));
         if (!probe->ok()) {  // retried in a later pass
           failures[i] = Failure{probe->reason(), generation};
@@ -277,7 +292,7 @@ void run_fixpoint(CodegenCtx& ctx, const std::vector<const xml::Node*>& candidat
       emit_message_impl(ctx, *candidate, kind, probe ? &probe->value() : nullptr);
       if (structs_written(ctx.stats) != before) ++generation;
 
-      emitted.emplace(*name);
+      emitted[name_number[i]] = 1;
       ++written;
     }
     if (written == 0) break;
@@ -287,8 +302,7 @@ void run_fixpoint(CodegenCtx& ctx, const std::vector<const xml::Node*>& candidat
   // now is written as a normal struct.
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const xml::Node* candidate = candidates[i];
-    const std::optional<std::string_view> name = candidate->attr("name");
-    if (!name || emitted.find(*name) != emitted.end()) continue;
+    if (passed_over(i)) continue;
     const std::size_t before = structs_written(ctx.stats);
     emit_message_impl(ctx, *candidate, kind, nullptr, current_failure(i));
     if (structs_written(ctx.stats) != before) ++generation;
