@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Compares two builds of quillmarsh-codegen on many descriptions: standard
-# output, standard error, exit status and the written messages_generated.rs and
-# dispatch_generated.rs must be byte for byte the same. Meant for speed work and
+# output, standard error, exit status and the written messages_generated.rs,
+# dispatch_generated.rs and encoders_generated.rs must be byte for byte the
+# same. Meant for speed work and
 # restructuring of the generator: save the executable before a change, then
 # compare it with the new one.
 #
@@ -9,8 +10,9 @@
 # edge-case descriptions and a set of realistic ones of various sizes (up to 16x
 # a base of 1 MiB, the benchmark's sizes included).
 #
-# Each description is run the way Cargo runs the generator: no arguments, an
-# environment holding only CARGO_MANIFEST_DIR and OUT_DIR, the description at
+# Each description is run the way Cargo runs the generator with the crate's
+# `encode` feature on: no arguments, an environment holding only
+# CARGO_MANIFEST_DIR, OUT_DIR and CARGO_FEATURE_ENCODE, the description at
 # ../../../vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml
 # from the manifest directory. Both executables run in the same folders, so
 # paths in messages match.
@@ -96,11 +98,11 @@ run_one() {
   local exe=$1 dest=$2 status=0
   rm -rf "$root/out" "$dest"
   mkdir -p "$root/out" "$dest"
-  (cd "$root" && env -i CARGO_MANIFEST_DIR="$manifest" OUT_DIR="$root/out" "$exe" \
+  (cd "$root" && env -i CARGO_MANIFEST_DIR="$manifest" OUT_DIR="$root/out" CARGO_FEATURE_ENCODE=1 "$exe" \
     >"$dest/stdout" 2>"$dest/stderr") || status=$?
   echo "$status" >"$dest/status"
   local output
-  for output in messages_generated.rs dispatch_generated.rs; do
+  for output in messages_generated.rs dispatch_generated.rs encoders_generated.rs; do
     if [ -e "$root/out/$output" ]; then
       mv "$root/out/$output" "$dest/$output"
     fi
