@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Compares two builds of quillmarsh-codegen on many descriptions: standard
-# output, standard error, exit status and the written messages_generated.rs and
-# dispatch_generated.rs must be byte for byte the same. Meant for speed work and
+# output, standard error, exit status and the written messages_generated.rs,
+# dispatch_generated.rs and encoders_generated.rs must be byte for byte the
+# same. Meant for speed work and
 # restructuring of the generator: save the executable before a change, then
 # compare it with the new one.
 #
@@ -9,19 +10,18 @@
 # edge-case descriptions and a set of realistic ones of various sizes (up to 16x
 # a base of 1 MiB, the benchmark's sizes included).
 #
-# Each description is run the way Cargo runs the generator: no arguments, an
-# environment holding only CARGO_MANIFEST_DIR and OUT_DIR, the description at
+# Each description is run the way Cargo runs the generator with the crate's
+# `encode` feature on: no arguments, an environment holding only
+# CARGO_MANIFEST_DIR, OUT_DIR and CARGO_FEATURE_ENCODE, the description at
 # ../../../vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml
 # from the manifest directory. Both executables run in the same folders, so
-# paths in messages match. With --encode the crate's `encode` feature is on
-# (CARGO_FEATURE_ENCODE set), and encoders_generated.rs is compared as well.
+# paths in messages match.
 #
 # Usage: tools/compare-generators.sh OLD NEW [options]
 #   --describe PATH   qm-random-description (default: build/bench/tools/describe/qm-random-description)
 #   --edge N          random edge-case descriptions (default 600)
 #   --realistic N     realistic descriptions besides the 1x/4x/16x ones (default 17)
 #   --no-large        skip the 4x and 16x descriptions
-#   --encode          generate the encoders too
 #   --keep            keep the work folder (the differing cases are kept anyway)
 # Exits non-zero when any description differs.
 set -euo pipefail
@@ -32,7 +32,7 @@ die() {
   exit 2
 }
 
-[ $# -ge 2 ] || die "usage: tools/compare-generators.sh OLD NEW [--describe PATH] [--edge N] [--realistic N] [--no-large] [--encode] [--keep]"
+[ $# -ge 2 ] || die "usage: tools/compare-generators.sh OLD NEW [--describe PATH] [--edge N] [--realistic N] [--no-large] [--keep]"
 old=$(realpath "$1")
 new=$(realpath "$2")
 shift 2
@@ -41,14 +41,12 @@ edge=600
 realistic=17
 large=1
 keep=0
-encode=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --describe) describe=${2:?}; shift ;;
     --edge) edge=${2:?}; shift ;;
     --realistic) realistic=${2:?}; shift ;;
     --no-large) large=0 ;;
-    --encode) encode=(CARGO_FEATURE_ENCODE=1) ;;
     --keep) keep=1 ;;
     *) die "unknown option $1" ;;
   esac
@@ -100,7 +98,7 @@ run_one() {
   local exe=$1 dest=$2 status=0
   rm -rf "$root/out" "$dest"
   mkdir -p "$root/out" "$dest"
-  (cd "$root" && env -i CARGO_MANIFEST_DIR="$manifest" OUT_DIR="$root/out" "${encode[@]}" "$exe" \
+  (cd "$root" && env -i CARGO_MANIFEST_DIR="$manifest" OUT_DIR="$root/out" CARGO_FEATURE_ENCODE=1 "$exe" \
     >"$dest/stdout" 2>"$dest/stderr") || status=$?
   echo "$status" >"$dest/status"
   local output

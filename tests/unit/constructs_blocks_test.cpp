@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "constructs/constructs.hpp"
@@ -46,7 +47,7 @@ std::string reason_of(const std::string& body) {
 
 template <class T>
 const T& last_as(const std::vector<EmitStep>& steps) {
-  const T* model = steps.back().as<T>();
+  const T* model = std::get_if<T>(&steps.back().v);
   EXPECT_NE(model, nullptr);
   return *model;
 }
@@ -107,15 +108,15 @@ std::string reference_in(const std::string& body) {
   auto steps = build_body(env, body);
   if (!steps) return steps.reason();
   const EmitStep* step = &steps->back();
-  if (const auto* block = step->as<IfBlock>()) {
+  if (const auto* block = std::get_if<IfBlock>(&step->v)) {
     const auto& branch = block->false_steps.empty() ? block->true_steps : block->false_steps;
-    if (branch.empty() || branch.back().as<VectorField>() == nullptr) return block->rust_test;
+    if (branch.empty() || std::get_if<VectorField>(&branch.back().v) == nullptr) return block->rust_test;
     step = &branch.back();
   }
-  if (const auto* vec = step->as<VectorField>()) return vec->count_expr;
-  if (const auto* table = step->as<TableField>()) return table->count_expr;
-  if (const auto* sw = step->as<SwitchBlock>()) return sw->disc_rust;
-  if (const auto* maskmap = step->as<MaskmapBlock>()) return maskmap->parent_bits;
+  if (const auto* vec = std::get_if<VectorField>(&step->v)) return vec->count_expr;
+  if (const auto* table = std::get_if<TableField>(&step->v)) return table->count_expr;
+  if (const auto* sw = std::get_if<SwitchBlock>(&step->v)) return sw->disc_rust;
+  if (const auto* maskmap = std::get_if<MaskmapBlock>(&step->v)) return maskmap->parent_bits;
   return "<unexpected step>";
 }
 
@@ -652,7 +653,7 @@ TEST(SwitchBuild, CaseScopingAndNumbering) {
                                          R"(<field name="Y" type="byte"/><field name="X" type="byte"/>)"
                                          R"(<switch name="Flags"><case value="1"/></switch>)");
   ASSERT_TRUE(steps) << steps.reason();
-  const SwitchBlock& sw = *(*steps)[4].as<SwitchBlock>();
+  const SwitchBlock& sw = *std::get_if<SwitchBlock>(&(*steps)[4].v);
   EXPECT_EQ(sw.ident, "flags_data_2");
   EXPECT_EQ(sw.type_name, "S2C_ThingFlagsData");
   EXPECT_EQ(sw.disc_expr, "flags");
@@ -664,22 +665,22 @@ TEST(SwitchBuild, CaseScopingAndNumbering) {
   EXPECT_EQ(c3.value_text, " 3 | ");
   EXPECT_EQ(c3.text, std::optional<std::string>("t"));
   ASSERT_EQ(c3.steps.size(), 4u);
-  EXPECT_EQ(c3.steps[0].as<SimpleField>()->ident, "x_2");
-  EXPECT_EQ(c3.steps[1].as<SimpleField>()->ident, "y");
-  EXPECT_EQ(c3.steps[2].as<SwitchBlock>()->ident, "y_data");
-  EXPECT_EQ(c3.steps[2].as<SwitchBlock>()->type_name, "S2C_Thing_Case_3YData");
-  EXPECT_EQ(c3.steps[3].as<SwitchBlock>()->ident, "y_data_2");
-  EXPECT_EQ(c3.steps[3].as<SwitchBlock>()->type_name, "S2C_Thing_Case_3YData2");
+  EXPECT_EQ(std::get_if<SimpleField>(&c3.steps[0].v)->ident, "x_2");
+  EXPECT_EQ(std::get_if<SimpleField>(&c3.steps[1].v)->ident, "y");
+  EXPECT_EQ(std::get_if<SwitchBlock>(&c3.steps[2].v)->ident, "y_data");
+  EXPECT_EQ(std::get_if<SwitchBlock>(&c3.steps[2].v)->type_name, "S2C_Thing_Case_3YData");
+  EXPECT_EQ(std::get_if<SwitchBlock>(&c3.steps[3].v)->ident, "y_data_2");
+  EXPECT_EQ(std::get_if<SwitchBlock>(&c3.steps[3].v)->type_name, "S2C_Thing_Case_3YData2");
 
   const SwitchCase& c12 = sw.cases[1];
   EXPECT_EQ(c12.variant, "Case_1_2");
   EXPECT_EQ(c12.values, (std::vector<i128>{1, 2}));
-  EXPECT_EQ(c12.steps[0].as<SimpleField>()->ident, "y");
+  EXPECT_EQ(std::get_if<SimpleField>(&c12.steps[0].v)->ident, "y");
 
   // After the switch, numbering continues from the body's own counts.
-  EXPECT_EQ((*steps)[5].as<SimpleField>()->ident, "y");
-  EXPECT_EQ((*steps)[6].as<SimpleField>()->ident, "x_2");
-  const SwitchBlock& second = *(*steps)[7].as<SwitchBlock>();
+  EXPECT_EQ(std::get_if<SimpleField>(&(*steps)[5].v)->ident, "y");
+  EXPECT_EQ(std::get_if<SimpleField>(&(*steps)[6].v)->ident, "x_2");
+  const SwitchBlock& second = *std::get_if<SwitchBlock>(&(*steps)[7].v);
   EXPECT_EQ(second.ident, "flags_data_3");
   EXPECT_EQ(second.type_name, "S2C_ThingFlagsData2");
 }
@@ -697,9 +698,9 @@ TEST(SwitchBuild, TypeNamesUniqueInBuildOrder) {
       {"S2C_ThingFlagsData3", "S2C_Thing_Case_1CountData3"},
   };
   for (std::size_t i = 0; i < want.size(); ++i) {
-    const SwitchBlock& outer = *(*steps)[2 + i].as<SwitchBlock>();
+    const SwitchBlock& outer = *std::get_if<SwitchBlock>(&(*steps)[2 + i].v);
     EXPECT_EQ(outer.type_name, want[i].first);
-    EXPECT_EQ(outer.cases[0].steps[0].as<SwitchBlock>()->type_name, want[i].second);
+    EXPECT_EQ(std::get_if<SwitchBlock>(&outer.cases[0].steps[0].v)->type_name, want[i].second);
   }
 
   // Without a struct-wide set the names are left as they are.

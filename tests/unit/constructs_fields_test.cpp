@@ -9,11 +9,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "constructs/constructs.hpp"
 #include "schema/context.hpp"
-#include "schema/model.hpp"
 #include "text/text.hpp"
 #include "xml/xml.hpp"
 
@@ -49,7 +49,7 @@ class ConstructsTest : public ::testing::Test {
     ctx_.registry.insert_or_assign("Pos", TypeKind::structure());
     body_.owner = "S2C_Test";
     // An earlier `uint Count` read into the local `count`.
-    lookup_.add_field(SimpleField{"count", "Count", "u32", FieldKind(FieldKind::U32), std::nullopt, {}});
+    lookup_.add_field("Count", "count", FieldKind(FieldKind::U32));
   }
 
   Result<SimpleField> field(std::string_view text) { return build_simple_field(ctx_, Xml(text).node(), body_); }
@@ -227,7 +227,7 @@ TEST_F(ConstructsTest, DoubledValueIsRegisteredAsADouble) {
   const Result<SimpleField> r = field(R"(<field name="Value" type="float"/>)");
   ASSERT_TRUE(r.ok()) << r.reason();
   SiblingLookup lookup;
-  lookup.add_field(*r);
+  register_field(lookup, *r);
   ASSERT_EQ(lookup.numeric_fields.count("Value"), 1u);
   EXPECT_EQ(lookup.numeric_fields.at("Value").ty, "f64");
 }
@@ -773,7 +773,7 @@ TEST(ConstructsStepsTest, SimpleStepDispatch) {
     EXPECT_EQ(top.find_first_not_of(' '), 8u) << c.label;
 
     std::string want12;
-    if (c.step.as<PackableField>() != nullptr) {
+    if (std::get_if<PackableField>(&c.step.v) != nullptr) {
       Printer(want12, 4)(top);
     } else {
       Printer(want12, 12, /*flat=*/true)(top);

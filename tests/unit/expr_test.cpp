@@ -643,36 +643,24 @@ TEST(IfTest, ConditionsAndMessages) {
     EXPECT_EQ(outcome(translate_if_test_expr(c.input, lookup)), c.want) << "test: " << c.input;
 }
 
-SimpleField field_of(std::string xml_name, std::string ident, FieldKind::Tag tag,
-                     std::vector<SubfieldAccessor> subfields = {}) {
-  SimpleField field;
-  field.ident = std::move(ident);
-  field.xml_name = std::move(xml_name);
-  field.kind = FieldKind(tag);
-  field.subfields = std::move(subfields);
-  return field;
-}
-
 // Later declarations of a name replace earlier ones. A field of an <if>
 // branch reads as the branch's `_v` local inside that branch and as the
 // block's option (absent: zero) anywhere else.
 TEST(SiblingReferences, RebindingAndBranchFields) {
   SiblingLookup lookup;
-  SubfieldAccessor low;
-  low.xml_name = "OptLow";
-  low.value_expr = "Opt & 1";
-  lookup.add_field(field_of("Count", "count", FieldKind::U32));
-  lookup.add_field(field_of("Was", "was", FieldKind::Bool));
-  lookup.add_field(field_of("Was", "was_2", FieldKind::U16));
+  lookup.add_field("Count", "count", FieldKind(FieldKind::U32));
+  lookup.add_field("Was", "was", FieldKind(FieldKind::Bool));
+  lookup.add_field("Was", "was_2", FieldKind(FieldKind::U16));
   lookup.open_branch = 1;
-  lookup.add_field(field_of("Opt", "opt", FieldKind::U32, {low}));
-  lookup.add_field(field_of("Flag", "flag", FieldKind::Bool));
-  lookup.add_field(field_of("Again", "again", FieldKind::U8));
+  lookup.add_field("Opt", "opt", FieldKind(FieldKind::U32));
+  lookup.add_subfield("OptLow", "Opt", "opt", FieldKind(FieldKind::U32), "Opt & 1");
+  lookup.add_field("Flag", "flag", FieldKind(FieldKind::Bool));
+  lookup.add_field("Again", "again", FieldKind(FieldKind::U8));
   lookup.open_branch = 0;
-  lookup.add_field(field_of("Again", "again_2", FieldKind::I16));
+  lookup.add_field("Again", "again_2", FieldKind(FieldKind::I16));
   // A string in a branch registers nothing: the name still means the number.
   lookup.open_branch = 2;
-  lookup.add_field(field_of("Count", "count_2", FieldKind::String));
+  lookup.add_field("Count", "count_2", FieldKind(FieldKind::String));
   lookup.open_branch = 0;
 
   struct BranchCase {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "schema/body.hpp"
 #include "schema/literals.hpp"
-#include "schema/model.hpp"
 #include "schema/registry.hpp"
 #include "xml/xml.hpp"
 
@@ -183,26 +183,18 @@ TEST(Registry, CsharpPrimitives) {
   EXPECT_EQ(csharp_to_rust_primitive("a\"b\\c").reason(), R"(unknown C# primitive "a\"b\\c")");
 }
 
-SimpleField make_field(std::string ident, std::string xml_name, FieldKind kind) {
-  SimpleField f;
-  f.ident = std::move(ident);
-  f.xml_name = std::move(xml_name);
-  f.kind = std::move(kind);
-  return f;
-}
-
 TEST(SiblingLookup, AddFieldRegistersByKind) {
   SiblingLookup lookup;
-  SimpleField flags = make_field("flags", "Flags", FieldKind::U16);
-  flags.subfields.push_back({"high", "High", "u8", "(self.flags >> 8) as u8", "Flags >> 8", std::nullopt});
-  flags.subfields.push_back({"low", "Low", "u8", "self.flags as u8", "Flags & 0xFF", std::nullopt});
-  lookup.add_field(flags);
-  lookup.add_field(make_field("kind", "Kind", FieldKind::enumeration("Kind", false, EnumRepr::I64)));
-  lookup.add_field(make_field("ok", "Ok", FieldKind::Bool));
-  lookup.add_field(make_field("dw", "Dw", FieldKind::PackedDword));
-  lookup.add_field(make_field("name", "Name", FieldKind::String));
-  lookup.add_field(make_field("wname", "WName", FieldKind::WString));
-  lookup.add_field(make_field("pos", "Pos", FieldKind::structure("Position")));
+  const FieldKind flags(FieldKind::U16);
+  lookup.add_field("Flags", "flags", flags);
+  lookup.add_subfield("High", "Flags", "flags", flags, "Flags >> 8");
+  lookup.add_subfield("Low", "Flags", "flags", flags, "Flags & 0xFF");
+  lookup.add_field("Kind", "kind", FieldKind::enumeration("Kind", false, EnumRepr::I64));
+  lookup.add_field("Ok", "ok", FieldKind(FieldKind::Bool));
+  lookup.add_field("Dw", "dw", FieldKind(FieldKind::PackedDword));
+  lookup.add_field("Name", "name", FieldKind(FieldKind::String));
+  lookup.add_field("WName", "wname", FieldKind(FieldKind::WString));
+  lookup.add_field("Pos", "pos", FieldKind::structure("Position"));
 
   ASSERT_EQ(lookup.numeric_fields.size(), 3u);
   EXPECT_EQ(lookup.numeric_fields.at("Flags").ident, "flags");
@@ -228,37 +220,32 @@ TEST(SiblingLookup, AddFieldRegistersByKind) {
 
 TEST(SiblingLookup, LaterFieldReplacesEarlier) {
   SiblingLookup lookup;
-  lookup.add_field(make_field("count", "Count", FieldKind::U8));
-  lookup.add_field(make_field("count_2", "Count", FieldKind::U32));
+  lookup.add_field("Count", "count", FieldKind(FieldKind::U8));
+  lookup.add_field("Count", "count_2", FieldKind(FieldKind::U32));
   EXPECT_EQ(lookup.numeric_fields.at("Count").ident, "count_2");
   EXPECT_EQ(lookup.numeric_fields.at("Count").ty, "u32");
 
   // A later non-numeric field of the same name does not erase the numeric entry.
-  lookup.add_field(make_field("count_3", "Count", FieldKind::String));
+  lookup.add_field("Count", "count_3", FieldKind(FieldKind::String));
   EXPECT_EQ(lookup.numeric_fields.at("Count").ident, "count_2");
 }
 
 TEST(SiblingLookup, SubfieldsOfNonNumericFieldsAreIgnored) {
   SiblingLookup lookup;
-  SimpleField f = make_field("e", "E", FieldKind::enumeration("E", false, EnumRepr::U8));
-  f.subfields.push_back({"bit", "Bit", "u8", "x", "E & 1", std::nullopt});
-  lookup.add_field(f);
+  const FieldKind e = FieldKind::enumeration("E", false, EnumRepr::U8);
+  lookup.add_field("E", "e", e);
+  lookup.add_subfield("Bit", "E", "e", e, "E & 1");
   EXPECT_TRUE(lookup.subfields.empty());
   EXPECT_TRUE(lookup.numeric_fields.empty());
 }
 
-TEST(SiblingLookup, MaskmapGatedFields) {
-  MaskmapBlock block;
-  MaskGroup g1;
-  g1.fields = {make_field("a", "A", FieldKind::U32), make_field("s", "S", FieldKind::String)};
-  g1.packables.push_back(PackableField{});
-  MaskGroup g2;
-  g2.fields = {make_field("b", "B", FieldKind::F64), make_field("a_2", "A", FieldKind::I16),
-               make_field("e", "E", FieldKind::enumeration("E", false, EnumRepr::U8))};
-  block.groups = {g1, g2};
-
+TEST(SiblingLookup, GatedFields) {
   SiblingLookup lookup;
-  lookup.add_maskmap_gated(block);
+  lookup.add_gated("A", "a", FieldKind(FieldKind::U32));
+  lookup.add_gated("S", "s", FieldKind(FieldKind::String));
+  lookup.add_gated("B", "b", FieldKind(FieldKind::F64));
+  lookup.add_gated("A", "a_2", FieldKind(FieldKind::I16));
+  lookup.add_gated("E", "e", FieldKind::enumeration("E", false, EnumRepr::U8));
   ASSERT_EQ(lookup.gated_fields.size(), 2u);
   EXPECT_EQ(lookup.gated_fields.at("A").ident, "a_2");
   EXPECT_EQ(lookup.gated_fields.at("A").ty, "i16");

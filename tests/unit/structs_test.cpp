@@ -8,11 +8,12 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
+#include "constructs/steps.hpp"
 #include "enums/enums.hpp"
 #include "schema/context.hpp"
-#include "schema/model.hpp"
 #include "xml/xml.hpp"
 
 namespace qm {
@@ -206,16 +207,16 @@ TEST(CollectEmitSteps, OneOccurrenceMapAndLatestLookupEntryPerBody) {
   const auto steps = collect_emit_steps(doc.ctx(), doc.root(), "T");
   ASSERT_TRUE(steps.ok()) << steps.reason();
   ASSERT_EQ(steps->size(), 3u);
-  EXPECT_EQ((*steps)[0].as<SimpleField>()->ident, "count");
-  EXPECT_EQ((*steps)[1].as<SimpleField>()->ident, "count_2");
-  const VectorField* vec = (*steps)[2].as<VectorField>();
+  EXPECT_EQ(std::get_if<SimpleField>(&(*steps)[0].v)->ident, "count");
+  EXPECT_EQ(std::get_if<SimpleField>(&(*steps)[1].v)->ident, "count_2");
+  const VectorField* vec = std::get_if<VectorField>(&(*steps)[2].v);
   EXPECT_EQ(vec->ident, "count_3");
   EXPECT_NE(vec->count_expr.find("count_2"), std::string::npos) << vec->count_expr;
 
   // A second probe starts from empty maps and builds the same identifiers.
   const auto again = collect_emit_steps(doc.ctx(), doc.root(), "T");
   ASSERT_TRUE(again.ok());
-  EXPECT_EQ((*again)[2].as<VectorField>()->ident, "count_3");
+  EXPECT_EQ(std::get_if<VectorField>(&(*again)[2].v)->ident, "count_3");
 }
 
 TEST(CollectEmitSteps, OwnerReachesTheBuilders) {
@@ -230,8 +231,8 @@ TEST(CollectEmitSteps, OwnerReachesTheBuilders) {
   for (const Case& c : cases) {
     const auto steps = collect_emit_steps(doc.ctx(), doc.root(), c.owner);
     ASSERT_TRUE(steps.ok()) << steps.reason();
-    EXPECT_EQ((*steps)[1].as<SimpleField>()->kind.tag, c.value_kind) << c.owner;
-    EXPECT_EQ((*steps)[2].as<SwitchBlock>()->type_name, std::string(c.owner) + "KData");
+    EXPECT_EQ(std::get_if<SimpleField>(&(*steps)[1].v)->kind.tag, c.value_kind) << c.owner;
+    EXPECT_EQ(std::get_if<SwitchBlock>(&(*steps)[2].v)->type_name, std::string(c.owner) + "KData");
   }
 }
 

@@ -40,7 +40,7 @@ Result<bool> build_child_step(const CodegenCtx& ctx, const xml::Node& child, con
       return append(build_packable_field(ctx, child, *kind, body), rules.prefix, steps);
     }
     Result<SimpleField> field = build_simple_field(ctx, child, body);
-    if (field && rules.register_fields) lookup.add_field(*field);
+    if (field && rules.register_fields) register_field(lookup, *field);
     return append(std::move(field), rules.prefix, steps);
   }
   if (tag == "align" && allowed(ChildTag::Align)) {
@@ -57,7 +57,7 @@ Result<bool> build_child_step(const CodegenCtx& ctx, const xml::Node& child, con
   }
   if (tag == "maskmap" && allowed(ChildTag::Maskmap)) {
     Result<MaskmapBlock> block = build_maskmap_block(ctx, child, body, lookup);
-    if (block && rules.register_gated) lookup.add_maskmap_gated(*block);
+    if (block && rules.register_gated) register_gated(lookup, *block);
     return append(std::move(block), rules.prefix, steps);
   }
   if (tag == "switch" && allowed(ChildTag::Switch)) {

@@ -2,12 +2,13 @@
 // readers that decode one value of a wire kind into a local, and the `<align>`
 // padding block.
 
+#include "constructs/field.hpp"
+
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "constructs/constructs.hpp"
 #include "expr/expr.hpp"
 #include "schema/registry.hpp"
 #include "text/text.hpp"
@@ -66,15 +67,6 @@ Result<SubfieldAccessor> build_subfield(const CodegenCtx& ctx, const xml::Node& 
 
 }  // namespace
 
-std::optional<PackableKind> packable_kind_for_field(const xml::Node& field) {
-  const auto type = field.attr("type");
-  if (!type) return std::nullopt;
-  if (*type == "PackableList") return PackableKind::PackableList;
-  if (*type == "PackableHashTable") return PackableKind::PackableHashTable;
-  if (*type == "PHashTable") return PackableKind::PHashTable;
-  return std::nullopt;
-}
-
 std::optional<std::size_t> align_byte_width_from_node(const xml::Node& align) {
   // The C# primitive names, by the width of the Rust type each stands for.
   const auto type = align.attr("type");
@@ -123,6 +115,13 @@ Result<SimpleField> build_simple_field(const CodegenCtx& ctx, const xml::Node& f
   }
   out.text = field.attr_copy("text");
   return out;
+}
+
+void register_field(SiblingLookup& lookup, const SimpleField& field) {
+  lookup.add_field(field.xml_name, field.ident, field.kind);
+  for (const SubfieldAccessor& sub : field.subfields) {
+    lookup.add_subfield(sub.xml_name, field.xml_name, field.ident, field.kind, sub.value_expr);
+  }
 }
 
 void emit_read_value(const Printer& p, std::string_view name, const FieldKind& kind) {
@@ -311,85 +310,6 @@ void walk_locals(LocalsWalk& /*w*/, const AlignStep& /*align*/, StepPlace /*plac
                  std::vector<LocalsWalk::Member>& /*out*/) {}
 
 // ---- Encoders ----
-
-bool kind_is_copy(const FieldKind& kind) {
-  return kind.tag != FieldKind::String && kind.tag != FieldKind::WString && kind.tag != FieldKind::Struct;
-}
-
-std::string encode_error(std::string_view member, std::string_view problem_expr) {
-  std::string out = "Err(crate::EncodeError::new(__TYPE, ";
-  out += debug_str(without_raw_prefix(member));
-  out += ", ";
-  out += problem_expr;
-  out += "))";
-  return out;
-}
-
-void emit_write_value(const Printer& p, std::string_view name, std::string_view member, const FieldKind& kind) {
-  const std::string m = debug_str(without_raw_prefix(member));
-  switch (kind.tag) {
-    case FieldKind::U8:
-    case FieldKind::U16:
-    case FieldKind::U32:
-    case FieldKind::U64:
-    case FieldKind::I16:
-    case FieldKind::I32:
-    case FieldKind::I64:
-    case FieldKind::F32:
-    case FieldKind::F64:
-      p("__out.extend_from_slice(&$n$.to_le_bytes());\n", {{"n", name}});
-      return;
-    case FieldKind::Bool:
-      // Any non-zero word reads as true; true is written as 1.
-      p("__out.extend_from_slice(&u32::from($n$).to_le_bytes());\n", {{"n", name}});
-      return;
-    case FieldKind::String:
-      p("crate::write_string16_le(&$n$, __out).map_err(|e| crate::EncodeError::new(__TYPE, $m$, e))?;\n",
-        {{"n", name}, {"m", m}});
-      return;
-    case FieldKind::WString:
-      p("crate::write_wstring_le(&$n$, __out).map_err(|e| crate::EncodeError::new(__TYPE, $m$, e))?;\n",
-        {{"n", name}, {"m", m}});
-      return;
-    case FieldKind::PackedDword:
-      p("crate::write_packed_dword($n$, __out).map_err(|e| crate::EncodeError::new(__TYPE, $m$, e))?;\n",
-        {{"n", name}, {"m", m}});
-      return;
-    case FieldKind::Struct:
-      // Through the trait: an accessor of the struct may be named `write_to`.
-      p("<$ty$ as crate::Encode>::write_to(&$n$, __out)?;\n", {{"ty", kind.name}, {"n", name}});
-      return;
-    case FieldKind::Enum:
-      p("$n$.write_to(__out);\n", {{"n", name}});
-      return;
-  }
-}
-
-void emit_write_borrowed(const Printer& p, std::string_view name, std::string_view member, const FieldKind& kind) {
-  if (kind_is_copy(kind)) p("let $n$ = *$n$;\n", {{"n", name}});
-  emit_write_value(p, name, member, kind);
-}
-
-std::string encoder_case_binding(std::string_view ident) { return "__case_" + std::string(without_raw_prefix(ident)); }
-
-std::string encoder_some_binding(std::string_view ident) { return "__some_" + std::string(without_raw_prefix(ident)); }
-
-void emit_encoder_binding(const Printer& p, std::string_view ident, std::string_view ty, bool copy, StepPlace place) {
-  const std::string local = decoder_local(std::string(ident), place);
-  std::string from;
-  switch (place) {
-    case StepPlace::Body:
-      p(copy ? "let $n$: $ty$ = self.$n$;\n" : "let $n$ = &self.$n$;\n", {{"n", local}, {"ty", ty}});
-      return;
-    case StepPlace::Case:
-      from = encoder_case_binding(ident);
-      break;
-    case StepPlace::IfBranch:
-      from = encoder_some_binding(ident);
-      break;
-  }
-  p(copy ? "let $n$: $ty$ = *$b$;\n" : "let $n$ = $b$;\n", {{"n", local}, {"ty", ty}, {"b", from}});
-}
 
 void emit_encoder(const Printer& p, const SimpleField& field, StepPlace place) {
   const std::string local = decoder_local(field.ident, place);

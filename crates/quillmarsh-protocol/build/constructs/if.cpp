@@ -2,6 +2,8 @@
 // holds (the true branch) or fails (the false branch). Every payload of
 // either branch becomes an `Option` member and an option local of the decoder.
 
+#include "constructs/if.hpp"
+
 #include <cstddef>
 #include <set>
 #include <string>
@@ -10,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "constructs/constructs.hpp"
+#include "constructs/steps.hpp"
 #include "expr/expr.hpp"
 #include "text/text.hpp"
 

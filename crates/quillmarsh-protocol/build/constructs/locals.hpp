@@ -16,7 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "schema/model.hpp"
+#include "schema/body.hpp"
 #include "schema/registry.hpp"
 
 namespace qm {

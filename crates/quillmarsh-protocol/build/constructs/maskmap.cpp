@@ -2,6 +2,8 @@
 // field are set. The decoder computes the parent's bits once and tests each
 // group's pattern independently.
 
+#include "constructs/maskmap.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,7 +12,7 @@
 #include <variant>
 #include <vector>
 
-#include "constructs/constructs.hpp"
+#include "constructs/steps.hpp"
 #include "schema/literals.hpp"
 #include "text/text.hpp"
 
@@ -93,6 +95,12 @@ Result<std::uint64_t> parse_mask_value(std::string_view value, const EnumValueTa
     return fail("enum " + debug_str(enum_name) + " has no variant named " + debug_str(variant));
   }
   return static_cast<std::uint64_t>(member->second);
+}
+
+void register_gated(SiblingLookup& lookup, const MaskmapBlock& block) {
+  for (const MaskGroup& group : block.groups) {
+    for (const SimpleField& field : group.fields) lookup.add_gated(field.xml_name, field.ident, field.kind);
+  }
 }
 
 Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node& maskmap, BodyContext& body,

@@ -2,11 +2,13 @@
 // small wire header. Each use site is inlined as a header read and a loop
 // into a plain `Vec`.
 
+#include "constructs/packable.hpp"
+
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "constructs/constructs.hpp"
+#include "constructs/field.hpp"
 #include "schema/registry.hpp"
 #include "text/text.hpp"
 
@@ -66,8 +68,13 @@ Result<PackableField> build_hash_table(const CodegenCtx& ctx, const xml::Node& f
 
 }  // namespace
 
-std::string_view without_raw_prefix(std::string_view ident) {
-  return ident.substr(0, 2) == "r#" ? ident.substr(2) : ident;
+std::optional<PackableKind> packable_kind_for_field(const xml::Node& field) {
+  const auto type = field.attr("type");
+  if (!type) return std::nullopt;
+  if (*type == "PackableList") return PackableKind::PackableList;
+  if (*type == "PackableHashTable") return PackableKind::PackableHashTable;
+  if (*type == "PHashTable") return PackableKind::PHashTable;
+  return std::nullopt;
 }
 
 std::string_view kind_name(PackableKind kind) {

@@ -2,22 +2,15 @@
 // contribution through `visit_step`, so a construct that lacks one does not
 // compile.
 
+#include "constructs/steps.hpp"
+
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "constructs/constructs.hpp"
 #include "text/text.hpp"
 
 namespace qm {
-
-void emit_member_doc(const Printer& p, std::string_view text) { p("/// $doc$\n", {{"doc", escape_doc(text)}}); }
-
-void emit_member_decl(const Printer& p, std::string_view ident, std::string_view ty) {
-  p("pub $ident$: $ty$,\n", {{"ident", ident}, {"ty", ty}});
-}
-
-void emit_ctor_entry(const Printer& p, std::string_view ident) { p("$ident$,\n", {{"ident", ident}}); }
 
 std::vector<PayloadLocal> collect_members(const std::vector<EmitStep>& steps) {
   std::vector<PayloadLocal> members;

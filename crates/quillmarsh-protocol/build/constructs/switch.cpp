@@ -2,6 +2,8 @@
 // enum with one variant per case. Cases may hold further switches, so the
 // builder and the emitters recurse; the builder bounds the nesting depth.
 
+#include "constructs/switch.hpp"
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -11,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "constructs/constructs.hpp"
+#include "constructs/steps.hpp"
 #include "expr/expr.hpp"
 #include "schema/literals.hpp"
 #include "text/text.hpp"

@@ -1,11 +1,13 @@
 // Tables: key/value pairs whose count is computed from earlier sibling
 // fields, read into an ordered map through the simple-field readers.
 
+#include "constructs/table.hpp"
+
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "constructs/constructs.hpp"
+#include "constructs/field.hpp"
 #include "expr/expr.hpp"
 #include "schema/registry.hpp"
 #include "text/text.hpp"

@@ -1,6 +1,8 @@
 // Vectors: a run of elements whose count is computed from earlier sibling
 // fields, read into a `Vec` through the simple-field readers.
 
+#include "constructs/vector.hpp"
+
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -8,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "constructs/constructs.hpp"
+#include "constructs/field.hpp"
 #include "expr/expr.hpp"
 #include "schema/literals.hpp"
 #include "schema/registry.hpp"

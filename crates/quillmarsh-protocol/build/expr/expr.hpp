@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "schema/model.hpp"
+#include "schema/body.hpp"
 #include "text/result.hpp"
 #include "text/text.hpp"
 

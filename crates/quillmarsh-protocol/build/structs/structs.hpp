@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "constructs/steps.hpp"
 #include "schema/context.hpp"
-#include "schema/model.hpp"
 #include "text/result.hpp"
 #include "xml/xml.hpp"
 

@@ -1,4 +1,4 @@
-#include "schema/model.hpp"
+#include "schema/body.hpp"
 
 #include <algorithm>
 #include <type_traits>
@@ -8,19 +8,27 @@
 
 namespace qm {
 
-void SiblingLookup::add_field(const SimpleField& field) {
-  if (const auto ty = numeric_repr_for_field_kind(field.kind)) {
-    numeric_fields.insert_or_assign(field.xml_name, NumericFieldRef{field.ident, std::string(*ty), open_branch});
-    for (const SubfieldAccessor& sub : field.subfields) {
-      subfields.insert_or_assign(
-          sub.xml_name, SubfieldRef{field.xml_name, field.ident, std::string(*ty), sub.value_expr, open_branch});
-    }
+void SiblingLookup::add_field(std::string_view xml_name, std::string_view ident, const FieldKind& kind) {
+  if (const auto ty = numeric_repr_for_field_kind(kind)) {
+    numeric_fields.insert_or_assign(std::string(xml_name),
+                                    NumericFieldRef{std::string(ident), std::string(*ty), open_branch});
   }
-  if (field.kind.tag == FieldKind::Enum) {
+  if (kind.tag == FieldKind::Enum) {
     enum_fields.insert_or_assign(
-        field.xml_name, EnumFieldRef{field.ident, std::string(enum_repr_rust_ty(field.kind.repr)), open_branch});
+        std::string(xml_name),
+        EnumFieldRef{std::string(ident), std::string(enum_repr_rust_ty(kind.repr)), open_branch});
   }
-  if (field.kind.tag == FieldKind::Bool) bool_fields.insert(field.xml_name);
+  if (kind.tag == FieldKind::Bool) bool_fields.emplace(xml_name);
+}
+
+void SiblingLookup::add_subfield(std::string_view xml_name, std::string_view parent_xml_name,
+                                 std::string_view parent_ident, const FieldKind& parent_kind,
+                                 std::string_view value_expr) {
+  const auto ty = numeric_repr_for_field_kind(parent_kind);
+  if (!ty) return;
+  subfields.insert_or_assign(std::string(xml_name),
+                             SubfieldRef{std::string(parent_xml_name), std::string(parent_ident), std::string(*ty),
+                                         std::string(value_expr), open_branch});
 }
 
 std::string SiblingLookup::value_of(std::string_view ident, std::size_t branch) const {
@@ -52,13 +60,9 @@ std::string SiblingLookup::raw_bits_of(const EnumFieldRef& field) const {
   return out;
 }
 
-void SiblingLookup::add_maskmap_gated(const MaskmapBlock& block) {
-  for (const MaskGroup& group : block.groups) {
-    for (const SimpleField& field : group.fields) {
-      if (const auto ty = numeric_repr_for_field_kind(field.kind)) {
-        gated_fields.insert_or_assign(field.xml_name, GatedFieldRef{field.ident, std::string(*ty)});
-      }
-    }
+void SiblingLookup::add_gated(std::string_view xml_name, std::string_view ident, const FieldKind& kind) {
+  if (const auto ty = numeric_repr_for_field_kind(kind)) {
+    gated_fields.insert_or_assign(std::string(xml_name), GatedFieldRef{std::string(ident), std::string(*ty)});
   }
 }
 

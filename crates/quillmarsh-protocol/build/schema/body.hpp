@@ -1,9 +1,9 @@
 #pragma once
-// The models of a struct body: one emit step per body child, each holding the
-// model of its construct, and the sibling lookup through which a later
-// construct refers to an earlier field by its XML name. These are plain data:
-// builders (constructs/) fill them, emitters (constructs/, structs/) read them,
-// and the expression translators (expr/) read the lookup.
+// What the builders of one struct body share: the sibling lookup through
+// which a later construct refers to an earlier field by its XML name, the
+// decoder locals a translated expression reads, and the numbering of field
+// identifiers. The constructs (constructs/) fill them; the expression
+// translators (expr/) read the lookup.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +12,6 @@
 #include <set>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "schema/registry.hpp"
@@ -30,122 +29,6 @@ struct LocalRead {
   Meaning meaning = Expression;
 };
 using LocalReads = std::vector<LocalRead>;
-
-struct SubfieldAccessor {
-  std::string ident;       // accessor method name
-  std::string xml_name;    // `name` as written
-  std::string rust_ty;     // "u8" ... "i64"
-  std::string rust_expr;   // computes the value from `self.{parent}`
-  std::string value_expr;  // `value` as written (C# syntax)
-  std::optional<std::string> text;
-};
-
-struct SimpleField {
-  std::string ident;     // numbered, keyword-escaped snake case
-  std::string xml_name;  // `name` as written
-  std::string rust_ty;   // declaration type
-  FieldKind kind;
-  std::optional<std::string> text;
-  std::vector<SubfieldAccessor> subfields;
-};
-
-struct AlignStep {
-  std::size_t width = 1;  // 1, 2, 4 or 8
-};
-
-struct VectorField {
-  std::string ident;
-  std::string elem_rust_ty;
-  FieldKind elem_kind;
-  std::string count_expr;   // Rust `usize` expression
-  std::string length_expr;  // `length` as written
-  std::optional<std::string> text;
-  LocalReads count_reads;  // what the count expression reads
-};
-
-struct TableField {
-  std::string ident;
-  std::string key_rust_ty;
-  FieldKind key_kind;
-  std::string value_rust_ty;
-  FieldKind value_kind;
-  std::string count_expr;
-  std::string length_expr;
-  std::optional<std::string> text;
-  LocalReads count_reads;
-};
-
-enum class PackableKind { PackableList, PackableHashTable, PHashTable };
-
-struct PackableField {
-  std::string ident;
-  std::string key_rust_ty = "()";  // list: placeholder
-  FieldKind key_kind;              // list: placeholder U8
-  std::string value_rust_ty;       // list: the element type
-  FieldKind value_kind;
-  std::optional<std::string> text;
-  PackableKind kind = PackableKind::PackableList;
-};
-
-struct EmitStep;
-
-struct IfBlock {
-  std::string test;       // as written
-  std::string rust_test;  // translated condition
-  std::vector<EmitStep> true_steps;
-  std::vector<EmitStep> false_steps;
-  std::optional<std::string> text;
-  LocalReads test_reads;  // what the condition reads
-};
-
-struct MaskGroup {
-  std::string value_text;  // `value` as written
-  std::vector<SimpleField> fields;
-  std::vector<PackableField> packables;
-  std::uint64_t mask = 0;
-};
-
-struct MaskmapBlock {
-  std::optional<std::uint64_t> xor_value;
-  std::string parent_ident;
-  std::string parent_bits;  // Rust expression yielding the parent's value as u64
-  std::vector<MaskGroup> groups;
-  LocalReads parent_reads;  // what `parent_bits` reads
-};
-
-struct SwitchCase {
-  std::string variant;     // `Case_...`
-  std::string value_text;  // `value` as written
-  std::vector<i128> values;
-  std::vector<EmitStep> steps;
-  std::optional<std::string> text;
-};
-
-struct SwitchBlock {
-  std::string type_name;  // generated enum type
-  std::string ident;      // member and decoder local
-  std::string disc_expr;  // the discriminator's value (an enum field's local), as documented
-  std::string disc_rust;  // what the decoder matches on (an enum field's raw bits)
-  LocalReads disc_reads;
-  std::string name;  // `name` as written
-  std::vector<SwitchCase> cases;
-};
-
-// One step of a body, in document order.
-struct EmitStep {
-  using Variant =
-      std::variant<SimpleField, AlignStep, VectorField, MaskmapBlock, SwitchBlock, TableField, IfBlock, PackableField>;
-  Variant v;
-
-  template <class T>
-  const T* as() const {
-    return std::get_if<T>(&v);
-  }
-  template <class T>
-  T* as() {
-    return std::get_if<T>(&v);
-  }
-};
 
 // ---- Sibling lookup ----------------------------------------------------------
 
@@ -192,8 +75,13 @@ struct SiblingLookup {
   std::size_t open_branch = 0;
   std::size_t branch_count = 0;
 
-  // Registers `field` as declared in the open branch.
-  void add_field(const SimpleField& field);
+  // Registers a field named `xml_name` in the description, with Rust
+  // identifier `ident` and type `kind`, as declared in the open branch.
+  void add_field(std::string_view xml_name, std::string_view ident, const FieldKind& kind);
+  // Registers a subfield `xml_name` computed by `value_expr` (as written)
+  // from the field `parent_xml_name`, just registered by `add_field`.
+  void add_subfield(std::string_view xml_name, std::string_view parent_xml_name, std::string_view parent_ident,
+                    const FieldKind& parent_kind, std::string_view value_expr);
   // What a decoder statement at this point reads for a field with Rust
   // identifier `ident` declared in `branch`: the field's local for a field of
   // the body; inside the field's own branch, the branch's local of the value
@@ -209,8 +97,9 @@ struct SiblingLookup {
   bool raw_bits_local(const EnumFieldRef& field) const;
   // The local that `raw_bits_of` reads: the raw bits, or the option's value.
   LocalRead raw_bits_read(const EnumFieldRef& field) const;
-  void add_packable() {}  // packable fields cannot be referred to
-  void add_maskmap_gated(const MaskmapBlock& block);
+  // Registers a field of a mask group, which later constructs read as an
+  // option.
+  void add_gated(std::string_view xml_name, std::string_view ident, const FieldKind& kind);
 };
 
 // ---- Body context --------------------------------------------------------------

@@ -1,0 +1,101 @@
+#include "constructs/construct.hpp"
+
+#include <string>
+#include <string_view>
+
+#include "text/text.hpp"
+
+namespace qm {
+
+std::string_view without_raw_prefix(std::string_view ident) {
+  return ident.substr(0, 2) == "r#" ? ident.substr(2) : ident;
+}
+
+void emit_member_doc(const Printer& p, std::string_view text) { p("/// $doc$\n", {{"doc", escape_doc(text)}}); }
+
+void emit_member_decl(const Printer& p, std::string_view ident, std::string_view ty) {
+  p("pub $ident$: $ty$,\n", {{"ident", ident}, {"ty", ty}});
+}
+
+void emit_ctor_entry(const Printer& p, std::string_view ident) { p("$ident$,\n", {{"ident", ident}}); }
+
+bool kind_is_copy(const FieldKind& kind) {
+  return kind.tag != FieldKind::String && kind.tag != FieldKind::WString && kind.tag != FieldKind::Struct;
+}
+
+std::string encode_error(std::string_view member, std::string_view problem_expr) {
+  std::string out = "Err(crate::EncodeError::new(__TYPE, ";
+  out += debug_str(without_raw_prefix(member));
+  out += ", ";
+  out += problem_expr;
+  out += "))";
+  return out;
+}
+
+void emit_write_value(const Printer& p, std::string_view name, std::string_view member, const FieldKind& kind) {
+  const std::string m = debug_str(without_raw_prefix(member));
+  switch (kind.tag) {
+    case FieldKind::U8:
+    case FieldKind::U16:
+    case FieldKind::U32:
+    case FieldKind::U64:
+    case FieldKind::I16:
+    case FieldKind::I32:
+    case FieldKind::I64:
+    case FieldKind::F32:
+    case FieldKind::F64:
+      p("__out.extend_from_slice(&$n$.to_le_bytes());\n", {{"n", name}});
+      return;
+    case FieldKind::Bool:
+      // Any non-zero word reads as true; true is written as 1.
+      p("__out.extend_from_slice(&u32::from($n$).to_le_bytes());\n", {{"n", name}});
+      return;
+    case FieldKind::String:
+      p("crate::write_string16_le(&$n$, __out).map_err(|e| crate::EncodeError::new(__TYPE, $m$, e))?;\n",
+        {{"n", name}, {"m", m}});
+      return;
+    case FieldKind::WString:
+      p("crate::write_wstring_le(&$n$, __out).map_err(|e| crate::EncodeError::new(__TYPE, $m$, e))?;\n",
+        {{"n", name}, {"m", m}});
+      return;
+    case FieldKind::PackedDword:
+      p("crate::write_packed_dword($n$, __out).map_err(|e| crate::EncodeError::new(__TYPE, $m$, e))?;\n",
+        {{"n", name}, {"m", m}});
+      return;
+    case FieldKind::Struct:
+      // Through the trait: an accessor of the struct may be named `write_to`.
+      p("<$ty$ as crate::Encode>::write_to(&$n$, __out)?;\n", {{"ty", kind.name}, {"n", name}});
+      return;
+    case FieldKind::Enum:
+      p("$n$.write_to(__out);\n", {{"n", name}});
+      return;
+  }
+}
+
+void emit_write_borrowed(const Printer& p, std::string_view name, std::string_view member, const FieldKind& kind) {
+  if (kind_is_copy(kind)) p("let $n$ = *$n$;\n", {{"n", name}});
+  emit_write_value(p, name, member, kind);
+}
+
+std::string encoder_case_binding(std::string_view ident) { return "__case_" + std::string(without_raw_prefix(ident)); }
+
+std::string encoder_some_binding(std::string_view ident) { return "__some_" + std::string(without_raw_prefix(ident)); }
+
+void emit_encoder_binding(const Printer& p, std::string_view ident, std::string_view ty, bool copy, StepPlace place) {
+  const std::string local = decoder_local(std::string(ident), place);
+  std::string from;
+  switch (place) {
+    case StepPlace::Body:
+      p(copy ? "let $n$: $ty$ = self.$n$;\n" : "let $n$ = &self.$n$;\n", {{"n", local}, {"ty", ty}});
+      return;
+    case StepPlace::Case:
+      from = encoder_case_binding(ident);
+      break;
+    case StepPlace::IfBranch:
+      from = encoder_some_binding(ident);
+      break;
+  }
+  p(copy ? "let $n$: $ty$ = *$b$;\n" : "let $n$ = $b$;\n", {{"n", local}, {"ty", ty}, {"b", from}});
+}
+
+}  // namespace qm

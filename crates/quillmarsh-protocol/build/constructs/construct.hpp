@@ -1,0 +1,112 @@
+#pragma once
+// What every construct of a struct body shares: where its decoder and
+// encoder statements stand, the member and binding templates, and the
+// interface each construct's unit implements (one header per construct:
+// field.hpp, vector.hpp, table.hpp, packable.hpp, if.hpp, maskmap.hpp,
+// switch.hpp; steps.hpp joins them into a body's steps).
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "constructs/locals.hpp"
+#include "schema/body.hpp"
+#include "schema/context.hpp"
+#include "schema/registry.hpp"
+#include "text/result.hpp"
+#include "text/text.hpp"
+#include "xml/xml.hpp"
+
+namespace qm {
+
+// Decoder statements of a body's top-level steps stand at eight spaces.
+inline constexpr std::size_t kDecoderIndent = 8;
+
+// ---- The construct interface --------------------------------------------------------
+//
+// Every construct model M (SimpleField, AlignStep, VectorField, TableField,
+// PackableField, IfBlock, MaskmapBlock, SwitchBlock) has one overload of each
+// of these, defined in its own unit; `visit_step` (below) calls them for a
+// step, so a construct without one of them does not compile:
+//
+//   emit_members(p, m)            its struct members, documentation included (p at kMemberIndent)
+//   emit_ctor_entries(p, m)       its constructor entries (p at kCtorIndent)
+//   emit_accessors(p, m)          its methods in the struct's impl (p at kMemberIndent)
+//   add_accessors(m, out)         the names of those methods
+//   emit_decoder(p, m, place)     its decoder statements at `place`
+//   emit_encoder(p, m, place)     its encoder statements at `place` (see Encoders below)
+//   add_members(m, out)           the members it declares, with their types, in order
+//   add_switches(m, out)          the switch blocks it holds (itself included), innermost first
+//   declares_fields(m)            whether the struct counts as declaring fields because of it
+//   may_read_nothing(m, registry) whether its decoder can finish without consuming a byte
+//   walk_locals(w, m, place, out) the locals its decoder binds and reads, in the decoder's order and
+//                                 scopes; its members (as `out`) with the binding each one means
+
+inline constexpr std::size_t kMemberIndent = 4;
+inline constexpr std::size_t kCtorIndent = 12;
+
+// A member (or a variant field, or a decoder local) with its Rust type.
+struct PayloadLocal {
+  std::string name;
+  std::string ty;
+};
+
+// Where a step's decoder statements stand: among a body's top-level steps,
+// in a switch case, or in an if branch (whose values go to `{ident}_v`
+// locals). Inside a block, the constructs without blocks of their own are
+// written flat, each line at the block's indentation.
+enum class StepPlace { Body, Case, IfBranch };
+// The printer for a construct without blocks of its own at `place`.
+inline Printer flat_in_block(const Printer& p, StepPlace place) { return place == StepPlace::Body ? p : p.flat(); }
+// The local a decoded value goes to at `place`.
+inline std::string decoder_local(const std::string& ident, StepPlace place) {
+  return place == StepPlace::IfBranch ? ident + "_v" : ident;
+}
+
+// `ident` without a leading `r#`, for locals that put text before it.
+std::string_view without_raw_prefix(std::string_view ident);
+
+// Shared member templates: "/// {doc}", "pub {ident}: {ty},", "{ident},".
+void emit_member_doc(const Printer& p, std::string_view text);
+void emit_member_decl(const Printer& p, std::string_view ident, std::string_view ty);
+void emit_ctor_entry(const Printer& p, std::string_view ident);
+
+// The models that hold other steps.
+struct EmitStep;
+struct SwitchBlock;
+
+// ---- Encoders ----------------------------------------------------------------------------
+//
+// Each construct's `emit_encoder(p, m, place)` writes the inverse of its
+// decoder: statements inside a struct's `write_to` that append exactly the
+// bytes the decoder reads to `__out: &mut Vec<u8>`. They bind the same locals
+// the decoder binds, under the same names, so that the translated length,
+// test, mask and discriminator expressions read the same values; members come
+// from `self` among a body's top-level steps, from the variant's bindings
+// (references) in a switch case, and from the block's `{ident}_v` locals
+// (references) in an if branch or mask group. Whatever the layout takes from
+// earlier members is checked against them, and a disagreement returns
+// `EncodeError` naming the struct (the local `__TYPE`) and the member.
+
+// Whether values of `kind` are `Copy` in Rust (scalars and enums).
+bool kind_is_copy(const FieldKind& kind);
+// Appends one value of `kind` held in `name` (a value for `Copy` kinds, a
+// value or reference otherwise); `member` names it in errors.
+void emit_write_value(const Printer& p, std::string_view name, std::string_view member, const FieldKind& kind);
+// The same for a value behind the reference `name` (a loop's element).
+void emit_write_borrowed(const Printer& p, std::string_view name, std::string_view member, const FieldKind& kind);
+// The names a switch case's pattern binds a variant field `ident` to, and an
+// if branch or mask group binds the value inside the option `ident` to, so
+// that the field's own local is bound only where its step stands, as in the
+// decoder.
+std::string encoder_case_binding(std::string_view ident);
+std::string encoder_some_binding(std::string_view ident);
+// Binds the member `ident`'s local at `place` (`decoder_local`): from `self`
+// among a body's steps, from the case pattern's binding in a switch case, from
+// the block's binding of the option's value in an if branch or mask group;
+// `Copy` types by value, others by reference.
+void emit_encoder_binding(const Printer& p, std::string_view ident, std::string_view ty, bool copy, StepPlace place);
+// `Err(...)` of a problem given as a Rust expression (a literal or a `format!`).
+std::string encode_error(std::string_view member, std::string_view problem_expr);
+
+}  // namespace qm

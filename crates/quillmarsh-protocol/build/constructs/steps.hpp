@@ -1,0 +1,113 @@
+#pragma once
+// The steps of a struct body: one step per body child, holding its
+// construct's model; building a child into a step, and the walks over a
+// body's steps (each visits every construct: a construct the walk does not
+// handle does not compile).
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "constructs/construct.hpp"
+#include "constructs/field.hpp"
+#include "constructs/if.hpp"
+#include "constructs/maskmap.hpp"
+#include "constructs/packable.hpp"
+#include "constructs/switch.hpp"
+#include "constructs/table.hpp"
+#include "constructs/vector.hpp"
+
+namespace qm {
+
+// One step of a body, in document order.
+struct EmitStep {
+  using Variant =
+      std::variant<SimpleField, AlignStep, VectorField, MaskmapBlock, SwitchBlock, TableField, IfBlock, PackableField>;
+  Variant v;
+};
+
+// ---- Body children ------------------------------------------------------------------
+
+// The child elements besides `field` that a place of a body accepts.
+enum class ChildTag : unsigned { Align = 1, Vector = 2, Maskmap = 4, Switch = 8, Table = 16, If = 32 };
+inline constexpr unsigned kAllChildren = 63;
+
+// What one place of a body (the struct body, an if branch, a switch case, a
+// mask group) accepts and how it words its reasons.
+struct ChildRules {
+  unsigned allowed = kAllChildren;                        // ChildTag bits
+  bool register_fields = true;                            // simple fields enter the lookup
+  bool register_gated = true;                             // mask-map fields enter the lookup
+  std::string prefix;                                     // before every reason of a child
+  std::string_view align_hint;                            // after the unknown-alignment reason
+  std::string switch_owner_suffix;                        // appended to the owner for a nested switch's type name
+  std::string_view switch_prefix;                         // before a nested switch's reasons, after `prefix`
+  std::string (*refuse)(std::string_view tag) = nullptr;  // the reason for any other child
+};
+
+// "unsupported child `<{tag}>`", the struct body's refusal.
+std::string unsupported_body_child(std::string_view tag);
+
+// Builds one child element into a step appended to `steps`; the reason
+// (behind `rules.prefix`) when it cannot be built or is not allowed here.
+Result<bool> build_child_step(const CodegenCtx& ctx, const xml::Node& child, const ChildRules& rules, BodyContext& body,
+                              SiblingLookup& lookup, std::vector<EmitStep>& steps);
+
+// ---- Walks over steps --------------------------------------------------------------------
+
+// Calls `f` with the model of `step`.
+template <class F>
+decltype(auto) visit_step(const EmitStep& step, F&& f) {
+  return std::visit(std::forward<F>(f), step.v);
+}
+
+// A variant field of a switch case is a member, except that an if block's
+// branches share one option per name there.
+template <class M>
+void add_variant_fields(const M& m, std::vector<PayloadLocal>& out) {
+  add_members(m, out);
+}
+
+// The members the steps declare, in order.
+std::vector<PayloadLocal> collect_members(const std::vector<EmitStep>& steps);
+// The fields of a switch case's variant.
+std::vector<PayloadLocal> collect_case_payload_fields(const std::vector<EmitStep>& steps);
+// The accessor names the steps declare.
+std::vector<std::string_view> collect_accessors(const std::vector<EmitStep>& steps);
+// The switch blocks among the steps, nested ones included, innermost first.
+std::vector<const SwitchBlock*> collect_switches(const std::vector<EmitStep>& steps);
+// Whether a decoder of these steps can finish without consuming a byte.
+bool steps_may_read_nothing(const std::vector<EmitStep>& steps, const TypeRegistry& registry);
+
+// Whether any step makes the struct one that declares fields.
+bool steps_declare_fields(const std::vector<EmitStep>& steps);
+// The accessors of one top-level step, at four spaces.
+void emit_step_accessors(std::string& out, const EmitStep& step);
+// The struct members of one top-level step (documentation lines included).
+void emit_step_members(std::string& out, const EmitStep& step);
+void emit_step_decoder(const Printer& p, const EmitStep& step, StepPlace place);
+// The decoder statements of one top-level step, at eight spaces.
+void emit_step_reader(std::string& out, const EmitStep& step);
+// The constructor entries of one top-level step, at twelve spaces.
+void emit_step_ctor_entries(std::string& out, const EmitStep& step);
+
+void emit_step_encoder(const Printer& p, const EmitStep& step, StepPlace place);
+
+// ---- Decoder locals ---------------------------------------------------------------------
+
+// The locals of the decoder of `steps` at `place`.
+void walk_steps_locals(LocalsWalk& walk, const std::vector<EmitStep>& steps, StepPlace place,
+                       std::vector<LocalsWalk::Member>& members);
+// The first read in the decoder of a body with these steps that would meet a
+// local other than the value it means (a count, raw value, option, loop local
+// or match binding of one construct hiding a field another construct or the
+// constructor reads), as a reason; nothing when every read meets its value.
+std::optional<std::string> find_decoder_local_collision(const std::vector<EmitStep>& steps);
+// The same walk, leaving its findings (the collision, the enum values bound)
+// in `walk`.
+void walk_decoder_locals(LocalsWalk& walk, const std::vector<EmitStep>& steps);
+
+}  // namespace qm
