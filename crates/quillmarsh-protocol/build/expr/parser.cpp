@@ -353,6 +353,8 @@ Result<ExprParser::Operand> ExprParser::parse_level(int level) {
   if (level == kUnaryLevel) return parse_cast_or_unary();
   Result<Operand> left = parse_level(level + 1);
   if (!left) return left;
+  // An operand without an operator of this level passes through as it is.
+  if (!level_operator(peek(), level)) return left;
   const TyInfo& ty = *ty_info(left->ty);
   std::optional<i128> value = left->value;
   LeftChain chain(std::move(left->text));
