@@ -5,11 +5,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -18,7 +20,7 @@
 namespace qm {
 
 // A set of names by `identifier_key`; only ever asked whether it holds one.
-using NameKeys = std::unordered_set<std::string>;
+using NameKeys = std::unordered_set<std::string, TextHash, std::equal_to<>>;
 
 struct Stats {
   std::size_t enums = 0;
@@ -82,7 +84,7 @@ class CodegenCtx {
   NameKeys declared_values;
   // Enum name -> `identifier_key` of each of its variants, for every enum
   // written.
-  std::map<std::string, std::set<std::string>> enum_variant_keys;
+  std::unordered_map<std::string, NameKeys, TextHash, std::equal_to<>> enum_variant_keys;
 
   // 1-based line of a byte offset of the document.
   std::size_t line_of(std::size_t offset) const;

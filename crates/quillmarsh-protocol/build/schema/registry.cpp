@@ -150,7 +150,7 @@ void collect_typedefs(TypeRegistry& registry, const xml::Node& types_section) {
     const auto parent = child->attr("parent");
     if (!parent) continue;
     // The first definition of a name wins: built-in and enum names stay.
-    if (registry.find(std::string(*name)) != registry.end()) continue;
+    if (registry.find(*name) != registry.end()) continue;
     // One link per typedef: the parent must already be a registered primitive.
     const auto ty = resolve_primitive_chain(registry, *parent);
     if (!ty) continue;
@@ -159,13 +159,13 @@ void collect_typedefs(TypeRegistry& registry, const xml::Node& types_section) {
 }
 
 std::optional<std::string_view> resolve_primitive_chain(const TypeRegistry& registry, std::string_view name) {
-  const auto it = registry.find(std::string(name));
+  const auto it = registry.find(name);
   if (it == registry.end() || it->second.tag != TypeKind::Primitive) return std::nullopt;
   return it->second.rust_ty;
 }
 
 std::optional<ResolvedType> resolve_field(const TypeRegistry& registry, std::string_view name) {
-  const auto it = registry.find(std::string(name));
+  const auto it = registry.find(name);
   if (it == registry.end()) return std::nullopt;
   const TypeKind& kind = it->second;
   switch (kind.tag) {

@@ -3,6 +3,7 @@
 // of that type is declared in Rust and read from the wire.
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -86,9 +87,9 @@ struct FieldKind {
   bool operator==(const FieldKind&) const = default;
 };
 
-using TypeRegistry = std::unordered_map<std::string, TypeKind>;
+using TypeRegistry = std::unordered_map<std::string, TypeKind, TextHash, std::equal_to<>>;
 // Enum name -> member name -> value.
-using EnumValueTable = std::unordered_map<std::string, std::map<std::string, i128>>;
+using EnumValueTable = std::unordered_map<std::string, std::map<std::string, i128>, TextHash, std::equal_to<>>;
 
 // Inserts the seventeen built-in names.
 void register_builtin_types(TypeRegistry& registry);

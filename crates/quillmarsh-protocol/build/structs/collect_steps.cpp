@@ -2,6 +2,7 @@
 // while the sibling lookup records the fields seen so far for later
 // constructs to refer to.
 
+#include <deque>
 #include <map>
 #include <optional>
 #include <set>
@@ -20,6 +21,7 @@ namespace {
 
 // Names declared in one scope (a struct's members, its methods, one enum's
 // variants, one variant's fields): each must be an identifier and appear once.
+// The scope keeps views of the names it is given, which must outlive it.
 class NameScope {
  public:
   // `constants`, when given, are the module's constants: a name that is also
@@ -28,16 +30,19 @@ class NameScope {
   explicit NameScope(std::string_view what, const NameKeys* constants = nullptr) : what_(what), constants_(constants) {}
 
   // Marks `name` as held by something the generated code declares itself.
-  void reserve(std::string_view name, std::string_view holder) { holders_.emplace(std::string(name), holder); }
+  void reserve(std::string_view name, std::string_view holder) { holders_.emplace(name, holder); }
 
   // Records `name`; the reason when it cannot be declared here.
   std::optional<std::string> add(std::string_view name) {
     if (!is_rust_identifier(name)) return shown(name) + " is not a Rust identifier";
-    std::string key = identifier_key(name);
+    // identifier_key without a copy in the usual case: an ASCII name's key
+    // is the name without `r#`.
+    std::string_view key = name.starts_with("r#") ? name.substr(2) : name;
+    if (!is_ascii(key)) key = keys_.emplace_back(identifier_key(name));
     if (constants_ != nullptr && constants_->count(key) != 0) {
       return shown(name) + " is taken by a constant of the module";
     }
-    const auto [it, fresh] = holders_.emplace(std::move(key), std::string_view());
+    const auto [it, fresh] = holders_.emplace(key, std::string_view());
     if (fresh) return std::nullopt;
     if (it->second.empty()) return shown(name) + " is declared twice";
     return shown(name) + " is taken by " + std::string(it->second);
@@ -47,7 +52,9 @@ class NameScope {
   std::string_view what_;
   const NameKeys* constants_;
   // identifier key -> what holds it (empty for a name of this scope)
-  std::unordered_map<std::string, std::string_view> holders_;
+  std::unordered_map<std::string_view, std::string_view> holders_;
+  // The keys that are not views of the names (normalized ones).
+  std::deque<std::string> keys_;
 
   std::string shown(std::string_view name) const { return std::string(what_) + " name " + debug_str(name); }
 };
@@ -65,8 +72,9 @@ std::optional<std::string> check_switch_types(const CodegenCtx& ctx, const std::
     NameScope variants("variant");
     for (const SwitchCase& c : block->cases) {
       if (auto problem = variants.add(c.variant)) return problem;
+      const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
       NameScope fields("field", &ctx.declared_values);
-      for (const PayloadLocal& p : collect_case_payload_fields(c.steps)) {
+      for (const PayloadLocal& p : payload) {
         if (auto problem = fields.add(p.name)) return *problem + " in " + block->type_name + "::" + c.variant;
       }
     }
@@ -82,7 +90,7 @@ std::optional<std::string> enum_binding_problem(const CodegenCtx& ctx,
   for (const LocalsWalk::EnumBinding& b : bindings) {
     const auto it = ctx.enum_variant_keys.find(b.kind->name);
     if (it == ctx.enum_variant_keys.end()) continue;
-    for (const std::string& name : {b.name, std::string("v")}) {
+    for (const std::string_view name : {std::string_view(b.name), std::string_view("v")}) {
       if (it->second.count(identifier_key(name)) != 0) {
         return "decoder local " + debug_str(name) + " is named like a variant of its enum " + b.kind->name;
       }
@@ -100,8 +108,9 @@ std::optional<std::string> struct_name_problem(const CodegenCtx& ctx, std::strin
   std::set<std::string> type_keys{identifier_key(owner)};
   if (auto problem = check_switch_types(ctx, steps, type_keys)) return problem;
 
+  const std::vector<PayloadLocal> member_list = collect_members(steps);
   NameScope members("member", &ctx.declared_values);
-  for (const PayloadLocal& member : collect_members(steps)) {
+  for (const PayloadLocal& member : member_list) {
     if (auto problem = members.add(member.name)) return problem;
   }
 

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -86,6 +87,25 @@ std::string to_decimal(i128 value);
 std::string to_decimal(u128 value);
 // Upper-case hexadecimal without prefix, zero-padded to at least `min_digits`.
 std::string to_hex_upper(u128 value, std::size_t min_digits = 1);
+
+// ---- Large texts ---------------------------------------------------------------
+
+// Reserves room for `bytes` more bytes of `text`, for a text about to grow
+// large: where the system can back a large reservation with huge pages, they
+// are asked for, which spares most of the page faults of writing the text.
+void reserve_text(std::string& text, std::size_t bytes);
+
+// ---- Hashing -----------------------------------------------------------------
+
+// Hashes a text the same whether it is held as a string or seen through a
+// view, so that a hash container keyed by strings (with `std::equal_to<>`)
+// can be asked about a view without copying it. Not `noexcept`, as with the
+// standard string hash: the standard library then keeps each key's hash beside
+// it and compares texts only when the hashes agree.
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
 
 // ---- Template printer --------------------------------------------------------
 
