@@ -1,10 +1,9 @@
 // The read-only XML tree, built from expat events.
 //
-// Nodes live in one arena (a deque, so their addresses never move while the
-// tree grows); parents hold plain pointers to their children. Tag names,
-// attributes and children lists are copied into large blocks of the same
-// arena, so a node costs no allocation of its own and the tree is freed block
-// by block. Building keeps an explicit stack of open elements, so nothing
+// Nodes, tag names, attributes and children lists live in large blocks of
+// one arena, whose addresses never move while the tree grows; parents hold
+// plain pointers to their children. A node costs no allocation of its own and
+// the tree is freed block by block. Building keeps an explicit stack of open elements, so nothing
 // recurses however deep the document nests.
 
 #include "xml/xml.hpp"
@@ -15,8 +14,8 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -32,7 +31,10 @@ constexpr char kNsSep = '\x01';
 constexpr std::size_t kChunk = std::size_t{1} << 30;
 
 struct Document::Arena {
-  std::deque<Node> nodes;
+  Node* root = nullptr;
+
+  // A new node, default-constructed.
+  Node* new_node() { return new (allocate<Node>(1)) Node(); }
 
   // Room for `count` objects of type T, trivially destructible (never destroyed).
   template <typename T>
@@ -50,21 +52,27 @@ struct Document::Arena {
   }
 
  private:
-  static constexpr std::size_t kBlock = std::size_t{64} << 10;
+  // Blocks double from the first size to the largest, so that a small
+  // document takes little memory and a large one few blocks.
+  static constexpr std::size_t kFirstBlock = std::size_t{64} << 10;
+  static constexpr std::size_t kLargestBlock = std::size_t{4} << 20;
   std::vector<std::unique_ptr<unsigned char[]>> blocks_;
   unsigned char* free_ = nullptr;
   std::size_t left_ = 0;
+  std::size_t next_block_ = kFirstBlock;
 
   void* allocate_bytes(std::size_t bytes, std::size_t align) {
     std::size_t pad = (align - reinterpret_cast<std::uintptr_t>(free_) % align) % align;
     if (free_ == nullptr || pad + bytes > left_) {
-      if (bytes > kBlock / 4) {  // a large piece gets a block of its own
+      if (bytes > kFirstBlock / 4) {  // a large piece gets a block of its own
         blocks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(bytes));
         return blocks_.back().get();
       }
-      blocks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(kBlock));
+      const std::size_t size = next_block_;
+      next_block_ = std::min(2 * next_block_, kLargestBlock);
+      blocks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(size));
       free_ = blocks_.back().get();
-      left_ = kBlock;
+      left_ = size;
       pad = 0;  // operator new[] aligns for every fundamental type
     }
     void* result = free_ + pad;
@@ -88,12 +96,12 @@ std::optional<std::string_view> Node::attr(std::string_view name) const {
   return std::nullopt;
 }
 
-Document::Document() : arena_(std::make_unique<Arena>()) { arena_->nodes.emplace_back(); }
+Document::Document() : arena_(std::make_unique<Arena>()) { arena_->root = arena_->new_node(); }
 Document::Document(Document&&) noexcept = default;
 Document& Document::operator=(Document&&) noexcept = default;
 Document::~Document() = default;
 
-const Node& Document::root() const { return arena_->nodes.front(); }
+const Node& Document::root() const { return *arena_->root; }
 
 struct Builder {
   XML_Parser parser = nullptr;
@@ -122,7 +130,8 @@ struct Builder {
   static void XMLCALL on_start(void* user, const XML_Char* name, const XML_Char** atts) {
     auto& self = *static_cast<Builder*>(user);
     Document::Arena& arena = *self.arena;
-    Node& node = arena.nodes.emplace_back();
+    Node& node = *arena.new_node();
+    if (arena.root == nullptr) arena.root = &node;  // the document element
     node.tag_ = arena.copy(local_name(name));
     node.offset_ = static_cast<std::size_t>(XML_GetCurrentByteIndex(self.parser));
     // A prefixed attribute arrives with its namespace URI; it never answers
