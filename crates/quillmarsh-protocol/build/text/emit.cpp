@@ -1,5 +1,6 @@
 // The template printer behind every emitter, plain and at an indentation.
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,9 +19,17 @@ namespace {
   std::abort();
 }
 
-bool is_name_char(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
+// The characters of placeholder names, as a table: every placeholder of every
+// template is checked against it.
+constexpr std::array<bool, 256> kNameChars = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+  }
+  return table;
+}();
+
+bool is_name_char(char c) { return kNameChars[static_cast<unsigned char>(c)]; }
 
 void reserve_for(std::string& out, std::string_view tmpl, TemplateVars vars, std::size_t extra) {
   for (const auto& v : vars) extra += v.second.size();
