@@ -48,16 +48,14 @@ void LocalsWalk::pop() {
 std::size_t LocalsWalk::bind(std::string_view name, std::string_view suffix, Role role, Text what) {
   // identifier_key of the whole name; an ASCII name's key is the name
   // without `r#`, put together in place.
-  std::string& key = keys_.emplace_back();
   const std::string_view plain = name.starts_with("r#") ? name.substr(2) : name;
+  std::string_view key;
   if (is_ascii(plain)) {
-    key.reserve(plain.size() + suffix.size());
-    key.append(plain);
-    key.append(suffix);
+    key = texts_.keep(plain, suffix);
   } else {
     std::string whole(name);
     whole.append(suffix);
-    key = identifier_key(whole);
+    key = texts_.keep(identifier_key(whole));
   }
   const std::size_t id = all_.size();
   all_.push_back(Binding{key, role, what, kNone});

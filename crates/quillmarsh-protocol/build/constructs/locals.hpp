@@ -9,7 +9,6 @@
 // is refused instead.
 
 #include <cstddef>
-#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +17,7 @@
 
 #include "schema/body.hpp"
 #include "schema/registry.hpp"
+#include "text/text.hpp"
 
 namespace qm {
 
@@ -65,7 +65,7 @@ class LocalsWalk {
   }
 
   // Keeps a text for as long as the walk, for descriptions that point into it.
-  std::string_view keep(std::string text) { return texts_.emplace_back(std::move(text)); }
+  std::string_view keep(std::string_view text) { return texts_.keep(text); }
 
   // Scopes: a Rust block of the decoder.
   void push() { scope_starts_.push_back(bound_.size()); }
@@ -95,7 +95,7 @@ class LocalsWalk {
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
   struct Binding {
-    std::string_view key;  // the identifier as Rust compares it, in `keys_`
+    std::string_view key;  // the identifier as Rust compares it, in `texts_`
     Role role = Role::Internal;
     Text what;                 // "field `x`", "the count of vector `x`", ...
     std::size_t prev = kNone;  // the binding of the same key in view before this one
@@ -106,8 +106,6 @@ class LocalsWalk {
 
   // Every binding of the body.
   std::vector<Binding> all_;
-  // The keys of the bindings; a deque, so keys stay where they are.
-  std::deque<std::string> keys_;
   // The bindings of the open scopes, innermost last, and where each scope starts.
   std::vector<std::size_t> bound_;
   std::vector<std::size_t> scope_starts_;
@@ -118,7 +116,7 @@ class LocalsWalk {
   // closing scope's bindings are the newest of their keys.
   std::unordered_map<std::string_view, std::size_t> newest_;
   // Texts that binding descriptions and readers point into.
-  std::deque<std::string> texts_;
+  TextPool texts_;
   std::string key_scratch_;
 };
 

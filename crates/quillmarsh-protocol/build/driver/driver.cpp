@@ -287,8 +287,8 @@ constexpr std::size_t kOutputPerInputByte = 5;
 Generated generate_reserved(const xml::Document& doc, std::string_view protocol_path,
                             const std::vector<std::size_t>& line_offsets, bool encode, std::size_t input_size) {
   CodegenCtx ctx(protocol_path, line_offsets);
-  reserve_text(ctx.out, input_size * kOutputPerInputByte);
-  if (encode) reserve_text(ctx.encoders, input_size * kOutputPerInputByte);
+  ctx.out.reserve(input_size * kOutputPerInputByte);
+  if (encode) ctx.encoders.reserve(input_size * kOutputPerInputByte);
   write_file_header(ctx);
   if (encode) {
     ctx.encode = true;

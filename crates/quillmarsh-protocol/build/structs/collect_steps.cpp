@@ -2,7 +2,6 @@
 // while the sibling lookup records the fields seen so far for later
 // constructs to refer to.
 
-#include <deque>
 #include <map>
 #include <optional>
 #include <set>
@@ -38,7 +37,7 @@ class NameScope {
     // identifier_key without a copy in the usual case: an ASCII name's key
     // is the name without `r#`.
     std::string_view key = name.starts_with("r#") ? name.substr(2) : name;
-    if (!is_ascii(key)) key = keys_.emplace_back(identifier_key(name));
+    if (!is_ascii(key)) key = keys_.keep(identifier_key(name));
     if (constants_ != nullptr && constants_->count(key) != 0) {
       return shown(name) + " is taken by a constant of the module";
     }
@@ -54,7 +53,7 @@ class NameScope {
   // identifier key -> what holds it (empty for a name of this scope)
   std::unordered_map<std::string_view, std::string_view> holders_;
   // The keys that are not views of the names (normalized ones).
-  std::deque<std::string> keys_;
+  TextPool keys_;
 
   std::string shown(std::string_view name) const { return std::string(what_) + " name " + debug_str(name); }
 };

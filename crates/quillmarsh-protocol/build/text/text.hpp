@@ -10,10 +10,12 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "text/result.hpp"
 
@@ -88,12 +90,22 @@ std::string to_decimal(u128 value);
 // Upper-case hexadecimal without prefix, zero-padded to at least `min_digits`.
 std::string to_hex_upper(u128 value, std::size_t min_digits = 1);
 
-// ---- Large texts ---------------------------------------------------------------
+// ---- Text pool -----------------------------------------------------------------
 
-// Reserves room for `bytes` more bytes of `text`, for a text about to grow
-// large: where the system can back a large reservation with huge pages, they
-// are asked for, which spares most of the page faults of writing the text.
-void reserve_text(std::string& text, std::size_t bytes);
+// Texts kept for as long as the pool, each seen through a view that never
+// moves: they are copied into blocks of a few kilobytes, so keeping a text
+// costs no allocation of its own, and an unused pool costs none at all.
+class TextPool {
+ public:
+  // Keeps `head` followed by `tail`.
+  std::string_view keep(std::string_view head, std::string_view tail = {});
+
+ private:
+  static constexpr std::size_t kBlock = 4096;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  char* free_ = nullptr;
+  std::size_t left_ = 0;
+};
 
 // ---- Hashing -----------------------------------------------------------------
 
