@@ -270,7 +270,7 @@ TEST(Identifiers, NumberingPerSnakeName) {
       {"numbered key can collide with a literal name", {"x", "x", "x_2"}, {"x", "x_2", "x_2"}},
   };
   for (const Case& c : cases) {
-    std::map<std::string, std::size_t> occ;
+    Occurrences occ;
     std::vector<std::string> got;
     for (std::string_view n : c.names) got.push_back(number_identifier(occ, n));
     EXPECT_EQ(got, std::vector<std::string>(c.want.begin(), c.want.end())) << c.what;
@@ -278,7 +278,7 @@ TEST(Identifiers, NumberingPerSnakeName) {
 }
 
 TEST(Identifiers, SnakeKeySharesTheMap) {
-  std::map<std::string, std::size_t> occ;
+  Occurrences occ;
   EXPECT_EQ(number_identifier(occ, "SwitchData"), "switch_data");
   EXPECT_EQ(number_snake_identifier(occ, "switch_data"), "switch_data_2");
   // The key is used as given, not converted again.

@@ -66,18 +66,19 @@ void SiblingLookup::add_gated(std::string_view xml_name, std::string_view ident,
   }
 }
 
-std::string number_snake_identifier(std::map<std::string, std::size_t>& occurrences, std::string_view snake) {
-  std::size_t& count = occurrences.try_emplace(std::string(snake), 0).first->second;
-  std::string ident(snake);
-  if (count != 0) {
-    ident += '_';
-    ident += std::to_string(count + 1);
-  }
+std::string number_snake_identifier(Occurrences& occurrences, std::string_view snake) {
+  auto it = occurrences.lower_bound(snake);
+  if (it == occurrences.end() || it->first != snake) it = occurrences.emplace_hint(it, snake, 0);
+  std::size_t& count = it->second;
   ++count;
+  if (count == 1) return sanitize_rust_keyword(snake);
+  std::string ident(snake);
+  ident += '_';
+  ident += std::to_string(count);
   return sanitize_rust_keyword(ident);
 }
 
-std::string number_identifier(std::map<std::string, std::size_t>& occurrences, std::string_view name) {
+std::string number_identifier(Occurrences& occurrences, std::string_view name) {
   return number_snake_identifier(occurrences, to_snake_case(name));
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -106,9 +107,11 @@ struct SiblingLookup {
 
 // Shared by every builder of one body. A switch case scopes its fields: it
 // works on this same context, which is put back as it was after the case.
+// snake-case identifier -> number of fields of a body that used it
+using Occurrences = std::map<std::string, std::size_t, std::less<>>;
+
 struct BodyContext {
-  // snake-case identifier -> number of fields of this body that used it
-  std::map<std::string, std::size_t> occurrences;
+  Occurrences occurrences;
   // the owning struct's full Rust name, prefix included
   std::string owner;
   // Type names already taken by switch enums of this struct (may be null).
@@ -119,10 +122,10 @@ struct BodyContext {
 
 // Numbers `name` through the occurrence map: the first use of a snake name x
 // gives x, the second x_2, the third x_3; then keyword-escapes the result.
-std::string number_identifier(std::map<std::string, std::size_t>& occurrences, std::string_view name);
+std::string number_identifier(Occurrences& occurrences, std::string_view name);
 // The same for a key that is already in snake case (a switch counts
 // `{snake}_data`).
-std::string number_snake_identifier(std::map<std::string, std::size_t>& occurrences, std::string_view snake);
+std::string number_snake_identifier(Occurrences& occurrences, std::string_view snake);
 
 // Appends `text` unless `list` already holds it.
 void push_unique(std::vector<std::string>& list, std::string_view text);

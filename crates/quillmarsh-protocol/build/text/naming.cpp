@@ -195,13 +195,14 @@ std::string to_snake_case(std::string_view name) {
   // other character before it opens no word). Only ASCII bytes are examined; the bytes of a multi-byte character are
   // never ASCII, so working byte by byte treats each such character as a
   // single non-alphanumeric, non-capital unit.
-  std::string out;
-  out.reserve(name.size() + 4);
+  // Written in place: at most one underscore goes before each character.
   const std::size_t n = name.size();
+  std::string out(2 * n, '\0');
+  char* w = out.data();
   for (std::size_t i = 0; i < n; ++i) {
     const char c = name[i];
     if (!is_ascii_upper(c)) {
-      out.push_back(c);
+      *w++ = c;
       continue;
     }
     bool underscore = false;
@@ -213,9 +214,10 @@ std::string to_snake_case(std::string_view name) {
         underscore = is_ascii_lower(name[i + 1]);
       }
     }
-    if (underscore) out.push_back('_');
-    out.push_back(static_cast<char>(c - 'A' + 'a'));
+    if (underscore) *w++ = '_';
+    *w++ = static_cast<char>(c - 'A' + 'a');
   }
+  out.resize(static_cast<std::size_t>(w - out.data()));
   return out;
 }
 
