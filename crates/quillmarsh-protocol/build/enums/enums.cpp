@@ -33,16 +33,18 @@ std::string_view raw_read_expr(EnumRepr repr) {
   return "data[*offset]";
 }
 
+// Names and documentation are views into the document, which outlives the
+// generation.
 struct Primary {
   i128 value;
-  std::string name;
-  std::optional<std::string> text;
+  std::string_view name;
+  std::optional<std::string_view> text;
 };
 
 struct Alias {
-  std::string name;
-  std::string canonical;
-  std::optional<std::string> text;
+  std::string_view name;
+  std::string_view canonical;
+  std::optional<std::string_view> text;
 };
 
 void write_skipped_enum(CodegenCtx& ctx, std::string_view name, std::string_view reason) {
@@ -105,8 +107,7 @@ void emit_enum(CodegenCtx& ctx, const xml::Node& enum_element) {
   }
   const bool mask = enum_element.attr("mask") == std::optional<std::string_view>("true");
 
-  std::set<i128> seen;
-  std::map<i128, std::string> canonical_of;
+  std::map<i128, std::string_view> canonical_of;  // the first name of each value
   std::vector<Primary> primaries;
   std::vector<Alias> aliases;
   std::map<std::string, i128> all_values;
@@ -118,14 +119,13 @@ void emit_enum(CodegenCtx& ctx, const xml::Node& enum_element) {
     if (!vtext) continue;
     const auto value = parse_int_literal(*vtext);
     if (!value) continue;
-    const auto doc = child->attr_copy("text");
+    const auto doc = child->attr("text");
     all_values.insert_or_assign(std::string(*vname), *value);
-    const i128 cut = cut_to_width(*value, *repr);
-    if (seen.insert(cut).second) {
-      canonical_of.emplace(cut, std::string(*vname));
-      primaries.push_back({*value, std::string(*vname), doc});
+    const auto [first, fresh] = canonical_of.try_emplace(cut_to_width(*value, *repr), *vname);
+    if (fresh) {
+      primaries.push_back({*value, *vname, doc});
     } else {
-      aliases.push_back({std::string(*vname), canonical_of.at(cut), doc});
+      aliases.push_back({*vname, first->second, doc});
     }
   }
   if (primaries.empty()) {
@@ -152,10 +152,11 @@ void emit_enum(CodegenCtx& ctx, const xml::Node& enum_element) {
 pub enum $name$ {
 )rs",
        {{"ty", ty}, {"name", name}});
-  for (const Primary& p : primaries) {
+  for (std::size_t i = 0; i < primaries.size(); ++i) {
+    const Primary& p = primaries[i];
     if (p.text) emit(out, "    /// $doc$\n", {{"doc", escape_doc(*p.text)}});
     emit(out, "    $variant$ = $literal$,\n",
-         {{"variant", sanitize_rust_keyword(p.name)}, {"literal", format_enum_literal(p.value, *repr)}});
+         {{"variant", variants[i]}, {"literal", format_enum_literal(p.value, *repr)}});
   }
   out += "}\n\n";
 
@@ -186,9 +187,9 @@ pub enum $name$ {
         Ok(match raw {
 )rs",
        {{"name", name}, {"ty", ty}, {"width", width}, {"read", raw_read_expr(*repr)}});
-  for (const Primary& p : primaries) {
+  for (const std::string& variant : variants) {
     emit(out, "            x if x == $name$::$variant$ as $ty$ => Ok($name$::$variant$),\n",
-         {{"name", name}, {"variant", sanitize_rust_keyword(p.name)}, {"ty", ty}});
+         {{"name", name}, {"variant", variant}, {"ty", ty}});
   }
   out += R"rs(            other => Err(other),
         })
