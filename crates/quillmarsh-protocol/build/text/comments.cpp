@@ -26,13 +26,17 @@ std::string escape_doc(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   bool pending_space = false;
-  for (std::size_t i = 0; i < text.size();) {
-    const char c = text[i];
-    if (c > ' ' && c < 0x7F) {  // printable ASCII other than the space: the common case
+  bool ascii_only = true;  // only printable ASCII so far, which the escaping keeps as it is
+  std::size_t i = 0;
+  while (i < text.size()) {
+    // A run of printable ASCII other than the space: the common case.
+    std::size_t run = i;
+    while (run < text.size() && text[run] > ' ' && text[run] < 0x7F) ++run;
+    if (run != i) {
       if (pending_space && !out.empty()) out.push_back(' ');
       pending_space = false;
-      out.push_back(c);
-      ++i;
+      out.append(text.substr(i, run - i));
+      i = run;
       continue;
     }
     const auto d = utf8::decode(text, i);
@@ -42,9 +46,11 @@ std::string escape_doc(std::string_view text) {
       if (pending_space && !out.empty()) out.push_back(' ');
       pending_space = false;
       out.append(text.substr(i, d.size));
+      ascii_only = false;
     }
     i += d.size;
   }
+  if (ascii_only) return out;
   return one_line_comment_text(out);
 }
 

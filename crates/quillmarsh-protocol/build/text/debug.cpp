@@ -74,6 +74,15 @@ std::string debug_str(std::string_view text) {
   out.reserve(text.size() + 2);
   out.push_back('"');
   for (std::size_t i = 0; i < text.size();) {
+    // A run of printable ASCII other than the quote and the backslash is
+    // written as it is.
+    std::size_t run = i;
+    while (run < text.size() && text[run] >= 0x20 && text[run] < 0x7F && text[run] != '"' && text[run] != '\\') ++run;
+    if (run != i) {
+      out.append(text.substr(i, run - i));
+      i = run;
+      continue;
+    }
     const auto d = utf8::decode(text, i);
     i += d.size;
     // A byte that is not valid UTF-8 shows as the replacement character, as a
