@@ -18,7 +18,7 @@ namespace {
 template <class M>
 Result<bool> append(Result<M> built, const std::string& prefix, std::vector<EmitStep>& steps) {
   if (!built) return built.fail_with_prefix(prefix);
-  steps.push_back(EmitStep{std::move(built).value()});
+  steps.emplace_back(std::move(built).value());
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -27,6 +28,12 @@ struct EmitStep {
   using Variant =
       std::variant<SimpleField, AlignStep, VectorField, MaskmapBlock, SwitchBlock, TableField, IfBlock, PackableField>;
   Variant v;
+
+  // A step holding model `m`, built in place (`steps.emplace_back(model)`
+  // moves the model once).
+  template <class M>
+  requires(!std::is_same_v<std::remove_cvref_t<M>, EmitStep>) EmitStep(M&& m)
+      : v(std::forward<M>(m)) {}  // NOLINT(google-explicit-constructor)
 };
 
 // ---- Body children ------------------------------------------------------------------
