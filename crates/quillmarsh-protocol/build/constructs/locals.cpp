@@ -4,7 +4,9 @@
 
 #include "constructs/locals.hpp"
 
+#include <algorithm>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -31,15 +33,31 @@ std::string LocalsWalk::Text::str() const {
   return out;
 }
 
+std::size_t& LocalsWalk::slot_of(std::string_view key, std::size_t hash) {
+  const std::size_t mask = newest_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    std::size_t& slot = newest_[i];
+    if (slot == kNone) return slot;
+    if (slot != kGone && all_[slot].hash == hash && all_[slot].key == key) return slot;
+  }
+}
+
+void LocalsWalk::grow() {
+  std::vector<std::size_t> old(std::max<std::size_t>(64, 2 * newest_.size()), kNone);
+  old.swap(newest_);
+  slots_used_ = 0;
+  for (const std::size_t id : old) {
+    if (id == kNone || id == kGone) continue;
+    slot_of(all_[id].key, all_[id].hash) = id;
+    ++slots_used_;
+  }
+}
+
 void LocalsWalk::pop() {
   const std::size_t start = scope_starts_.back();
   for (std::size_t i = bound_.size(); i-- > start;) {
     const Binding& b = all_[bound_[i]];
-    if (b.prev == kNone) {
-      newest_.erase(b.key);
-    } else {
-      newest_[b.key] = b.prev;
-    }
+    slot_of(b.key, b.hash) = b.prev == kNone ? kGone : b.prev;
   }
   bound_.resize(start);
   scope_starts_.pop_back();
@@ -57,13 +75,18 @@ std::size_t LocalsWalk::bind(std::string_view name, std::string_view suffix, Rol
     whole.append(suffix);
     key = texts_.keep(identifier_key(whole));
   }
+  // At most three quarters of the slots in use, so that probes stay short.
+  if (4 * (slots_used_ + 1) > 3 * newest_.size()) grow();
   const std::size_t id = all_.size();
-  all_.push_back(Binding{key, role, what, kNone});
-  const auto [it, fresh] = newest_.try_emplace(key, id);
-  if (!fresh) {
-    all_.back().prev = it->second;
-    it->second = id;
+  const std::size_t hash = std::hash<std::string_view>{}(key);
+  all_.push_back(Binding{key, hash, role, what, kNone});
+  std::size_t& slot = slot_of(key, hash);
+  if (slot == kNone) {
+    ++slots_used_;
+  } else {
+    all_.back().prev = slot;
   }
+  slot = id;
   bound_.push_back(id);
   return id;
 }
@@ -77,8 +100,8 @@ std::size_t LocalsWalk::visible(std::string_view name) {
     key_scratch_ = identifier_key(name);
     key = key_scratch_;
   }
-  const auto found = newest_.find(key);
-  return found == newest_.end() ? kNone : found->second;
+  if (newest_.empty()) return kNone;
+  return slot_of(key, std::hash<std::string_view>{}(key));  // kNone when not in view
 }
 
 void LocalsWalk::report(std::string_view name, const Text& reader, std::size_t met, const std::string& meant) {
