@@ -401,5 +401,41 @@ TEST(ZeroWidthElements, WhichBodiesCanReadNothing) {
   }
 }
 
+// The walk's table of the newest binding per name, through many bindings,
+// names hidden and shown again by scopes, and keys with and without `r#` or a
+// suffix: every read meets the binding in view, and a hidden one is reported.
+TEST(LocalsWalkTable, EveryReadMeetsTheBindingInView) {
+  using Role = LocalsWalk::Role;
+  const auto name = [](int i) {
+    std::string n = "v";
+    n += std::to_string(i);
+    return n;
+  };
+  LocalsWalk w;
+  w.push();
+  std::vector<std::size_t> outer;
+  for (int i = 0; i < 300; ++i) outer.push_back(w.bind(name(i), Role::Value, LocalsWalk::plain_text("outer")));
+  for (int round = 0; round < 4; ++round) {
+    w.push();
+    for (int i = round % 2; i < 300; i += 2) w.bind(name(i), Role::Internal, LocalsWalk::plain_text("inner"));
+    for (int i = 1 - round % 2; i < 300; i += 2) w.read_exact(name(i), outer[i], LocalsWalk::plain_text("reader"));
+    EXPECT_FALSE(w.problem) << round << ": " << *w.problem;
+    w.pop();
+  }
+  for (int i = 0; i < 300; ++i) w.read_exact(name(i), outer[i], LocalsWalk::plain_text("reader"));
+  EXPECT_FALSE(w.problem) << *w.problem;
+
+  const std::size_t raw = w.bind("r#type", "_raw", Role::Internal, LocalsWalk::plain_text("a raw value"));
+  w.read_exact("type_raw", raw, LocalsWalk::plain_text("reader"));
+  w.read_exact("r#type_raw", raw, LocalsWalk::plain_text("reader"));
+  EXPECT_FALSE(w.problem) << *w.problem;
+
+  w.push();
+  w.bind("v7", Role::Internal, LocalsWalk::plain_text("the hider"));
+  w.read_exact("v7", outer[7], LocalsWalk::plain_text("the reader"));
+  ASSERT_TRUE(w.problem);
+  EXPECT_EQ(*w.problem, "`v7` read by the reader would be the hider, not outer");
+}
+
 }  // namespace
 }  // namespace qm

@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "schema/body.hpp"
+#include "schema/context.hpp"
 #include "schema/literals.hpp"
 #include "schema/registry.hpp"
 #include "xml/xml.hpp"
@@ -410,6 +412,26 @@ TEST(ScalarTypes, WrapAndFitAtTheEdgesOfEveryWidth) {
   for (std::string_view not_scalar : {"bool", "WireBool", "String", "u128", "i8", ""}) {
     EXPECT_EQ(scalar_type(not_scalar), nullptr) << not_scalar;
   }
+}
+
+// Name sets and the registry are asked with views: a view of part of a
+// longer text finds exactly the key it shows.
+TEST(TextHash, ViewsFindTheKeysTheyShow) {
+  const std::string text = "alphabet";
+  const std::string_view alpha = std::string_view(text).substr(0, 5);
+  NameKeys keys{"alpha"};
+  EXPECT_EQ(keys.count(alpha), 1u);
+  EXPECT_EQ(keys.count(std::string_view(text)), 0u);
+  EXPECT_EQ(keys.count(alpha.substr(0, 4)), 0u);
+  TypeRegistry registry;
+  register_builtin_types(registry);
+  registry.insert_or_assign("alpha", TypeKind::structure());
+  ASSERT_NE(registry.find(alpha), registry.end());
+  EXPECT_EQ(registry.find(alpha)->second.tag, TypeKind::Struct);
+  EXPECT_EQ(registry.find(std::string_view(text)), registry.end());
+  const std::string uint_text = "uint32";
+  EXPECT_TRUE(resolve_field(registry, std::string_view(uint_text).substr(0, 4)));
+  EXPECT_FALSE(resolve_field(registry, uint_text));
 }
 
 }  // namespace

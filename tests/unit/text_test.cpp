@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace qm {
 namespace {
@@ -168,6 +170,46 @@ TEST(IsRustIdentifier, AcceptsWhatRustDeclares) {
   for (const auto& c : cases) EXPECT_EQ(is_rust_identifier(c.text), c.ok) << c.text;
 }
 
+// The keyword lists are searched as words of at most eight ASCII letters
+// packed into integers: words at the edges of that form must be told apart.
+TEST(KeywordLookup, WordsAtTheEdgesOfThePackedForm) {
+  struct WordCase {
+    std::string_view word;
+    std::string_view sanitized;
+    std::string_view constant;
+    bool identifier;
+  };
+  const WordCase cases[] = {
+      {"continue", "r#continue", "continue_alias", false},  // eight letters
+      {"override", "r#override", "override_alias", false},
+      {"abstract", "r#abstract", "abstract_alias", false},
+      {"continues", "continues", "continues", true},  // nine letters
+      {"abstracts", "abstracts", "abstracts", true},
+      {"continu", "continu", "continu", true},  // a keyword's prefix
+      {"typ", "typ", "typ", true},
+      {"types", "types", "types", true},  // a keyword and one letter more
+      {"type1", "type1", "type1", true},  // a digit after a keyword
+      {"type_", "type_", "type_", true},
+      {"tYpe", "tYpe", "tYpe", true},  // case matters
+      {"SELF", "SELF", "SELF", true},
+      {"selfself", "selfself", "selfself", true},
+      {"as", "r#as", "as_alias", false},  // two letters, the shortest
+      {"a", "a", "a", true},
+      {"unsized", "r#unsized", "unsized", false},
+      {"offset", "offset_field", "offset", true},
+      {"datas", "datas", "datas", true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(sanitize_rust_keyword(c.word), c.sanitized) << c.word;
+    EXPECT_EQ(sanitize_const_name(c.word), c.constant) << c.word;
+    EXPECT_EQ(is_rust_identifier(c.word), c.identifier) << c.word;
+  }
+  EXPECT_TRUE(is_rust_identifier("r#continue"));
+  EXPECT_FALSE(is_rust_identifier("r#Self"));
+  EXPECT_TRUE(is_rust_identifier("r#Selfs"));
+  EXPECT_EQ(sanitize_rust_keyword(std::string_view("type\0", 5)), std::string_view("type\0", 5));
+}
+
 TEST(IdentifierKey, EqualForTheSameDeclaration) {
   EXPECT_EQ(identifier_key("r#type"), identifier_key("type"));
   EXPECT_EQ(identifier_key("Cafe\u0301"), "Caf\u00e9");
@@ -228,8 +270,11 @@ TEST(EscapeDoc, CollapsesWhiteSpace) {
       {"x\u0085y\u2028z", "x y z"},                // next line and line separator
       {"a\u200Bb", "a\u200Bb"},                    // zero width space is not White_Space
       {"/* <a> & \"b\" */", "/* <a> & \"b\" */"},  // nothing else is escaped
-      {"\xff  \xfe", "\uFFFD \uFFFD"},             // the comment stays valid UTF-8
-      {"a\u202Eb\u2069", "a\\u{202e}b\\u{2069}"},  // bidirectional controls are escaped
+      {"a \x01 b", "a \\u{1} b"},                  // a control character between words
+      {"ascii only, ends in space ", "ascii only, ends in space"},
+      {"caf\u00e9  au lait", "caf\u00e9 au lait"},  // a run of ASCII after other text
+      {"\xff  \xfe", "\uFFFD \uFFFD"},              // the comment stays valid UTF-8
+      {"a\u202Eb\u2069", "a\\u{202e}b\\u{2069}"},   // bidirectional controls are escaped
   };
   for (const auto& c : cases) EXPECT_EQ(escape_doc(c.in), c.want) << c.in;
 }
@@ -282,6 +327,9 @@ TEST(DebugStr, EscapesLikeRust) {
       {"é Ã 中 😀", R"("é Ã 中 😀")"},
       {"\xff", "\"\uFFFD\""},
       {"\xC3", "\"\uFFFD\""},
+      {"ab\"cd\\ef", R"("ab\"cd\\ef")"},          // escapes inside runs of plain text
+      {"abc\u00e9def\n", "\"abc\u00e9def\\n\""},  // plain text around other characters
+      {"~ !", R"("~ !")"},                        // the ends of printable ASCII
   };
   for (const auto& c : cases) EXPECT_EQ(debug_str(c.in), c.want) << c.in;
 }
@@ -378,11 +426,14 @@ TEST(Emit, SubstitutesPlaceholders) {
       {"$name$$$", "count$"},
       {"$$$name$", "$count"},
       {"$empty$|", "|"},
-      {"$inner$", "$name$"},  // values are not scanned again
+      {"$inner$", "$name$"},       // values are not scanned again
+      {"$na$|$name$", "N|count"},  // a name that begins another one
+      {"$name$$na$", "countN"},
+      {"$na$$$", "N$"},
   };
   for (const auto& c : cases) {
     std::string out = ">";
-    emit(out, c.tmpl, {{"name", "count"}, {"ty", "u32"}, {"empty", ""}, {"inner", "$name$"}});
+    emit(out, c.tmpl, {{"name", "count"}, {"ty", "u32"}, {"empty", ""}, {"inner", "$name$"}, {"na", "N"}});
     std::string want = ">";
     want += c.want;
     EXPECT_EQ(out, want) << c.tmpl;
@@ -419,11 +470,28 @@ TEST(Printer, IndentsEveryLineThatIsNotBlank) {
   }
 }
 
+TEST(TextPool, KeptTextsStayWhereTheyAre) {
+  // Texts from empty to longer than a block, many of them, so that they land
+  // at every position of the blocks and in blocks of their own.
+  TextPool pool;
+  std::vector<std::pair<std::string_view, std::string>> kept;
+  for (std::size_t i = 0; i < 3000; ++i) {
+    const std::size_t size = (i * 37) % 1500;
+    const std::string head(size, static_cast<char>('a' + i % 26));
+    const std::string tail = i % 3 == 0 ? std::to_string(i) : std::string();
+    kept.emplace_back(pool.keep(head, tail), head + tail);
+  }
+  for (const auto& [view, want] : kept) ASSERT_EQ(view, want);
+  EXPECT_TRUE(pool.keep("").empty());
+}
+
 TEST(EmitDeathTest, AbortsOnTemplateBugs) {
   std::string out;
   EXPECT_DEATH(emit(out, "let $missing$ = 1;", {{"present", "x"}}), "no value for placeholder.*missing");
   EXPECT_DEATH(emit(out, "price: $5", {}), "unclosed placeholder");
   EXPECT_DEATH(emit(out, "a $b c$ d", {{"b c", "x"}}), "malformed placeholder");
+  EXPECT_DEATH(emit(out, "a $b c$ d", {{"b", "x"}}), "malformed placeholder");
+  EXPECT_DEATH(emit(out, "$name", {{"name", "x"}}), "unclosed placeholder");
   EXPECT_DEATH(emit(out, "$Name$", {{"name", "x"}}), "no value for placeholder.*Name");
 }
 

@@ -180,5 +180,25 @@ TEST(XmlParse, KeepsEveryAttributeAndChildAcrossStorageSizes) {
   }
 }
 
+// Many elements: nodes fill storage blocks of every size, and each keeps its
+// place, its attributes and its children; the root is the document element.
+TEST(XmlParse, ManyElementsKeepTheirPlaces) {
+  constexpr int kElements = 120000;
+  std::string text = "<root k='r'>";
+  for (int i = 0; i < kElements; ++i) text += "<e i='" + std::to_string(i) + "'>" + (i % 5 == 0 ? "<c/>" : "") + "</e>";
+  text += "</root>";
+  auto doc = parse(text);
+  ASSERT_TRUE(doc.ok()) << doc.reason();
+  const Node& root = doc->root();
+  EXPECT_EQ(root.tag(), "root");
+  EXPECT_EQ(root.attr("k"), "r");
+  ASSERT_EQ(root.children().size(), static_cast<std::size_t>(kElements));
+  for (int i = 0; i < kElements; ++i) {
+    const Node& e = *root.children()[static_cast<std::size_t>(i)];
+    ASSERT_EQ(e.attr("i"), std::to_string(i));
+    ASSERT_EQ(e.children().size(), i % 5 == 0 ? 1u : 0u) << i;
+  }
+}
+
 }  // namespace
 }  // namespace qm::xml
