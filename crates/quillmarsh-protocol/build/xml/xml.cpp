@@ -62,22 +62,28 @@ struct Document::Arena {
   std::size_t next_block_ = kFirstBlock;
 
   void* allocate_bytes(std::size_t bytes, std::size_t align) {
-    std::size_t pad = (align - reinterpret_cast<std::uintptr_t>(free_) % align) % align;
-    if (free_ == nullptr || pad + bytes > left_) {
-      if (bytes > kFirstBlock / 4) {  // a large piece gets a block of its own
-        blocks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(bytes));
-        return blocks_.back().get();
-      }
-      const std::size_t size = next_block_;
-      next_block_ = std::min(2 * next_block_, kLargestBlock);
-      blocks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(size));
-      free_ = blocks_.back().get();
-      left_ = size;
-      pad = 0;  // operator new[] aligns for every fundamental type
+    const std::size_t pad = (align - reinterpret_cast<std::uintptr_t>(free_) % align) % align;
+    if (free_ == nullptr || pad + bytes > left_) [[unlikely]] {
+      return allocate_in_new_block(bytes);
     }
     void* result = free_ + pad;
     free_ += pad + bytes;
     left_ -= pad + bytes;
+    return result;
+  }
+
+  [[gnu::noinline]] void* allocate_in_new_block(std::size_t bytes) {
+    if (bytes > kFirstBlock / 4) {  // a large piece gets a block of its own
+      blocks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(bytes));
+      return blocks_.back().get();
+    }
+    const std::size_t size = next_block_;
+    next_block_ = std::min(2 * next_block_, kLargestBlock);
+    blocks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(size));
+    // operator new[] aligns for every fundamental type.
+    void* result = blocks_.back().get();
+    free_ = blocks_.back().get() + bytes;
+    left_ = size - bytes;
     return result;
   }
 };
@@ -91,7 +97,9 @@ const Node* Children::at(std::size_t i) const {
 
 std::optional<std::string_view> Node::attr(std::string_view name) const {
   for (std::size_t i = 0; i < attr_count_; ++i) {
-    if (attrs_[i].name == name) return attrs_[i].value;
+    // Attribute names are short and mostly differ in length or first letter.
+    const std::string_view key = attrs_[i].name;
+    if (key.size() == name.size() && (key.empty() || key[0] == name[0]) && key == name) return attrs_[i].value;
   }
   return std::nullopt;
 }
