@@ -219,6 +219,18 @@ TEST(IdentifierKey, EqualForTheSameDeclaration) {
   EXPECT_EQ(identifier_key("\U0001D49C"), "\U0001D49C");  // outside the basic plane; NFC keeps it
 }
 
+TEST(IdentifierKey, ViewAgreesWithTheKey) {
+  for (const std::string_view ident : {"type", "r#type", "r#", "x_1", "Cafe\u0301", "r#Cafe\u0301", "\u212b"}) {
+    std::string storage;
+    const std::string_view key = identifier_key_view(ident, storage);
+    EXPECT_EQ(key, identifier_key(ident)) << ident;
+    // An ASCII key is a view of the identifier itself.
+    if (storage.empty()) {
+      EXPECT_TRUE(key.data() >= ident.data() && key.data() <= ident.data() + ident.size()) << ident;
+    }
+  }
+}
+
 TEST(AsciiText, AgreesWithTheUnicodeProperties) {
   // Every ASCII character takes a shortcut past the Unicode tables in the
   // identifier check and the documentation escaping; the result must be what

@@ -53,6 +53,12 @@ void LocalsWalk::grow() {
   }
 }
 
+void LocalsWalk::reserve(std::size_t bindings) {
+  all_.reserve(bindings);
+  bound_.reserve(bindings);
+  while (4 * bindings > 3 * newest_.size()) grow();
+}
+
 void LocalsWalk::pop() {
   const std::size_t start = scope_starts_.back();
   for (std::size_t i = bound_.size(); i-- > start;) {
@@ -93,13 +99,7 @@ std::size_t LocalsWalk::bind(std::string_view name, std::string_view suffix, Rol
 
 // The newest binding of `name` in view, the one a read meets first.
 std::size_t LocalsWalk::visible(std::string_view name) {
-  // identifier_key without a copy in the usual case: an ASCII name's key is
-  // the name without `r#`.
-  std::string_view key = name.starts_with("r#") ? name.substr(2) : name;
-  if (!is_ascii(key)) {
-    key_scratch_ = identifier_key(name);
-    key = key_scratch_;
-  }
+  const std::string_view key = identifier_key_view(name, key_scratch_);
   if (newest_.empty()) return kNone;
   return slot_of(key, std::hash<std::string_view>{}(key));  // kNone when not in view
 }
@@ -177,8 +177,12 @@ void walk_steps_locals(LocalsWalk& walk, const std::vector<EmitStep>& steps, Ste
 }
 
 void walk_decoder_locals(LocalsWalk& walk, const std::vector<EmitStep>& steps) {
+  // A step binds about three locals (an enum field's value, raw value and
+  // bits; a container's count and loop locals).
+  walk.reserve(3 * steps.size());
   walk.push();
   std::vector<LocalsWalk::Member> members;
+  members.reserve(steps.size());
   walk_steps_locals(walk, steps, StepPlace::Body, members);
   for (const LocalsWalk::Member& m : members) walk.read_exact(m.name, m.id, LocalsWalk::plain_text("the constructor"));
   walk.pop();

@@ -66,6 +66,10 @@ class LocalsWalk {
   // Keeps a text for as long as the walk, for descriptions that point into it.
   std::string_view keep(std::string_view text) { return texts_.keep(text); }
 
+  // Room for about `bindings` bindings, so that the walk of a large body does
+  // not grow its tables step by step.
+  void reserve(std::size_t bindings);
+
   // Scopes: a Rust block of the decoder.
   void push() { scope_starts_.push_back(bound_.size()); }
   void pop();

@@ -14,18 +14,21 @@ namespace qm {
 
 std::vector<PayloadLocal> collect_members(const std::vector<EmitStep>& steps) {
   std::vector<PayloadLocal> members;
+  members.reserve(steps.size());  // most steps declare one member
   for (const EmitStep& step : steps) visit_step(step, [&](const auto& m) { add_members(m, members); });
   return members;
 }
 
 std::vector<PayloadLocal> collect_case_payload_fields(const std::vector<EmitStep>& steps) {
   std::vector<PayloadLocal> fields;
+  fields.reserve(steps.size());
   for (const EmitStep& step : steps) visit_step(step, [&](const auto& m) { add_variant_fields(m, fields); });
   return fields;
 }
 
 std::vector<std::string_view> collect_accessors(const std::vector<EmitStep>& steps) {
   std::vector<std::string_view> names;
+  names.reserve(steps.size());
   for (const EmitStep& step : steps) visit_step(step, [&](const auto& m) { add_accessors(m, names); });
   return names;
 }

@@ -27,7 +27,8 @@ std::optional<std::string> name_problem(std::string_view what, std::string_view 
                                         const std::array<std::string_view, N>& in_use, const NameKeys& declared) {
   const auto shown = [&] { return std::string(what) + " name " + debug_str(name); };
   if (!is_rust_identifier(name)) return shown() + " is not a Rust identifier";
-  const std::string key = identifier_key(name);
+  std::string normalized;
+  const std::string_view key = identifier_key_view(name, normalized);
   if (std::find(in_use.begin(), in_use.end(), key) != in_use.end()) {
     return shown() + " is reserved by the generated code";
   }

@@ -34,10 +34,9 @@ class NameScope {
   // Records `name`; the reason when it cannot be declared here.
   std::optional<std::string> add(std::string_view name) {
     if (!is_rust_identifier(name)) return shown(name) + " is not a Rust identifier";
-    // identifier_key without a copy in the usual case: an ASCII name's key
-    // is the name without `r#`.
-    std::string_view key = name.starts_with("r#") ? name.substr(2) : name;
-    if (!is_ascii(key)) key = keys_.keep(identifier_key(name));
+    std::string normalized;
+    std::string_view key = identifier_key_view(name, normalized);
+    if (!normalized.empty()) key = keys_.keep(normalized);
     if (constants_ != nullptr && constants_->count(key) != 0) {
       return shown(name) + " is taken by a constant of the module";
     }

@@ -189,6 +189,13 @@ std::string identifier_key(std::string_view ident) {
   return out;
 }
 
+std::string_view identifier_key_view(std::string_view ident, std::string& storage) {
+  const std::string_view plain = ident.starts_with("r#") ? ident.substr(2) : ident;
+  if (is_ascii(plain)) return plain;
+  storage = identifier_key(ident);
+  return storage;
+}
+
 std::string to_snake_case(std::string_view name) {
   // An underscore goes before a capital only after a lower-case letter, or
   // between a capital and a lower-case letter (a digit, an underscore or any

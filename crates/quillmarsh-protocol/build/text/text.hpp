@@ -44,6 +44,10 @@ bool is_rust_identifier(std::string_view text);
 // What an identifier declares, for comparing names: without `r#`, in
 // Unicode Normalization Form C (as Rust compares them).
 std::string identifier_key(std::string_view ident);
+// The same without a copy in the usual case: an ASCII identifier's key is the
+// identifier itself without `r#`. Any other key is built into `storage`,
+// which the result then points into.
+std::string_view identifier_key_view(std::string_view ident, std::string& storage);
 
 // ---- Comments --------------------------------------------------------------
 
