@@ -26,7 +26,7 @@ inline constexpr std::size_t kDecoderIndent = 8;
 //
 // Every construct model M (SimpleField, AlignStep, VectorField, TableField,
 // PackableField, IfBlock, MaskmapBlock, SwitchBlock) has one overload of each
-// of these, defined in its own unit; `visit_step` (below) calls them for a
+// of these, defined in its own unit; `visit_step` (steps.hpp) calls them for a
 // step, so a construct without one of them does not compile:
 //
 //   emit_members(p, m)            its struct members, documentation included (p at kMemberIndent)
