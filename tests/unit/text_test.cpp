@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 #include <unicode/uchar.h>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "text/text_table.hpp"
 
 namespace qm {
 namespace {
@@ -495,6 +498,62 @@ TEST(TextPool, KeptTextsStayWhereTheyAre) {
   }
   for (const auto& [view, want] : kept) ASSERT_EQ(view, want);
   EXPECT_TRUE(pool.keep("").empty());
+}
+
+// The flat table against an ordered map over the same operations: keys that
+// begin one another, the empty key, keys whose texts are gone once inserted,
+// and enough of them to grow the table many times.
+TEST(TextTable, AgreesWithAMap) {
+  TextTable<int> table;
+  std::map<std::string, int, std::less<>> want;
+  const auto key_of = [](std::size_t i) {
+    std::string key(i % 7, static_cast<char>('a' + i % 3));
+    return key + std::to_string(i % 1500);
+  };
+  for (std::size_t i = 0; i < 6000; ++i) {
+    const std::string key = key_of(i * 7919 % 4000);
+    const int value = static_cast<int>(i);
+    if (i % 3 == 0) {
+      table.insert_or_assign(key, value);
+      want.insert_or_assign(key, value);
+    } else {
+      const auto [held, fresh] = table.try_emplace(key, value);
+      const auto [it, want_fresh] = want.try_emplace(key, value);
+      ASSERT_EQ(fresh, want_fresh) << key;
+      ASSERT_EQ(held, it->second) << key;
+    }
+  }
+  table[""] = -1;
+  want[""] = -1;
+  ASSERT_EQ(table.size(), want.size());
+  for (std::size_t i = 0; i < 4000; ++i) {
+    const std::string key = key_of(i);
+    const int* found = table.find(key);
+    const auto it = want.find(key);
+    ASSERT_EQ(found != nullptr, it != want.end()) << key;
+    if (found != nullptr) {
+      EXPECT_EQ(*found, it->second) << key;
+      EXPECT_EQ(table.at(key), it->second) << key;
+    }
+    // A view of part of a key finds only the key it shows.
+    EXPECT_EQ(table.contains(std::string_view(key).substr(1)), want.contains(std::string_view(key).substr(1))) << key;
+  }
+  EXPECT_EQ(table.at(""), -1);
+  const TextTable<int> moved = std::move(table);
+  EXPECT_EQ(moved.size(), want.size());
+  EXPECT_EQ(moved.at(want.begin()->first), want.begin()->second);
+}
+
+TEST(TextTable, SetsAskedByCountAndInsert) {
+  TextTable<NoValue> set{"alpha", "beta"};
+  EXPECT_EQ(set.count("alpha"), 1u);
+  EXPECT_EQ(set.count("alph"), 0u);
+  EXPECT_FALSE(set.insert("beta"));
+  EXPECT_TRUE(set.insert("gamma"));
+  EXPECT_EQ(set.size(), 3u);
+  const TextTable<NoValue> none;
+  EXPECT_FALSE(none.contains(""));
+  EXPECT_EQ(none.find("alpha"), nullptr);
 }
 
 TEST(EmitDeathTest, AbortsOnTemplateBugs) {

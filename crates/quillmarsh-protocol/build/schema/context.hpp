@@ -16,11 +16,12 @@
 #include <vector>
 
 #include "schema/registry.hpp"
+#include "text/text_table.hpp"
 
 namespace qm {
 
 // A set of names by `identifier_key`; only ever asked whether it holds one.
-using NameKeys = std::unordered_set<std::string, TextHash, std::equal_to<>>;
+using NameKeys = TextTable<NoValue>;
 
 struct Stats {
   std::size_t enums = 0;
@@ -84,7 +85,10 @@ class CodegenCtx {
   NameKeys declared_values;
   // Enum name -> `identifier_key` of each of its variants, for every enum
   // written.
-  std::unordered_map<std::string, NameKeys, TextHash, std::equal_to<>> enum_variant_keys;
+  // (Node-based sets: most enums have a few variants, too few for a table
+  // with a pool of its own.)
+  std::unordered_map<std::string, std::unordered_set<std::string, TextHash, std::equal_to<>>, TextHash, std::equal_to<>>
+      enum_variant_keys;
 
   // 1-based line of a byte offset of the document.
   std::size_t line_of(std::size_t offset) const;

@@ -216,7 +216,7 @@ void emit_message_impl(CodegenCtx& ctx, const xml::Node& element, EmitKind kind,
   }
 
   if (kind == EmitKind::Datatype) {
-    ctx.registry.insert_or_assign(std::string(*name), TypeKind::structure(may_read_nothing));
+    ctx.registry.insert_or_assign(*name, TypeKind::structure(may_read_nothing));
   }
   bump_emitted(ctx.stats, kind);
 }
