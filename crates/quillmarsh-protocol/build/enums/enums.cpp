@@ -211,8 +211,7 @@ pub enum $name$ {
   }
 
   ctx.declared_types.insert(identifier_key(name));
-  auto& variant_keys = ctx.enum_variant_keys[name];
-  for (const std::string& variant : variants) variant_keys.insert(identifier_key(variant));
+  for (const std::string& variant : variants) ctx.add_enum_variant(name, variant);
   for (const std::string& constant : constants) ctx.declared_values.insert(identifier_key(constant));
   ctx.registry.insert_or_assign(name, TypeKind::enumeration(*repr, mask));
   ctx.enum_values.insert_or_assign(name, std::move(all_values));

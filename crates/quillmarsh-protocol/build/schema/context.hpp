@@ -11,8 +11,6 @@
 #include <set>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "schema/registry.hpp"
@@ -83,12 +81,15 @@ class CodegenCtx {
   // structs, switch enums) and constants (enum aliases).
   NameKeys declared_types;
   NameKeys declared_values;
-  // Enum name -> `identifier_key` of each of its variants, for every enum
-  // written.
-  // (Node-based sets: most enums have a few variants, too few for a table
-  // with a pool of its own.)
-  std::unordered_map<std::string, std::unordered_set<std::string, TextHash, std::equal_to<>>, TextHash, std::equal_to<>>
-      enum_variant_keys;
+  // The variants of every enum written, one table for all of them: each
+  // key is the enum's name, a NUL (which no name of a document holds) and
+  // the variant's `identifier_key`.
+  NameKeys enum_variant_keys;
+
+  // Records `variant` as a variant of the enum `enum_name`.
+  void add_enum_variant(std::string_view enum_name, std::string_view variant);
+  // Whether `name` declares what a variant of the enum `enum_name` declares.
+  bool is_enum_variant(std::string_view enum_name, std::string_view name) const;
 
   // 1-based line of a byte offset of the document.
   std::size_t line_of(std::size_t offset) const;

@@ -86,10 +86,8 @@ std::optional<std::string> check_switch_types(const CodegenCtx& ctx, const std::
 std::optional<std::string> enum_binding_problem(const CodegenCtx& ctx,
                                                 const std::vector<LocalsWalk::EnumBinding>& bindings) {
   for (const LocalsWalk::EnumBinding& b : bindings) {
-    const auto it = ctx.enum_variant_keys.find(b.kind->name);
-    if (it == ctx.enum_variant_keys.end()) continue;
     for (const std::string_view name : {std::string_view(b.name), std::string_view("v")}) {
-      if (it->second.count(identifier_key(name)) != 0) {
+      if (ctx.is_enum_variant(b.kind->name, name)) {
         return "decoder local " + debug_str(name) + " is named like a variant of its enum " + b.kind->name;
       }
     }
