@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unicode/uchar.h>
 
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -501,26 +502,31 @@ TEST(TextPool, KeptTextsStayWhereTheyAre) {
 }
 
 // The flat table against an ordered map over the same operations: keys that
-// begin one another, the empty key, keys whose texts are gone once inserted,
-// and enough of them to grow the table many times.
-TEST(TextTable, AgreesWithAMap) {
-  TextTable<int> table;
+// begin one another, the empty key, and enough of them to grow the table many
+// times. A table that copies its keys is given texts that are gone once
+// inserted; one that keeps views is given texts that stay.
+template <bool kCopiesKeys>
+void check_text_table_against_map() {
+  TextTable<int, kCopiesKeys> table;
   std::map<std::string, int, std::less<>> want;
+  std::deque<std::string> kept;
   const auto key_of = [](std::size_t i) {
     std::string key(i % 7, static_cast<char>('a' + i % 3));
     return key + std::to_string(i % 1500);
   };
   for (std::size_t i = 0; i < 6000; ++i) {
-    const std::string key = key_of(i * 7919 % 4000);
+    std::string key = key_of(i * 7919 % 4000);
+    std::string_view given = key;
+    if constexpr (!kCopiesKeys) given = kept.emplace_back(std::move(key));
     const int value = static_cast<int>(i);
     if (i % 3 == 0) {
-      table.insert_or_assign(key, value);
-      want.insert_or_assign(key, value);
+      table.insert_or_assign(given, value);
+      want.insert_or_assign(std::string(given), value);
     } else {
-      const auto [held, fresh] = table.try_emplace(key, value);
-      const auto [it, want_fresh] = want.try_emplace(key, value);
-      ASSERT_EQ(fresh, want_fresh) << key;
-      ASSERT_EQ(held, it->second) << key;
+      const auto [held, fresh] = table.try_emplace(given, value);
+      const auto [it, want_fresh] = want.try_emplace(std::string(given), value);
+      ASSERT_EQ(fresh, want_fresh) << given;
+      ASSERT_EQ(held, it->second) << given;
     }
   }
   table[""] = -1;
@@ -539,9 +545,14 @@ TEST(TextTable, AgreesWithAMap) {
     EXPECT_EQ(table.contains(std::string_view(key).substr(1)), want.contains(std::string_view(key).substr(1))) << key;
   }
   EXPECT_EQ(table.at(""), -1);
-  const TextTable<int> moved = std::move(table);
+  const TextTable<int, kCopiesKeys> moved = std::move(table);
   EXPECT_EQ(moved.size(), want.size());
-  EXPECT_EQ(moved.at(want.begin()->first), want.begin()->second);
+  EXPECT_EQ(moved.at(want.rbegin()->first), want.rbegin()->second);
+}
+
+TEST(TextTable, AgreesWithAMap) {
+  check_text_table_against_map<true>();
+  check_text_table_against_map<false>();
 }
 
 TEST(TextTable, SetsAskedByCountAndInsert) {

@@ -50,13 +50,12 @@ std::string_view enum_variant_key(std::string_view enum_name, std::string_view n
 
 }  // namespace
 
-void CodegenCtx::add_enum_variant(std::string_view enum_name, std::string_view variant) {
+void CodegenCtx::add_enum_variants(std::string_view enum_name, const std::vector<std::string>& variants) {
   std::string storage;
-  enum_variant_keys.insert(enum_variant_key(enum_name, variant, storage));
+  for (const std::string& variant : variants) enum_variant_keys.insert(enum_variant_key(enum_name, variant, storage));
 }
 
-bool CodegenCtx::is_enum_variant(std::string_view enum_name, std::string_view name) const {
-  std::string storage;
+bool CodegenCtx::is_enum_variant(std::string_view enum_name, std::string_view name, std::string& storage) const {
   return enum_variant_keys.contains(enum_variant_key(enum_name, name, storage));
 }
 

@@ -86,10 +86,11 @@ class CodegenCtx {
   // the variant's `identifier_key`.
   NameKeys enum_variant_keys;
 
-  // Records `variant` as a variant of the enum `enum_name`.
-  void add_enum_variant(std::string_view enum_name, std::string_view variant);
-  // Whether `name` declares what a variant of the enum `enum_name` declares.
-  bool is_enum_variant(std::string_view enum_name, std::string_view name) const;
+  // Records `variants` as the variants of the enum `enum_name`.
+  void add_enum_variants(std::string_view enum_name, const std::vector<std::string>& variants);
+  // Whether `name` declares what a variant of the enum `enum_name` declares;
+  // the key is built into `storage`.
+  bool is_enum_variant(std::string_view enum_name, std::string_view name, std::string& storage) const;
 
   // 1-based line of a byte offset of the document.
   std::size_t line_of(std::size_t offset) const;

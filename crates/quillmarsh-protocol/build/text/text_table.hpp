@@ -4,12 +4,15 @@
 // after another, each slot holding the key's hash, a view of the key and the
 // value. A lookup touches one or two neighbouring slots instead of a chain of
 // separately allocated nodes, and the keys are copied into a pool of shared
-// blocks, so an insertion costs no allocation of its own.
+// blocks, so an insertion costs no allocation of its own. A table that keeps
+// views instead (`kCopiesKeys` false) holds the views it is given, whose texts
+// must then outlive it.
 
 #include <cstddef>
 #include <functional>
 #include <initializer_list>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -20,7 +23,7 @@ namespace qm {
 // The value of a `TextTable` used as a set.
 struct NoValue {};
 
-template <typename V>
+template <typename V, bool kCopiesKeys = true>
 class TextTable {
  public:
   TextTable() = default;
@@ -57,7 +60,8 @@ class TextTable {
     const std::size_t hash = hash_of(key);
     Slot& slot = slots_[index_of(key, hash)];
     if (slot.hash != 0) return {slot.value, false};
-    slot = Slot{hash, keys_.keep(key), std::move(value)};
+    if constexpr (kCopiesKeys) key = keys_.keep(key);
+    slot = Slot{hash, key, std::move(value)};
     ++size_;
     return {slot.value, true};
   }
@@ -73,7 +77,7 @@ class TextTable {
   };
   std::vector<Slot> slots_;  // a power of two of them, or none
   std::size_t size_ = 0;
-  TextPool keys_;
+  [[no_unique_address]] std::conditional_t<kCopiesKeys, TextPool, NoValue> keys_;
 
   // The top bit set keeps a held key's hash from being 0; the slot comes
   // from the low bits.
