@@ -567,6 +567,37 @@ TEST(TextTable, SetsAskedByCountAndInsert) {
   EXPECT_EQ(none.find("alpha"), nullptr);
 }
 
+// A built model is returned through a Result by the hundred thousand: it goes
+// into place with one move (or one copy), not through a parameter first.
+TEST(Result, TakesAValueWithOneMoveOrCopy) {
+  struct Counted {
+    int moves = 0;
+    int copies = 0;
+    Counted() = default;
+    Counted(const Counted& other) : moves(other.moves), copies(other.copies + 1) {}
+    Counted(Counted&& other) noexcept : moves(other.moves + 1), copies(other.copies) {}
+    Counted& operator=(const Counted&) = delete;
+    Counted& operator=(Counted&&) = delete;
+    ~Counted() = default;
+  };
+  const auto build = [](bool ok) -> Result<Counted> {
+    Counted built;
+    if (!ok) return fail("no value");
+    return built;
+  };
+  const Result<Counted> moved = build(true);
+  ASSERT_TRUE(moved.ok());
+  EXPECT_EQ(moved->moves, 1);
+  EXPECT_EQ(moved->copies, 0);
+  const Counted kept;
+  const Result<Counted> copied = kept;
+  EXPECT_EQ(copied->moves, 0);
+  EXPECT_EQ(copied->copies, 1);
+  const Result<Counted> failed = build(false);
+  ASSERT_FALSE(failed.ok());
+  EXPECT_EQ(failed.reason(), "no value");
+}
+
 TEST(EmitDeathTest, AbortsOnTemplateBugs) {
   std::string out;
   EXPECT_DEATH(emit(out, "let $missing$ = 1;", {{"present", "x"}}), "no value for placeholder.*missing");
