@@ -38,6 +38,12 @@ class TextTable {
   ~TextTable() = default;
 
   std::size_t size() const { return size_; }
+  // Makes room for `count` keys at once.
+  void reserve(std::size_t count) {
+    std::size_t capacity = kFirstCapacity;
+    while (!fits(count, capacity)) capacity *= 2;
+    if (capacity > slots_.size()) rehash(capacity);
+  }
   bool empty() const { return size_ == 0; }
 
   // The value of `key`, or null.
@@ -55,8 +61,7 @@ class TextTable {
   // Adds `key` with `value` unless it is there; the value of `key` and
   // whether it was added. The reference holds until the next insertion.
   std::pair<V&, bool> try_emplace(std::string_view key, V value = V()) {
-    // At most three quarters of the slots in use, so that probes stay short.
-    if (4 * (size_ + 1) > 3 * slots_.size()) grow();
+    if (!fits(size_ + 1, slots_.size())) rehash(slots_.empty() ? kFirstCapacity : 2 * slots_.size());
     const std::size_t hash = hash_of(key);
     Slot& slot = slots_[index_of(key, hash)];
     if (slot.hash != 0) return {slot.value, false};
@@ -95,8 +100,12 @@ class TextTable {
     }
   }
 
-  void grow() {
-    std::vector<Slot> old(slots_.empty() ? 16 : 2 * slots_.size());
+  static constexpr std::size_t kFirstCapacity = 16;
+  // At most three quarters of the slots in use, so that probes stay short.
+  static bool fits(std::size_t count, std::size_t capacity) { return 4 * count <= 3 * capacity; }
+
+  void rehash(std::size_t capacity) {
+    std::vector<Slot> old(capacity);
     old.swap(slots_);
     for (Slot& slot : old) {
       if (slot.hash != 0) slots_[index_of(slot.key, slot.hash)] = std::move(slot);
