@@ -98,8 +98,10 @@ static_assert(kCsharpPrimitives.front().first == "bool" && kCsharpPrimitives.bac
 }  // namespace
 
 const ScalarType* scalar_type(std::string_view rust_ty) {
+  // Most names share their length; the first letter rules out most of the
+  // rest before the texts are compared.
   for (const ScalarType& ty : kScalars) {
-    if (ty.name == rust_ty) return &ty;
+    if (ty.name.size() == rust_ty.size() && ty.name[0] == rust_ty[0] && ty.name == rust_ty) return &ty;
   }
   return nullptr;
 }
