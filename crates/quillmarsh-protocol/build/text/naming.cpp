@@ -251,12 +251,21 @@ std::string pascalize_xml_name(std::string_view name) {
 }
 
 std::string sanitize_rust_keyword(std::string_view ident) {
+  std::string out(ident);
+  sanitize_rust_keyword_in(out);
+  return out;
+}
+
+void sanitize_rust_keyword_in(std::string& ident) {
   const std::uint64_t packed = pack_word(ident);
-  if (packed == 0) return std::string(ident);
-  if (contains(kPathKeywordsPacked, packed)) return std::string(ident) + "_v";
-  if (contains(kDecoderParamsPacked, packed)) return std::string(ident) + "_field";
-  if (contains(kReservedWordsPacked, packed) || contains(kRawOnlyWordsPacked, packed)) return "r#" + std::string(ident);
-  return std::string(ident);
+  if (packed == 0) return;
+  if (contains(kPathKeywordsPacked, packed)) {
+    ident += "_v";
+  } else if (contains(kDecoderParamsPacked, packed)) {
+    ident += "_field";
+  } else if (contains(kReservedWordsPacked, packed) || contains(kRawOnlyWordsPacked, packed)) {
+    ident.insert(0, "r#");
+  }
 }
 
 std::string sanitize_const_name(std::string_view name) {
