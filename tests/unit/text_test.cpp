@@ -235,6 +235,24 @@ TEST(IdentifierKey, ViewAgreesWithTheKey) {
   }
 }
 
+// One byte with its top bit set, at every place of texts up to three words
+// long, whatever the byte's neighbours.
+TEST(AsciiText, FindsAByteAboveAsciiAnywhere) {
+  for (std::size_t size = 0; size <= 24; ++size) {
+    const std::string plain(size, '~');
+    EXPECT_TRUE(is_ascii(plain)) << size;
+    for (std::size_t at = 0; at < size; ++at) {
+      for (const char high : {'\x80', '\xC3', '\xFF'}) {
+        std::string text = plain;
+        text[at] = high;
+        EXPECT_FALSE(is_ascii(text)) << size << " " << at;
+        // Seen from an offset, so that the words do not start where the text does.
+        EXPECT_FALSE(is_ascii(std::string_view(" " + text).substr(1))) << size << " " << at;
+      }
+    }
+  }
+}
+
 TEST(AsciiText, AgreesWithTheUnicodeProperties) {
   // Every ASCII character takes a shortcut past the Unicode tables in the
   // identifier check and the documentation escaping; the result must be what

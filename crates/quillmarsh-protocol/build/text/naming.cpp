@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -140,7 +142,16 @@ bool is_keyword(std::string_view word) {
 }  // namespace
 
 bool is_ascii(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  // Eight bytes at a time: one of them is not ASCII when its top bit is set.
+  constexpr std::uint64_t kTopBits = 0x8080808080808080;
+  std::size_t i = 0;
+  for (; i + sizeof(std::uint64_t) <= text.size(); i += sizeof(std::uint64_t)) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, text.data() + i, sizeof word);
+    if ((word & kTopBits) != 0) return false;
+  }
+  return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(i), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 bool is_rust_identifier(std::string_view text) {
