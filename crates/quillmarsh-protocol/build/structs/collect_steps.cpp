@@ -34,9 +34,7 @@ class NameScope {
   // Records `name`; the reason when it cannot be declared here.
   std::optional<std::string> add(std::string_view name) {
     if (!is_rust_identifier(name)) return shown(name) + " is not a Rust identifier";
-    std::string normalized;
-    std::string_view key = identifier_key_view(name, normalized);
-    if (!normalized.empty()) key = keys_.keep(normalized);
+    const std::string_view key = identifier_key_kept(name, keys_);
     if (constants_ != nullptr && constants_->count(key) != 0) {
       return shown(name) + " is taken by a constant of the module";
     }

@@ -209,6 +209,12 @@ std::string_view identifier_key_view(std::string_view ident, std::string& storag
   return storage;
 }
 
+std::string_view identifier_key_kept(std::string_view ident, TextPool& pool) {
+  std::string normalized;
+  const std::string_view key = identifier_key_view(ident, normalized);
+  return normalized.empty() ? key : pool.keep(normalized);
+}
+
 std::string to_snake_case(std::string_view name) {
   // An underscore goes before a capital only after a lower-case letter, or
   // between a capital and a lower-case letter (a digit, an underscore or any

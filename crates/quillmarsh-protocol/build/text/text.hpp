@@ -113,6 +113,11 @@ class TextPool {
   std::size_t left_ = 0;
 };
 
+// An identifier's key as `identifier_key_view` gives it, kept for as long as
+// `ident` and `pool` both are: the identifier itself when it is ASCII, else a
+// key built once and kept in `pool`.
+std::string_view identifier_key_kept(std::string_view ident, TextPool& pool);
+
 // ---- Hashing -----------------------------------------------------------------
 
 // Hashes a text the same whether it is held as a string or seen through a
