@@ -170,14 +170,13 @@ class CaseScope {
 std::string unsupported_in_case(std::string_view tag) { return "unsupported body child <" + std::string(tag) + ">"; }
 
 // Builds the children of one case into its steps. Gated fields of a case are
-// not registered in its lookup.
-Result<bool> build_case_steps(const CodegenCtx& ctx, const xml::Node& case_element, const std::string& case_prefix,
-                              const std::string& variant, BodyContext& case_body, SiblingLookup& case_lookup,
-                              std::vector<EmitStep>& steps) {
+// not registered in its lookup. The reasons come without the case's prefix,
+// which the caller puts first.
+Result<bool> build_case_steps(const CodegenCtx& ctx, const xml::Node& case_element, const std::string& variant,
+                              BodyContext& case_body, SiblingLookup& case_lookup, std::vector<EmitStep>& steps) {
   ChildRules rules;
   rules.allowed = kAllChildren & ~static_cast<unsigned>(ChildTag::Table);
   rules.register_gated = false;
-  rules.prefix = case_prefix;
   rules.switch_owner_suffix = "_" + variant;
   rules.switch_prefix = "nested ";
   rules.refuse = unsupported_in_case;
@@ -303,14 +302,13 @@ Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& s
 
     // Each case numbers and looks up its fields from the state just before
     // the switch; nothing it declares is visible after it (see CaseScope).
-    const std::string case_prefix = prefix + " <case value=" + debug_str(*value) + ">: ";
     Result<bool> built = true;
     {
       const CaseScope scope(*child, body, lookup);
       body.depth = body.depth + 1;
-      built = build_case_steps(ctx, *child, case_prefix, c.variant, body, lookup, c.steps);
+      built = build_case_steps(ctx, *child, c.variant, body, lookup, c.steps);
     }
-    if (!built) return built.fail_with_prefix();
+    if (!built) return built.fail_with_prefix(prefix + " <case value=" + debug_str(*value) + ">: ");
 
     c.text = child->attr_copy("text");
     block.cases.push_back(std::move(c));
