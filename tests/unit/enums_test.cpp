@@ -267,6 +267,10 @@ TEST(EmitEnum, NamesThatCannotBeDeclaredSkipTheEnum) {
       {"variants meeting after escaping",
        R"(<enum name="V" parent="byte"><value name="data" value="1"/><value name="data_field" value="2"/></enum>)",
        "// SKIPPED enum V: variant name \"data_field\" is declared twice"},
+      {"variants the same once normalized",
+       "<enum name=\"V\" parent=\"byte\"><value name=\"\u00c9t\u00e9\" value=\"1\"/>"
+       "<value name=\"B\" value=\"2\"/><value name=\"E\u0301te\u0301\" value=\"3\"/></enum>",
+       "// SKIPPED enum V: variant name \"E\\u{301}te\\u{301}\" is declared twice"},
       {"raw and plain variant",
        R"(<enum name="V" parent="byte"><value name="type" value="1"/><value name="r#type" value="2"/></enum>)",
        "// SKIPPED enum V: variant name \"r#type\" is declared twice"},

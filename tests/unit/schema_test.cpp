@@ -426,9 +426,9 @@ TEST(TextHash, ViewsFindTheKeysTheyShow) {
   TypeRegistry registry;
   register_builtin_types(registry);
   registry.insert_or_assign("alpha", TypeKind::structure());
-  ASSERT_NE(registry.find(alpha), registry.end());
-  EXPECT_EQ(registry.find(alpha)->second.tag, TypeKind::Struct);
-  EXPECT_EQ(registry.find(std::string_view(text)), registry.end());
+  ASSERT_NE(registry.find(alpha), nullptr);
+  EXPECT_EQ(registry.find(alpha)->tag, TypeKind::Struct);
+  EXPECT_EQ(registry.find(std::string_view(text)), nullptr);
   const std::string uint_text = "uint32";
   EXPECT_TRUE(resolve_field(registry, std::string_view(uint_text).substr(0, 4)));
   EXPECT_FALSE(resolve_field(registry, uint_text));

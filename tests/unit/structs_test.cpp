@@ -341,7 +341,8 @@ TEST(CollectEmitSteps, DecoderLocalsMeetingEnumsAndConstants) {
       "<enum name='Vee' parent='byte'><value name='v' value='1'/></enum>"
       "<enum name='MaskVee' parent='byte' mask='true'><value name='v' value='1'/></enum>"
       "<enum name='foo' parent='byte'><value name='A' value='1'/><value name='bar' value='1'/></enum>"
-      "<enum name='Hidden' parent='byte'><value name='r#read_from' value='1'/></enum></enums>";
+      "<enum name='Hidden' parent='byte'><value name='r#read_from' value='1'/></enum>"
+      "<enum name='Lo' parent='byte'><value name='A' value='1'/></enum></enums>";
   struct Case {
     std::string body;
     std::string reason;  // empty: the body builds
@@ -350,6 +351,9 @@ TEST(CollectEmitSteps, DecoderLocalsMeetingEnumsAndConstants) {
   const Case cases[] = {
       {"<field name='X' type='Low'/>", "decoder local \"x\" is named like a variant of its enum Low"},
       {"<field name='Y' type='Low'/>", ""},
+      // Only the variants of the local's own enum count: "Lo" and "wx" spell
+      // what "Low" and "x" spell.
+      {"<field name='Wx' type='Lo'/>", ""},
       {"<field name='Z' type='Vee'/>", "decoder local \"v\" is named like a variant of its enum Vee"},
       {"<field name='Z' type='MaskVee'/>", ""},
       {k + "<if test='K == 1'><true><field name='X' type='Low'/></true></if>",
@@ -379,7 +383,7 @@ TEST(CollectEmitSteps, DecoderLocalsMeetingEnumsAndConstants) {
   for (const Case& c : cases) {
     Doc doc("<protocol>" + enums + "<type name='T'>" + c.body + "</type></protocol>");
     process_enums(doc.ctx(), doc.child(0));
-    ASSERT_EQ(doc.ctx().stats.enums, 4u) << doc.ctx().out;
+    ASSERT_EQ(doc.ctx().stats.enums, 5u) << doc.ctx().out;
     ASSERT_NE(doc.ctx().out.find("// SKIPPED enum Hidden: variant name \"r#read_from\" is taken by the decoder\n"),
               std::string::npos)
         << doc.ctx().out;

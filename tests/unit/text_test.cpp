@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 #include <unicode/uchar.h>
 
+#include <deque>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "text/text_table.hpp"
 
 namespace qm {
 namespace {
@@ -227,6 +231,24 @@ TEST(IdentifierKey, ViewAgreesWithTheKey) {
     // An ASCII key is a view of the identifier itself.
     if (storage.empty()) {
       EXPECT_TRUE(key.data() >= ident.data() && key.data() <= ident.data() + ident.size()) << ident;
+    }
+  }
+}
+
+// One byte with its top bit set, at every place of texts up to three words
+// long, whatever the byte's neighbours.
+TEST(AsciiText, FindsAByteAboveAsciiAnywhere) {
+  for (std::size_t size = 0; size <= 24; ++size) {
+    const std::string plain(size, '~');
+    EXPECT_TRUE(is_ascii(plain)) << size;
+    for (std::size_t at = 0; at < size; ++at) {
+      for (const char high : {'\x80', '\xC3', '\xFF'}) {
+        std::string text = plain;
+        text[at] = high;
+        EXPECT_FALSE(is_ascii(text)) << size << " " << at;
+        // Seen from an offset, so that the words do not start where the text does.
+        EXPECT_FALSE(is_ascii(std::string_view(" " + text).substr(1))) << size << " " << at;
+      }
     }
   }
 }
@@ -495,6 +517,105 @@ TEST(TextPool, KeptTextsStayWhereTheyAre) {
   }
   for (const auto& [view, want] : kept) ASSERT_EQ(view, want);
   EXPECT_TRUE(pool.keep("").empty());
+}
+
+// The flat table against an ordered map over the same operations: keys that
+// begin one another, the empty key, and enough of them to grow the table many
+// times. A table that copies its keys is given texts that are gone once
+// inserted; one that keeps views is given texts that stay.
+template <bool kCopiesKeys>
+void check_text_table_against_map() {
+  TextTable<int, kCopiesKeys> table;
+  std::map<std::string, int, std::less<>> want;
+  std::deque<std::string> kept;
+  const auto key_of = [](std::size_t i) {
+    std::string key(i % 7, static_cast<char>('a' + i % 3));
+    return key + std::to_string(i % 1500);
+  };
+  for (std::size_t i = 0; i < 6000; ++i) {
+    // Room made at once, with keys already in and with none.
+    if (i == (kCopiesKeys ? 2000 : 0)) table.reserve(5000);
+    std::string key = key_of(i * 7919 % 4000);
+    std::string_view given = key;
+    if constexpr (!kCopiesKeys) given = kept.emplace_back(std::move(key));
+    const int value = static_cast<int>(i);
+    if (i % 3 == 0) {
+      table.insert_or_assign(given, value);
+      want.insert_or_assign(std::string(given), value);
+    } else {
+      const auto [held, fresh] = table.try_emplace(given, value);
+      const auto [it, want_fresh] = want.try_emplace(std::string(given), value);
+      ASSERT_EQ(fresh, want_fresh) << given;
+      ASSERT_EQ(held, it->second) << given;
+    }
+  }
+  table[""] = -1;
+  want[""] = -1;
+  ASSERT_EQ(table.size(), want.size());
+  for (std::size_t i = 0; i < 4000; ++i) {
+    const std::string key = key_of(i);
+    const int* found = table.find(key);
+    const auto it = want.find(key);
+    ASSERT_EQ(found != nullptr, it != want.end()) << key;
+    if (found != nullptr) {
+      EXPECT_EQ(*found, it->second) << key;
+      EXPECT_EQ(table.at(key), it->second) << key;
+    }
+    // A view of part of a key finds only the key it shows.
+    EXPECT_EQ(table.contains(std::string_view(key).substr(1)), want.contains(std::string_view(key).substr(1))) << key;
+  }
+  EXPECT_EQ(table.at(""), -1);
+  const TextTable<int, kCopiesKeys> moved = std::move(table);
+  EXPECT_EQ(moved.size(), want.size());
+  EXPECT_EQ(moved.at(want.rbegin()->first), want.rbegin()->second);
+}
+
+TEST(TextTable, AgreesWithAMap) {
+  check_text_table_against_map<true>();
+  check_text_table_against_map<false>();
+}
+
+TEST(TextTable, SetsAskedByCountAndInsert) {
+  TextTable<NoValue> set{"alpha", "beta"};
+  EXPECT_EQ(set.count("alpha"), 1u);
+  EXPECT_EQ(set.count("alph"), 0u);
+  EXPECT_FALSE(set.insert("beta"));
+  EXPECT_TRUE(set.insert("gamma"));
+  EXPECT_EQ(set.size(), 3u);
+  const TextTable<NoValue> none;
+  EXPECT_FALSE(none.contains(""));
+  EXPECT_EQ(none.find("alpha"), nullptr);
+}
+
+// A built model is returned through a Result by the hundred thousand: it goes
+// into place with one move (or one copy), not through a parameter first.
+TEST(Result, TakesAValueWithOneMoveOrCopy) {
+  struct Counted {
+    int moves = 0;
+    int copies = 0;
+    Counted() = default;
+    Counted(const Counted& other) : moves(other.moves), copies(other.copies + 1) {}
+    Counted(Counted&& other) noexcept : moves(other.moves + 1), copies(other.copies) {}
+    Counted& operator=(const Counted&) = delete;
+    Counted& operator=(Counted&&) = delete;
+    ~Counted() = default;
+  };
+  const auto build = [](bool ok) -> Result<Counted> {
+    Counted built;
+    if (!ok) return fail("no value");
+    return built;
+  };
+  const Result<Counted> moved = build(true);
+  ASSERT_TRUE(moved.ok());
+  EXPECT_EQ(moved->moves, 1);
+  EXPECT_EQ(moved->copies, 0);
+  const Counted kept;
+  const Result<Counted> copied = kept;
+  EXPECT_EQ(copied->moves, 0);
+  EXPECT_EQ(copied->copies, 1);
+  const Result<Counted> failed = build(false);
+  ASSERT_FALSE(failed.ok());
+  EXPECT_EQ(failed.reason(), "no value");
 }
 
 TEST(EmitDeathTest, AbortsOnTemplateBugs) {

@@ -14,10 +14,17 @@
 namespace qm {
 namespace {
 
-// Appends a built model as a step, or returns its reason behind the prefix.
+// Appends a built model as a step, or returns its reason behind the prefix
+// and the text after it, which are joined only then.
 template <class M>
-Result<bool> append(Result<M> built, const std::string& prefix, std::vector<EmitStep>& steps) {
-  if (!built) return built.fail_with_prefix(prefix);
+Result<bool> append(Result<M> built, std::string_view prefix, std::vector<EmitStep>& steps,
+                    std::string_view after_prefix = {}) {
+  if (!built) {
+    std::string reason;
+    reason.reserve(prefix.size() + after_prefix.size() + built.reason().size());
+    reason.append(prefix).append(after_prefix).append(built.reason());
+    return fail(std::move(reason));
+  }
   steps.emplace_back(std::move(built).value());
   return true;
 }
@@ -66,7 +73,7 @@ Result<bool> build_child_step(const CodegenCtx& ctx, const xml::Node& child, con
     body.owner += rules.switch_owner_suffix;
     Result<SwitchBlock> block = build_switch_block(ctx, child, body, lookup);
     body.owner.resize(owner_size);
-    return append(std::move(block), rules.prefix + std::string(rules.switch_prefix), steps);
+    return append(std::move(block), rules.prefix, steps, rules.switch_prefix);
   }
   if (tag == "table" && allowed(ChildTag::Table)) {
     return append(build_table_field(ctx, child, body, lookup), rules.prefix, steps);

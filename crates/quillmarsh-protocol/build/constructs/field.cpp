@@ -220,8 +220,8 @@ let $n$: $E$ = match $n$_raw { Ok(v) => v, Err(_) => return Err("unknown $E$ dis
 bool kind_may_read_nothing(const FieldKind& kind, const TypeRegistry& registry) {
   // Every reader but a struct's consumes at least one byte.
   if (kind.tag != FieldKind::Struct) return false;
-  const auto it = registry.find(kind.name);
-  return it != registry.end() && it->second.may_read_nothing;
+  const TypeKind* found = registry.find(kind.name);
+  return found != nullptr && found->may_read_nothing;
 }
 
 void emit_members(const Printer& p, const SimpleField& field) {

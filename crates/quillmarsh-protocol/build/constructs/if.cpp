@@ -25,12 +25,12 @@ std::string unsupported_in_branch(std::string_view tag) { return "unsupported ch
 // Builds the children of one `<true>` or `<false>` element into `steps`.
 // Simple fields are registered in the lookup as soon as they are built, under
 // the lookup's open branch: a later reference reads the branch's `_v` local
-// inside the same branch and the block's option anywhere else.
-Result<bool> build_if_branch(const CodegenCtx& ctx, const xml::Node& branch, const std::string& prefix,
-                             BodyContext& body, SiblingLookup& lookup, std::vector<EmitStep>& steps) {
+// inside the same branch and the block's option anywhere else. The reasons
+// come without a prefix; the caller puts the block's and the branch's first.
+Result<bool> build_if_branch(const CodegenCtx& ctx, const xml::Node& branch, BodyContext& body, SiblingLookup& lookup,
+                             std::vector<EmitStep>& steps) {
   ChildRules rules;
   rules.allowed = static_cast<unsigned>(ChildTag::Align) | static_cast<unsigned>(ChildTag::Vector);
-  rules.prefix = prefix + " <" + std::string(branch.tag()) + ">: ";
   rules.refuse = unsupported_in_branch;
   for (const xml::Node* child : branch.children()) {
     Result<bool> built = build_child_step(ctx, *child, rules, body, lookup, steps);
@@ -45,12 +45,13 @@ Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_elemen
                                SiblingLookup& lookup) {
   const auto test = if_element.attr("test");
   if (!test) return fail("<if> missing test= attribute");
-  const std::string prefix = "<if test=" + debug_str(*test) + ">";
+  // The reasons' prefix is built only for a reason.
+  const auto prefix = [&] { return "<if test=" + debug_str(*test) + ">"; };
 
   // The test sees only the fields declared before the block.
   LocalReads test_reads;
   auto rust_test = translate_if_test_expr(*test, lookup, &test_reads);
-  if (!rust_test) return rust_test.fail_with_prefix(prefix + ": cannot translate boolean expression: ");
+  if (!rust_test) return rust_test.fail_with_prefix(prefix() + ": cannot translate boolean expression: ");
 
   IfBlock block;
   block.test = std::string(*test);
@@ -71,14 +72,14 @@ Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_elemen
       steps = &block.false_steps;
       lookup.open_branch = false_branch;
     } else {
-      return fail(prefix + ": unexpected child <" + std::string(tag) + ">; only <true>/<false> allowed");
+      return fail(prefix() + ": unexpected child <" + std::string(tag) + ">; only <true>/<false> allowed");
     }
-    auto built = build_if_branch(ctx, *child, prefix, body, lookup, *steps);
+    auto built = build_if_branch(ctx, *child, body, lookup, *steps);
     lookup.open_branch = outer_branch;
-    if (!built) return built.fail_with_prefix();
+    if (!built) return built.fail_with_prefix(prefix() + " <" + std::string(tag) + ">: ");
   }
   if (block.true_steps.empty() && block.false_steps.empty()) {
-    return fail(prefix + ": both branches empty (no <true>/<false> with fields)");
+    return fail(prefix() + ": both branches empty (no <true>/<false> with fields)");
   }
   block.text = if_element.attr_copy("text");
   return block;

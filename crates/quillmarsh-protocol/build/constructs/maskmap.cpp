@@ -107,54 +107,45 @@ Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node&
                                          SiblingLookup& lookup) {
   const auto name = maskmap.attr("name");
   if (!name) return fail("<maskmap> missing name= attribute");
-  const std::string shown_name = debug_str(*name);
-  const std::string prefix = "<maskmap name=" + shown_name + ">";
+  // The reasons' prefixes are built only for a reason.
+  const auto prefix = [&] { return "<maskmap name=" + debug_str(*name) + ">"; };
 
   MaskmapBlock block;
   Result<MaskmapParent> parent = resolve_maskmap_parent(*name, lookup);
-  if (!parent) return parent.fail_with_prefix(prefix + ": ");
+  if (!parent) return parent.fail_with_prefix(prefix() + ": ");
   block.parent_bits = std::move(parent->bits);
   block.parent_ident = std::move(parent->ident);
   block.parent_reads = std::move(parent->reads);
 
   if (const auto xor_text = maskmap.attr("xor")) {
     const auto xor_value = parse_int_literal(*xor_text);
-    if (!xor_value) return fail(prefix + " xor=" + debug_str(*xor_text) + " is not a parseable integer literal");
+    if (!xor_value) return fail(prefix() + " xor=" + debug_str(*xor_text) + " is not a parseable integer literal");
     block.xor_value = static_cast<std::uint64_t>(*xor_value);
   }
 
   for (const xml::Node* child : maskmap.children()) {
     if (child->tag() != "mask") {
-      return fail(prefix + ": unexpected child <" + std::string(child->tag()) + ">; only <mask> allowed");
+      return fail(prefix() + ": unexpected child <" + std::string(child->tag()) + ">; only <mask> allowed");
     }
     const auto value = child->attr("value");
-    if (!value) return fail(prefix + ": <mask> missing value= attribute");
-    const std::string mask_tag = "<mask value=" + debug_str(*value) + ">";
+    if (!value) return fail(prefix() + ": <mask> missing value= attribute");
+    const auto mask_tag = [&] { return "<mask value=" + debug_str(*value) + ">"; };
     auto mask = parse_mask_value(*value, ctx.enum_values);
-    if (!mask) {
-      std::string mask_prefix = prefix;
-      mask_prefix += ": ";
-      mask_prefix += mask_tag;
-      mask_prefix += ": ";
-      return mask.fail_with_prefix(mask_prefix);
-    }
+    if (!mask) return mask.fail_with_prefix(prefix() + ": " + mask_tag() + ": ");
 
     MaskGroup group;
     group.value_text = std::string(*value);
     group.mask = *mask;
-    std::string inner_prefix = prefix;
-    inner_prefix += ' ';
-    inner_prefix += mask_tag;
-    inner_prefix += ": ";
+    const auto inner_prefix = [&] { return prefix() + " " + mask_tag() + ": "; };
+    // The children's reasons come without a prefix; the group's goes before them.
     ChildRules rules;
     rules.allowed = 0;
     rules.register_fields = false;
-    rules.prefix = inner_prefix;
     rules.refuse = only_fields_in_mask;
     std::vector<EmitStep> built;
     for (const xml::Node* field : child->children()) {
       if (Result<bool> ok = build_child_step(ctx, *field, rules, body, lookup, built); !ok)
-        return ok.fail_with_prefix();
+        return ok.fail_with_prefix(inner_prefix());
     }
     // Simple fields and packables keep their order within their own kind.
     for (EmitStep& step : built) {
@@ -166,10 +157,10 @@ Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node&
           },
           step.v);
     }
-    if (group.fields.empty() && group.packables.empty()) return fail(inner_prefix + "contains no <field> children");
+    if (group.fields.empty() && group.packables.empty()) return fail(inner_prefix() + "contains no <field> children");
     block.groups.push_back(std::move(group));
   }
-  if (block.groups.empty()) return fail(prefix + ": contains no <mask> children");
+  if (block.groups.empty()) return fail(prefix() + ": contains no <mask> children");
   return block;
 }
 

@@ -22,9 +22,10 @@ namespace qm {
 
 namespace {
 
-// The case's numbers, or the reason its `value` is unusable. `taken` holds
-// every number of the switch so far and receives the new ones.
-Result<std::vector<i128>> parse_case_values(std::string_view value, const std::string& prefix, std::set<i128>& taken) {
+// The case's numbers, or the reason its `value` is unusable (without the
+// switch's prefix). `taken` holds every number of the switch so far and
+// receives the new ones.
+Result<std::vector<i128>> parse_case_values(std::string_view value, std::set<i128>& taken) {
   std::vector<std::string_view> tokens;
   std::size_t start = 0;
   while (true) {
@@ -35,18 +36,17 @@ Result<std::vector<i128>> parse_case_values(std::string_view value, const std::s
     if (bar == std::string_view::npos) break;
     start = bar + 1;
   }
-  if (tokens.empty()) return fail(prefix + ": <case value=" + debug_str(value) + "> has no parseable tokens");
+  if (tokens.empty()) return fail("<case value=" + debug_str(value) + "> has no parseable tokens");
 
   std::vector<i128> values;
   for (const std::string_view token : tokens) {
     const auto number = parse_int_literal(token);
     if (!number) {
-      return fail(prefix + ": <case value=" + debug_str(value) + "> token " + debug_str(token) +
+      return fail("<case value=" + debug_str(value) + "> token " + debug_str(token) +
                   " is not a parseable integer literal");
     }
     if (!taken.insert(*number).second) {
-      return fail(prefix + ": case value " + to_decimal(*number) + " (token " + debug_str(token) +
-                  ") is duplicated across cases");
+      return fail("case value " + to_decimal(*number) + " (token " + debug_str(token) + ") is duplicated across cases");
     }
     values.push_back(*number);
   }
@@ -170,14 +170,13 @@ class CaseScope {
 std::string unsupported_in_case(std::string_view tag) { return "unsupported body child <" + std::string(tag) + ">"; }
 
 // Builds the children of one case into its steps. Gated fields of a case are
-// not registered in its lookup.
-Result<bool> build_case_steps(const CodegenCtx& ctx, const xml::Node& case_element, const std::string& case_prefix,
-                              const std::string& variant, BodyContext& case_body, SiblingLookup& case_lookup,
-                              std::vector<EmitStep>& steps) {
+// not registered in its lookup. The reasons come without the case's prefix,
+// which the caller puts first.
+Result<bool> build_case_steps(const CodegenCtx& ctx, const xml::Node& case_element, const std::string& variant,
+                              BodyContext& case_body, SiblingLookup& case_lookup, std::vector<EmitStep>& steps) {
   ChildRules rules;
   rules.allowed = kAllChildren & ~static_cast<unsigned>(ChildTag::Table);
   rules.register_gated = false;
-  rules.prefix = case_prefix;
   rules.switch_owner_suffix = "_" + variant;
   rules.switch_prefix = "nested ";
   rules.refuse = unsupported_in_case;
@@ -272,13 +271,14 @@ Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& s
                                        SiblingLookup& lookup) {
   const auto name = switch_element.attr("name");
   if (!name) return fail("<switch> missing name= attribute");
-  const std::string prefix = "<switch name=" + debug_str(*name) + ">";
+  // The reasons' prefix is built only for a reason.
+  const auto prefix = [&] { return "<switch name=" + debug_str(*name) + ">"; };
   if (body.depth >= kMaxBlockDepth) {
-    return fail(prefix + ": nested deeper than " + std::to_string(kMaxBlockDepth) + " levels");
+    return fail(prefix() + ": nested deeper than " + std::to_string(kMaxBlockDepth) + " levels");
   }
 
   const auto disc = resolve_switch_discriminator(*name, lookup);
-  if (!disc) return disc.fail_with_prefix(prefix + ": ");
+  if (!disc) return disc.fail_with_prefix(prefix() + ": ");
 
   SwitchBlock block;
   block.name = std::string(*name);
@@ -289,12 +289,12 @@ Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& s
   std::set<i128> taken;
   for (const xml::Node* child : switch_element.children()) {
     if (child->tag() != "case") {
-      return fail(prefix + ": unexpected child <" + std::string(child->tag()) + ">; only <case> allowed");
+      return fail(prefix() + ": unexpected child <" + std::string(child->tag()) + ">; only <case> allowed");
     }
     const auto value = child->attr("value");
-    if (!value) return fail(prefix + ": <case> missing value= attribute");
-    auto values = parse_case_values(*value, prefix, taken);
-    if (!values) return values.fail_with_prefix();
+    if (!value) return fail(prefix() + ": <case> missing value= attribute");
+    auto values = parse_case_values(*value, taken);
+    if (!values) return values.fail_with_prefix(prefix() + ": ");
 
     SwitchCase c;
     c.variant = canonical_case_variant_id(*values);
@@ -303,25 +303,24 @@ Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& s
 
     // Each case numbers and looks up its fields from the state just before
     // the switch; nothing it declares is visible after it (see CaseScope).
-    const std::string case_prefix = prefix + " <case value=" + debug_str(*value) + ">: ";
     Result<bool> built = true;
     {
       const CaseScope scope(*child, body, lookup);
       body.depth = body.depth + 1;
-      built = build_case_steps(ctx, *child, case_prefix, c.variant, body, lookup, c.steps);
+      built = build_case_steps(ctx, *child, c.variant, body, lookup, c.steps);
     }
-    if (!built) return built.fail_with_prefix();
+    if (!built) return built.fail_with_prefix(prefix() + " <case value=" + debug_str(*value) + ">: ");
 
     c.text = child->attr_copy("text");
     block.cases.push_back(std::move(c));
   }
-  if (block.cases.empty()) return fail(prefix + ": contains no <case> children");
+  if (block.cases.empty()) return fail(prefix() + ": contains no <case> children");
   // Variant names keep only the low 64 bits of a value, so distinct values
   // can still name one variant twice.
   std::set<std::string_view> variants;
   for (const SwitchCase& c : block.cases) {
     if (!variants.insert(c.variant).second) {
-      return fail(prefix + ": <case value=" + debug_str(c.value_text) + "> gives the variant " + c.variant +
+      return fail(prefix() + ": <case value=" + debug_str(c.value_text) + "> gives the variant " + c.variant +
                   " of an earlier case (its values agree with that case's in their low 64 bits)");
     }
   }

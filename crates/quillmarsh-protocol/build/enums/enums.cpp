@@ -2,11 +2,11 @@
 
 #include <cstdint>
 #include <map>
-#include <set>
 #include <utility>
 #include <vector>
 
 #include "schema/literals.hpp"
+#include "text/text_table.hpp"
 
 namespace qm {
 
@@ -59,21 +59,22 @@ std::optional<std::string> enum_name_problem(const CodegenCtx& ctx, std::string_
                                              const std::vector<std::string>& variants,
                                              const std::vector<std::string>& constants) {
   if (auto problem = type_name_problem(ctx, name)) return problem;
-  std::set<std::string> seen;
+  TextPool built_keys;  // the keys that are not views of the names
+  TextTable<NoValue, /*kCopiesKeys=*/false> variant_keys;
   for (const std::string& variant : variants) {
     if (!is_rust_identifier(variant)) return "variant name " + debug_str(variant) + " is not a Rust identifier";
-    std::string key = identifier_key(variant);
+    const std::string_view key = identifier_key_kept(variant, built_keys);
     // `{name}::read_from` would name the variant, so the decoder could not
     // be called.
     if (key == "read_from") return "variant name " + debug_str(variant) + " is taken by the decoder";
-    if (!seen.insert(std::move(key)).second) {
+    if (!variant_keys.insert(key)) {
       return "variant name " + debug_str(variant) + " is declared twice";
     }
   }
-  seen.clear();
+  TextTable<NoValue, /*kCopiesKeys=*/false> constant_keys;
   for (const std::string& constant : constants) {
     if (auto problem = constant_name_problem(ctx, constant)) return problem;
-    if (!seen.insert(identifier_key(constant)).second) {
+    if (!constant_keys.insert(identifier_key_kept(constant, built_keys))) {
       return "constant name " + debug_str(constant) + " is declared twice";
     }
   }
@@ -211,8 +212,7 @@ pub enum $name$ {
   }
 
   ctx.declared_types.insert(identifier_key(name));
-  NameKeys& variant_keys = ctx.enum_variant_keys[name];
-  for (const std::string& variant : variants) variant_keys.insert(identifier_key(variant));
+  ctx.add_enum_variants(name, variants);
   for (const std::string& constant : constants) ctx.declared_values.insert(identifier_key(constant));
   ctx.registry.insert_or_assign(name, TypeKind::enumeration(*repr, mask));
   ctx.enum_values.insert_or_assign(name, std::move(all_values));

@@ -66,16 +66,16 @@ void SiblingLookup::add_gated(std::string_view xml_name, std::string_view ident,
   }
 }
 
-std::string number_snake_identifier(Occurrences& occurrences, std::string_view snake) {
+std::string number_snake_identifier(Occurrences& occurrences, std::string snake) {
   auto it = occurrences.lower_bound(snake);
   if (it == occurrences.end() || it->first != snake) it = occurrences.emplace_hint(it, snake, 0);
-  std::size_t& count = it->second;
-  ++count;
-  if (count == 1) return sanitize_rust_keyword(snake);
-  std::string ident(snake);
-  ident += '_';
-  ident += std::to_string(count);
-  return sanitize_rust_keyword(ident);
+  const std::size_t count = ++it->second;
+  if (count != 1) {
+    snake += '_';
+    snake += std::to_string(count);
+  }
+  sanitize_rust_keyword_in(snake);
+  return snake;
 }
 
 std::string number_identifier(Occurrences& occurrences, std::string_view name) {

@@ -125,7 +125,7 @@ struct BodyContext {
 std::string number_identifier(Occurrences& occurrences, std::string_view name);
 // The same for a key that is already in snake case (a switch counts
 // `{snake}_data`).
-std::string number_snake_identifier(Occurrences& occurrences, std::string_view snake);
+std::string number_snake_identifier(Occurrences& occurrences, std::string snake);
 
 // Appends `text` unless `list` already holds it.
 void push_unique(std::vector<std::string>& list, std::string_view text);

@@ -98,8 +98,10 @@ static_assert(kCsharpPrimitives.front().first == "bool" && kCsharpPrimitives.bac
 }  // namespace
 
 const ScalarType* scalar_type(std::string_view rust_ty) {
+  // Most names share their length; the first letter rules out most of the
+  // rest before the texts are compared.
   for (const ScalarType& ty : kScalars) {
-    if (ty.name == rust_ty) return &ty;
+    if (ty.name.size() == rust_ty.size() && ty.name[0] == rust_ty[0] && ty.name == rust_ty) return &ty;
   }
   return nullptr;
 }
@@ -136,7 +138,7 @@ bool enum_repr_is_signed(EnumRepr repr) { return scalar_type(info(repr).rust_ty)
 
 void register_builtin_types(TypeRegistry& registry) {
   for (const auto& [name, ty] : kBuiltins) {
-    registry.insert_or_assign(std::string(name), TypeKind::primitive(ty));
+    registry.insert_or_assign(name, TypeKind::primitive(ty));
   }
 }
 
@@ -150,24 +152,24 @@ void collect_typedefs(TypeRegistry& registry, const xml::Node& types_section) {
     const auto parent = child->attr("parent");
     if (!parent) continue;
     // The first definition of a name wins: built-in and enum names stay.
-    if (registry.find(*name) != registry.end()) continue;
+    if (registry.contains(*name)) continue;
     // One link per typedef: the parent must already be a registered primitive.
     const auto ty = resolve_primitive_chain(registry, *parent);
     if (!ty) continue;
-    registry.emplace(std::string(*name), TypeKind::primitive(*ty));
+    registry.try_emplace(*name, TypeKind::primitive(*ty));
   }
 }
 
 std::optional<std::string_view> resolve_primitive_chain(const TypeRegistry& registry, std::string_view name) {
-  const auto it = registry.find(name);
-  if (it == registry.end() || it->second.tag != TypeKind::Primitive) return std::nullopt;
-  return it->second.rust_ty;
+  const TypeKind* kind = registry.find(name);
+  if (kind == nullptr || kind->tag != TypeKind::Primitive) return std::nullopt;
+  return kind->rust_ty;
 }
 
 std::optional<ResolvedType> resolve_field(const TypeRegistry& registry, std::string_view name) {
-  const auto it = registry.find(name);
-  if (it == registry.end()) return std::nullopt;
-  const TypeKind& kind = it->second;
+  const TypeKind* found = registry.find(name);
+  if (found == nullptr) return std::nullopt;
+  const TypeKind& kind = *found;
   switch (kind.tag) {
     case TypeKind::Struct:
       return ResolvedType{std::string(name), FieldKind::structure(std::string(name))};

@@ -12,6 +12,7 @@
 
 #include "text/result.hpp"
 #include "text/text.hpp"
+#include "text/text_table.hpp"
 #include "xml/xml.hpp"
 
 namespace qm {
@@ -87,7 +88,7 @@ struct FieldKind {
   bool operator==(const FieldKind&) const = default;
 };
 
-using TypeRegistry = std::unordered_map<std::string, TypeKind, TextHash, std::equal_to<>>;
+using TypeRegistry = TextTable<TypeKind>;
 // Enum name -> member name -> value.
 using EnumValueTable = std::unordered_map<std::string, std::map<std::string, i128>, TextHash, std::equal_to<>>;
 

@@ -7,13 +7,13 @@
 #include <set>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "constructs/constructs.hpp"
 #include "structs/structs.hpp"
 #include "text/text.hpp"
+#include "text/text_table.hpp"
 
 namespace qm {
 namespace {
@@ -29,28 +29,26 @@ class NameScope {
   explicit NameScope(std::string_view what, const NameKeys* constants = nullptr) : what_(what), constants_(constants) {}
 
   // Marks `name` as held by something the generated code declares itself.
-  void reserve(std::string_view name, std::string_view holder) { holders_.emplace(name, holder); }
+  void reserve(std::string_view name, std::string_view holder) { holders_.try_emplace(name, holder); }
 
   // Records `name`; the reason when it cannot be declared here.
   std::optional<std::string> add(std::string_view name) {
     if (!is_rust_identifier(name)) return shown(name) + " is not a Rust identifier";
-    std::string normalized;
-    std::string_view key = identifier_key_view(name, normalized);
-    if (!normalized.empty()) key = keys_.keep(normalized);
+    const std::string_view key = identifier_key_kept(name, keys_);
     if (constants_ != nullptr && constants_->count(key) != 0) {
       return shown(name) + " is taken by a constant of the module";
     }
-    const auto [it, fresh] = holders_.emplace(key, std::string_view());
+    const auto [holder, fresh] = holders_.try_emplace(key, std::string_view());
     if (fresh) return std::nullopt;
-    if (it->second.empty()) return shown(name) + " is declared twice";
-    return shown(name) + " is taken by " + std::string(it->second);
+    if (holder.empty()) return shown(name) + " is declared twice";
+    return shown(name) + " is taken by " + std::string(holder);
   }
 
  private:
   std::string_view what_;
   const NameKeys* constants_;
   // identifier key -> what holds it (empty for a name of this scope)
-  std::unordered_map<std::string_view, std::string_view> holders_;
+  TextTable<std::string_view, /*kCopiesKeys=*/false> holders_;
   // The keys that are not views of the names (normalized ones).
   TextPool keys_;
 
@@ -85,11 +83,10 @@ std::optional<std::string> check_switch_types(const CodegenCtx& ctx, const std::
 // `v` as well.
 std::optional<std::string> enum_binding_problem(const CodegenCtx& ctx,
                                                 const std::vector<LocalsWalk::EnumBinding>& bindings) {
+  std::string storage;
   for (const LocalsWalk::EnumBinding& b : bindings) {
-    const auto it = ctx.enum_variant_keys.find(b.kind->name);
-    if (it == ctx.enum_variant_keys.end()) continue;
     for (const std::string_view name : {std::string_view(b.name), std::string_view("v")}) {
-      if (it->second.count(identifier_key(name)) != 0) {
+      if (ctx.is_enum_variant(b.kind->name, name, storage)) {
         return "decoder local " + debug_str(name) + " is named like a variant of its enum " + b.kind->name;
       }
     }

@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -15,6 +14,7 @@
 #include "schema/literals.hpp"
 #include "structs/structs.hpp"
 #include "text/text.hpp"
+#include "text/text_table.hpp"
 
 namespace qm {
 namespace {
@@ -216,7 +216,7 @@ void emit_message_impl(CodegenCtx& ctx, const xml::Node& element, EmitKind kind,
   }
 
   if (kind == EmitKind::Datatype) {
-    ctx.registry.insert_or_assign(std::string(*name), TypeKind::structure(may_read_nothing));
+    ctx.registry.insert_or_assign(*name, TypeKind::structure(may_read_nothing));
   }
   bump_emitted(ctx.stats, kind);
 }
@@ -247,11 +247,11 @@ void run_fixpoint(CodegenCtx& ctx, const std::vector<const xml::Node*>& candidat
   std::vector<std::optional<std::string_view>> names(count);
   std::vector<std::size_t> name_number(count);
   {
-    std::unordered_map<std::string_view, std::size_t> first;
+    TextTable<std::size_t, /*kCopiesKeys=*/false> first;
     first.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
       names[i] = candidates[i]->attr("name");
-      if (names[i]) name_number[i] = first.try_emplace(*names[i], i).first->second;
+      if (names[i]) name_number[i] = first.try_emplace(*names[i], i).first;
     }
   }
   std::vector<char> emitted(count, 0);  // by name number

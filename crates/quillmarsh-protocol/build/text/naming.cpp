@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -77,16 +79,18 @@ constexpr std::uint64_t pack_word(std::string_view w) {
   return packed;
 }
 
+// The packed forms of `words`, sorted, so that a search halves them.
 template <std::size_t N>
 constexpr std::array<std::uint64_t, N> pack_words(const std::array<std::string_view, N>& words) {
   std::array<std::uint64_t, N> packed{};
   for (std::size_t i = 0; i < N; ++i) packed[i] = pack_word(words[i]);
+  std::sort(packed.begin(), packed.end());
   return packed;
 }
 
 template <std::size_t N>
 bool contains(const std::array<std::uint64_t, N>& words, std::uint64_t packed) {
-  return packed != 0 && std::find(words.begin(), words.end(), packed) != words.end();
+  return packed != 0 && std::binary_search(words.begin(), words.end(), packed);
 }
 
 constexpr auto kPathKeywordsPacked = pack_words(kPathKeywords);
@@ -138,7 +142,16 @@ bool is_keyword(std::string_view word) {
 }  // namespace
 
 bool is_ascii(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  // Eight bytes at a time: one of them is not ASCII when its top bit is set.
+  constexpr std::uint64_t kTopBits = 0x8080808080808080;
+  std::size_t i = 0;
+  for (; i + sizeof(std::uint64_t) <= text.size(); i += sizeof(std::uint64_t)) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, text.data() + i, sizeof word);
+    if ((word & kTopBits) != 0) return false;
+  }
+  return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(i), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 bool is_rust_identifier(std::string_view text) {
@@ -196,6 +209,12 @@ std::string_view identifier_key_view(std::string_view ident, std::string& storag
   return storage;
 }
 
+std::string_view identifier_key_kept(std::string_view ident, TextPool& pool) {
+  std::string normalized;
+  const std::string_view key = identifier_key_view(ident, normalized);
+  return normalized.empty() ? key : pool.keep(normalized);
+}
+
 std::string to_snake_case(std::string_view name) {
   // An underscore goes before a capital only after a lower-case letter, or
   // between a capital and a lower-case letter (a digit, an underscore or any
@@ -249,12 +268,21 @@ std::string pascalize_xml_name(std::string_view name) {
 }
 
 std::string sanitize_rust_keyword(std::string_view ident) {
+  std::string out(ident);
+  sanitize_rust_keyword_in(out);
+  return out;
+}
+
+void sanitize_rust_keyword_in(std::string& ident) {
   const std::uint64_t packed = pack_word(ident);
-  if (packed == 0) return std::string(ident);
-  if (contains(kPathKeywordsPacked, packed)) return std::string(ident) + "_v";
-  if (contains(kDecoderParamsPacked, packed)) return std::string(ident) + "_field";
-  if (contains(kReservedWordsPacked, packed) || contains(kRawOnlyWordsPacked, packed)) return "r#" + std::string(ident);
-  return std::string(ident);
+  if (packed == 0) return;
+  if (contains(kPathKeywordsPacked, packed)) {
+    ident += "_v";
+  } else if (contains(kDecoderParamsPacked, packed)) {
+    ident += "_field";
+  } else if (contains(kReservedWordsPacked, packed) || contains(kRawOnlyWordsPacked, packed)) {
+    ident.insert(0, "r#");
+  }
 }
 
 std::string sanitize_const_name(std::string_view name) {

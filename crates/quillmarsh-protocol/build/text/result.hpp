@@ -20,7 +20,9 @@ inline Fail fail(std::string reason) { return Fail{std::move(reason)}; }
 template <class T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}    // NOLINT(google-explicit-constructor)
+  // A value is moved (or copied) straight into place, not into a parameter first.
+  Result(T&& value) : v_(std::in_place_index<0>, std::move(value)) {}  // NOLINT(google-explicit-constructor)
+  Result(const T& value) : v_(std::in_place_index<0>, value) {}        // NOLINT(google-explicit-constructor)
   Result(Fail f) : v_(std::in_place_index<1>, std::move(f.reason)) {}  // NOLINT(google-explicit-constructor)
 
   bool ok() const { return v_.index() == 0; }

@@ -34,6 +34,8 @@ std::string to_snake_case(std::string_view name);
 std::string pascalize_xml_name(std::string_view name);
 // `type` -> `r#type`, `self` -> `self_v`, `data` -> `data_field`.
 std::string sanitize_rust_keyword(std::string_view ident);
+// The same, applied to `ident` where it stands.
+void sanitize_rust_keyword_in(std::string& ident);
 // `true` -> `true_alias`; `data`/`offset` are left as they are.
 std::string sanitize_const_name(std::string_view name);
 // Whether `text` can stand in Rust 2021 source where an identifier is
@@ -110,6 +112,11 @@ class TextPool {
   char* free_ = nullptr;
   std::size_t left_ = 0;
 };
+
+// An identifier's key as `identifier_key_view` gives it, kept for as long as
+// `ident` and `pool` both are: the identifier itself when it is ASCII, else a
+// key built once and kept in `pool`.
+std::string_view identifier_key_kept(std::string_view ident, TextPool& pool);
 
 // ---- Hashing -----------------------------------------------------------------
 
