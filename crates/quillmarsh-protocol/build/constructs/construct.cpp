@@ -7,10 +7,6 @@
 
 namespace qm {
 
-std::string_view without_raw_prefix(std::string_view ident) {
-  return ident.substr(0, 2) == "r#" ? ident.substr(2) : ident;
-}
-
 void emit_member_doc(const Printer& p, std::string_view text) { p("/// $doc$\n", {{"doc", escape_doc(text)}}); }
 
 void emit_member_decl(const Printer& p, std::string_view ident, std::string_view ty) {

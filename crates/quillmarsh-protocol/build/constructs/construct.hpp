@@ -63,9 +63,6 @@ inline std::string decoder_local(const std::string& ident, StepPlace place) {
   return place == StepPlace::IfBranch ? ident + "_v" : ident;
 }
 
-// `ident` without a leading `r#`, for locals that put text before it.
-std::string_view without_raw_prefix(std::string_view ident);
-
 // Shared member templates: "/// {doc}", "pub {ident}: {ty},", "{ident},".
 void emit_member_doc(const Printer& p, std::string_view text);
 void emit_member_decl(const Printer& p, std::string_view ident, std::string_view ty);

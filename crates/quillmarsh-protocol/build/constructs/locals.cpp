@@ -4,9 +4,7 @@
 
 #include "constructs/locals.hpp"
 
-#include <algorithm>
 #include <cstddef>
-#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -33,37 +31,17 @@ std::string LocalsWalk::Text::str() const {
   return out;
 }
 
-std::size_t& LocalsWalk::slot_of(std::string_view key, std::size_t hash) {
-  const std::size_t mask = newest_.size() - 1;
-  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    std::size_t& slot = newest_[i];
-    if (slot == kNone) return slot;
-    if (slot != kGone && all_[slot].hash == hash && all_[slot].key == key) return slot;
-  }
-}
-
-void LocalsWalk::grow() {
-  std::vector<std::size_t> old(std::max<std::size_t>(64, 2 * newest_.size()), kNone);
-  old.swap(newest_);
-  slots_used_ = 0;
-  for (const std::size_t id : old) {
-    if (id == kNone || id == kGone) continue;
-    slot_of(all_[id].key, all_[id].hash) = id;
-    ++slots_used_;
-  }
-}
-
 void LocalsWalk::reserve(std::size_t bindings) {
   all_.reserve(bindings);
   bound_.reserve(bindings);
-  while (4 * bindings > 3 * newest_.size()) grow();
+  newest_.reserve(bindings);
 }
 
 void LocalsWalk::pop() {
   const std::size_t start = scope_starts_.back();
   for (std::size_t i = bound_.size(); i-- > start;) {
     const Binding& b = all_[bound_[i]];
-    slot_of(b.key, b.hash) = b.prev == kNone ? kGone : b.prev;
+    *newest_.find(b.key) = b.prev;
   }
   bound_.resize(start);
   scope_starts_.pop_back();
@@ -72,7 +50,7 @@ void LocalsWalk::pop() {
 std::size_t LocalsWalk::bind(std::string_view name, std::string_view suffix, Role role, Text what) {
   // identifier_key of the whole name; an ASCII name's key is the name
   // without `r#`, put together in place.
-  const std::string_view plain = name.starts_with("r#") ? name.substr(2) : name;
+  const std::string_view plain = without_raw_prefix(name);
   std::string_view key;
   if (is_ascii(plain)) {
     key = texts_.keep(plain, suffix);
@@ -81,27 +59,18 @@ std::size_t LocalsWalk::bind(std::string_view name, std::string_view suffix, Rol
     whole.append(suffix);
     key = texts_.keep(identifier_key(whole));
   }
-  // At most three quarters of the slots in use, so that probes stay short.
-  if (4 * (slots_used_ + 1) > 3 * newest_.size()) grow();
   const std::size_t id = all_.size();
-  const std::size_t hash = std::hash<std::string_view>{}(key);
-  all_.push_back(Binding{key, hash, role, what, kNone});
-  std::size_t& slot = slot_of(key, hash);
-  if (slot == kNone) {
-    ++slots_used_;
-  } else {
-    all_.back().prev = slot;
-  }
-  slot = id;
+  std::size_t& newest = newest_.try_emplace(key, kNone).first;
+  all_.push_back(Binding{key, role, what, newest});
+  newest = id;
   bound_.push_back(id);
   return id;
 }
 
 // The newest binding of `name` in view, the one a read meets first.
 std::size_t LocalsWalk::visible(std::string_view name) {
-  const std::string_view key = identifier_key_view(name, key_scratch_);
-  if (newest_.empty()) return kNone;
-  return slot_of(key, std::hash<std::string_view>{}(key));  // kNone when not in view
+  const std::size_t* newest = newest_.find(identifier_key_view(name, key_scratch_));
+  return newest == nullptr ? kNone : *newest;
 }
 
 void LocalsWalk::report(std::string_view name, const Text& reader, std::size_t met, const std::string& meant) {

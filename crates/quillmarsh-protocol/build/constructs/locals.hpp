@@ -17,6 +17,7 @@
 #include "schema/body.hpp"
 #include "schema/registry.hpp"
 #include "text/text.hpp"
+#include "text/text_table.hpp"
 
 namespace qm {
 
@@ -99,17 +100,12 @@ class LocalsWalk {
 
   struct Binding {
     std::string_view key;  // the identifier as Rust compares it, in `texts_`
-    std::size_t hash = 0;  // of `key`
     Role role = Role::Internal;
     Text what;                 // "field `x`", "the count of vector `x`", ...
     std::size_t prev = kNone;  // the binding of the same key in view before this one
   };
 
   std::size_t visible(std::string_view name);
-  // The slot of `newest_` that holds the binding of `key`, or the empty slot
-  // where it would go.
-  std::size_t& slot_of(std::string_view key, std::size_t hash);
-  void grow();
   void report(std::string_view name, const Text& reader, std::size_t met, const std::string& meant);
 
   // Every binding of the body.
@@ -121,12 +117,9 @@ class LocalsWalk {
   // follow `prev`), so that a read does not scan every binding of the body
   // (quadratic in its fields). Bindings always go to the innermost scope, so
   // the ones in view, newest first, are also innermost scope first, and a
-  // closing scope's bindings are the newest of their keys. An open-addressing
-  // table of binding ids (a power of two of slots, probed one after another):
-  // kNone marks an empty slot, kGone one whose key left view.
-  static constexpr std::size_t kGone = kNone - 1;
-  std::vector<std::size_t> newest_;
-  std::size_t slots_used_ = 0;  // slots not empty, kGone included
+  // closing scope's bindings are the newest of their keys. kNone: no binding
+  // of the key is in view. The keys are views into `texts_`.
+  TextTable<std::size_t, /*kCopiesKeys=*/false> newest_;
   // Texts that binding descriptions and readers point into.
   TextPool texts_;
   std::string key_scratch_;

@@ -162,8 +162,12 @@ bool is_rust_identifier(std::string_view text) {
   return is_identifier_or_keyword(text) && !is_keyword(text);
 }
 
+std::string_view without_raw_prefix(std::string_view ident) {
+  return ident.starts_with("r#") ? ident.substr(2) : ident;
+}
+
 std::string identifier_key(std::string_view ident) {
-  if (ident.starts_with("r#")) ident.remove_prefix(2);
+  ident = without_raw_prefix(ident);
   // Rust compares identifiers in Normalization Form C, which leaves ASCII
   // text as it is.
   if (is_ascii(ident)) return std::string(ident);
@@ -203,7 +207,7 @@ std::string identifier_key(std::string_view ident) {
 }
 
 std::string_view identifier_key_view(std::string_view ident, std::string& storage) {
-  const std::string_view plain = ident.starts_with("r#") ? ident.substr(2) : ident;
+  const std::string_view plain = without_raw_prefix(ident);
   if (is_ascii(plain)) return plain;
   storage = identifier_key(ident);
   return storage;

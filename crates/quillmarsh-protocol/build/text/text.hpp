@@ -43,6 +43,8 @@ std::string sanitize_const_name(std::string_view name);
 // not `_` alone) or a raw identifier `r#word` (not `r#self`, `r#Self`,
 // `r#super`, `r#crate`, `r#_`).
 bool is_rust_identifier(std::string_view text);
+// `ident` without a leading `r#`.
+std::string_view without_raw_prefix(std::string_view ident);
 // What an identifier declares, for comparing names: without `r#`, in
 // Unicode Normalization Form C (as Rust compares them).
 std::string identifier_key(std::string_view ident);
