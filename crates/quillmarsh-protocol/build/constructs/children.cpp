@@ -14,17 +14,11 @@
 namespace qm {
 namespace {
 
-// Appends a built model as a step, or returns its reason behind the prefix
-// and the text after it, which are joined only then.
+// Appends a built model as a step, or returns its reason behind `before`,
+// which is joined only then.
 template <class M>
-Result<bool> append(Result<M> built, std::string_view prefix, std::vector<EmitStep>& steps,
-                    std::string_view after_prefix = {}) {
-  if (!built) {
-    std::string reason;
-    reason.reserve(prefix.size() + after_prefix.size() + built.reason().size());
-    reason.append(prefix).append(after_prefix).append(built.reason());
-    return fail(std::move(reason));
-  }
+Result<bool> append(Result<M> built, std::vector<EmitStep>& steps, std::string_view before = {}) {
+  if (!built) return fail(std::string(before).append(built.reason()));
   steps.emplace_back(std::move(built).value());
   return true;
 }
@@ -44,28 +38,28 @@ Result<bool> build_child_step(const CodegenCtx& ctx, const xml::Node& child, con
   const auto allowed = [&](ChildTag t) { return (rules.allowed & static_cast<unsigned>(t)) != 0; };
   if (tag == "field") {
     if (const std::optional<PackableKind> kind = packable_kind_for_field(child)) {
-      return append(build_packable_field(ctx, child, *kind, body), rules.prefix, steps);
+      return append(build_packable_field(ctx, child, *kind, body), steps);
     }
     Result<SimpleField> field = build_simple_field(ctx, child, body);
     if (field && rules.register_fields) register_field(lookup, *field);
-    return append(std::move(field), rules.prefix, steps);
+    return append(std::move(field), steps);
   }
   if (tag == "align" && allowed(ChildTag::Align)) {
     const std::optional<std::size_t> width = align_byte_width_from_node(child);
     if (!width) {
-      return fail(rules.prefix + "<align> with type " + debug_opt_str(child.attr("type")) +
-                  ": unknown alignment width" + std::string(rules.align_hint));
+      return fail("<align> with type " + debug_opt_str(child.attr("type")) + ": unknown alignment width" +
+                  std::string(rules.align_hint));
     }
     steps.push_back(EmitStep{AlignStep{*width}});
     return true;
   }
   if (tag == "vector" && allowed(ChildTag::Vector)) {
-    return append(build_vector_field(ctx, child, body, lookup), rules.prefix, steps);
+    return append(build_vector_field(ctx, child, body, lookup), steps);
   }
   if (tag == "maskmap" && allowed(ChildTag::Maskmap)) {
     Result<MaskmapBlock> block = build_maskmap_block(ctx, child, body, lookup);
     if (block && rules.register_gated) register_gated(lookup, *block);
-    return append(std::move(block), rules.prefix, steps);
+    return append(std::move(block), steps);
   }
   if (tag == "switch" && allowed(ChildTag::Switch)) {
     // A nested switch's enum type is named after the case that holds it.
@@ -73,15 +67,15 @@ Result<bool> build_child_step(const CodegenCtx& ctx, const xml::Node& child, con
     body.owner += rules.switch_owner_suffix;
     Result<SwitchBlock> block = build_switch_block(ctx, child, body, lookup);
     body.owner.resize(owner_size);
-    return append(std::move(block), rules.prefix, steps, rules.switch_prefix);
+    return append(std::move(block), steps, rules.switch_prefix);
   }
   if (tag == "table" && allowed(ChildTag::Table)) {
-    return append(build_table_field(ctx, child, body, lookup), rules.prefix, steps);
+    return append(build_table_field(ctx, child, body, lookup), steps);
   }
   if (tag == "if" && allowed(ChildTag::If)) {
-    return append(build_if_block(ctx, child, body, lookup), rules.prefix, steps);
+    return append(build_if_block(ctx, child, body, lookup), steps);
   }
-  return fail(rules.prefix + rules.refuse(tag));
+  return fail(rules.refuse(tag));
 }
 
 }  // namespace qm

@@ -43,23 +43,24 @@ enum class ChildTag : unsigned { Align = 1, Vector = 2, Maskmap = 4, Switch = 8,
 inline constexpr unsigned kAllChildren = 63;
 
 // What one place of a body (the struct body, an if branch, a switch case, a
-// mask group) accepts and how it words its reasons.
+// mask group) accepts and how it words its reasons. A child's reason comes
+// without the place's own prefix: the block holding the place puts that
+// before it, building it only for a reason.
 struct ChildRules {
   unsigned allowed = kAllChildren;                        // ChildTag bits
   bool register_fields = true;                            // simple fields enter the lookup
   bool register_gated = true;                             // mask-map fields enter the lookup
-  std::string prefix;                                     // before every reason of a child
   std::string_view align_hint;                            // after the unknown-alignment reason
   std::string switch_owner_suffix;                        // appended to the owner for a nested switch's type name
-  std::string_view switch_prefix;                         // before a nested switch's reasons, after `prefix`
+  std::string_view switch_prefix;                         // before a nested switch's reasons
   std::string (*refuse)(std::string_view tag) = nullptr;  // the reason for any other child
 };
 
 // "unsupported child `<{tag}>`", the struct body's refusal.
 std::string unsupported_body_child(std::string_view tag);
 
-// Builds one child element into a step appended to `steps`; the reason
-// (behind `rules.prefix`) when it cannot be built or is not allowed here.
+// Builds one child element into a step appended to `steps`; the reason when
+// it cannot be built or is not allowed here.
 Result<bool> build_child_step(const CodegenCtx& ctx, const xml::Node& child, const ChildRules& rules, BodyContext& body,
                               SiblingLookup& lookup, std::vector<EmitStep>& steps);
 
