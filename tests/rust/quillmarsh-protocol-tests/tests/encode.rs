@@ -656,14 +656,17 @@ fn a_failed_encode_inside_a_nested_value_leaves_nothing_behind() {
     let mut out = vec![1, 2, 3];
     assert!(value.write_to(&mut out).is_err());
     assert_eq!(out, [1, 2, 3]);
-    // Appended after other bytes, the value decodes from where it starts
-    // (padding counts from the start of the buffer, as the decoder counts
-    // from the start of the data).
+    // Appended after other bytes, the value is written as it is alone
+    // (padding counts from the message's own first byte) and decodes from
+    // the bytes from there on.
     value.headings.clear();
     value.write_to(&mut out).unwrap();
     assert_eq!(&out[..3], &[1, 2, 3]);
-    let (decoded, end) = common::decode_at(S2C_Inventory_ViewContents::read_from, &out, 3).unwrap();
-    assert_eq!((decoded, end), (value, out.len()));
+    let mut alone = Vec::new();
+    value.write_to(&mut alone).unwrap();
+    assert_eq!(&out[3..], &alone[..]);
+    let (decoded, end) = common::decode_at(S2C_Inventory_ViewContents::read_from, &out[3..], 0).unwrap();
+    assert_eq!((decoded, end), (value, alone.len()));
 }
 
 #[test]
