@@ -8,7 +8,7 @@
 # with its include! pointed at the generated file) into a debug executable with
 # overflow checks, and runs every struct and enum decoder (`read_from`) and
 # every subfield accessor on many byte strings under catch_unwind. It also
-# checks the typed API of dispatch_generated.rs (tools/property-dispatch-checks.rs):
+# checks the typed API of dispatch_generated.rs (tools/property/dispatch-checks.rs):
 # for every message with an opcode, decoding a zero-filled buffer through its
 # section's enum chooses the right type (the same result as the type's own
 # decoder; for a repeated opcode, the first struct of it), and `SKIPPED`
@@ -401,7 +401,7 @@ write_targets() {
       }
       print "}"
     }' "$generated" >"$module"
-  sed -e "s|@N@|$n|g" -e "s|@GENERATED@|$generated|g" "$repo/tools/property-dispatch-checks.rs" >>"$module"
+  sed -e "s|@N@|$n|g" -e "s|@GENERATED@|$generated|g" "$repo/tools/property/dispatch-checks.rs" >>"$module"
 }
 
 generated_ok=()
