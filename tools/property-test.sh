@@ -357,50 +357,10 @@ RUST
 # ---- Per description: generate, run the generator, write its test module ----
 
 # Writes the calls for every decoder and accessor of one generated file as a
-# Rust module. Only names that can be Rust identifiers are used: a file with
-# other names does not compile anyway, and its errors are reported as such.
+# Rust module (tools/property/targets.awk), then the typed-API checks.
 write_targets() {
   local generated=$1 n=$2 module=$3
-  awk -v n="$n" '
-    function ident(s) { return s ~ /^[A-Za-z_\200-\377][A-Za-z0-9_\200-\377]*$/ && s !~ /^_$/ }
-    /^\/\/ === DATATYPES ===$/ { section = "datatype"; next }
-    /^\/\/ === (MESSAGES|GAMEACTIONS|GAMEEVENTS) / { section = "message"; next }
-    /^pub struct [^ ]+ \{$/ { kind[$3] = "struct"; sect[$3] = section; next }
-    /^pub enum [^ ]+ \{$/ { kind[$3] = "enum"; next }
-    /^impl [^ ]+ \{$/ { current = $2; next }
-    /^\}$/ { current = ""; next }
-    current != "" && /^    pub fn read_from\(/ { if (!(current in seen)) { seen[current] = 1; order[++count] = current } next }
-    current != "" && /^    pub const OPCODE: u32 = / { if (sect[current] == "message") with_opcode[current] = 1; next }
-    current != "" && /^    pub fn [^ (]+\(&self\) -> / {
-      name = $3; sub(/\(.*/, "", name)
-      if (ident(name)) accessors[current] = accessors[current] " let _ = v." name "();"
-      next
-    }
-    END {
-      print "#![allow(warnings)]"
-      print "use super::fuzz::{round_trip, Outcome, RoundTrip, Target};"
-      print "use super::qm_" n "::messages as m;"
-      print "pub fn targets() -> Vec<Target> {"
-      print "    vec!["
-      for (i = 1; i <= count; i++) {
-        t = order[i]
-        if (!ident(t)) continue
-        if (kind[t] == "struct") {
-          body = "match m::" t "::read_from(b, &mut off) { Ok(v) => {" accessors[t] " let _ = format!(\"{:?}\", v); let rt = round_trip(b, &v, off, m::" t "::read_from, |v: &m::" t ", o: &mut Vec<u8>| v.write_to(o).map_err(|e| e.to_string())); Outcome::Decoded(off, rt) } Err(_) => Outcome::Refused }"
-        } else if (kind[t] == "enum") {
-          body = "match m::" t "::read_from(b, &mut off) { Ok(v) => { let _ = format!(\"{:?}\", v); let rt = match v { Ok(e) => { let mut o = vec![]; e.write_to(&mut o); if o[..] == b[..off] { RoundTrip::Identical } else { RoundTrip::Failed(format!(\"{:?} written as {:02X?}\", e, o)) } } Err(_) => RoundTrip::None }; Outcome::Decoded(off, rt) } Err(_) => Outcome::Refused }"
-        } else continue
-        printf "        Target { desc: %s, name: \"%s\", run: |b| { let mut off = 0usize; %s } },\n", n, t, body
-      }
-      print "    ]"
-      print "}"
-      print "fn typed_checks(failures: &mut Vec<String>) {"
-      for (i = 1; i <= count; i++) {
-        t = order[i]
-        if (ident(t) && kind[t] == "struct" && (t in with_opcode)) printf "    typed::<m::%s>(failures);\n", t
-      }
-      print "}"
-    }' "$generated" >"$module"
+  awk -v n="$n" -f "$repo/tools/property/targets.awk" "$generated" >"$module"
   sed -e "s|@N@|$n|g" -e "s|@GENERATED@|$generated|g" "$repo/tools/property/dispatch-checks.rs" >>"$module"
 }
 
