@@ -16,10 +16,12 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "rng.hpp"
+#include "text/text.hpp"
 
 namespace qm::describe {
 
@@ -219,43 +221,10 @@ const std::vector<EnumParent> kEnumParents = {{"byte", Num::U8},   {"ushort", Nu
 const std::vector<std::string> kAlignTypes = {"byte", "bool",  "short", "ushort", "int",
                                               "uint", "float", "long",  "ulong",  "double"};
 
-// ASCII snake case as the code generator forms identifiers (enough to build
-// names that collide with its derived locals).
-std::string snake(const std::string& name) {
-  auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
-  auto lower = [](char c) { return c >= 'a' && c <= 'z'; };
-  auto alnum = [&](char c) { return upper(c) || lower(c) || (c >= '0' && c <= '9'); };
-  std::string out;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    char c = name[i];
-    if (!upper(c)) {
-      out += c;
-      continue;
-    }
-    if (i > 0) {
-      char p = name[i - 1];
-      bool has_next = i + 1 < name.size();
-      if (lower(p) || (upper(p) && has_next && lower(name[i + 1]))) out += '_';
-      (void)alnum;
-    }
-    out += static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
-std::string pascal(const std::string& name) {
-  std::string out;
-  bool cap = true;
-  for (char c : name) {
-    if (c == '_') {
-      cap = true;
-      continue;
-    }
-    out += (cap && c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    cap = false;
-  }
-  return out;
-}
+// What the code generator declares for a member named `name`, in the form
+// in which Rust compares identifiers: `Data` and `DataField` both give
+// `data_field`, `Type` gives `type` (declared as `r#type`).
+std::string member_key(std::string_view name) { return identifier_key(sanitize_rust_keyword(to_snake_case(name))); }
 
 std::string hex(std::uint64_t v) {
   static const char* digits = "0123456789ABCDEF";
@@ -299,7 +268,7 @@ struct SubRef {
 struct Scope {
   std::vector<Known> fields;
   std::vector<SubRef> subs;
-  std::set<std::string> snakes;  // identifiers taken in the struct (realistic profile keeps them unique)
+  std::set<std::string> members;  // member_key of every member (the realistic profile keeps them unique)
 };
 
 enum class Site { Body, Branch, Case, Mask };
@@ -393,10 +362,13 @@ class Generator {
       default: {
         static const std::vector<std::string> suffixes = {"_count", "_raw", "_bits",    "_packed", "_v",
                                                           "_data",  "_2",   "_maxsize", "_v_v",    "_elem"};
+        // Names of the locals the generator derives from a member's
+        // identifier (`kind_count`, `_kind_maxsize`); a keyword's `r#type`
+        // is the identifier `type` to Rust, so its snake case meets them too.
         if (scope != nullptr && !scope->fields.empty()) {
           const auto& k = rng_.pick(scope->fields);
-          if (rng_.percent(15)) return "_" + snake(k.xml) + "_maxsize";
-          return snake(k.xml) + rng_.pick(suffixes);
+          if (rng_.percent(15)) return "_" + to_snake_case(k.xml) + "_maxsize";
+          return to_snake_case(k.xml) + rng_.pick(suffixes);
         }
         return rng_.pick(kWords) + rng_.pick(suffixes);
       }
@@ -413,12 +385,9 @@ class Generator {
     }
     for (;;) {
       std::string name = rng_.percent(50) ? base : base + rng_.pick(kWords);
-      if (!scope.snakes.count(snake(name)) && name != "Data" && name != "Offset") {
-        scope.snakes.insert(snake(name));
-        return name;
-      }
+      if (scope.members.insert(member_key(name)).second) return name;
       name = fresh(name);
-      if (scope.snakes.insert(snake(name)).second) return name;
+      if (scope.members.insert(member_key(name)).second) return name;
     }
   }
 
@@ -1299,7 +1268,7 @@ class Generator {
       k.vis = site == Site::Body ? Vis::Gated : Vis::Hidden;
       scope.fields.push_back(k);
     }
-    scope.snakes = inner.snakes;
+    scope.members = inner.members;
     parent.children.push_back(m);
   }
 
@@ -1351,7 +1320,7 @@ class Generator {
     switch_discs_.insert(disc);
     s.set("name", disc);
     if (edge_ && rng_.percent(3)) s.set("name", "");
-    switch_types_.push_back(owner_ + pascal(disc) + "Data");
+    switch_types_.push_back(owner_ + pascalize_xml_name(disc) + "Data");
 
     // Case values: distinct numbers, from the enum when the discriminator is one.
     std::vector<std::uint64_t> pool;
