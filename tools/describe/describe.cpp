@@ -370,7 +370,10 @@ class Generator {
           if (rng_.percent(15)) return "_" + to_snake_case(k.xml) + "_maxsize";
           return to_snake_case(k.xml) + rng_.pick(suffixes);
         }
-        return rng_.pick(kWords) + rng_.pick(suffixes);
+        // Two draws, one statement each: the operands of `+` may be
+        // evaluated in either order, and compilers differ.
+        const std::string& suffix = rng_.pick(suffixes);
+        return rng_.pick(kWords) + suffix;
       }
     }
   }
