@@ -182,7 +182,7 @@ pub mod dispatch {
         /// message that starts at the end of `out`; on error `out` is left as
         /// it was.
         #[cfg(feature = "encode")]
-        pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), super::EncodeError> {
             match self {
                 AnyMessage::C2S(m) => m.encode(out),
                 AnyMessage::S2C(m) => m.encode(out),
@@ -194,7 +194,7 @@ pub mod dispatch {
         /// Appends this message framed: its opcode as a little-endian u32,
         /// then its body. On error `out` is left as it was.
         #[cfg(feature = "encode")]
-        pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), super::EncodeError> {
             match self {
                 AnyMessage::C2S(m) => m.write_framed(out),
                 AnyMessage::S2C(m) => m.write_framed(out),
@@ -669,6 +669,23 @@ impl std::error::Error for EncodeError {}
 #[doc(hidden)]
 pub mod enc {
     use super::EncodeError;
+
+    /// Scalars in their little-endian wire form: one call where the
+    /// encoders write a number.
+    macro_rules! scalar_writers {
+        ($($ty:ident),*) => {$(
+            pub fn $ty(out: &mut Vec<u8>, value: $ty) {
+                out.extend_from_slice(&value.to_le_bytes());
+            }
+        )*};
+    }
+    scalar_writers!(u8, u16, u32, u64, i16, i32, i64, f32, f64);
+
+    /// A wire boolean: four bytes, 1 for true (any non-zero word reads as
+    /// true).
+    pub fn bool(out: &mut Vec<u8>, value: bool) {
+        out.extend_from_slice(&u32::from(value).to_le_bytes());
+    }
 
     /// Takes back what a failed encode appended after `start`.
     pub fn finish(out: &mut Vec<u8>, start: usize, result: Result<(), EncodeError>) -> Result<(), EncodeError> {

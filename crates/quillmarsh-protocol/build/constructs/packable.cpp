@@ -255,7 +255,7 @@ void emit_write_packable(const Printer& p, const PackableField& packable, std::s
   switch (packable.kind) {
     case PackableKind::PackableList:
       p(R"(// inlined PackableList<$V$>
-crate::enc::list_header(__out, __TYPE, $m$, $v$.len())?;
+if let Err(e) = crate::enc::list_header(__out, __TYPE, $m$, $v$.len()) { return Err(e); }
 for __elem in $v$.iter() {
 )",
         vars);
@@ -264,13 +264,13 @@ for __elem in $v$.iter() {
       return;
     case PackableKind::PackableHashTable:
       p(R"(// inlined PackableHashTable<$K$, $V$>
-crate::enc::hash_table_header(__out, __TYPE, $m$, $v$.len())?;
+if let Err(e) = crate::enc::hash_table_header(__out, __TYPE, $m$, $v$.len()) { return Err(e); }
 )",
         vars);
       break;
     case PackableKind::PHashTable:
       p(R"(// inlined PHashTable<$K$, $V$>
-crate::enc::p_hash_table_header(__out, __TYPE, $m$, $v$.len())?;
+if let Err(e) = crate::enc::p_hash_table_header(__out, __TYPE, $m$, $v$.len()) { return Err(e); }
 )",
         vars);
       break;

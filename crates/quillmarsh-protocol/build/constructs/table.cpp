@@ -145,7 +145,7 @@ void emit_encoder(const Printer& p, const TableField& table, StepPlace place) {
      {"V", table.value_rust_ty}});
   emit_encoder_binding(p, table.ident, member_ty(table), false, place);
   p(R"(let $t$_count: usize = $count$;
-$check$?;
+if let Err(e) = $check$ { return Err(e); }
 for (__k, __v) in $t$.iter() {
 )",
     {{"t", table.ident},

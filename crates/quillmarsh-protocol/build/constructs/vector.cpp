@@ -143,7 +143,7 @@ void emit_encoder(const Printer& p, const VectorField& vec, StepPlace place) {
     {{"ident", local}, {"len", escape_xml_attr_for_doc(vec.length_expr)}, {"T", vec.elem_rust_ty}});
   emit_encoder_binding(p, vec.ident, member_ty(vec), false, place);
   p(R"(let $v$_count: usize = $count$;
-$check$?;
+if let Err(e) = $check$ { return Err(e); }
 for __elem in $v$.iter() {
 )",
     {{"v", local},

@@ -283,17 +283,32 @@ void write_dispatch_encoders(const CodegenCtx& ctx, std::string& out) {
     /// struct's `write_to` does: a message that starts at `out.len()`. On
     /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        match *self {
 )",
          {{"enum", section.enum_name}});
-    for (const Variant& v : section_variants(ctx, section)) {
-      emit(out,
-           "            Self::$variant$(ref m) => <crate::messages::$rust_name$ as crate::Encode>::write_to(m, out),\n",
-           {{"variant", v.name}, {"rust_name", v.item->rust_name}});
+    // The body is written as part of a message that starts where `out`
+    // ends; a failed write is taken back once, here.
+    const std::vector<Variant> variants = section_variants(ctx, section);
+    if (variants.empty()) {
+      out += R"(        match *self {
+        }
     }
-    out += R"(        }
+)";
+    } else {
+      out += R"(        let start = out.len();
+        let result = match *self {
+)";
+      for (const Variant& v : variants) {
+        emit(out,
+             "            Self::$variant$(ref m) => <crate::messages::$rust_name$ as crate::Encode>::write_at(m, out, "
+             "start),\n",
+             {{"variant", v.name}, {"rust_name", v.item->rust_name}});
+      }
+      out += R"(        };
+        crate::enc::finish(out, start, result)
     }
-
+)";
+    }
+    out += R"(
     /// Appends this message framed: its opcode as a little-endian u32, then
     /// its body (alignment padding counts from the body's first byte). On
     /// error `out` is left as it was.

@@ -12,9 +12,9 @@ impl crate::Encode for Point {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Point";
         let x: i16 = self.x;
-        __out.extend_from_slice(&x.to_le_bytes());
+        crate::enc::i16(__out, x);
         let y: i16 = self.y;
-        __out.extend_from_slice(&y.to_le_bytes());
+        crate::enc::i16(__out, y);
         Ok(())
     }
 }
@@ -33,13 +33,13 @@ impl crate::Encode for Bag {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Bag";
         let count: u32 = self.count;
-        __out.extend_from_slice(&count.to_le_bytes());
+        crate::enc::u32(__out, count);
         // <vector name="items" length="Count" type="Point">
         let items = &self.items;
         let items_count: usize = (count) as usize;
-        crate::enc::vector_len(__TYPE, "items", items.len(), "Count", items_count)?;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "items", items.len(), "Count", items_count) { return Err(e); }
         for __elem in items.iter() {
-            <Point as crate::Encode>::write_at(&__elem, __out, __base)?;
+            if let Err(e) = <Point as crate::Encode>::write_at(&__elem, __out, __base) { return Err(e); }
         }
         Ok(())
     }
@@ -59,35 +59,35 @@ impl crate::Encode for C2S_Vectors {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "C2S_Vectors";
         let count: u32 = self.count;
-        __out.extend_from_slice(&count.to_le_bytes());
+        crate::enc::u32(__out, count);
         // <vector name="items" length="Count" type="u32">
         let items = &self.items;
         let items_count: usize = (count) as usize;
-        crate::enc::vector_len(__TYPE, "items", items.len(), "Count", items_count)?;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "items", items.len(), "Count", items_count) { return Err(e); }
         for __elem in items.iter() {
             let __elem = *__elem;
-            __out.extend_from_slice(&__elem.to_le_bytes());
+            crate::enc::u32(__out, __elem);
         }
         // <vector name="trimmed" length="Count" type="u32">
         let trimmed = &self.trimmed;
         let trimmed_count: usize = ((count) as usize).saturating_sub(1usize);
-        crate::enc::vector_len(__TYPE, "trimmed", trimmed.len(), "Count", trimmed_count)?;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "trimmed", trimmed.len(), "Count", trimmed_count) { return Err(e); }
         for __elem in trimmed.iter() {
             let __elem = *__elem;
-            __out.extend_from_slice(&__elem.to_le_bytes());
+            crate::enc::u32(__out, __elem);
         }
         // <vector name="trimmed_hex" length="Count" type="u16">
         let trimmed_hex = &self.trimmed_hex;
         let trimmed_hex_count: usize = ((count) as usize).saturating_sub(16usize);
-        crate::enc::vector_len(__TYPE, "trimmed_hex", trimmed_hex.len(), "Count", trimmed_hex_count)?;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "trimmed_hex", trimmed_hex.len(), "Count", trimmed_hex_count) { return Err(e); }
         for __elem in trimmed_hex.iter() {
             let __elem = *__elem;
-            __out.extend_from_slice(&__elem.to_le_bytes());
+            crate::enc::u16(__out, __elem);
         }
         // <vector name="shades" length="Count" type="Shade">
         let shades = &self.shades;
         let shades_count: usize = (count) as usize;
-        crate::enc::vector_len(__TYPE, "shades", shades.len(), "Count", shades_count)?;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "shades", shades.len(), "Count", shades_count) { return Err(e); }
         for __elem in shades.iter() {
             let __elem = *__elem;
             __elem.write_to(__out);
@@ -95,9 +95,9 @@ impl crate::Encode for C2S_Vectors {
         // <vector name="points" length="Count" type="Point">
         let points = &self.points;
         let points_count: usize = (count) as usize;
-        crate::enc::vector_len(__TYPE, "points", points.len(), "Count", points_count)?;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "points", points.len(), "Count", points_count) { return Err(e); }
         for __elem in points.iter() {
-            <Point as crate::Encode>::write_at(&__elem, __out, __base)?;
+            if let Err(e) = <Point as crate::Encode>::write_at(&__elem, __out, __base) { return Err(e); }
         }
         Ok(())
     }
@@ -117,32 +117,32 @@ impl crate::Encode for C2S_Lengths {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "C2S_Lengths";
         let packed: u32 = self.packed;
-        __out.extend_from_slice(&packed.to_le_bytes());
+        crate::enc::u32(__out, packed);
         let count: u16 = self.count;
-        __out.extend_from_slice(&count.to_le_bytes());
+        crate::enc::u16(__out, count);
         // <vector name="by_low" length="Low" type="u8">
         let by_low = &self.by_low;
         let by_low_count: usize = (((packed & (0xFFFF as u32))) as u32) as usize;
-        crate::enc::vector_len(__TYPE, "by_low", by_low.len(), "Low", by_low_count)?;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "by_low", by_low.len(), "Low", by_low_count) { return Err(e); }
         for __elem in by_low.iter() {
             let __elem = *__elem;
-            __out.extend_from_slice(&__elem.to_le_bytes());
+            crate::enc::u8(__out, __elem);
         }
         // <vector name="fewer" length="Count - 1" type="u8">
         let fewer = &self.fewer;
         let fewer_count: usize = ((count as i32).wrapping_sub(1)) as usize;
-        crate::enc::vector_len(__TYPE, "fewer", fewer.len(), "Count - 1", fewer_count)?;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "fewer", fewer.len(), "Count - 1", fewer_count) { return Err(e); }
         for __elem in fewer.iter() {
             let __elem = *__elem;
-            __out.extend_from_slice(&__elem.to_le_bytes());
+            crate::enc::u8(__out, __elem);
         }
         // <vector name="more" length=" Count + 0x10 " type="u8">
         let more = &self.more;
         let more_count: usize = ((count as i32).wrapping_add(0x10)) as usize;
-        crate::enc::vector_len(__TYPE, "more", more.len(), " Count + 0x10 ", more_count)?;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "more", more.len(), " Count + 0x10 ", more_count) { return Err(e); }
         for __elem in more.iter() {
             let __elem = *__elem;
-            __out.extend_from_slice(&__elem.to_le_bytes());
+            crate::enc::u8(__out, __elem);
         }
         Ok(())
     }
@@ -162,22 +162,22 @@ impl crate::Encode for C2S_Repeated {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "C2S_Repeated";
         let count: u8 = self.count;
-        __out.extend_from_slice(&count.to_le_bytes());
+        crate::enc::u8(__out, count);
         // <vector name="items" length="Count" type="u16">
         let items = &self.items;
         let items_count: usize = (count) as usize;
-        crate::enc::vector_len(__TYPE, "items", items.len(), "Count", items_count)?;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "items", items.len(), "Count", items_count) { return Err(e); }
         for __elem in items.iter() {
             let __elem = *__elem;
-            __out.extend_from_slice(&__elem.to_le_bytes());
+            crate::enc::u16(__out, __elem);
         }
         // <vector name="items_2" length="Count" type="u64">
         let items_2 = &self.items_2;
         let items_2_count: usize = (count) as usize;
-        crate::enc::vector_len(__TYPE, "items_2", items_2.len(), "Count", items_2_count)?;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "items_2", items_2.len(), "Count", items_2_count) { return Err(e); }
         for __elem in items_2.iter() {
             let __elem = *__elem;
-            __out.extend_from_slice(&__elem.to_le_bytes());
+            crate::enc::u64(__out, __elem);
         }
         Ok(())
     }
@@ -197,25 +197,25 @@ impl crate::Encode for S2C_Tables {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "S2C_Tables";
         let count: u32 = self.count;
-        __out.extend_from_slice(&count.to_le_bytes());
+        crate::enc::u32(__out, count);
         // <table name="props" length="Count" key="u32" value="f32">
         let props = &self.props;
         let props_count: usize = (count) as usize;
-        crate::enc::table_len(__TYPE, "props", props.len(), "Count", props_count)?;
+        if let Err(e) = crate::enc::table_len(__TYPE, "props", props.len(), "Count", props_count) { return Err(e); }
         for (__k, __v) in props.iter() {
             let __k = *__k;
-            __out.extend_from_slice(&__k.to_le_bytes());
+            crate::enc::u32(__out, __k);
             let __v = *__v;
-            __out.extend_from_slice(&__v.to_le_bytes());
+            crate::enc::f32(__out, __v);
         }
         // <table name="r#where" length="Count" key="u16" value="Point">
         let r#where = &self.r#where;
         let r#where_count: usize = (count) as usize;
-        crate::enc::table_len(__TYPE, "where", r#where.len(), "Count", r#where_count)?;
+        if let Err(e) = crate::enc::table_len(__TYPE, "where", r#where.len(), "Count", r#where_count) { return Err(e); }
         for (__k, __v) in r#where.iter() {
             let __k = *__k;
-            __out.extend_from_slice(&__k.to_le_bytes());
-            <Point as crate::Encode>::write_at(&__v, __out, __base)?;
+            crate::enc::u16(__out, __k);
+            if let Err(e) = <Point as crate::Encode>::write_at(&__v, __out, __base) { return Err(e); }
         }
         Ok(())
     }
@@ -236,34 +236,34 @@ impl crate::Encode for S2C_Packables {
         const __TYPE: &str = "S2C_Packables";
         let spells = &self.spells;
         // inlined PackableList<u32>
-        crate::enc::list_header(__out, __TYPE, "spells", spells.len())?;
+        if let Err(e) = crate::enc::list_header(__out, __TYPE, "spells", spells.len()) { return Err(e); }
         for __elem in spells.iter() {
             let __elem = *__elem;
-            __out.extend_from_slice(&__elem.to_le_bytes());
+            crate::enc::u32(__out, __elem);
         }
         let pairs = &self.pairs;
         // inlined PackableHashTable<u32, u32>
-        crate::enc::hash_table_header(__out, __TYPE, "pairs", pairs.len())?;
+        if let Err(e) = crate::enc::hash_table_header(__out, __TYPE, "pairs", pairs.len()) { return Err(e); }
         for (__k, __v) in pairs.iter() {
             let __k = *__k;
-            __out.extend_from_slice(&__k.to_le_bytes());
+            crate::enc::u32(__out, __k);
             let __v = *__v;
-            __out.extend_from_slice(&__v.to_le_bytes());
+            crate::enc::u32(__out, __v);
         }
         let map = &self.map;
         // inlined PHashTable<u32, u32>
-        crate::enc::p_hash_table_header(__out, __TYPE, "map", map.len())?;
+        if let Err(e) = crate::enc::p_hash_table_header(__out, __TYPE, "map", map.len()) { return Err(e); }
         for (__k, __v) in map.iter() {
             let __k = *__k;
-            __out.extend_from_slice(&__k.to_le_bytes());
+            crate::enc::u32(__out, __k);
             let __v = *__v;
-            __out.extend_from_slice(&__v.to_le_bytes());
+            crate::enc::u32(__out, __v);
         }
         let corners = &self.corners;
         // inlined PackableList<Point>
-        crate::enc::list_header(__out, __TYPE, "corners", corners.len())?;
+        if let Err(e) = crate::enc::list_header(__out, __TYPE, "corners", corners.len()) { return Err(e); }
         for __elem in corners.iter() {
-            <Point as crate::Encode>::write_at(&__elem, __out, __base)?;
+            if let Err(e) = <Point as crate::Encode>::write_at(&__elem, __out, __base) { return Err(e); }
         }
         Ok(())
     }
@@ -284,11 +284,13 @@ impl crate::dispatch::C2SMessage {
     /// struct's `write_to` does: a message that starts at `out.len()`. On
     /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        match *self {
-            Self::Vectors(ref m) => <crate::messages::C2S_Vectors as crate::Encode>::write_to(m, out),
-            Self::Lengths(ref m) => <crate::messages::C2S_Lengths as crate::Encode>::write_to(m, out),
-            Self::Repeated(ref m) => <crate::messages::C2S_Repeated as crate::Encode>::write_to(m, out),
-        }
+        let start = out.len();
+        let result = match *self {
+            Self::Vectors(ref m) => <crate::messages::C2S_Vectors as crate::Encode>::write_at(m, out, start),
+            Self::Lengths(ref m) => <crate::messages::C2S_Lengths as crate::Encode>::write_at(m, out, start),
+            Self::Repeated(ref m) => <crate::messages::C2S_Repeated as crate::Encode>::write_at(m, out, start),
+        };
+        crate::enc::finish(out, start, result)
     }
 
     /// Appends this message framed: its opcode as a little-endian u32, then
@@ -307,10 +309,12 @@ impl crate::dispatch::S2CMessage {
     /// struct's `write_to` does: a message that starts at `out.len()`. On
     /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        match *self {
-            Self::Tables(ref m) => <crate::messages::S2C_Tables as crate::Encode>::write_to(m, out),
-            Self::Packables(ref m) => <crate::messages::S2C_Packables as crate::Encode>::write_to(m, out),
-        }
+        let start = out.len();
+        let result = match *self {
+            Self::Tables(ref m) => <crate::messages::S2C_Tables as crate::Encode>::write_at(m, out, start),
+            Self::Packables(ref m) => <crate::messages::S2C_Packables as crate::Encode>::write_at(m, out, start),
+        };
+        crate::enc::finish(out, start, result)
     }
 
     /// Appends this message framed: its opcode as a little-endian u32, then

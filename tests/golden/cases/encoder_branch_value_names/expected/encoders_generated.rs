@@ -12,7 +12,7 @@ impl crate::Encode for S2C_Values {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "S2C_Values";
         let flags: u32 = self.flags;
-        __out.extend_from_slice(&flags.to_le_bytes());
+        crate::enc::u32(__out, flags);
         // <if test="Flags &gt;= 2">
         let spell = &self.spell;
         let spell_v = &self.spell_v;
@@ -31,7 +31,7 @@ impl crate::Encode for S2C_Values {
             }
             let __some_spell_v = match spell_v { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "spell_v", "Flags >= 2", false)) };
             let spell_v_v: f64 = *__some_spell_v;
-            __out.extend_from_slice(&spell_v_v.to_le_bytes());
+            crate::enc::f64(__out, spell_v_v);
         }
         // <maskmap name="flags">
         let __mm_bits: u64 = flags as u64;
@@ -41,7 +41,7 @@ impl crate::Encode for S2C_Values {
         if (__mm_bits & 0x1u64) != 0 {
             let __some_rank = match rank { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "rank", "0x1", "flags")) };
             let rank_v: u16 = *__some_rank;
-            __out.extend_from_slice(&rank_v.to_le_bytes());
+            crate::enc::u16(__out, rank_v);
         }
         else {
             if rank.is_some() {
@@ -52,7 +52,7 @@ impl crate::Encode for S2C_Values {
         if (__mm_bits & 0x4u64) != 0 {
             let __some_rank_v = match rank_v { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "rank_v", "0x4", "flags")) };
             let rank_v_v = __some_rank_v;
-            crate::enc::string16(__out, &rank_v_v, __TYPE, "rank_v")?;
+            if let Err(e) = crate::enc::string16(__out, &rank_v_v, __TYPE, "rank_v") { return Err(e); }
         }
         else {
             if rank_v.is_some() {
@@ -98,9 +98,11 @@ impl crate::dispatch::S2CMessage {
     /// struct's `write_to` does: a message that starts at `out.len()`. On
     /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        match *self {
-            Self::Values(ref m) => <crate::messages::S2C_Values as crate::Encode>::write_to(m, out),
-        }
+        let start = out.len();
+        let result = match *self {
+            Self::Values(ref m) => <crate::messages::S2C_Values as crate::Encode>::write_at(m, out, start),
+        };
+        crate::enc::finish(out, start, result)
     }
 
     /// Appends this message framed: its opcode as a little-endian u32, then

@@ -5,7 +5,7 @@ impl crate::Encode for Packed {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Packed";
         let raw: u32 = self.raw;
-        __out.extend_from_slice(&raw.to_le_bytes());
+        crate::enc::u32(__out, raw);
         Ok(())
     }
 }
@@ -14,15 +14,15 @@ impl crate::Encode for S2C_Holder {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "S2C_Holder";
         let inner = &self.inner;
-        <Packed as crate::Encode>::write_at(&inner, __out, __base)?;
+        if let Err(e) = <Packed as crate::Encode>::write_at(&inner, __out, __base) { return Err(e); }
         let count: u8 = self.count;
-        __out.extend_from_slice(&count.to_le_bytes());
+        crate::enc::u8(__out, count);
         // <vector name="more" length="Count" type="Packed">
         let more = &self.more;
         let more_count: usize = (count) as usize;
-        crate::enc::vector_len(__TYPE, "more", more.len(), "Count", more_count)?;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "more", more.len(), "Count", more_count) { return Err(e); }
         for __elem in more.iter() {
-            <Packed as crate::Encode>::write_at(&__elem, __out, __base)?;
+            if let Err(e) = <Packed as crate::Encode>::write_at(&__elem, __out, __base) { return Err(e); }
         }
         Ok(())
     }
@@ -97,11 +97,13 @@ impl crate::dispatch::S2CMessage {
     /// struct's `write_to` does: a message that starts at `out.len()`. On
     /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        match *self {
-            Self::Holder(ref m) => <crate::messages::S2C_Holder as crate::Encode>::write_to(m, out),
-            Self::Shadow(ref m) => <crate::messages::S2C_Shadow as crate::Encode>::write_to(m, out),
-            Self::CaseShadow(ref m) => <crate::messages::S2C_CaseShadow as crate::Encode>::write_to(m, out),
-        }
+        let start = out.len();
+        let result = match *self {
+            Self::Holder(ref m) => <crate::messages::S2C_Holder as crate::Encode>::write_at(m, out, start),
+            Self::Shadow(ref m) => <crate::messages::S2C_Shadow as crate::Encode>::write_at(m, out, start),
+            Self::CaseShadow(ref m) => <crate::messages::S2C_CaseShadow as crate::Encode>::write_at(m, out, start),
+        };
+        crate::enc::finish(out, start, result)
     }
 
     /// Appends this message framed: its opcode as a little-endian u32, then

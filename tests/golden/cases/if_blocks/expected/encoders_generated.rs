@@ -5,13 +5,13 @@ impl crate::Encode for Action_OnlyTrue {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Action_OnlyTrue";
         let flags: u32 = self.flags;
-        __out.extend_from_slice(&flags.to_le_bytes());
+        crate::enc::u32(__out, flags);
         // <if test="Flags">
         let extra = &self.extra;
         if (flags as u64) != 0 {
             let __some_extra = match extra { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "extra", "Flags", true)) };
             let extra_v: u16 = *__some_extra;
-            __out.extend_from_slice(&extra_v.to_le_bytes());
+            crate::enc::u16(__out, extra_v);
         }
         else {
             if extra.is_some() {
@@ -36,7 +36,7 @@ impl crate::Encode for Action_OnlyFalse {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Action_OnlyFalse";
         let flags: u32 = self.flags;
-        __out.extend_from_slice(&flags.to_le_bytes());
+        crate::enc::u32(__out, flags);
         // <if test="Flags == 0x10">
         let fallback = &self.fallback;
         if (flags as i128) == 0x10i128 {
@@ -47,7 +47,7 @@ impl crate::Encode for Action_OnlyFalse {
         else {
             let __some_fallback = match fallback { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "fallback", "Flags == 0x10", false)) };
             let fallback_v: u8 = *__some_fallback;
-            __out.extend_from_slice(&fallback_v.to_le_bytes());
+            crate::enc::u8(__out, fallback_v);
         }
         Ok(())
     }
@@ -67,7 +67,7 @@ impl crate::Encode for Action_BothBranches {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Action_BothBranches";
         let count: u16 = self.count;
-        __out.extend_from_slice(&count.to_le_bytes());
+        crate::enc::u16(__out, count);
         // <if test="Count &gt;= -1">
         let wide = &self.wide;
         let narrow = &self.narrow;
@@ -81,7 +81,7 @@ impl crate::Encode for Action_BothBranches {
             }
             let __some_wide = match wide { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "wide", "Count >= -1", true)) };
             let wide_v: u32 = *__some_wide;
-            __out.extend_from_slice(&wide_v.to_le_bytes());
+            crate::enc::u32(__out, wide_v);
         }
         else {
             if wide.is_some() {
@@ -90,9 +90,9 @@ impl crate::Encode for Action_BothBranches {
             let __some_narrow = match narrow { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "narrow", "Count >= -1", false)) };
             let __some_name = match name { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "name", "Count >= -1", false)) };
             let narrow_v: u8 = *__some_narrow;
-            __out.extend_from_slice(&narrow_v.to_le_bytes());
+            crate::enc::u8(__out, narrow_v);
             let name_v = __some_name;
-            crate::enc::string16(__out, &name_v, __TYPE, "name")?;
+            if let Err(e) = crate::enc::string16(__out, &name_v, __TYPE, "name") { return Err(e); }
         }
         Ok(())
     }
@@ -112,7 +112,7 @@ impl crate::Encode for Action_AlignOnly {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Action_AlignOnly";
         let flags: u8 = self.flags;
-        __out.extend_from_slice(&flags.to_le_bytes());
+        crate::enc::u8(__out, flags);
         // <if test="Flags != 0">
         if (flags as i128) != 0i128 {
             // <align type="4">
@@ -132,7 +132,7 @@ impl crate::Encode for Action_AlignOnly {
         else {
             let __some_tail = match tail { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "tail", "Flags < 2", false)) };
             let tail_v: i16 = *__some_tail;
-            __out.extend_from_slice(&tail_v.to_le_bytes());
+            crate::enc::i16(__out, tail_v);
         }
         Ok(())
     }
@@ -152,9 +152,9 @@ impl crate::Encode for Action_Containers {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Action_Containers";
         let count: u32 = self.count;
-        __out.extend_from_slice(&count.to_le_bytes());
+        crate::enc::u32(__out, count);
         let scale: f32 = self.scale;
-        __out.extend_from_slice(&scale.to_le_bytes());
+        crate::enc::f32(__out, scale);
         // <if test="Scale &lt; 1.5">
         let spells = &self.spells;
         let items = &self.items;
@@ -169,27 +169,27 @@ impl crate::Encode for Action_Containers {
             let __some_map = match map { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "map", "Scale < 1.5", true)) };
             let spells_v = __some_spells;
             // inlined PackableList<u32>
-            crate::enc::list_header(__out, __TYPE, "spells", spells_v.len())?;
+            if let Err(e) = crate::enc::list_header(__out, __TYPE, "spells", spells_v.len()) { return Err(e); }
             for __elem in spells_v.iter() {
                 let __elem = *__elem;
-                __out.extend_from_slice(&__elem.to_le_bytes());
+                crate::enc::u32(__out, __elem);
             }
             // <vector name="items_v" length="Count" type="u16">
             let items_v = __some_items;
             let items_v_count: usize = ((count) as usize).saturating_sub(1usize);
-            crate::enc::vector_len(__TYPE, "items", items_v.len(), "Count", items_v_count)?;
+            if let Err(e) = crate::enc::vector_len(__TYPE, "items", items_v.len(), "Count", items_v_count) { return Err(e); }
             for __elem in items_v.iter() {
                 let __elem = *__elem;
-                __out.extend_from_slice(&__elem.to_le_bytes());
+                crate::enc::u16(__out, __elem);
             }
             let map_v = __some_map;
             // inlined PHashTable<u32, u16>
-            crate::enc::p_hash_table_header(__out, __TYPE, "map", map_v.len())?;
+            if let Err(e) = crate::enc::p_hash_table_header(__out, __TYPE, "map", map_v.len()) { return Err(e); }
             for (__k, __v) in map_v.iter() {
                 let __k = *__k;
-                __out.extend_from_slice(&__k.to_le_bytes());
+                crate::enc::u32(__out, __k);
                 let __v = *__v;
-                __out.extend_from_slice(&__v.to_le_bytes());
+                crate::enc::u16(__out, __v);
             }
         }
         else {
@@ -205,12 +205,12 @@ impl crate::Encode for Action_Containers {
             let __some_pairs = match pairs { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "pairs", "Scale < 1.5", false)) };
             let pairs_v = __some_pairs;
             // inlined PackableHashTable<u16, u32>
-            crate::enc::hash_table_header(__out, __TYPE, "pairs", pairs_v.len())?;
+            if let Err(e) = crate::enc::hash_table_header(__out, __TYPE, "pairs", pairs_v.len()) { return Err(e); }
             for (__k, __v) in pairs_v.iter() {
                 let __k = *__k;
-                __out.extend_from_slice(&__k.to_le_bytes());
+                crate::enc::u16(__out, __k);
                 let __v = *__v;
-                __out.extend_from_slice(&__v.to_le_bytes());
+                crate::enc::u32(__out, __v);
             }
             // <align type="8">
             __out.resize(__out.len() + (8 - (__out.len() - __base) % 8) % 8, 0);
@@ -233,9 +233,9 @@ impl crate::Encode for Action_SameName {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Action_SameName";
         let has_name: WireBool = self.has_name;
-        __out.extend_from_slice(&u32::from(has_name).to_le_bytes());
+        crate::enc::bool(__out, has_name);
         let ratio: u8 = self.ratio;
-        __out.extend_from_slice(&ratio.to_le_bytes());
+        crate::enc::u8(__out, ratio);
         // <if test="HasName">
         let value = &self.value;
         let value_2 = &self.value_2;
@@ -245,7 +245,7 @@ impl crate::Encode for Action_SameName {
             }
             let __some_value = match value { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "value", "HasName", true)) };
             let value_v: u32 = *__some_value;
-            __out.extend_from_slice(&value_v.to_le_bytes());
+            crate::enc::u32(__out, value_v);
         }
         else {
             if value.is_some() {
@@ -253,14 +253,14 @@ impl crate::Encode for Action_SameName {
             }
             let __some_value_2 = match value_2 { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "value_2", "HasName", false)) };
             let value_2_v: u16 = *__some_value_2;
-            __out.extend_from_slice(&value_2_v.to_le_bytes());
+            crate::enc::u16(__out, value_2_v);
         }
         // <if test="Ratio != 0.5">
         let value_3 = &self.value_3;
         if (ratio as f64) != 0.5f64 {
             let __some_value_3 = match value_3 { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "value_3", "Ratio != 0.5", true)) };
             let value_3_v: u8 = *__some_value_3;
-            __out.extend_from_slice(&value_3_v.to_le_bytes());
+            crate::enc::u8(__out, value_3_v);
         }
         else {
             if value_3.is_some() {
@@ -285,9 +285,9 @@ impl crate::Encode for Action_TwoTrue {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Action_TwoTrue";
         let low: u16 = self.low;
-        __out.extend_from_slice(&low.to_le_bytes());
+        crate::enc::u16(__out, low);
         let high: u16 = self.high;
-        __out.extend_from_slice(&high.to_le_bytes());
+        crate::enc::u16(__out, high);
         // <if test="Low&gt;High">
         let first = &self.first;
         let second = &self.second;
@@ -299,9 +299,9 @@ impl crate::Encode for Action_TwoTrue {
             let __some_first = match first { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "first", "Low>High", true)) };
             let __some_second = match second { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "second", "Low>High", true)) };
             let first_v: u32 = *__some_first;
-            __out.extend_from_slice(&first_v.to_le_bytes());
+            crate::enc::u32(__out, first_v);
             let second_v = __some_second;
-            crate::enc::wstring(__out, &second_v, __TYPE, "second")?;
+            if let Err(e) = crate::enc::wstring(__out, &second_v, __TYPE, "second") { return Err(e); }
         }
         else {
             if first.is_some() {
@@ -312,7 +312,7 @@ impl crate::Encode for Action_TwoTrue {
             }
             let __some_other = match other { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "other", "Low>High", false)) };
             let other_v: u32 = *__some_other;
-            __out.extend_from_slice(&other_v.to_le_bytes());
+            crate::enc::u32(__out, other_v);
         }
         Ok(())
     }
@@ -373,15 +373,17 @@ impl crate::dispatch::GameAction {
     /// struct's `write_to` does: a message that starts at `out.len()`. On
     /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        match *self {
-            Self::OnlyTrue(ref m) => <crate::messages::Action_OnlyTrue as crate::Encode>::write_to(m, out),
-            Self::OnlyFalse(ref m) => <crate::messages::Action_OnlyFalse as crate::Encode>::write_to(m, out),
-            Self::BothBranches(ref m) => <crate::messages::Action_BothBranches as crate::Encode>::write_to(m, out),
-            Self::AlignOnly(ref m) => <crate::messages::Action_AlignOnly as crate::Encode>::write_to(m, out),
-            Self::Containers(ref m) => <crate::messages::Action_Containers as crate::Encode>::write_to(m, out),
-            Self::SameName(ref m) => <crate::messages::Action_SameName as crate::Encode>::write_to(m, out),
-            Self::TwoTrue(ref m) => <crate::messages::Action_TwoTrue as crate::Encode>::write_to(m, out),
-        }
+        let start = out.len();
+        let result = match *self {
+            Self::OnlyTrue(ref m) => <crate::messages::Action_OnlyTrue as crate::Encode>::write_at(m, out, start),
+            Self::OnlyFalse(ref m) => <crate::messages::Action_OnlyFalse as crate::Encode>::write_at(m, out, start),
+            Self::BothBranches(ref m) => <crate::messages::Action_BothBranches as crate::Encode>::write_at(m, out, start),
+            Self::AlignOnly(ref m) => <crate::messages::Action_AlignOnly as crate::Encode>::write_at(m, out, start),
+            Self::Containers(ref m) => <crate::messages::Action_Containers as crate::Encode>::write_at(m, out, start),
+            Self::SameName(ref m) => <crate::messages::Action_SameName as crate::Encode>::write_at(m, out, start),
+            Self::TwoTrue(ref m) => <crate::messages::Action_TwoTrue as crate::Encode>::write_at(m, out, start),
+        };
+        crate::enc::finish(out, start, result)
     }
 
     /// Appends this message framed: its opcode as a little-endian u32, then

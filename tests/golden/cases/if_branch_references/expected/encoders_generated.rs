@@ -12,7 +12,7 @@ impl crate::Encode for Velocity {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Velocity";
         let total: u8 = self.total;
-        __out.extend_from_slice(&total.to_le_bytes());
+        crate::enc::u8(__out, total);
         // <if test="Total &gt; 1">
         let total_2 = &self.total_2;
         let items = &self.items;
@@ -22,7 +22,7 @@ impl crate::Encode for Velocity {
             }
             let __some_total_2 = match total_2 { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "total_2", "Total > 1", true)) };
             let total_2_v = __some_total_2;
-            crate::enc::string16(__out, &total_2_v, __TYPE, "total_2")?;
+            if let Err(e) = crate::enc::string16(__out, &total_2_v, __TYPE, "total_2") { return Err(e); }
         }
         else {
             if total_2.is_some() {
@@ -32,10 +32,10 @@ impl crate::Encode for Velocity {
             // <vector name="items_v" length="Total" type="f32">
             let items_v = __some_items;
             let items_v_count: usize = (total) as usize;
-            crate::enc::vector_len(__TYPE, "items", items_v.len(), "Total", items_v_count)?;
+            if let Err(e) = crate::enc::vector_len(__TYPE, "items", items_v.len(), "Total", items_v_count) { return Err(e); }
             for __elem in items_v.iter() {
                 let __elem = *__elem;
-                __out.extend_from_slice(&__elem.to_le_bytes());
+                crate::enc::f32(__out, __elem);
             }
         }
         Ok(())
@@ -56,7 +56,7 @@ impl crate::Encode for Action_SameAndOtherBranch {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Action_SameAndOtherBranch";
         let flags: u32 = self.flags;
-        __out.extend_from_slice(&flags.to_le_bytes());
+        crate::enc::u32(__out, flags);
         // <if test="Flags">
         let count = &self.count;
         let values = &self.values;
@@ -70,22 +70,22 @@ impl crate::Encode for Action_SameAndOtherBranch {
             let __some_values = match values { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "values", "Flags", true)) };
             let __some_lows = match lows { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "lows", "Flags", true)) };
             let count_v: u16 = *__some_count;
-            __out.extend_from_slice(&count_v.to_le_bytes());
+            crate::enc::u16(__out, count_v);
             // <vector name="values_v" length="Count" type="u32">
             let values_v = __some_values;
             let values_v_count: usize = (count_v) as usize;
-            crate::enc::vector_len(__TYPE, "values", values_v.len(), "Count", values_v_count)?;
+            if let Err(e) = crate::enc::vector_len(__TYPE, "values", values_v.len(), "Count", values_v_count) { return Err(e); }
             for __elem in values_v.iter() {
                 let __elem = *__elem;
-                __out.extend_from_slice(&__elem.to_le_bytes());
+                crate::enc::u32(__out, __elem);
             }
             // <vector name="lows_v" length="Low" type="u8">
             let lows_v = __some_lows;
             let lows_v_count: usize = (((count_v & (0xF as u16))) as u16) as usize;
-            crate::enc::vector_len(__TYPE, "lows", lows_v.len(), "Low", lows_v_count)?;
+            if let Err(e) = crate::enc::vector_len(__TYPE, "lows", lows_v.len(), "Low", lows_v_count) { return Err(e); }
             for __elem in lows_v.iter() {
                 let __elem = *__elem;
-                __out.extend_from_slice(&__elem.to_le_bytes());
+                crate::enc::u8(__out, __elem);
             }
         }
         else {
@@ -102,19 +102,19 @@ impl crate::Encode for Action_SameAndOtherBranch {
             // <vector name="spare_v" length="Count - 1" type="u8">
             let spare_v = __some_spare;
             let spare_v_count: usize = ((count.unwrap_or_default() as i32).wrapping_sub(1)) as usize;
-            crate::enc::vector_len(__TYPE, "spare", spare_v.len(), "Count - 1", spare_v_count)?;
+            if let Err(e) = crate::enc::vector_len(__TYPE, "spare", spare_v.len(), "Count - 1", spare_v_count) { return Err(e); }
             for __elem in spare_v.iter() {
                 let __elem = *__elem;
-                __out.extend_from_slice(&__elem.to_le_bytes());
+                crate::enc::u8(__out, __elem);
             }
         }
         // <vector name="after" length="Low" type="u8">
         let after = &self.after;
         let after_count: usize = (((count.unwrap_or_default() & (0xF as u16))) as u16) as usize;
-        crate::enc::vector_len(__TYPE, "after", after.len(), "Low", after_count)?;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "after", after.len(), "Low", after_count) { return Err(e); }
         for __elem in after.iter() {
             let __elem = *__elem;
-            __out.extend_from_slice(&__elem.to_le_bytes());
+            crate::enc::u8(__out, __elem);
         }
         Ok(())
     }
@@ -134,7 +134,7 @@ impl crate::Encode for Action_AfterTheBlock {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Action_AfterTheBlock";
         let flags: u32 = self.flags;
-        __out.extend_from_slice(&flags.to_le_bytes());
+        crate::enc::u32(__out, flags);
         // <if test="Flags == 1">
         let size = &self.size;
         let shape = &self.shape;
@@ -146,14 +146,14 @@ impl crate::Encode for Action_AfterTheBlock {
             let __some_ready = match ready { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "ready", "Flags == 1", true)) };
             let __some_scale = match scale { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "scale", "Flags == 1", true)) };
             let size_v: u8 = *__some_size;
-            __out.extend_from_slice(&size_v.to_le_bytes());
+            crate::enc::u8(__out, size_v);
             let shape_v: Shape = *__some_shape;
             let shape_v_bits: u16 = shape_v as u16;
             shape_v.write_to(__out);
             let ready_v: WireBool = *__some_ready;
-            __out.extend_from_slice(&u32::from(ready_v).to_le_bytes());
+            crate::enc::bool(__out, ready_v);
             let scale_v: f32 = *__some_scale;
-            __out.extend_from_slice(&scale_v.to_le_bytes());
+            crate::enc::f32(__out, scale_v);
         }
         else {
             if size.is_some() {
@@ -172,19 +172,19 @@ impl crate::Encode for Action_AfterTheBlock {
         // <table name="pairs" length="Size" key="u16" value="u32">
         let pairs = &self.pairs;
         let pairs_count: usize = (size.unwrap_or_default()) as usize;
-        crate::enc::table_len(__TYPE, "pairs", pairs.len(), "Size", pairs_count)?;
+        if let Err(e) = crate::enc::table_len(__TYPE, "pairs", pairs.len(), "Size", pairs_count) { return Err(e); }
         for (__k, __v) in pairs.iter() {
             let __k = *__k;
-            __out.extend_from_slice(&__k.to_le_bytes());
+            crate::enc::u16(__out, __k);
             let __v = *__v;
-            __out.extend_from_slice(&__v.to_le_bytes());
+            crate::enc::u32(__out, __v);
         }
         // <if test="Ready">
         let weight = &self.weight;
         if ready.unwrap_or_default() {
             let __some_weight = match weight { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "weight", "Ready", true)) };
             let weight_v: u32 = *__some_weight;
-            __out.extend_from_slice(&weight_v.to_le_bytes());
+            crate::enc::u32(__out, weight_v);
         }
         else {
             if weight.is_some() {
@@ -200,7 +200,7 @@ impl crate::Encode for Action_AfterTheBlock {
             }
             let __some_bonus = match bonus { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "bonus", "Flags < Size", true)) };
             let bonus_v: u8 = *__some_bonus;
-            __out.extend_from_slice(&bonus_v.to_le_bytes());
+            crate::enc::u8(__out, bonus_v);
         }
         else {
             if bonus.is_some() {
@@ -208,14 +208,14 @@ impl crate::Encode for Action_AfterTheBlock {
             }
             let __some_penalty = match penalty { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "penalty", "Flags < Size", false)) };
             let penalty_v: u8 = *__some_penalty;
-            __out.extend_from_slice(&penalty_v.to_le_bytes());
+            crate::enc::u8(__out, penalty_v);
         }
         // <if test="Scale &gt;= 1.5">
         let big = &self.big;
         if scale.unwrap_or_default() >= 1.5f32 {
             let __some_big = match big { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "big", "Scale >= 1.5", true)) };
             let big_v: u8 = *__some_big;
-            __out.extend_from_slice(&big_v.to_le_bytes());
+            crate::enc::u8(__out, big_v);
         }
         else {
             if big.is_some() {
@@ -231,14 +231,14 @@ impl crate::Encode for Action_AfterTheBlock {
                     return Err(crate::enc::variant_despite_discriminator(__TYPE, "shape_data", "Case_0", "Shape", __disc));
                 }
                 let plain: u8 = *__case_plain;
-                __out.extend_from_slice(&plain.to_le_bytes());
+                crate::enc::u8(__out, plain);
             }
             Action_AfterTheBlockShapeData::Case_1_2 { radius: __case_radius } => {
                 if !(__disc == 1i128 || __disc == 2i128) {
                     return Err(crate::enc::variant_despite_discriminator(__TYPE, "shape_data", "Case_1_2", "Shape", __disc));
                 }
                 let radius: f32 = *__case_radius;
-                __out.extend_from_slice(&radius.to_le_bytes());
+                crate::enc::f32(__out, radius);
             }
         }
         // <switch name="Size">
@@ -255,7 +255,7 @@ impl crate::Encode for Action_AfterTheBlock {
                     return Err(crate::enc::variant_despite_discriminator(__TYPE, "size_data", "Case_4", "Size", __disc));
                 }
                 let four: u32 = *__case_four;
-                __out.extend_from_slice(&four.to_le_bytes());
+                crate::enc::u32(__out, four);
             }
         }
         // <maskmap name="shape">
@@ -265,7 +265,7 @@ impl crate::Encode for Action_AfterTheBlock {
         if (__mm_bits & 0x2u64) != 0 {
             let __some_cone_angle = match cone_angle { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "cone_angle", "0x2", "shape")) };
             let cone_angle_v: f32 = *__some_cone_angle;
-            __out.extend_from_slice(&cone_angle_v.to_le_bytes());
+            crate::enc::f32(__out, cone_angle_v);
         }
         else {
             if cone_angle.is_some() {
@@ -279,7 +279,7 @@ impl crate::Encode for Action_AfterTheBlock {
         if (__mm_bits & 0x1u64) != 0 {
             let __some_odd_size = match odd_size { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "odd_size", "0x1", "size")) };
             let odd_size_v: u16 = *__some_odd_size;
-            __out.extend_from_slice(&odd_size_v.to_le_bytes());
+            crate::enc::u16(__out, odd_size_v);
         }
         else {
             if odd_size.is_some() {
@@ -304,14 +304,14 @@ impl crate::Encode for Action_UnsignedNegation {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Action_UnsignedNegation";
         let flags: u32 = self.flags;
-        __out.extend_from_slice(&flags.to_le_bytes());
+        crate::enc::u32(__out, flags);
         // <vector name="rest" length="Negated" type="u8">
         let rest = &self.rest;
         let rest_count: usize = ((((flags.wrapping_neg()) as u16)) as u32) as usize;
-        crate::enc::vector_len(__TYPE, "rest", rest.len(), "Negated", rest_count)?;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "rest", rest.len(), "Negated", rest_count) { return Err(e); }
         for __elem in rest.iter() {
             let __elem = *__elem;
-            __out.extend_from_slice(&__elem.to_le_bytes());
+            crate::enc::u8(__out, __elem);
         }
         Ok(())
     }
@@ -372,11 +372,13 @@ impl crate::dispatch::GameAction {
     /// struct's `write_to` does: a message that starts at `out.len()`. On
     /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        match *self {
-            Self::SameAndOtherBranch(ref m) => <crate::messages::Action_SameAndOtherBranch as crate::Encode>::write_to(m, out),
-            Self::AfterTheBlock(ref m) => <crate::messages::Action_AfterTheBlock as crate::Encode>::write_to(m, out),
-            Self::UnsignedNegation(ref m) => <crate::messages::Action_UnsignedNegation as crate::Encode>::write_to(m, out),
-        }
+        let start = out.len();
+        let result = match *self {
+            Self::SameAndOtherBranch(ref m) => <crate::messages::Action_SameAndOtherBranch as crate::Encode>::write_at(m, out, start),
+            Self::AfterTheBlock(ref m) => <crate::messages::Action_AfterTheBlock as crate::Encode>::write_at(m, out, start),
+            Self::UnsignedNegation(ref m) => <crate::messages::Action_UnsignedNegation as crate::Encode>::write_at(m, out, start),
+        };
+        crate::enc::finish(out, start, result)
     }
 
     /// Appends this message framed: its opcode as a little-endian u32, then

@@ -19,7 +19,7 @@ impl crate::Encode for Event_Masks {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Event_Masks";
         let flags: u32 = self.flags;
-        __out.extend_from_slice(&flags.to_le_bytes());
+        crate::enc::u32(__out, flags);
         // <maskmap name="flags">
         let __mm_bits: u64 = flags as u64 ^ 0xFFu64;
         let level = &self.level;
@@ -34,7 +34,7 @@ impl crate::Encode for Event_Masks {
         if (__mm_bits & 0x1u64) != 0 {
             let __some_level = match level { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "level", "0x1", "flags")) };
             let level_v: u32 = *__some_level;
-            __out.extend_from_slice(&level_v.to_le_bytes());
+            crate::enc::u32(__out, level_v);
         }
         else {
             if level.is_some() {
@@ -45,7 +45,7 @@ impl crate::Encode for Event_Masks {
         if (__mm_bits & 0x4u64) != 0 {
             let __some_tart = match tart { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "tart", "Flavor.Sour", "flags")) };
             let tart_v: u16 = *__some_tart;
-            __out.extend_from_slice(&tart_v.to_le_bytes());
+            crate::enc::u16(__out, tart_v);
         }
         else {
             if tart.is_some() {
@@ -59,24 +59,24 @@ impl crate::Encode for Event_Masks {
             let __some_spells = match spells { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "spells", "0x10", "flags")) };
             let __some_map = match map { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "map", "0x10", "flags")) };
             let slot_v: u8 = *__some_slot;
-            __out.extend_from_slice(&slot_v.to_le_bytes());
+            crate::enc::u8(__out, slot_v);
             let rank_v: i16 = *__some_rank;
-            __out.extend_from_slice(&rank_v.to_le_bytes());
+            crate::enc::i16(__out, rank_v);
             let spells_v = __some_spells;
             // inlined PackableList<u32>
-            crate::enc::list_header(__out, __TYPE, "spells", spells_v.len())?;
+            if let Err(e) = crate::enc::list_header(__out, __TYPE, "spells", spells_v.len()) { return Err(e); }
             for __elem in spells_v.iter() {
                 let __elem = *__elem;
-                __out.extend_from_slice(&__elem.to_le_bytes());
+                crate::enc::u32(__out, __elem);
             }
             let map_v = __some_map;
             // inlined PHashTable<u32, u32>
-            crate::enc::p_hash_table_header(__out, __TYPE, "map", map_v.len())?;
+            if let Err(e) = crate::enc::p_hash_table_header(__out, __TYPE, "map", map_v.len()) { return Err(e); }
             for (__k, __v) in map_v.iter() {
                 let __k = *__k;
-                __out.extend_from_slice(&__k.to_le_bytes());
+                crate::enc::u32(__out, __k);
                 let __v = *__v;
-                __out.extend_from_slice(&__v.to_le_bytes());
+                crate::enc::u32(__out, __v);
             }
         }
         else {
@@ -97,7 +97,7 @@ impl crate::Encode for Event_Masks {
         if (__mm_bits & 0xFFFFFFFFFFFFFFFFu64) != 0 {
             let __some_always = match always { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "always", "0xFFFFFFFFFFFFFFFF", "flags")) };
             let always_v: u8 = *__some_always;
-            __out.extend_from_slice(&always_v.to_le_bytes());
+            crate::enc::u8(__out, always_v);
         }
         else {
             if always.is_some() {
@@ -108,7 +108,7 @@ impl crate::Encode for Event_Masks {
         if (__mm_bits & 0x0u64) != 0 {
             let __some_never = match never { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "never", "0x0", "flags")) };
             let never_v: u8 = *__some_never;
-            __out.extend_from_slice(&never_v.to_le_bytes());
+            crate::enc::u8(__out, never_v);
         }
         else {
             if never.is_some() {
@@ -122,7 +122,7 @@ impl crate::Encode for Event_Masks {
         if (__mm_bits & 0x4u64) != 0 {
             let __some_bonus = match bonus { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "bonus", "0x4", "level")) };
             let bonus_v: u32 = *__some_bonus;
-            __out.extend_from_slice(&bonus_v.to_le_bytes());
+            crate::enc::u32(__out, bonus_v);
         }
         else {
             if bonus.is_some() {
@@ -150,7 +150,7 @@ impl crate::Encode for Event_EnumParent {
         let mode_bits: u16 = mode as u16;
         mode.write_to(__out);
         let taste: u32 = self.taste;
-        __out.extend_from_slice(&taste.to_le_bytes());
+        crate::enc::u32(__out, taste);
         // <maskmap name="mode">
         let __mm_bits: u64 = mode_bits as u64;
         let job = &self.job;
@@ -158,7 +158,7 @@ impl crate::Encode for Event_EnumParent {
         if (__mm_bits & 0x2u64) != 0 {
             let __some_job = match job { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "job", "Mode.Busy", "mode")) };
             let job_v: u32 = *__some_job;
-            __out.extend_from_slice(&job_v.to_le_bytes());
+            crate::enc::u32(__out, job_v);
         }
         else {
             if job.is_some() {
@@ -172,7 +172,7 @@ impl crate::Encode for Event_EnumParent {
         if (__mm_bits & 0x4u64) != 0 {
             let __some_pucker = match pucker { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "pucker", "0x4", "taste")) };
             let pucker_v: u8 = *__some_pucker;
-            __out.extend_from_slice(&pucker_v.to_le_bytes());
+            crate::enc::u8(__out, pucker_v);
         }
         else {
             if pucker.is_some() {
@@ -208,28 +208,28 @@ impl crate::Encode for Event_Switches {
                     return Err(crate::enc::variant_despite_discriminator(__TYPE, "mode_data", "Case_1", "Mode", __disc));
                 }
                 let since: u32 = *__case_since;
-                __out.extend_from_slice(&since.to_le_bytes());
+                crate::enc::u32(__out, since);
             }
             Event_SwitchesModeData::Case_2 { count: __case_count, task: __case_task, steps: __case_steps } => {
                 if !(__disc == 2i128) {
                     return Err(crate::enc::variant_despite_discriminator(__TYPE, "mode_data", "Case_2", "Mode", __disc));
                 }
                 let count: u16 = *__case_count;
-                __out.extend_from_slice(&count.to_le_bytes());
+                crate::enc::u16(__out, count);
                 let task = __case_task;
-                crate::enc::string16(__out, &task, __TYPE, "task")?;
+                if let Err(e) = crate::enc::string16(__out, &task, __TYPE, "task") { return Err(e); }
                 // <vector name="steps" length="Count" type="u16">
                 let steps = __case_steps;
                 let steps_count: usize = (count) as usize;
-                crate::enc::vector_len(__TYPE, "steps", steps.len(), "Count", steps_count)?;
+                if let Err(e) = crate::enc::vector_len(__TYPE, "steps", steps.len(), "Count", steps_count) { return Err(e); }
                 for __elem in steps.iter() {
                     let __elem = *__elem;
-                    __out.extend_from_slice(&__elem.to_le_bytes());
+                    crate::enc::u16(__out, __elem);
                 }
             }
         }
         let packed: u32 = self.packed;
-        __out.extend_from_slice(&packed.to_le_bytes());
+        crate::enc::u32(__out, packed);
         // <switch name="Kind">
         let __disc: i128 = (((packed & (0xFF as u32))) as u32) as i128;
         let kind_data = &self.kind_data;
@@ -239,15 +239,15 @@ impl crate::Encode for Event_Switches {
                     return Err(crate::enc::variant_despite_discriminator(__TYPE, "kind_data", "Case_1_2", "Kind", __disc));
                 }
                 let since: u8 = *__case_since;
-                __out.extend_from_slice(&since.to_le_bytes());
+                crate::enc::u8(__out, since);
                 let packed_2: u16 = *__case_packed_2;
-                __out.extend_from_slice(&packed_2.to_le_bytes());
+                crate::enc::u16(__out, packed_2);
                 let spells = __case_spells;
                 // inlined PackableList<u16>
-                crate::enc::list_header(__out, __TYPE, "spells", spells.len())?;
+                if let Err(e) = crate::enc::list_header(__out, __TYPE, "spells", spells.len()) { return Err(e); }
                 for __elem in spells.iter() {
                     let __elem = *__elem;
-                    __out.extend_from_slice(&__elem.to_le_bytes());
+                    crate::enc::u16(__out, __elem);
                 }
             }
             Event_SwitchesKindData::Case_10 { outer: __case_outer, outer_data: __case_outer_data, gated: __case_gated, pairs: __case_pairs, extra: __case_extra, other: __case_other } => {
@@ -255,7 +255,7 @@ impl crate::Encode for Event_Switches {
                     return Err(crate::enc::variant_despite_discriminator(__TYPE, "kind_data", "Case_10", "Kind", __disc));
                 }
                 let outer: u8 = *__case_outer;
-                __out.extend_from_slice(&outer.to_le_bytes());
+                crate::enc::u8(__out, outer);
                 // <switch name="Outer">
                 let __disc: i128 = (outer) as i128;
                 let outer_data = __case_outer_data;
@@ -265,7 +265,7 @@ impl crate::Encode for Event_Switches {
                             return Err(crate::enc::variant_despite_discriminator(__TYPE, "outer_data", "Case_5", "Outer", __disc));
                         }
                         let inner: u32 = *__case_inner;
-                        __out.extend_from_slice(&inner.to_le_bytes());
+                        crate::enc::u32(__out, inner);
                     }
                     Event_Switches_Case_10OuterData::Case_6 => {
                         if !(__disc == 6i128) {
@@ -282,15 +282,15 @@ impl crate::Encode for Event_Switches {
                     let __some_gated = match gated { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "gated", "0x2", "outer")) };
                     let __some_pairs = match pairs { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "pairs", "0x2", "outer")) };
                     let gated_v: u16 = *__some_gated;
-                    __out.extend_from_slice(&gated_v.to_le_bytes());
+                    crate::enc::u16(__out, gated_v);
                     let pairs_v = __some_pairs;
                     // inlined PackableHashTable<u16, u8>
-                    crate::enc::hash_table_header(__out, __TYPE, "pairs", pairs_v.len())?;
+                    if let Err(e) = crate::enc::hash_table_header(__out, __TYPE, "pairs", pairs_v.len()) { return Err(e); }
                     for (__k, __v) in pairs_v.iter() {
                         let __k = *__k;
-                        __out.extend_from_slice(&__k.to_le_bytes());
+                        crate::enc::u16(__out, __k);
                         let __v = *__v;
-                        __out.extend_from_slice(&__v.to_le_bytes());
+                        crate::enc::u8(__out, __v);
                     }
                 }
                 else {
@@ -310,7 +310,7 @@ impl crate::Encode for Event_Switches {
                     }
                     let __some_extra = match extra { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "extra", "Outer == 3", true)) };
                     let extra_v: u16 = *__some_extra;
-                    __out.extend_from_slice(&extra_v.to_le_bytes());
+                    crate::enc::u16(__out, extra_v);
                 }
                 else {
                     if extra.is_some() {
@@ -318,7 +318,7 @@ impl crate::Encode for Event_Switches {
                     }
                     let __some_other = match other { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "other", "Outer == 3", false)) };
                     let other_v: u8 = *__some_other;
-                    __out.extend_from_slice(&other_v.to_le_bytes());
+                    crate::enc::u8(__out, other_v);
                 }
             }
             Event_SwitchesKindData::Case_20 => {
@@ -330,7 +330,7 @@ impl crate::Encode for Event_Switches {
             }
         }
         let since: u64 = self.since;
-        __out.extend_from_slice(&since.to_le_bytes());
+        crate::enc::u64(__out, since);
         Ok(())
     }
 }
@@ -349,7 +349,7 @@ impl crate::Encode for Event_Negative {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Event_Negative";
         let delta: i32 = self.delta;
-        __out.extend_from_slice(&delta.to_le_bytes());
+        crate::enc::i32(__out, delta);
         // <switch name="Delta">
         let __disc: i128 = (delta) as i128;
         let delta_data = &self.delta_data;
@@ -359,7 +359,7 @@ impl crate::Encode for Event_Negative {
                     return Err(crate::enc::variant_despite_discriminator(__TYPE, "delta_data", "Case_Neg1_Neg16", "Delta", __disc));
                 }
                 let back: u8 = *__case_back;
-                __out.extend_from_slice(&back.to_le_bytes());
+                crate::enc::u8(__out, back);
             }
             Event_NegativeDeltaData::Case_1F_12C => {
                 if !(__disc == 31i128 || __disc == 300i128) {
@@ -446,12 +446,14 @@ impl crate::dispatch::GameEvent {
     /// struct's `write_to` does: a message that starts at `out.len()`. On
     /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        match *self {
-            Self::Masks(ref m) => <crate::messages::Event_Masks as crate::Encode>::write_to(m, out),
-            Self::EnumParent(ref m) => <crate::messages::Event_EnumParent as crate::Encode>::write_to(m, out),
-            Self::Switches(ref m) => <crate::messages::Event_Switches as crate::Encode>::write_to(m, out),
-            Self::Negative(ref m) => <crate::messages::Event_Negative as crate::Encode>::write_to(m, out),
-        }
+        let start = out.len();
+        let result = match *self {
+            Self::Masks(ref m) => <crate::messages::Event_Masks as crate::Encode>::write_at(m, out, start),
+            Self::EnumParent(ref m) => <crate::messages::Event_EnumParent as crate::Encode>::write_at(m, out, start),
+            Self::Switches(ref m) => <crate::messages::Event_Switches as crate::Encode>::write_at(m, out, start),
+            Self::Negative(ref m) => <crate::messages::Event_Negative as crate::Encode>::write_at(m, out, start),
+        };
+        crate::enc::finish(out, start, result)
     }
 
     /// Appends this message framed: its opcode as a little-endian u32, then

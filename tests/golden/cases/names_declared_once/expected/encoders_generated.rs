@@ -19,14 +19,14 @@ impl crate::Encode for Keywords {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Keywords";
         let r#mut: u32 = self.r#mut;
-        __out.extend_from_slice(&r#mut.to_le_bytes());
+        crate::enc::u32(__out, r#mut);
         let r#try: Signed = self.r#try;
         let r#try_bits: i32 = r#try as i32;
         r#try.write_to(__out);
         let self_v: u16 = self.self_v;
-        __out.extend_from_slice(&self_v.to_le_bytes());
+        crate::enc::u16(__out, self_v);
         let flags: u32 = self.flags;
-        __out.extend_from_slice(&flags.to_le_bytes());
+        crate::enc::u32(__out, flags);
         Ok(())
     }
 }
@@ -65,7 +65,7 @@ impl crate::Encode for Holder {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Holder";
         let kind: u32 = self.kind;
-        __out.extend_from_slice(&kind.to_le_bytes());
+        crate::enc::u32(__out, kind);
         // <switch name="Kind">
         let __disc: i128 = (kind) as i128;
         let kind_data = &self.kind_data;
@@ -112,9 +112,11 @@ impl crate::dispatch::C2SMessage {
     /// struct's `write_to` does: a message that starts at `out.len()`. On
     /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        match *self {
-            Self::Ping(ref m) => <crate::messages::C2S_Ping as crate::Encode>::write_to(m, out),
-        }
+        let start = out.len();
+        let result = match *self {
+            Self::Ping(ref m) => <crate::messages::C2S_Ping as crate::Encode>::write_at(m, out, start),
+        };
+        crate::enc::finish(out, start, result)
     }
 
     /// Appends this message framed: its opcode as a little-endian u32, then

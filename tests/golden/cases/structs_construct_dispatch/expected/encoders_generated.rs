@@ -5,7 +5,7 @@ impl crate::Encode for Event_Mixed {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Event_Mixed";
         let kind: u8 = self.kind;
-        __out.extend_from_slice(&kind.to_le_bytes());
+        crate::enc::u8(__out, kind);
         // <switch name="Kind">
         let __disc: i128 = (kind) as i128;
         let kind_data = &self.kind_data;
@@ -15,7 +15,7 @@ impl crate::Encode for Event_Mixed {
                     return Err(crate::enc::variant_despite_discriminator(__TYPE, "kind_data", "Case_1", "Kind", __disc));
                 }
                 let amount: u32 = *__case_amount;
-                __out.extend_from_slice(&amount.to_le_bytes());
+                crate::enc::u32(__out, amount);
             }
             Event_MixedKindData::Case_2 => {
                 if !(__disc == 2i128) {
@@ -24,38 +24,38 @@ impl crate::Encode for Event_Mixed {
             }
         }
         let count: u16 = self.count;
-        __out.extend_from_slice(&count.to_le_bytes());
+        crate::enc::u16(__out, count);
         // <vector name="items" length="Count" type="u32">
         let items = &self.items;
         let items_count: usize = (count) as usize;
-        crate::enc::vector_len(__TYPE, "items", items.len(), "Count", items_count)?;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "items", items.len(), "Count", items_count) { return Err(e); }
         for __elem in items.iter() {
             let __elem = *__elem;
-            __out.extend_from_slice(&__elem.to_le_bytes());
+            crate::enc::u32(__out, __elem);
         }
         // <table name="props" length="Count" key="u32" value="f32">
         let props = &self.props;
         let props_count: usize = (count) as usize;
-        crate::enc::table_len(__TYPE, "props", props.len(), "Count", props_count)?;
+        if let Err(e) = crate::enc::table_len(__TYPE, "props", props.len(), "Count", props_count) { return Err(e); }
         for (__k, __v) in props.iter() {
             let __k = *__k;
-            __out.extend_from_slice(&__k.to_le_bytes());
+            crate::enc::u32(__out, __k);
             let __v = *__v;
-            __out.extend_from_slice(&__v.to_le_bytes());
+            crate::enc::f32(__out, __v);
         }
         let spells = &self.spells;
         // inlined PackableList<u32>
-        crate::enc::list_header(__out, __TYPE, "spells", spells.len())?;
+        if let Err(e) = crate::enc::list_header(__out, __TYPE, "spells", spells.len()) { return Err(e); }
         for __elem in spells.iter() {
             let __elem = *__elem;
-            __out.extend_from_slice(&__elem.to_le_bytes());
+            crate::enc::u32(__out, __elem);
         }
         // <if test="Kind == 1">
         let extra = &self.extra;
         if (kind as i128) == 1i128 {
             let __some_extra = match extra { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "extra", "Kind == 1", true)) };
             let extra_v: u16 = *__some_extra;
-            __out.extend_from_slice(&extra_v.to_le_bytes());
+            crate::enc::u16(__out, extra_v);
         }
         else {
             if extra.is_some() {
@@ -69,7 +69,7 @@ impl crate::Encode for Event_Mixed {
         if (__mm_bits & 0x1u64) != 0 {
             let __some_gated = match gated { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "gated", "0x1", "count")) };
             let gated_v: u32 = *__some_gated;
-            __out.extend_from_slice(&gated_v.to_le_bytes());
+            crate::enc::u32(__out, gated_v);
         }
         else {
             if gated.is_some() {
@@ -94,7 +94,7 @@ impl crate::Encode for Event_MaskmapOnly {
     fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Event_MaskmapOnly";
         let bits: u32 = self.bits;
-        __out.extend_from_slice(&bits.to_le_bytes());
+        crate::enc::u32(__out, bits);
         // <maskmap name="bits">
         let __mm_bits: u64 = bits as u64;
         let opt = &self.opt;
@@ -102,7 +102,7 @@ impl crate::Encode for Event_MaskmapOnly {
         if (__mm_bits & 0x2u64) != 0 {
             let __some_opt = match opt { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "opt", "0x2", "bits")) };
             let opt_v: u8 = *__some_opt;
-            __out.extend_from_slice(&opt_v.to_le_bytes());
+            crate::enc::u8(__out, opt_v);
         }
         else {
             if opt.is_some() {
@@ -188,10 +188,12 @@ impl crate::dispatch::GameEvent {
     /// struct's `write_to` does: a message that starts at `out.len()`. On
     /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        match *self {
-            Self::Mixed(ref m) => <crate::messages::Event_Mixed as crate::Encode>::write_to(m, out),
-            Self::MaskmapOnly(ref m) => <crate::messages::Event_MaskmapOnly as crate::Encode>::write_to(m, out),
-        }
+        let start = out.len();
+        let result = match *self {
+            Self::Mixed(ref m) => <crate::messages::Event_Mixed as crate::Encode>::write_at(m, out, start),
+            Self::MaskmapOnly(ref m) => <crate::messages::Event_MaskmapOnly as crate::Encode>::write_at(m, out, start),
+        };
+        crate::enc::finish(out, start, result)
     }
 
     /// Appends this message framed: its opcode as a little-endian u32, then
