@@ -20,7 +20,12 @@
 # encoders generated for it; and the generator's own time (best wall time
 # of --repeat runs) without and with the encoders.
 #
-# Usage: bench/rustc-cost.sh [--build-dir DIR] [--base BYTES] [--repeat N] [--instructions] [--encode]
+# With --debug-info it measures what full debug information costs: the
+# crate (with both generated files, and the encoders too when --encode is
+# also given) compiled with -C debuginfo=0 against -C debuginfo=2, which is
+# what `[profile.dev.package.quillmarsh-protocol] debug = false` saves.
+#
+# Usage: bench/rustc-cost.sh [--build-dir DIR] [--base BYTES] [--repeat N] [--instructions] [--encode] [--debug-info]
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -29,6 +34,7 @@ base=1048576
 repeat=3
 instructions=0
 encode=0
+debug_info=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --build-dir) build=${2:?}; shift ;;
@@ -36,6 +42,7 @@ while [ $# -gt 0 ]; do
     --repeat) repeat=${2:?}; shift ;;
     --instructions) instructions=1 ;;
     --encode) encode=1 ;;
+    --debug-info) debug_info=1 ;;
     *) echo "rustc-cost: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -59,7 +66,12 @@ proto_dir=$work/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol
 mkdir -p "$manifest" "$proto_dir" "$work/with" "$work/without"
 "$build/tools/describe/qm-random-description" --number 1 --profile realistic --size "$base" >"$proto_dir/protocol.xml"
 features=()
-if [ "$encode" = 1 ]; then
+if [ "$debug_info" = 1 ]; then
+  env_encode=()
+  [ "$encode" = 1 ] && env_encode=(CARGO_FEATURE_ENCODE=1) && features=(--cfg 'feature="encode"')
+  env "${env_encode[@]}" CARGO_MANIFEST_DIR="$manifest" OUT_DIR="$work/with" "$build/generator/quillmarsh-codegen" >/dev/null
+  cp "$work/with/"*_generated.rs "$work/without/"
+elif [ "$encode" = 1 ]; then
   # The generator's time, without and with the encoders.
   generate_ms() {
     local best=
@@ -86,19 +98,24 @@ fi
 # (with the encode feature for the encoders' folder). With --instructions it
 # prints "instructions 0" instead.
 compile() {
-  local cfg=()
-  [ "$1" = "$work/with" ] && cfg=("${features[@]}")
+  local cfg=() debuginfo=2
+  if [ "$debug_info" = 1 ]; then
+    cfg=("${features[@]}")
+    [ "$1" = "$work/without" ] && debuginfo=0
+  elif [ "$1" = "$work/with" ]; then
+    cfg=("${features[@]}")
+  fi
   mkdir -p "$work/out"
   if [ "$instructions" = 1 ]; then
     # The rustup proxy execs the real compiler, which callgrind follows.
     OUT_DIR=$1 valgrind --tool=callgrind --trace-children=yes --callgrind-out-file="$work/callgrind.out" \
-      "$rustc_bin" --edition 2021 --crate-type lib --crate-name quillmarsh_protocol -C debuginfo=2 "${cfg[@]}" \
+      "$rustc_bin" --edition 2021 --crate-type lib --crate-name quillmarsh_protocol -C debuginfo=$debuginfo "${cfg[@]}" \
       --out-dir "$work/out" "$repo/crates/quillmarsh-protocol/src/lib.rs" >"$work/rustc.log" 2>&1
     awk '/^summary:/ { print $2, 0; exit }' "$work/callgrind.out"
     return
   fi
   OUT_DIR=$1 /usr/bin/time -f '%U %S %M' -o "$work/time" "$rustc_bin" --edition 2021 --crate-type lib \
-    --crate-name quillmarsh_protocol -C debuginfo=2 "${cfg[@]}" --out-dir "$work/out" \
+    --crate-name quillmarsh_protocol -C debuginfo=$debuginfo "${cfg[@]}" --out-dir "$work/out" \
     "$repo/crates/quillmarsh-protocol/src/lib.rs" 2>"$work/rustc.log"
   awk '{ printf "%.2f %d\n", $1 + $2, $3 }' "$work/time"
 }
@@ -120,6 +137,13 @@ for ((i = 0; i < repeat; i++)); do
   done
 done
 
+if [ "$debug_info" = 1 ]; then
+  echo "$("$rustc_bin" --version); the crate$([ "$encode" = 1 ] && echo " with the encode feature")"
+  awk -v w="$best_with" -v wo="$best_without" -v pw="$peak_with" -v pwo="$peak_without" -v n="$repeat" 'BEGIN {
+    printf "rustc, debug, best of %d: full debug information %.2f s CPU, %.0f MB peak; none %.2f s CPU, %.0f MB peak (saves %.1f%% of the time, %.1f%% of the peak)\n", n, w, pw / 1024, wo, pwo / 1024, (w - wo) / w * 100, (pw - pwo) / pw * 100
+  }'
+  exit 0
+fi
 if [ "$encode" = 1 ]; then
   printf 'input %.2f MB; messages_generated.rs %.2f MB; encoders_generated.rs %.2f MB; %s\n' \
     "$(awk -v b="$(wc -c <"$proto_dir/protocol.xml")" 'BEGIN { print b / 1048576 }')" \

@@ -15,7 +15,8 @@
 #   - a missing description or a missing cmake fails the build with a clear message;
 #   - a prebuilt generator (the one just built, put in place with `cmake
 #     --install`) named by QUILLMARSH_CODEGEN is used without CMake (which
-#     points at a program that fails), and one of another version is refused;
+#     points at a program that fails), one of another version is refused, and
+#     so is one that exits successfully without generating anything;
 #   - the crate's own tests and the tests under tests/rust pass, also with
 #     the encode feature, whose build alone writes encoders_generated.rs;
 #   - the example decode_sample builds without warnings and prints the
@@ -216,6 +217,15 @@ expect_build_failure "prebuilt generator of another version" env QUILLMARSH_CODE
 grep -q "quillmarsh-codegen 0.0.0-other, but this crate needs quillmarsh-codegen $version" "$log" ||
   { cat "$log" >&2; fail "prebuilt generator of another version: no message naming both versions"; }
 echo "cargo-e2e: prebuilt generator of another version: refused naming both versions"
+# A program that reports the right version but writes nothing would leave
+# the previous build's generated files in place: the build fails, naming it.
+silent=$root/silent-codegen
+printf '#!/bin/sh\n[ "$1" = --version ] && echo "quillmarsh-codegen %s"\nexit 0\n' "$version" >"$silent"
+chmod +x "$silent"
+expect_build_failure "prebuilt generator that generates nothing" env QUILLMARSH_CODEGEN="$silent"
+grep -q "$silent exited successfully without printing its report line" "$log" ||
+  { cat "$log" >&2; fail "prebuilt generator that generates nothing: not refused, naming it"; }
+echo "cargo-e2e: prebuilt generator that generates nothing: refused naming it"
 # So are a program that reports no version and one that does not exist.
 false_bin=$(command -v false)
 expect_build_failure "prebuilt program without a version" env QUILLMARSH_CODEGEN="$false_bin"
@@ -265,7 +275,7 @@ if grep -E '^(warning|error)' "$log" | grep -v -E "$report" | grep -q .; then
   cat "$log" >&2
   fail "example decode_sample: warnings while building it"
 fi
-grep -q -F 'messageS2C 0xF74C Movement_Motion (12 bytes): Movement_Motion(' "$log" ||
+grep -q -F 'messageS2C 0xF74C Movement_Motion (12 bytes): S2C(' "$log" ||
   { cat "$log" >&2; fail "example decode_sample: the decoded Movement_Motion was not printed"; }
 grep -q -F 'not decoded: messageS2C 0xF755 Legacy_Effects: not generated: deferred-tier features [mask]' "$log" ||
   { cat "$log" >&2; fail "example decode_sample: the skipped Legacy_Effects was not reported"; }

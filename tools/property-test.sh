@@ -171,11 +171,10 @@ for ((n = start; n < start + runs; n++)); do
     continue
   fi
   # The crate becomes the module qm_N of a test program, so the typed API's
-  # paths from the crate root gain that module; its include! reads this copy.
+  # and the encoders' paths from the crate root gain that module; their
+  # include!s read these copies.
   mkdir -p "$d/harness"
-  sed -E 's/crate::(messages::|Kind\b|Decode\b|Message\b|DecodeError\b|SkippedItem\b)/crate::qm_'"$n"'::\1/g' \
-    "$d/out/dispatch_generated.rs" >"$d/harness/dispatch_generated.rs"
-  # The encoders name only items of the crate root.
+  sed 's/\bcrate::/crate::qm_'"$n"'::/g' "$d/out/dispatch_generated.rs" >"$d/harness/dispatch_generated.rs"
   sed 's/\bcrate::/crate::qm_'"$n"'::/g' "$d/out/encoders_generated.rs" >"$d/harness/encoders_generated.rs"
   sed -e "s|env!(\"OUT_DIR\"), \"/dispatch_generated.rs\"|\"$d/harness\", \"/dispatch_generated.rs\"|" \
     -e "s|env!(\"OUT_DIR\"), \"/encoders_generated.rs\"|\"$d/harness\", \"/encoders_generated.rs\"|" \

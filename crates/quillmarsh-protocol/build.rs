@@ -200,15 +200,42 @@ fn build_generator(source_dir: &Path, build_dir: &Path) -> PathBuf {
         })
 }
 
+/// The start of the report line every successful run of the generator
+/// prints last: the sign that it generated the files.
+const REPORT_PREFIX: &str = "cargo:warning=quillmarsh-protocol/build: emitted ";
+
 /// Runs the generator with the environment Cargo gave this script. Its stdout
-/// (the directives and the report line) and stderr pass straight through.
+/// (the directives and the report line) is passed on to Cargo, its stderr
+/// straight through. A run that exits 0 without its report line did not
+/// generate (a stale or foreign program); the build ends rather than compile
+/// whatever old files `OUT_DIR` still holds.
 fn run_generator(generator: &Path) {
     let _ = io::stdout().flush();
-    let status = match Command::new(generator).stdin(Stdio::null()).status() {
-        Ok(status) => status,
+    let output = match Command::new(generator)
+        .stdin(Stdio::null())
+        .stdout(Stdio::piped())
+        .stderr(Stdio::inherit())
+        .output()
+    {
+        Ok(output) => output,
         Err(e) => die(&format!("cannot start {}: {e}", generator.display())),
     };
+    let mut stdout = io::stdout();
+    let _ = stdout.write_all(&output.stdout);
+    let _ = stdout.flush();
+    let status = output.status;
     if status.success() {
+        let reported = String::from_utf8_lossy(&output.stdout)
+            .lines()
+            .any(|line| line.starts_with(REPORT_PREFIX));
+        if !reported {
+            die(&format!(
+                "{} exited successfully without printing its report line, so it did not \
+                 generate the code (the files in OUT_DIR may be stale); it is not a working \
+                 {GENERATOR}",
+                generator.display()
+            ));
+        }
         return;
     }
     match status.code() {

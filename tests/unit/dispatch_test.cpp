@@ -85,7 +85,7 @@ TEST(DispatchFile, RecordsWhatWasWrittenInFileOrder) {
                                                         }));
   EXPECT_EQ(
       lines_starting(g.dispatch, "            0x"),
-      (std::vector<std::string>{"            0x0010 => match crate::messages::S2C_First::read_from(data, &mut at) "
+      (std::vector<std::string>{"            0x0010 => match crate::messages::S2C_First::read_from(message, &mut at) "
                                 "{ Ok(m) => Ok(Self::First(m)), Err(e) => Err(e) },"}));
   EXPECT_EQ(lines_starting(g.dispatch, "            Self::"),
             (std::vector<std::string>{"            Self::First(_) => 0x0010,", "            Self::Second(_) => 0x0010,",
@@ -107,24 +107,24 @@ TEST(DispatchFile, SkippedItemsCarryTheReasonOfTheirLine) {
   ASSERT_EQ(items.size(), 5U);
   EXPECT_EQ(
       items[0],
-      R"x(    crate::SkippedItem { label: "enum", name: "E", opcode: None, reason: "unknown parent type Some(\"sbyte\")" },)x");
+      R"x(    crate::SkippedItem { label: "enum", kind: None, name: "E", opcode: None, reason: "unknown parent type Some(\"sbyte\")" },)x");
   EXPECT_EQ(
       items[1].rfind(
-          R"x(    crate::SkippedItem { label: "datatype", name: "T", opcode: None, reason: "templated=\"K\" (J3.E)x",
+          R"x(    crate::SkippedItem { label: "datatype", kind: None, name: "T", opcode: None, reason: "templated=\"K\" (J3.E)x",
           0),
       0U)
       << items[1];
   // A body written in the first pass comes before a leftover.
   EXPECT_EQ(
       items[2],
-      R"x(    crate::SkippedItem { label: "messageC2S", name: "Masked", opcode: Some(0x0023), reason: "deferred-tier features [mask]" },)x");
+      R"x(    crate::SkippedItem { label: "messageC2S", kind: Some(crate::Kind::MessageC2S), name: "Masked", opcode: Some(0x0023), reason: "deferred-tier features [mask]" },)x");
   // The name is the real one; the reason is as the line shows it.
   EXPECT_EQ(
       items[3],
-      R"x(    crate::SkippedItem { label: "messageC2S", name: "Bad\nName", opcode: Some(0x0022), reason: "type name \"C2S_Bad\\nName\" is not a Rust identifier" },)x");
+      R"x(    crate::SkippedItem { label: "messageC2S", kind: Some(crate::Kind::MessageC2S), name: "Bad\nName", opcode: Some(0x0022), reason: "type name \"C2S_Bad\\nName\" is not a Rust identifier" },)x");
   EXPECT_EQ(
       items[4],
-      R"x(    crate::SkippedItem { label: "gameaction", name: "NoCode", opcode: None, reason: "field A: type \"Nope\" not in foundation tier" },)x");
+      R"x(    crate::SkippedItem { label: "gameaction", kind: Some(crate::Kind::GameAction), name: "NoCode", opcode: None, reason: "field A: type \"Nope\" not in foundation tier" },)x");
   // Each reason is the text of its SKIPPED line.
   const std::vector<std::string> lines = lines_starting(g.text, "// SKIPPED ");
   ASSERT_EQ(lines.size(), 5U);

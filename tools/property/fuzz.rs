@@ -50,16 +50,25 @@ pub enum RoundTrip {
     Failed(String),
 }
 
+/// Decodes a message behind other bytes through its section, as a stream
+/// reader does: the debug form of what the cursor gave (ending in the
+/// message's own), or nothing for a struct the dispatch cannot give back (a
+/// data type, a later struct of a repeated opcode).
+pub type MovedDecode = fn(&[u8], &mut usize) -> Option<Result<String, String>>;
+
 /// Writes `v` (decoded from `input`, using `used` bytes) and checks the
 /// round trip: the bytes decode, using all of them, to `v` again (floats by
 /// their bits, through the debug form when NaN makes `==` fail), and are
-/// written again unchanged.
+/// written again unchanged. Written behind one to seven other bytes, `v`
+/// gives the same bytes (alignment counts from the message's own start),
+/// and `moved` reads it back at that cursor, moving it past the message.
 pub fn round_trip<T: PartialEq + std::fmt::Debug>(
     input: &[u8],
     v: &T,
     used: usize,
     decode: fn(&[u8], &mut usize) -> Result<T, &'static str>,
     encode: fn(&T, &mut Vec<u8>) -> Result<(), String>,
+    moved: MovedDecode,
 ) -> RoundTrip {
     let mut e = vec![];
     if let Err(err) = encode(v, &mut e) {
@@ -85,6 +94,30 @@ pub fn round_trip<T: PartialEq + std::fmt::Debug>(
     }
     if e2 != e {
         return RoundTrip::Failed(format!("written [{}], then [{}]", hex(&e), hex(&e2)));
+    }
+    let before = 1 + used % 7;
+    let mut behind = vec![0xA5; before];
+    if let Err(err) = encode(v, &mut behind) {
+        return RoundTrip::Failed(format!("written behind {before} bytes, write_to failed: {err}"));
+    }
+    if behind[before..] != e[..] {
+        return RoundTrip::Failed(format!("written behind {before} bytes as [{}], alone as [{}]", hex(&behind[before..]), hex(&e)));
+    }
+    let mut at = before;
+    match moved(&behind, &mut at) {
+        None => {}
+        Some(Err(err)) => {
+            return RoundTrip::Failed(format!("[{}] behind {before} bytes does not decode there: {err}", hex(&e)));
+        }
+        Some(Ok(shown)) => {
+            if at != behind.len() || !shown.ends_with(&format!("({v:?}))")) {
+                return RoundTrip::Failed(format!(
+                    "[{}] behind {before} bytes decodes to {shown} with the cursor at {at} of {}",
+                    hex(&e),
+                    behind.len()
+                ));
+            }
+        }
     }
     if e[..] == input[..used] { RoundTrip::Identical } else { RoundTrip::Canonicalized }
 }

@@ -5,7 +5,9 @@
 #   targets()       one fuzz::Target per struct and enum with a read_from, in
 #                   file order: a struct's target decodes, calls every
 #                   accessor (`pub fn name(&self) -> ...`), formats the value
-#                   and checks its round trip through write_to; an enum's
+#                   and checks its round trip through write_to (a message
+#                   with an opcode read back behind other bytes through
+#                   its section, with `moved`); an enum's
 #                   checks that a known value is written back as it was read;
 #   typed_checks()  calls `typed` for every message (a struct of a message,
 #                   game action or game event section) with an OPCODE.
@@ -44,7 +46,8 @@ END {
     t = order[i]
     if (!ident(t)) continue
     if (kind[t] == "struct") {
-      body = "match m::" t "::read_from(b, &mut off) { Ok(v) => {" accessors[t] " let _ = format!(\"{:?}\", v); let rt = round_trip(b, &v, off, m::" t "::read_from, |v: &m::" t ", o: &mut Vec<u8>| v.write_to(o).map_err(|e| e.to_string())); Outcome::Decoded(off, rt) } Err(_) => Outcome::Refused }"
+      moved = (t in with_opcode) ? "moved::<m::" t ">" : "|_, _| None"
+      body = "match m::" t "::read_from(b, &mut off) { Ok(v) => {" accessors[t] " let _ = format!(\"{:?}\", v); let rt = round_trip(b, &v, off, m::" t "::read_from, |v: &m::" t ", o: &mut Vec<u8>| v.write_to(o).map_err(|e| e.to_string()), " moved "); Outcome::Decoded(off, rt) } Err(_) => Outcome::Refused }"
     } else if (kind[t] == "enum") {
       body = "match m::" t "::read_from(b, &mut off) { Ok(v) => { let _ = format!(\"{:?}\", v); let rt = match v { Ok(e) => { let mut o = vec![]; e.write_to(&mut o); if o[..] == b[..off] { RoundTrip::Identical } else { RoundTrip::Failed(format!(\"{:?} written as {:02X?}\", e, o)) } } Err(_) => RoundTrip::None }; Outcome::Decoded(off, rt) } Err(_) => Outcome::Refused }"
     } else continue

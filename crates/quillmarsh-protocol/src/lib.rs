@@ -10,8 +10,11 @@
 //! println!("{} {:?}", message.name(), message);
 //! ```
 //!
-//! and every generated struct implements [`Decode`] (and every message,
-//! game action and game event [`Message`]), for generic code. This crate
+//! reads framed messages (a little-endian u32 opcode, then the body) one
+//! after another from a stream (`S2CMessage::frames(&stream)`), and holds
+//! [`dispatch::AnyMessage`], one enum over every section. Every generated
+//! struct implements [`Decode`] (and every message, game action and game
+//! event [`Message`]), for generic code. This crate
 //! supplies the three variable-width readers the generated decoders call
 //! ([`read_string16_le`], [`read_wstring_le`], [`read_packed_dword`]) and
 //! lookups over the generated opcode index.
@@ -40,6 +43,7 @@
     unused_parens,
     unused_assignments,
     unused_comparisons,
+    bindings_with_variant_name,
     clippy::all
 )]
 pub mod messages {
@@ -57,38 +61,175 @@ pub mod messages {
 #[cfg(feature = "encode")]
 pub trait Encode {
     /// Appends exactly the bytes the type's `read_from` reads back as this
-    /// value. On error `out` is left as it was.
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), EncodeError>;
-}
-
-/// Runs `write` on `out` and, when it fails, takes back whatever it
-/// appended, so that a failed encode never leaves half a value behind.
-#[cfg(feature = "encode")]
-#[doc(hidden)]
-pub fn encode_all_or_nothing<F>(out: &mut Vec<u8>, write: F) -> Result<(), EncodeError>
-where
-    F: FnOnce(&mut Vec<u8>) -> Result<(), EncodeError>,
-{
-    let start = out.len();
-    let result = write(out);
-    if result.is_err() {
-        out.truncate(start);
+    /// value, as a message that starts at the end of `out`: alignment padding
+    /// counts from there, so the bytes written never depend on what `out`
+    /// already held. On error `out` is left as it was.
+    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), EncodeError> {
+        let start = out.len();
+        let result = self.write_at(out, start);
+        enc::finish(out, start, result)
     }
-    result
+
+    /// Appends the value as part of a message that starts at
+    /// `out[message_start]` (alignment padding counts from there). On error
+    /// `out` may hold part of the value; [`Encode::write_to`] takes it back.
+    #[doc(hidden)]
+    fn write_at(&self, out: &mut Vec<u8>, message_start: usize) -> Result<(), EncodeError>;
 }
 
 /// Typed access to [`messages`]: one enum per message section
 /// ([`dispatch::C2SMessage`], [`dispatch::S2CMessage`],
 /// [`dispatch::GameAction`], [`dispatch::GameEvent`]) whose `decode` picks
-/// the struct by opcode, the [`Decode`] and [`Message`] impls of the
-/// generated structs, and [`dispatch::SKIPPED`], every item the generator
-/// left out with its reason.
+/// the struct by opcode, [`dispatch::AnyMessage`] over all four, the
+/// [`Decode`] and [`Message`] impls of the generated structs, and
+/// [`dispatch::SKIPPED`], every item the generator left out with its reason.
 #[allow(non_camel_case_types, clippy::all)]
 pub mod dispatch {
-    pub use super::{DecodeError, Kind, SkippedItem};
+    pub use super::{DecodeError, Frames, Kind, SkippedItem};
 
     include!(concat!(env!("OUT_DIR"), "/dispatch_generated.rs"));
+
+    /// A message of any section: the one enum to hold whatever a stream
+    /// carries.
+    #[derive(Debug, Clone, PartialEq)]
+    pub enum AnyMessage {
+        C2S(C2SMessage),
+        S2C(S2CMessage),
+        Action(GameAction),
+        Event(GameEvent),
+    }
+
+    impl AnyMessage {
+        /// Decodes the message of section `kind` with `opcode` from the bytes
+        /// of `data` from `*offset` on, as the section's `decode` does, and
+        /// moves the cursor past it; on error the cursor stays where it was.
+        pub fn decode(kind: Kind, opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, DecodeError> {
+            Ok(match kind {
+                Kind::MessageC2S => AnyMessage::C2S(C2SMessage::decode(opcode, data, offset)?),
+                Kind::MessageS2C => AnyMessage::S2C(S2CMessage::decode(opcode, data, offset)?),
+                Kind::GameAction => AnyMessage::Action(GameAction::decode(opcode, data, offset)?),
+                Kind::GameEvent => AnyMessage::Event(GameEvent::decode(opcode, data, offset)?),
+            })
+        }
+
+        /// Decodes the message of section `kind` with `opcode` from the whole
+        /// of `data`: bytes left over after it are an error.
+        pub fn decode_exact(kind: Kind, opcode: u32, data: &[u8]) -> Result<Self, DecodeError> {
+            let mut offset = 0;
+            let message = Self::decode(kind, opcode, data, &mut offset)?;
+            if offset == data.len() {
+                return Ok(message);
+            }
+            Err(DecodeError::TrailingBytes {
+                kind,
+                opcode,
+                name: message.name(),
+                used: offset,
+                len: data.len(),
+            })
+        }
+
+        /// Reads the framed message of section `kind` at `*offset` (its
+        /// opcode as a little-endian u32, then its body) and moves the cursor
+        /// past it; on error the cursor stays where it was.
+        pub fn read_framed(kind: Kind, data: &[u8], offset: &mut usize) -> Result<Self, DecodeError> {
+            Ok(match kind {
+                Kind::MessageC2S => AnyMessage::C2S(C2SMessage::read_framed(data, offset)?),
+                Kind::MessageS2C => AnyMessage::S2C(S2CMessage::read_framed(data, offset)?),
+                Kind::GameAction => AnyMessage::Action(GameAction::read_framed(data, offset)?),
+                Kind::GameEvent => AnyMessage::Event(GameEvent::read_framed(data, offset)?),
+            })
+        }
+
+        /// The framed messages of section `kind` in `data`, one after another
+        /// from its first byte; the iteration ends at the end of `data`, or
+        /// after the first error.
+        pub fn frames(kind: Kind, data: &[u8]) -> Frames<'_, Self> {
+            Frames::new(data, kind, Self::read_framed)
+        }
+
+        /// The section of this message.
+        pub fn kind(&self) -> Kind {
+            match self {
+                AnyMessage::C2S(_) => Kind::MessageC2S,
+                AnyMessage::S2C(_) => Kind::MessageS2C,
+                AnyMessage::Action(_) => Kind::GameAction,
+                AnyMessage::Event(_) => Kind::GameEvent,
+            }
+        }
+
+        /// The wire opcode of this message.
+        pub fn opcode(&self) -> u32 {
+            match self {
+                AnyMessage::C2S(m) => m.opcode(),
+                AnyMessage::S2C(m) => m.opcode(),
+                AnyMessage::Action(m) => m.opcode(),
+                AnyMessage::Event(m) => m.opcode(),
+            }
+        }
+
+        /// The bare protocol name of this message, as in `OPCODE_INDEX`.
+        pub fn name(&self) -> &'static str {
+            match self {
+                AnyMessage::C2S(m) => m.name(),
+                AnyMessage::S2C(m) => m.name(),
+                AnyMessage::Action(m) => m.name(),
+                AnyMessage::Event(m) => m.name(),
+            }
+        }
+
+        /// Encodes the body of this message (its opcode is `opcode()`) as a
+        /// message that starts at the end of `out`; on error `out` is left as
+        /// it was.
+        #[cfg(feature = "encode")]
+        pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), super::EncodeError> {
+            match self {
+                AnyMessage::C2S(m) => m.encode(out),
+                AnyMessage::S2C(m) => m.encode(out),
+                AnyMessage::Action(m) => m.encode(out),
+                AnyMessage::Event(m) => m.encode(out),
+            }
+        }
+
+        /// Appends this message framed: its opcode as a little-endian u32,
+        /// then its body. On error `out` is left as it was.
+        #[cfg(feature = "encode")]
+        pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), super::EncodeError> {
+            match self {
+                AnyMessage::C2S(m) => m.write_framed(out),
+                AnyMessage::S2C(m) => m.write_framed(out),
+                AnyMessage::Action(m) => m.write_framed(out),
+                AnyMessage::Event(m) => m.write_framed(out),
+            }
+        }
+    }
+
+    impl From<C2SMessage> for AnyMessage {
+        fn from(message: C2SMessage) -> Self {
+            AnyMessage::C2S(message)
+        }
+    }
+
+    impl From<S2CMessage> for AnyMessage {
+        fn from(message: S2CMessage) -> Self {
+            AnyMessage::S2C(message)
+        }
+    }
+
+    impl From<GameAction> for AnyMessage {
+        fn from(message: GameAction) -> Self {
+            AnyMessage::Action(message)
+        }
+    }
+
+    impl From<GameEvent> for AnyMessage {
+        fn from(message: GameEvent) -> Self {
+            AnyMessage::Event(message)
+        }
+    }
 }
+
+pub use messages::OPCODE_INDEX;
 
 /// The section of the protocol a message belongs to.
 #[derive(Debug, Clone, Copy, PartialEq, Eq, PartialOrd, Ord, Hash)]
@@ -154,6 +295,9 @@ pub struct SkippedItem {
     /// "enum", "datatype", "messageC2S", "messageS2C", "gameaction" or
     /// "gameevent".
     pub label: &'static str,
+    /// The section of a message, game action or game event; none for enums
+    /// and data types.
+    pub kind: Option<Kind>,
     /// The bare name as written in protocol.xml.
     pub name: &'static str,
     /// The opcode, for an item that has one.
@@ -175,13 +319,17 @@ pub enum DecodeError {
         name: &'static str,
         reason: &'static str,
     },
-    /// The message's decoder refused the bytes with `error`. The cursor
-    /// did not move.
+    /// The message's decoder refused the bytes with `error`, at byte `at`
+    /// of the `len` bytes from the message's first byte to the end of the
+    /// data (where its cursor stood when it gave up: the start of the read
+    /// that failed). The cursor did not move.
     Malformed {
         kind: Kind,
         opcode: u32,
         name: &'static str,
         error: &'static str,
+        at: usize,
+        len: usize,
     },
     /// The message used `used` of the `len` bytes it was given, and had to
     /// use them all.
@@ -192,6 +340,9 @@ pub enum DecodeError {
         used: usize,
         len: usize,
     },
+    /// A frame began with only `len` bytes left, too few for its 4-byte
+    /// opcode. The cursor did not move.
+    TruncatedFrame { kind: Kind, len: usize },
 }
 
 impl DecodeError {
@@ -201,7 +352,7 @@ impl DecodeError {
     pub(crate) fn not_generated(kind: Kind, opcode: u32) -> Self {
         dispatch::SKIPPED
             .iter()
-            .find(|item| item.label == kind.label() && item.opcode == Some(opcode))
+            .find(|item| item.kind == Some(kind) && item.opcode == Some(opcode))
             .map_or(DecodeError::UnknownOpcode { kind, opcode }, |item| {
                 DecodeError::Skipped {
                     kind,
@@ -215,12 +366,14 @@ impl DecodeError {
     /// The error of the decoder that `decode` chose for `opcode`: the first
     /// struct of that opcode in the section, which is also the first row of
     /// the opcode index.
-    pub(crate) fn malformed(kind: Kind, opcode: u32, error: &'static str) -> Self {
+    pub(crate) fn malformed(kind: Kind, opcode: u32, error: &'static str, at: usize, len: usize) -> Self {
         DecodeError::Malformed {
             kind,
             opcode,
-            name: lookup_opcode(opcode, kind.label()).unwrap_or(""),
+            name: lookup_opcode(opcode, kind).unwrap_or(""),
             error,
+            at,
+            len,
         }
     }
 }
@@ -242,7 +395,9 @@ impl std::fmt::Display for DecodeError {
                 opcode,
                 name,
                 error,
-            } => write!(f, "{kind} {opcode:#06X} {name}: {error}"),
+                at,
+                len,
+            } => write!(f, "{kind} {opcode:#06X} {name}: {error} at byte {at} of {len}"),
             DecodeError::TrailingBytes {
                 kind,
                 opcode,
@@ -254,11 +409,83 @@ impl std::fmt::Display for DecodeError {
                 "{kind} {opcode:#06X} {name}: {} trailing bytes (the message used {used} of {len})",
                 len.saturating_sub(*used)
             ),
+            DecodeError::TruncatedFrame { kind, len } => write!(
+                f,
+                "{kind}: truncated frame: {len} bytes left, too few for its 4-byte opcode"
+            ),
         }
     }
 }
 
 impl std::error::Error for DecodeError {}
+
+/// The bytes of the message that starts at `offset` in `data`: the rest of
+/// `data`, or nothing when `offset` is at or past its end.
+#[doc(hidden)]
+pub fn message_at(data: &[u8], offset: usize) -> &[u8] {
+    data.get(offset..).unwrap_or(&[])
+}
+
+/// Reads a frame's opcode (a little-endian u32) at `*offset` and moves the
+/// cursor past it; the frame belongs to section `kind`.
+#[doc(hidden)]
+pub fn read_frame_opcode(kind: Kind, data: &[u8], offset: &mut usize) -> Result<u32, DecodeError> {
+    match bytes_at(data, *offset, 4) {
+        Some(b) => {
+            *offset += 4;
+            Ok(u32::from_le_bytes([b[0], b[1], b[2], b[3]]))
+        }
+        None => Err(DecodeError::TruncatedFrame {
+            kind,
+            len: data.len().saturating_sub(*offset),
+        }),
+    }
+}
+
+/// The framed messages of a stream, one after another: each a little-endian
+/// u32 opcode, then the message's body. Made by `frames` of a section enum
+/// or of [`dispatch::AnyMessage`]. Yields each message, or the error that
+/// stopped it; after an error the framing is lost, so the iteration ends
+/// there, as it ends at the end of the data.
+pub struct Frames<'a, T> {
+    data: &'a [u8],
+    offset: usize,
+    kind: Kind,
+    read: fn(Kind, &[u8], &mut usize) -> Result<T, DecodeError>,
+    failed: bool,
+}
+
+impl<'a, T> Frames<'a, T> {
+    #[doc(hidden)]
+    pub fn new(data: &'a [u8], kind: Kind, read: fn(Kind, &[u8], &mut usize) -> Result<T, DecodeError>) -> Self {
+        Frames {
+            data,
+            offset: 0,
+            kind,
+            read,
+            failed: false,
+        }
+    }
+
+    /// Where the next frame starts in the data (after an error: where the
+    /// frame that failed starts).
+    pub fn offset(&self) -> usize {
+        self.offset
+    }
+}
+
+impl<'a, T> Iterator for Frames<'a, T> {
+    type Item = Result<T, DecodeError>;
+
+    fn next(&mut self) -> Option<Self::Item> {
+        if self.failed || self.offset >= self.data.len() {
+            return None;
+        }
+        let result = (self.read)(self.kind, self.data, &mut self.offset);
+        self.failed = result.is_err();
+        Some(result)
+    }
+}
 
 /// The `n` bytes of `data` starting at `at`, or `None` when they run past the
 /// end (or `at + n` overflows).
@@ -433,6 +660,231 @@ impl std::fmt::Display for EncodeError {
 #[cfg(feature = "encode")]
 impl std::error::Error for EncodeError {}
 
+/// What the generated encoders call: the checks of what a layout takes from
+/// earlier members, the errors that name both, and the wire writers with
+/// their errors attached. Each is one plain function, so that every encoder
+/// holds only a call where it checks or writes; the errors are built out of
+/// line, since encoding seldom fails.
+#[cfg(feature = "encode")]
+#[doc(hidden)]
+pub mod enc {
+    use super::EncodeError;
+
+    /// Scalars in their little-endian wire form: one call where the
+    /// encoders write a number.
+    macro_rules! scalar_writers {
+        ($($ty:ident),*) => {$(
+            pub fn $ty(out: &mut Vec<u8>, value: $ty) {
+                out.extend_from_slice(&value.to_le_bytes());
+            }
+        )*};
+    }
+    scalar_writers!(u8, u16, u32, u64, i16, i32, i64, f32, f64);
+
+    /// A wire boolean: four bytes, 1 for true (any non-zero word reads as
+    /// true).
+    pub fn bool(out: &mut Vec<u8>, value: bool) {
+        out.extend_from_slice(&u32::from(value).to_le_bytes());
+    }
+
+    /// Takes back what a failed encode appended after `start`.
+    pub fn finish(out: &mut Vec<u8>, start: usize, result: Result<(), EncodeError>) -> Result<(), EncodeError> {
+        if result.is_err() {
+            out.truncate(start);
+        }
+        result
+    }
+
+    #[cold]
+    #[inline(never)]
+    fn error(type_name: &'static str, member: &'static str, problem: String) -> EncodeError {
+        EncodeError {
+            type_name,
+            member,
+            problem,
+        }
+    }
+
+    #[cold]
+    #[inline(never)]
+    fn count_error(
+        type_name: &'static str,
+        member: &'static str,
+        held: usize,
+        items: &str,
+        length: &str,
+        gives: usize,
+    ) -> EncodeError {
+        error(
+            type_name,
+            member,
+            format!("holds {held} {items} but its length {length} gives {gives}"),
+        )
+    }
+
+    /// A vector must hold as many elements as its length expression gives.
+    pub fn vector_len(
+        type_name: &'static str,
+        member: &'static str,
+        held: usize,
+        length: &'static str,
+        gives: usize,
+    ) -> Result<(), EncodeError> {
+        if held == gives {
+            return Ok(());
+        }
+        Err(count_error(type_name, member, held, "elements", length, gives))
+    }
+
+    /// A table must hold as many entries as its length expression gives.
+    pub fn table_len(
+        type_name: &'static str,
+        member: &'static str,
+        held: usize,
+        length: &'static str,
+        gives: usize,
+    ) -> Result<(), EncodeError> {
+        if held == gives {
+            return Ok(());
+        }
+        Err(count_error(type_name, member, held, "entries", length, gives))
+    }
+
+    /// An option of an `<if>` branch that the test selects, yet absent.
+    #[cold]
+    #[inline(never)]
+    pub fn absent_despite_test(type_name: &'static str, member: &'static str, test: &str, holds: bool) -> EncodeError {
+        let verdict = if holds { "holds" } else { "fails" };
+        error(type_name, member, format!("absent although the test `{test}` {verdict}"))
+    }
+
+    /// An option of the `<if>` branch the test does not select, yet present.
+    #[cold]
+    #[inline(never)]
+    pub fn present_despite_test(type_name: &'static str, member: &'static str, test: &str, holds: bool) -> EncodeError {
+        let verdict = if holds { "holds" } else { "fails" };
+        error(type_name, member, format!("present although the test `{test}` {verdict}"))
+    }
+
+    /// An option of a mask group whose mask is set, yet absent.
+    #[cold]
+    #[inline(never)]
+    pub fn absent_despite_mask(type_name: &'static str, member: &'static str, mask: &str, parent: &str) -> EncodeError {
+        error(type_name, member, format!("absent although mask {mask} of `{parent}` selects it"))
+    }
+
+    /// An option of a mask group whose mask is clear, yet present.
+    #[cold]
+    #[inline(never)]
+    pub fn present_despite_mask(type_name: &'static str, member: &'static str, mask: &str, parent: &str) -> EncodeError {
+        error(
+            type_name,
+            member,
+            format!("present although mask {mask} of `{parent}` does not select it"),
+        )
+    }
+
+    /// A switch holding another variant than its discriminator selects.
+    #[cold]
+    #[inline(never)]
+    pub fn variant_despite_discriminator(
+        type_name: &'static str,
+        member: &'static str,
+        variant: &str,
+        discriminator: &str,
+        value: i128,
+    ) -> EncodeError {
+        error(
+            type_name,
+            member,
+            format!("holds variant {variant} but the discriminator {discriminator} is {value}"),
+        )
+    }
+
+    #[cold]
+    #[inline(never)]
+    fn wire_error(type_name: &'static str, member: &'static str, problem: &'static str) -> EncodeError {
+        error(type_name, member, problem.to_string())
+    }
+
+    /// [`super::write_string16_le`], its error naming the member.
+    pub fn string16(
+        out: &mut Vec<u8>,
+        text: &str,
+        type_name: &'static str,
+        member: &'static str,
+    ) -> Result<(), EncodeError> {
+        super::write_string16_le(text, out).map_err(|e| wire_error(type_name, member, e))
+    }
+
+    /// [`super::write_wstring_le`], its error naming the member.
+    pub fn wstring(
+        out: &mut Vec<u8>,
+        text: &str,
+        type_name: &'static str,
+        member: &'static str,
+    ) -> Result<(), EncodeError> {
+        super::write_wstring_le(text, out).map_err(|e| wire_error(type_name, member, e))
+    }
+
+    /// [`super::write_packed_dword`], its error naming the member.
+    pub fn packed_dword(
+        out: &mut Vec<u8>,
+        value: u32,
+        type_name: &'static str,
+        member: &'static str,
+    ) -> Result<(), EncodeError> {
+        super::write_packed_dword(value, out).map_err(|e| wire_error(type_name, member, e))
+    }
+
+    /// A packable list's header: the item count as a u32.
+    pub fn list_header(
+        out: &mut Vec<u8>,
+        type_name: &'static str,
+        member: &'static str,
+        items: usize,
+    ) -> Result<(), EncodeError> {
+        let count = u32::try_from(items)
+            .map_err(|_| wire_error(type_name, member, "more than 4294967295 items for a PackableList count"))?;
+        out.extend_from_slice(&count.to_le_bytes());
+        Ok(())
+    }
+
+    /// A packable hash table's header: the pair count as a u16, then a zero
+    /// u16 for the maximum size, which readers ignore.
+    pub fn hash_table_header(
+        out: &mut Vec<u8>,
+        type_name: &'static str,
+        member: &'static str,
+        pairs: usize,
+    ) -> Result<(), EncodeError> {
+        let count = u16::try_from(pairs)
+            .map_err(|_| wire_error(type_name, member, "more than 65535 pairs for a PackableHashTable count"))?;
+        out.extend_from_slice(&count.to_le_bytes());
+        out.extend_from_slice(&[0, 0]);
+        Ok(())
+    }
+
+    /// A P-hash table's header: the pair count in the low 24 bits of a u32,
+    /// whose high byte, which readers ignore, is zero.
+    pub fn p_hash_table_header(
+        out: &mut Vec<u8>,
+        type_name: &'static str,
+        member: &'static str,
+        pairs: usize,
+    ) -> Result<(), EncodeError> {
+        if pairs > 0xFF_FFFF {
+            return Err(wire_error(
+                type_name,
+                member,
+                "more than 16777215 pairs for a PHashTable packed size",
+            ));
+        }
+        out.extend_from_slice(&(pairs as u32).to_le_bytes());
+        Ok(())
+    }
+}
+
 /// The Windows-1252 byte of a character, when the code page has one: the
 /// inverse of the decoding `read_string16_le` does.
 #[cfg(feature = "encode")]
@@ -545,28 +997,28 @@ fn lookup_in(index: &[OpcodeRow], opcode: u32, kind: &str) -> Option<&'static st
         .map(|row| row.1)
 }
 
-fn rows_of_kind<'a>(
-    index: &'a [OpcodeRow],
-    kind: &'a str,
-) -> impl Iterator<Item = (&'static str, u32)> + 'a {
+fn rows_of_kind(
+    index: &'static [OpcodeRow],
+    kind: &'static str,
+) -> impl Iterator<Item = (&'static str, u32)> {
     index
         .iter()
         .filter(move |row| row.0 == kind)
         .map(|row| (row.1, row.2))
 }
 
-/// The bare protocol name of the struct with `opcode` in the section `kind`
-/// ("messageC2S", "messageS2C", "gameaction", "gameevent" or "datatype"),
-/// e.g. the name to show for a message seen on the wire. When the description
-/// gives the same opcode twice in one section, the first one wins.
-pub fn lookup_opcode(opcode: u32, kind: &str) -> Option<&'static str> {
-    lookup_in(messages::OPCODE_INDEX, opcode, kind)
+/// The bare protocol name of the message with `opcode` in the section
+/// `kind`, e.g. the name to show for a message seen on the wire. When the
+/// description gives the same opcode twice in one section, the first one
+/// wins.
+pub fn lookup_opcode(opcode: u32, kind: Kind) -> Option<&'static str> {
+    lookup_in(messages::OPCODE_INDEX, opcode, kind.label())
 }
 
 /// The (bare name, opcode) pairs of the section `kind`, in the order of the
 /// generated opcode index.
-pub fn opcodes_of_kind(kind: &str) -> impl Iterator<Item = (&'static str, u32)> + '_ {
-    rows_of_kind(messages::OPCODE_INDEX, kind)
+pub fn opcodes_of_kind(kind: Kind) -> impl Iterator<Item = (&'static str, u32)> {
+    rows_of_kind(messages::OPCODE_INDEX, kind.label())
 }
 
 #[cfg(test)]
@@ -1051,13 +1503,17 @@ mod tests {
 
     #[test]
     fn generated_index_is_reachable_through_the_lookups() {
-        for &(kind, name, opcode) in messages::OPCODE_INDEX {
-            let first = messages::OPCODE_INDEX
+        for &(label, name, opcode) in OPCODE_INDEX {
+            let kind = match Kind::ALL.iter().copied().find(|k| k.label() == label) {
+                Some(kind) => kind,
+                None => continue, // a data type with an opcode
+            };
+            let first = OPCODE_INDEX
                 .iter()
-                .find(|r| r.0 == kind && r.2 == opcode)
+                .find(|r| r.0 == label && r.2 == opcode)
                 .unwrap()
                 .1;
-            assert_eq!(lookup_opcode(opcode, kind), Some(first), "{kind} {name}");
+            assert_eq!(lookup_opcode(opcode, kind), Some(first), "{label} {name}");
             assert!(opcodes_of_kind(kind).any(|row| row == (name, opcode)));
         }
     }

@@ -19,12 +19,16 @@ bool kind_is_copy(const FieldKind& kind) {
   return kind.tag != FieldKind::String && kind.tag != FieldKind::WString && kind.tag != FieldKind::Struct;
 }
 
-std::string encode_error(std::string_view member, std::string_view problem_expr) {
-  std::string out = "Err(crate::EncodeError::new(__TYPE, ";
+std::string encode_error_call(std::string_view helper, std::string_view member, std::string_view args) {
+  std::string out = "crate::enc::";
+  out += helper;
+  out += "(__TYPE, ";
   out += debug_str(without_raw_prefix(member));
-  out += ", ";
-  out += problem_expr;
-  out += "))";
+  if (!args.empty()) {
+    out += ", ";
+    out += args;
+  }
+  out += ")";
   return out;
 }
 
@@ -40,27 +44,27 @@ void emit_write_value(const Printer& p, std::string_view name, std::string_view 
     case FieldKind::I64:
     case FieldKind::F32:
     case FieldKind::F64:
-      p("__out.extend_from_slice(&$n$.to_le_bytes());\n", {{"n", name}});
+      p("crate::enc::$ty$(__out, $n$);\n", {{"ty", *numeric_repr_for_field_kind(kind)}, {"n", name}});
       return;
     case FieldKind::Bool:
       // Any non-zero word reads as true; true is written as 1.
-      p("__out.extend_from_slice(&u32::from($n$).to_le_bytes());\n", {{"n", name}});
+      p("crate::enc::bool(__out, $n$);\n", {{"n", name}});
       return;
     case FieldKind::String:
-      p("crate::write_string16_le(&$n$, __out).map_err(|e| crate::EncodeError::new(__TYPE, $m$, e))?;\n",
-        {{"n", name}, {"m", m}});
+      p("if let Err(e) = crate::enc::string16(__out, &$n$, __TYPE, $m$) { return Err(e); }\n", {{"n", name}, {"m", m}});
       return;
     case FieldKind::WString:
-      p("crate::write_wstring_le(&$n$, __out).map_err(|e| crate::EncodeError::new(__TYPE, $m$, e))?;\n",
-        {{"n", name}, {"m", m}});
+      p("if let Err(e) = crate::enc::wstring(__out, &$n$, __TYPE, $m$) { return Err(e); }\n", {{"n", name}, {"m", m}});
       return;
     case FieldKind::PackedDword:
-      p("crate::write_packed_dword($n$, __out).map_err(|e| crate::EncodeError::new(__TYPE, $m$, e))?;\n",
+      p("if let Err(e) = crate::enc::packed_dword(__out, $n$, __TYPE, $m$) { return Err(e); }\n",
         {{"n", name}, {"m", m}});
       return;
     case FieldKind::Struct:
       // Through the trait: an accessor of the struct may be named `write_to`.
-      p("<$ty$ as crate::Encode>::write_to(&$n$, __out)?;\n", {{"ty", kind.name}, {"n", name}});
+      // A nested struct pads from the start of the message it is part of.
+      p("if let Err(e) = <$ty$ as crate::Encode>::write_at(&$n$, __out, __base) { return Err(e); }\n",
+        {{"ty", kind.name}, {"n", name}});
       return;
     case FieldKind::Enum:
       p("$n$.write_to(__out);\n", {{"n", name}});

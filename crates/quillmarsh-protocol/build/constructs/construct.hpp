@@ -84,6 +84,8 @@ struct SwitchBlock;
 // (references) in an if branch or mask group. Whatever the layout takes from
 // earlier members is checked against them, and a disagreement returns
 // `EncodeError` naming the struct (the local `__TYPE`) and the member.
+// `__base` is where the message being written starts in `__out`: alignment
+// pads count from there, as the decoder counts from the start of its data.
 
 // Whether values of `kind` are `Copy` in Rust (scalars and enums).
 bool kind_is_copy(const FieldKind& kind);
@@ -103,7 +105,10 @@ std::string encoder_some_binding(std::string_view ident);
 // the block's binding of the option's value in an if branch or mask group;
 // `Copy` types by value, others by reference.
 void emit_encoder_binding(const Printer& p, std::string_view ident, std::string_view ty, bool copy, StepPlace place);
-// `Err(...)` of a problem given as a Rust expression (a literal or a `format!`).
-std::string encode_error(std::string_view member, std::string_view problem_expr);
+// A call of the crate's encoder helper `helper` (`crate::enc::{helper}`) with
+// the struct's name, the member `member` (without a raw prefix) and then
+// `args`: the helpers check what the layout takes from earlier members and
+// build the error that names both, so each site holds only a call.
+std::string encode_error_call(std::string_view helper, std::string_view member, std::string_view args);
 
 }  // namespace qm

@@ -322,10 +322,10 @@ void emit_encoder(const Printer& p, const SimpleField& field, StepPlace place) {
 }
 
 // Zero bytes up to the next multiple of the width, counted from the start of
-// the buffer as the decoder counts from the start of the data.
+// the message as the decoder counts from the start of its data.
 void emit_encoder(const Printer& p, const AlignStep& align, StepPlace /*place*/) {
   p(R"(// <align type="$N$">
-__out.resize(__out.len() + ($N$ - __out.len() % $N$) % $N$, 0);
+__out.resize(__out.len() + ($N$ - (__out.len() - __base) % $N$) % $N$, 0);
 )",
     {{"N", std::to_string(align.width)}});
 }

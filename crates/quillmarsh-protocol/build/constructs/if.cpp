@@ -246,23 +246,25 @@ namespace {
 // One branch: the options of its payload must be present and the options
 // only the other branch declares absent; then its steps write the values.
 void emit_if_branch_encoder(const Printer& p, const IfBlock& block, const std::vector<EmitStep>& steps,
-                            const std::vector<EmitStep>& other, std::string_view verdict) {
+                            const std::vector<EmitStep>& other, bool holds) {
   const std::vector<PayloadLocal> mine = collect_if_payload_locals(steps);
   std::set<std::string> names;
   for (const PayloadLocal& local : mine) names.insert(local.name);
+  // The test and whether it holds here, as the helpers word them.
+  const std::string test = debug_str(block.test) + (holds ? ", true" : ", false");
   for (const PayloadLocal& local : collect_if_payload_locals(other)) {
     if (names.count(local.name) != 0) continue;
-    const std::string problem = debug_str("present although the test `" + block.test + "` " + std::string(verdict));
     p(R"(if $n$.is_some() {
-    return $err$;
+    return Err($err$);
 }
 )",
-      {{"n", local.name}, {"err", encode_error(local.name, problem)}});
+      {{"n", local.name}, {"err", encode_error_call("present_despite_test", local.name, test)}});
   }
   for (const PayloadLocal& local : mine) {
-    const std::string problem = debug_str("absent although the test `" + block.test + "` " + std::string(verdict));
-    p("let $b$ = match $n$ { Some(v) => v, None => return $err$ };\n",
-      {{"b", encoder_some_binding(local.name)}, {"n", local.name}, {"err", encode_error(local.name, problem)}});
+    p("let $b$ = match $n$ { Some(v) => v, None => return Err($err$) };\n",
+      {{"b", encoder_some_binding(local.name)},
+       {"n", local.name},
+       {"err", encode_error_call("absent_despite_test", local.name, test)}});
   }
   for (const EmitStep& step : steps) emit_step_encoder(p, step, StepPlace::IfBranch);
 }
@@ -278,9 +280,9 @@ void emit_encoder(const Printer& p, const IfBlock& block, StepPlace place) {
     }
   }
   p("if $test$ {\n", {{"test", block.rust_test}});
-  emit_if_branch_encoder(p.in(), block, block.true_steps, block.false_steps, "holds");
+  emit_if_branch_encoder(p.in(), block, block.true_steps, block.false_steps, true);
   p("}\nelse {\n");
-  emit_if_branch_encoder(p.in(), block, block.false_steps, block.true_steps, "fails");
+  emit_if_branch_encoder(p.in(), block, block.false_steps, block.true_steps, false);
   p("}\n");
 }
 

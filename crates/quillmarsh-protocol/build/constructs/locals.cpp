@@ -119,7 +119,6 @@ void LocalsWalk::read_locals(const LocalReads& reads, const Text& reader) {
 
 std::size_t LocalsWalk::field_read(std::string_view local, const FieldKind& kind, Role role, const Text& what,
                                    std::string_view field) {
-  note_enum_value(local, kind);
   if (kind.tag == FieldKind::Enum) {
     bind(local, "_raw", Role::Internal, quoted_text("the decoded result of field ", field));
     bind(local, "_bits", role == Role::Value ? Role::RawBits : Role::Internal,
@@ -129,7 +128,6 @@ std::size_t LocalsWalk::field_read(std::string_view local, const FieldKind& kind
 }
 
 void LocalsWalk::loop_read(std::string_view local, const FieldKind& kind, std::string_view container) {
-  note_enum_value(local, kind);
   const Text what{"a loop local of ", container, false};
   if (kind.tag == FieldKind::Enum) {
     bind(local, "_raw", Role::Internal, what);

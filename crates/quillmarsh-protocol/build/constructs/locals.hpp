@@ -53,17 +53,6 @@ class LocalsWalk {
   // The first read that met the wrong binding, as a reason.
   std::optional<std::string> problem;
 
-  // A local that holds a decoded value of an enum type, in decoder order.
-  struct EnumBinding {
-    const FieldKind* kind;
-    std::string name;
-  };
-  std::vector<EnumBinding> enum_bindings;
-  // Records `name` when `kind` is an enum type.
-  void note_enum_value(std::string_view name, const FieldKind& kind) {
-    if (kind.tag == FieldKind::Enum) enum_bindings.push_back({&kind, std::string(name)});
-  }
-
   // Keeps a text for as long as the walk, for descriptions that point into it.
   std::string_view keep(std::string_view text) { return texts_.keep(text); }
 

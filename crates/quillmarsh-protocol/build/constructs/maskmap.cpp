@@ -296,18 +296,18 @@ namespace {
 // them.
 void emit_mask_presence(const Printer& p, const MaskmapBlock& block, const MaskGroup& group, std::string_view ident,
                         bool selected) {
-  const std::string mask = "mask " + group_end_label(group) + " of `" + block.parent_ident + "`";
+  const std::string mask = debug_str(group_end_label(group)) + ", " + debug_str(block.parent_ident);
   if (selected) {
-    const std::string problem = debug_str("absent although " + mask + " selects it");
-    p("let $b$ = match $n$ { Some(v) => v, None => return $err$ };\n",
-      {{"b", encoder_some_binding(ident)}, {"n", ident}, {"err", encode_error(ident, problem)}});
+    p("let $b$ = match $n$ { Some(v) => v, None => return Err($err$) };\n",
+      {{"b", encoder_some_binding(ident)},
+       {"n", ident},
+       {"err", encode_error_call("absent_despite_mask", ident, mask)}});
   } else {
-    const std::string problem = debug_str("present although " + mask + " does not select it");
     p(R"(if $n$.is_some() {
-    return $err$;
+    return Err($err$);
 }
 )",
-      {{"n", ident}, {"err", encode_error(ident, problem)}});
+      {{"n", ident}, {"err", encode_error_call("present_despite_mask", ident, mask)}});
   }
 }
 

@@ -226,7 +226,6 @@ std::size_t walk_packable_locals(LocalsWalk& w, const PackableField& packable, s
   const std::size_t id = w.bind(local, Role::Member, LocalsWalk::plain_text(container));
   w.push();
   if (packable.kind == PackableKind::PackableList) {
-    w.note_enum_value("__elem", packable.value_kind);
     w.bind("__elem", Role::Internal, {"a loop local of ", container, false});
   } else {
     w.loop_read("__k", packable.key_kind, container);
@@ -249,18 +248,14 @@ namespace {
 // Writes the container held in `local` (a reference). The header carries the
 // item count in its canonical form: a hash table's maximum size, and the high
 // byte of a P-hash table's packed size, which readers ignore, are written as
-// zero.
+// zero. The crate's header writers refuse a count the header cannot carry.
 void emit_write_packable(const Printer& p, const PackableField& packable, std::string_view local) {
   const std::string member = debug_str(without_raw_prefix(packable.ident));
   const TemplateVars vars = {{"v", local}, {"m", member}, {"K", packable.key_rust_ty}, {"V", packable.value_rust_ty}};
   switch (packable.kind) {
     case PackableKind::PackableList:
       p(R"(// inlined PackableList<$V$>
-let $v$_count: u32 = match u32::try_from($v$.len()) {
-    Ok(n) => n,
-    Err(_) => return Err(crate::EncodeError::new(__TYPE, $m$, "more than 4294967295 items for a PackableList count")),
-};
-__out.extend_from_slice(&$v$_count.to_le_bytes());
+if let Err(e) = crate::enc::list_header(__out, __TYPE, $m$, $v$.len()) { return Err(e); }
 for __elem in $v$.iter() {
 )",
         vars);
@@ -269,21 +264,13 @@ for __elem in $v$.iter() {
       return;
     case PackableKind::PackableHashTable:
       p(R"(// inlined PackableHashTable<$K$, $V$>
-let $v$_count: u16 = match u16::try_from($v$.len()) {
-    Ok(n) => n,
-    Err(_) => return Err(crate::EncodeError::new(__TYPE, $m$, "more than 65535 pairs for a PackableHashTable count")),
-};
-__out.extend_from_slice(&$v$_count.to_le_bytes());
-__out.extend_from_slice(&[0, 0]);
+if let Err(e) = crate::enc::hash_table_header(__out, __TYPE, $m$, $v$.len()) { return Err(e); }
 )",
         vars);
       break;
     case PackableKind::PHashTable:
       p(R"(// inlined PHashTable<$K$, $V$>
-if $v$.len() > 0xFFFFFF {
-    return Err(crate::EncodeError::new(__TYPE, $m$, "more than 16777215 pairs for a PHashTable packed size"));
-}
-__out.extend_from_slice(&($v$.len() as u32).to_le_bytes());
+if let Err(e) = crate::enc::p_hash_table_header(__out, __TYPE, $m$, $v$.len()) { return Err(e); }
 )",
         vars);
       break;

@@ -490,12 +490,12 @@ let __disc: i128 = ($disc$) as i128;
     }
     arm("$pattern$ => {\n", {{"pattern", pattern}});
     body(R"(if !($guard$) {
-    return $err$;
+    return Err($err$);
 }
 )",
          {{"guard", guard},
-          {"err", encode_error(block.ident, "format!(\"holds variant {} but the discriminator {} is {}\", " +
-                                                debug_str(c.variant) + ", " + debug_str(block.name) + ", __disc)")}});
+          {"err", encode_error_call("variant_despite_discriminator", block.ident,
+                                    debug_str(c.variant) + ", " + debug_str(block.name) + ", __disc")}});
     for (const EmitStep& step : c.steps) emit_step_encoder(body, step, StepPlace::Case);
     arm("}\n");
   }

@@ -144,15 +144,15 @@ void emit_encoder(const Printer& p, const TableField& table, StepPlace place) {
      {"K", table.key_rust_ty},
      {"V", table.value_rust_ty}});
   emit_encoder_binding(p, table.ident, member_ty(table), false, place);
-  const std::string problem = "format!(\"holds {} entries but its length {} gives {}\", " + table.ident + ".len(), " +
-                              debug_str(table.length_expr) + ", " + table.ident + "_count)";
   p(R"(let $t$_count: usize = $count$;
-if $t$.len() != $t$_count {
-    return $err$;
-}
+if let Err(e) = $check$ { return Err(e); }
 for (__k, __v) in $t$.iter() {
 )",
-    {{"t", table.ident}, {"count", table.count_expr}, {"err", encode_error(table.ident, problem)}});
+    {{"t", table.ident},
+     {"count", table.count_expr},
+     {"check",
+      encode_error_call("table_len", table.ident,
+                        table.ident + ".len(), " + debug_str(table.length_expr) + ", " + table.ident + "_count")}});
   emit_write_borrowed(p.in(), "__k", table.ident, table.key_kind);
   emit_write_borrowed(p.in(), "__v", table.ident, table.value_kind);
   p("}\n");

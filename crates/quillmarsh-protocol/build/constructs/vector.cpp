@@ -129,7 +129,6 @@ void walk_locals(LocalsWalk& w, const VectorField& vec, StepPlace place, std::ve
   w.bind(local, "_count", Role::Internal, {"the count of ", container, false});
   const std::size_t id = w.bind(local, Role::Member, LocalsWalk::plain_text(container));
   w.push();
-  w.note_enum_value("__elem", vec.elem_kind);
   w.bind("__elem", Role::Internal, {"a loop local of ", container, false});
   w.read_exact(local, id, {"the loop of ", container, false});
   w.pop();
@@ -143,15 +142,14 @@ void emit_encoder(const Printer& p, const VectorField& vec, StepPlace place) {
   p("// <vector name=\"$ident$\" length=\"$len$\" type=\"$T$\">\n",
     {{"ident", local}, {"len", escape_xml_attr_for_doc(vec.length_expr)}, {"T", vec.elem_rust_ty}});
   emit_encoder_binding(p, vec.ident, member_ty(vec), false, place);
-  const std::string problem = "format!(\"holds {} elements but its length {} gives {}\", " + local + ".len(), " +
-                              debug_str(vec.length_expr) + ", " + local + "_count)";
   p(R"(let $v$_count: usize = $count$;
-if $v$.len() != $v$_count {
-    return $err$;
-}
+if let Err(e) = $check$ { return Err(e); }
 for __elem in $v$.iter() {
 )",
-    {{"v", local}, {"count", vec.count_expr}, {"err", encode_error(vec.ident, problem)}});
+    {{"v", local},
+     {"count", vec.count_expr},
+     {"check", encode_error_call("vector_len", vec.ident,
+                                 local + ".len(), " + debug_str(vec.length_expr) + ", " + local + "_count")}});
   emit_write_borrowed(p.in(), "__elem", vec.ident, vec.elem_kind);
   p("}\n");
 }

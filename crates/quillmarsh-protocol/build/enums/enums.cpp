@@ -212,7 +212,6 @@ pub enum $name$ {
   }
 
   ctx.declared_types.insert(identifier_key(name));
-  ctx.add_enum_variants(name, variants);
   for (const std::string& constant : constants) ctx.declared_values.insert(identifier_key(constant));
   ctx.registry.insert_or_assign(name, TypeKind::enumeration(*repr, mask));
   ctx.enum_values.insert_or_assign(name, std::move(all_values));

@@ -36,28 +36,7 @@ std::optional<std::string> name_problem(std::string_view what, std::string_view 
   return std::nullopt;
 }
 
-// The key of `enum_variant_keys` for `name` in the enum `enum_name`, built
-// into `storage`.
-std::string_view enum_variant_key(std::string_view enum_name, std::string_view name, std::string& storage) {
-  std::string normalized;
-  const std::string_view key = identifier_key_view(name, normalized);
-  storage.reserve(enum_name.size() + 1 + key.size());
-  storage.assign(enum_name);
-  storage += '\0';
-  storage += key;
-  return storage;
-}
-
 }  // namespace
-
-void CodegenCtx::add_enum_variants(std::string_view enum_name, const std::vector<std::string>& variants) {
-  std::string storage;
-  for (const std::string& variant : variants) enum_variant_keys.insert(enum_variant_key(enum_name, variant, storage));
-}
-
-bool CodegenCtx::is_enum_variant(std::string_view enum_name, std::string_view name, std::string& storage) const {
-  return enum_variant_keys.contains(enum_variant_key(enum_name, name, storage));
-}
 
 std::optional<std::string> type_name_problem(const CodegenCtx& ctx, std::string_view name) {
   return name_problem("type", name, kTypeNamesInUse, ctx.declared_types);

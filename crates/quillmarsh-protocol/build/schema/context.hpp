@@ -81,17 +81,6 @@ class CodegenCtx {
   // structs, switch enums) and constants (enum aliases).
   NameKeys declared_types;
   NameKeys declared_values;
-  // The variants of every enum written, one table for all of them: each
-  // key is the enum's name, a NUL (which no name of a document holds) and
-  // the variant's `identifier_key`.
-  NameKeys enum_variant_keys;
-
-  // Records `variants` as the variants of the enum `enum_name`.
-  void add_enum_variants(std::string_view enum_name, const std::vector<std::string>& variants);
-  // Whether `name` declares what a variant of the enum `enum_name` declares;
-  // the key is built into `storage`.
-  bool is_enum_variant(std::string_view enum_name, std::string_view name, std::string& storage) const;
-
   // 1-based line of a byte offset of the document.
   std::size_t line_of(std::size_t offset) const;
 };

@@ -78,27 +78,11 @@ std::optional<std::string> check_switch_types(const CodegenCtx& ctx, const std::
   return std::nullopt;
 }
 
-// rustc refuses a binding named like a variant of the enum it holds (it reads
-// as a misspelt variant pattern); every enum read binds the decoded value to
-// `v` as well.
-std::optional<std::string> enum_binding_problem(const CodegenCtx& ctx,
-                                                const std::vector<LocalsWalk::EnumBinding>& bindings) {
-  std::string storage;
-  for (const LocalsWalk::EnumBinding& b : bindings) {
-    for (const std::string_view name : {std::string_view(b.name), std::string_view("v")}) {
-      if (ctx.is_enum_variant(b.kind->name, name, storage)) {
-        return "decoder local " + debug_str(name) + " is named like a variant of its enum " + b.kind->name;
-      }
-    }
-  }
-  return std::nullopt;
-}
-
 // The first name of a built struct that cannot be declared: the struct's own
 // name, a switch enum, a member, or an accessor (which shares the impl with
 // `read_from` and `OPCODE`).
 std::optional<std::string> struct_name_problem(const CodegenCtx& ctx, std::string_view owner,
-                                               const std::vector<EmitStep>& steps, const LocalsWalk& locals) {
+                                               const std::vector<EmitStep>& steps) {
   if (auto problem = type_name_problem(ctx, owner)) return problem;
   std::set<std::string> type_keys{identifier_key(owner)};
   if (auto problem = check_switch_types(ctx, steps, type_keys)) return problem;
@@ -108,8 +92,6 @@ std::optional<std::string> struct_name_problem(const CodegenCtx& ctx, std::strin
   for (const PayloadLocal& member : member_list) {
     if (auto problem = members.add(member.name)) return problem;
   }
-
-  if (auto problem = enum_binding_problem(ctx, locals.enum_bindings)) return problem;
 
   // Accessors share the impl with the decoder and the opcode constant.
   NameScope methods("accessor");
@@ -141,12 +123,8 @@ Result<std::vector<EmitStep>> collect_emit_steps(const CodegenCtx& ctx, const xm
     Result<bool> built = build_child_step(ctx, *child, rules, context, lookup, steps);
     if (!built) return built.fail_with_prefix();
   }
-  // One walk of the decoder's locals serves the name check (the enum values
-  // it binds) and the collision check after it.
-  LocalsWalk locals;
-  walk_decoder_locals(locals, steps);
-  if (auto problem = struct_name_problem(ctx, owner, steps, locals)) return fail(std::move(*problem));
-  if (locals.problem) return fail(std::move(*locals.problem));
+  if (auto problem = struct_name_problem(ctx, owner, steps)) return fail(std::move(*problem));
+  if (auto problem = find_decoder_local_collision(steps)) return fail(std::move(*problem));
   return Result<std::vector<EmitStep>>(std::move(steps));
 }
 

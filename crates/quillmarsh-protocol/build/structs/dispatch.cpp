@@ -30,9 +30,10 @@ constexpr std::array<Section, 4> kSections = {{
 }};
 
 // Items every section enum declares, which a variant of the same name would
-// hide (`encode` with the encode feature; reserved without it too, so that
-// turning the feature on renames nothing).
-constexpr std::array<std::string_view, 6> kEnumItems = {"decode", "decode_exact", "opcode", "name", "KIND", "encode"};
+// hide (`encode` and `write_framed` with the encode feature; reserved without
+// it too, so that turning the feature on renames nothing).
+constexpr std::array<std::string_view, 9> kEnumItems = {
+    "decode", "decode_exact", "read_framed", "frames", "opcode", "name", "KIND", "encode", "write_framed"};
 
 const Section* section_of(std::string_view label) {
   for (const Section& s : kSections) {
@@ -116,8 +117,10 @@ impl $enum$ {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::$kind$;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
 )",
        {{"enum", section.enum_name}, {"kind", section.kind}});
@@ -127,24 +130,25 @@ impl $enum$ {
     }
 )";
   } else {
-    out += R"(        let mut at = *offset;
+    out += R"(        let message = crate::message_at(data, *offset);
+        let mut at = 0;
         let decoded = match opcode {
 )";
     for (const Variant& v : variants) {
       if (!v.decoded) continue;
       emit(out,
-           "            $opcode$ => match crate::messages::$rust_name$::read_from(data, &mut at) { "
+           "            $opcode$ => match crate::messages::$rust_name$::read_from(message, &mut at) { "
            "Ok(m) => Ok(Self::$variant$(m)), Err(e) => Err(e) },\n",
            {{"opcode", opcode_literal(*v.item->opcode)}, {"rust_name", v.item->rust_name}, {"variant", v.name}});
     }
     out += R"(            _ => return Err(crate::DecodeError::not_generated(Self::KIND, opcode)),
         };
         match decoded {
-            Ok(message) => {
-                *offset = at;
-                Ok(message)
+            Ok(decoded) => {
+                *offset += at;
+                Ok(decoded)
             }
-            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error)),
+            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error, at, message.len())),
         }
     }
 )";
@@ -159,6 +163,23 @@ impl $enum$ {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -184,6 +205,17 @@ impl $enum$ {
 }
 
 )";
+  for (const Variant& v : variants) {
+    emit(out, R"(impl From<crate::messages::$rust_name$> for $enum$ {
+    #[inline]
+    fn from(message: crate::messages::$rust_name$) -> Self {
+        Self::$variant$(message)
+    }
+}
+
+)",
+         {{"rust_name", v.item->rust_name}, {"enum", section.enum_name}, {"variant", v.name}});
+  }
 }
 
 void write_skipped_list(std::string& out, const std::vector<SkippedItem>& skipped) {
@@ -194,8 +226,12 @@ void write_skipped_list(std::string& out, const std::vector<SkippedItem>& skippe
 pub const SKIPPED: &[crate::SkippedItem] = &[
 )";
   for (const SkippedItem& item : skipped) {
-    emit(out, "    crate::SkippedItem { label: $label$, name: $name$, opcode: $opcode$, reason: $reason$ },\n",
+    const Section* section = section_of(item.label);
+    const std::string kind = section ? "Some(crate::Kind::" + std::string(section->kind) + ")" : "None";
+    emit(out,
+         "    crate::SkippedItem { label: $label$, kind: $kind$, name: $name$, opcode: $opcode$, reason: $reason$ },\n",
          {{"label", debug_str(item.label)},
+          {"kind", kind},
           {"name", debug_str(item.name)},
           {"opcode", item.opcode ? "Some(" + opcode_literal(*item.opcode) + ")" : "None"},
           {"reason", debug_str(item.reason)}});
@@ -244,17 +280,43 @@ void write_dispatch_encoders(const CodegenCtx& ctx, std::string& out) {
     emit(out,
          R"(impl crate::dispatch::$enum$ {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        match *self {
 )",
          {{"enum", section.enum_name}});
-    for (const Variant& v : section_variants(ctx, section)) {
-      emit(out,
-           "            Self::$variant$(ref m) => <crate::messages::$rust_name$ as crate::Encode>::write_to(m, out),\n",
-           {{"variant", v.name}, {"rust_name", v.item->rust_name}});
+    // The body is written as part of a message that starts where `out`
+    // ends; a failed write is taken back once, here.
+    const std::vector<Variant> variants = section_variants(ctx, section);
+    if (variants.empty()) {
+      out += R"(        match *self {
+        }
     }
-    out += R"(        }
+)";
+    } else {
+      out += R"(        let start = out.len();
+        let result = match *self {
+)";
+      for (const Variant& v : variants) {
+        emit(out,
+             "            Self::$variant$(ref m) => <crate::messages::$rust_name$ as crate::Encode>::write_at(m, out, "
+             "start),\n",
+             {{"variant", v.name}, {"rust_name", v.item->rust_name}});
+      }
+      out += R"(        };
+        crate::enc::finish(out, start, result)
+    }
+)";
+    }
+    out += R"(
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 

@@ -31,13 +31,13 @@ std::optional<std::uint32_t> opcode_of(const xml::Node& element) {
   return static_cast<std::uint32_t>(*value);
 }
 
-// The member whose name is one the encoder binds itself (`__out`, and the
-// `__case_`/`__some_` names it binds values through), so that it would hide
-// that local; nothing when every name is free.
+// The member whose name is one the encoder binds itself (`__out`, `__base`,
+// and the `__case_`/`__some_` names it binds values through), so that it
+// would hide that local; nothing when every name is free.
 std::optional<std::string> member_taking_encoder_local(const std::vector<EmitStep>& steps) {
   const auto taken = [](std::string_view name) {
     name = without_raw_prefix(name);
-    return name == "__out" || name.starts_with("__case_") || name.starts_with("__some_");
+    return name == "__out" || name == "__base" || name.starts_with("__case_") || name.starts_with("__some_");
   };
   for (const PayloadLocal& member : collect_members(steps)) {
     if (taken(member.name)) return member.name;
@@ -52,31 +52,22 @@ std::optional<std::string> member_taking_encoder_local(const std::vector<EmitSte
   return std::nullopt;
 }
 
-// The encoder of a written struct: `write_to`, which appends what
-// `read_from` reads and leaves `out` as it was on error, and the `Encode`
-// impl. The encoder is an inherent method that the impl forwards to, unless
-// an accessor of the struct already has the name; then it is the impl's own.
-// A struct with a member named like one of the encoder's locals gets an
-// encoder that refuses, naming that member, instead of one that would not
-// compile.
+// The encoder of a written struct. The body is the `Encode` impl's
+// `write_at`, which appends what `read_from` reads as part of a message that
+// starts at `__base` (a struct nested in a message pads from the message's
+// start, as its decoder does); the trait's `write_to` starts a message at the
+// end of `out` and takes back what a failed `write_at` appended. The
+// inherent `write_to` forwards to it, unless an accessor of the struct
+// already has the name. A struct with a member named like one of the
+// encoder's locals gets an encoder that refuses, naming that member, instead
+// of one that would not compile.
 void write_struct_encoder(std::string& out, std::string_view rust_name, const std::vector<EmitStep>& steps) {
-  const std::vector<std::string_view> accessors = collect_accessors(steps);
-  const bool inherent = std::find(accessors.begin(), accessors.end(), "write_to") == accessors.end();
-  if (inherent) {
-    emit(out, R"(impl $rust_name$ {
-    /// Encode `$rust_name$` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
-    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+  emit(out, R"(impl crate::Encode for $rust_name$ {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
 )",
-         {{"rust_name", rust_name}});
-  } else {
-    emit(out, R"(impl crate::Encode for $rust_name$ {
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-)",
-         {{"rust_name", rust_name}});
-  }
+       {{"rust_name", rust_name}});
   if (const std::optional<std::string> member = member_taking_encoder_local(steps)) {
-    emit(out, R"(        let _ = out;
+    emit(out, R"(        let _ = (__out, __base);
         Err(crate::EncodeError::new("$rust_name$", $member$, "the member's name is one the generated encoder uses itself, so this struct cannot be encoded"))
     }
 }
@@ -84,24 +75,24 @@ void write_struct_encoder(std::string& out, std::string_view rust_name, const st
 )",
          {{"rust_name", rust_name}, {"member", debug_str(without_raw_prefix(*member))}});
   } else {
-    emit(out, R"(        const __TYPE: &str = "$rust_name$";
-        crate::encode_all_or_nothing(out, |__out| {
-)",
-         {{"rust_name", rust_name}});
-    const Printer p(out, 12);
+    emit(out, "        const __TYPE: &str = \"$rust_name$\";\n", {{"rust_name", rust_name}});
+    const Printer p(out, 8);
     for (const EmitStep& step : steps) emit_step_encoder(p, step, StepPlace::Body);
-    out += R"(            Ok(())
-        })
+    out += R"(        Ok(())
     }
 }
 
 )";
   }
-  if (!inherent) return;
-  emit(out, R"(impl crate::Encode for $rust_name$ {
+  const std::vector<std::string_view> accessors = collect_accessors(steps);
+  if (std::find(accessors.begin(), accessors.end(), "write_to") != accessors.end()) return;
+  emit(out, R"(impl $rust_name$ {
+    /// Encode `$rust_name$` to the little-endian wire form: appends exactly the
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
     #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        $rust_name$::write_to(self, out)
+    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        crate::Encode::write_to(self, out)
     }
 }
 

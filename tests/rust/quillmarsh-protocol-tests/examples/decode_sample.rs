@@ -1,12 +1,13 @@
 //! Decodes a small captured stream of the sample protocol: each record is a
 //! section, an opcode and the message bytes, as a packet logger sees them.
-//! One call per record picks the message type from the opcode and decodes it.
+//! One call per record picks the message type from the section and opcode
+//! and decodes it.
 //!
 //! Run with `tools/decode-sample.sh` from the repository root (it lays out
 //! the sample description where the build step looks for it).
 
-use quillmarsh_protocol::dispatch::{C2SMessage, GameAction, GameEvent, S2CMessage, SKIPPED};
-use quillmarsh_protocol::{DecodeError, Kind};
+use quillmarsh_protocol::dispatch::{AnyMessage, SKIPPED};
+use quillmarsh_protocol::Kind;
 
 /// One captured record: which section's opcode space, the opcode, the bytes.
 struct Record {
@@ -79,35 +80,14 @@ const CAPTURE: &[Record] = &[
     },
 ];
 
-/// Decodes one record with its section's enum; the whole record must be used.
-fn decode(record: &Record) -> Result<(&'static str, String), DecodeError> {
-    let (kind, opcode, bytes) = (record.kind, record.opcode, record.bytes);
-    Ok(match kind {
-        Kind::MessageC2S => {
-            let m = C2SMessage::decode_exact(opcode, bytes)?;
-            (m.name(), format!("{m:#?}"))
-        }
-        Kind::MessageS2C => {
-            let m = S2CMessage::decode_exact(opcode, bytes)?;
-            (m.name(), format!("{m:#?}"))
-        }
-        Kind::GameAction => {
-            let m = GameAction::decode_exact(opcode, bytes)?;
-            (m.name(), format!("{m:#?}"))
-        }
-        Kind::GameEvent => {
-            let m = GameEvent::decode_exact(opcode, bytes)?;
-            (m.name(), format!("{m:#?}"))
-        }
-    })
-}
-
 fn main() {
     for record in CAPTURE {
         let (kind, opcode) = (record.kind, record.opcode);
-        match decode(record) {
-            Ok((name, value)) => println!(
-                "{kind} {opcode:#06X} {name} ({} bytes): {value}",
+        // The whole record must be the message.
+        match AnyMessage::decode_exact(kind, opcode, record.bytes) {
+            Ok(message) => println!(
+                "{kind} {opcode:#06X} {} ({} bytes): {message:#?}",
+                message.name(),
                 record.bytes.len()
             ),
             Err(e) => println!("not decoded: {e}"),

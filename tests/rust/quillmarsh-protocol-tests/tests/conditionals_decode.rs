@@ -30,12 +30,11 @@ fn options_wire(
         wire = wire.u32(shortcuts[0], "truncated u32 field default_shortcut_v");
     }
     if let Some(pairs) = extended {
-        wire = wire
-            .u16(
-                pairs.len() as u16,
-                "truncated PackableHashTable count for extended_v",
-            )
-            .u16(0x20, "truncated PackableHashTable count for extended_v");
+        wire = wire.hash_table_header(
+            pairs.len() as u16,
+            0x20,
+            "truncated PackableHashTable count for extended_v",
+        );
         for &(k, v) in pairs {
             wire = wire
                 .u32(k, "truncated u32 field __k")

@@ -268,15 +268,11 @@ fn spellbook_wire(
     for &s in spells {
         wire = wire.u16(s, "truncated u16 field __elem");
     }
-    wire = wire
-        .u16(
-            favorites.len() as u16,
-            "truncated PackableHashTable count for favorites",
-        )
-        .u16(
-            favorites_max,
-            "truncated PackableHashTable count for favorites",
-        );
+    wire = wire.hash_table_header(
+        favorites.len() as u16,
+        favorites_max,
+        "truncated PackableHashTable count for favorites",
+    );
     for &(k, v) in favorites {
         wire = wire
             .u32(k, "truncated u32 field __k")

@@ -20,26 +20,27 @@ fn inputs() -> Vec<Vec<u8>> {
     all
 }
 
-/// Decoding through the section enum agrees with the type's own decoder, at
-/// cursor 0 and behind other bytes: the same value in the variant of `T`,
-/// the same cursor, or `Malformed` with its error and an unmoved cursor.
+/// Decoding through the section enum at a cursor agrees with the type's own
+/// decoder on the bytes from that cursor on, at cursor 0 and behind other
+/// bytes: the same value in the variant of `T` with the cursor moved past
+/// it, or `Malformed` with its error and position and an unmoved cursor.
 fn agrees<T, E>(decode: SectionDecoder<E>, wrap: fn(T) -> E)
 where
     T: Message + Debug + PartialEq,
     E: Debug + PartialEq,
 {
     for input in inputs() {
-        for start in [0usize, 3] {
+        for start in [0usize, 3, 5] {
             let mut data = vec![0xEE; start];
             data.extend_from_slice(&input);
-            let mut direct_at = start;
-            let direct = T::read_from(&data, &mut direct_at);
+            let mut direct_at = 0;
+            let direct = T::read_from(&input, &mut direct_at);
             let mut at = start;
             let via = decode(T::OPCODE, &data, &mut at);
             match direct {
                 Ok(value) => {
                     assert_eq!(via, Ok(wrap(value)), "{} on {data:02X?}", T::NAME);
-                    assert_eq!(at, direct_at, "{} cursor on {data:02X?}", T::NAME);
+                    assert_eq!(at, start + direct_at, "{} cursor on {data:02X?}", T::NAME);
                 }
                 Err(error) => {
                     let expected = DecodeError::Malformed {
@@ -47,6 +48,8 @@ where
                         opcode: T::OPCODE,
                         name: T::NAME,
                         error,
+                        at: direct_at,
+                        len: input.len(),
                     };
                     assert_eq!(via, Err(expected), "{} on {data:02X?}", T::NAME);
                     assert_eq!(at, start, "{} moved the cursor on error", T::NAME);
@@ -94,7 +97,7 @@ fn every_index_row_decodes_to_the_first_struct_of_its_opcode() {
             None => continue,
         };
         rows += 1;
-        let first = lookup_opcode(opcode, label).unwrap();
+        let first = lookup_opcode(opcode, kind).unwrap();
         match decode_by_kind(kind, opcode, &[0; 64]) {
             Ok(got) => assert_eq!(got, (first, opcode), "{label} {name}"),
             Err(DecodeError::Malformed { name: got, .. }) => assert_eq!(got, first, "{label} {name}"),
@@ -110,7 +113,7 @@ fn a_repeated_opcode_decodes_as_the_first_and_the_later_stays_reachable() {
     let bytes = [0x07, 0x2A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F];
     let message = S2CMessage::decode_exact(0x02D3, &bytes).unwrap();
     assert_eq!(message.name(), "Qualities_UpdateFloat");
-    assert_eq!(lookup_opcode(0x02D3, "messageS2C"), Some("Qualities_UpdateFloat"));
+    assert_eq!(lookup_opcode(0x02D3, Kind::MessageS2C), Some("Qualities_UpdateFloat"));
 
     let mut at = 0;
     let old = S2C_Qualities_UpdateFloatOld::read_from(&bytes, &mut at).unwrap();
@@ -159,8 +162,10 @@ fn every_error_variant_carries_its_fields() {
                 opcode: 0x02D3,
                 name: "Qualities_UpdateFloat",
                 error: "truncated u32 field key",
+                at: 1,
+                len: 3,
             },
-            "messageS2C 0x02D3 Qualities_UpdateFloat: truncated u32 field key",
+            "messageS2C 0x02D3 Qualities_UpdateFloat: truncated u32 field key at byte 1 of 3",
         ),
         (
             S2CMessage::decode_exact(0x02D3, &[0; 15]),
@@ -204,16 +209,17 @@ fn the_cursor_moves_past_a_message_only_on_success() {
 
 #[test]
 fn skipped_lists_every_item_left_out_in_file_order() {
-    let got: Vec<(&str, &str, Option<u32>)> = SKIPPED.iter().map(|s| (s.label, s.name, s.opcode)).collect();
+    let got: Vec<(&str, Option<Kind>, &str, Option<u32>)> =
+        SKIPPED.iter().map(|s| (s.label, s.kind, s.name, s.opcode)).collect();
     assert_eq!(
         got,
         [
-            ("enum", "LegacyRank", None),
-            ("datatype", "PackableList", None),
-            ("datatype", "PackableHashTable", None),
-            ("datatype", "PHashTable", None),
-            ("datatype", "ScriptedEffect", None),
-            ("messageS2C", "Legacy_Effects", Some(0xF755)),
+            ("enum", None, "LegacyRank", None),
+            ("datatype", None, "PackableList", None),
+            ("datatype", None, "PackableHashTable", None),
+            ("datatype", None, "PHashTable", None),
+            ("datatype", None, "ScriptedEffect", None),
+            ("messageS2C", Some(Kind::MessageS2C), "Legacy_Effects", Some(0xF755)),
         ]
     );
     assert_eq!(SKIPPED[0].reason, "unknown parent type Some(\"sbyte\")");

@@ -99,22 +99,25 @@ impl C2SMessage {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::MessageC2S;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
-        let mut at = *offset;
+        let message = crate::message_at(data, *offset);
+        let mut at = 0;
         let decoded = match opcode {
-            0x0101 => match crate::messages::C2S_Vectors::read_from(data, &mut at) { Ok(m) => Ok(Self::Vectors(m)), Err(e) => Err(e) },
-            0x0102 => match crate::messages::C2S_Lengths::read_from(data, &mut at) { Ok(m) => Ok(Self::Lengths(m)), Err(e) => Err(e) },
-            0x0103 => match crate::messages::C2S_Repeated::read_from(data, &mut at) { Ok(m) => Ok(Self::Repeated(m)), Err(e) => Err(e) },
+            0x0101 => match crate::messages::C2S_Vectors::read_from(message, &mut at) { Ok(m) => Ok(Self::Vectors(m)), Err(e) => Err(e) },
+            0x0102 => match crate::messages::C2S_Lengths::read_from(message, &mut at) { Ok(m) => Ok(Self::Lengths(m)), Err(e) => Err(e) },
+            0x0103 => match crate::messages::C2S_Repeated::read_from(message, &mut at) { Ok(m) => Ok(Self::Repeated(m)), Err(e) => Err(e) },
             _ => return Err(crate::DecodeError::not_generated(Self::KIND, opcode)),
         };
         match decoded {
-            Ok(message) => {
-                *offset = at;
-                Ok(message)
+            Ok(decoded) => {
+                *offset += at;
+                Ok(decoded)
             }
-            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error)),
+            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error, at, message.len())),
         }
     }
 
@@ -127,6 +130,23 @@ impl C2SMessage {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -148,6 +168,27 @@ impl C2SMessage {
     }
 }
 
+impl From<crate::messages::C2S_Vectors> for C2SMessage {
+    #[inline]
+    fn from(message: crate::messages::C2S_Vectors) -> Self {
+        Self::Vectors(message)
+    }
+}
+
+impl From<crate::messages::C2S_Lengths> for C2SMessage {
+    #[inline]
+    fn from(message: crate::messages::C2S_Lengths) -> Self {
+        Self::Lengths(message)
+    }
+}
+
+impl From<crate::messages::C2S_Repeated> for C2SMessage {
+    #[inline]
+    fn from(message: crate::messages::C2S_Repeated) -> Self {
+        Self::Repeated(message)
+    }
+}
+
 // === S2C MESSAGES ===
 
 /// A server-to-client message of protocol.xml, decoded by its opcode with `decode`.
@@ -161,21 +202,24 @@ impl S2CMessage {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::MessageS2C;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
-        let mut at = *offset;
+        let message = crate::message_at(data, *offset);
+        let mut at = 0;
         let decoded = match opcode {
-            0x0201 => match crate::messages::S2C_Tables::read_from(data, &mut at) { Ok(m) => Ok(Self::Tables(m)), Err(e) => Err(e) },
-            0x0202 => match crate::messages::S2C_Packables::read_from(data, &mut at) { Ok(m) => Ok(Self::Packables(m)), Err(e) => Err(e) },
+            0x0201 => match crate::messages::S2C_Tables::read_from(message, &mut at) { Ok(m) => Ok(Self::Tables(m)), Err(e) => Err(e) },
+            0x0202 => match crate::messages::S2C_Packables::read_from(message, &mut at) { Ok(m) => Ok(Self::Packables(m)), Err(e) => Err(e) },
             _ => return Err(crate::DecodeError::not_generated(Self::KIND, opcode)),
         };
         match decoded {
-            Ok(message) => {
-                *offset = at;
-                Ok(message)
+            Ok(decoded) => {
+                *offset += at;
+                Ok(decoded)
             }
-            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error)),
+            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error, at, message.len())),
         }
     }
 
@@ -188,6 +232,23 @@ impl S2CMessage {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -207,6 +268,20 @@ impl S2CMessage {
     }
 }
 
+impl From<crate::messages::S2C_Tables> for S2CMessage {
+    #[inline]
+    fn from(message: crate::messages::S2C_Tables) -> Self {
+        Self::Tables(message)
+    }
+}
+
+impl From<crate::messages::S2C_Packables> for S2CMessage {
+    #[inline]
+    fn from(message: crate::messages::S2C_Packables) -> Self {
+        Self::Packables(message)
+    }
+}
+
 // === GAMEACTIONS ===
 
 /// A game action (C2S inside 0xF7B1) of protocol.xml, decoded by its opcode with `decode`.
@@ -218,8 +293,10 @@ impl GameAction {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::GameAction;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
         let _ = (data, offset);
         Err(crate::DecodeError::not_generated(Self::KIND, opcode))
@@ -234,6 +311,23 @@ impl GameAction {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -260,8 +354,10 @@ impl GameEvent {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::GameEvent;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
         let _ = (data, offset);
         Err(crate::DecodeError::not_generated(Self::KIND, opcode))
@@ -276,6 +372,23 @@ impl GameEvent {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.

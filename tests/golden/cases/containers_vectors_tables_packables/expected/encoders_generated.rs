@@ -8,364 +8,363 @@ impl Shade {
     }
 }
 
-impl Point {
-    /// Encode `Point` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
-    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+impl crate::Encode for Point {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Point";
-        crate::encode_all_or_nothing(out, |__out| {
-            let x: i16 = self.x;
-            __out.extend_from_slice(&x.to_le_bytes());
-            let y: i16 = self.y;
-            __out.extend_from_slice(&y.to_le_bytes());
-            Ok(())
-        })
+        let x: i16 = self.x;
+        crate::enc::i16(__out, x);
+        let y: i16 = self.y;
+        crate::enc::i16(__out, y);
+        Ok(())
     }
 }
 
-impl crate::Encode for Point {
+impl Point {
+    /// Encode `Point` to the little-endian wire form: appends exactly the
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
     #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        Point::write_to(self, out)
+    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        crate::Encode::write_to(self, out)
+    }
+}
+
+impl crate::Encode for Bag {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
+        const __TYPE: &str = "Bag";
+        let count: u32 = self.count;
+        crate::enc::u32(__out, count);
+        // <vector name="items" length="Count" type="Point">
+        let items = &self.items;
+        let items_count: usize = (count) as usize;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "items", items.len(), "Count", items_count) { return Err(e); }
+        for __elem in items.iter() {
+            if let Err(e) = <Point as crate::Encode>::write_at(&__elem, __out, __base) { return Err(e); }
+        }
+        Ok(())
     }
 }
 
 impl Bag {
     /// Encode `Bag` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
+    #[inline]
     pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        const __TYPE: &str = "Bag";
-        crate::encode_all_or_nothing(out, |__out| {
-            let count: u32 = self.count;
-            __out.extend_from_slice(&count.to_le_bytes());
-            // <vector name="items" length="Count" type="Point">
-            let items = &self.items;
-            let items_count: usize = (count) as usize;
-            if items.len() != items_count {
-                return Err(crate::EncodeError::new(__TYPE, "items", format!("holds {} elements but its length {} gives {}", items.len(), "Count", items_count)));
-            }
-            for __elem in items.iter() {
-                <Point as crate::Encode>::write_to(&__elem, __out)?;
-            }
-            Ok(())
-        })
+        crate::Encode::write_to(self, out)
     }
 }
 
-impl crate::Encode for Bag {
-    #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        Bag::write_to(self, out)
+impl crate::Encode for C2S_Vectors {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
+        const __TYPE: &str = "C2S_Vectors";
+        let count: u32 = self.count;
+        crate::enc::u32(__out, count);
+        // <vector name="items" length="Count" type="u32">
+        let items = &self.items;
+        let items_count: usize = (count) as usize;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "items", items.len(), "Count", items_count) { return Err(e); }
+        for __elem in items.iter() {
+            let __elem = *__elem;
+            crate::enc::u32(__out, __elem);
+        }
+        // <vector name="trimmed" length="Count" type="u32">
+        let trimmed = &self.trimmed;
+        let trimmed_count: usize = ((count) as usize).saturating_sub(1usize);
+        if let Err(e) = crate::enc::vector_len(__TYPE, "trimmed", trimmed.len(), "Count", trimmed_count) { return Err(e); }
+        for __elem in trimmed.iter() {
+            let __elem = *__elem;
+            crate::enc::u32(__out, __elem);
+        }
+        // <vector name="trimmed_hex" length="Count" type="u16">
+        let trimmed_hex = &self.trimmed_hex;
+        let trimmed_hex_count: usize = ((count) as usize).saturating_sub(16usize);
+        if let Err(e) = crate::enc::vector_len(__TYPE, "trimmed_hex", trimmed_hex.len(), "Count", trimmed_hex_count) { return Err(e); }
+        for __elem in trimmed_hex.iter() {
+            let __elem = *__elem;
+            crate::enc::u16(__out, __elem);
+        }
+        // <vector name="shades" length="Count" type="Shade">
+        let shades = &self.shades;
+        let shades_count: usize = (count) as usize;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "shades", shades.len(), "Count", shades_count) { return Err(e); }
+        for __elem in shades.iter() {
+            let __elem = *__elem;
+            __elem.write_to(__out);
+        }
+        // <vector name="points" length="Count" type="Point">
+        let points = &self.points;
+        let points_count: usize = (count) as usize;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "points", points.len(), "Count", points_count) { return Err(e); }
+        for __elem in points.iter() {
+            if let Err(e) = <Point as crate::Encode>::write_at(&__elem, __out, __base) { return Err(e); }
+        }
+        Ok(())
     }
 }
 
 impl C2S_Vectors {
     /// Encode `C2S_Vectors` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
+    #[inline]
     pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        const __TYPE: &str = "C2S_Vectors";
-        crate::encode_all_or_nothing(out, |__out| {
-            let count: u32 = self.count;
-            __out.extend_from_slice(&count.to_le_bytes());
-            // <vector name="items" length="Count" type="u32">
-            let items = &self.items;
-            let items_count: usize = (count) as usize;
-            if items.len() != items_count {
-                return Err(crate::EncodeError::new(__TYPE, "items", format!("holds {} elements but its length {} gives {}", items.len(), "Count", items_count)));
-            }
-            for __elem in items.iter() {
-                let __elem = *__elem;
-                __out.extend_from_slice(&__elem.to_le_bytes());
-            }
-            // <vector name="trimmed" length="Count" type="u32">
-            let trimmed = &self.trimmed;
-            let trimmed_count: usize = ((count) as usize).saturating_sub(1usize);
-            if trimmed.len() != trimmed_count {
-                return Err(crate::EncodeError::new(__TYPE, "trimmed", format!("holds {} elements but its length {} gives {}", trimmed.len(), "Count", trimmed_count)));
-            }
-            for __elem in trimmed.iter() {
-                let __elem = *__elem;
-                __out.extend_from_slice(&__elem.to_le_bytes());
-            }
-            // <vector name="trimmed_hex" length="Count" type="u16">
-            let trimmed_hex = &self.trimmed_hex;
-            let trimmed_hex_count: usize = ((count) as usize).saturating_sub(16usize);
-            if trimmed_hex.len() != trimmed_hex_count {
-                return Err(crate::EncodeError::new(__TYPE, "trimmed_hex", format!("holds {} elements but its length {} gives {}", trimmed_hex.len(), "Count", trimmed_hex_count)));
-            }
-            for __elem in trimmed_hex.iter() {
-                let __elem = *__elem;
-                __out.extend_from_slice(&__elem.to_le_bytes());
-            }
-            // <vector name="shades" length="Count" type="Shade">
-            let shades = &self.shades;
-            let shades_count: usize = (count) as usize;
-            if shades.len() != shades_count {
-                return Err(crate::EncodeError::new(__TYPE, "shades", format!("holds {} elements but its length {} gives {}", shades.len(), "Count", shades_count)));
-            }
-            for __elem in shades.iter() {
-                let __elem = *__elem;
-                __elem.write_to(__out);
-            }
-            // <vector name="points" length="Count" type="Point">
-            let points = &self.points;
-            let points_count: usize = (count) as usize;
-            if points.len() != points_count {
-                return Err(crate::EncodeError::new(__TYPE, "points", format!("holds {} elements but its length {} gives {}", points.len(), "Count", points_count)));
-            }
-            for __elem in points.iter() {
-                <Point as crate::Encode>::write_to(&__elem, __out)?;
-            }
-            Ok(())
-        })
+        crate::Encode::write_to(self, out)
     }
 }
 
-impl crate::Encode for C2S_Vectors {
-    #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        C2S_Vectors::write_to(self, out)
+impl crate::Encode for C2S_Lengths {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
+        const __TYPE: &str = "C2S_Lengths";
+        let packed: u32 = self.packed;
+        crate::enc::u32(__out, packed);
+        let count: u16 = self.count;
+        crate::enc::u16(__out, count);
+        // <vector name="by_low" length="Low" type="u8">
+        let by_low = &self.by_low;
+        let by_low_count: usize = (((packed & (0xFFFF as u32))) as u32) as usize;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "by_low", by_low.len(), "Low", by_low_count) { return Err(e); }
+        for __elem in by_low.iter() {
+            let __elem = *__elem;
+            crate::enc::u8(__out, __elem);
+        }
+        // <vector name="fewer" length="Count - 1" type="u8">
+        let fewer = &self.fewer;
+        let fewer_count: usize = ((count as i32).wrapping_sub(1)) as usize;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "fewer", fewer.len(), "Count - 1", fewer_count) { return Err(e); }
+        for __elem in fewer.iter() {
+            let __elem = *__elem;
+            crate::enc::u8(__out, __elem);
+        }
+        // <vector name="more" length=" Count + 0x10 " type="u8">
+        let more = &self.more;
+        let more_count: usize = ((count as i32).wrapping_add(0x10)) as usize;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "more", more.len(), " Count + 0x10 ", more_count) { return Err(e); }
+        for __elem in more.iter() {
+            let __elem = *__elem;
+            crate::enc::u8(__out, __elem);
+        }
+        Ok(())
     }
 }
 
 impl C2S_Lengths {
     /// Encode `C2S_Lengths` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
+    #[inline]
     pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        const __TYPE: &str = "C2S_Lengths";
-        crate::encode_all_or_nothing(out, |__out| {
-            let packed: u32 = self.packed;
-            __out.extend_from_slice(&packed.to_le_bytes());
-            let count: u16 = self.count;
-            __out.extend_from_slice(&count.to_le_bytes());
-            // <vector name="by_low" length="Low" type="u8">
-            let by_low = &self.by_low;
-            let by_low_count: usize = (((packed & (0xFFFF as u32))) as u32) as usize;
-            if by_low.len() != by_low_count {
-                return Err(crate::EncodeError::new(__TYPE, "by_low", format!("holds {} elements but its length {} gives {}", by_low.len(), "Low", by_low_count)));
-            }
-            for __elem in by_low.iter() {
-                let __elem = *__elem;
-                __out.extend_from_slice(&__elem.to_le_bytes());
-            }
-            // <vector name="fewer" length="Count - 1" type="u8">
-            let fewer = &self.fewer;
-            let fewer_count: usize = ((count as i32).wrapping_sub(1)) as usize;
-            if fewer.len() != fewer_count {
-                return Err(crate::EncodeError::new(__TYPE, "fewer", format!("holds {} elements but its length {} gives {}", fewer.len(), "Count - 1", fewer_count)));
-            }
-            for __elem in fewer.iter() {
-                let __elem = *__elem;
-                __out.extend_from_slice(&__elem.to_le_bytes());
-            }
-            // <vector name="more" length=" Count + 0x10 " type="u8">
-            let more = &self.more;
-            let more_count: usize = ((count as i32).wrapping_add(0x10)) as usize;
-            if more.len() != more_count {
-                return Err(crate::EncodeError::new(__TYPE, "more", format!("holds {} elements but its length {} gives {}", more.len(), " Count + 0x10 ", more_count)));
-            }
-            for __elem in more.iter() {
-                let __elem = *__elem;
-                __out.extend_from_slice(&__elem.to_le_bytes());
-            }
-            Ok(())
-        })
+        crate::Encode::write_to(self, out)
     }
 }
 
-impl crate::Encode for C2S_Lengths {
-    #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        C2S_Lengths::write_to(self, out)
+impl crate::Encode for C2S_Repeated {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
+        const __TYPE: &str = "C2S_Repeated";
+        let count: u8 = self.count;
+        crate::enc::u8(__out, count);
+        // <vector name="items" length="Count" type="u16">
+        let items = &self.items;
+        let items_count: usize = (count) as usize;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "items", items.len(), "Count", items_count) { return Err(e); }
+        for __elem in items.iter() {
+            let __elem = *__elem;
+            crate::enc::u16(__out, __elem);
+        }
+        // <vector name="items_2" length="Count" type="u64">
+        let items_2 = &self.items_2;
+        let items_2_count: usize = (count) as usize;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "items_2", items_2.len(), "Count", items_2_count) { return Err(e); }
+        for __elem in items_2.iter() {
+            let __elem = *__elem;
+            crate::enc::u64(__out, __elem);
+        }
+        Ok(())
     }
 }
 
 impl C2S_Repeated {
     /// Encode `C2S_Repeated` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
+    #[inline]
     pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        const __TYPE: &str = "C2S_Repeated";
-        crate::encode_all_or_nothing(out, |__out| {
-            let count: u8 = self.count;
-            __out.extend_from_slice(&count.to_le_bytes());
-            // <vector name="items" length="Count" type="u16">
-            let items = &self.items;
-            let items_count: usize = (count) as usize;
-            if items.len() != items_count {
-                return Err(crate::EncodeError::new(__TYPE, "items", format!("holds {} elements but its length {} gives {}", items.len(), "Count", items_count)));
-            }
-            for __elem in items.iter() {
-                let __elem = *__elem;
-                __out.extend_from_slice(&__elem.to_le_bytes());
-            }
-            // <vector name="items_2" length="Count" type="u64">
-            let items_2 = &self.items_2;
-            let items_2_count: usize = (count) as usize;
-            if items_2.len() != items_2_count {
-                return Err(crate::EncodeError::new(__TYPE, "items_2", format!("holds {} elements but its length {} gives {}", items_2.len(), "Count", items_2_count)));
-            }
-            for __elem in items_2.iter() {
-                let __elem = *__elem;
-                __out.extend_from_slice(&__elem.to_le_bytes());
-            }
-            Ok(())
-        })
+        crate::Encode::write_to(self, out)
     }
 }
 
-impl crate::Encode for C2S_Repeated {
-    #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        C2S_Repeated::write_to(self, out)
+impl crate::Encode for S2C_Tables {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
+        const __TYPE: &str = "S2C_Tables";
+        let count: u32 = self.count;
+        crate::enc::u32(__out, count);
+        // <table name="props" length="Count" key="u32" value="f32">
+        let props = &self.props;
+        let props_count: usize = (count) as usize;
+        if let Err(e) = crate::enc::table_len(__TYPE, "props", props.len(), "Count", props_count) { return Err(e); }
+        for (__k, __v) in props.iter() {
+            let __k = *__k;
+            crate::enc::u32(__out, __k);
+            let __v = *__v;
+            crate::enc::f32(__out, __v);
+        }
+        // <table name="r#where" length="Count" key="u16" value="Point">
+        let r#where = &self.r#where;
+        let r#where_count: usize = (count) as usize;
+        if let Err(e) = crate::enc::table_len(__TYPE, "where", r#where.len(), "Count", r#where_count) { return Err(e); }
+        for (__k, __v) in r#where.iter() {
+            let __k = *__k;
+            crate::enc::u16(__out, __k);
+            if let Err(e) = <Point as crate::Encode>::write_at(&__v, __out, __base) { return Err(e); }
+        }
+        Ok(())
     }
 }
 
 impl S2C_Tables {
     /// Encode `S2C_Tables` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
+    #[inline]
     pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        const __TYPE: &str = "S2C_Tables";
-        crate::encode_all_or_nothing(out, |__out| {
-            let count: u32 = self.count;
-            __out.extend_from_slice(&count.to_le_bytes());
-            // <table name="props" length="Count" key="u32" value="f32">
-            let props = &self.props;
-            let props_count: usize = (count) as usize;
-            if props.len() != props_count {
-                return Err(crate::EncodeError::new(__TYPE, "props", format!("holds {} entries but its length {} gives {}", props.len(), "Count", props_count)));
-            }
-            for (__k, __v) in props.iter() {
-                let __k = *__k;
-                __out.extend_from_slice(&__k.to_le_bytes());
-                let __v = *__v;
-                __out.extend_from_slice(&__v.to_le_bytes());
-            }
-            // <table name="r#where" length="Count" key="u16" value="Point">
-            let r#where = &self.r#where;
-            let r#where_count: usize = (count) as usize;
-            if r#where.len() != r#where_count {
-                return Err(crate::EncodeError::new(__TYPE, "where", format!("holds {} entries but its length {} gives {}", r#where.len(), "Count", r#where_count)));
-            }
-            for (__k, __v) in r#where.iter() {
-                let __k = *__k;
-                __out.extend_from_slice(&__k.to_le_bytes());
-                <Point as crate::Encode>::write_to(&__v, __out)?;
-            }
-            Ok(())
-        })
+        crate::Encode::write_to(self, out)
     }
 }
 
-impl crate::Encode for S2C_Tables {
-    #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        S2C_Tables::write_to(self, out)
+impl crate::Encode for S2C_Packables {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
+        const __TYPE: &str = "S2C_Packables";
+        let spells = &self.spells;
+        // inlined PackableList<u32>
+        if let Err(e) = crate::enc::list_header(__out, __TYPE, "spells", spells.len()) { return Err(e); }
+        for __elem in spells.iter() {
+            let __elem = *__elem;
+            crate::enc::u32(__out, __elem);
+        }
+        let pairs = &self.pairs;
+        // inlined PackableHashTable<u32, u32>
+        if let Err(e) = crate::enc::hash_table_header(__out, __TYPE, "pairs", pairs.len()) { return Err(e); }
+        for (__k, __v) in pairs.iter() {
+            let __k = *__k;
+            crate::enc::u32(__out, __k);
+            let __v = *__v;
+            crate::enc::u32(__out, __v);
+        }
+        let map = &self.map;
+        // inlined PHashTable<u32, u32>
+        if let Err(e) = crate::enc::p_hash_table_header(__out, __TYPE, "map", map.len()) { return Err(e); }
+        for (__k, __v) in map.iter() {
+            let __k = *__k;
+            crate::enc::u32(__out, __k);
+            let __v = *__v;
+            crate::enc::u32(__out, __v);
+        }
+        let corners = &self.corners;
+        // inlined PackableList<Point>
+        if let Err(e) = crate::enc::list_header(__out, __TYPE, "corners", corners.len()) { return Err(e); }
+        for __elem in corners.iter() {
+            if let Err(e) = <Point as crate::Encode>::write_at(&__elem, __out, __base) { return Err(e); }
+        }
+        Ok(())
     }
 }
 
 impl S2C_Packables {
     /// Encode `S2C_Packables` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
-    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        const __TYPE: &str = "S2C_Packables";
-        crate::encode_all_or_nothing(out, |__out| {
-            let spells = &self.spells;
-            // inlined PackableList<u32>
-            let spells_count: u32 = match u32::try_from(spells.len()) {
-                Ok(n) => n,
-                Err(_) => return Err(crate::EncodeError::new(__TYPE, "spells", "more than 4294967295 items for a PackableList count")),
-            };
-            __out.extend_from_slice(&spells_count.to_le_bytes());
-            for __elem in spells.iter() {
-                let __elem = *__elem;
-                __out.extend_from_slice(&__elem.to_le_bytes());
-            }
-            let pairs = &self.pairs;
-            // inlined PackableHashTable<u32, u32>
-            let pairs_count: u16 = match u16::try_from(pairs.len()) {
-                Ok(n) => n,
-                Err(_) => return Err(crate::EncodeError::new(__TYPE, "pairs", "more than 65535 pairs for a PackableHashTable count")),
-            };
-            __out.extend_from_slice(&pairs_count.to_le_bytes());
-            __out.extend_from_slice(&[0, 0]);
-            for (__k, __v) in pairs.iter() {
-                let __k = *__k;
-                __out.extend_from_slice(&__k.to_le_bytes());
-                let __v = *__v;
-                __out.extend_from_slice(&__v.to_le_bytes());
-            }
-            let map = &self.map;
-            // inlined PHashTable<u32, u32>
-            if map.len() > 0xFFFFFF {
-                return Err(crate::EncodeError::new(__TYPE, "map", "more than 16777215 pairs for a PHashTable packed size"));
-            }
-            __out.extend_from_slice(&(map.len() as u32).to_le_bytes());
-            for (__k, __v) in map.iter() {
-                let __k = *__k;
-                __out.extend_from_slice(&__k.to_le_bytes());
-                let __v = *__v;
-                __out.extend_from_slice(&__v.to_le_bytes());
-            }
-            let corners = &self.corners;
-            // inlined PackableList<Point>
-            let corners_count: u32 = match u32::try_from(corners.len()) {
-                Ok(n) => n,
-                Err(_) => return Err(crate::EncodeError::new(__TYPE, "corners", "more than 4294967295 items for a PackableList count")),
-            };
-            __out.extend_from_slice(&corners_count.to_le_bytes());
-            for __elem in corners.iter() {
-                <Point as crate::Encode>::write_to(&__elem, __out)?;
-            }
-            Ok(())
-        })
-    }
-}
-
-impl crate::Encode for S2C_Packables {
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
     #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        S2C_Packables::write_to(self, out)
+    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        crate::Encode::write_to(self, out)
     }
 }
 
 impl crate::dispatch::C2SMessage {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        match *self {
-            Self::Vectors(ref m) => <crate::messages::C2S_Vectors as crate::Encode>::write_to(m, out),
-            Self::Lengths(ref m) => <crate::messages::C2S_Lengths as crate::Encode>::write_to(m, out),
-            Self::Repeated(ref m) => <crate::messages::C2S_Repeated as crate::Encode>::write_to(m, out),
-        }
+        let start = out.len();
+        let result = match *self {
+            Self::Vectors(ref m) => <crate::messages::C2S_Vectors as crate::Encode>::write_at(m, out, start),
+            Self::Lengths(ref m) => <crate::messages::C2S_Lengths as crate::Encode>::write_at(m, out, start),
+            Self::Repeated(ref m) => <crate::messages::C2S_Repeated as crate::Encode>::write_at(m, out, start),
+        };
+        crate::enc::finish(out, start, result)
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 
 impl crate::dispatch::S2CMessage {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        match *self {
-            Self::Tables(ref m) => <crate::messages::S2C_Tables as crate::Encode>::write_to(m, out),
-            Self::Packables(ref m) => <crate::messages::S2C_Packables as crate::Encode>::write_to(m, out),
-        }
+        let start = out.len();
+        let result = match *self {
+            Self::Tables(ref m) => <crate::messages::S2C_Tables as crate::Encode>::write_at(m, out, start),
+            Self::Packables(ref m) => <crate::messages::S2C_Packables as crate::Encode>::write_at(m, out, start),
+        };
+        crate::enc::finish(out, start, result)
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 
 impl crate::dispatch::GameAction {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
         }
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 
 impl crate::dispatch::GameEvent {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
         }
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 

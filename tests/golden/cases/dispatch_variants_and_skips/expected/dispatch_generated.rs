@@ -147,23 +147,26 @@ impl C2SMessage {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::MessageC2S;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
-        let mut at = *offset;
+        let message = crate::message_at(data, *offset);
+        let mut at = 0;
         let decoded = match opcode {
-            0x0001 => match crate::messages::C2S_type::read_from(data, &mut at) { Ok(m) => Ok(Self::C2S_type(m)), Err(e) => Err(e) },
-            0x0002 => match crate::messages::C2S_C2S_type::read_from(data, &mut at) { Ok(m) => Ok(Self::C2S_C2S_type(m)), Err(e) => Err(e) },
-            0x0003 => match crate::messages::C2S_decode::read_from(data, &mut at) { Ok(m) => Ok(Self::C2S_decode(m)), Err(e) => Err(e) },
-            0x0010 => match crate::messages::C2S_First::read_from(data, &mut at) { Ok(m) => Ok(Self::First(m)), Err(e) => Err(e) },
+            0x0001 => match crate::messages::C2S_type::read_from(message, &mut at) { Ok(m) => Ok(Self::C2S_type(m)), Err(e) => Err(e) },
+            0x0002 => match crate::messages::C2S_C2S_type::read_from(message, &mut at) { Ok(m) => Ok(Self::C2S_C2S_type(m)), Err(e) => Err(e) },
+            0x0003 => match crate::messages::C2S_decode::read_from(message, &mut at) { Ok(m) => Ok(Self::C2S_decode(m)), Err(e) => Err(e) },
+            0x0010 => match crate::messages::C2S_First::read_from(message, &mut at) { Ok(m) => Ok(Self::First(m)), Err(e) => Err(e) },
             _ => return Err(crate::DecodeError::not_generated(Self::KIND, opcode)),
         };
         match decoded {
-            Ok(message) => {
-                *offset = at;
-                Ok(message)
+            Ok(decoded) => {
+                *offset += at;
+                Ok(decoded)
             }
-            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error)),
+            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error, at, message.len())),
         }
     }
 
@@ -176,6 +179,23 @@ impl C2SMessage {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -201,6 +221,41 @@ impl C2SMessage {
     }
 }
 
+impl From<crate::messages::C2S_type> for C2SMessage {
+    #[inline]
+    fn from(message: crate::messages::C2S_type) -> Self {
+        Self::C2S_type(message)
+    }
+}
+
+impl From<crate::messages::C2S_C2S_type> for C2SMessage {
+    #[inline]
+    fn from(message: crate::messages::C2S_C2S_type) -> Self {
+        Self::C2S_C2S_type(message)
+    }
+}
+
+impl From<crate::messages::C2S_decode> for C2SMessage {
+    #[inline]
+    fn from(message: crate::messages::C2S_decode) -> Self {
+        Self::C2S_decode(message)
+    }
+}
+
+impl From<crate::messages::C2S_First> for C2SMessage {
+    #[inline]
+    fn from(message: crate::messages::C2S_First) -> Self {
+        Self::First(message)
+    }
+}
+
+impl From<crate::messages::C2S_Second> for C2SMessage {
+    #[inline]
+    fn from(message: crate::messages::C2S_Second) -> Self {
+        Self::Second(message)
+    }
+}
+
 // === S2C MESSAGES ===
 
 /// A server-to-client message of protocol.xml, decoded by its opcode with `decode`.
@@ -214,21 +269,24 @@ impl S2CMessage {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::MessageS2C;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
-        let mut at = *offset;
+        let message = crate::message_at(data, *offset);
+        let mut at = 0;
         let decoded = match opcode {
-            0x0031 => match crate::messages::S2C_Shared::read_from(data, &mut at) { Ok(m) => Ok(Self::Shared(m)), Err(e) => Err(e) },
-            0x0032 => match crate::messages::S2C_über::read_from(data, &mut at) { Ok(m) => Ok(Self::über(m)), Err(e) => Err(e) },
+            0x0031 => match crate::messages::S2C_Shared::read_from(message, &mut at) { Ok(m) => Ok(Self::Shared(m)), Err(e) => Err(e) },
+            0x0032 => match crate::messages::S2C_über::read_from(message, &mut at) { Ok(m) => Ok(Self::über(m)), Err(e) => Err(e) },
             _ => return Err(crate::DecodeError::not_generated(Self::KIND, opcode)),
         };
         match decoded {
-            Ok(message) => {
-                *offset = at;
-                Ok(message)
+            Ok(decoded) => {
+                *offset += at;
+                Ok(decoded)
             }
-            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error)),
+            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error, at, message.len())),
         }
     }
 
@@ -241,6 +299,23 @@ impl S2CMessage {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -260,6 +335,20 @@ impl S2CMessage {
     }
 }
 
+impl From<crate::messages::S2C_Shared> for S2CMessage {
+    #[inline]
+    fn from(message: crate::messages::S2C_Shared) -> Self {
+        Self::Shared(message)
+    }
+}
+
+impl From<crate::messages::S2C_über> for S2CMessage {
+    #[inline]
+    fn from(message: crate::messages::S2C_über) -> Self {
+        Self::über(message)
+    }
+}
+
 // === GAMEACTIONS ===
 
 /// A game action (C2S inside 0xF7B1) of protocol.xml, decoded by its opcode with `decode`.
@@ -271,8 +360,10 @@ impl GameAction {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::GameAction;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
         let _ = (data, offset);
         Err(crate::DecodeError::not_generated(Self::KIND, opcode))
@@ -287,6 +378,23 @@ impl GameAction {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -314,20 +422,23 @@ impl GameEvent {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::GameEvent;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
-        let mut at = *offset;
+        let message = crate::message_at(data, *offset);
+        let mut at = 0;
         let decoded = match opcode {
-            0x0001 => match crate::messages::Event_Ping::read_from(data, &mut at) { Ok(m) => Ok(Self::Ping(m)), Err(e) => Err(e) },
+            0x0001 => match crate::messages::Event_Ping::read_from(message, &mut at) { Ok(m) => Ok(Self::Ping(m)), Err(e) => Err(e) },
             _ => return Err(crate::DecodeError::not_generated(Self::KIND, opcode)),
         };
         match decoded {
-            Ok(message) => {
-                *offset = at;
-                Ok(message)
+            Ok(decoded) => {
+                *offset += at;
+                Ok(decoded)
             }
-            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error)),
+            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error, at, message.len())),
         }
     }
 
@@ -340,6 +451,23 @@ impl GameEvent {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -357,14 +485,21 @@ impl GameEvent {
     }
 }
 
+impl From<crate::messages::Event_Ping> for GameEvent {
+    #[inline]
+    fn from(message: crate::messages::Event_Ping) -> Self {
+        Self::Ping(message)
+    }
+}
+
 // === SKIPPED ===
 
 /// Every item of protocol.xml that was not generated, in file order, with the
 /// reason its `// SKIPPED` line gives.
 pub const SKIPPED: &[crate::SkippedItem] = &[
-    crate::SkippedItem { label: "enum", name: "Signed", opcode: None, reason: "unknown parent type Some(\"sbyte\")" },
-    crate::SkippedItem { label: "datatype", name: "List", opcode: None, reason: "templated=\"T\" (J3.E inlines at every use-site via `<field type=\"List\" generic*=...>`; no concrete Rust struct emitted)." },
-    crate::SkippedItem { label: "messageC2S", name: "Masked", opcode: Some(0x0020), reason: "deferred-tier features [mask]" },
-    crate::SkippedItem { label: "messageS2C", name: "Undeclared", opcode: Some(0x0030), reason: "field A: type \"Missing\" not in foundation tier" },
-    crate::SkippedItem { label: "messageS2C", name: "SharedSkipped", opcode: Some(0x0031), reason: "field A: type \"Missing\" not in foundation tier" },
+    crate::SkippedItem { label: "enum", kind: None, name: "Signed", opcode: None, reason: "unknown parent type Some(\"sbyte\")" },
+    crate::SkippedItem { label: "datatype", kind: None, name: "List", opcode: None, reason: "templated=\"T\" (J3.E inlines at every use-site via `<field type=\"List\" generic*=...>`; no concrete Rust struct emitted)." },
+    crate::SkippedItem { label: "messageC2S", kind: Some(crate::Kind::MessageC2S), name: "Masked", opcode: Some(0x0020), reason: "deferred-tier features [mask]" },
+    crate::SkippedItem { label: "messageS2C", kind: Some(crate::Kind::MessageS2C), name: "Undeclared", opcode: Some(0x0030), reason: "field A: type \"Missing\" not in foundation tier" },
+    crate::SkippedItem { label: "messageS2C", kind: Some(crate::Kind::MessageS2C), name: "SharedSkipped", opcode: Some(0x0031), reason: "field A: type \"Missing\" not in foundation tier" },
 ];

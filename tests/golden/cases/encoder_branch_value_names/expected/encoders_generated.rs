@@ -8,106 +8,151 @@ impl Kind {
     }
 }
 
-impl S2C_Values {
-    /// Encode `S2C_Values` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
-    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+impl crate::Encode for S2C_Values {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "S2C_Values";
-        crate::encode_all_or_nothing(out, |__out| {
-            let flags: u32 = self.flags;
-            __out.extend_from_slice(&flags.to_le_bytes());
-            // <if test="Flags &gt;= 2">
-            let spell = &self.spell;
-            let spell_v = &self.spell_v;
-            if (flags as i128) >= 2i128 {
-                if spell_v.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "spell_v", "present although the test `Flags >= 2` holds"));
-                }
-                let __some_spell = match spell { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "spell", "absent although the test `Flags >= 2` holds")) };
-                let spell_v: Kind = *__some_spell;
-                let spell_v_bits: u8 = spell_v as u8;
-                spell_v.write_to(__out);
+        let flags: u32 = self.flags;
+        crate::enc::u32(__out, flags);
+        // <if test="Flags &gt;= 2">
+        let spell = &self.spell;
+        let spell_v = &self.spell_v;
+        if (flags as i128) >= 2i128 {
+            if spell_v.is_some() {
+                return Err(crate::enc::present_despite_test(__TYPE, "spell_v", "Flags >= 2", true));
             }
-            else {
-                if spell.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "spell", "present although the test `Flags >= 2` fails"));
-                }
-                let __some_spell_v = match spell_v { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "spell_v", "absent although the test `Flags >= 2` fails")) };
-                let spell_v_v: f64 = *__some_spell_v;
-                __out.extend_from_slice(&spell_v_v.to_le_bytes());
+            let __some_spell = match spell { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "spell", "Flags >= 2", true)) };
+            let spell_v: Kind = *__some_spell;
+            let spell_v_bits: u8 = spell_v as u8;
+            spell_v.write_to(__out);
+        }
+        else {
+            if spell.is_some() {
+                return Err(crate::enc::present_despite_test(__TYPE, "spell", "Flags >= 2", false));
             }
-            // <maskmap name="flags">
-            let __mm_bits: u64 = flags as u64;
-            let rank = &self.rank;
-            let rank_v = &self.rank_v;
-            // <mask value="0x1">
-            if (__mm_bits & 0x1u64) != 0 {
-                let __some_rank = match rank { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "rank", "absent although mask 0x1 of `flags` selects it")) };
-                let rank_v: u16 = *__some_rank;
-                __out.extend_from_slice(&rank_v.to_le_bytes());
+            let __some_spell_v = match spell_v { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "spell_v", "Flags >= 2", false)) };
+            let spell_v_v: f64 = *__some_spell_v;
+            crate::enc::f64(__out, spell_v_v);
+        }
+        // <maskmap name="flags">
+        let __mm_bits: u64 = flags as u64;
+        let rank = &self.rank;
+        let rank_v = &self.rank_v;
+        // <mask value="0x1">
+        if (__mm_bits & 0x1u64) != 0 {
+            let __some_rank = match rank { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "rank", "0x1", "flags")) };
+            let rank_v: u16 = *__some_rank;
+            crate::enc::u16(__out, rank_v);
+        }
+        else {
+            if rank.is_some() {
+                return Err(crate::enc::present_despite_mask(__TYPE, "rank", "0x1", "flags"));
             }
-            else {
-                if rank.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "rank", "present although mask 0x1 of `flags` does not select it"));
-                }
+        }
+        // <mask value="0x4">
+        if (__mm_bits & 0x4u64) != 0 {
+            let __some_rank_v = match rank_v { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "rank_v", "0x4", "flags")) };
+            let rank_v_v = __some_rank_v;
+            if let Err(e) = crate::enc::string16(__out, &rank_v_v, __TYPE, "rank_v") { return Err(e); }
+        }
+        else {
+            if rank_v.is_some() {
+                return Err(crate::enc::present_despite_mask(__TYPE, "rank_v", "0x4", "flags"));
             }
-            // <mask value="0x4">
-            if (__mm_bits & 0x4u64) != 0 {
-                let __some_rank_v = match rank_v { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "rank_v", "absent although mask 0x4 of `flags` selects it")) };
-                let rank_v_v = __some_rank_v;
-                crate::write_string16_le(&rank_v_v, __out).map_err(|e| crate::EncodeError::new(__TYPE, "rank_v", e))?;
-            }
-            else {
-                if rank_v.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "rank_v", "present although mask 0x4 of `flags` does not select it"));
-                }
-            }
-            Ok(())
-        })
+        }
+        Ok(())
     }
 }
 
-impl crate::Encode for S2C_Values {
+impl S2C_Values {
+    /// Encode `S2C_Values` to the little-endian wire form: appends exactly the
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
     #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        S2C_Values::write_to(self, out)
+    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        crate::Encode::write_to(self, out)
     }
 }
 
 impl crate::dispatch::C2SMessage {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
         }
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 
 impl crate::dispatch::S2CMessage {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        match *self {
-            Self::Values(ref m) => <crate::messages::S2C_Values as crate::Encode>::write_to(m, out),
-        }
+        let start = out.len();
+        let result = match *self {
+            Self::Values(ref m) => <crate::messages::S2C_Values as crate::Encode>::write_at(m, out, start),
+        };
+        crate::enc::finish(out, start, result)
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 
 impl crate::dispatch::GameAction {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
         }
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 
 impl crate::dispatch::GameEvent {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
         }
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 

@@ -2,115 +2,158 @@
 // Built with the `encode` feature of quillmarsh-protocol.
 
 impl crate::Encode for Packed {
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Packed";
-        crate::encode_all_or_nothing(out, |__out| {
-            let raw: u32 = self.raw;
-            __out.extend_from_slice(&raw.to_le_bytes());
-            Ok(())
-        })
+        let raw: u32 = self.raw;
+        crate::enc::u32(__out, raw);
+        Ok(())
+    }
+}
+
+impl crate::Encode for S2C_Holder {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
+        const __TYPE: &str = "S2C_Holder";
+        let inner = &self.inner;
+        if let Err(e) = <Packed as crate::Encode>::write_at(&inner, __out, __base) { return Err(e); }
+        let count: u8 = self.count;
+        crate::enc::u8(__out, count);
+        // <vector name="more" length="Count" type="Packed">
+        let more = &self.more;
+        let more_count: usize = (count) as usize;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "more", more.len(), "Count", more_count) { return Err(e); }
+        for __elem in more.iter() {
+            if let Err(e) = <Packed as crate::Encode>::write_at(&__elem, __out, __base) { return Err(e); }
+        }
+        Ok(())
     }
 }
 
 impl S2C_Holder {
     /// Encode `S2C_Holder` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
+    #[inline]
     pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        const __TYPE: &str = "S2C_Holder";
-        crate::encode_all_or_nothing(out, |__out| {
-            let inner = &self.inner;
-            <Packed as crate::Encode>::write_to(&inner, __out)?;
-            let count: u8 = self.count;
-            __out.extend_from_slice(&count.to_le_bytes());
-            // <vector name="more" length="Count" type="Packed">
-            let more = &self.more;
-            let more_count: usize = (count) as usize;
-            if more.len() != more_count {
-                return Err(crate::EncodeError::new(__TYPE, "more", format!("holds {} elements but its length {} gives {}", more.len(), "Count", more_count)));
-            }
-            for __elem in more.iter() {
-                <Packed as crate::Encode>::write_to(&__elem, __out)?;
-            }
-            Ok(())
-        })
+        crate::Encode::write_to(self, out)
     }
 }
 
-impl crate::Encode for S2C_Holder {
-    #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        S2C_Holder::write_to(self, out)
+impl crate::Encode for S2C_Shadow {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
+        let _ = (__out, __base);
+        Err(crate::EncodeError::new("S2C_Shadow", "__out", "the member's name is one the generated encoder uses itself, so this struct cannot be encoded"))
     }
 }
 
 impl S2C_Shadow {
     /// Encode `S2C_Shadow` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
+    #[inline]
     pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        let _ = out;
-        Err(crate::EncodeError::new("S2C_Shadow", "__out", "the member's name is one the generated encoder uses itself, so this struct cannot be encoded"))
+        crate::Encode::write_to(self, out)
     }
 }
 
-impl crate::Encode for S2C_Shadow {
-    #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        S2C_Shadow::write_to(self, out)
+impl crate::Encode for S2C_CaseShadow {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
+        let _ = (__out, __base);
+        Err(crate::EncodeError::new("S2C_CaseShadow", "__some_x", "the member's name is one the generated encoder uses itself, so this struct cannot be encoded"))
     }
 }
 
 impl S2C_CaseShadow {
     /// Encode `S2C_CaseShadow` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
-    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        let _ = out;
-        Err(crate::EncodeError::new("S2C_CaseShadow", "__some_x", "the member's name is one the generated encoder uses itself, so this struct cannot be encoded"))
-    }
-}
-
-impl crate::Encode for S2C_CaseShadow {
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
     #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        S2C_CaseShadow::write_to(self, out)
+    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        crate::Encode::write_to(self, out)
     }
 }
 
 impl crate::dispatch::C2SMessage {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
         }
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 
 impl crate::dispatch::S2CMessage {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        match *self {
-            Self::Holder(ref m) => <crate::messages::S2C_Holder as crate::Encode>::write_to(m, out),
-            Self::Shadow(ref m) => <crate::messages::S2C_Shadow as crate::Encode>::write_to(m, out),
-            Self::CaseShadow(ref m) => <crate::messages::S2C_CaseShadow as crate::Encode>::write_to(m, out),
-        }
+        let start = out.len();
+        let result = match *self {
+            Self::Holder(ref m) => <crate::messages::S2C_Holder as crate::Encode>::write_at(m, out, start),
+            Self::Shadow(ref m) => <crate::messages::S2C_Shadow as crate::Encode>::write_at(m, out, start),
+            Self::CaseShadow(ref m) => <crate::messages::S2C_CaseShadow as crate::Encode>::write_at(m, out, start),
+        };
+        crate::enc::finish(out, start, result)
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 
 impl crate::dispatch::GameAction {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
         }
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 
 impl crate::dispatch::GameEvent {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
         }
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 

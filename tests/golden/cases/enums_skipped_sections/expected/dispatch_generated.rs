@@ -17,8 +17,10 @@ impl C2SMessage {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::MessageC2S;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
         let _ = (data, offset);
         Err(crate::DecodeError::not_generated(Self::KIND, opcode))
@@ -33,6 +35,23 @@ impl C2SMessage {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -59,8 +78,10 @@ impl S2CMessage {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::MessageS2C;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
         let _ = (data, offset);
         Err(crate::DecodeError::not_generated(Self::KIND, opcode))
@@ -75,6 +96,23 @@ impl S2CMessage {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -101,8 +139,10 @@ impl GameAction {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::GameAction;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
         let _ = (data, offset);
         Err(crate::DecodeError::not_generated(Self::KIND, opcode))
@@ -117,6 +157,23 @@ impl GameAction {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -143,8 +200,10 @@ impl GameEvent {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::GameEvent;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
         let _ = (data, offset);
         Err(crate::DecodeError::not_generated(Self::KIND, opcode))
@@ -159,6 +218,23 @@ impl GameEvent {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -179,10 +255,10 @@ impl GameEvent {
 /// Every item of protocol.xml that was not generated, in file order, with the
 /// reason its `// SKIPPED` line gives.
 pub const SKIPPED: &[crate::SkippedItem] = &[
-    crate::SkippedItem { label: "enum", name: "NoParent", opcode: None, reason: "unknown parent type None" },
-    crate::SkippedItem { label: "enum", name: "Signed8", opcode: None, reason: "unknown parent type Some(\"sbyte\")" },
-    crate::SkippedItem { label: "enum", name: "Quoted", opcode: None, reason: "unknown parent type Some(\"say \\\"hi\\\" \\\\\")" },
-    crate::SkippedItem { label: "enum", name: "Tabbed", opcode: None, reason: "unknown parent type Some(\"a\\tb\")" },
-    crate::SkippedItem { label: "enum", name: "Unparsed", opcode: None, reason: "no parseable variants" },
-    crate::SkippedItem { label: "enum", name: "Empty", opcode: None, reason: "no parseable variants" },
+    crate::SkippedItem { label: "enum", kind: None, name: "NoParent", opcode: None, reason: "unknown parent type None" },
+    crate::SkippedItem { label: "enum", kind: None, name: "Signed8", opcode: None, reason: "unknown parent type Some(\"sbyte\")" },
+    crate::SkippedItem { label: "enum", kind: None, name: "Quoted", opcode: None, reason: "unknown parent type Some(\"say \\\"hi\\\" \\\\\")" },
+    crate::SkippedItem { label: "enum", kind: None, name: "Tabbed", opcode: None, reason: "unknown parent type Some(\"a\\tb\")" },
+    crate::SkippedItem { label: "enum", kind: None, name: "Unparsed", opcode: None, reason: "no parseable variants" },
+    crate::SkippedItem { label: "enum", kind: None, name: "Empty", opcode: None, reason: "no parseable variants" },
 ];

@@ -45,37 +45,81 @@ impl SignedLong {
 
 impl crate::dispatch::C2SMessage {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
         }
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 
 impl crate::dispatch::S2CMessage {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
         }
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 
 impl crate::dispatch::GameAction {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
         }
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 
 impl crate::dispatch::GameEvent {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
         }
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 

@@ -108,8 +108,10 @@ impl C2SMessage {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::MessageC2S;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
         let _ = (data, offset);
         Err(crate::DecodeError::not_generated(Self::KIND, opcode))
@@ -124,6 +126,23 @@ impl C2SMessage {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -150,8 +169,10 @@ impl S2CMessage {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::MessageS2C;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
         let _ = (data, offset);
         Err(crate::DecodeError::not_generated(Self::KIND, opcode))
@@ -166,6 +187,23 @@ impl S2CMessage {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -199,26 +237,29 @@ impl GameAction {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::GameAction;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
-        let mut at = *offset;
+        let message = crate::message_at(data, *offset);
+        let mut at = 0;
         let decoded = match opcode {
-            0x0301 => match crate::messages::Action_OnlyTrue::read_from(data, &mut at) { Ok(m) => Ok(Self::OnlyTrue(m)), Err(e) => Err(e) },
-            0x0302 => match crate::messages::Action_OnlyFalse::read_from(data, &mut at) { Ok(m) => Ok(Self::OnlyFalse(m)), Err(e) => Err(e) },
-            0x0303 => match crate::messages::Action_BothBranches::read_from(data, &mut at) { Ok(m) => Ok(Self::BothBranches(m)), Err(e) => Err(e) },
-            0x0304 => match crate::messages::Action_AlignOnly::read_from(data, &mut at) { Ok(m) => Ok(Self::AlignOnly(m)), Err(e) => Err(e) },
-            0x0305 => match crate::messages::Action_Containers::read_from(data, &mut at) { Ok(m) => Ok(Self::Containers(m)), Err(e) => Err(e) },
-            0x0306 => match crate::messages::Action_SameName::read_from(data, &mut at) { Ok(m) => Ok(Self::SameName(m)), Err(e) => Err(e) },
-            0x0307 => match crate::messages::Action_TwoTrue::read_from(data, &mut at) { Ok(m) => Ok(Self::TwoTrue(m)), Err(e) => Err(e) },
+            0x0301 => match crate::messages::Action_OnlyTrue::read_from(message, &mut at) { Ok(m) => Ok(Self::OnlyTrue(m)), Err(e) => Err(e) },
+            0x0302 => match crate::messages::Action_OnlyFalse::read_from(message, &mut at) { Ok(m) => Ok(Self::OnlyFalse(m)), Err(e) => Err(e) },
+            0x0303 => match crate::messages::Action_BothBranches::read_from(message, &mut at) { Ok(m) => Ok(Self::BothBranches(m)), Err(e) => Err(e) },
+            0x0304 => match crate::messages::Action_AlignOnly::read_from(message, &mut at) { Ok(m) => Ok(Self::AlignOnly(m)), Err(e) => Err(e) },
+            0x0305 => match crate::messages::Action_Containers::read_from(message, &mut at) { Ok(m) => Ok(Self::Containers(m)), Err(e) => Err(e) },
+            0x0306 => match crate::messages::Action_SameName::read_from(message, &mut at) { Ok(m) => Ok(Self::SameName(m)), Err(e) => Err(e) },
+            0x0307 => match crate::messages::Action_TwoTrue::read_from(message, &mut at) { Ok(m) => Ok(Self::TwoTrue(m)), Err(e) => Err(e) },
             _ => return Err(crate::DecodeError::not_generated(Self::KIND, opcode)),
         };
         match decoded {
-            Ok(message) => {
-                *offset = at;
-                Ok(message)
+            Ok(decoded) => {
+                *offset += at;
+                Ok(decoded)
             }
-            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error)),
+            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error, at, message.len())),
         }
     }
 
@@ -231,6 +272,23 @@ impl GameAction {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -260,6 +318,55 @@ impl GameAction {
     }
 }
 
+impl From<crate::messages::Action_OnlyTrue> for GameAction {
+    #[inline]
+    fn from(message: crate::messages::Action_OnlyTrue) -> Self {
+        Self::OnlyTrue(message)
+    }
+}
+
+impl From<crate::messages::Action_OnlyFalse> for GameAction {
+    #[inline]
+    fn from(message: crate::messages::Action_OnlyFalse) -> Self {
+        Self::OnlyFalse(message)
+    }
+}
+
+impl From<crate::messages::Action_BothBranches> for GameAction {
+    #[inline]
+    fn from(message: crate::messages::Action_BothBranches) -> Self {
+        Self::BothBranches(message)
+    }
+}
+
+impl From<crate::messages::Action_AlignOnly> for GameAction {
+    #[inline]
+    fn from(message: crate::messages::Action_AlignOnly) -> Self {
+        Self::AlignOnly(message)
+    }
+}
+
+impl From<crate::messages::Action_Containers> for GameAction {
+    #[inline]
+    fn from(message: crate::messages::Action_Containers) -> Self {
+        Self::Containers(message)
+    }
+}
+
+impl From<crate::messages::Action_SameName> for GameAction {
+    #[inline]
+    fn from(message: crate::messages::Action_SameName) -> Self {
+        Self::SameName(message)
+    }
+}
+
+impl From<crate::messages::Action_TwoTrue> for GameAction {
+    #[inline]
+    fn from(message: crate::messages::Action_TwoTrue) -> Self {
+        Self::TwoTrue(message)
+    }
+}
+
 // === GAMEEVENTS ===
 
 /// A game event (S2C inside 0xF7B0) of protocol.xml, decoded by its opcode with `decode`.
@@ -271,8 +378,10 @@ impl GameEvent {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::GameEvent;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
         let _ = (data, offset);
         Err(crate::DecodeError::not_generated(Self::KIND, opcode))
@@ -287,6 +396,23 @@ impl GameEvent {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.

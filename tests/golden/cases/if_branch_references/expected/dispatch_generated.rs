@@ -63,8 +63,10 @@ impl C2SMessage {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::MessageC2S;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
         let _ = (data, offset);
         Err(crate::DecodeError::not_generated(Self::KIND, opcode))
@@ -79,6 +81,23 @@ impl C2SMessage {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -105,8 +124,10 @@ impl S2CMessage {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::MessageS2C;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
         let _ = (data, offset);
         Err(crate::DecodeError::not_generated(Self::KIND, opcode))
@@ -121,6 +142,23 @@ impl S2CMessage {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -150,22 +188,25 @@ impl GameAction {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::GameAction;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
-        let mut at = *offset;
+        let message = crate::message_at(data, *offset);
+        let mut at = 0;
         let decoded = match opcode {
-            0x0401 => match crate::messages::Action_SameAndOtherBranch::read_from(data, &mut at) { Ok(m) => Ok(Self::SameAndOtherBranch(m)), Err(e) => Err(e) },
-            0x0402 => match crate::messages::Action_AfterTheBlock::read_from(data, &mut at) { Ok(m) => Ok(Self::AfterTheBlock(m)), Err(e) => Err(e) },
-            0x0403 => match crate::messages::Action_UnsignedNegation::read_from(data, &mut at) { Ok(m) => Ok(Self::UnsignedNegation(m)), Err(e) => Err(e) },
+            0x0401 => match crate::messages::Action_SameAndOtherBranch::read_from(message, &mut at) { Ok(m) => Ok(Self::SameAndOtherBranch(m)), Err(e) => Err(e) },
+            0x0402 => match crate::messages::Action_AfterTheBlock::read_from(message, &mut at) { Ok(m) => Ok(Self::AfterTheBlock(m)), Err(e) => Err(e) },
+            0x0403 => match crate::messages::Action_UnsignedNegation::read_from(message, &mut at) { Ok(m) => Ok(Self::UnsignedNegation(m)), Err(e) => Err(e) },
             _ => return Err(crate::DecodeError::not_generated(Self::KIND, opcode)),
         };
         match decoded {
-            Ok(message) => {
-                *offset = at;
-                Ok(message)
+            Ok(decoded) => {
+                *offset += at;
+                Ok(decoded)
             }
-            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error)),
+            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error, at, message.len())),
         }
     }
 
@@ -178,6 +219,23 @@ impl GameAction {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -199,6 +257,27 @@ impl GameAction {
     }
 }
 
+impl From<crate::messages::Action_SameAndOtherBranch> for GameAction {
+    #[inline]
+    fn from(message: crate::messages::Action_SameAndOtherBranch) -> Self {
+        Self::SameAndOtherBranch(message)
+    }
+}
+
+impl From<crate::messages::Action_AfterTheBlock> for GameAction {
+    #[inline]
+    fn from(message: crate::messages::Action_AfterTheBlock) -> Self {
+        Self::AfterTheBlock(message)
+    }
+}
+
+impl From<crate::messages::Action_UnsignedNegation> for GameAction {
+    #[inline]
+    fn from(message: crate::messages::Action_UnsignedNegation) -> Self {
+        Self::UnsignedNegation(message)
+    }
+}
+
 // === GAMEEVENTS ===
 
 /// A game event (S2C inside 0xF7B0) of protocol.xml, decoded by its opcode with `decode`.
@@ -210,8 +289,10 @@ impl GameEvent {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::GameEvent;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
         let _ = (data, offset);
         Err(crate::DecodeError::not_generated(Self::KIND, opcode))
@@ -226,6 +307,23 @@ impl GameEvent {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -246,5 +344,5 @@ impl GameEvent {
 /// Every item of protocol.xml that was not generated, in file order, with the
 /// reason its `// SKIPPED` line gives.
 pub const SKIPPED: &[crate::SkippedItem] = &[
-    crate::SkippedItem { label: "gameaction", name: "ShiftByNegatedConstant", opcode: Some(0x0404), reason: "subfield Bad: cannot translate expression \"Flags << -1\": shift by 4294967295 is out of range for u32; deferred" },
+    crate::SkippedItem { label: "gameaction", kind: Some(crate::Kind::GameAction), name: "ShiftByNegatedConstant", opcode: Some(0x0404), reason: "subfield Bad: cannot translate expression \"Flags << -1\": shift by 4294967295 is out of range for u32; deferred" },
 ];

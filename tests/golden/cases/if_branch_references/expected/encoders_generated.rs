@@ -8,379 +8,407 @@ impl Shape {
     }
 }
 
-impl Velocity {
-    /// Encode `Velocity` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
-    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+impl crate::Encode for Velocity {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Velocity";
-        crate::encode_all_or_nothing(out, |__out| {
-            let total: u8 = self.total;
-            __out.extend_from_slice(&total.to_le_bytes());
-            // <if test="Total &gt; 1">
-            let total_2 = &self.total_2;
-            let items = &self.items;
-            if (total as i128) > 1i128 {
-                if items.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "items", "present although the test `Total > 1` holds"));
-                }
-                let __some_total_2 = match total_2 { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "total_2", "absent although the test `Total > 1` holds")) };
-                let total_2_v = __some_total_2;
-                crate::write_string16_le(&total_2_v, __out).map_err(|e| crate::EncodeError::new(__TYPE, "total_2", e))?;
+        let total: u8 = self.total;
+        crate::enc::u8(__out, total);
+        // <if test="Total &gt; 1">
+        let total_2 = &self.total_2;
+        let items = &self.items;
+        if (total as i128) > 1i128 {
+            if items.is_some() {
+                return Err(crate::enc::present_despite_test(__TYPE, "items", "Total > 1", true));
             }
-            else {
-                if total_2.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "total_2", "present although the test `Total > 1` fails"));
-                }
-                let __some_items = match items { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "items", "absent although the test `Total > 1` fails")) };
-                // <vector name="items_v" length="Total" type="f32">
-                let items_v = __some_items;
-                let items_v_count: usize = (total) as usize;
-                if items_v.len() != items_v_count {
-                    return Err(crate::EncodeError::new(__TYPE, "items", format!("holds {} elements but its length {} gives {}", items_v.len(), "Total", items_v_count)));
-                }
-                for __elem in items_v.iter() {
-                    let __elem = *__elem;
-                    __out.extend_from_slice(&__elem.to_le_bytes());
-                }
+            let __some_total_2 = match total_2 { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "total_2", "Total > 1", true)) };
+            let total_2_v = __some_total_2;
+            if let Err(e) = crate::enc::string16(__out, &total_2_v, __TYPE, "total_2") { return Err(e); }
+        }
+        else {
+            if total_2.is_some() {
+                return Err(crate::enc::present_despite_test(__TYPE, "total_2", "Total > 1", false));
             }
-            Ok(())
-        })
+            let __some_items = match items { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "items", "Total > 1", false)) };
+            // <vector name="items_v" length="Total" type="f32">
+            let items_v = __some_items;
+            let items_v_count: usize = (total) as usize;
+            if let Err(e) = crate::enc::vector_len(__TYPE, "items", items_v.len(), "Total", items_v_count) { return Err(e); }
+            for __elem in items_v.iter() {
+                let __elem = *__elem;
+                crate::enc::f32(__out, __elem);
+            }
+        }
+        Ok(())
     }
 }
 
-impl crate::Encode for Velocity {
+impl Velocity {
+    /// Encode `Velocity` to the little-endian wire form: appends exactly the
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
     #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        Velocity::write_to(self, out)
+    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        crate::Encode::write_to(self, out)
+    }
+}
+
+impl crate::Encode for Action_SameAndOtherBranch {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
+        const __TYPE: &str = "Action_SameAndOtherBranch";
+        let flags: u32 = self.flags;
+        crate::enc::u32(__out, flags);
+        // <if test="Flags">
+        let count = &self.count;
+        let values = &self.values;
+        let lows = &self.lows;
+        let spare = &self.spare;
+        if (flags as u64) != 0 {
+            if spare.is_some() {
+                return Err(crate::enc::present_despite_test(__TYPE, "spare", "Flags", true));
+            }
+            let __some_count = match count { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "count", "Flags", true)) };
+            let __some_values = match values { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "values", "Flags", true)) };
+            let __some_lows = match lows { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "lows", "Flags", true)) };
+            let count_v: u16 = *__some_count;
+            crate::enc::u16(__out, count_v);
+            // <vector name="values_v" length="Count" type="u32">
+            let values_v = __some_values;
+            let values_v_count: usize = (count_v) as usize;
+            if let Err(e) = crate::enc::vector_len(__TYPE, "values", values_v.len(), "Count", values_v_count) { return Err(e); }
+            for __elem in values_v.iter() {
+                let __elem = *__elem;
+                crate::enc::u32(__out, __elem);
+            }
+            // <vector name="lows_v" length="Low" type="u8">
+            let lows_v = __some_lows;
+            let lows_v_count: usize = (((count_v & (0xF as u16))) as u16) as usize;
+            if let Err(e) = crate::enc::vector_len(__TYPE, "lows", lows_v.len(), "Low", lows_v_count) { return Err(e); }
+            for __elem in lows_v.iter() {
+                let __elem = *__elem;
+                crate::enc::u8(__out, __elem);
+            }
+        }
+        else {
+            if count.is_some() {
+                return Err(crate::enc::present_despite_test(__TYPE, "count", "Flags", false));
+            }
+            if values.is_some() {
+                return Err(crate::enc::present_despite_test(__TYPE, "values", "Flags", false));
+            }
+            if lows.is_some() {
+                return Err(crate::enc::present_despite_test(__TYPE, "lows", "Flags", false));
+            }
+            let __some_spare = match spare { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "spare", "Flags", false)) };
+            // <vector name="spare_v" length="Count - 1" type="u8">
+            let spare_v = __some_spare;
+            let spare_v_count: usize = ((count.unwrap_or_default() as i32).wrapping_sub(1)) as usize;
+            if let Err(e) = crate::enc::vector_len(__TYPE, "spare", spare_v.len(), "Count - 1", spare_v_count) { return Err(e); }
+            for __elem in spare_v.iter() {
+                let __elem = *__elem;
+                crate::enc::u8(__out, __elem);
+            }
+        }
+        // <vector name="after" length="Low" type="u8">
+        let after = &self.after;
+        let after_count: usize = (((count.unwrap_or_default() & (0xF as u16))) as u16) as usize;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "after", after.len(), "Low", after_count) { return Err(e); }
+        for __elem in after.iter() {
+            let __elem = *__elem;
+            crate::enc::u8(__out, __elem);
+        }
+        Ok(())
     }
 }
 
 impl Action_SameAndOtherBranch {
     /// Encode `Action_SameAndOtherBranch` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
+    #[inline]
     pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        const __TYPE: &str = "Action_SameAndOtherBranch";
-        crate::encode_all_or_nothing(out, |__out| {
-            let flags: u32 = self.flags;
-            __out.extend_from_slice(&flags.to_le_bytes());
-            // <if test="Flags">
-            let count = &self.count;
-            let values = &self.values;
-            let lows = &self.lows;
-            let spare = &self.spare;
-            if (flags as u64) != 0 {
-                if spare.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "spare", "present although the test `Flags` holds"));
-                }
-                let __some_count = match count { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "count", "absent although the test `Flags` holds")) };
-                let __some_values = match values { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "values", "absent although the test `Flags` holds")) };
-                let __some_lows = match lows { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "lows", "absent although the test `Flags` holds")) };
-                let count_v: u16 = *__some_count;
-                __out.extend_from_slice(&count_v.to_le_bytes());
-                // <vector name="values_v" length="Count" type="u32">
-                let values_v = __some_values;
-                let values_v_count: usize = (count_v) as usize;
-                if values_v.len() != values_v_count {
-                    return Err(crate::EncodeError::new(__TYPE, "values", format!("holds {} elements but its length {} gives {}", values_v.len(), "Count", values_v_count)));
-                }
-                for __elem in values_v.iter() {
-                    let __elem = *__elem;
-                    __out.extend_from_slice(&__elem.to_le_bytes());
-                }
-                // <vector name="lows_v" length="Low" type="u8">
-                let lows_v = __some_lows;
-                let lows_v_count: usize = (((count_v & (0xF as u16))) as u16) as usize;
-                if lows_v.len() != lows_v_count {
-                    return Err(crate::EncodeError::new(__TYPE, "lows", format!("holds {} elements but its length {} gives {}", lows_v.len(), "Low", lows_v_count)));
-                }
-                for __elem in lows_v.iter() {
-                    let __elem = *__elem;
-                    __out.extend_from_slice(&__elem.to_le_bytes());
-                }
-            }
-            else {
-                if count.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "count", "present although the test `Flags` fails"));
-                }
-                if values.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "values", "present although the test `Flags` fails"));
-                }
-                if lows.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "lows", "present although the test `Flags` fails"));
-                }
-                let __some_spare = match spare { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "spare", "absent although the test `Flags` fails")) };
-                // <vector name="spare_v" length="Count - 1" type="u8">
-                let spare_v = __some_spare;
-                let spare_v_count: usize = ((count.unwrap_or_default() as i32).wrapping_sub(1)) as usize;
-                if spare_v.len() != spare_v_count {
-                    return Err(crate::EncodeError::new(__TYPE, "spare", format!("holds {} elements but its length {} gives {}", spare_v.len(), "Count - 1", spare_v_count)));
-                }
-                for __elem in spare_v.iter() {
-                    let __elem = *__elem;
-                    __out.extend_from_slice(&__elem.to_le_bytes());
-                }
-            }
-            // <vector name="after" length="Low" type="u8">
-            let after = &self.after;
-            let after_count: usize = (((count.unwrap_or_default() & (0xF as u16))) as u16) as usize;
-            if after.len() != after_count {
-                return Err(crate::EncodeError::new(__TYPE, "after", format!("holds {} elements but its length {} gives {}", after.len(), "Low", after_count)));
-            }
-            for __elem in after.iter() {
-                let __elem = *__elem;
-                __out.extend_from_slice(&__elem.to_le_bytes());
-            }
-            Ok(())
-        })
+        crate::Encode::write_to(self, out)
     }
 }
 
-impl crate::Encode for Action_SameAndOtherBranch {
-    #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        Action_SameAndOtherBranch::write_to(self, out)
+impl crate::Encode for Action_AfterTheBlock {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
+        const __TYPE: &str = "Action_AfterTheBlock";
+        let flags: u32 = self.flags;
+        crate::enc::u32(__out, flags);
+        // <if test="Flags == 1">
+        let size = &self.size;
+        let shape = &self.shape;
+        let ready = &self.ready;
+        let scale = &self.scale;
+        if (flags as i128) == 1i128 {
+            let __some_size = match size { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "size", "Flags == 1", true)) };
+            let __some_shape = match shape { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "shape", "Flags == 1", true)) };
+            let __some_ready = match ready { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "ready", "Flags == 1", true)) };
+            let __some_scale = match scale { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "scale", "Flags == 1", true)) };
+            let size_v: u8 = *__some_size;
+            crate::enc::u8(__out, size_v);
+            let shape_v: Shape = *__some_shape;
+            let shape_v_bits: u16 = shape_v as u16;
+            shape_v.write_to(__out);
+            let ready_v: WireBool = *__some_ready;
+            crate::enc::bool(__out, ready_v);
+            let scale_v: f32 = *__some_scale;
+            crate::enc::f32(__out, scale_v);
+        }
+        else {
+            if size.is_some() {
+                return Err(crate::enc::present_despite_test(__TYPE, "size", "Flags == 1", false));
+            }
+            if shape.is_some() {
+                return Err(crate::enc::present_despite_test(__TYPE, "shape", "Flags == 1", false));
+            }
+            if ready.is_some() {
+                return Err(crate::enc::present_despite_test(__TYPE, "ready", "Flags == 1", false));
+            }
+            if scale.is_some() {
+                return Err(crate::enc::present_despite_test(__TYPE, "scale", "Flags == 1", false));
+            }
+        }
+        // <table name="pairs" length="Size" key="u16" value="u32">
+        let pairs = &self.pairs;
+        let pairs_count: usize = (size.unwrap_or_default()) as usize;
+        if let Err(e) = crate::enc::table_len(__TYPE, "pairs", pairs.len(), "Size", pairs_count) { return Err(e); }
+        for (__k, __v) in pairs.iter() {
+            let __k = *__k;
+            crate::enc::u16(__out, __k);
+            let __v = *__v;
+            crate::enc::u32(__out, __v);
+        }
+        // <if test="Ready">
+        let weight = &self.weight;
+        if ready.unwrap_or_default() {
+            let __some_weight = match weight { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "weight", "Ready", true)) };
+            let weight_v: u32 = *__some_weight;
+            crate::enc::u32(__out, weight_v);
+        }
+        else {
+            if weight.is_some() {
+                return Err(crate::enc::present_despite_test(__TYPE, "weight", "Ready", false));
+            }
+        }
+        // <if test="Flags &lt; Size">
+        let bonus = &self.bonus;
+        let penalty = &self.penalty;
+        if (flags as i128) < (size.unwrap_or_default() as i128) {
+            if penalty.is_some() {
+                return Err(crate::enc::present_despite_test(__TYPE, "penalty", "Flags < Size", true));
+            }
+            let __some_bonus = match bonus { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "bonus", "Flags < Size", true)) };
+            let bonus_v: u8 = *__some_bonus;
+            crate::enc::u8(__out, bonus_v);
+        }
+        else {
+            if bonus.is_some() {
+                return Err(crate::enc::present_despite_test(__TYPE, "bonus", "Flags < Size", false));
+            }
+            let __some_penalty = match penalty { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "penalty", "Flags < Size", false)) };
+            let penalty_v: u8 = *__some_penalty;
+            crate::enc::u8(__out, penalty_v);
+        }
+        // <if test="Scale &gt;= 1.5">
+        let big = &self.big;
+        if scale.unwrap_or_default() >= 1.5f32 {
+            let __some_big = match big { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "big", "Scale >= 1.5", true)) };
+            let big_v: u8 = *__some_big;
+            crate::enc::u8(__out, big_v);
+        }
+        else {
+            if big.is_some() {
+                return Err(crate::enc::present_despite_test(__TYPE, "big", "Scale >= 1.5", false));
+            }
+        }
+        // <switch name="Shape">
+        let __disc: i128 = (shape.map_or(0u16, |v| v as u16)) as i128;
+        let shape_data = &self.shape_data;
+        match shape_data {
+            Action_AfterTheBlockShapeData::Case_0 { plain: __case_plain } => {
+                if !(__disc == 0i128) {
+                    return Err(crate::enc::variant_despite_discriminator(__TYPE, "shape_data", "Case_0", "Shape", __disc));
+                }
+                let plain: u8 = *__case_plain;
+                crate::enc::u8(__out, plain);
+            }
+            Action_AfterTheBlockShapeData::Case_1_2 { radius: __case_radius } => {
+                if !(__disc == 1i128 || __disc == 2i128) {
+                    return Err(crate::enc::variant_despite_discriminator(__TYPE, "shape_data", "Case_1_2", "Shape", __disc));
+                }
+                let radius: f32 = *__case_radius;
+                crate::enc::f32(__out, radius);
+            }
+        }
+        // <switch name="Size">
+        let __disc: i128 = (size.unwrap_or_default()) as i128;
+        let size_data = &self.size_data;
+        match size_data {
+            Action_AfterTheBlockSizeData::Case_0 => {
+                if !(__disc == 0i128) {
+                    return Err(crate::enc::variant_despite_discriminator(__TYPE, "size_data", "Case_0", "Size", __disc));
+                }
+            }
+            Action_AfterTheBlockSizeData::Case_4 { four: __case_four } => {
+                if !(__disc == 4i128) {
+                    return Err(crate::enc::variant_despite_discriminator(__TYPE, "size_data", "Case_4", "Size", __disc));
+                }
+                let four: u32 = *__case_four;
+                crate::enc::u32(__out, four);
+            }
+        }
+        // <maskmap name="shape">
+        let __mm_bits: u64 = shape.map_or(0u16, |v| v as u16) as u64;
+        let cone_angle = &self.cone_angle;
+        // <mask value="0x2">
+        if (__mm_bits & 0x2u64) != 0 {
+            let __some_cone_angle = match cone_angle { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "cone_angle", "0x2", "shape")) };
+            let cone_angle_v: f32 = *__some_cone_angle;
+            crate::enc::f32(__out, cone_angle_v);
+        }
+        else {
+            if cone_angle.is_some() {
+                return Err(crate::enc::present_despite_mask(__TYPE, "cone_angle", "0x2", "shape"));
+            }
+        }
+        // <maskmap name="size">
+        let __mm_bits: u64 = size.unwrap_or_default() as u64;
+        let odd_size = &self.odd_size;
+        // <mask value="0x1">
+        if (__mm_bits & 0x1u64) != 0 {
+            let __some_odd_size = match odd_size { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "odd_size", "0x1", "size")) };
+            let odd_size_v: u16 = *__some_odd_size;
+            crate::enc::u16(__out, odd_size_v);
+        }
+        else {
+            if odd_size.is_some() {
+                return Err(crate::enc::present_despite_mask(__TYPE, "odd_size", "0x1", "size"));
+            }
+        }
+        Ok(())
     }
 }
 
 impl Action_AfterTheBlock {
     /// Encode `Action_AfterTheBlock` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
+    #[inline]
     pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        const __TYPE: &str = "Action_AfterTheBlock";
-        crate::encode_all_or_nothing(out, |__out| {
-            let flags: u32 = self.flags;
-            __out.extend_from_slice(&flags.to_le_bytes());
-            // <if test="Flags == 1">
-            let size = &self.size;
-            let shape = &self.shape;
-            let ready = &self.ready;
-            let scale = &self.scale;
-            if (flags as i128) == 1i128 {
-                let __some_size = match size { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "size", "absent although the test `Flags == 1` holds")) };
-                let __some_shape = match shape { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "shape", "absent although the test `Flags == 1` holds")) };
-                let __some_ready = match ready { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "ready", "absent although the test `Flags == 1` holds")) };
-                let __some_scale = match scale { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "scale", "absent although the test `Flags == 1` holds")) };
-                let size_v: u8 = *__some_size;
-                __out.extend_from_slice(&size_v.to_le_bytes());
-                let shape_v: Shape = *__some_shape;
-                let shape_v_bits: u16 = shape_v as u16;
-                shape_v.write_to(__out);
-                let ready_v: WireBool = *__some_ready;
-                __out.extend_from_slice(&u32::from(ready_v).to_le_bytes());
-                let scale_v: f32 = *__some_scale;
-                __out.extend_from_slice(&scale_v.to_le_bytes());
-            }
-            else {
-                if size.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "size", "present although the test `Flags == 1` fails"));
-                }
-                if shape.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "shape", "present although the test `Flags == 1` fails"));
-                }
-                if ready.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "ready", "present although the test `Flags == 1` fails"));
-                }
-                if scale.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "scale", "present although the test `Flags == 1` fails"));
-                }
-            }
-            // <table name="pairs" length="Size" key="u16" value="u32">
-            let pairs = &self.pairs;
-            let pairs_count: usize = (size.unwrap_or_default()) as usize;
-            if pairs.len() != pairs_count {
-                return Err(crate::EncodeError::new(__TYPE, "pairs", format!("holds {} entries but its length {} gives {}", pairs.len(), "Size", pairs_count)));
-            }
-            for (__k, __v) in pairs.iter() {
-                let __k = *__k;
-                __out.extend_from_slice(&__k.to_le_bytes());
-                let __v = *__v;
-                __out.extend_from_slice(&__v.to_le_bytes());
-            }
-            // <if test="Ready">
-            let weight = &self.weight;
-            if ready.unwrap_or_default() {
-                let __some_weight = match weight { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "weight", "absent although the test `Ready` holds")) };
-                let weight_v: u32 = *__some_weight;
-                __out.extend_from_slice(&weight_v.to_le_bytes());
-            }
-            else {
-                if weight.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "weight", "present although the test `Ready` fails"));
-                }
-            }
-            // <if test="Flags &lt; Size">
-            let bonus = &self.bonus;
-            let penalty = &self.penalty;
-            if (flags as i128) < (size.unwrap_or_default() as i128) {
-                if penalty.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "penalty", "present although the test `Flags < Size` holds"));
-                }
-                let __some_bonus = match bonus { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "bonus", "absent although the test `Flags < Size` holds")) };
-                let bonus_v: u8 = *__some_bonus;
-                __out.extend_from_slice(&bonus_v.to_le_bytes());
-            }
-            else {
-                if bonus.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "bonus", "present although the test `Flags < Size` fails"));
-                }
-                let __some_penalty = match penalty { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "penalty", "absent although the test `Flags < Size` fails")) };
-                let penalty_v: u8 = *__some_penalty;
-                __out.extend_from_slice(&penalty_v.to_le_bytes());
-            }
-            // <if test="Scale &gt;= 1.5">
-            let big = &self.big;
-            if scale.unwrap_or_default() >= 1.5f32 {
-                let __some_big = match big { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "big", "absent although the test `Scale >= 1.5` holds")) };
-                let big_v: u8 = *__some_big;
-                __out.extend_from_slice(&big_v.to_le_bytes());
-            }
-            else {
-                if big.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "big", "present although the test `Scale >= 1.5` fails"));
-                }
-            }
-            // <switch name="Shape">
-            let __disc: i128 = (shape.map_or(0u16, |v| v as u16)) as i128;
-            let shape_data = &self.shape_data;
-            match shape_data {
-                Action_AfterTheBlockShapeData::Case_0 { plain: __case_plain } => {
-                    if !(__disc == 0i128) {
-                        return Err(crate::EncodeError::new(__TYPE, "shape_data", format!("holds variant {} but the discriminator {} is {}", "Case_0", "Shape", __disc)));
-                    }
-                    let plain: u8 = *__case_plain;
-                    __out.extend_from_slice(&plain.to_le_bytes());
-                }
-                Action_AfterTheBlockShapeData::Case_1_2 { radius: __case_radius } => {
-                    if !(__disc == 1i128 || __disc == 2i128) {
-                        return Err(crate::EncodeError::new(__TYPE, "shape_data", format!("holds variant {} but the discriminator {} is {}", "Case_1_2", "Shape", __disc)));
-                    }
-                    let radius: f32 = *__case_radius;
-                    __out.extend_from_slice(&radius.to_le_bytes());
-                }
-            }
-            // <switch name="Size">
-            let __disc: i128 = (size.unwrap_or_default()) as i128;
-            let size_data = &self.size_data;
-            match size_data {
-                Action_AfterTheBlockSizeData::Case_0 => {
-                    if !(__disc == 0i128) {
-                        return Err(crate::EncodeError::new(__TYPE, "size_data", format!("holds variant {} but the discriminator {} is {}", "Case_0", "Size", __disc)));
-                    }
-                }
-                Action_AfterTheBlockSizeData::Case_4 { four: __case_four } => {
-                    if !(__disc == 4i128) {
-                        return Err(crate::EncodeError::new(__TYPE, "size_data", format!("holds variant {} but the discriminator {} is {}", "Case_4", "Size", __disc)));
-                    }
-                    let four: u32 = *__case_four;
-                    __out.extend_from_slice(&four.to_le_bytes());
-                }
-            }
-            // <maskmap name="shape">
-            let __mm_bits: u64 = shape.map_or(0u16, |v| v as u16) as u64;
-            let cone_angle = &self.cone_angle;
-            // <mask value="0x2">
-            if (__mm_bits & 0x2u64) != 0 {
-                let __some_cone_angle = match cone_angle { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "cone_angle", "absent although mask 0x2 of `shape` selects it")) };
-                let cone_angle_v: f32 = *__some_cone_angle;
-                __out.extend_from_slice(&cone_angle_v.to_le_bytes());
-            }
-            else {
-                if cone_angle.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "cone_angle", "present although mask 0x2 of `shape` does not select it"));
-                }
-            }
-            // <maskmap name="size">
-            let __mm_bits: u64 = size.unwrap_or_default() as u64;
-            let odd_size = &self.odd_size;
-            // <mask value="0x1">
-            if (__mm_bits & 0x1u64) != 0 {
-                let __some_odd_size = match odd_size { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "odd_size", "absent although mask 0x1 of `size` selects it")) };
-                let odd_size_v: u16 = *__some_odd_size;
-                __out.extend_from_slice(&odd_size_v.to_le_bytes());
-            }
-            else {
-                if odd_size.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "odd_size", "present although mask 0x1 of `size` does not select it"));
-                }
-            }
-            Ok(())
-        })
+        crate::Encode::write_to(self, out)
     }
 }
 
-impl crate::Encode for Action_AfterTheBlock {
-    #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        Action_AfterTheBlock::write_to(self, out)
+impl crate::Encode for Action_UnsignedNegation {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
+        const __TYPE: &str = "Action_UnsignedNegation";
+        let flags: u32 = self.flags;
+        crate::enc::u32(__out, flags);
+        // <vector name="rest" length="Negated" type="u8">
+        let rest = &self.rest;
+        let rest_count: usize = ((((flags.wrapping_neg()) as u16)) as u32) as usize;
+        if let Err(e) = crate::enc::vector_len(__TYPE, "rest", rest.len(), "Negated", rest_count) { return Err(e); }
+        for __elem in rest.iter() {
+            let __elem = *__elem;
+            crate::enc::u8(__out, __elem);
+        }
+        Ok(())
     }
 }
 
 impl Action_UnsignedNegation {
     /// Encode `Action_UnsignedNegation` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
-    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        const __TYPE: &str = "Action_UnsignedNegation";
-        crate::encode_all_or_nothing(out, |__out| {
-            let flags: u32 = self.flags;
-            __out.extend_from_slice(&flags.to_le_bytes());
-            // <vector name="rest" length="Negated" type="u8">
-            let rest = &self.rest;
-            let rest_count: usize = ((((flags.wrapping_neg()) as u16)) as u32) as usize;
-            if rest.len() != rest_count {
-                return Err(crate::EncodeError::new(__TYPE, "rest", format!("holds {} elements but its length {} gives {}", rest.len(), "Negated", rest_count)));
-            }
-            for __elem in rest.iter() {
-                let __elem = *__elem;
-                __out.extend_from_slice(&__elem.to_le_bytes());
-            }
-            Ok(())
-        })
-    }
-}
-
-impl crate::Encode for Action_UnsignedNegation {
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
     #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        Action_UnsignedNegation::write_to(self, out)
+    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        crate::Encode::write_to(self, out)
     }
 }
 
 impl crate::dispatch::C2SMessage {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
         }
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 
 impl crate::dispatch::S2CMessage {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
         }
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 
 impl crate::dispatch::GameAction {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        match *self {
-            Self::SameAndOtherBranch(ref m) => <crate::messages::Action_SameAndOtherBranch as crate::Encode>::write_to(m, out),
-            Self::AfterTheBlock(ref m) => <crate::messages::Action_AfterTheBlock as crate::Encode>::write_to(m, out),
-            Self::UnsignedNegation(ref m) => <crate::messages::Action_UnsignedNegation as crate::Encode>::write_to(m, out),
-        }
+        let start = out.len();
+        let result = match *self {
+            Self::SameAndOtherBranch(ref m) => <crate::messages::Action_SameAndOtherBranch as crate::Encode>::write_at(m, out, start),
+            Self::AfterTheBlock(ref m) => <crate::messages::Action_AfterTheBlock as crate::Encode>::write_at(m, out, start),
+            Self::UnsignedNegation(ref m) => <crate::messages::Action_UnsignedNegation as crate::Encode>::write_at(m, out, start),
+        };
+        crate::enc::finish(out, start, result)
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 
 impl crate::dispatch::GameEvent {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
         }
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 

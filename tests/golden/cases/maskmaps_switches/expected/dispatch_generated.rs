@@ -69,8 +69,10 @@ impl C2SMessage {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::MessageC2S;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
         let _ = (data, offset);
         Err(crate::DecodeError::not_generated(Self::KIND, opcode))
@@ -85,6 +87,23 @@ impl C2SMessage {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -111,8 +130,10 @@ impl S2CMessage {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::MessageS2C;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
         let _ = (data, offset);
         Err(crate::DecodeError::not_generated(Self::KIND, opcode))
@@ -127,6 +148,23 @@ impl S2CMessage {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -153,8 +191,10 @@ impl GameAction {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::GameAction;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
         let _ = (data, offset);
         Err(crate::DecodeError::not_generated(Self::KIND, opcode))
@@ -169,6 +209,23 @@ impl GameAction {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -199,23 +256,26 @@ impl GameEvent {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::GameEvent;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
-        let mut at = *offset;
+        let message = crate::message_at(data, *offset);
+        let mut at = 0;
         let decoded = match opcode {
-            0xA001 => match crate::messages::Event_Masks::read_from(data, &mut at) { Ok(m) => Ok(Self::Masks(m)), Err(e) => Err(e) },
-            0xA002 => match crate::messages::Event_EnumParent::read_from(data, &mut at) { Ok(m) => Ok(Self::EnumParent(m)), Err(e) => Err(e) },
-            0xA003 => match crate::messages::Event_Switches::read_from(data, &mut at) { Ok(m) => Ok(Self::Switches(m)), Err(e) => Err(e) },
-            0xA004 => match crate::messages::Event_Negative::read_from(data, &mut at) { Ok(m) => Ok(Self::Negative(m)), Err(e) => Err(e) },
+            0xA001 => match crate::messages::Event_Masks::read_from(message, &mut at) { Ok(m) => Ok(Self::Masks(m)), Err(e) => Err(e) },
+            0xA002 => match crate::messages::Event_EnumParent::read_from(message, &mut at) { Ok(m) => Ok(Self::EnumParent(m)), Err(e) => Err(e) },
+            0xA003 => match crate::messages::Event_Switches::read_from(message, &mut at) { Ok(m) => Ok(Self::Switches(m)), Err(e) => Err(e) },
+            0xA004 => match crate::messages::Event_Negative::read_from(message, &mut at) { Ok(m) => Ok(Self::Negative(m)), Err(e) => Err(e) },
             _ => return Err(crate::DecodeError::not_generated(Self::KIND, opcode)),
         };
         match decoded {
-            Ok(message) => {
-                *offset = at;
-                Ok(message)
+            Ok(decoded) => {
+                *offset += at;
+                Ok(decoded)
             }
-            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error)),
+            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error, at, message.len())),
         }
     }
 
@@ -228,6 +288,23 @@ impl GameEvent {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -251,10 +328,38 @@ impl GameEvent {
     }
 }
 
+impl From<crate::messages::Event_Masks> for GameEvent {
+    #[inline]
+    fn from(message: crate::messages::Event_Masks) -> Self {
+        Self::Masks(message)
+    }
+}
+
+impl From<crate::messages::Event_EnumParent> for GameEvent {
+    #[inline]
+    fn from(message: crate::messages::Event_EnumParent) -> Self {
+        Self::EnumParent(message)
+    }
+}
+
+impl From<crate::messages::Event_Switches> for GameEvent {
+    #[inline]
+    fn from(message: crate::messages::Event_Switches) -> Self {
+        Self::Switches(message)
+    }
+}
+
+impl From<crate::messages::Event_Negative> for GameEvent {
+    #[inline]
+    fn from(message: crate::messages::Event_Negative) -> Self {
+        Self::Negative(message)
+    }
+}
+
 // === SKIPPED ===
 
 /// Every item of protocol.xml that was not generated, in file order, with the
 /// reason its `// SKIPPED` line gives.
 pub const SKIPPED: &[crate::SkippedItem] = &[
-    crate::SkippedItem { label: "gameevent", name: "CaseScope", opcode: Some(0xA005), reason: "<switch name=\"Mode\"> <case value=\"2\">: <vector Steps>: cannot translate length=\"Since\": identifier \"Since\" is not a sibling field nor a sibling's subfield" },
+    crate::SkippedItem { label: "gameevent", kind: Some(crate::Kind::GameEvent), name: "CaseScope", opcode: Some(0xA005), reason: "<switch name=\"Mode\"> <case value=\"2\">: <vector Steps>: cannot translate length=\"Since\": identifier \"Since\" is not a sibling field nor a sibling's subfield" },
 ];

@@ -15,431 +15,455 @@ impl Mode {
     }
 }
 
-impl Event_Masks {
-    /// Encode `Event_Masks` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
-    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+impl crate::Encode for Event_Masks {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Event_Masks";
-        crate::encode_all_or_nothing(out, |__out| {
-            let flags: u32 = self.flags;
-            __out.extend_from_slice(&flags.to_le_bytes());
-            // <maskmap name="flags">
-            let __mm_bits: u64 = flags as u64 ^ 0xFFu64;
-            let level = &self.level;
-            let tart = &self.tart;
-            let slot = &self.slot;
-            let rank = &self.rank;
-            let spells = &self.spells;
-            let map = &self.map;
-            let always = &self.always;
-            let never = &self.never;
-            // <mask value="0x1">
-            if (__mm_bits & 0x1u64) != 0 {
-                let __some_level = match level { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "level", "absent although mask 0x1 of `flags` selects it")) };
-                let level_v: u32 = *__some_level;
-                __out.extend_from_slice(&level_v.to_le_bytes());
+        let flags: u32 = self.flags;
+        crate::enc::u32(__out, flags);
+        // <maskmap name="flags">
+        let __mm_bits: u64 = flags as u64 ^ 0xFFu64;
+        let level = &self.level;
+        let tart = &self.tart;
+        let slot = &self.slot;
+        let rank = &self.rank;
+        let spells = &self.spells;
+        let map = &self.map;
+        let always = &self.always;
+        let never = &self.never;
+        // <mask value="0x1">
+        if (__mm_bits & 0x1u64) != 0 {
+            let __some_level = match level { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "level", "0x1", "flags")) };
+            let level_v: u32 = *__some_level;
+            crate::enc::u32(__out, level_v);
+        }
+        else {
+            if level.is_some() {
+                return Err(crate::enc::present_despite_mask(__TYPE, "level", "0x1", "flags"));
             }
-            else {
-                if level.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "level", "present although mask 0x1 of `flags` does not select it"));
-                }
+        }
+        // <mask value="Flavor.Sour">
+        if (__mm_bits & 0x4u64) != 0 {
+            let __some_tart = match tart { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "tart", "Flavor.Sour", "flags")) };
+            let tart_v: u16 = *__some_tart;
+            crate::enc::u16(__out, tart_v);
+        }
+        else {
+            if tart.is_some() {
+                return Err(crate::enc::present_despite_mask(__TYPE, "tart", "Flavor.Sour", "flags"));
             }
-            // <mask value="Flavor.Sour">
-            if (__mm_bits & 0x4u64) != 0 {
-                let __some_tart = match tart { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "tart", "absent although mask Flavor.Sour of `flags` selects it")) };
-                let tart_v: u16 = *__some_tart;
-                __out.extend_from_slice(&tart_v.to_le_bytes());
+        }
+        // <mask value=" 16 ">
+        if (__mm_bits & 0x10u64) != 0 {
+            let __some_slot = match slot { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "slot", "0x10", "flags")) };
+            let __some_rank = match rank { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "rank", "0x10", "flags")) };
+            let __some_spells = match spells { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "spells", "0x10", "flags")) };
+            let __some_map = match map { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "map", "0x10", "flags")) };
+            let slot_v: u8 = *__some_slot;
+            crate::enc::u8(__out, slot_v);
+            let rank_v: i16 = *__some_rank;
+            crate::enc::i16(__out, rank_v);
+            let spells_v = __some_spells;
+            // inlined PackableList<u32>
+            if let Err(e) = crate::enc::list_header(__out, __TYPE, "spells", spells_v.len()) { return Err(e); }
+            for __elem in spells_v.iter() {
+                let __elem = *__elem;
+                crate::enc::u32(__out, __elem);
             }
-            else {
-                if tart.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "tart", "present although mask Flavor.Sour of `flags` does not select it"));
-                }
+            let map_v = __some_map;
+            // inlined PHashTable<u32, u32>
+            if let Err(e) = crate::enc::p_hash_table_header(__out, __TYPE, "map", map_v.len()) { return Err(e); }
+            for (__k, __v) in map_v.iter() {
+                let __k = *__k;
+                crate::enc::u32(__out, __k);
+                let __v = *__v;
+                crate::enc::u32(__out, __v);
             }
-            // <mask value=" 16 ">
-            if (__mm_bits & 0x10u64) != 0 {
-                let __some_slot = match slot { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "slot", "absent although mask 0x10 of `flags` selects it")) };
-                let __some_rank = match rank { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "rank", "absent although mask 0x10 of `flags` selects it")) };
-                let __some_spells = match spells { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "spells", "absent although mask 0x10 of `flags` selects it")) };
-                let __some_map = match map { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "map", "absent although mask 0x10 of `flags` selects it")) };
-                let slot_v: u8 = *__some_slot;
-                __out.extend_from_slice(&slot_v.to_le_bytes());
-                let rank_v: i16 = *__some_rank;
-                __out.extend_from_slice(&rank_v.to_le_bytes());
-                let spells_v = __some_spells;
-                // inlined PackableList<u32>
-                let spells_v_count: u32 = match u32::try_from(spells_v.len()) {
-                    Ok(n) => n,
-                    Err(_) => return Err(crate::EncodeError::new(__TYPE, "spells", "more than 4294967295 items for a PackableList count")),
-                };
-                __out.extend_from_slice(&spells_v_count.to_le_bytes());
-                for __elem in spells_v.iter() {
-                    let __elem = *__elem;
-                    __out.extend_from_slice(&__elem.to_le_bytes());
-                }
-                let map_v = __some_map;
-                // inlined PHashTable<u32, u32>
-                if map_v.len() > 0xFFFFFF {
-                    return Err(crate::EncodeError::new(__TYPE, "map", "more than 16777215 pairs for a PHashTable packed size"));
-                }
-                __out.extend_from_slice(&(map_v.len() as u32).to_le_bytes());
-                for (__k, __v) in map_v.iter() {
-                    let __k = *__k;
-                    __out.extend_from_slice(&__k.to_le_bytes());
-                    let __v = *__v;
-                    __out.extend_from_slice(&__v.to_le_bytes());
-                }
+        }
+        else {
+            if slot.is_some() {
+                return Err(crate::enc::present_despite_mask(__TYPE, "slot", "0x10", "flags"));
             }
-            else {
-                if slot.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "slot", "present although mask 0x10 of `flags` does not select it"));
-                }
-                if rank.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "rank", "present although mask 0x10 of `flags` does not select it"));
-                }
-                if spells.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "spells", "present although mask 0x10 of `flags` does not select it"));
-                }
-                if map.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "map", "present although mask 0x10 of `flags` does not select it"));
-                }
+            if rank.is_some() {
+                return Err(crate::enc::present_despite_mask(__TYPE, "rank", "0x10", "flags"));
             }
-            // <mask value="-1">
-            if (__mm_bits & 0xFFFFFFFFFFFFFFFFu64) != 0 {
-                let __some_always = match always { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "always", "absent although mask 0xFFFFFFFFFFFFFFFF of `flags` selects it")) };
-                let always_v: u8 = *__some_always;
-                __out.extend_from_slice(&always_v.to_le_bytes());
+            if spells.is_some() {
+                return Err(crate::enc::present_despite_mask(__TYPE, "spells", "0x10", "flags"));
             }
-            else {
-                if always.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "always", "present although mask 0xFFFFFFFFFFFFFFFF of `flags` does not select it"));
-                }
+            if map.is_some() {
+                return Err(crate::enc::present_despite_mask(__TYPE, "map", "0x10", "flags"));
             }
-            // <mask value="0">
-            if (__mm_bits & 0x0u64) != 0 {
-                let __some_never = match never { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "never", "absent although mask 0x0 of `flags` selects it")) };
-                let never_v: u8 = *__some_never;
-                __out.extend_from_slice(&never_v.to_le_bytes());
+        }
+        // <mask value="-1">
+        if (__mm_bits & 0xFFFFFFFFFFFFFFFFu64) != 0 {
+            let __some_always = match always { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "always", "0xFFFFFFFFFFFFFFFF", "flags")) };
+            let always_v: u8 = *__some_always;
+            crate::enc::u8(__out, always_v);
+        }
+        else {
+            if always.is_some() {
+                return Err(crate::enc::present_despite_mask(__TYPE, "always", "0xFFFFFFFFFFFFFFFF", "flags"));
             }
-            else {
-                if never.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "never", "present although mask 0x0 of `flags` does not select it"));
-                }
+        }
+        // <mask value="0">
+        if (__mm_bits & 0x0u64) != 0 {
+            let __some_never = match never { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "never", "0x0", "flags")) };
+            let never_v: u8 = *__some_never;
+            crate::enc::u8(__out, never_v);
+        }
+        else {
+            if never.is_some() {
+                return Err(crate::enc::present_despite_mask(__TYPE, "never", "0x0", "flags"));
             }
-            // <maskmap name="level">
-            let __mm_bits: u64 = level.map_or(0u64, |v| v as u64);
-            let bonus = &self.bonus;
-            // <mask value="4">
-            if (__mm_bits & 0x4u64) != 0 {
-                let __some_bonus = match bonus { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "bonus", "absent although mask 0x4 of `level` selects it")) };
-                let bonus_v: u32 = *__some_bonus;
-                __out.extend_from_slice(&bonus_v.to_le_bytes());
+        }
+        // <maskmap name="level">
+        let __mm_bits: u64 = level.map_or(0u64, |v| v as u64);
+        let bonus = &self.bonus;
+        // <mask value="4">
+        if (__mm_bits & 0x4u64) != 0 {
+            let __some_bonus = match bonus { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "bonus", "0x4", "level")) };
+            let bonus_v: u32 = *__some_bonus;
+            crate::enc::u32(__out, bonus_v);
+        }
+        else {
+            if bonus.is_some() {
+                return Err(crate::enc::present_despite_mask(__TYPE, "bonus", "0x4", "level"));
             }
-            else {
-                if bonus.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "bonus", "present although mask 0x4 of `level` does not select it"));
-                }
-            }
-            Ok(())
-        })
+        }
+        Ok(())
     }
 }
 
-impl crate::Encode for Event_Masks {
+impl Event_Masks {
+    /// Encode `Event_Masks` to the little-endian wire form: appends exactly the
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
     #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        Event_Masks::write_to(self, out)
+    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        crate::Encode::write_to(self, out)
+    }
+}
+
+impl crate::Encode for Event_EnumParent {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
+        const __TYPE: &str = "Event_EnumParent";
+        let mode: Mode = self.mode;
+        let mode_bits: u16 = mode as u16;
+        mode.write_to(__out);
+        let taste: u32 = self.taste;
+        crate::enc::u32(__out, taste);
+        // <maskmap name="mode">
+        let __mm_bits: u64 = mode_bits as u64;
+        let job = &self.job;
+        // <mask value="Mode.Busy">
+        if (__mm_bits & 0x2u64) != 0 {
+            let __some_job = match job { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "job", "Mode.Busy", "mode")) };
+            let job_v: u32 = *__some_job;
+            crate::enc::u32(__out, job_v);
+        }
+        else {
+            if job.is_some() {
+                return Err(crate::enc::present_despite_mask(__TYPE, "job", "Mode.Busy", "mode"));
+            }
+        }
+        // <maskmap name="taste">
+        let __mm_bits: u64 = taste as u64;
+        let pucker = &self.pucker;
+        // <mask value="0x4">
+        if (__mm_bits & 0x4u64) != 0 {
+            let __some_pucker = match pucker { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "pucker", "0x4", "taste")) };
+            let pucker_v: u8 = *__some_pucker;
+            crate::enc::u8(__out, pucker_v);
+        }
+        else {
+            if pucker.is_some() {
+                return Err(crate::enc::present_despite_mask(__TYPE, "pucker", "0x4", "taste"));
+            }
+        }
+        Ok(())
     }
 }
 
 impl Event_EnumParent {
     /// Encode `Event_EnumParent` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
+    #[inline]
     pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        const __TYPE: &str = "Event_EnumParent";
-        crate::encode_all_or_nothing(out, |__out| {
-            let mode: Mode = self.mode;
-            let mode_bits: u16 = mode as u16;
-            mode.write_to(__out);
-            let taste: u32 = self.taste;
-            __out.extend_from_slice(&taste.to_le_bytes());
-            // <maskmap name="mode">
-            let __mm_bits: u64 = mode_bits as u64;
-            let job = &self.job;
-            // <mask value="Mode.Busy">
-            if (__mm_bits & 0x2u64) != 0 {
-                let __some_job = match job { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "job", "absent although mask Mode.Busy of `mode` selects it")) };
-                let job_v: u32 = *__some_job;
-                __out.extend_from_slice(&job_v.to_le_bytes());
-            }
-            else {
-                if job.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "job", "present although mask Mode.Busy of `mode` does not select it"));
-                }
-            }
-            // <maskmap name="taste">
-            let __mm_bits: u64 = taste as u64;
-            let pucker = &self.pucker;
-            // <mask value="0x4">
-            if (__mm_bits & 0x4u64) != 0 {
-                let __some_pucker = match pucker { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "pucker", "absent although mask 0x4 of `taste` selects it")) };
-                let pucker_v: u8 = *__some_pucker;
-                __out.extend_from_slice(&pucker_v.to_le_bytes());
-            }
-            else {
-                if pucker.is_some() {
-                    return Err(crate::EncodeError::new(__TYPE, "pucker", "present although mask 0x4 of `taste` does not select it"));
-                }
-            }
-            Ok(())
-        })
+        crate::Encode::write_to(self, out)
     }
 }
 
-impl crate::Encode for Event_EnumParent {
-    #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        Event_EnumParent::write_to(self, out)
+impl crate::Encode for Event_Switches {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
+        const __TYPE: &str = "Event_Switches";
+        let mode: Mode = self.mode;
+        let mode_bits: u16 = mode as u16;
+        mode.write_to(__out);
+        // <switch name="Mode">
+        let __disc: i128 = (mode_bits) as i128;
+        let mode_data = &self.mode_data;
+        match mode_data {
+            Event_SwitchesModeData::Case_1 { since: __case_since } => {
+                if !(__disc == 1i128) {
+                    return Err(crate::enc::variant_despite_discriminator(__TYPE, "mode_data", "Case_1", "Mode", __disc));
+                }
+                let since: u32 = *__case_since;
+                crate::enc::u32(__out, since);
+            }
+            Event_SwitchesModeData::Case_2 { count: __case_count, task: __case_task, steps: __case_steps } => {
+                if !(__disc == 2i128) {
+                    return Err(crate::enc::variant_despite_discriminator(__TYPE, "mode_data", "Case_2", "Mode", __disc));
+                }
+                let count: u16 = *__case_count;
+                crate::enc::u16(__out, count);
+                let task = __case_task;
+                if let Err(e) = crate::enc::string16(__out, &task, __TYPE, "task") { return Err(e); }
+                // <vector name="steps" length="Count" type="u16">
+                let steps = __case_steps;
+                let steps_count: usize = (count) as usize;
+                if let Err(e) = crate::enc::vector_len(__TYPE, "steps", steps.len(), "Count", steps_count) { return Err(e); }
+                for __elem in steps.iter() {
+                    let __elem = *__elem;
+                    crate::enc::u16(__out, __elem);
+                }
+            }
+        }
+        let packed: u32 = self.packed;
+        crate::enc::u32(__out, packed);
+        // <switch name="Kind">
+        let __disc: i128 = (((packed & (0xFF as u32))) as u32) as i128;
+        let kind_data = &self.kind_data;
+        match kind_data {
+            Event_SwitchesKindData::Case_1_2 { since: __case_since, packed_2: __case_packed_2, spells: __case_spells } => {
+                if !(__disc == 1i128 || __disc == 2i128) {
+                    return Err(crate::enc::variant_despite_discriminator(__TYPE, "kind_data", "Case_1_2", "Kind", __disc));
+                }
+                let since: u8 = *__case_since;
+                crate::enc::u8(__out, since);
+                let packed_2: u16 = *__case_packed_2;
+                crate::enc::u16(__out, packed_2);
+                let spells = __case_spells;
+                // inlined PackableList<u16>
+                if let Err(e) = crate::enc::list_header(__out, __TYPE, "spells", spells.len()) { return Err(e); }
+                for __elem in spells.iter() {
+                    let __elem = *__elem;
+                    crate::enc::u16(__out, __elem);
+                }
+            }
+            Event_SwitchesKindData::Case_10 { outer: __case_outer, outer_data: __case_outer_data, gated: __case_gated, pairs: __case_pairs, extra: __case_extra, other: __case_other } => {
+                if !(__disc == 16i128) {
+                    return Err(crate::enc::variant_despite_discriminator(__TYPE, "kind_data", "Case_10", "Kind", __disc));
+                }
+                let outer: u8 = *__case_outer;
+                crate::enc::u8(__out, outer);
+                // <switch name="Outer">
+                let __disc: i128 = (outer) as i128;
+                let outer_data = __case_outer_data;
+                match outer_data {
+                    Event_Switches_Case_10OuterData::Case_5 { inner: __case_inner } => {
+                        if !(__disc == 5i128) {
+                            return Err(crate::enc::variant_despite_discriminator(__TYPE, "outer_data", "Case_5", "Outer", __disc));
+                        }
+                        let inner: u32 = *__case_inner;
+                        crate::enc::u32(__out, inner);
+                    }
+                    Event_Switches_Case_10OuterData::Case_6 => {
+                        if !(__disc == 6i128) {
+                            return Err(crate::enc::variant_despite_discriminator(__TYPE, "outer_data", "Case_6", "Outer", __disc));
+                        }
+                    }
+                }
+                // <maskmap name="outer">
+                let __mm_bits: u64 = outer as u64;
+                let gated = __case_gated;
+                let pairs = __case_pairs;
+                // <mask value="0x2">
+                if (__mm_bits & 0x2u64) != 0 {
+                    let __some_gated = match gated { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "gated", "0x2", "outer")) };
+                    let __some_pairs = match pairs { Some(v) => v, None => return Err(crate::enc::absent_despite_mask(__TYPE, "pairs", "0x2", "outer")) };
+                    let gated_v: u16 = *__some_gated;
+                    crate::enc::u16(__out, gated_v);
+                    let pairs_v = __some_pairs;
+                    // inlined PackableHashTable<u16, u8>
+                    if let Err(e) = crate::enc::hash_table_header(__out, __TYPE, "pairs", pairs_v.len()) { return Err(e); }
+                    for (__k, __v) in pairs_v.iter() {
+                        let __k = *__k;
+                        crate::enc::u16(__out, __k);
+                        let __v = *__v;
+                        crate::enc::u8(__out, __v);
+                    }
+                }
+                else {
+                    if gated.is_some() {
+                        return Err(crate::enc::present_despite_mask(__TYPE, "gated", "0x2", "outer"));
+                    }
+                    if pairs.is_some() {
+                        return Err(crate::enc::present_despite_mask(__TYPE, "pairs", "0x2", "outer"));
+                    }
+                }
+                // <if test="Outer == 3">
+                let extra = __case_extra;
+                let other = __case_other;
+                if (outer as i128) == 3i128 {
+                    if other.is_some() {
+                        return Err(crate::enc::present_despite_test(__TYPE, "other", "Outer == 3", true));
+                    }
+                    let __some_extra = match extra { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "extra", "Outer == 3", true)) };
+                    let extra_v: u16 = *__some_extra;
+                    crate::enc::u16(__out, extra_v);
+                }
+                else {
+                    if extra.is_some() {
+                        return Err(crate::enc::present_despite_test(__TYPE, "extra", "Outer == 3", false));
+                    }
+                    let __some_other = match other { Some(v) => v, None => return Err(crate::enc::absent_despite_test(__TYPE, "other", "Outer == 3", false)) };
+                    let other_v: u8 = *__some_other;
+                    crate::enc::u8(__out, other_v);
+                }
+            }
+            Event_SwitchesKindData::Case_20 => {
+                if !(__disc == 32i128) {
+                    return Err(crate::enc::variant_despite_discriminator(__TYPE, "kind_data", "Case_20", "Kind", __disc));
+                }
+                // <align type="4">
+                __out.resize(__out.len() + (4 - (__out.len() - __base) % 4) % 4, 0);
+            }
+        }
+        let since: u64 = self.since;
+        crate::enc::u64(__out, since);
+        Ok(())
     }
 }
 
 impl Event_Switches {
     /// Encode `Event_Switches` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
+    #[inline]
     pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        const __TYPE: &str = "Event_Switches";
-        crate::encode_all_or_nothing(out, |__out| {
-            let mode: Mode = self.mode;
-            let mode_bits: u16 = mode as u16;
-            mode.write_to(__out);
-            // <switch name="Mode">
-            let __disc: i128 = (mode_bits) as i128;
-            let mode_data = &self.mode_data;
-            match mode_data {
-                Event_SwitchesModeData::Case_1 { since: __case_since } => {
-                    if !(__disc == 1i128) {
-                        return Err(crate::EncodeError::new(__TYPE, "mode_data", format!("holds variant {} but the discriminator {} is {}", "Case_1", "Mode", __disc)));
-                    }
-                    let since: u32 = *__case_since;
-                    __out.extend_from_slice(&since.to_le_bytes());
-                }
-                Event_SwitchesModeData::Case_2 { count: __case_count, task: __case_task, steps: __case_steps } => {
-                    if !(__disc == 2i128) {
-                        return Err(crate::EncodeError::new(__TYPE, "mode_data", format!("holds variant {} but the discriminator {} is {}", "Case_2", "Mode", __disc)));
-                    }
-                    let count: u16 = *__case_count;
-                    __out.extend_from_slice(&count.to_le_bytes());
-                    let task = __case_task;
-                    crate::write_string16_le(&task, __out).map_err(|e| crate::EncodeError::new(__TYPE, "task", e))?;
-                    // <vector name="steps" length="Count" type="u16">
-                    let steps = __case_steps;
-                    let steps_count: usize = (count) as usize;
-                    if steps.len() != steps_count {
-                        return Err(crate::EncodeError::new(__TYPE, "steps", format!("holds {} elements but its length {} gives {}", steps.len(), "Count", steps_count)));
-                    }
-                    for __elem in steps.iter() {
-                        let __elem = *__elem;
-                        __out.extend_from_slice(&__elem.to_le_bytes());
-                    }
-                }
-            }
-            let packed: u32 = self.packed;
-            __out.extend_from_slice(&packed.to_le_bytes());
-            // <switch name="Kind">
-            let __disc: i128 = (((packed & (0xFF as u32))) as u32) as i128;
-            let kind_data = &self.kind_data;
-            match kind_data {
-                Event_SwitchesKindData::Case_1_2 { since: __case_since, packed_2: __case_packed_2, spells: __case_spells } => {
-                    if !(__disc == 1i128 || __disc == 2i128) {
-                        return Err(crate::EncodeError::new(__TYPE, "kind_data", format!("holds variant {} but the discriminator {} is {}", "Case_1_2", "Kind", __disc)));
-                    }
-                    let since: u8 = *__case_since;
-                    __out.extend_from_slice(&since.to_le_bytes());
-                    let packed_2: u16 = *__case_packed_2;
-                    __out.extend_from_slice(&packed_2.to_le_bytes());
-                    let spells = __case_spells;
-                    // inlined PackableList<u16>
-                    let spells_count: u32 = match u32::try_from(spells.len()) {
-                        Ok(n) => n,
-                        Err(_) => return Err(crate::EncodeError::new(__TYPE, "spells", "more than 4294967295 items for a PackableList count")),
-                    };
-                    __out.extend_from_slice(&spells_count.to_le_bytes());
-                    for __elem in spells.iter() {
-                        let __elem = *__elem;
-                        __out.extend_from_slice(&__elem.to_le_bytes());
-                    }
-                }
-                Event_SwitchesKindData::Case_10 { outer: __case_outer, outer_data: __case_outer_data, gated: __case_gated, pairs: __case_pairs, extra: __case_extra, other: __case_other } => {
-                    if !(__disc == 16i128) {
-                        return Err(crate::EncodeError::new(__TYPE, "kind_data", format!("holds variant {} but the discriminator {} is {}", "Case_10", "Kind", __disc)));
-                    }
-                    let outer: u8 = *__case_outer;
-                    __out.extend_from_slice(&outer.to_le_bytes());
-                    // <switch name="Outer">
-                    let __disc: i128 = (outer) as i128;
-                    let outer_data = __case_outer_data;
-                    match outer_data {
-                        Event_Switches_Case_10OuterData::Case_5 { inner: __case_inner } => {
-                            if !(__disc == 5i128) {
-                                return Err(crate::EncodeError::new(__TYPE, "outer_data", format!("holds variant {} but the discriminator {} is {}", "Case_5", "Outer", __disc)));
-                            }
-                            let inner: u32 = *__case_inner;
-                            __out.extend_from_slice(&inner.to_le_bytes());
-                        }
-                        Event_Switches_Case_10OuterData::Case_6 => {
-                            if !(__disc == 6i128) {
-                                return Err(crate::EncodeError::new(__TYPE, "outer_data", format!("holds variant {} but the discriminator {} is {}", "Case_6", "Outer", __disc)));
-                            }
-                        }
-                    }
-                    // <maskmap name="outer">
-                    let __mm_bits: u64 = outer as u64;
-                    let gated = __case_gated;
-                    let pairs = __case_pairs;
-                    // <mask value="0x2">
-                    if (__mm_bits & 0x2u64) != 0 {
-                        let __some_gated = match gated { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "gated", "absent although mask 0x2 of `outer` selects it")) };
-                        let __some_pairs = match pairs { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "pairs", "absent although mask 0x2 of `outer` selects it")) };
-                        let gated_v: u16 = *__some_gated;
-                        __out.extend_from_slice(&gated_v.to_le_bytes());
-                        let pairs_v = __some_pairs;
-                        // inlined PackableHashTable<u16, u8>
-                        let pairs_v_count: u16 = match u16::try_from(pairs_v.len()) {
-                            Ok(n) => n,
-                            Err(_) => return Err(crate::EncodeError::new(__TYPE, "pairs", "more than 65535 pairs for a PackableHashTable count")),
-                        };
-                        __out.extend_from_slice(&pairs_v_count.to_le_bytes());
-                        __out.extend_from_slice(&[0, 0]);
-                        for (__k, __v) in pairs_v.iter() {
-                            let __k = *__k;
-                            __out.extend_from_slice(&__k.to_le_bytes());
-                            let __v = *__v;
-                            __out.extend_from_slice(&__v.to_le_bytes());
-                        }
-                    }
-                    else {
-                        if gated.is_some() {
-                            return Err(crate::EncodeError::new(__TYPE, "gated", "present although mask 0x2 of `outer` does not select it"));
-                        }
-                        if pairs.is_some() {
-                            return Err(crate::EncodeError::new(__TYPE, "pairs", "present although mask 0x2 of `outer` does not select it"));
-                        }
-                    }
-                    // <if test="Outer == 3">
-                    let extra = __case_extra;
-                    let other = __case_other;
-                    if (outer as i128) == 3i128 {
-                        if other.is_some() {
-                            return Err(crate::EncodeError::new(__TYPE, "other", "present although the test `Outer == 3` holds"));
-                        }
-                        let __some_extra = match extra { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "extra", "absent although the test `Outer == 3` holds")) };
-                        let extra_v: u16 = *__some_extra;
-                        __out.extend_from_slice(&extra_v.to_le_bytes());
-                    }
-                    else {
-                        if extra.is_some() {
-                            return Err(crate::EncodeError::new(__TYPE, "extra", "present although the test `Outer == 3` fails"));
-                        }
-                        let __some_other = match other { Some(v) => v, None => return Err(crate::EncodeError::new(__TYPE, "other", "absent although the test `Outer == 3` fails")) };
-                        let other_v: u8 = *__some_other;
-                        __out.extend_from_slice(&other_v.to_le_bytes());
-                    }
-                }
-                Event_SwitchesKindData::Case_20 => {
-                    if !(__disc == 32i128) {
-                        return Err(crate::EncodeError::new(__TYPE, "kind_data", format!("holds variant {} but the discriminator {} is {}", "Case_20", "Kind", __disc)));
-                    }
-                    // <align type="4">
-                    __out.resize(__out.len() + (4 - __out.len() % 4) % 4, 0);
-                }
-            }
-            let since: u64 = self.since;
-            __out.extend_from_slice(&since.to_le_bytes());
-            Ok(())
-        })
+        crate::Encode::write_to(self, out)
     }
 }
 
-impl crate::Encode for Event_Switches {
-    #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        Event_Switches::write_to(self, out)
+impl crate::Encode for Event_Negative {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
+        const __TYPE: &str = "Event_Negative";
+        let delta: i32 = self.delta;
+        crate::enc::i32(__out, delta);
+        // <switch name="Delta">
+        let __disc: i128 = (delta) as i128;
+        let delta_data = &self.delta_data;
+        match delta_data {
+            Event_NegativeDeltaData::Case_Neg1_Neg16 { back: __case_back } => {
+                if !(__disc == -1i128 || __disc == -16i128) {
+                    return Err(crate::enc::variant_despite_discriminator(__TYPE, "delta_data", "Case_Neg1_Neg16", "Delta", __disc));
+                }
+                let back: u8 = *__case_back;
+                crate::enc::u8(__out, back);
+            }
+            Event_NegativeDeltaData::Case_1F_12C => {
+                if !(__disc == 31i128 || __disc == 300i128) {
+                    return Err(crate::enc::variant_despite_discriminator(__TYPE, "delta_data", "Case_1F_12C", "Delta", __disc));
+                }
+            }
+        }
+        Ok(())
     }
 }
 
 impl Event_Negative {
     /// Encode `Event_Negative` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
-    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        const __TYPE: &str = "Event_Negative";
-        crate::encode_all_or_nothing(out, |__out| {
-            let delta: i32 = self.delta;
-            __out.extend_from_slice(&delta.to_le_bytes());
-            // <switch name="Delta">
-            let __disc: i128 = (delta) as i128;
-            let delta_data = &self.delta_data;
-            match delta_data {
-                Event_NegativeDeltaData::Case_Neg1_Neg16 { back: __case_back } => {
-                    if !(__disc == -1i128 || __disc == -16i128) {
-                        return Err(crate::EncodeError::new(__TYPE, "delta_data", format!("holds variant {} but the discriminator {} is {}", "Case_Neg1_Neg16", "Delta", __disc)));
-                    }
-                    let back: u8 = *__case_back;
-                    __out.extend_from_slice(&back.to_le_bytes());
-                }
-                Event_NegativeDeltaData::Case_1F_12C => {
-                    if !(__disc == 31i128 || __disc == 300i128) {
-                        return Err(crate::EncodeError::new(__TYPE, "delta_data", format!("holds variant {} but the discriminator {} is {}", "Case_1F_12C", "Delta", __disc)));
-                    }
-                }
-            }
-            Ok(())
-        })
-    }
-}
-
-impl crate::Encode for Event_Negative {
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
     #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        Event_Negative::write_to(self, out)
+    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        crate::Encode::write_to(self, out)
     }
 }
 
 impl crate::dispatch::C2SMessage {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
         }
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 
 impl crate::dispatch::S2CMessage {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
         }
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 
 impl crate::dispatch::GameAction {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
         }
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 
 impl crate::dispatch::GameEvent {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        match *self {
-            Self::Masks(ref m) => <crate::messages::Event_Masks as crate::Encode>::write_to(m, out),
-            Self::EnumParent(ref m) => <crate::messages::Event_EnumParent as crate::Encode>::write_to(m, out),
-            Self::Switches(ref m) => <crate::messages::Event_Switches as crate::Encode>::write_to(m, out),
-            Self::Negative(ref m) => <crate::messages::Event_Negative as crate::Encode>::write_to(m, out),
-        }
+        let start = out.len();
+        let result = match *self {
+            Self::Masks(ref m) => <crate::messages::Event_Masks as crate::Encode>::write_at(m, out, start),
+            Self::EnumParent(ref m) => <crate::messages::Event_EnumParent as crate::Encode>::write_at(m, out, start),
+            Self::Switches(ref m) => <crate::messages::Event_Switches as crate::Encode>::write_at(m, out, start),
+            Self::Negative(ref m) => <crate::messages::Event_Negative as crate::Encode>::write_at(m, out, start),
+        };
+        crate::enc::finish(out, start, result)
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 

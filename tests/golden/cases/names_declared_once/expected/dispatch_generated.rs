@@ -13,6 +13,13 @@ impl crate::Decode for crate::messages::Keywords {
     }
 }
 
+impl crate::Decode for crate::messages::VariantClash {
+    #[inline]
+    fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
+        crate::messages::VariantClash::read_from(data, offset)
+    }
+}
+
 impl crate::Decode for crate::messages::Holder {
     #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
@@ -45,20 +52,23 @@ impl C2SMessage {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::MessageC2S;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
-        let mut at = *offset;
+        let message = crate::message_at(data, *offset);
+        let mut at = 0;
         let decoded = match opcode {
-            0x0001 => match crate::messages::C2S_Ping::read_from(data, &mut at) { Ok(m) => Ok(Self::Ping(m)), Err(e) => Err(e) },
+            0x0001 => match crate::messages::C2S_Ping::read_from(message, &mut at) { Ok(m) => Ok(Self::Ping(m)), Err(e) => Err(e) },
             _ => return Err(crate::DecodeError::not_generated(Self::KIND, opcode)),
         };
         match decoded {
-            Ok(message) => {
-                *offset = at;
-                Ok(message)
+            Ok(decoded) => {
+                *offset += at;
+                Ok(decoded)
             }
-            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error)),
+            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error, at, message.len())),
         }
     }
 
@@ -71,6 +81,23 @@ impl C2SMessage {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -88,6 +115,13 @@ impl C2SMessage {
     }
 }
 
+impl From<crate::messages::C2S_Ping> for C2SMessage {
+    #[inline]
+    fn from(message: crate::messages::C2S_Ping) -> Self {
+        Self::Ping(message)
+    }
+}
+
 // === S2C MESSAGES ===
 
 /// A server-to-client message of protocol.xml, decoded by its opcode with `decode`.
@@ -99,8 +133,10 @@ impl S2CMessage {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::MessageS2C;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
         let _ = (data, offset);
         Err(crate::DecodeError::not_generated(Self::KIND, opcode))
@@ -115,6 +151,23 @@ impl S2CMessage {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -141,8 +194,10 @@ impl GameAction {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::GameAction;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
         let _ = (data, offset);
         Err(crate::DecodeError::not_generated(Self::KIND, opcode))
@@ -157,6 +212,23 @@ impl GameAction {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -183,8 +255,10 @@ impl GameEvent {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::GameEvent;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
         let _ = (data, offset);
         Err(crate::DecodeError::not_generated(Self::KIND, opcode))
@@ -199,6 +273,23 @@ impl GameEvent {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -219,19 +310,18 @@ impl GameEvent {
 /// Every item of protocol.xml that was not generated, in file order, with the
 /// reason its `// SKIPPED` line gives.
 pub const SKIPPED: &[crate::SkippedItem] = &[
-    crate::SkippedItem { label: "enum", name: "Mode", opcode: None, reason: "type name \"Mode\" is already declared in this file" },
-    crate::SkippedItem { label: "enum", name: "Twice", opcode: None, reason: "variant name \"A\" is declared twice" },
-    crate::SkippedItem { label: "enum", name: "line\nbreak\u{2066}", opcode: None, reason: "unknown parent type Some(\"sbyte\")" },
-    crate::SkippedItem { label: "enum", name: "u8", opcode: None, reason: "type name \"u8\" is reserved by the generated code" },
-    crate::SkippedItem { label: "enum", name: "OPCODE", opcode: None, reason: "constant name \"OPCODE_INDEX\" is reserved by the generated code" },
-    crate::SkippedItem { label: "datatype", name: "VariantClash", opcode: None, reason: "decoder local \"r#try\" is named like a variant of its enum Mode" },
-    crate::SkippedItem { label: "datatype", name: "Numbered", opcode: None, reason: "member name \"x_2\" is declared twice" },
-    crate::SkippedItem { label: "datatype", name: "Accessors", opcode: None, reason: "accessor name \"read_from\" is taken by the decoder" },
-    crate::SkippedItem { label: "datatype", name: "with space", opcode: None, reason: "type name \"with space\" is not a Rust identifier" },
-    crate::SkippedItem { label: "datatype", name: "Vec", opcode: None, reason: "type name \"Vec\" is reserved by the generated code" },
-    crate::SkippedItem { label: "datatype", name: "HolderKindData", opcode: None, reason: "type name \"HolderKindData\" is already declared in this file" },
-    crate::SkippedItem { label: "datatype", name: "Keywords", opcode: None, reason: "type name \"Keywords\" is already declared in this file" },
-    crate::SkippedItem { label: "datatype", name: "Mode", opcode: None, reason: "type name \"Mode\" is already declared in this file" },
-    crate::SkippedItem { label: "messageC2S", name: "Ping", opcode: Some(0x0002), reason: "type name \"C2S_Ping\" is already declared in this file" },
-    crate::SkippedItem { label: "messageC2S", name: "Bad\u{202e}Name\n", opcode: Some(0x0003), reason: "field A: type \"Unknown\" not in foundation tier" },
+    crate::SkippedItem { label: "enum", kind: None, name: "Mode", opcode: None, reason: "type name \"Mode\" is already declared in this file" },
+    crate::SkippedItem { label: "enum", kind: None, name: "Twice", opcode: None, reason: "variant name \"A\" is declared twice" },
+    crate::SkippedItem { label: "enum", kind: None, name: "line\nbreak\u{2066}", opcode: None, reason: "unknown parent type Some(\"sbyte\")" },
+    crate::SkippedItem { label: "enum", kind: None, name: "u8", opcode: None, reason: "type name \"u8\" is reserved by the generated code" },
+    crate::SkippedItem { label: "enum", kind: None, name: "OPCODE", opcode: None, reason: "constant name \"OPCODE_INDEX\" is reserved by the generated code" },
+    crate::SkippedItem { label: "datatype", kind: None, name: "Numbered", opcode: None, reason: "member name \"x_2\" is declared twice" },
+    crate::SkippedItem { label: "datatype", kind: None, name: "Accessors", opcode: None, reason: "accessor name \"read_from\" is taken by the decoder" },
+    crate::SkippedItem { label: "datatype", kind: None, name: "with space", opcode: None, reason: "type name \"with space\" is not a Rust identifier" },
+    crate::SkippedItem { label: "datatype", kind: None, name: "Vec", opcode: None, reason: "type name \"Vec\" is reserved by the generated code" },
+    crate::SkippedItem { label: "datatype", kind: None, name: "HolderKindData", opcode: None, reason: "type name \"HolderKindData\" is already declared in this file" },
+    crate::SkippedItem { label: "datatype", kind: None, name: "Keywords", opcode: None, reason: "type name \"Keywords\" is already declared in this file" },
+    crate::SkippedItem { label: "datatype", kind: None, name: "Mode", opcode: None, reason: "type name \"Mode\" is already declared in this file" },
+    crate::SkippedItem { label: "messageC2S", kind: Some(crate::Kind::MessageC2S), name: "Ping", opcode: Some(0x0002), reason: "type name \"C2S_Ping\" is already declared in this file" },
+    crate::SkippedItem { label: "messageC2S", kind: Some(crate::Kind::MessageC2S), name: "Bad\u{202e}Name\n", opcode: Some(0x0003), reason: "field A: type \"Unknown\" not in foundation tier" },
 ];

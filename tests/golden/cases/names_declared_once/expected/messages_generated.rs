@@ -19,6 +19,7 @@ pub enum Mode {
     r#try = 0x02,
     r#macro = 0x03,
     r#unsized = 0x04,
+    v = 0x05,
 }
 
 /// Alias of Mode::r#mut.
@@ -38,6 +39,7 @@ impl Mode {
             x if x == Mode::r#try as u8 => Ok(Mode::r#try),
             x if x == Mode::r#macro as u8 => Ok(Mode::r#macro),
             x if x == Mode::r#unsized as u8 => Ok(Mode::r#unsized),
+            x if x == Mode::v as u8 => Ok(Mode::v),
             other => Err(other),
         })
     }
@@ -81,7 +83,7 @@ impl Signed {
 
 // === DATATYPES ===
 
-/// `Keywords` — generated from protocol.xml line 32.
+/// `Keywords` — generated from protocol.xml line 33.
 #[derive(Debug, Clone, PartialEq)]
 pub struct Keywords {
     pub r#mut: u32,
@@ -114,6 +116,24 @@ impl Keywords {
     }
 }
 
+/// `VariantClash` — generated from protocol.xml line 41.
+#[derive(Debug, Clone, PartialEq)]
+pub struct VariantClash {
+    pub r#try: Mode,
+}
+
+impl VariantClash {
+    /// Decode `VariantClash` from a little-endian wire stream at `*offset`.
+    pub fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
+        let r#try_raw = Mode::read_from(data, offset)?;
+        let r#try_bits: u8 = match r#try_raw { Ok(v) => v as u8, Err(raw) => raw };
+        let r#try: Mode = match r#try_raw { Ok(v) => v, Err(_) => return Err("unknown Mode discriminant") };
+        Ok(Self {
+            r#try,
+        })
+    }
+}
+
 /// `<switch name="Kind">` discriminated union (one variant per case).
 #[derive(Debug, Clone, PartialEq)]
 pub enum HolderKindData {
@@ -121,7 +141,7 @@ pub enum HolderKindData {
     Case_1,
 }
 
-/// `Holder` — generated from protocol.xml line 59.
+/// `Holder` — generated from protocol.xml line 60.
 #[derive(Debug, Clone, PartialEq)]
 pub struct Holder {
     pub kind: u32,
@@ -152,7 +172,6 @@ impl Holder {
     }
 }
 
-// SKIPPED datatype VariantClash: decoder local "r#try" is named like a variant of its enum Mode — port to PR 7.2.
 // SKIPPED datatype Numbered: member name "x_2" is declared twice — port to PR 7.2.
 // SKIPPED datatype Accessors: accessor name "read_from" is taken by the decoder — port to PR 7.2.
 // SKIPPED datatype with space: type name "with space" is not a Rust identifier — port to PR 7.2.
@@ -166,7 +185,7 @@ impl Holder {
 
 // ---- C2S ----
 
-/// `Ping` — generated from protocol.xml line 79.
+/// `Ping` — generated from protocol.xml line 80.
 ///
 /// Opcode: `0x0001` (see `C2S_Ping::OPCODE`).
 #[derive(Debug, Clone, PartialEq)]

@@ -113,22 +113,25 @@ impl C2SMessage {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::MessageC2S;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
-        let mut at = *offset;
+        let message = crate::message_at(data, *offset);
+        let mut at = 0;
         let decoded = match opcode {
-            0xF7B1 => match crate::messages::C2S_Ping::read_from(data, &mut at) { Ok(m) => Ok(Self::Ping(m)), Err(e) => Err(e) },
-            0x0003 => match crate::messages::C2S_Login::read_from(data, &mut at) { Ok(m) => Ok(Self::Login(m)), Err(e) => Err(e) },
-            0x12345 => match crate::messages::C2S_Huge::read_from(data, &mut at) { Ok(m) => Ok(Self::Huge(m)), Err(e) => Err(e) },
+            0xF7B1 => match crate::messages::C2S_Ping::read_from(message, &mut at) { Ok(m) => Ok(Self::Ping(m)), Err(e) => Err(e) },
+            0x0003 => match crate::messages::C2S_Login::read_from(message, &mut at) { Ok(m) => Ok(Self::Login(m)), Err(e) => Err(e) },
+            0x12345 => match crate::messages::C2S_Huge::read_from(message, &mut at) { Ok(m) => Ok(Self::Huge(m)), Err(e) => Err(e) },
             _ => return Err(crate::DecodeError::not_generated(Self::KIND, opcode)),
         };
         match decoded {
-            Ok(message) => {
-                *offset = at;
-                Ok(message)
+            Ok(decoded) => {
+                *offset += at;
+                Ok(decoded)
             }
-            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error)),
+            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error, at, message.len())),
         }
     }
 
@@ -141,6 +144,23 @@ impl C2SMessage {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -162,6 +182,27 @@ impl C2SMessage {
     }
 }
 
+impl From<crate::messages::C2S_Ping> for C2SMessage {
+    #[inline]
+    fn from(message: crate::messages::C2S_Ping) -> Self {
+        Self::Ping(message)
+    }
+}
+
+impl From<crate::messages::C2S_Login> for C2SMessage {
+    #[inline]
+    fn from(message: crate::messages::C2S_Login) -> Self {
+        Self::Login(message)
+    }
+}
+
+impl From<crate::messages::C2S_Huge> for C2SMessage {
+    #[inline]
+    fn from(message: crate::messages::C2S_Huge) -> Self {
+        Self::Huge(message)
+    }
+}
+
 // === S2C MESSAGES ===
 
 /// A server-to-client message of protocol.xml, decoded by its opcode with `decode`.
@@ -175,21 +216,24 @@ impl S2CMessage {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::MessageS2C;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
-        let mut at = *offset;
+        let message = crate::message_at(data, *offset);
+        let mut at = 0;
         let decoded = match opcode {
-            0x02CE => match crate::messages::S2C_Qualities_UpdateFloat::read_from(data, &mut at) { Ok(m) => Ok(Self::Qualities_UpdateFloat(m)), Err(e) => Err(e) },
-            0xF751 => match crate::messages::S2C_Teleport::read_from(data, &mut at) { Ok(m) => Ok(Self::Teleport(m)), Err(e) => Err(e) },
+            0x02CE => match crate::messages::S2C_Qualities_UpdateFloat::read_from(message, &mut at) { Ok(m) => Ok(Self::Qualities_UpdateFloat(m)), Err(e) => Err(e) },
+            0xF751 => match crate::messages::S2C_Teleport::read_from(message, &mut at) { Ok(m) => Ok(Self::Teleport(m)), Err(e) => Err(e) },
             _ => return Err(crate::DecodeError::not_generated(Self::KIND, opcode)),
         };
         match decoded {
-            Ok(message) => {
-                *offset = at;
-                Ok(message)
+            Ok(decoded) => {
+                *offset += at;
+                Ok(decoded)
             }
-            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error)),
+            Err(error) => Err(crate::DecodeError::malformed(Self::KIND, opcode, error, at, message.len())),
         }
     }
 
@@ -202,6 +246,23 @@ impl S2CMessage {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -221,6 +282,20 @@ impl S2CMessage {
     }
 }
 
+impl From<crate::messages::S2C_Qualities_UpdateFloat> for S2CMessage {
+    #[inline]
+    fn from(message: crate::messages::S2C_Qualities_UpdateFloat) -> Self {
+        Self::Qualities_UpdateFloat(message)
+    }
+}
+
+impl From<crate::messages::S2C_Teleport> for S2CMessage {
+    #[inline]
+    fn from(message: crate::messages::S2C_Teleport) -> Self {
+        Self::Teleport(message)
+    }
+}
+
 // === GAMEACTIONS ===
 
 /// A game action (C2S inside 0xF7B1) of protocol.xml, decoded by its opcode with `decode`.
@@ -232,8 +307,10 @@ impl GameAction {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::GameAction;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
         let _ = (data, offset);
         Err(crate::DecodeError::not_generated(Self::KIND, opcode))
@@ -248,6 +325,23 @@ impl GameAction {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -274,8 +368,10 @@ impl GameEvent {
     /// The section of every message of this enum.
     pub const KIND: crate::Kind = crate::Kind::GameEvent;
 
-    /// Decodes the message with `opcode` from `data` at `*offset` and moves
-    /// the cursor past it; on error the cursor stays where it was.
+    /// Decodes the message with `opcode` from the bytes of `data` from
+    /// `*offset` on, which are taken as the message (alignment padding counts
+    /// from its first byte), and moves the cursor past it; on error the cursor
+    /// stays where it was.
     pub fn decode(opcode: u32, data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
         let _ = (data, offset);
         Err(crate::DecodeError::not_generated(Self::KIND, opcode))
@@ -290,6 +386,23 @@ impl GameEvent {
             return Ok(message);
         }
         Err(crate::DecodeError::TrailingBytes { kind: Self::KIND, opcode, name: message.name(), used: offset, len: data.len() })
+    }
+
+    /// Reads the framed message at `*offset` (its opcode as a little-endian
+    /// u32, then its body) and moves the cursor past it; on error the cursor
+    /// stays where it was.
+    pub fn read_framed(data: &[u8], offset: &mut usize) -> Result<Self, crate::DecodeError> {
+        let mut at = *offset;
+        let opcode = crate::read_frame_opcode(Self::KIND, data, &mut at)?;
+        let message = Self::decode(opcode, data, &mut at)?;
+        *offset = at;
+        Ok(message)
+    }
+
+    /// The framed messages of `data`, one after another from its first byte;
+    /// the iteration ends at the end of `data`, or after the first error.
+    pub fn frames(data: &[u8]) -> crate::Frames<'_, Self> {
+        crate::Frames::new(data, Self::KIND, |_, data, offset| Self::read_framed(data, offset))
     }
 
     /// The wire opcode of this message.
@@ -310,7 +423,7 @@ impl GameEvent {
 /// Every item of protocol.xml that was not generated, in file order, with the
 /// reason its `// SKIPPED` line gives.
 pub const SKIPPED: &[crate::SkippedItem] = &[
-    crate::SkippedItem { label: "messageC2S", name: "Masked", opcode: Some(0x0010), reason: "deferred-tier features [mask]" },
-    crate::SkippedItem { label: "messageC2S", name: "Bad", opcode: Some(0x0011), reason: "field F: type \"Nope\" not in foundation tier" },
-    crate::SkippedItem { label: "messageC2S", name: "Ping", opcode: Some(0xF7B1), reason: "type name \"C2S_Ping\" is already declared in this file" },
+    crate::SkippedItem { label: "messageC2S", kind: Some(crate::Kind::MessageC2S), name: "Masked", opcode: Some(0x0010), reason: "deferred-tier features [mask]" },
+    crate::SkippedItem { label: "messageC2S", kind: Some(crate::Kind::MessageC2S), name: "Bad", opcode: Some(0x0011), reason: "field F: type \"Nope\" not in foundation tier" },
+    crate::SkippedItem { label: "messageC2S", kind: Some(crate::Kind::MessageC2S), name: "Ping", opcode: Some(0xF7B1), reason: "type name \"C2S_Ping\" is already declared in this file" },
 ];

@@ -8,143 +8,186 @@ impl Color {
     }
 }
 
-impl Inner {
-    /// Encode `Inner` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
-    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+impl crate::Encode for Inner {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
         const __TYPE: &str = "Inner";
-        crate::encode_all_or_nothing(out, |__out| {
-            let id: u32 = self.id;
-            crate::write_packed_dword(id, __out).map_err(|e| crate::EncodeError::new(__TYPE, "id", e))?;
-            Ok(())
-        })
+        let id: u32 = self.id;
+        if let Err(e) = crate::enc::packed_dword(__out, id, __TYPE, "id") { return Err(e); }
+        Ok(())
     }
 }
 
-impl crate::Encode for Inner {
+impl Inner {
+    /// Encode `Inner` to the little-endian wire form: appends exactly the
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
     #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        Inner::write_to(self, out)
+    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        crate::Encode::write_to(self, out)
+    }
+}
+
+impl crate::Encode for AllKinds {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
+        const __TYPE: &str = "AllKinds";
+        let a: u8 = self.a;
+        crate::enc::u8(__out, a);
+        let b: u16 = self.b;
+        crate::enc::u16(__out, b);
+        let c: u32 = self.c;
+        crate::enc::u32(__out, c);
+        let d: u64 = self.d;
+        crate::enc::u64(__out, d);
+        let e: i16 = self.e;
+        crate::enc::i16(__out, e);
+        let f: i32 = self.f;
+        crate::enc::i32(__out, f);
+        let g: i64 = self.g;
+        crate::enc::i64(__out, g);
+        let h: f32 = self.h;
+        crate::enc::f32(__out, h);
+        let i: f64 = self.i;
+        crate::enc::f64(__out, i);
+        let flag: WireBool = self.flag;
+        crate::enc::bool(__out, flag);
+        let name = &self.name;
+        if let Err(e) = crate::enc::string16(__out, &name, __TYPE, "name") { return Err(e); }
+        let wide = &self.wide;
+        if let Err(e) = crate::enc::wstring(__out, &wide, __TYPE, "wide") { return Err(e); }
+        let packed: u32 = self.packed;
+        if let Err(e) = crate::enc::packed_dword(__out, packed, __TYPE, "packed") { return Err(e); }
+        let tint: Color = self.tint;
+        let tint_bits: u16 = tint as u16;
+        tint.write_to(__out);
+        let child = &self.child;
+        if let Err(e) = <Inner as crate::Encode>::write_at(&child, __out, __base) { return Err(e); }
+        let r#type: u32 = self.r#type;
+        crate::enc::u32(__out, r#type);
+        let flags: u32 = self.flags;
+        crate::enc::u32(__out, flags);
+        let flags_2: u16 = self.flags_2;
+        crate::enc::u16(__out, flags_2);
+        let flags_3: u8 = self.flags_3;
+        crate::enc::u8(__out, flags_3);
+        // <align type="8">
+        __out.resize(__out.len() + (8 - (__out.len() - __base) % 8) % 8, 0);
+        let value: f32 = self.value;
+        crate::enc::f32(__out, value);
+        Ok(())
     }
 }
 
 impl AllKinds {
     /// Encode `AllKinds` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
+    #[inline]
     pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        const __TYPE: &str = "AllKinds";
-        crate::encode_all_or_nothing(out, |__out| {
-            let a: u8 = self.a;
-            __out.extend_from_slice(&a.to_le_bytes());
-            let b: u16 = self.b;
-            __out.extend_from_slice(&b.to_le_bytes());
-            let c: u32 = self.c;
-            __out.extend_from_slice(&c.to_le_bytes());
-            let d: u64 = self.d;
-            __out.extend_from_slice(&d.to_le_bytes());
-            let e: i16 = self.e;
-            __out.extend_from_slice(&e.to_le_bytes());
-            let f: i32 = self.f;
-            __out.extend_from_slice(&f.to_le_bytes());
-            let g: i64 = self.g;
-            __out.extend_from_slice(&g.to_le_bytes());
-            let h: f32 = self.h;
-            __out.extend_from_slice(&h.to_le_bytes());
-            let i: f64 = self.i;
-            __out.extend_from_slice(&i.to_le_bytes());
-            let flag: WireBool = self.flag;
-            __out.extend_from_slice(&u32::from(flag).to_le_bytes());
-            let name = &self.name;
-            crate::write_string16_le(&name, __out).map_err(|e| crate::EncodeError::new(__TYPE, "name", e))?;
-            let wide = &self.wide;
-            crate::write_wstring_le(&wide, __out).map_err(|e| crate::EncodeError::new(__TYPE, "wide", e))?;
-            let packed: u32 = self.packed;
-            crate::write_packed_dword(packed, __out).map_err(|e| crate::EncodeError::new(__TYPE, "packed", e))?;
-            let tint: Color = self.tint;
-            let tint_bits: u16 = tint as u16;
-            tint.write_to(__out);
-            let child = &self.child;
-            <Inner as crate::Encode>::write_to(&child, __out)?;
-            let r#type: u32 = self.r#type;
-            __out.extend_from_slice(&r#type.to_le_bytes());
-            let flags: u32 = self.flags;
-            __out.extend_from_slice(&flags.to_le_bytes());
-            let flags_2: u16 = self.flags_2;
-            __out.extend_from_slice(&flags_2.to_le_bytes());
-            let flags_3: u8 = self.flags_3;
-            __out.extend_from_slice(&flags_3.to_le_bytes());
-            // <align type="8">
-            __out.resize(__out.len() + (8 - __out.len() % 8) % 8, 0);
-            let value: f32 = self.value;
-            __out.extend_from_slice(&value.to_le_bytes());
-            Ok(())
-        })
+        crate::Encode::write_to(self, out)
     }
 }
 
-impl crate::Encode for AllKinds {
-    #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        AllKinds::write_to(self, out)
+impl crate::Encode for S2C_Qualities_PrivateUpdateFloat {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
+        const __TYPE: &str = "S2C_Qualities_PrivateUpdateFloat";
+        let value: f64 = self.value;
+        crate::enc::f64(__out, value);
+        let value_2: f32 = self.value_2;
+        crate::enc::f32(__out, value_2);
+        Ok(())
     }
 }
 
 impl S2C_Qualities_PrivateUpdateFloat {
     /// Encode `S2C_Qualities_PrivateUpdateFloat` to the little-endian wire form: appends exactly the
-    /// bytes `read_from` reads. On error `out` is left as it was.
-    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        const __TYPE: &str = "S2C_Qualities_PrivateUpdateFloat";
-        crate::encode_all_or_nothing(out, |__out| {
-            let value: f64 = self.value;
-            __out.extend_from_slice(&value.to_le_bytes());
-            let value_2: f32 = self.value_2;
-            __out.extend_from_slice(&value_2.to_le_bytes());
-            Ok(())
-        })
-    }
-}
-
-impl crate::Encode for S2C_Qualities_PrivateUpdateFloat {
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
     #[inline]
-    fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        S2C_Qualities_PrivateUpdateFloat::write_to(self, out)
+    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        crate::Encode::write_to(self, out)
     }
 }
 
 impl crate::dispatch::C2SMessage {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
         }
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 
 impl crate::dispatch::S2CMessage {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
-        match *self {
-            Self::Qualities_PrivateUpdateFloat(ref m) => <crate::messages::S2C_Qualities_PrivateUpdateFloat as crate::Encode>::write_to(m, out),
-        }
+        let start = out.len();
+        let result = match *self {
+            Self::Qualities_PrivateUpdateFloat(ref m) => <crate::messages::S2C_Qualities_PrivateUpdateFloat as crate::Encode>::write_at(m, out, start),
+        };
+        crate::enc::finish(out, start, result)
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 
 impl crate::dispatch::GameAction {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
         }
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 
 impl crate::dispatch::GameEvent {
     /// Encodes the body of this message (its opcode is `opcode()`), as its
-    /// struct's `write_to` does; on error `out` is left as it was.
+    /// struct's `write_to` does: a message that starts at `out.len()`. On
+    /// error `out` is left as it was.
     pub fn encode(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
         match *self {
         }
+    }
+
+    /// Appends this message framed: its opcode as a little-endian u32, then
+    /// its body (alignment padding counts from the body's first byte). On
+    /// error `out` is left as it was.
+    pub fn write_framed(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        let start = out.len();
+        out.extend_from_slice(&self.opcode().to_le_bytes());
+        let result = self.encode(out);
+        crate::enc::finish(out, start, result)
     }
 }
 

@@ -3,8 +3,9 @@
 //!
 //! A [`Wire`] is built field by field in wire order. Beside the bytes it keeps,
 //! for every byte, the error the decoder must return when the input ends just
-//! before that byte, so one builder gives both the well-formed message and the
-//! expected error of each of its truncations.
+//! before that byte, and where the read that fails there begins, so one
+//! builder gives both the well-formed message and the expected error (and
+//! position) of each of its truncations.
 
 #![allow(dead_code)]
 
@@ -17,6 +18,7 @@ pub type Decoder<T> = fn(&[u8], &mut usize) -> Result<T, &'static str>;
 pub struct Wire {
     pub bytes: Vec<u8>,
     errors: Vec<&'static str>,
+    starts: Vec<usize>,
 }
 
 impl Wire {
@@ -28,11 +30,25 @@ impl Wire {
         self.bytes.len()
     }
 
-    /// Appends `bytes`; an input that ends anywhere inside them fails with
-    /// `error` (fixed-width fields check all their bytes before reading).
+    /// The error of the input cut after `cut` bytes.
+    pub fn error_at(&self, cut: usize) -> &'static str {
+        self.errors[cut]
+    }
+
+    /// Where the read that fails on the input cut after `cut` bytes begins:
+    /// the decoder's cursor when it gives up.
+    pub fn read_start_at(&self, cut: usize) -> usize {
+        self.starts[cut]
+    }
+
+    /// Appends `bytes` read by one read; an input that ends anywhere inside
+    /// them fails with `error` at their first byte (fixed-width fields check
+    /// all their bytes before reading).
     pub fn put(mut self, bytes: &[u8], error: &'static str) -> Self {
+        let start = self.bytes.len();
         self.bytes.extend_from_slice(bytes);
         self.errors.extend(std::iter::repeat(error).take(bytes.len()));
+        self.starts.extend(std::iter::repeat(start).take(bytes.len()));
         self
     }
 
@@ -58,15 +74,25 @@ impl Wire {
         self.put(&v.to_le_bytes(), error)
     }
 
+    /// A packable hash table's header: the pair count and the maximum size,
+    /// two u16 words checked as one four-byte read.
+    pub fn hash_table_header(self, count: u16, max_size: u16, error: &'static str) -> Self {
+        let mut bytes = count.to_le_bytes().to_vec();
+        bytes.extend(max_size.to_le_bytes());
+        self.put(&bytes, error)
+    }
+
     /// A string16 of one-byte characters: u16 count, body, zero padding to a
     /// multiple of four counted from the field's own start.
     pub fn string16(mut self, body: &[u8]) -> Self {
         let n = u16::try_from(body.len()).expect("string16 body too long");
         let used = 2 + body.len();
         let pad = (4 - used % 4) % 4;
+        let start = self.bytes.len();
         self.bytes.extend(n.to_le_bytes());
         self.bytes.extend_from_slice(body);
         self.bytes.extend(std::iter::repeat(0u8).take(pad));
+        self.starts.extend(std::iter::repeat(start).take(used + pad));
         for i in 0..used + pad {
             self.errors.push(match i {
                 0 | 1 => "truncated string16 length",
@@ -80,6 +106,8 @@ impl Wire {
     /// A wstring with the one-byte count form (fewer than 128 code units).
     pub fn wstring(mut self, text: &str) -> Self {
         let units: Vec<u16> = text.encode_utf16().collect();
+        self.starts
+            .extend(std::iter::repeat(self.bytes.len()).take(1 + 2 * units.len()));
         self.bytes.push(
             u8::try_from(units.len())
                 .ok()
@@ -102,14 +130,18 @@ impl Wire {
         if v < 0x8000 {
             self.u16(v as u16, E)
         } else {
-            self.u16((v >> 16) as u16 | 0x8000, E).u16(v as u16, E)
+            let mut bytes = ((v >> 16) as u16 | 0x8000).to_le_bytes().to_vec();
+            bytes.extend((v as u16).to_le_bytes());
+            self.put(&bytes, E)
         }
     }
 
     /// Appends another builder's bytes and errors.
     pub fn then(mut self, other: Wire) -> Self {
+        let shift = self.bytes.len();
         self.bytes.extend(other.bytes);
         self.errors.extend(other.errors);
+        self.starts.extend(other.starts.iter().map(|s| s + shift));
         self
     }
 }
@@ -152,7 +184,8 @@ pub fn decode_err<T: Debug>(decode: Decoder<T>, bytes: &[u8]) -> &'static str {
 }
 
 /// Every strict prefix of the message fails with the error recorded for the
-/// first missing byte.
+/// first missing byte, the decoder's cursor left where the failing read
+/// begins.
 pub fn assert_truncations<T: Debug>(decode: Decoder<T>, wire: &Wire) {
     for cut in 0..wire.len() {
         let mut offset = 0;
@@ -162,6 +195,13 @@ pub fn assert_truncations<T: Debug>(decode: Decoder<T>, wire: &Wire) {
             Some(&wire.errors[cut]),
             "input cut after {cut} of {} bytes {:02X?}; got {got:?}",
             wire.len(),
+            wire.bytes
+        );
+        assert_eq!(
+            offset,
+            wire.starts[cut],
+            "cursor after the error {} at cut {cut} of {:02X?}",
+            wire.errors[cut],
             wire.bytes
         );
     }
