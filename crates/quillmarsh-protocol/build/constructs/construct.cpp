@@ -15,9 +15,7 @@ void emit_member_decl(const Printer& p, std::string_view ident, std::string_view
 
 void emit_ctor_entry(const Printer& p, std::string_view ident) { p("$ident$,\n", {{"ident", ident}}); }
 
-bool kind_is_copy(const FieldKind& kind) {
-  return kind.tag != FieldKind::String && kind.tag != FieldKind::WString && kind.tag != FieldKind::Struct;
-}
+bool kind_is_copy(const FieldKind& kind) { return wire_kind(kind.tag).copy; }
 
 std::string encode_error_call(std::string_view helper, std::string_view member, std::string_view args) {
   std::string out = "crate::enc::";
@@ -34,42 +32,10 @@ std::string encode_error_call(std::string_view helper, std::string_view member, 
 
 void emit_write_value(const Printer& p, std::string_view name, std::string_view member, const FieldKind& kind) {
   const std::string m = debug_str(without_raw_prefix(member));
-  switch (kind.tag) {
-    case FieldKind::U8:
-    case FieldKind::U16:
-    case FieldKind::U32:
-    case FieldKind::U64:
-    case FieldKind::I16:
-    case FieldKind::I32:
-    case FieldKind::I64:
-    case FieldKind::F32:
-    case FieldKind::F64:
-      p("crate::enc::$ty$(__out, $n$);\n", {{"ty", *numeric_repr_for_field_kind(kind)}, {"n", name}});
-      return;
-    case FieldKind::Bool:
-      // Any non-zero word reads as true; true is written as 1.
-      p("crate::enc::bool(__out, $n$);\n", {{"n", name}});
-      return;
-    case FieldKind::String:
-      p("if let Err(e) = crate::enc::string16(__out, &$n$, __TYPE, $m$) { return Err(e); }\n", {{"n", name}, {"m", m}});
-      return;
-    case FieldKind::WString:
-      p("if let Err(e) = crate::enc::wstring(__out, &$n$, __TYPE, $m$) { return Err(e); }\n", {{"n", name}, {"m", m}});
-      return;
-    case FieldKind::PackedDword:
-      p("if let Err(e) = crate::enc::packed_dword(__out, $n$, __TYPE, $m$) { return Err(e); }\n",
-        {{"n", name}, {"m", m}});
-      return;
-    case FieldKind::Struct:
-      // Through the trait: an accessor of the struct may be named `write_to`.
-      // A nested struct pads from the start of the message it is part of.
-      p("if let Err(e) = <$ty$ as crate::Encode>::write_at(&$n$, __out, __base) { return Err(e); }\n",
-        {{"ty", kind.name}, {"n", name}});
-      return;
-    case FieldKind::Enum:
-      p("$n$.write_to(__out);\n", {{"n", name}});
-      return;
-  }
+  // Numbers are written by the writer named after their type in expressions.
+  const WireKind& wire = wire_kind(kind.tag);
+  const std::string_view ty = wire.numeric.empty() ? wire_rust_ty(kind) : wire.numeric;
+  p(wire.write, {{"n", name}, {"m", m}, {"T", ty}});
 }
 
 void emit_write_borrowed(const Printer& p, std::string_view name, std::string_view member, const FieldKind& kind) {

@@ -19,8 +19,7 @@ namespace {
 // The integer type a subfield expression computes over, for the kinds that can
 // carry subfields; none for every other kind.
 std::optional<std::string_view> subfield_parent_ty(const FieldKind& kind) {
-  // The fixed-width integer kinds come first, U8 through I64.
-  if (kind.tag > FieldKind::I64) return std::nullopt;
+  if (!wire_kind(kind.tag).integer) return std::nullopt;
   return numeric_repr_for_field_kind(kind);
 }
 
@@ -125,96 +124,11 @@ void register_field(SiblingLookup& lookup, const SimpleField& field) {
 }
 
 void emit_read_value(const Printer& p, std::string_view name, const FieldKind& kind) {
-  const TemplateVars n = {{"n", name}};
-  switch (kind.tag) {
-    case FieldKind::U8:
-      p(R"(if *offset + 1 > data.len() { return Err("truncated u8 field $n$"); }
-let $n$: u8 = data[*offset]; *offset += 1;
-)",
-        n);
-      return;
-    case FieldKind::U16:
-      p(R"(if *offset + 2 > data.len() { return Err("truncated u16 field $n$"); }
-let $n$: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
-)",
-        n);
-      return;
-    case FieldKind::U32:
-      p(R"(if *offset + 4 > data.len() { return Err("truncated u32 field $n$"); }
-let $n$: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
-)",
-        n);
-      return;
-    case FieldKind::U64:
-      p(R"(if *offset + 8 > data.len() { return Err("truncated u64 field $n$"); }
-let $n$: u64 = u64::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3], data[*offset+4], data[*offset+5], data[*offset+6], data[*offset+7]]); *offset += 8;
-)",
-        n);
-      return;
-    case FieldKind::I16:
-      p(R"(if *offset + 2 > data.len() { return Err("truncated i16 field $n$"); }
-let $n$: i16 = i16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
-)",
-        n);
-      return;
-    case FieldKind::I32:
-      p(R"(if *offset + 4 > data.len() { return Err("truncated i32 field $n$"); }
-let $n$: i32 = i32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
-)",
-        n);
-      return;
-    case FieldKind::I64:
-      p(R"(if *offset + 8 > data.len() { return Err("truncated i64 field $n$"); }
-let $n$: i64 = i64::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3], data[*offset+4], data[*offset+5], data[*offset+6], data[*offset+7]]); *offset += 8;
-)",
-        n);
-      return;
-    case FieldKind::F32:
-      p(R"(if *offset + 4 > data.len() { return Err("truncated f32 field $n$"); }
-let $n$: f32 = f32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
-)",
-        n);
-      return;
-    case FieldKind::F64:
-      p(R"(if *offset + 8 > data.len() { return Err("truncated f64 field $n$"); }
-let $n$: f64 = f64::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3], data[*offset+4], data[*offset+5], data[*offset+6], data[*offset+7]]); *offset += 8;
-)",
-        n);
-      return;
-    case FieldKind::Bool:
-      p(R"(if *offset + 4 > data.len() { return Err("truncated wire-bool field $n$"); }
-let $n$: WireBool = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]) != 0; *offset += 4;
-)",
-        n);
-      return;
-    case FieldKind::String:
-      p(R"(let $n$: String = read_string16_le(data, offset)?;
-)",
-        n);
-      return;
-    case FieldKind::WString:
-      p(R"(let $n$: String = read_wstring_le(data, offset)?;
-)",
-        n);
-      return;
-    case FieldKind::PackedDword:
-      p(R"(let $n$: u32 = read_packed_dword(data, offset)?;
-)",
-        n);
-      return;
-    case FieldKind::Struct:
-      p(R"(let $n$: $S$ = $S$::read_from(data, offset)?;
-)",
-        {{"n", name}, {"S", kind.name}});
-      return;
-    case FieldKind::Enum:
-      p(R"(let $n$_raw = $E$::read_from(data, offset)?;
-let $n$_bits: $R$ = match $n$_raw { Ok(v) => v as $R$, Err(raw) => raw };
-let $n$: $E$ = match $n$_raw { Ok(v) => v, Err(_) => return Err("unknown $E$ discriminant") };
-)",
-        {{"n", name}, {"E", kind.name}, {"R", enum_repr_rust_ty(kind.repr)}});
-      return;
-  }
+  const WireKind& wire = wire_kind(kind.tag);
+  const std::string width = std::to_string(wire.width);
+  const std::string bytes = wire_bytes_at_cursor(wire.width);
+  const std::string_view repr = kind.tag == FieldKind::Enum ? enum_repr_rust_ty(kind.repr) : std::string_view();
+  p(wire.read, {{"n", name}, {"T", wire_rust_ty(kind)}, {"W", width}, {"bytes", bytes}, {"R", repr}});
 }
 
 bool kind_may_read_nothing(const FieldKind& kind, const TypeRegistry& registry) {

@@ -88,6 +88,37 @@ struct FieldKind {
   bool operator==(const FieldKind&) const = default;
 };
 
+// ---- Wire kinds ------------------------------------------------------------------
+//
+// Every fact about a wire kind, one row per kind (registry.cpp): how the
+// registry names it, how a field of it is declared, its value's type in
+// expressions, its width, the traits its Rust type has, and the decoder and
+// encoder templates that read and write one value of it. The templates use
+// `$n$` (the local holding the value), `$T$` (the declaration type: the
+// row's `rust_ty`, or for an enum or struct its name), `$W$` (the width),
+// `$bytes$` (the `$W$` bytes at the cursor, `data[*offset], ...`), `$R$`
+// (an enum's representation type) and `$m$` (the member, in encoder errors).
+struct WireKind {
+  FieldKind::Tag tag;
+  std::string_view registry_text;  // a Primitive's text in the registry; empty for enums and structs
+  std::string_view rust_ty;        // declaration type; empty: the enum's or struct's own name
+  std::string_view numeric;        // the value's type in expressions; empty: none
+  std::size_t width;               // bytes on the wire; 0 when it varies
+  bool copy;                       // the Rust type is `Copy`
+  bool ord;                        // the Rust type is `Ord` (it can key a map)
+  bool integer;                    // a fixed-width integer: it can carry subfields
+  std::string_view read;           // decoder statements binding the new local `$n$`
+  std::string_view write;          // encoder statement appending the value held in `$n$`
+};
+
+// The row of `tag`.
+const WireKind& wire_kind(FieldKind::Tag tag);
+// The declaration type of a field of `kind`: its row's, or the enum's or
+// struct's own name.
+std::string_view wire_rust_ty(const FieldKind& kind);
+// `data[*offset], data[*offset+1], ...`: the `width` bytes at the cursor.
+std::string wire_bytes_at_cursor(std::size_t width);
+
 using TypeRegistry = TextTable<TypeKind>;
 // Enum name -> member name -> value.
 using EnumValueTable = std::unordered_map<std::string, std::map<std::string, i128>, TextHash, std::equal_to<>>;
