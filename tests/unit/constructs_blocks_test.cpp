@@ -715,7 +715,7 @@ TEST(SwitchBuild, TypeNamesUniqueInBuildOrder) {
     ASSERT_TRUE(block) << block.reason();
     EXPECT_EQ(block->type_name, "TNData");
   }
-  EXPECT_EQ(body.occurrences["n_data"], 2u);
+  EXPECT_EQ(body.occurrences.count_of("n_data"), 2u);
 }
 
 TEST(SwitchEmit, NestedWithEnumAndSubfieldDiscriminators) {

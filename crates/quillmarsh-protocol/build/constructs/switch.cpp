@@ -5,7 +5,6 @@
 #include "constructs/switch.hpp"
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -53,99 +52,23 @@ Result<std::vector<i128>> parse_case_values(std::string_view value, std::set<i12
   return values;
 }
 
-// ---- Case scope (hardening: linear time however many cases and fields) ----
-//
-// Every case starts from the sibling lookup and the body context as they were
-// just before the switch. Rather than copying both for each case (which costs
-// the number of earlier fields for every case), the case is built on the
-// switch's own state and a CaseScope puts back, when it goes out of scope,
-// every entry the case may have changed. Those entries can only be keyed by
-// a `name` attribute below the case element: the lookup by the name itself,
-// the occurrence map by its snake case, alone or with "_data" (switches).
-// A nested switch restores what its own cases change, so the names inside it
-// are not collected here; every element is thus visited by one scope only.
-
-template <class Map>
-class SavedEntries {
- public:
-  void save(const Map& map, const std::string& key) {
-    const auto it = map.find(key);
-    saved_.emplace_back(key, it == map.end() ? std::nullopt : std::optional(it->second));
-  }
-  void restore(Map& map) const {
-    for (const auto& [key, value] : saved_) {
-      if (value) {
-        map.insert_or_assign(key, *value);
-      } else {
-        map.erase(key);
-      }
-    }
-  }
-
- private:
-  std::vector<std::pair<std::string, std::optional<typename Map::mapped_type>>> saved_;
-};
-
-class SavedMembers {
- public:
-  void save(const std::set<std::string>& set, const std::string& key) { saved_.emplace_back(key, set.count(key) != 0); }
-  void restore(std::set<std::string>& set) const {
-    for (const auto& [key, present] : saved_) {
-      if (present) {
-        set.insert(key);
-      } else {
-        set.erase(key);
-      }
-    }
-  }
-
- private:
-  std::vector<std::pair<std::string, bool>> saved_;
-};
-
-// A new member of either type must be saved and restored below as well. The
-// branch numbers are not scoped: a case lies outside every <if> branch, and
-// numbers stay unique across the whole body.
-static_assert(sizeof(SiblingLookup) == sizeof(SiblingLookup::numeric_fields) + sizeof(SiblingLookup::subfields) +
-                                           sizeof(SiblingLookup::enum_fields) + sizeof(SiblingLookup::bool_fields) +
-                                           sizeof(SiblingLookup::gated_fields) + sizeof(SiblingLookup::open_branch) +
-                                           sizeof(SiblingLookup::branch_count),
-              "CaseScope must save every member of SiblingLookup");
-static_assert(sizeof(BodyContext) == sizeof(BodyContext::occurrences) + sizeof(BodyContext::owner) +
-                                         sizeof(void*) /* switch_type_names */ + sizeof(BodyContext::depth),
-              "CaseScope must save every member of BodyContext");
-
+// Every case starts from the sibling lookup and the identifier numbering as
+// they were just before the switch: the case is built on the switch's own
+// state, and its checkpoints put back what it changed when it ends (in time
+// linear in what the case registered, however many fields came before).
+// Nothing a case declares is visible after it.
 class CaseScope {
  public:
-  CaseScope(const xml::Node& case_element, BodyContext& body, SiblingLookup& lookup)
-      : body_(body), lookup_(lookup), owner_(body.owner), depth_(body.depth) {
-    std::set<std::string_view> names;
-    std::vector<const xml::Node*> pending(case_element.children().begin(), case_element.children().end());
-    while (!pending.empty()) {
-      const xml::Node* node = pending.back();
-      pending.pop_back();
-      if (const auto name = node->attr("name")) names.insert(*name);
-      if (node->tag() != "switch") pending.insert(pending.end(), node->children().begin(), node->children().end());
-    }
-    for (const std::string_view name : names) {
-      const std::string key(name);
-      numeric_.save(lookup.numeric_fields, key);
-      subfields_.save(lookup.subfields, key);
-      enums_.save(lookup.enum_fields, key);
-      gated_.save(lookup.gated_fields, key);
-      bools_.save(lookup.bool_fields, key);
-      const std::string snake = to_snake_case(name);
-      occurrences_.save(body.occurrences, snake);
-      occurrences_.save(body.occurrences, snake + "_data");
-    }
-  }
+  CaseScope(BodyContext& body, SiblingLookup& lookup)
+      : body_(body),
+        lookup_(lookup),
+        lookup_mark_(lookup.checkpoint()),
+        names_mark_(body.occurrences.checkpoint()),
+        owner_(body.owner),
+        depth_(body.depth) {}
   ~CaseScope() {
-    numeric_.restore(lookup_.numeric_fields);
-    subfields_.restore(lookup_.subfields);
-    enums_.restore(lookup_.enum_fields);
-    gated_.restore(lookup_.gated_fields);
-    bools_.restore(lookup_.bool_fields);
-    occurrences_.restore(body_.occurrences);
+    lookup_.rollback(lookup_mark_);
+    body_.occurrences.rollback(names_mark_);
     body_.owner = std::move(owner_);
     body_.depth = depth_;
   }
@@ -155,17 +78,11 @@ class CaseScope {
  private:
   BodyContext& body_;
   SiblingLookup& lookup_;
+  std::size_t lookup_mark_;
+  std::size_t names_mark_;
   std::string owner_;
   std::size_t depth_;
-  SavedEntries<decltype(SiblingLookup::numeric_fields)> numeric_;
-  SavedEntries<decltype(SiblingLookup::subfields)> subfields_;
-  SavedEntries<decltype(SiblingLookup::enum_fields)> enums_;
-  SavedEntries<decltype(SiblingLookup::gated_fields)> gated_;
-  SavedMembers bools_;
-  SavedEntries<decltype(BodyContext::occurrences)> occurrences_;
 };
-
-// ---- end of case scope ----
 
 std::string unsupported_in_case(std::string_view tag) { return "unsupported body child <" + std::string(tag) + ">"; }
 
@@ -302,10 +219,10 @@ Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& s
     c.values = std::move(values).value();
 
     // Each case numbers and looks up its fields from the state just before
-    // the switch; nothing it declares is visible after it (see CaseScope).
+    // the switch (see CaseScope).
     Result<bool> built = true;
     {
-      const CaseScope scope(*child, body, lookup);
+      const CaseScope scope(body, lookup);
       body.depth = body.depth + 1;
       built = build_case_steps(ctx, *child, c.variant, body, lookup, c.steps);
     }
