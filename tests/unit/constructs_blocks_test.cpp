@@ -736,7 +736,7 @@ TEST(SwitchEmit, NestedWithEnumAndSubfieldDiscriminators) {
   const SwitchBlock& block = last_as<SwitchBlock>(*steps);
 
   std::string enums, member, reader;
-  for (const SwitchBlock* sw : collect_switches(*steps)) emit_switch_enum(enums, *sw);
+  emit_nested_types(enums, *steps);
   emit_members(Printer(member, kMemberIndent), block);
   emit_decoder(Printer(reader, 8), block, StepPlace::Body);
 
@@ -904,7 +904,7 @@ TEST(SwitchDepth, DeepestAllowedNestingBuildsAndEmits) {
   const std::vector<EmitStep> copy = *steps;  // deep copies work too
 
   std::string enums, reader;
-  for (const SwitchBlock* sw : collect_switches(copy)) emit_switch_enum(enums, *sw);
+  emit_nested_types(enums, copy);
   emit_decoder(Printer(reader, 8), last_as<SwitchBlock>(copy), StepPlace::Body);
 
   std::size_t enum_count = 0;

@@ -241,7 +241,7 @@ TEST(EchoedText, ConstructCommentsAndDocs) {
     auto steps = build_body(env, c.body);
     ASSERT_TRUE(steps.ok()) << c.name << ": " << steps.reason();
     std::string text;
-    for (const SwitchBlock* block : collect_switches(*steps)) emit_switch_enum(text, *block);
+    emit_nested_types(text, *steps);
     for (const EmitStep& step : *steps) {
       emit_step_members(text, step);
       emit_step_reader(text, step);

@@ -47,6 +47,11 @@ std::string encoder_case_binding(std::string_view ident) { return "__case_" + st
 
 std::string encoder_some_binding(std::string_view ident) { return "__some_" + std::string(without_raw_prefix(ident)); }
 
+bool is_encoder_local(std::string_view name) {
+  name = without_raw_prefix(name);
+  return name == "__out" || name == "__base" || name.starts_with("__case_") || name.starts_with("__some_");
+}
+
 void emit_encoder_binding(const Printer& p, std::string_view ident, std::string_view ty, bool copy, StepPlace place) {
   const std::string local = decoder_local(std::string(ident), place);
   std::string from;

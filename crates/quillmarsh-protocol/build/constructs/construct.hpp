@@ -100,6 +100,9 @@ void emit_write_borrowed(const Printer& p, std::string_view name, std::string_vi
 // decoder.
 std::string encoder_case_binding(std::string_view ident);
 std::string encoder_some_binding(std::string_view ident);
+// Whether a member named `name` would hide a local the encoder binds itself
+// (`__out`, `__base`, and the `__case_`/`__some_` bindings above).
+bool is_encoder_local(std::string_view name);
 // Binds the member `ident`'s local at `place` (`decoder_local`): from `self`
 // among a body's steps, from the case pattern's binding in a switch case, from
 // the block's binding of the option's value in an if branch or mask group;

@@ -4,6 +4,8 @@
 
 #include "constructs/steps.hpp"
 
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +39,34 @@ std::vector<const SwitchBlock*> collect_switches(const std::vector<EmitStep>& st
   std::vector<const SwitchBlock*> switches;
   for (const EmitStep& step : steps) visit_step(step, [&](const auto& m) { add_switches(m, switches); });
   return switches;
+}
+
+void emit_nested_types(std::string& out, const std::vector<EmitStep>& steps) {
+  for (const SwitchBlock* block : collect_switches(steps)) emit_switch_enum(out, *block);
+}
+
+std::vector<std::string_view> collect_nested_type_names(const std::vector<EmitStep>& steps) {
+  std::vector<std::string_view> names;
+  for (const SwitchBlock* block : collect_switches(steps)) names.push_back(block->type_name);
+  return names;
+}
+
+std::optional<std::string> nested_type_problem(const CodegenCtx& ctx, const std::vector<EmitStep>& steps,
+                                               std::set<std::string>& type_keys) {
+  for (const SwitchBlock* block : collect_switches(steps)) {
+    if (auto problem = switch_type_problem(ctx, *block, type_keys)) return problem;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> member_taking_encoder_local(const std::vector<EmitStep>& steps) {
+  for (const PayloadLocal& member : collect_members(steps)) {
+    if (is_encoder_local(member.name)) return member.name;
+  }
+  for (const SwitchBlock* block : collect_switches(steps)) {
+    if (auto field = case_field_taking_encoder_local(*block)) return field;
+  }
+  return std::nullopt;
 }
 
 bool steps_may_read_nothing(const std::vector<EmitStep>& steps, const TypeRegistry& registry) {

@@ -5,6 +5,7 @@
 // handle does not compile).
 
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -87,6 +88,20 @@ std::vector<PayloadLocal> collect_case_payload_fields(const std::vector<EmitStep
 std::vector<std::string_view> collect_accessors(const std::vector<EmitStep>& steps);
 // The switch blocks among the steps, nested ones included, innermost first.
 std::vector<const SwitchBlock*> collect_switches(const std::vector<EmitStep>& steps);
+
+// The types the steps declare ahead of their struct (the enums of their
+// switches, nested ones included, innermost first): their text, their
+// names, and the first problem with the names they declare (each type's key
+// goes into `type_keys`, which holds those already declared in the struct).
+void emit_nested_types(std::string& out, const std::vector<EmitStep>& steps);
+std::vector<std::string_view> collect_nested_type_names(const std::vector<EmitStep>& steps);
+std::optional<std::string> nested_type_problem(const CodegenCtx& ctx, const std::vector<EmitStep>& steps,
+                                               std::set<std::string>& type_keys);
+
+// The member, or variant field of a switch among the steps, whose name is
+// one the encoder binds itself (so that it would hide that local); nothing
+// when every name is free.
+std::optional<std::string> member_taking_encoder_local(const std::vector<EmitStep>& steps);
 // Whether a decoder of these steps can finish without consuming a byte.
 bool steps_may_read_nothing(const std::vector<EmitStep>& steps, const TypeRegistry& registry);
 

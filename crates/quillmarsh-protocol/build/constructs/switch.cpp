@@ -273,6 +273,33 @@ pub enum $type_name$ {
   emit(out, "}\n\n");
 }
 
+std::optional<std::string> switch_type_problem(const CodegenCtx& ctx, const SwitchBlock& block,
+                                               std::set<std::string>& type_keys) {
+  if (auto problem = type_name_problem(ctx, block.type_name)) return problem;
+  if (!type_keys.insert(identifier_key(block.type_name)).second) {
+    return "type name " + debug_str(block.type_name) + " is declared twice";
+  }
+  NameScope variants("variant");
+  for (const SwitchCase& c : block.cases) {
+    if (auto problem = variants.add(c.variant)) return problem;
+    const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
+    NameScope fields("field", &ctx.declared_values);
+    for (const PayloadLocal& p : payload) {
+      if (auto problem = fields.add(p.name)) return *problem + " in " + block.type_name + "::" + c.variant;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> case_field_taking_encoder_local(const SwitchBlock& block) {
+  for (const SwitchCase& c : block.cases) {
+    for (const PayloadLocal& field : collect_case_payload_fields(c.steps)) {
+      if (is_encoder_local(field.name)) return field.name;
+    }
+  }
+  return std::nullopt;
+}
+
 void emit_members(const Printer& p, const SwitchBlock& block) {
   p(R"(/// Discriminated by `$disc$` per protocol.xml `<switch name="$sw$">`.
 pub $ident$: $type_name$,
