@@ -522,7 +522,7 @@ TEST(MaskmapEmit, Labels) {
     MaskmapBlock block;
     block.parent_ident = "p";
     block.parent_bits = "p as u64";
-    block.groups.push_back(MaskGroup{c.value_text, {f}, {}, c.mask});
+    block.groups.push_back(MaskGroup{c.value_text, {EmitStep{f}}, c.mask});
     std::string members, reader;
     emit_members(Printer(members, kMemberIndent), block);
     emit_decoder(Printer(reader, kDecoderIndent), block, StepPlace::Body);
@@ -840,15 +840,15 @@ TEST(SwitchEmit, CasePayloads) {
   block.true_steps = {EmitStep{a}, EmitStep{AlignStep{1}}};
   block.false_steps = {EmitStep{a}, EmitStep{p}};
   MaskmapBlock mm;
-  mm.groups.push_back(MaskGroup{"1", {a}, {p}, 1});
-  mm.groups.push_back(MaskGroup{"2", {a}, {}, 2});
+  mm.groups.push_back(MaskGroup{"1", {EmitStep{a}, EmitStep{p}}, 1});
+  mm.groups.push_back(MaskGroup{"2", {EmitStep{a}}, 2});
   TableField t;
   t.ident = "t";
   t.key_rust_ty = "u8";
   t.value_rust_ty = "String";
   const std::vector<EmitStep> steps = {EmitStep{block}, EmitStep{mm}, EmitStep{AlignStep{4}}, EmitStep{t}, EmitStep{p}};
   std::string got;
-  for (const PayloadLocal& local : collect_case_payload_fields(steps)) got += local.name + ": " + local.ty + "; ";
+  for (const MemberDecl& local : collect_case_payload_fields(steps)) got += local.name + ": " + local.ty + "; ";
   EXPECT_EQ(got,
             "a: Option<u8>; p: Option<Vec<u16>>; a: Option<u8>; p: Option<Vec<u16>>; a: Option<u8>; "
             "t: std::collections::BTreeMap<u8, String>; p: Vec<u16>; ");

@@ -794,7 +794,7 @@ TEST(ConstructsStepsTest, BlockStepsDispatchToTheirEmitters) {
   MaskmapBlock mask;
   mask.parent_ident = "flags";
   mask.parent_bits = "(flags as u64)";
-  mask.groups.push_back(MaskGroup{"0x1", {inner}, {}, 1});
+  mask.groups.push_back(MaskGroup{"0x1", {EmitStep{inner}}, 1});
 
   SwitchBlock sw;
   sw.type_name = "S2C_Test_KindData";

@@ -6,6 +6,7 @@
 // switch.hpp; steps.hpp joins them into a body's steps).
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -45,10 +46,13 @@ inline constexpr std::size_t kDecoderIndent = 8;
 inline constexpr std::size_t kMemberIndent = 4;
 inline constexpr std::size_t kCtorIndent = 12;
 
-// A member (or a variant field, or a decoder local) with its Rust type.
-struct PayloadLocal {
+// A member a construct declares (a struct member, or a field of a switch
+// case's variant; the decoder's local of the same name holds its value),
+// with its Rust type and, when the description documents it, its text.
+struct MemberDecl {
   std::string name;
   std::string ty;
+  const std::optional<std::string>* doc = nullptr;
 };
 
 // Where a step's decoder statements stand: among a body's top-level steps,

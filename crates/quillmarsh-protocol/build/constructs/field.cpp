@@ -168,8 +168,8 @@ void emit_decoder(const Printer& p, const SimpleField& field, StepPlace place) {
   emit_read_value(flat_in_block(p, place), decoder_local(field.ident, place), field.kind);
 }
 
-void add_members(const SimpleField& field, std::vector<PayloadLocal>& out) {
-  out.push_back({field.ident, field.rust_ty});
+void add_members(const SimpleField& field, std::vector<MemberDecl>& out) {
+  out.push_back({field.ident, field.rust_ty, &field.text});
 }
 
 void add_switches(const SimpleField& /*field*/, std::vector<const SwitchBlock*>& /*out*/) {}
@@ -215,7 +215,7 @@ void add_accessors(const AlignStep& /*align*/, std::vector<std::string_view>& /*
 void emit_decoder(const Printer& p, const AlignStep& align, StepPlace place) {
   emit_align_decoder(flat_in_block(p, place), align.width);
 }
-void add_members(const AlignStep& /*align*/, std::vector<PayloadLocal>& /*out*/) {}
+void add_members(const AlignStep& /*align*/, std::vector<MemberDecl>& /*out*/) {}
 void add_switches(const AlignStep& /*align*/, std::vector<const SwitchBlock*>& /*out*/) {}
 bool declares_fields(const AlignStep& /*align*/) { return false; }
 bool may_read_nothing(const AlignStep& /*align*/, const TypeRegistry& /*registry*/) { return true; }

@@ -85,13 +85,11 @@ Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_elemen
   return block;
 }
 
-std::vector<PayloadLocal> collect_if_payload_locals(const std::vector<EmitStep>& steps) {
-  return collect_members(steps);
-}
+std::vector<MemberDecl> collect_if_payload_locals(const std::vector<EmitStep>& steps) { return collect_members(steps); }
 
 void emit_if_struct_fields(std::string& out, const std::vector<EmitStep>& steps, std::string_view label) {
   const Printer p(out, kMemberIndent);
-  for (const PayloadLocal& local : collect_if_payload_locals(steps)) {
+  for (const MemberDecl& local : collect_if_payload_locals(steps)) {
     p(R"(/// Gated on `<if>` `$label$` branch — present iff the test selected this branch.
 pub $name$: Option<$ty$>,
 )",
@@ -101,7 +99,7 @@ pub $name$: Option<$ty$>,
 
 void emit_if_struct_field_names(std::string& out, const std::vector<EmitStep>& steps) {
   std::set<std::string> written;
-  for (const PayloadLocal& local : collect_if_payload_locals(steps)) {
+  for (const MemberDecl& local : collect_if_payload_locals(steps)) {
     if (written.insert(local.name).second) emit_ctor_entry(Printer(out, kCtorIndent), local.name);
   }
 }
@@ -134,7 +132,7 @@ namespace {
 
 void emit_if_branch(const Printer& p, const std::vector<EmitStep>& steps) {
   for (const EmitStep& step : steps) emit_step_decoder(p, step, StepPlace::IfBranch);
-  for (const PayloadLocal& local : collect_if_payload_locals(steps)) {
+  for (const MemberDecl& local : collect_if_payload_locals(steps)) {
     p("$name$ = Some($name$_v);\n", {{"name", local.name}});
   }
 }
@@ -145,7 +143,7 @@ void emit_read_if_into(const Printer& p, const IfBlock& block) {
   // One option local per name, the first branch to declare it giving its type.
   std::set<std::string> declared;
   for (const auto* steps : {&block.true_steps, &block.false_steps}) {
-    for (const PayloadLocal& local : collect_if_payload_locals(*steps)) {
+    for (const MemberDecl& local : collect_if_payload_locals(*steps)) {
       if (!declared.insert(local.name).second) continue;
       p("let mut $name$: Option<$ty$> = None;\n", {{"name", local.name}, {"ty", local.ty}});
     }
@@ -166,18 +164,18 @@ void emit_read_if_into(const Printer& p, const IfBlock& block) {
 // The block has its own braces, even inside another block.
 void emit_decoder(const Printer& p, const IfBlock& block, StepPlace /*place*/) { emit_read_if_into(p, block); }
 
-void add_members(const IfBlock& block, std::vector<PayloadLocal>& out) {
+void add_members(const IfBlock& block, std::vector<MemberDecl>& out) {
   for (const auto* branch : {&block.true_steps, &block.false_steps}) {
-    for (PayloadLocal& local : collect_if_payload_locals(*branch)) {
+    for (MemberDecl& local : collect_if_payload_locals(*branch)) {
       out.push_back({std::move(local.name), "Option<" + local.ty + ">"});
     }
   }
 }
 
-void add_variant_fields(const IfBlock& block, std::vector<PayloadLocal>& out) {
+void add_variant_fields(const IfBlock& block, std::vector<MemberDecl>& out) {
   std::set<std::string> seen;
   for (const auto* branch : {&block.true_steps, &block.false_steps}) {
-    for (PayloadLocal& local : collect_if_payload_locals(*branch)) {
+    for (MemberDecl& local : collect_if_payload_locals(*branch)) {
       if (seen.insert(local.name).second) out.push_back({std::move(local.name), "Option<" + local.ty + ">"});
     }
   }
@@ -221,10 +219,10 @@ void walk_locals(LocalsWalk& w, const IfBlock& block, StepPlace /*place*/, std::
     for (const EmitStep& step : *steps) {
       // Expressions read a field's option; containers are read only as members.
       visit_step(step, [&](const auto& m) {
-        std::vector<PayloadLocal> members;
+        std::vector<MemberDecl> members;
         add_members(m, members);
         const bool field = std::is_same_v<std::decay_t<decltype(m)>, SimpleField>;
-        for (const PayloadLocal& member : members) {
+        for (const MemberDecl& member : members) {
           const std::string_view name = w.keep(member.name);
           if (!declared.insert(name).second) continue;
           options.push_back({name, w.bind(name, field ? LocalsWalk::Role::Value : LocalsWalk::Role::Member,
@@ -247,12 +245,12 @@ namespace {
 // only the other branch declares absent; then its steps write the values.
 void emit_if_branch_encoder(const Printer& p, const IfBlock& block, const std::vector<EmitStep>& steps,
                             const std::vector<EmitStep>& other, bool holds) {
-  const std::vector<PayloadLocal> mine = collect_if_payload_locals(steps);
+  const std::vector<MemberDecl> mine = collect_if_payload_locals(steps);
   std::set<std::string> names;
-  for (const PayloadLocal& local : mine) names.insert(local.name);
+  for (const MemberDecl& local : mine) names.insert(local.name);
   // The test and whether it holds here, as the helpers word them.
   const std::string test = debug_str(block.test) + (holds ? ", true" : ", false");
-  for (const PayloadLocal& local : collect_if_payload_locals(other)) {
+  for (const MemberDecl& local : collect_if_payload_locals(other)) {
     if (names.count(local.name) != 0) continue;
     p(R"(if $n$.is_some() {
     return Err($err$);
@@ -260,7 +258,7 @@ void emit_if_branch_encoder(const Printer& p, const IfBlock& block, const std::v
 )",
       {{"n", local.name}, {"err", encode_error_call("present_despite_test", local.name, test)}});
   }
-  for (const PayloadLocal& local : mine) {
+  for (const MemberDecl& local : mine) {
     p("let $b$ = match $n$ { Some(v) => v, None => return Err($err$) };\n",
       {{"b", encoder_some_binding(local.name)},
        {"n", local.name},
@@ -275,7 +273,7 @@ void emit_encoder(const Printer& p, const IfBlock& block, StepPlace place) {
   p("// <if test=\"$test$\">\n", {{"test", escape_xml_attr_for_doc(block.test)}});
   std::set<std::string> bound;
   for (const auto* steps : {&block.true_steps, &block.false_steps}) {
-    for (const PayloadLocal& local : collect_if_payload_locals(*steps)) {
+    for (const MemberDecl& local : collect_if_payload_locals(*steps)) {
       if (bound.insert(local.name).second) emit_encoder_binding(p, local.name, "", false, place);
     }
   }

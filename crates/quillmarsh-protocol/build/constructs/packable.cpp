@@ -195,8 +195,8 @@ void emit_decoder(const Printer& p, const PackableField& packable, StepPlace pla
   emit_read_packable_into(p, packable, decoder_local(packable.ident, place));
 }
 
-void add_members(const PackableField& packable, std::vector<PayloadLocal>& out) {
-  out.push_back({packable.ident, packable_rust_ty(packable)});
+void add_members(const PackableField& packable, std::vector<MemberDecl>& out) {
+  out.push_back({packable.ident, packable_rust_ty(packable), &packable.text});
 }
 void add_switches(const PackableField& /*packable*/, std::vector<const SwitchBlock*>& /*out*/) {}
 bool declares_fields(const PackableField& /*packable*/) { return true; }

@@ -14,15 +14,15 @@
 
 namespace qm {
 
-std::vector<PayloadLocal> collect_members(const std::vector<EmitStep>& steps) {
-  std::vector<PayloadLocal> members;
+std::vector<MemberDecl> collect_members(const std::vector<EmitStep>& steps) {
+  std::vector<MemberDecl> members;
   members.reserve(steps.size());  // most steps declare one member
   for (const EmitStep& step : steps) visit_step(step, [&](const auto& m) { add_members(m, members); });
   return members;
 }
 
-std::vector<PayloadLocal> collect_case_payload_fields(const std::vector<EmitStep>& steps) {
-  std::vector<PayloadLocal> fields;
+std::vector<MemberDecl> collect_case_payload_fields(const std::vector<EmitStep>& steps) {
+  std::vector<MemberDecl> fields;
   fields.reserve(steps.size());
   for (const EmitStep& step : steps) visit_step(step, [&](const auto& m) { add_variant_fields(m, fields); });
   return fields;
@@ -60,7 +60,7 @@ std::optional<std::string> nested_type_problem(const CodegenCtx& ctx, const std:
 }
 
 std::optional<std::string> member_taking_encoder_local(const std::vector<EmitStep>& steps) {
-  for (const PayloadLocal& member : collect_members(steps)) {
+  for (const MemberDecl& member : collect_members(steps)) {
     if (is_encoder_local(member.name)) return member.name;
   }
   for (const SwitchBlock* block : collect_switches(steps)) {

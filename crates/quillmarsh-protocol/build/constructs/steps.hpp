@@ -76,14 +76,14 @@ decltype(auto) visit_step(const EmitStep& step, F&& f) {
 // A variant field of a switch case is a member, except that an if block's
 // branches share one option per name there.
 template <class M>
-void add_variant_fields(const M& m, std::vector<PayloadLocal>& out) {
+void add_variant_fields(const M& m, std::vector<MemberDecl>& out) {
   add_members(m, out);
 }
 
 // The members the steps declare, in order.
-std::vector<PayloadLocal> collect_members(const std::vector<EmitStep>& steps);
+std::vector<MemberDecl> collect_members(const std::vector<EmitStep>& steps);
 // The fields of a switch case's variant.
-std::vector<PayloadLocal> collect_case_payload_fields(const std::vector<EmitStep>& steps);
+std::vector<MemberDecl> collect_case_payload_fields(const std::vector<EmitStep>& steps);
 // The accessor names the steps declare.
 std::vector<std::string_view> collect_accessors(const std::vector<EmitStep>& steps);
 // The switch blocks among the steps, nested ones included, innermost first.

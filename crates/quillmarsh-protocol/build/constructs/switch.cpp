@@ -261,13 +261,13 @@ pub enum $type_name$ {
     } else {
       emit(out, "    /// case value=\"$value$\".\n", {{"value", value}});
     }
-    const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
+    const std::vector<MemberDecl> payload = collect_case_payload_fields(c.steps);
     if (payload.empty()) {
       emit(out, "    $variant$,\n", {{"variant", c.variant}});
       continue;
     }
     emit(out, "    $variant$ {\n", {{"variant", c.variant}});
-    for (const PayloadLocal& p : payload) emit(out, "        $name$: $ty$,\n", {{"name", p.name}, {"ty", p.ty}});
+    for (const MemberDecl& p : payload) emit(out, "        $name$: $ty$,\n", {{"name", p.name}, {"ty", p.ty}});
     emit(out, "    },\n");
   }
   emit(out, "}\n\n");
@@ -282,9 +282,9 @@ std::optional<std::string> switch_type_problem(const CodegenCtx& ctx, const Swit
   NameScope variants("variant");
   for (const SwitchCase& c : block.cases) {
     if (auto problem = variants.add(c.variant)) return problem;
-    const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
+    const std::vector<MemberDecl> payload = collect_case_payload_fields(c.steps);
     NameScope fields("field", &ctx.declared_values);
-    for (const PayloadLocal& p : payload) {
+    for (const MemberDecl& p : payload) {
       if (auto problem = fields.add(p.name)) return *problem + " in " + block.type_name + "::" + c.variant;
     }
   }
@@ -293,7 +293,7 @@ std::optional<std::string> switch_type_problem(const CodegenCtx& ctx, const Swit
 
 std::optional<std::string> case_field_taking_encoder_local(const SwitchBlock& block) {
   for (const SwitchCase& c : block.cases) {
-    for (const PayloadLocal& field : collect_case_payload_fields(c.steps)) {
+    for (const MemberDecl& field : collect_case_payload_fields(c.steps)) {
       if (is_encoder_local(field.name)) return field.name;
     }
   }
@@ -343,12 +343,12 @@ let $ident$: $type_name$ = {
     }
     for (const EmitStep& step : c.steps) emit_step_decoder(body, step, StepPlace::Case);
 
-    const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
+    const std::vector<MemberDecl> payload = collect_case_payload_fields(c.steps);
     if (payload.empty()) {
       body("$type_name$::$variant$\n", {{"type_name", block.type_name}, {"variant", c.variant}});
     } else {
       body("$type_name$::$variant$ {\n", {{"type_name", block.type_name}, {"variant", c.variant}});
-      for (const PayloadLocal& field : payload) body("    $name$,\n", {{"name", field.name}});
+      for (const MemberDecl& field : payload) body("    $name$,\n", {{"name", field.name}});
       body("}\n");
     }
     arm("},\n");
@@ -365,7 +365,7 @@ let $ident$: $type_name$ = {
 // The match has its own braces, even inside another block.
 void emit_decoder(const Printer& p, const SwitchBlock& block, StepPlace /*place*/) { emit_read_switch_into(p, block); }
 
-void add_members(const SwitchBlock& block, std::vector<PayloadLocal>& out) {
+void add_members(const SwitchBlock& block, std::vector<MemberDecl>& out) {
   out.push_back({block.ident, block.type_name});
 }
 
@@ -418,7 +418,7 @@ let __disc: i128 = ($disc$) as i128;
   const Printer arm = p.in();
   const Printer body = p.in(2);
   for (const SwitchCase& c : block.cases) {
-    const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
+    const std::vector<MemberDecl> payload = collect_case_payload_fields(c.steps);
     std::string pattern = block.type_name + "::" + c.variant;
     if (!payload.empty()) {
       pattern += " {";

@@ -63,7 +63,7 @@ void emit_ctor_entries(const Printer& p, const SwitchBlock& block);
 void emit_accessors(const Printer& p, const SwitchBlock& block);
 void add_accessors(const SwitchBlock& block, std::vector<std::string_view>& out);
 void emit_decoder(const Printer& p, const SwitchBlock& block, StepPlace place);
-void add_members(const SwitchBlock& block, std::vector<PayloadLocal>& out);
+void add_members(const SwitchBlock& block, std::vector<MemberDecl>& out);
 void add_switches(const SwitchBlock& block, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const SwitchBlock& block);
 bool may_read_nothing(const SwitchBlock& block, const TypeRegistry& registry);

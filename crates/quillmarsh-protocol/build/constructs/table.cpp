@@ -107,8 +107,8 @@ void emit_decoder(const Printer& p, const TableField& table, StepPlace place) {
   emit_read_table_into(flat_in_block(p, place), table);
 }
 
-void add_members(const TableField& table, std::vector<PayloadLocal>& out) {
-  out.push_back({table.ident, member_ty(table)});
+void add_members(const TableField& table, std::vector<MemberDecl>& out) {
+  out.push_back({table.ident, member_ty(table), &table.text});
 }
 void add_switches(const TableField& /*table*/, std::vector<const SwitchBlock*>& /*out*/) {}
 bool declares_fields(const TableField& /*table*/) { return true; }

@@ -114,7 +114,9 @@ void emit_decoder(const Printer& p, const VectorField& vec, StepPlace place) {
   emit_read_vector_into(flat_in_block(p, place), vec, decoder_local(vec.ident, place));
 }
 
-void add_members(const VectorField& vec, std::vector<PayloadLocal>& out) { out.push_back({vec.ident, member_ty(vec)}); }
+void add_members(const VectorField& vec, std::vector<MemberDecl>& out) {
+  out.push_back({vec.ident, member_ty(vec), &vec.text});
+}
 void add_switches(const VectorField& /*vec*/, std::vector<const SwitchBlock*>& /*out*/) {}
 bool declares_fields(const VectorField& /*vec*/) { return true; }
 // A vector of no elements reads nothing; its element type never can.

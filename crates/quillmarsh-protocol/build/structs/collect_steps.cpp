@@ -27,9 +27,9 @@ std::optional<std::string> struct_name_problem(const CodegenCtx& ctx, std::strin
   std::set<std::string> type_keys{identifier_key(owner)};
   if (auto problem = nested_type_problem(ctx, steps, type_keys)) return problem;
 
-  const std::vector<PayloadLocal> member_list = collect_members(steps);
+  const std::vector<MemberDecl> member_list = collect_members(steps);
   NameScope members("member", &ctx.declared_values);
-  for (const PayloadLocal& member : member_list) {
+  for (const MemberDecl& member : member_list) {
     if (auto problem = members.add(member.name)) return problem;
   }
 
