@@ -18,28 +18,7 @@
 
 namespace qm {
 
-namespace {
-
-std::string unsupported_in_branch(std::string_view tag) { return "unsupported child <" + std::string(tag) + ">"; }
-
-// Builds the children of one `<true>` or `<false>` element into `steps`.
-// Simple fields are registered in the lookup as soon as they are built, under
-// the lookup's open branch: a later reference reads the branch's `_v` local
-// inside the same branch and the block's option anywhere else. The reasons
-// come without a prefix; the caller puts the block's and the branch's first.
-Result<bool> build_if_branch(const CodegenCtx& ctx, const xml::Node& branch, BodyContext& body, SiblingLookup& lookup,
-                             std::vector<EmitStep>& steps) {
-  ChildRules rules;
-  rules.allowed = static_cast<unsigned>(ChildTag::Align) | static_cast<unsigned>(ChildTag::Vector);
-  rules.refuse = unsupported_in_branch;
-  for (const xml::Node* child : branch.children()) {
-    Result<bool> built = build_child_step(ctx, *child, rules, body, lookup, steps);
-    if (!built) return built;
-  }
-  return true;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_element, BodyContext& body,
                                SiblingLookup& lookup) {
@@ -74,7 +53,10 @@ Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_elemen
     } else {
       return fail(prefix() + ": unexpected child <" + std::string(tag) + ">; only <true>/<false> allowed");
     }
-    auto built = build_if_branch(ctx, *child, body, lookup, *steps);
+    // Simple fields are registered in the lookup as soon as they are built,
+    // under the lookup's open branch: a later reference reads the branch's
+    // `_v` local inside the same branch and the block's option anywhere else.
+    auto built = build_child_steps(ctx, *child, child_rules(ChildPlace::IfBranch), body, lookup, *steps);
     lookup.open_branch = outer_branch;
     if (!built) return built.fail_with_prefix(prefix() + " <" + std::string(tag) + ">: ");
   }

@@ -55,10 +55,6 @@ std::size_t packables_begin(const MaskGroup& group) {
                                   group.steps.begin());
 }
 
-std::string only_fields_in_mask(std::string_view tag) {
-  return "unexpected child <" + std::string(tag) + ">; only <field> allowed inside <mask>";
-}
-
 }  // namespace
 
 Result<MaskmapParent> resolve_maskmap_parent(std::string_view name, const SiblingLookup& lookup) {
@@ -149,14 +145,8 @@ Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node&
     group.mask = *mask;
     const auto inner_prefix = [&] { return prefix() + " " + mask_tag() + ": "; };
     // The children's reasons come without a prefix; the group's goes before them.
-    ChildRules rules;
-    rules.allowed = 0;
-    rules.register_fields = false;
-    rules.refuse = only_fields_in_mask;
-    for (const xml::Node* field : child->children()) {
-      if (Result<bool> ok = build_child_step(ctx, *field, rules, body, lookup, group.steps); !ok)
-        return ok.fail_with_prefix(inner_prefix());
-    }
+    Result<bool> built = build_child_steps(ctx, *child, child_rules(ChildPlace::MaskGroup), body, lookup, group.steps);
+    if (!built) return built.fail_with_prefix(inner_prefix());
     // Simple fields first, then packables, each kind keeping its order.
     std::stable_partition(group.steps.begin(), group.steps.end(), is_simple_field);
     if (group.steps.empty()) return fail(inner_prefix() + "contains no <field> children");

@@ -41,29 +41,30 @@ struct EmitStep {
 
 // The child elements besides `field` that a place of a body accepts.
 enum class ChildTag : unsigned { Align = 1, Vector = 2, Maskmap = 4, Switch = 8, Table = 16, If = 32 };
-inline constexpr unsigned kAllChildren = 63;
 
-// What one place of a body (the struct body, an if branch, a switch case, a
-// mask group) accepts and how it words its reasons. A child's reason comes
-// without the place's own prefix: the block holding the place puts that
-// before it, building it only for a reason.
+// The places of a body that hold children.
+enum class ChildPlace { Body, IfBranch, Case, MaskGroup };
+
+// What one place of a body accepts and how it words its reasons (one row per
+// place in children.cpp). A child's reason comes without the place's own
+// prefix: the block holding the place puts that before it, building it only
+// for a reason.
 struct ChildRules {
-  unsigned allowed = kAllChildren;                        // ChildTag bits
-  bool register_fields = true;                            // simple fields enter the lookup
-  bool register_gated = true;                             // mask-map fields enter the lookup
-  std::string_view align_hint;                            // after the unknown-alignment reason
-  std::string switch_owner_suffix;                        // appended to the owner for a nested switch's type name
-  std::string_view switch_prefix;                         // before a nested switch's reasons
-  std::string (*refuse)(std::string_view tag) = nullptr;  // the reason for any other child
+  ChildPlace place = ChildPlace::Body;
+  unsigned allowed = 0;             // ChildTag bits
+  bool register_fields = false;     // simple fields enter the lookup
+  bool register_gated = false;      // mask-map fields enter the lookup
+  std::string_view align_hint;      // after the unknown-alignment reason
+  std::string_view refusal;         // the reason for any other child, `$tag$` its tag
+  std::string switch_owner_suffix;  // appended to the owner for a nested switch's type name
+  std::string_view switch_prefix;   // before a nested switch's reasons
 };
+ChildRules child_rules(ChildPlace place);
 
-// "unsupported child `<{tag}>`", the struct body's refusal.
-std::string unsupported_body_child(std::string_view tag);
-
-// Builds one child element into a step appended to `steps`; the reason when
-// it cannot be built or is not allowed here.
-Result<bool> build_child_step(const CodegenCtx& ctx, const xml::Node& child, const ChildRules& rules, BodyContext& body,
-                              SiblingLookup& lookup, std::vector<EmitStep>& steps);
+// Builds every child element of `parent` into steps appended to `steps`; the
+// first reason when one cannot be built or is not allowed here.
+Result<bool> build_child_steps(const CodegenCtx& ctx, const xml::Node& parent, const ChildRules& rules,
+                               BodyContext& body, SiblingLookup& lookup, std::vector<EmitStep>& steps);
 
 // ---- Walks over steps --------------------------------------------------------------------
 

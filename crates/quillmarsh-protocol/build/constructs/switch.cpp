@@ -84,24 +84,15 @@ class CaseScope {
   std::size_t depth_;
 };
 
-std::string unsupported_in_case(std::string_view tag) { return "unsupported body child <" + std::string(tag) + ">"; }
-
 // Builds the children of one case into its steps. Gated fields of a case are
 // not registered in its lookup. The reasons come without the case's prefix,
 // which the caller puts first.
 Result<bool> build_case_steps(const CodegenCtx& ctx, const xml::Node& case_element, const std::string& variant,
                               BodyContext& case_body, SiblingLookup& case_lookup, std::vector<EmitStep>& steps) {
-  ChildRules rules;
-  rules.allowed = kAllChildren & ~static_cast<unsigned>(ChildTag::Table);
-  rules.register_gated = false;
+  ChildRules rules = child_rules(ChildPlace::Case);
   rules.switch_owner_suffix = "_" + variant;
   rules.switch_prefix = "nested ";
-  rules.refuse = unsupported_in_case;
-  for (const xml::Node* child : case_element.children()) {
-    Result<bool> built = build_child_step(ctx, *child, rules, case_body, case_lookup, steps);
-    if (!built) return built;
-  }
-  return true;
+  return build_child_steps(ctx, case_element, rules, case_body, case_lookup, steps);
 }
 
 // `base`, or `base` followed by the smallest number from 2 up that no earlier

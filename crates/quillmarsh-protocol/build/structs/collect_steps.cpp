@@ -54,15 +54,10 @@ Result<std::vector<EmitStep>> collect_emit_steps(const CodegenCtx& ctx, const xm
   context.depth = 0;
   SiblingLookup lookup;
 
-  ChildRules rules;
-  rules.align_hint = " \u2014 only byte/short/ushort/int/uint/long/ulong supported";
-  rules.refuse = unsupported_body_child;
   std::vector<EmitStep> steps;
   steps.reserve(body.children().size());
-  for (const xml::Node* child : body.children()) {
-    Result<bool> built = build_child_step(ctx, *child, rules, context, lookup, steps);
-    if (!built) return built.fail_with_prefix();
-  }
+  Result<bool> built = build_child_steps(ctx, body, child_rules(ChildPlace::Body), context, lookup, steps);
+  if (!built) return built.fail_with_prefix();
   if (auto problem = struct_name_problem(ctx, owner, steps)) return fail(std::move(*problem));
   if (auto problem = find_decoder_local_collision(steps)) return fail(std::move(*problem));
   return Result<std::vector<EmitStep>>(std::move(steps));
