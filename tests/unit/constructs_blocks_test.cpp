@@ -306,8 +306,7 @@ TEST(IfBlockEmit, WholeText) {
     std::string members, reader, ctor;
     emit_members(Printer(members, kMemberIndent), block);
     emit_decoder(Printer(reader, 8), block, StepPlace::Body);
-    emit_if_struct_field_names(ctor, block.true_steps);
-    emit_if_struct_field_names(ctor, block.false_steps);
+    emit_ctor_entries(Printer(ctor, kCtorIndent), block);
     EXPECT_EQ(members, c.members);
     EXPECT_EQ(reader, c.reader);
     EXPECT_EQ(ctor, c.ctor);

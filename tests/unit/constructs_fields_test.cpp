@@ -812,8 +812,7 @@ TEST(ConstructsStepsTest, BlockStepsDispatchToTheirEmitters) {
   {
     Expect e{"if", EmitStep{if_block}, "", "", "", ""};
     emit_members(Printer(e.members, kMemberIndent), if_block);
-    emit_if_struct_field_names(e.ctor, if_block.true_steps);
-    emit_if_struct_field_names(e.ctor, if_block.false_steps);
+    emit_ctor_entries(Printer(e.ctor, kCtorIndent), if_block);
     emit_decoder(Printer(e.reader, 8), if_block, StepPlace::Body);
     emit_decoder(Printer(e.at16, kIndent16.size()), if_block, StepPlace::Body);
     cases.push_back(std::move(e));

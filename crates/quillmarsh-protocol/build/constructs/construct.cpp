@@ -47,6 +47,19 @@ std::string encoder_case_binding(std::string_view ident) { return "__case_" + st
 
 std::string encoder_some_binding(std::string_view ident) { return "__some_" + std::string(without_raw_prefix(ident)); }
 
+void emit_require_present(const Printer& p, std::string_view ident, std::string_view error) {
+  p("let $b$ = match $n$ { Some(v) => v, None => return Err($err$) };\n",
+    {{"b", encoder_some_binding(ident)}, {"n", ident}, {"err", error}});
+}
+
+void emit_require_absent(const Printer& p, std::string_view ident, std::string_view error) {
+  p(R"(if $n$.is_some() {
+    return Err($err$);
+}
+)",
+    {{"n", ident}, {"err", error}});
+}
+
 bool is_encoder_local(std::string_view name) {
   name = without_raw_prefix(name);
   return name == "__out" || name == "__base" || name.starts_with("__case_") || name.starts_with("__some_");

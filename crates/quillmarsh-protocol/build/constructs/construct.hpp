@@ -104,6 +104,11 @@ void emit_write_borrowed(const Printer& p, std::string_view name, std::string_vi
 // decoder.
 std::string encoder_case_binding(std::string_view ident);
 std::string encoder_some_binding(std::string_view ident);
+// The checks of an option's presence: `ident` must hold a value, bound by
+// reference to `encoder_some_binding(ident)`, or be absent; `error` is the
+// `EncodeError` to return otherwise (an expression, see `encode_error_call`).
+void emit_require_present(const Printer& p, std::string_view ident, std::string_view error);
+void emit_require_absent(const Printer& p, std::string_view ident, std::string_view error);
 // Whether a member named `name` would hide a local the encoder binds itself
 // (`__out`, `__base`, and the `__case_`/`__some_` bindings above).
 bool is_encoder_local(std::string_view name);

@@ -21,10 +21,6 @@ struct IfBlock {
 
 Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_element, BodyContext& body,
                                SiblingLookup& lookup);
-// The payload of one branch: one option member per field, vector and packable.
-std::vector<MemberDecl> collect_if_payload_locals(const std::vector<EmitStep>& steps);
-void emit_if_struct_fields(std::string& out, const std::vector<EmitStep>& steps, std::string_view label);
-void emit_if_struct_field_names(std::string& out, const std::vector<EmitStep>& steps);
 
 // Members: the documentation line, then the fields of the true branch and
 // of the false branch.

@@ -292,16 +292,9 @@ void emit_mask_presence(const Printer& p, const MaskmapBlock& block, const MaskG
                         bool selected) {
   const std::string mask = debug_str(group_end_label(group)) + ", " + debug_str(block.parent_ident);
   if (selected) {
-    p("let $b$ = match $n$ { Some(v) => v, None => return Err($err$) };\n",
-      {{"b", encoder_some_binding(ident)},
-       {"n", ident},
-       {"err", encode_error_call("absent_despite_mask", ident, mask)}});
+    emit_require_present(p, ident, encode_error_call("absent_despite_mask", ident, mask));
   } else {
-    p(R"(if $n$.is_some() {
-    return Err($err$);
-}
-)",
-      {{"n", ident}, {"err", encode_error_call("present_despite_mask", ident, mask)}});
+    emit_require_absent(p, ident, encode_error_call("present_despite_mask", ident, mask));
   }
 }
 
