@@ -131,6 +131,46 @@ void emit_read_value(const Printer& p, std::string_view name, const FieldKind& k
   p(wire.read, {{"n", name}, {"T", wire_rust_ty(kind)}, {"W", width}, {"bytes", bytes}, {"R", repr}});
 }
 
+void emit_read_elements(const Printer& p, std::string_view local, std::string_view elem_ty,
+                        const FieldKind& elem_kind) {
+  // The capacity reserved up front is clamped: the count comes off the wire.
+  const TemplateVars vars = {{"ident", local}, {"T", elem_ty}};
+  p(R"(let mut $ident$: Vec<$T$> = Vec::with_capacity($ident$_count.min(1024));
+for _ in 0..$ident$_count {
+    let __elem: $T$ = {
+)",
+    vars);
+  emit_read_value(p.in(2), "__elem", elem_kind);
+  p(R"(        __elem
+    };
+    $ident$.push(__elem);
+}
+)",
+    vars);
+}
+
+std::size_t walk_read_elements(LocalsWalk& w, std::string_view local, const FieldKind& elem_kind,
+                               std::string_view container) {
+  using Role = LocalsWalk::Role;
+  const std::size_t id = w.bind(local, Role::Member, LocalsWalk::plain_text(container));
+  const LocalsWalk::Text loop_local{"a loop local of ", container, false};
+  w.push();
+  w.push();  // the block that reads one element
+  w.loop_read("__elem", elem_kind, container);
+  w.pop();
+  w.bind("__elem", Role::Internal, loop_local);
+  w.read_exact(local, id, {"the loop of ", container, false});
+  w.pop();
+  return id;
+}
+
+void emit_write_elements(const Printer& p, std::string_view local, std::string_view member,
+                         const FieldKind& elem_kind) {
+  p("for __elem in $v$.iter() {\n", {{"v", local}});
+  emit_write_borrowed(p.in(), "__elem", member, elem_kind);
+  p("}\n");
+}
+
 bool kind_may_read_nothing(const FieldKind& kind, const TypeRegistry& registry) {
   // Every reader but a struct's consumes at least one byte.
   if (kind.tag != FieldKind::Struct) return false;
