@@ -452,7 +452,7 @@ TEST(MaskmapEmit, WholeText) {
   std::string members, ctor, reader, indented;
   emit_members(Printer(members, kMemberIndent), block);
   emit_ctor_entries(Printer(ctor, kCtorIndent), block);
-  emit_decoder(Printer(reader, kDecoderIndent), block, StepPlace::Body);
+  emit_decoder(Printer(reader, kStatementIndent), block, StepPlace::Body);
   emit_decoder(Printer(indented, 4), block, StepPlace::Case);
 
   EXPECT_EQ(members, R"(    /// Gated on bit 0x00000004 (`bits`). the a
@@ -524,7 +524,7 @@ TEST(MaskmapEmit, Labels) {
     block.groups.push_back(MaskGroup{c.value_text, {EmitStep{f}}, c.mask});
     std::string members, reader;
     emit_members(Printer(members, kMemberIndent), block);
-    emit_decoder(Printer(reader, kDecoderIndent), block, StepPlace::Body);
+    emit_decoder(Printer(reader, kStatementIndent), block, StepPlace::Body);
     EXPECT_EQ(members.substr(0, members.find('\n')), "    /// Gated on " + c.member_label + " (`p`).");
     EXPECT_NE(reader.find("        } // end mask " + c.end_label + "\n"), std::string::npos) << reader;
   }

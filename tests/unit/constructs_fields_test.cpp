@@ -349,7 +349,7 @@ TEST(ConstructsReadFieldTest, EveryKindAtBaseIndent) {
   };
   for (const Case& c : cases) {
     std::string out = "//\n";
-    emit_read_value(Printer(out, kDecoderIndent), "v", c.kind);
+    emit_read_value(Printer(out, kStatementIndent), "v", c.kind);
     EXPECT_EQ(out, std::string("//\n") + c.expected) << "kind " << static_cast<int>(c.kind.tag);
   }
 }
@@ -375,7 +375,7 @@ TEST(ConstructsReadFieldTest, IndentedFormPutsEveryLineAtTheIndent) {
 
 TEST(ConstructsReadFieldTest, AlignPad) {
   std::string out;
-  emit_decoder(Printer(out, kDecoderIndent), AlignStep{4}, StepPlace::Body);
+  emit_decoder(Printer(out, kStatementIndent), AlignStep{4}, StepPlace::Body);
   EXPECT_EQ(out, R"(        // <align type="4"> — advance cursor to next multiple of 4.
         {
             let pad = (4 - (*offset % 4)) % 4;
@@ -462,7 +462,7 @@ TEST_F(ConstructsTest, VectorWorkedExample) {
   ASSERT_TRUE(r.ok()) << r.reason();
   EXPECT_EQ(r->elem_kind, FieldKind(FieldKind::U32));
   std::string out;
-  emit_decoder(Printer(out, kDecoderIndent), *r, StepPlace::Body);
+  emit_decoder(Printer(out, kStatementIndent), *r, StepPlace::Body);
   EXPECT_EQ(out, R"(        // <vector name="items" length="Count" type="u32">
         let items_count: usize = (count) as usize;
         let mut items: Vec<u32> = Vec::with_capacity(items_count.min(1024));
@@ -480,7 +480,7 @@ TEST_F(ConstructsTest, VectorWorkedExample) {
 TEST(ConstructsVectorEmitTest, EnumElementsEscapedLengthAndFlattening) {
   const VectorField vec{"vals_2", "Foo", FieldKind::enumeration("Foo", false, EnumRepr::U16), "n", "a<b>", {}, {{"n"}}};
   std::string out;
-  emit_decoder(Printer(out, kDecoderIndent), vec, StepPlace::Body);
+  emit_decoder(Printer(out, kStatementIndent), vec, StepPlace::Body);
   EXPECT_TRUE(
       out.starts_with("        // <vector name=\"vals_2\" length=\"a&lt;b&gt;\" type=\"Foo\">\n"
                       "        let vals_2_count: usize = n;\n"))
@@ -766,7 +766,7 @@ TEST(ConstructsStepsTest, SimpleStepDispatch) {
     std::string at12;
     emit_step_members(members, c.step);
     emit_step_ctor_entries(ctor, c.step);
-    emit_step_reader(top, c.step);
+    emit_step_decoder(Printer(top, kStatementIndent), c.step, StepPlace::Body);
     emit_step_decoder(Printer(at12, kIndent12.size()), c.step, StepPlace::Case);
     EXPECT_EQ(members, c.members) << c.label;
     EXPECT_EQ(ctor, c.ctor) << c.label;
@@ -821,7 +821,7 @@ TEST(ConstructsStepsTest, BlockStepsDispatchToTheirEmitters) {
     Expect e{"maskmap", EmitStep{mask}, "", "", "", ""};
     emit_members(Printer(e.members, kMemberIndent), mask);
     emit_ctor_entries(Printer(e.ctor, kCtorIndent), mask);
-    emit_decoder(Printer(e.reader, kDecoderIndent), mask, StepPlace::Body);
+    emit_decoder(Printer(e.reader, kStatementIndent), mask, StepPlace::Body);
     emit_decoder(Printer(e.at16, kIndent16.size()), mask, StepPlace::Case);
     cases.push_back(std::move(e));
   }
@@ -840,7 +840,7 @@ TEST(ConstructsStepsTest, BlockStepsDispatchToTheirEmitters) {
     emit_step_ctor_entries(got, e.step);
     EXPECT_EQ(got, e.ctor) << e.label;
     got.clear();
-    emit_step_reader(got, e.step);
+    emit_step_decoder(Printer(got, kStatementIndent), e.step, StepPlace::Body);
     EXPECT_EQ(got, e.reader) << e.label;
     got.clear();
     emit_step_decoder(Printer(got, kIndent16.size()), e.step, StepPlace::Case);

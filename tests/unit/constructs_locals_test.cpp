@@ -244,7 +244,7 @@ TEST(EchoedText, ConstructCommentsAndDocs) {
     emit_nested_types(text, *steps);
     for (const EmitStep& step : *steps) {
       emit_step_members(text, step);
-      emit_step_reader(text, step);
+      emit_step_decoder(Printer(text, kStatementIndent), step, StepPlace::Body);
     }
     for (const char* bad : {"\r", "\u202E", "\u2066", "\u2067", "\u2069", "\u2028"}) {
       EXPECT_EQ(text.find(bad), std::string::npos) << c.name << "\n" << text;

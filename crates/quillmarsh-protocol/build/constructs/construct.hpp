@@ -20,8 +20,9 @@
 
 namespace qm {
 
-// Decoder statements of a body's top-level steps stand at eight spaces.
-inline constexpr std::size_t kDecoderIndent = 8;
+// The statements of a struct's decoder and encoder stand at eight spaces:
+// a method's body in an impl block.
+inline constexpr std::size_t kStatementIndent = 8;
 
 // ---- The construct interface --------------------------------------------------------
 //

@@ -99,10 +99,6 @@ void emit_step_decoder(const Printer& p, const EmitStep& step, StepPlace place) 
   visit_step(step, [&](const auto& m) { emit_decoder(p, m, place); });
 }
 
-void emit_step_reader(std::string& out, const EmitStep& step) {
-  emit_step_decoder(Printer(out, kDecoderIndent), step, StepPlace::Body);
-}
-
 void emit_step_encoder(const Printer& p, const EmitStep& step, StepPlace place) {
   visit_step(step, [&](const auto& m) { emit_encoder(p, m, place); });
 }

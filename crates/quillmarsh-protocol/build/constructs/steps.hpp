@@ -112,9 +112,9 @@ bool steps_declare_fields(const std::vector<EmitStep>& steps);
 void emit_step_accessors(std::string& out, const EmitStep& step);
 // The struct members of one top-level step (documentation lines included).
 void emit_step_members(std::string& out, const EmitStep& step);
+// The decoder statements of one step at `place` (a top-level step: at
+// `kStatementIndent`, `StepPlace::Body`).
 void emit_step_decoder(const Printer& p, const EmitStep& step, StepPlace place);
-// The decoder statements of one top-level step, at eight spaces.
-void emit_step_reader(std::string& out, const EmitStep& step);
 // The constructor entries of one top-level step, at twelve spaces.
 void emit_step_ctor_entries(std::string& out, const EmitStep& step);
 

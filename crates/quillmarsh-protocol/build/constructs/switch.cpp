@@ -95,6 +95,16 @@ Result<bool> build_case_steps(const CodegenCtx& ctx, const xml::Node& case_eleme
   return build_child_steps(ctx, case_element, rules, case_body, case_lookup, steps);
 }
 
+// Whether the discriminator in `disc` (an `i128`) selects the case.
+std::string case_guard(const SwitchCase& c, std::string_view disc) {
+  std::string guard;
+  for (std::size_t i = 0; i < c.values.size(); ++i) {
+    if (i != 0) guard += " || ";
+    emit(guard, "$disc$ == $value$i128", {{"disc", disc}, {"value", to_decimal(c.values[i])}});
+  }
+  return guard;
+}
+
 // `base`, or `base` followed by the smallest number from 2 up that no earlier
 // switch of the struct has taken; the result is recorded as taken.
 //
@@ -245,21 +255,22 @@ void emit_switch_enum(std::string& out, const SwitchBlock& block) {
 pub enum $type_name$ {
 )",
        {{"name", escape_xml_attr_for_doc(block.name)}, {"type_name", block.type_name}});
+  const Printer variant = Printer(out).in(1);
   for (const SwitchCase& c : block.cases) {
     const std::string value = escape_xml_attr_for_doc(c.value_text);
     if (c.text) {
-      emit(out, "    /// case value=\"$value$\". $text$\n", {{"value", value}, {"text", escape_doc(*c.text)}});
+      variant("/// case value=\"$value$\". $text$\n", {{"value", value}, {"text", escape_doc(*c.text)}});
     } else {
-      emit(out, "    /// case value=\"$value$\".\n", {{"value", value}});
+      variant("/// case value=\"$value$\".\n", {{"value", value}});
     }
     const std::vector<MemberDecl> payload = collect_case_payload_fields(c.steps);
     if (payload.empty()) {
-      emit(out, "    $variant$,\n", {{"variant", c.variant}});
+      variant("$variant$,\n", {{"variant", c.variant}});
       continue;
     }
-    emit(out, "    $variant$ {\n", {{"variant", c.variant}});
-    for (const MemberDecl& p : payload) emit(out, "        $name$: $ty$,\n", {{"name", p.name}, {"ty", p.ty}});
-    emit(out, "    },\n");
+    variant("$variant$ {\n", {{"variant", c.variant}});
+    for (const MemberDecl& p : payload) variant.in()("$name$: $ty$,\n", {{"name", p.name}, {"ty", p.ty}});
+    variant("},\n");
   }
   emit(out, "}\n\n");
 }
@@ -320,12 +331,7 @@ let $ident$: $type_name$ = {
   const Printer arm = p.in(2);
   const Printer body = p.in(3);
   for (const SwitchCase& c : block.cases) {
-    std::string guard = "n if ";
-    for (std::size_t i = 0; i < c.values.size(); ++i) {
-      if (i != 0) guard += " || ";
-      guard += "n == " + to_decimal(c.values[i]) + "i128";
-    }
-    arm("$guard$ => {\n", {{"guard", guard}});
+    arm("n if $guard$ => {\n", {{"guard", case_guard(c, "n")}});
     const std::string value = escape_xml_attr_for_doc(c.value_text);
     if (c.text) {
       body("// $value$ — $text$\n", {{"value", value}, {"text", escape_doc(*c.text)}});
@@ -339,16 +345,15 @@ let $ident$: $type_name$ = {
       body("$type_name$::$variant$\n", {{"type_name", block.type_name}, {"variant", c.variant}});
     } else {
       body("$type_name$::$variant$ {\n", {{"type_name", block.type_name}, {"variant", c.variant}});
-      for (const MemberDecl& field : payload) body("    $name$,\n", {{"name", field.name}});
+      for (const MemberDecl& field : payload) body.in()("$name$,\n", {{"name", field.name}});
       body("}\n");
     }
     arm("},\n");
   }
-  p(R"(        _other => return Err("unknown $type_name$ discriminator"),
-    }
+  arm("_other => return Err(\"unknown $type_name$ discriminator\"),\n", {{"type_name", block.type_name}});
+  p(R"(    }
 };
-)",
-    {{"type_name", block.type_name}});
+)");
 }
 
 }  // namespace
@@ -418,11 +423,7 @@ let __disc: i128 = ($disc$) as i128;
       }
       pattern += " }";
     }
-    std::string guard;
-    for (std::size_t i = 0; i < c.values.size(); ++i) {
-      if (i != 0) guard += " || ";
-      guard += "__disc == " + to_decimal(c.values[i]) + "i128";
-    }
+    const std::string guard = case_guard(c, "__disc");
     arm("$pattern$ => {\n", {{"pattern", pattern}});
     body(R"(if !($guard$) {
     return Err($err$);

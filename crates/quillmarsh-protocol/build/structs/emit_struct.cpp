@@ -55,7 +55,7 @@ void write_struct_encoder(std::string& out, std::string_view rust_name, const st
          {{"rust_name", rust_name}, {"member", debug_str(without_raw_prefix(*member))}});
   } else {
     emit(out, "        const __TYPE: &str = \"$rust_name$\";\n", {{"rust_name", rust_name}});
-    const Printer p(out, 8);
+    const Printer p(out, kStatementIndent);
     for (const EmitStep& step : steps) emit_step_encoder(p, step, StepPlace::Body);
     out += R"(        Ok(())
     }
@@ -129,7 +129,8 @@ void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view na
        "    pub fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {\n",
        {{"rust_name", rust_name}});
   if (steps.empty()) out += "        let _ = (data, offset);\n";
-  for (const EmitStep& step : steps) emit_step_reader(out, step);
+  const Printer statements(out, kStatementIndent);
+  for (const EmitStep& step : steps) emit_step_decoder(statements, step, StepPlace::Body);
   out += "        Ok(Self {\n";
   for (const EmitStep& step : steps) emit_step_ctor_entries(out, step);
   out +=
