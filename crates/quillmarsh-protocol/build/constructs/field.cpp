@@ -260,8 +260,12 @@ void add_switches(const AlignStep& /*align*/, std::vector<const SwitchBlock*>& /
 bool declares_fields(const AlignStep& /*align*/) { return false; }
 bool may_read_nothing(const AlignStep& /*align*/, const TypeRegistry& /*registry*/) { return true; }
 // `pad` lives only inside the pad's own block.
-void walk_locals(LocalsWalk& /*w*/, const AlignStep& /*align*/, StepPlace /*place*/,
-                 std::vector<LocalsWalk::Member>& /*out*/) {}
+void walk_locals(LocalsWalk& w, const AlignStep& /*align*/, StepPlace /*place*/,
+                 std::vector<LocalsWalk::Member>& /*out*/) {
+  w.push();
+  w.bind("pad", LocalsWalk::Role::Internal, LocalsWalk::plain_text("the padding"));
+  w.pop();
+}
 
 // ---- Encoders ----
 

@@ -59,6 +59,7 @@ std::size_t LocalsWalk::bind(std::string_view name, std::string_view suffix, Rol
     whole.append(suffix);
     key = texts_.keep(identifier_key(whole));
   }
+  if (trace != nullptr) trace->emplace_back(key);
   const std::size_t id = all_.size();
   std::size_t& newest = newest_.try_emplace(key, kNone).first;
   all_.push_back(Binding{key, role, what, newest});
