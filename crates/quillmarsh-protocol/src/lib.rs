@@ -48,7 +48,7 @@
 )]
 pub mod messages {
     #[allow(unused_imports)]
-    use crate::{read_packed_dword, read_string16_le, read_wstring_le};
+    use super::{read_packed_dword, read_string16_le, read_wstring_le};
 
     include!(concat!(env!("OUT_DIR"), "/messages_generated.rs"));
 
