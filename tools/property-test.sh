@@ -120,6 +120,10 @@ src=$repo/crates/quillmarsh-protocol/src
 lib_rs=$src/lib.rs
 [ -f "$lib_rs" ] || die "the crate's wrapper $lib_rs is missing"
 grep -q 'env!("OUT_DIR")' "$lib_rs" || die "$lib_rs does not include the generated file through env!(\"OUT_DIR\")"
+# Here `crate::` names the test program's root, not the crate's.
+absolute=$(grep -rnE --include='*.rs' '^[^/]*\bcrate::' "$src" || true)
+[ -z "$absolute" ] || die "the crate's own files must reach each other by relative (super::) paths, not crate::
+$absolute"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qm-property.XXXXXX")
 if [ "$keep" = 1 ]; then
