@@ -25,12 +25,25 @@
 //! whatever the bytes and whatever the cursor (even past the end of `data`).
 //!
 //! With the `encode` feature, every generated struct also has `write_to`, the
-//! exact inverse of its `read_from` (and implements [`Encode`]), every enum
-//! `write_to`, and every dispatch enum `encode`; they check that members
-//! which shape the layout agree (counts, `<if>` and mask options, switch
-//! variants) and refuse what the wire cannot carry with an [`EncodeError`],
-//! leaving the output as it was. The inverse writers are
-//! [`write_string16_le`], [`write_wstring_le`] and [`write_packed_dword`].
+//! exact inverse of its `read_from`, every enum `write_to`, and every
+//! dispatch enum `encode`; they check that members which shape the layout
+//! agree (counts, `<if>` and mask options, switch variants) and refuse what
+//! the wire cannot carry, leaving the output as it was.
+// Links to the feature's items only where they are built, so that the
+// documentation of either build has no broken link.
+#![cfg_attr(
+    feature = "encode",
+    doc = "The structs implement [`Encode`], a refusal is an [`EncodeError`], and \
+           the inverse writers are [`write_string16_le`], [`write_wstring_le`] \
+           and [`write_packed_dword`]."
+)]
+#![cfg_attr(
+    not(feature = "encode"),
+    doc = "The structs implement `Encode`, a refusal is an `EncodeError`, and \
+           the inverse writers are `write_string16_le`, `write_wstring_le` and \
+           `write_packed_dword`; this documentation was built without the \
+           feature, so they are not in it."
+)]
 
 // The crate's code, one module per concern; the public items are re-exported
 // at the root, where the generated code reaches them as `crate::...`. Inside
