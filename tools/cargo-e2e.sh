@@ -275,15 +275,15 @@ run_encode_checks
 # with and without the encode feature: a doc link from an item that is always
 # built to one of the feature, say, is broken in a build without it.
 run_doc_checks() {
-  local features
-  for features in "" "--features encode"; do
-    # shellcheck disable=SC2086 # no features, or the two words
-    RUSTDOCFLAGS="-D warnings" run_cargo doc -p quillmarsh-protocol --no-deps $features
+  local feature what
+  for feature in "" encode; do
+    what=${feature:+with the $feature feature}
+    RUSTDOCFLAGS="-D warnings" run_cargo doc -p quillmarsh-protocol --no-deps ${feature:+--features "$feature"}
     if grep -E '^(warning|error)' "$log" | grep -v -E "$report" | grep -q .; then
       cat "$log" >&2
-      fail "cargo doc ${features:-without features}: warnings"
+      fail "documentation ${what:-without features}: warnings"
     fi
-    echo "cargo-e2e: documentation ${features:-without features}: no warning"
+    echo "cargo-e2e: documentation ${what:-without features}: no warning"
   done
 }
 run_doc_checks
