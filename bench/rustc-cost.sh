@@ -2,8 +2,8 @@
 # What the typed API (dispatch_generated.rs) adds to rustc's time for the
 # crate. Generates the realistic random description of the benchmark's base
 # size (number 1, as bench/run-bench.sh), runs the generator on it, then
-# compiles the crate's src/lib.rs as rustc does under `cargo build` (debug,
-# edition 2021) twice, alternately, --repeat times each:
+# compiles the crate (src/lib.rs and its modules) as rustc does under `cargo
+# build` (debug, edition 2021) twice, alternately, --repeat times each:
 #   - with both generated files;
 #   - with dispatch_generated.rs replaced by an empty `SKIPPED` (no trait
 #     impls, no section enums): the crate as it was before the typed API.

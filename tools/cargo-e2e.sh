@@ -19,11 +19,14 @@
 #     so is one that exits successfully without generating anything;
 #   - the crate's own tests and the tests under tests/rust pass, also with
 #     the encode feature, whose build alone writes encoders_generated.rs;
+#   - the crate's documentation builds without a warning (rustdoc's as
+#     errors), with and without the encode feature;
 #   - the example decode_sample builds without warnings and prints the
 #     messages of its captured stream;
 #   - Debian's own rustc and cargo packages (in $QM_DEBIAN_RUST_BIN, default
 #     /usr/bin), whose version the crate's rust-version must name, build the
-#     crate, generated code included, and pass the same tests.
+#     crate, generated code included, pass the same tests and document it
+#     as cleanly.
 # Set QM_E2E_KEEP=1 to keep the temporary root for inspection, and
 # QM_E2E_DEBIAN_RUST=skip to leave out the Debian toolchain (tools/test.sh
 # installs it).
@@ -61,7 +64,7 @@ lay_out_workspace "$repo" "$root" "$sample" ||
 
 export CARGO_TARGET_DIR=$root/target
 export CARGO_TERM_COLOR=never
-unset CARGO_BUILD_TARGET RUSTFLAGS CARGO_ENCODED_RUSTFLAGS
+unset CARGO_BUILD_TARGET RUSTFLAGS CARGO_ENCODED_RUSTFLAGS RUSTDOCFLAGS CARGO_ENCODED_RUSTDOCFLAGS
 
 log_n=0
 # Runs cargo with the given arguments, keeping its output in a numbered log
@@ -268,6 +271,23 @@ run_encode_checks() {
 }
 run_encode_checks
 
+# The documentation builds without a warning, rustdoc's warnings made errors,
+# with and without the encode feature: a doc link from an item that is always
+# built to one of the feature, say, is broken in a build without it.
+run_doc_checks() {
+  local feature what
+  for feature in "" encode; do
+    what=${feature:+with the $feature feature}
+    RUSTDOCFLAGS="-D warnings" run_cargo doc -p quillmarsh-protocol --no-deps ${feature:+--features "$feature"}
+    if grep -E '^(warning|error)' "$log" | grep -v -E "$report" | grep -q .; then
+      cat "$log" >&2
+      fail "documentation ${what:-without features}: warnings"
+    fi
+    echo "cargo-e2e: documentation ${what:-without features}: no warning"
+  done
+}
+run_doc_checks
+
 # 11. The example decodes a captured stream of the sample's messages through
 # the dispatch enums and prints them.
 run_cargo run --manifest-path "$main/tests/rust/quillmarsh-protocol-tests/Cargo.toml" --example decode_sample
@@ -303,5 +323,6 @@ else
   check_clean_build
   run_crate_tests
   run_encode_checks
+  run_doc_checks
 fi
 echo "cargo-e2e: all checks passed"

@@ -4,8 +4,9 @@
 # For each number S..S+N-1 it writes a description with qm-random-description,
 # runs the real quillmarsh-codegen on it in the sibling-checkout layout (no
 # arguments, CARGO_MANIFEST_DIR and OUT_DIR set), then compiles the generated
-# messages_generated.rs inside the crate's own wrapper (src/lib.rs, as a module,
-# with its include! pointed at the generated file) into a debug executable with
+# messages_generated.rs inside the crate's own wrapper (its src/ folder, the
+# crate root src/lib.rs becoming a module, with its include!s pointed at the
+# generated files) into a debug executable with
 # overflow checks, and runs every struct and enum decoder (`read_from`) and
 # every subfield accessor on many byte strings under catch_unwind
 # (tools/property/fuzz.rs, the part of the test program shared by every
@@ -115,9 +116,14 @@ describe=$(cd "$(dirname "$describe")" && pwd)/$(basename "$describe")
 mkdir -p "$logs"
 logs=$(cd "$logs" && pwd)
 
-lib_rs=$repo/crates/quillmarsh-protocol/src/lib.rs
+src=$repo/crates/quillmarsh-protocol/src
+lib_rs=$src/lib.rs
 [ -f "$lib_rs" ] || die "the crate's wrapper $lib_rs is missing"
 grep -q 'env!("OUT_DIR")' "$lib_rs" || die "$lib_rs does not include the generated file through env!(\"OUT_DIR\")"
+# Here `crate::` names the test program's root, not the crate's.
+absolute=$(grep -rnE --include='*.rs' '^[^/]*\bcrate::' "$src" || true)
+[ -z "$absolute" ] || die "the crate's own files must reach each other by relative (super::) paths, not crate::
+$absolute"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qm-property.XXXXXX")
 if [ "$keep" = 1 ]; then
@@ -172,13 +178,16 @@ for ((n = start; n < start + runs; n++)); do
   fi
   # The crate becomes the module qm_N of a test program, so the typed API's
   # and the encoders' paths from the crate root gain that module; their
-  # include!s read these copies.
+  # include!s read these copies. The crate's own files (a copy of src/, whose
+  # lib.rs holds the include!s) reach each other by relative paths, and
+  # modules declared in a file loaded through #[path] are found beside it.
   mkdir -p "$d/harness"
   sed 's/\bcrate::/crate::qm_'"$n"'::/g' "$d/out/dispatch_generated.rs" >"$d/harness/dispatch_generated.rs"
   sed 's/\bcrate::/crate::qm_'"$n"'::/g' "$d/out/encoders_generated.rs" >"$d/harness/encoders_generated.rs"
+  cp -R "$src" "$d/qm"
   sed -e "s|env!(\"OUT_DIR\"), \"/dispatch_generated.rs\"|\"$d/harness\", \"/dispatch_generated.rs\"|" \
     -e "s|env!(\"OUT_DIR\"), \"/encoders_generated.rs\"|\"$d/harness\", \"/encoders_generated.rs\"|" \
-    -e "s|env!(\"OUT_DIR\")|\"$d/out\"|" "$lib_rs" >"$d/qm.rs"
+    -e "s|env!(\"OUT_DIR\")|\"$d/out\"|" "$lib_rs" >"$d/qm/lib.rs"
   write_targets "$d/out/messages_generated.rs" "$n" "$d/targets.rs"
   generated_ok+=("$n")
 done
@@ -193,15 +202,9 @@ compile_batch() {
   local root=$exe.rs
   {
     echo "#[path = \"$repo/tools/property/fuzz.rs\"] mod fuzz;"
-    local first=1
     for n in "$@"; do
-      echo "#[path = \"$work/d$n/qm.rs\"] mod qm_$n;"
+      echo "#[path = \"$work/d$n/qm/lib.rs\"] mod qm_$n;"
       echo "#[path = \"$work/d$n/targets.rs\"] mod targets_$n;"
-      if [ "$first" = 1 ]; then
-        # The wrapper's generated module reaches the readers through crate::.
-        echo "use qm_$n::{read_packed_dword, read_string16_le, read_wstring_le};"
-        first=0
-      fi
     done
     echo "fn main() {"
     echo "    let args: Vec<String> = std::env::args().collect();"

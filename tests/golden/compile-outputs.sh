@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Compiles the expected output of every golden case as Rust, the way the crate
-# compiles a real build's output: the crate's own src/lib.rs, whose include!s
-# read messages_generated.rs and dispatch_generated.rs from $OUT_DIR, built as
-# a library with rustc (edition 2021). Deny-by-default lints stay active;
-# warnings are allowed.
+# compiles a real build's output: the crate's own src/lib.rs (with the module
+# files beside it), whose include!s read messages_generated.rs and
+# dispatch_generated.rs from $OUT_DIR, built as a library with rustc (edition
+# 2021). Deny-by-default lints stay active; warnings are allowed.
 #
 # A case with an expected encoders_generated.rs is compiled with the `encode`
 # feature on, its encoders included beside the messages.
