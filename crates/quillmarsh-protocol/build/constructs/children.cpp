@@ -118,7 +118,7 @@ Result<bool> build_child_step(const CodegenCtx& ctx, const xml::Node& child, con
 
 }  // namespace
 
-ChildRules child_rules(ChildPlace place) {
+const ChildRules& child_rules(ChildPlace place) {
   for (const ChildRules& rules : kPlaces) {
     if (rules.place == place) return rules;
   }

@@ -32,10 +32,7 @@ std::string encode_error_call(std::string_view helper, std::string_view member, 
 
 void emit_write_value(const Printer& p, std::string_view name, std::string_view member, const FieldKind& kind) {
   const std::string m = debug_str(without_raw_prefix(member));
-  // Numbers are written by the writer named after their type in expressions.
-  const WireKind& wire = wire_kind(kind.tag);
-  const std::string_view ty = wire.numeric.empty() ? wire_rust_ty(kind) : wire.numeric;
-  p(wire.write, {{"n", name}, {"m", m}, {"T", ty}});
+  p(wire_write_template(kind.tag), {{"n", name}, {"m", m}, {"T", wire_rust_ty(kind)}});
 }
 
 void emit_write_borrowed(const Printer& p, std::string_view name, std::string_view member, const FieldKind& kind) {

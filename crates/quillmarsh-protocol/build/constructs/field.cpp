@@ -124,11 +124,13 @@ void register_field(SiblingLookup& lookup, const SimpleField& field) {
 }
 
 void emit_read_value(const Printer& p, std::string_view name, const FieldKind& kind) {
-  const WireKind& wire = wire_kind(kind.tag);
-  const std::string width = std::to_string(wire.width);
-  const std::string bytes = wire_bytes_at_cursor(wire.width);
-  const std::string_view repr = kind.tag == FieldKind::Enum ? enum_repr_rust_ty(kind.repr) : std::string_view();
-  p(wire.read, {{"n", name}, {"T", wire_rust_ty(kind)}, {"W", width}, {"bytes", bytes}, {"R", repr}});
+  if (kind.tag == FieldKind::Enum) {
+    p(wire_read_template(kind.tag), {{"n", name}, {"T", kind.name}, {"R", enum_repr_rust_ty(kind.repr)}});
+  } else if (kind.tag == FieldKind::Struct) {
+    p(wire_read_template(kind.tag), {{"n", name}, {"T", kind.name}});
+  } else {
+    p(wire_read_template(kind.tag), {{"n", name}});
+  }
 }
 
 void emit_read_elements(const Printer& p, std::string_view local, std::string_view elem_ty,

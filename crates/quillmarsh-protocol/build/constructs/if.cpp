@@ -71,12 +71,19 @@ namespace {
 
 // `members` with each name kept once, where it first appears.
 std::vector<MemberDecl> first_of_each_name(std::vector<MemberDecl> members) {
-  std::set<std::string> seen;
-  std::vector<MemberDecl> out;
-  for (MemberDecl& member : members) {
-    if (seen.insert(member.name).second) out.push_back(std::move(member));
+  std::vector<bool> first(members.size());
+  {
+    std::set<std::string_view> seen;  // views into `members`, which stays in place meanwhile
+    for (std::size_t i = 0; i < members.size(); ++i) first[i] = seen.insert(members[i].name).second;
   }
-  return out;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    if (!first[i]) continue;
+    if (kept != i) members[kept] = std::move(members[i]);
+    ++kept;
+  }
+  members.resize(kept);
+  return members;
 }
 
 // The block's options: one per name over both branches, the true branch's
@@ -103,7 +110,7 @@ pub $name$: Option<$ty$>,
 void emit_members(const Printer& p, const IfBlock& block) {
   // A block of only alignment pads declares no member, and a documentation
   // line with nothing after it to document does not compile.
-  if (block_options(block).empty()) return;
+  if (collect_members(block.true_steps).empty() && collect_members(block.false_steps).empty()) return;
   const std::string test = escape_xml_attr_for_doc(block.test);
   if (block.text) {
     p("/// `<if test=\"$test$\">`. $text$\n", {{"test", test}, {"text", escape_doc(*block.text)}});

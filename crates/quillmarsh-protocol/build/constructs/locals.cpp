@@ -145,9 +145,9 @@ void walk_steps_locals(LocalsWalk& walk, const std::vector<EmitStep>& steps, Ste
 }
 
 void walk_decoder_locals(LocalsWalk& walk, const std::vector<EmitStep>& steps) {
-  // A step binds about three locals (an enum field's value, raw value and
-  // bits; a container's count and loop locals).
-  walk.reserve(3 * steps.size());
+  // A step binds about four locals (an enum field's value, raw value and
+  // bits; a container's count, its value and loop locals).
+  walk.reserve(4 * steps.size());
   walk.push();
   std::vector<LocalsWalk::Member> members;
   members.reserve(steps.size());

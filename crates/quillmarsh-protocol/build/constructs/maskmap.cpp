@@ -148,7 +148,9 @@ Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node&
     Result<bool> built = build_child_steps(ctx, *child, child_rules(ChildPlace::MaskGroup), body, lookup, group.steps);
     if (!built) return built.fail_with_prefix(inner_prefix());
     // Simple fields first, then packables, each kind keeping its order.
-    std::stable_partition(group.steps.begin(), group.steps.end(), is_simple_field);
+    if (!std::is_partitioned(group.steps.begin(), group.steps.end(), is_simple_field)) {
+      std::stable_partition(group.steps.begin(), group.steps.end(), is_simple_field);
+    }
     if (group.steps.empty()) return fail(inner_prefix() + "contains no <field> children");
     block.groups.push_back(std::move(group));
   }
@@ -167,10 +169,8 @@ if (__mm_bits & 0x$mask$u64) != 0 {
 }
 
 // Stores a group member's decoded `{ident}_v` value into its option.
-void emit_store_option(const Printer& p, const EmitStep& step) {
-  std::vector<MemberDecl> members;
-  visit_step(step, [&](const auto& m) { add_members(m, members); });
-  for (const MemberDecl& member : members) p("$ident$ = Some($ident$_v);\n", {{"ident", member.name}});
+void emit_store_option(const Printer& p, const MemberDecl& member) {
+  p("$ident$ = Some($ident$_v);\n", {{"ident", member.name}});
 }
 
 // Each group decodes its simple fields into `{ident}_v` locals and stores
@@ -191,11 +191,13 @@ void emit_read_maskmap_into(const Printer& p, const MaskmapBlock& block) {
   const Printer inner = p.in();
   for (const MaskGroup& group : block.groups) {
     emit_mask_open(p, group);
+    // Each step of a group declares one member.
+    const std::vector<MemberDecl> members = collect_members(group.steps);
     const std::size_t packables = packables_begin(group);
     for (std::size_t i = 0; i < packables; ++i) emit_step_decoder(inner, group.steps[i], StepPlace::IfBranch);
     for (std::size_t i = 0; i < group.steps.size(); ++i) {
       if (i >= packables) emit_step_decoder(inner, group.steps[i], StepPlace::IfBranch);
-      emit_store_option(inner, group.steps[i]);
+      emit_store_option(inner, members[i]);
     }
     p("} // end mask $label$\n", {{"label", group_end_label(group)}});
   }

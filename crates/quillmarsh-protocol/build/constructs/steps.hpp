@@ -59,7 +59,7 @@ struct ChildRules {
   std::string switch_owner_suffix;  // appended to the owner for a nested switch's type name
   std::string_view switch_prefix;   // before a nested switch's reasons
 };
-ChildRules child_rules(ChildPlace place);
+const ChildRules& child_rules(ChildPlace place);
 
 // Builds every child element of `parent` into steps appended to `steps`; the
 // first reason when one cannot be built or is not allowed here.

@@ -257,12 +257,56 @@ std::string_view wire_rust_ty(const FieldKind& kind) {
   return ty.empty() ? std::string_view(kind.name) : ty;
 }
 
-std::string wire_bytes_at_cursor(std::size_t width) {
+namespace {
+
+// The `width` bytes at the cursor: `data[*offset], data[*offset+1], ...`.
+std::string bytes_at_cursor(std::size_t width) {
   std::string out;
   for (std::size_t i = 0; i < width; ++i) {
     out += i == 0 ? "data[*offset]" : ", data[*offset+" + std::to_string(i) + "]";
   }
   return out;
+}
+
+// Fills in what a row fixes; every placeholder left for the use site is
+// written back as itself.
+std::string row_template(const WireKind& row, std::string_view tmpl) {
+  const bool named = row.rust_ty.empty();  // an enum's or struct's type comes with the field
+  const std::string width = std::to_string(row.width);
+  const std::string bytes = bytes_at_cursor(row.width);
+  std::string out;
+  emit(out, tmpl,
+       {{"n", "$n$"},
+        {"m", "$m$"},
+        {"R", "$R$"},
+        {"T", named ? "$T$" : (row.numeric.empty() ? row.rust_ty : row.numeric)},
+        {"W", width},
+        {"bytes", bytes}});
+  return out;
+}
+
+struct RowTemplates {
+  std::array<std::string, kWireKinds.size()> read;
+  std::array<std::string, kWireKinds.size()> write;
+  RowTemplates() {
+    for (std::size_t i = 0; i < kWireKinds.size(); ++i) {
+      read[i] = row_template(kWireKinds[i], kWireKinds[i].read);
+      write[i] = row_template(kWireKinds[i], kWireKinds[i].write);
+    }
+  }
+};
+
+const RowTemplates& row_templates() {
+  static const RowTemplates templates;
+  return templates;
+}
+
+}  // namespace
+
+std::string_view wire_read_template(FieldKind::Tag tag) { return row_templates().read[static_cast<std::size_t>(tag)]; }
+
+std::string_view wire_write_template(FieldKind::Tag tag) {
+  return row_templates().write[static_cast<std::size_t>(tag)];
 }
 
 }  // namespace qm

@@ -94,10 +94,10 @@ struct FieldKind {
 // registry names it, how a field of it is declared, its value's type in
 // expressions, its width, the traits its Rust type has, and the decoder and
 // encoder templates that read and write one value of it. The templates use
-// `$n$` (the local holding the value), `$T$` (the declaration type: the
-// row's `rust_ty`, or for an enum or struct its name), `$W$` (the width),
-// `$bytes$` (the `$W$` bytes at the cursor, `data[*offset], ...`), `$R$`
-// (an enum's representation type) and `$m$` (the member, in encoder errors).
+// `$n$` (the local holding the value), `$T$` (the type a number is read and
+// written as; for an enum or struct, its name), `$W$` (the width), `$bytes$`
+// (the `$W$` bytes at the cursor, `data[*offset], ...`), `$R$` (an enum's
+// representation type) and `$m$` (the member, in encoder errors).
 struct WireKind {
   FieldKind::Tag tag;
   std::string_view registry_text;  // a Primitive's text in the registry; empty for enums and structs
@@ -116,8 +116,11 @@ const WireKind& wire_kind(FieldKind::Tag tag);
 // The declaration type of a field of `kind`: its row's, or the enum's or
 // struct's own name.
 std::string_view wire_rust_ty(const FieldKind& kind);
-// `data[*offset], data[*offset+1], ...`: the `width` bytes at the cursor.
-std::string wire_bytes_at_cursor(std::size_t width);
+// The row's read and write templates with what the row itself fixes filled
+// in (its type, width and bytes), built once: what is left is `$n$` (and
+// `$m$` in a write), and an enum's or struct's `$T$` and `$R$`.
+std::string_view wire_read_template(FieldKind::Tag tag);
+std::string_view wire_write_template(FieldKind::Tag tag);
 
 using TypeRegistry = TextTable<TypeKind>;
 // Enum name -> member name -> value.
