@@ -637,62 +637,54 @@ TEST_F(ConstructsTest, PackableModels) {
   }
 }
 
-TEST_F(ConstructsTest, PHashTableWorkedExample) {
-  const Result<PackableField> r =
-      packable(R"(<field name="Map" type="PHashTable" genericKey="uint" genericValue="uint"/>)");
-  ASSERT_TRUE(r.ok()) << r.reason();
-  std::string out;
-  emit_decoder(Printer(out, 8), *r, StepPlace::Body);
-  EXPECT_EQ(out, R"(        // inlined PHashTable<u32, u32>
-        if *offset + 4 > data.len() { return Err("truncated PHashTable packed-size for map"); }
-        let map_packed: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
-        let map_count: usize = (map_packed & 0xFFFFFF) as usize;
-        let mut map: Vec<(u32, u32)> = Vec::with_capacity(map_count.min(1024));
-        for _ in 0..map_count {
-            if *offset + 4 > data.len() { return Err("truncated u32 field __k"); }
-            let __k: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
-            if *offset + 4 > data.len() { return Err("truncated u32 field __v"); }
-            let __v: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
-            map.push((__k, __v));
-        }
-)");
-}
-
-TEST(ConstructsPackableEmitTest, ListAndHashTableKeepTheirNesting) {
-  const PackableField list{"spells", "()", FieldKind::U8, "u32", FieldKind::U32, {}, PackableKind::PackableList};
-  std::string out;
-  emit_decoder(Printer(out, kIndent12.size()), list, StepPlace::Body);
-  EXPECT_EQ(out, R"(            // inlined PackableList<u32>
-            if *offset + 4 > data.len() { return Err("truncated PackableList count for spells"); }
-            let spells_count: usize = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]) as usize; *offset += 4;
-            let mut spells: Vec<u32> = Vec::with_capacity(spells_count.min(1024));
-            for _ in 0..spells_count {
-                let __elem: u32 = {
-                    if *offset + 4 > data.len() { return Err("truncated u32 field __elem"); }
-                    let __elem: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
-                    __elem
-                };
-                spells.push(__elem);
-            }
-)");
-
-  const PackableField table{
-      "t", "u16", FieldKind::U16, "String", FieldKind::String, {}, PackableKind::PackableHashTable};
-  out.clear();
-  emit_decoder(Printer(out, 8), table, StepPlace::Body);
-  EXPECT_TRUE(out.starts_with(R"(        // inlined PackableHashTable<u16, String>
-        if *offset + 4 > data.len() { return Err("truncated PackableHashTable count for t"); }
-        let t_count: usize = u16::from_le_bytes([data[*offset], data[*offset+1]]) as usize; *offset += 2;
-        let _t_maxsize: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
-        let mut t: Vec<(u16, String)> = Vec::with_capacity(t_count.min(1024));
-        for _ in 0..t_count {
-            if *offset + 2 > data.len() { return Err("truncated u16 field __k"); }
-)")) << out;
-  EXPECT_TRUE(out.ends_with(R"(
-            let __v: String = read_string16_le(data, offset)?;
-            t.push((__k, __v));
-        }
-)")) << out;
+// Each packable reads its count its own way, then one loop whose body is a
+// level deeper wherever the packable is written: the element, or the key and
+// the value, read there and pushed.
+TEST(ConstructsPackableEmitTest, CountThenOneNestedLoop) {
+  struct Case {
+    PackableField field;
+    const char* comment;
+    std::vector<std::string> before_loop;  // at the packable's indent, in order
+    std::vector<std::string> in_loop;      // one level deeper, in order
+  };
+  const Case cases[] = {
+      {{"spells", "()", FieldKind::U8, "u32", FieldKind::U32, {}, PackableKind::PackableList},
+       "// inlined PackableList<u32>",
+       {R"(if *offset + 4 > data.len() { return Err("truncated PackableList count for spells"); })",
+        "let spells_count: usize = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], "
+        "data[*offset+3]]) as usize; *offset += 4;",
+        "for _ in 0..spells_count {"},
+       {"let __elem: u32 = {", "};", "spells.push(__elem);"}},
+      // A u16 count and a u16 maximum size, checked as one four-byte header.
+      {{"t", "u16", FieldKind::U16, "String", FieldKind::String, {}, PackableKind::PackableHashTable},
+       "// inlined PackableHashTable<u16, String>",
+       {R"(if *offset + 4 > data.len() { return Err("truncated PackableHashTable count for t"); })",
+        "let t_count: usize = u16::from_le_bytes([data[*offset], data[*offset+1]]) as usize; *offset += 2;",
+        "let _t_maxsize: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;",
+        "for _ in 0..t_count {"},
+       {R"(if *offset + 2 > data.len() { return Err("truncated u16 field __k"); })",
+        "let __v: String = read_string16_le(data, offset)?;", "t.push((__k, __v));"}},
+      // The count is the low 24 bits of a packed word.
+      {{"map", "u32", FieldKind::U32, "u32", FieldKind::U32, {}, PackableKind::PHashTable},
+       "// inlined PHashTable<u32, u32>",
+       {R"(if *offset + 4 > data.len() { return Err("truncated PHashTable packed-size for map"); })",
+        "let map_count: usize = (map_packed & 0xFFFFFF) as usize;", "for _ in 0..map_count {"},
+       {R"(if *offset + 4 > data.len() { return Err("truncated u32 field __k"); })",
+        R"(if *offset + 4 > data.len() { return Err("truncated u32 field __v"); })", "map.push((__k, __v));"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.comment);
+    std::string at8;
+    std::string at12;
+    emit_decoder(Printer(at8, 8), c.field, StepPlace::Body);
+    emit_decoder(Printer(at12, kIndent12.size()), c.field, StepPlace::Body);
+    EXPECT_TRUE(at8.starts_with(std::string(8, ' ') + c.comment + "\n")) << at8;
+    EXPECT_TRUE(lines::in_order(at8, 8, c.before_loop));
+    EXPECT_TRUE(lines::in_order(at8, 12, c.in_loop));
+    EXPECT_TRUE(at8.ends_with("\n        }\n")) << at8;
+    // Written deeper, the same lines keep their nesting.
+    EXPECT_EQ(at12, lines::shifted(at8, 4));
+  }
 }
 
 // ---- Step dispatch --------------------------------------------------------------------------------
