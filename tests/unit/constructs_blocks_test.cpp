@@ -1,5 +1,5 @@
 // If blocks, mask maps and switch blocks: builder reasons and their order,
-// identifier and type naming, and the whole text each block emits.
+// identifier and type naming, and what each block declares and decodes.
 
 #include <gtest/gtest.h>
 
@@ -487,7 +487,13 @@ TEST(MaskmapBuild, Reasons) {
   });
 }
 
-TEST(MaskmapEmit, WholeText) {
+// A mask map tests its parent's bits, xored when asked, against each group's
+// mask (a dotted value resolved through its enum); every group's members are
+// options declared before the first group, and a group decodes and stores
+// its simple fields (a packable written before them in the document
+// notwithstanding) before its packables, whose loops keep their nesting. In
+// a case the same lines are flat at the case's indentation.
+TEST(MaskmapEmit, GroupsReadSimpleFieldsBeforePackables) {
   Env env;
   auto steps = build_body(
       env, kFields + R"(<field name="Bits" type="uint"/>)"
@@ -505,50 +511,25 @@ TEST(MaskmapEmit, WholeText) {
   emit_decoder(Printer(reader, kStatementIndent), block, StepPlace::Body);
   emit_decoder(Printer(indented, 4), block, StepPlace::Case);
 
-  EXPECT_EQ(members, R"(    /// Gated on bit 0x00000004 (`bits`). the a
-    pub a: Option<u16>,
-    /// Gated on Flags.B (`bits`).
-    pub c: Option<u8>,
-    /// Gated on Flags.B (`bits`). list
-    pub l: Option<Vec<u32>>,
-)");
+  EXPECT_TRUE(
+      lines::in_order(members, 4,
+                      {"/// Gated on bit 0x00000004 (`bits`). the a", "pub a: Option<u16>,", "pub c: Option<u8>,",
+                       "/// Gated on Flags.B (`bits`). list", "pub l: Option<Vec<u32>>,"}));
   EXPECT_EQ(ctor, "            a,\n            c,\n            l,\n");
-  EXPECT_EQ(reader, R"(        // <maskmap name="bits">
-        let __mm_bits: u64 = bits as u64 ^ 0xFFu64; // xor=0xFF
-        let mut a: Option<u16> = None;
-        let mut c: Option<u8> = None;
-        let mut l: Option<Vec<u32>> = None;
-        // <mask value="0x4">
-        if (__mm_bits & 0x4u64) != 0 {
-            if *offset + 2 > data.len() { return Err("truncated u16 field a_v"); }
-            let a_v: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
-            a = Some(a_v);
-        } // end mask 0x4
-        // <mask value=" Flags.B">
-        if (__mm_bits & 0x8u64) != 0 {
-            if *offset + 1 > data.len() { return Err("truncated u8 field c_v"); }
-            let c_v: u8 = data[*offset]; *offset += 1;
-            c = Some(c_v);
-            // inlined PackableList<u32>
-            if *offset + 4 > data.len() { return Err("truncated PackableList count for l_v"); }
-            let l_v_count: usize = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]) as usize; *offset += 4;
-            let mut l_v: Vec<u32> = Vec::with_capacity(l_v_count.min(1024));
-            for _ in 0..l_v_count {
-                let __elem: u32 = {
-                    if *offset + 4 > data.len() { return Err("truncated u32 field __elem"); }
-                    let __elem: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
-                    __elem
-                };
-                l_v.push(__elem);
-            }
-            l = Some(l_v);
-        } // end mask  Flags.B
-)");
-  // The indented form puts every line at the given indent.
-  std::string expected_indented;
-  Printer(expected_indented, 4, true)(reader);
-  EXPECT_EQ(indented, expected_indented);
-  EXPECT_NE(indented.find("\n    l = Some(l_v);\n"), std::string::npos);
+
+  EXPECT_TRUE(lines::in_order(
+      reader, 8,
+      {"let __mm_bits: u64 = bits as u64 ^ 0xFFu64; // xor=0xFF", "let mut a: Option<u16> = None;",
+       "let mut c: Option<u8> = None;", "let mut l: Option<Vec<u32>> = None;", "if (__mm_bits & 0x4u64) != 0 {",
+       "} // end mask 0x4", "if (__mm_bits & 0x8u64) != 0 {", "} // end mask  Flags.B"}));
+  const std::size_t second_group = reader.find("if (__mm_bits & 0x8u64)");
+  ASSERT_NE(second_group, std::string::npos);
+  EXPECT_TRUE(
+      lines::in_order(std::string_view(reader).substr(second_group), 12,
+                      {"let c_v: u8 = data[*offset]; *offset += 1;", "c = Some(c_v);", "// inlined PackableList<u32>",
+                       "for _ in 0..l_v_count {", "    l_v.push(__elem);", "}", "l = Some(l_v);"}));
+
+  EXPECT_EQ(indented, lines::flattened(reader, 4));
 }
 
 TEST(MaskmapEmit, Labels) {
