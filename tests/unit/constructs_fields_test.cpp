@@ -494,10 +494,7 @@ TEST(ConstructsVectorEmitTest, EnumElementsEscapedLengthAndFlattening) {
   // Re-indented: the same lines, all at one indent.
   std::string flat;
   emit_decoder(Printer(flat, kIndent12.size()), vec, StepPlace::Case);
-  expect_all_lines_at(flat, 12);
-  std::string out_at12;
-  Printer(out_at12, 12, true)(out);
-  EXPECT_EQ(flat, out_at12);
+  EXPECT_EQ(flat, lines::flattened(out, 12));
 }
 
 // ---- Tables -----------------------------------------------------------------------------------
