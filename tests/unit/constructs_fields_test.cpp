@@ -1,6 +1,6 @@
 // Simple fields, vectors, tables, packables and the per-step dispatch:
-// builder reasons and their order, identifier numbering, and the exact
-// decoder text of every reader.
+// builder reasons and their order, identifier numbering, the decoder text of
+// the readers, and how each construct's lines nest wherever it is written.
 
 #include <gtest/gtest.h>
 
