@@ -59,7 +59,8 @@ void emit_require_absent(const Printer& p, std::string_view ident, std::string_v
 
 bool is_encoder_local(std::string_view name) {
   name = without_raw_prefix(name);
-  return name == "__out" || name == "__base" || name.starts_with("__case_") || name.starts_with("__some_");
+  return name == "__out" || name == "__base" || name == "__items" || name == "__rest" || name.starts_with("__case_") ||
+         name.starts_with("__some_");
 }
 
 void emit_encoder_binding(const Printer& p, std::string_view ident, std::string_view ty, bool copy, StepPlace place) {

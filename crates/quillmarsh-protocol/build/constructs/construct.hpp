@@ -111,7 +111,8 @@ std::string encoder_some_binding(std::string_view ident);
 void emit_require_present(const Printer& p, std::string_view ident, std::string_view error);
 void emit_require_absent(const Printer& p, std::string_view ident, std::string_view error);
 // Whether a member named `name` would hide a local the encoder binds itself
-// (`__out`, `__base`, and the `__case_`/`__some_` bindings above).
+// (`__out`, `__base`, `__items` and `__rest` of the element loops, and the
+// `__case_`/`__some_` bindings above).
 bool is_encoder_local(std::string_view name);
 // Binds the member `ident`'s local at `place` (`decoder_local`): from `self`
 // among a body's steps, from the case pattern's binding in a switch case, from

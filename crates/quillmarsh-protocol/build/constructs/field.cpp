@@ -168,7 +168,13 @@ std::size_t walk_read_elements(LocalsWalk& w, std::string_view local, const Fiel
 
 void emit_write_elements(const Printer& p, std::string_view local, std::string_view member,
                          const FieldKind& elem_kind) {
-  p("for __elem in $v$.iter() {\n", {{"v", local}});
+  // A slice pattern walks the elements without an iterator type per
+  // element type for rustc to instantiate.
+  p(R"(let mut __items: &[_] = $v$;
+while let [__elem, __rest @ ..] = __items {
+    __items = __rest;
+)",
+    {{"v", local}});
   emit_write_borrowed(p.in(), "__elem", member, elem_kind);
   p("}\n");
 }

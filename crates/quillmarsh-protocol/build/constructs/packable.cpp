@@ -261,7 +261,12 @@ if let Err(e) = crate::enc::p_hash_table_header(__out, __TYPE, $m$, $v$.len()) {
         vars);
       break;
   }
-  p("for (__k, __v) in $v$.iter() {\n", vars);
+  // The pairs in wire order, walked as the elements of a list are.
+  p(R"(let mut __items: &[_] = $v$;
+while let [(__k, __v), __rest @ ..] = __items {
+    __items = __rest;
+)",
+    vars);
   emit_write_borrowed(p.in(), "__k", packable.ident, packable.key_kind);
   emit_write_borrowed(p.in(), "__v", packable.ident, packable.value_kind);
   p("}\n");

@@ -14,7 +14,9 @@ impl crate::Encode for S2C_NamedTable {
         let names = &self.names;
         // inlined PackableHashTable<u16, String>
         if let Err(e) = crate::enc::hash_table_header(__out, __TYPE, "names", names.len()) { return Err(e); }
-        for (__k, __v) in names.iter() {
+        let mut __items: &[_] = names;
+        while let [(__k, __v), __rest @ ..] = __items {
+            __items = __rest;
             let __k = *__k;
             crate::enc::u16(__out, __k);
             if let Err(e) = crate::enc::string16(__out, &__v, __TYPE, "names") { return Err(e); }
@@ -60,7 +62,9 @@ impl crate::Encode for S2C_RepeatedInBranch {
             let items_v = __some_items;
             let items_v_count: usize = (count) as usize;
             if let Err(e) = crate::enc::vector_len(__TYPE, "items", items_v.len(), "Count", items_v_count) { return Err(e); }
-            for __elem in items_v.iter() {
+            let mut __items: &[_] = items_v;
+            while let [__elem, __rest @ ..] = __items {
+                __items = __rest;
                 let __elem = *__elem;
                 crate::enc::u8(__out, __elem);
             }
@@ -123,7 +127,9 @@ impl crate::Encode for S2C_MaskGroups {
             let l_v = __some_l;
             // inlined PackableList<u32>
             if let Err(e) = crate::enc::list_header(__out, __TYPE, "l", l_v.len()) { return Err(e); }
-            for __elem in l_v.iter() {
+            let mut __items: &[_] = l_v;
+            while let [__elem, __rest @ ..] = __items {
+                __items = __rest;
                 let __elem = *__elem;
                 crate::enc::u32(__out, __elem);
             }
