@@ -1,5 +1,5 @@
 // The extended C# expression translator: tokens, typing by C#'s rules, the
-// Rust it writes, every refusal and its bounds.
+// Rust it writes, every refusal, its bounds, and the decoder's names.
 
 #include <gtest/gtest.h>
 
@@ -338,6 +338,87 @@ TEST(ExtendedValue, NestingIsBoundedAndChainsAreFlat) {
   want += "b as u32)";
   want += repeat(".wrapping_sub(u))", terms - 1);
   EXPECT_EQ(value_of(mixed, "u32"), want);
+}
+
+// ---- Names in a decoder ----------------------------------------------------------
+
+struct DecoderNames {
+  SiblingLookup lookup;
+  EnumValueTable enums;
+  TypeRegistry registry;
+
+  DecoderNames() {
+    lookup.add_field("Count", "count", FieldKind(FieldKind::U32));
+    lookup.add_field("Has", "has", FieldKind(FieldKind::Bool));
+    lookup.add_field("Kind", "kind", FieldKind::enumeration("Color", false, EnumRepr::U8));
+    lookup.add_subfield("Low", "Count", "count", FieldKind(FieldKind::U32), "Count & 0xFF");
+    lookup.add_subfield("Cross", "Count", "count", FieldKind(FieldKind::U32), "Other + 1");
+    lookup.add_field("Name", "name", FieldKind(FieldKind::String));
+    lookup.open_branch = lookup.branch_count = 1;
+    lookup.add_field("Opt", "opt", FieldKind(FieldKind::I16));
+    lookup.add_field("OptKind", "opt_kind", FieldKind::enumeration("Color", false, EnumRepr::U8));
+    lookup.open_branch = 0;
+    lookup.add_gated("Extra", "extra", FieldKind(FieldKind::U16));
+    register_builtin_types(registry);
+    registry.insert_or_assign("Color", TypeKind::enumeration(EnumRepr::U8, false));
+    registry.insert_or_assign("Wide", TypeKind::enumeration(EnumRepr::I64, false));
+    registry.insert_or_assign("Unsigned", TypeKind::enumeration(EnumRepr::U32, false));
+    enums["Color"] = {{"Red", 1}, {"Big", 300}};
+    enums["Wide"] = {{"Neg", -1}};
+    enums["Unsigned"] = {{"Neg", -1}};
+    enums["Count"] = {{"Red", 1}};  // a name that is a field, not an enum
+  }
+};
+
+TEST(ExtendedDecoderNames, FieldsBranchesAndEnumMembers) {
+  DecoderNames names;
+  const NameResolver resolve = decoder_name_resolver(names.lookup, names.enums, names.registry);
+  struct NameCase {
+    std::size_t open_branch;
+    std::string input;
+    std::string want;
+    std::string reads;  // local:meaning, E(xpression), V(alue), R(aw bits)
+  };
+  const std::vector<NameCase> cases = {
+      {0, "Count > 1", "(count > 1u32)", "count:E"},
+      {0, "Has && Count", "(has && (count != 0u32))", "has:E count:E"},
+      // An enum field is its raw bits: the local, or the option elsewhere.
+      {0, "Kind == Color.Red", "((kind_bits as i32) == 1i32)", "kind_bits:R"},
+      {0, "OptKind == 2", "(((opt_kind.map_or(0u8, |v| v as u8)) as i32) == 2i32)", "opt_kind:V"},
+      {1, "OptKind == 2", "((opt_kind_v_bits as i32) == 2i32)", "opt_kind_v_bits:R"},
+      // A branch's field: its value inside the branch, its option (absent:
+      // zero) elsewhere.
+      {0, "Opt < 0", "((opt.unwrap_or_default() as i32) < 0i32)", "opt:E"},
+      {1, "Opt < 0", "((opt_v as i32) < 0i32)", "opt_v:E"},
+      {0, "Extra > 1", "((extra.unwrap_or_default() as i32) > 1i32)", "extra:V"},
+      {0, "Low == Count", "((((count & (0xFF as u32))) as u32) == count)", "count:E count:E"},
+      // Enum members are constants of the representation type, cut to it.
+      {0, "Count == Color.Big", "(count == 44u32)", "count:E"},
+      {0, "Count != Unsigned.Neg", "(count != 4294967295u32)", "count:E"},
+      {0, "Count > Wide.Neg", "((count as i64) > (-1i64))", "count:E"},
+      // Refusals name what they could not resolve.
+      {0, "Name == 1", R"(ERR name "Name" is not a field declared before it in this body)", ""},
+      {0, "count", R"(ERR name "count" is not a field declared before it in this body)", ""},
+      {0, "Color.Green", R"(ERR enum "Color" has no member named "Green")", ""},
+      {0, "Shape.Round", R"(ERR enum "Shape" of "Shape.Round" is not an enum written before)", ""},
+      {0, "Count.Red", R"(ERR enum "Count" of "Count.Red" is not an enum written before)", ""},
+      {0, "Color.Red.X", R"(ERR name "Color.Red.X" is not an `Enum.Member` reference)", ""},
+      {0, "Cross",
+       R"(ERR subfield "Cross": cannot translate "Other + 1": identifier "Other" is not the parent field name )"
+       R"(("Count"); cross-field subfield expressions are deferred)",
+       ""},
+  };
+  for (const NameCase& c : cases) {
+    names.lookup.open_branch = c.open_branch;
+    LocalReads reads;
+    EXPECT_EQ(outcome(translate_extended_test(c.input, resolve, &reads)), c.want) << c.input;
+    std::string seen;
+    for (const LocalRead& read : reads) {
+      if (!seen.empty()) seen += ' ';
+      seen += read.local + ":" + "EVR"[static_cast<int>(read.meaning)];
+    }
+    EXPECT_EQ(seen, c.reads) << c.input;
+  }
 }
 
 }  // namespace

@@ -181,4 +181,16 @@ Result<std::string> translate_extended_test(std::string_view text, const NameRes
 Result<std::string> translate_extended_value(std::string_view text, const NameResolver& resolve,
                                              std::string_view result_rust_ty, LocalReads* reads = nullptr);
 
+// A name as a decoder statement reads it at the point `lookup` describes: a
+// numeric or bool field (branch fields as `SiblingLookup::value_of` reads
+// them), an enum field as its raw bits in the enum's representation type, a
+// field of a mask group (absent: zero), a subfield as its own expression over
+// its parent, or `Enum.Member` of an enum already written, as a constant of
+// the enum's representation type.
+Result<ResolvedName> resolve_decoder_name(std::string_view name, const SiblingLookup& lookup,
+                                          const EnumValueTable& enum_values, const TypeRegistry& registry);
+// `resolve_decoder_name` over these tables, which must outlive the resolver.
+NameResolver decoder_name_resolver(const SiblingLookup& lookup, const EnumValueTable& enum_values,
+                                   const TypeRegistry& registry);
+
 }  // namespace qm
