@@ -35,12 +35,6 @@ struct Value {
   Typed typed() const { return {type, constant}; }
 };
 
-std::string literal_text(std::string_view digits, bool negative, Type type) {
-  std::string out;
-  emit(out, negative ? "(-$digits$$ty$)" : "$digits$$ty$", {{"digits", digits}, {"ty", info(type).rust}});
-  return out;
-}
-
 // A value being extended on the left: `opens` parentheses to write before
 // the head's text, and the text that follows it.
 struct Growing {
@@ -74,7 +68,7 @@ void convert(Growing& g, Type to) {
   Value& v = g.head;
   if (v.type == to) return;
   if (g.fresh() && !v.literal.empty() && is_integer(to) && v.constant && wrap(*v.constant, to) == *v.constant) {
-    v.text = literal_text(v.literal, *v.constant < 0, to);
+    v.text = int_literal_text(v.literal, *v.constant < 0, to);
   } else {
     std::string piece;
     emit(piece, " as $ty$)", {{"ty", info(to).rust}});
@@ -111,22 +105,11 @@ constexpr std::string_view kLevels[kUnaryLevel][4] = {
     {"<<", ">>"}, {"+", "-"}, {"*", "/", "%"},
 };
 
-OpClass op_class(int level) {
-  switch (level) {
-    case 5:
-      return OpClass::Equality;
-    case 6:
-      return OpClass::Relational;
-    case 7:
-      return OpClass::Shift;
-    case 2:
-    case 3:
-    case 4:
-      return OpClass::Bitwise;
-    default:
-      return OpClass::Arithmetic;
-  }
-}
+// The operator class of each binary level above `&&`.
+constexpr OpClass kLevelClass[kUnaryLevel] = {
+    OpClass::Arithmetic, OpClass::Arithmetic, OpClass::Bitwise, OpClass::Bitwise,    OpClass::Bitwise,
+    OpClass::Equality,   OpClass::Relational, OpClass::Shift,   OpClass::Arithmetic, OpClass::Arithmetic,
+};
 
 std::string depth_message() { return "expression nested deeper than " + std::to_string(kMaxExprDepth) + " levels"; }
 
@@ -267,7 +250,7 @@ Result<bool> Parser::apply_binary(std::string_view op, int level, Growing& acc, 
     return true;
   }
 
-  const OpClass cls = op_class(level);
+  const OpClass cls = kLevelClass[level];
   Result<Overload> overload = resolve_binary(op, cls, acc.head.typed(), rhs.typed());
   if (!overload) return overload.fail_with_prefix();
   convert(acc, overload->left);
@@ -348,7 +331,7 @@ Result<Value> Parser::parse_unary() {
       ++pos_;
       --depth_;
       const Type type = parsed->value == i128{1} << 31 ? Type::Int : Type::Long;
-      return Value{literal_text(parsed->digits, true, type), type, -parsed->value, parsed->digits};
+      return Value{int_literal_text(parsed->digits, true, type), type, -parsed->value, parsed->digits};
     }
   }
   Result<Value> operand = parse_unary();
@@ -392,7 +375,7 @@ Result<Value> Parser::apply_unary(const CsharpToken& prefix, std::optional<Type>
       const i128 negated = wrap(-*v.constant, v.type);
       // A literal stays one, unless its negation wraps (the minimum).
       if (g.fresh() && !v.literal.empty() && negated == -*v.constant) {
-        return Value{literal_text(v.literal, negated < 0, v.type), v.type, negated, v.literal};
+        return Value{int_literal_text(v.literal, negated < 0, v.type), v.type, negated, v.literal};
       }
       v.constant = negated;
     }
@@ -418,7 +401,7 @@ Result<Value> Parser::parse_primary() {
       ++pos_;
       Result<IntLiteral> lit = parse_int_literal_token(tok->text);
       if (!lit) return lit.fail_with_prefix();
-      return Value{literal_text(lit->digits, false, lit->type), lit->type, lit->value, lit->digits};
+      return Value{int_literal_text(lit->digits, false, lit->type), lit->type, lit->value, lit->digits};
     }
     case CsharpToken::Real: {
       ++pos_;
@@ -461,7 +444,7 @@ Result<Value> Parser::parse_name(const CsharpToken& tok) {
     }
     const i128 value = *name->constant;
     std::string digits = to_decimal(static_cast<u128>(value < 0 ? -value : value));
-    return Value{literal_text(digits, value < 0, *type), *type, value, digits};
+    return Value{int_literal_text(digits, value < 0, *type), *type, value, digits};
   }
   if (takes_method_call(name->rust)) return Value{std::move(name->rust), *type, std::nullopt, {}};
   return Value{"(" + name->rust + ")", *type, std::nullopt, {}};

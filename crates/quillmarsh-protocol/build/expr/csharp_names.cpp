@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "expr/csharp_types.hpp"
 #include "expr/expr.hpp"
 #include "schema/literals.hpp"
 #include "text/text.hpp"
@@ -33,10 +34,10 @@ Result<ResolvedName> resolve_enum_member(std::string_view name, const EnumValueT
   }
   ResolvedName out;
   out.rust_ty = enum_repr_rust_ty(kind->repr);
-  out.constant = cut_to_width(value->second, kind->repr);
-  const bool negative = *out.constant < 0;
-  emit(out.rust, negative ? "(-$v$$ty$)" : "$v$$ty$",
-       {{"v", to_decimal(static_cast<u128>(negative ? -*out.constant : *out.constant))}, {"ty", out.rust_ty}});
+  const i128 constant = cut_to_width(value->second, kind->repr);
+  out.constant = constant;
+  out.rust = csharp::int_literal_text(to_decimal(static_cast<u128>(constant < 0 ? -constant : constant)), constant < 0,
+                                      *csharp::type_of_rust(out.rust_ty));
   return out;
 }
 

@@ -319,6 +319,12 @@ Result<IntLiteral> parse_int_literal_token(std::string_view raw) {
   return out;
 }
 
+std::string int_literal_text(std::string_view digits, bool negative, Type type) {
+  std::string out;
+  emit(out, negative ? "(-$digits$$ty$)" : "$digits$$ty$", {{"digits", digits}, {"ty", info(type).rust}});
+  return out;
+}
+
 Result<RealLiteral> parse_real_literal_token(std::string_view raw) {
   std::string_view body = raw;
   Type type = Double;

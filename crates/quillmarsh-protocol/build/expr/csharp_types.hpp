@@ -77,6 +77,8 @@ struct IntLiteral {
   std::string suffix;  // lower case, `lu` as `ul`: "", "u", "l" or "ul"
 };
 Result<IntLiteral> parse_int_literal_token(std::string_view raw);
+// An integer literal of `type` as Rust writes it: `5u32`, `0x10i64`, `(-1i64)`.
+std::string int_literal_text(std::string_view digits, bool negative, Type type);
 // A real literal's type and its Rust spelling (`5.` -> `5.0f64`, `.5f` -> `0.5f32`).
 struct RealLiteral {
   Type type;
