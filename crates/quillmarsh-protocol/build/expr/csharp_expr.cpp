@@ -105,7 +105,7 @@ constexpr std::string_view kLevels[kUnaryLevel][4] = {
     {"<<", ">>"}, {"+", "-"}, {"*", "/", "%"},
 };
 
-// The operator class of each binary level above `&&`.
+// The operator class of each binary level; `||` and `&&` take conditions instead.
 constexpr OpClass kLevelClass[kUnaryLevel] = {
     OpClass::Arithmetic, OpClass::Arithmetic, OpClass::Bitwise, OpClass::Bitwise,    OpClass::Bitwise,
     OpClass::Equality,   OpClass::Relational, OpClass::Shift,   OpClass::Arithmetic, OpClass::Arithmetic,
