@@ -354,7 +354,7 @@ struct DecoderNames {
     lookup.add_subfield("Low", "Count", "count", FieldKind(FieldKind::U32), "Count & 0xFF");
     lookup.add_subfield("Cross", "Count", "count", FieldKind(FieldKind::U32), "Other + 1");
     lookup.add_field("Name", "name", FieldKind(FieldKind::String));
-    lookup.open_branch = lookup.branch_count = 1;
+    lookup.open_branch = lookup.new_branch();
     lookup.add_field("Opt", "opt", FieldKind(FieldKind::I16));
     lookup.add_field("OptKind", "opt_kind", FieldKind::enumeration("Color", false, EnumRepr::U8));
     lookup.open_branch = 0;

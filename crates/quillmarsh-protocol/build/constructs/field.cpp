@@ -217,7 +217,7 @@ void emit_decoder(const Printer& p, const SimpleField& field, StepPlace place) {
 }
 
 void add_members(const SimpleField& field, std::vector<MemberDecl>& out) {
-  out.push_back({field.ident, field.rust_ty, &field.text});
+  out.push_back({field.ident, field.rust_ty, &field.text, false, true});
 }
 
 void add_switches(const SimpleField& /*field*/, std::vector<const SwitchBlock*>& /*out*/) {}
@@ -231,7 +231,7 @@ bool may_read_nothing(const SimpleField& field, const TypeRegistry& registry) {
 // The local of `emit_read_value`: in an if branch, later steps read the
 // field's value from its `_v` local.
 void walk_locals(LocalsWalk& w, const SimpleField& field, StepPlace place, std::vector<LocalsWalk::Member>& out) {
-  const auto what = place == StepPlace::IfBranch ? LocalsWalk::quoted_text("the decoded value of field ", field.ident)
+  const auto what = place.kind == StepPlace::InBlock ? LocalsWalk::quoted_text("the decoded value of field ", field.ident)
                                                  : LocalsWalk::quoted_text("field ", field.ident);
   out.push_back({field.ident, w.field_read(decoder_local(field.ident, place), field.kind, LocalsWalk::Role::Value, what,
                                            field.ident)});

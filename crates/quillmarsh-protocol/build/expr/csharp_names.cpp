@@ -61,8 +61,8 @@ Result<ResolvedName> resolve_decoder_name(std::string_view name, const SiblingLo
   }
   if (const auto it = lookup.gated_fields.find(key); it != lookup.gated_fields.end()) {
     // An option: a field of a group whose mask bits were clear reads as zero.
-    const std::string& ident = it->second.ident;
-    return ResolvedName{ident + ".unwrap_or_default()", it->second.ty, {LocalRead{ident, LocalRead::Value}}, {}};
+    const std::string local = lookup.gated_local(it->second);
+    return ResolvedName{local + ".unwrap_or_default()", it->second.ty, {LocalRead{local, LocalRead::Value}}, {}};
   }
   if (const auto it = lookup.subfields.find(key); it != lookup.subfields.end()) {
     const SubfieldRef& sub = it->second;

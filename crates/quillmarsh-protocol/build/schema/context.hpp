@@ -74,6 +74,10 @@ class CodegenCtx {
   // every written enum, struct, switch enum and section enum).
   bool serde = false;
   std::string serde_impls;
+  // Whether the builders take the constructs only the extended tier
+  // translates (more children in if branches, switch cases and mask groups,
+  // any C# if test, subfields over other fields).
+  bool extended = false;
   std::vector<OpcodeRow> opcode_rows;
   // What the output text holds, for the typed API written beside it.
   std::vector<WrittenStruct> written;

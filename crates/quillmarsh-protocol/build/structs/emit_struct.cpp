@@ -56,7 +56,7 @@ void write_struct_encoder(std::string& out, std::string_view rust_name, const st
   } else {
     emit(out, "        const __TYPE: &str = \"$rust_name$\";\n", {{"rust_name", rust_name}});
     const Printer p(out, kStatementIndent);
-    for (const EmitStep& step : steps) emit_step_encoder(p, step, StepPlace::Body);
+    for (const EmitStep& step : steps) emit_step_encoder(p, step, kBodyPlace);
     out += R"(        Ok(())
     }
 }
@@ -167,7 +167,7 @@ void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view na
        {{"rust_name", rust_name}});
   if (steps.empty()) out += "        let _ = (data, offset);\n";
   const Printer statements(out, kStatementIndent);
-  for (const EmitStep& step : steps) emit_step_decoder(statements, step, StepPlace::Body);
+  for (const EmitStep& step : steps) emit_step_decoder(statements, step, kBodyPlace);
   out += "        Ok(Self {\n";
   for (const EmitStep& step : steps) emit_step_ctor_entries(out, step);
   out +=
