@@ -30,6 +30,17 @@ Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_elemen
   // The test sees only the fields declared before the block.
   LocalReads test_reads;
   auto rust_test = translate_if_test_expr(*test, lookup, &test_reads);
+  if (!rust_test && ctx.extended) {
+    // The extended tier reads any C# test over the earlier fields; when it
+    // cannot either, the reason stays the specified tier's.
+    LocalReads extended_reads;
+    auto extended = translate_extended_test(
+        *test, decoder_name_resolver(lookup, ctx.enum_values, ctx.registry), &extended_reads);
+    if (extended) {
+      rust_test = std::move(extended);
+      test_reads = std::move(extended_reads);
+    }
+  }
   if (!rust_test) return rust_test.fail_with_prefix(prefix() + ": cannot translate boolean expression: ");
 
   IfBlock block;
