@@ -83,7 +83,7 @@ Result<bool> build_child_step(const CodegenCtx& ctx, const xml::Node& child, con
     if (const std::optional<PackableKind> kind = packable_kind_for_field(child)) {
       return append(build_packable_field(ctx, child, *kind, body), steps);
     }
-    Result<SimpleField> field = build_simple_field(ctx, child, body);
+    Result<SimpleField> field = build_simple_field(ctx, child, body, &lookup);
     if (field && rules.register_fields) register_field(lookup, *field);
     return append(std::move(field), steps);
   }
