@@ -150,6 +150,12 @@ if [ "$encode" = 1 ]; then
     "$(awk -v b="$(wc -c <"$work/with/messages_generated.rs")" 'BEGIN { print b / 1048576 }')" \
     "$(awk -v b="$(wc -c <"$work/with/encoders_generated.rs")" 'BEGIN { print b / 1048576 }')" "$("$rustc_bin" --version)"
   echo "generator, best of $repeat: without the encoders $gen_without ms, with them $gen_with ms"
+  if [ "$instructions" = 1 ]; then
+    awk -v w="$best_with" -v wo="$best_without" 'BEGIN {
+      printf "rustc, debug, callgrind: without the feature %.0f M instructions; with it %.0f M (+%.1f%%)\n", wo / 1e6, w / 1e6, (w - wo) / wo * 100
+    }'
+    exit 0
+  fi
   awk -v w="$best_with" -v wo="$best_without" -v pw="$peak_with" -v pwo="$peak_without" -v n="$repeat" 'BEGIN {
     printf "rustc, debug, best of %d: without the feature %.2f s CPU, %.0f MB peak; with it %.2f s CPU, %.0f MB peak (+%.1f%%)\n", n, wo, pwo / 1024, w, pw / 1024, (w - wo) / wo * 100
   }'

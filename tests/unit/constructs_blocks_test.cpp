@@ -1,9 +1,10 @@
 // If blocks, mask maps and switch blocks: builder reasons and their order,
-// identifier and type naming, and the whole text each block emits.
+// identifier and type naming, and what each block declares and decodes.
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -14,6 +15,7 @@
 #include "schema/context.hpp"
 #include "structs/structs.hpp"
 #include "text/text.hpp"
+#include "text_lines.hpp"
 #include "xml/xml.hpp"
 
 namespace qm {
@@ -173,131 +175,142 @@ TEST(IfBlockBuild, BranchFieldReferences) {
   for (const ReasonCase& c : cases) EXPECT_EQ(reference_in(c.body), c.reason) << c.body;
 }
 
-struct IfEmitCase {
-  const char* name;
-  std::string body;
-  std::string members;
-  std::string reader;
-  std::string ctor;
+// An if block's decoder cut at its lines at the statement indent: the option
+// locals before the test, the test, the lines of each branch.
+struct IfDecoder {
+  std::vector<std::string> options;  // without the indent
+  std::string test;
+  std::string true_branch;
+  std::optional<std::string> false_branch;
 };
 
-TEST(IfBlockEmit, WholeText) {
-  const std::vector<IfEmitCase> cases = {
-      {"only true", kFields + R"(<if test="Flags"><true><field name="Extra" type="ushort"/></true></if>)",
-       R"(    /// Conditional fields gated by `<if test="Flags">`.
-    /// Gated on `<if>` `true` branch — present iff the test selected this branch.
-    pub extra: Option<u16>,
-)",
-       R"(        // <if test="Flags">
-        let mut extra: Option<u16> = None;
-        if (flags as u64) != 0 {
-            if *offset + 2 > data.len() { return Err("truncated u16 field extra_v"); }
-            let extra_v: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
-            extra = Some(extra_v);
-        }
-)",
+// Fails the test unless `text` is an if block's decoder at eight spaces: its
+// comment, option locals, `if {test} {`, the true branch, `}`, then
+// optionally `else {`, the false branch, `}`, and nothing after.
+IfDecoder split_if_decoder(std::string_view text) {
+  IfDecoder got;
+  const std::string at8(8, ' ');
+  const std::vector<std::string_view> all = lines::of(text);
+  std::size_t i = 0;
+  const auto line = [&] { return i < all.size() ? all[i] : std::string_view(); };
+  EXPECT_TRUE(line().starts_with(at8 + "// <if test=")) << text;
+  for (++i; line().starts_with(at8 + "let mut "); ++i) {
+    got.options.emplace_back(line().substr(8, line().size() - 9));
+  }
+  const std::string_view open = line();
+  const std::string if_at8 = at8 + "if ";
+  if (open.starts_with(if_at8) && open.ends_with(" {\n")) {
+    got.test = open.substr(if_at8.size(), open.size() - if_at8.size() - 3);
+  } else {
+    ADD_FAILURE() << "no `if {test} {` line after the options in:\n" << text;
+  }
+  const auto branch = [&] {
+    std::string lines;
+    for (++i; i < all.size() && all[i] != at8 + "}\n"; ++i) lines += all[i];
+    EXPECT_LT(i, all.size()) << "unclosed branch in:\n" << text;
+    ++i;
+    return lines;
+  };
+  got.true_branch = branch();
+  if (line() == at8 + "else {\n") got.false_branch = branch();
+  EXPECT_EQ(i, all.size()) << "lines after the block in:\n" << text;
+  return got;
+}
+
+// A block's members as "{branch} {declaration}", each checked to carry the
+// documentation line of its branch, after the block's own line.
+std::vector<std::string> if_members(std::string_view text, std::string& block_doc) {
+  std::vector<std::string> got;
+  const std::vector<std::string_view> all = lines::of(text);
+  if (all.empty()) return got;
+  block_doc = std::string(all[0].substr(4, all[0].size() - 5));
+  const std::string_view branch_doc = "/// Gated on `<if>` `";
+  for (std::size_t i = 1; i + 1 < all.size(); i += 2) {
+    const std::string_view doc = all[i].substr(4);
+    const std::string_view decl = all[i + 1].substr(4);
+    EXPECT_TRUE(doc.starts_with(branch_doc)) << text;
+    EXPECT_TRUE(decl.starts_with("pub ") && decl.ends_with(",\n")) << text;
+    const std::string_view branch = doc.substr(branch_doc.size(), doc.find('`', branch_doc.size()) - branch_doc.size());
+    got.push_back(std::string(branch) + " " + std::string(decl.substr(4, decl.size() - 6)));
+  }
+  EXPECT_EQ(all.size() % 2, 1u) << "a member without its documentation line in:\n" << text;
+  return got;
+}
+
+// An if block of the document: the block's documentation line (its text, or
+// its test), then each member as an option documented by its branch, the
+// true branch's first, numbered in one count over both (a branch of only
+// alignment pads declares none, and a block without members writes no line);
+// the decoder declares one option local per member before the test, reads
+// each branch's values into `_v` locals and stores them after the branch's
+// reads; only a false branch with steps gets an `else`.
+TEST(IfBlockEmit, MembersOptionsAndBranches) {
+  struct Case {
+    const char* name;
+    std::string body;
+    std::string doc;                       // empty: no member lines at all
+    std::vector<std::string> members;      // "{branch} {name}: {type}", in order
+    std::string test;                      // the Rust test
+    std::vector<std::string> true_lines;   // in the true branch, in order, after 12 spaces
+    std::vector<std::string> false_lines;  // in the false branch; empty: no else
+    std::string ctor;
+  };
+  const std::vector<Case> cases = {
+      {"only true",
+       kFields + R"(<if test="Flags"><true><field name="Extra" type="ushort"/></true></if>)",
+       "/// Conditional fields gated by `<if test=\"Flags\">`.",
+       {"true extra: Option<u16>"},
+       "(flags as u64) != 0",
+       {"let extra_v: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;",
+        "extra = Some(extra_v);"},
+       {},
        "            extra,\n"},
-      {"only false", kFields + R"(<if test="Count >= 2" text=" Name,
+      {"only false, with text",
+       kFields + R"(<if test="Count >= 2" text=" Name,
   if long "><false><field name="Name" type="String"/></false></if>)",
-       R"(    /// `<if test="Count &gt;= 2">`. Name, if long
-    /// Gated on `<if>` `false` branch — present iff the test selected this branch.
-    pub name: Option<String>,
-)",
-       R"(        // <if test="Count &gt;= 2">
-        let mut name: Option<String> = None;
-        if (count as i128) >= 2i128 {
-        }
-        else {
-            let name_v: String = read_string16_le(data, offset)?;
-            name = Some(name_v);
-        }
-)",
+       "/// `<if test=\"Count &gt;= 2\">`. Name, if long",
+       {"false name: Option<String>"},
+       "(count as i128) >= 2i128",
+       {},
+       {"let name_v: String = read_string16_le(data, offset)?;", "name = Some(name_v);"},
        "            name,\n"},
-      // Two <true> children form one branch. Both branches number their
-      // fields in one count, so no member or option local repeats.
+      // Two <true> children form one branch; a vector in a branch is flat.
       {"both branches",
        kFields + R"(<if test="Flags == 0x10"><true><field name="X" type="byte"/><field name="X" type="ushort"/></true>)"
                  R"(<false><field name="X" type="uint"/></false>)"
                  R"(<true><vector name="Items" type="byte" length="Count"/></true></if>)",
-       R"(    /// Conditional fields gated by `<if test="Flags == 0x10">`.
-    /// Gated on `<if>` `true` branch — present iff the test selected this branch.
-    pub x: Option<u8>,
-    /// Gated on `<if>` `true` branch — present iff the test selected this branch.
-    pub x_2: Option<u16>,
-    /// Gated on `<if>` `true` branch — present iff the test selected this branch.
-    pub items: Option<Vec<u8>>,
-    /// Gated on `<if>` `false` branch — present iff the test selected this branch.
-    pub x_3: Option<u32>,
-)",
-       R"(        // <if test="Flags == 0x10">
-        let mut x: Option<u8> = None;
-        let mut x_2: Option<u16> = None;
-        let mut items: Option<Vec<u8>> = None;
-        let mut x_3: Option<u32> = None;
-        if (flags as i128) == 0x10i128 {
-            if *offset + 1 > data.len() { return Err("truncated u8 field x_v"); }
-            let x_v: u8 = data[*offset]; *offset += 1;
-            if *offset + 2 > data.len() { return Err("truncated u16 field x_2_v"); }
-            let x_2_v: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
-            // <vector name="items_v" length="Count" type="u8">
-            let items_v_count: usize = (count) as usize;
-            let mut items_v: Vec<u8> = Vec::with_capacity(items_v_count.min(1024));
-            for _ in 0..items_v_count {
-            let __elem: u8 = {
-            if *offset + 1 > data.len() { return Err("truncated u8 field __elem"); }
-            let __elem: u8 = data[*offset]; *offset += 1;
-            __elem
-            };
-            items_v.push(__elem);
-            }
-            x = Some(x_v);
-            x_2 = Some(x_2_v);
-            items = Some(items_v);
-        }
-        else {
-            if *offset + 4 > data.len() { return Err("truncated u32 field x_3_v"); }
-            let x_3_v: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
-            x_3 = Some(x_3_v);
-        }
-)",
+       "/// Conditional fields gated by `<if test=\"Flags == 0x10\">`.",
+       {"true x: Option<u8>", "true x_2: Option<u16>", "true items: Option<Vec<u8>>", "false x_3: Option<u32>"},
+       "(flags as i128) == 0x10i128",
+       {"let x_v: u8 = data[*offset]; *offset += 1;",
+        "let x_2_v: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;",
+        "for _ in 0..items_v_count {", "items_v.push(__elem);", "}", "x = Some(x_v);", "x_2 = Some(x_2_v);",
+        "items = Some(items_v);"},
+       {"let x_3_v: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); "
+        "*offset += 4;",
+        "x_3 = Some(x_3_v);"},
        "            x,\n            x_2,\n            items,\n            x_3,\n"},
-      {"align only",
+      // A packable in a branch keeps its loop's nesting.
+      {"align only in one branch",
        kFields + R"(<if test="Flags"><true><align type="int"/></true>)"
                  R"(<false><field name="H" type="PackableHashTable" genericKey="byte" genericValue="ushort"/>)"
                  R"(</false></if>)",
-       R"(    /// Conditional fields gated by `<if test="Flags">`.
-    /// Gated on `<if>` `false` branch — present iff the test selected this branch.
-    pub h: Option<Vec<(u8, u16)>>,
-)",
-       R"(        // <if test="Flags">
-        let mut h: Option<Vec<(u8, u16)>> = None;
-        if (flags as u64) != 0 {
-            // <align type="4"> — advance cursor to next multiple of 4.
-            {
-            let pad = (4 - (*offset % 4)) % 4;
-            if *offset + pad > data.len() { return Err("truncated align(4) pad"); }
-            *offset += pad;
-            }
-        }
-        else {
-            // inlined PackableHashTable<u8, u16>
-            if *offset + 4 > data.len() { return Err("truncated PackableHashTable count for h_v"); }
-            let h_v_count: usize = u16::from_le_bytes([data[*offset], data[*offset+1]]) as usize; *offset += 2;
-            let _h_v_maxsize: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
-            let mut h_v: Vec<(u8, u16)> = Vec::with_capacity(h_v_count.min(1024));
-            for _ in 0..h_v_count {
-                if *offset + 1 > data.len() { return Err("truncated u8 field __k"); }
-                let __k: u8 = data[*offset]; *offset += 1;
-                if *offset + 2 > data.len() { return Err("truncated u16 field __v"); }
-                let __v: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
-                h_v.push((__k, __v));
-            }
-            h = Some(h_v);
-        }
-)",
+       "/// Conditional fields gated by `<if test=\"Flags\">`.",
+       {"false h: Option<Vec<(u8, u16)>>"},
+       "(flags as u64) != 0",
+       {"let pad = (4 - (*offset % 4)) % 4;", "*offset += pad;"},
+       {"for _ in 0..h_v_count {", "    h_v.push((__k, __v));", "}", "h = Some(h_v);"},
        "            h,\n"},
+      {"align only",
+       kFields + R"(<if test="Flags &lt; 2"><true><align type="ushort"/></true></if>)",
+       "",
+       {},
+       "(flags as i128) < 2i128",
+       {"let pad = (2 - (*offset % 2)) % 2;"},
+       {},
+       ""},
   };
-  for (const IfEmitCase& c : cases) {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Env env;
     auto steps = build_body(env, c.body);
@@ -306,12 +319,48 @@ TEST(IfBlockEmit, WholeText) {
     std::string members, reader, ctor;
     emit_members(Printer(members, kMemberIndent), block);
     emit_decoder(Printer(reader, 8), block, StepPlace::Body);
-    emit_if_struct_field_names(ctor, block.true_steps);
-    emit_if_struct_field_names(ctor, block.false_steps);
-    EXPECT_EQ(members, c.members);
-    EXPECT_EQ(reader, c.reader);
+    emit_ctor_entries(Printer(ctor, kCtorIndent), block);
+
+    std::string doc;
+    EXPECT_EQ(if_members(members, doc), c.members) << members;
+    EXPECT_EQ(doc, c.doc);
+
+    const IfDecoder got = split_if_decoder(reader);
+    std::vector<std::string> options;
+    for (const std::string& member : c.members) {
+      options.push_back("let mut " + member.substr(member.find(' ') + 1) + " = None;");
+    }
+    EXPECT_EQ(got.options, options);
+    EXPECT_EQ(got.test, c.test);
+    EXPECT_TRUE(lines::in_order(got.true_branch, 12, c.true_lines));
+    EXPECT_EQ(got.true_branch.empty(), c.true_lines.empty()) << got.true_branch;
+    EXPECT_EQ(got.false_branch.has_value(), !c.false_lines.empty());
+    if (got.false_branch) {
+      EXPECT_TRUE(lines::in_order(*got.false_branch, 12, c.false_lines));
+    }
     EXPECT_EQ(ctor, c.ctor);
   }
+}
+
+// A name in both branches of a hand-built block (the builder numbers them
+// apart): one option local per name, typed by the true branch, which declares
+// it first; each branch lists its names once among the constructor entries.
+TEST(IfBlockEmit, NameInBothBranches) {
+  IfBlock block;
+  block.test = "T";
+  block.rust_test = "t";
+  block.true_steps = {EmitStep{SimpleField{"a", "A", "u8", FieldKind::U8, std::nullopt, {}}},
+                      EmitStep{SimpleField{"b", "B", "u16", FieldKind::U16, std::nullopt, {}}}};
+  block.false_steps = {EmitStep{SimpleField{"a", "A", "u32", FieldKind::U32, std::nullopt, {}}},
+                       EmitStep{SimpleField{"c", "C", "u8", FieldKind::U8, std::nullopt, {}}},
+                       EmitStep{SimpleField{"c", "C", "u8", FieldKind::U8, std::nullopt, {}}}};
+  std::string reader, ctor;
+  emit_decoder(Printer(reader, 8), block, StepPlace::Body);
+  emit_ctor_entries(Printer(ctor, kCtorIndent), block);
+  EXPECT_EQ(split_if_decoder(reader).options,
+            (std::vector<std::string>{"let mut a: Option<u8> = None;", "let mut b: Option<u16> = None;",
+                                      "let mut c: Option<u8> = None;"}));
+  EXPECT_EQ(ctor, "            a,\n            b,\n            a,\n            c,\n");
 }
 
 // ---- Mask maps ------------------------------------------------------------------
@@ -438,7 +487,13 @@ TEST(MaskmapBuild, Reasons) {
   });
 }
 
-TEST(MaskmapEmit, WholeText) {
+// A mask map tests its parent's bits, xored when asked, against each group's
+// mask (a dotted value resolved through its enum); every group's members are
+// options declared before the first group, and a group decodes and stores
+// its simple fields (a packable written before them in the document
+// notwithstanding) before its packables, whose loops keep their nesting. In
+// a case the same lines are flat at the case's indentation.
+TEST(MaskmapEmit, GroupsReadSimpleFieldsBeforePackables) {
   Env env;
   auto steps = build_body(
       env, kFields + R"(<field name="Bits" type="uint"/>)"
@@ -453,53 +508,28 @@ TEST(MaskmapEmit, WholeText) {
   std::string members, ctor, reader, indented;
   emit_members(Printer(members, kMemberIndent), block);
   emit_ctor_entries(Printer(ctor, kCtorIndent), block);
-  emit_decoder(Printer(reader, kDecoderIndent), block, StepPlace::Body);
+  emit_decoder(Printer(reader, kStatementIndent), block, StepPlace::Body);
   emit_decoder(Printer(indented, 4), block, StepPlace::Case);
 
-  EXPECT_EQ(members, R"(    /// Gated on bit 0x00000004 (`bits`). the a
-    pub a: Option<u16>,
-    /// Gated on Flags.B (`bits`).
-    pub c: Option<u8>,
-    /// Gated on Flags.B (`bits`). list
-    pub l: Option<Vec<u32>>,
-)");
+  EXPECT_TRUE(
+      lines::in_order(members, 4,
+                      {"/// Gated on bit 0x00000004 (`bits`). the a", "pub a: Option<u16>,", "pub c: Option<u8>,",
+                       "/// Gated on Flags.B (`bits`). list", "pub l: Option<Vec<u32>>,"}));
   EXPECT_EQ(ctor, "            a,\n            c,\n            l,\n");
-  EXPECT_EQ(reader, R"(        // <maskmap name="bits">
-        let __mm_bits: u64 = bits as u64 ^ 0xFFu64; // xor=0xFF
-        let mut a: Option<u16> = None;
-        let mut c: Option<u8> = None;
-        let mut l: Option<Vec<u32>> = None;
-        // <mask value="0x4">
-        if (__mm_bits & 0x4u64) != 0 {
-            if *offset + 2 > data.len() { return Err("truncated u16 field a_v"); }
-            let a_v: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
-            a = Some(a_v);
-        } // end mask 0x4
-        // <mask value=" Flags.B">
-        if (__mm_bits & 0x8u64) != 0 {
-            if *offset + 1 > data.len() { return Err("truncated u8 field c_v"); }
-            let c_v: u8 = data[*offset]; *offset += 1;
-            c = Some(c_v);
-            // inlined PackableList<u32>
-            if *offset + 4 > data.len() { return Err("truncated PackableList count for l_v"); }
-            let l_v_count: usize = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]) as usize; *offset += 4;
-            let mut l_v: Vec<u32> = Vec::with_capacity(l_v_count.min(1024));
-            for _ in 0..l_v_count {
-                let __elem: u32 = {
-                    if *offset + 4 > data.len() { return Err("truncated u32 field __elem"); }
-                    let __elem: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
-                    __elem
-                };
-                l_v.push(__elem);
-            }
-            l = Some(l_v);
-        } // end mask  Flags.B
-)");
-  // The indented form puts every line at the given indent.
-  std::string expected_indented;
-  Printer(expected_indented, 4, true)(reader);
-  EXPECT_EQ(indented, expected_indented);
-  EXPECT_NE(indented.find("\n    l = Some(l_v);\n"), std::string::npos);
+
+  EXPECT_TRUE(lines::in_order(
+      reader, 8,
+      {"let __mm_bits: u64 = bits as u64 ^ 0xFFu64; // xor=0xFF", "let mut a: Option<u16> = None;",
+       "let mut c: Option<u8> = None;", "let mut l: Option<Vec<u32>> = None;", "if (__mm_bits & 0x4u64) != 0 {",
+       "} // end mask 0x4", "if (__mm_bits & 0x8u64) != 0 {", "} // end mask  Flags.B"}));
+  const std::size_t second_group = reader.find("if (__mm_bits & 0x8u64)");
+  ASSERT_NE(second_group, std::string::npos);
+  EXPECT_TRUE(
+      lines::in_order(std::string_view(reader).substr(second_group), 12,
+                      {"let c_v: u8 = data[*offset]; *offset += 1;", "c = Some(c_v);", "// inlined PackableList<u32>",
+                       "for _ in 0..l_v_count {", "    l_v.push(__elem);", "}", "l = Some(l_v);"}));
+
+  EXPECT_EQ(indented, lines::flattened(reader, 4));
 }
 
 TEST(MaskmapEmit, Labels) {
@@ -522,10 +552,10 @@ TEST(MaskmapEmit, Labels) {
     MaskmapBlock block;
     block.parent_ident = "p";
     block.parent_bits = "p as u64";
-    block.groups.push_back(MaskGroup{c.value_text, {f}, {}, c.mask});
+    block.groups.push_back(MaskGroup{c.value_text, {EmitStep{f}}, c.mask});
     std::string members, reader;
     emit_members(Printer(members, kMemberIndent), block);
-    emit_decoder(Printer(reader, kDecoderIndent), block, StepPlace::Body);
+    emit_decoder(Printer(reader, kStatementIndent), block, StepPlace::Body);
     EXPECT_EQ(members.substr(0, members.find('\n')), "    /// Gated on " + c.member_label + " (`p`).");
     EXPECT_NE(reader.find("        } // end mask " + c.end_label + "\n"), std::string::npos) << reader;
   }
@@ -715,7 +745,7 @@ TEST(SwitchBuild, TypeNamesUniqueInBuildOrder) {
     ASSERT_TRUE(block) << block.reason();
     EXPECT_EQ(block->type_name, "TNData");
   }
-  EXPECT_EQ(body.occurrences["n_data"], 2u);
+  EXPECT_EQ(body.occurrences.count_of("n_data"), 2u);
 }
 
 TEST(SwitchEmit, NestedWithEnumAndSubfieldDiscriminators) {
@@ -736,7 +766,7 @@ TEST(SwitchEmit, NestedWithEnumAndSubfieldDiscriminators) {
   const SwitchBlock& block = last_as<SwitchBlock>(*steps);
 
   std::string enums, member, reader;
-  for (const SwitchBlock* sw : collect_switches(*steps)) emit_switch_enum(enums, *sw);
+  emit_nested_types(enums, *steps);
   emit_members(Printer(member, kMemberIndent), block);
   emit_decoder(Printer(reader, 8), block, StepPlace::Body);
 
@@ -840,15 +870,15 @@ TEST(SwitchEmit, CasePayloads) {
   block.true_steps = {EmitStep{a}, EmitStep{AlignStep{1}}};
   block.false_steps = {EmitStep{a}, EmitStep{p}};
   MaskmapBlock mm;
-  mm.groups.push_back(MaskGroup{"1", {a}, {p}, 1});
-  mm.groups.push_back(MaskGroup{"2", {a}, {}, 2});
+  mm.groups.push_back(MaskGroup{"1", {EmitStep{a}, EmitStep{p}}, 1});
+  mm.groups.push_back(MaskGroup{"2", {EmitStep{a}}, 2});
   TableField t;
   t.ident = "t";
   t.key_rust_ty = "u8";
   t.value_rust_ty = "String";
   const std::vector<EmitStep> steps = {EmitStep{block}, EmitStep{mm}, EmitStep{AlignStep{4}}, EmitStep{t}, EmitStep{p}};
   std::string got;
-  for (const PayloadLocal& local : collect_case_payload_fields(steps)) got += local.name + ": " + local.ty + "; ";
+  for (const MemberDecl& local : collect_case_payload_fields(steps)) got += local.name + ": " + local.ty + "; ";
   EXPECT_EQ(got,
             "a: Option<u8>; p: Option<Vec<u16>>; a: Option<u8>; p: Option<Vec<u16>>; a: Option<u8>; "
             "t: std::collections::BTreeMap<u8, String>; p: Vec<u16>; ");
@@ -904,7 +934,7 @@ TEST(SwitchDepth, DeepestAllowedNestingBuildsAndEmits) {
   const std::vector<EmitStep> copy = *steps;  // deep copies work too
 
   std::string enums, reader;
-  for (const SwitchBlock* sw : collect_switches(copy)) emit_switch_enum(enums, *sw);
+  emit_nested_types(enums, copy);
   emit_decoder(Printer(reader, 8), last_as<SwitchBlock>(copy), StepPlace::Body);
 
   std::size_t enum_count = 0;

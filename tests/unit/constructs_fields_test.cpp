@@ -1,12 +1,13 @@
 // Simple fields, vectors, tables, packables and the per-step dispatch:
-// builder reasons and their order, identifier numbering, and the exact
-// decoder text of every reader.
+// builder reasons and their order, identifier numbering, the decoder text of
+// the readers, and how each construct's lines nest wherever it is written.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -15,6 +16,7 @@
 #include "constructs/constructs.hpp"
 #include "schema/context.hpp"
 #include "text/text.hpp"
+#include "text_lines.hpp"
 #include "xml/xml.hpp"
 
 namespace qm {
@@ -349,7 +351,7 @@ TEST(ConstructsReadFieldTest, EveryKindAtBaseIndent) {
   };
   for (const Case& c : cases) {
     std::string out = "//\n";
-    emit_read_value(Printer(out, kDecoderIndent), "v", c.kind);
+    emit_read_value(Printer(out, kStatementIndent), "v", c.kind);
     EXPECT_EQ(out, std::string("//\n") + c.expected) << "kind " << static_cast<int>(c.kind.tag);
   }
 }
@@ -375,7 +377,7 @@ TEST(ConstructsReadFieldTest, IndentedFormPutsEveryLineAtTheIndent) {
 
 TEST(ConstructsReadFieldTest, AlignPad) {
   std::string out;
-  emit_decoder(Printer(out, kDecoderIndent), AlignStep{4}, StepPlace::Body);
+  emit_decoder(Printer(out, kStatementIndent), AlignStep{4}, StepPlace::Body);
   EXPECT_EQ(out, R"(        // <align type="4"> — advance cursor to next multiple of 4.
         {
             let pad = (4 - (*offset % 4)) % 4;
@@ -462,7 +464,7 @@ TEST_F(ConstructsTest, VectorWorkedExample) {
   ASSERT_TRUE(r.ok()) << r.reason();
   EXPECT_EQ(r->elem_kind, FieldKind(FieldKind::U32));
   std::string out;
-  emit_decoder(Printer(out, kDecoderIndent), *r, StepPlace::Body);
+  emit_decoder(Printer(out, kStatementIndent), *r, StepPlace::Body);
   EXPECT_EQ(out, R"(        // <vector name="items" length="Count" type="u32">
         let items_count: usize = (count) as usize;
         let mut items: Vec<u32> = Vec::with_capacity(items_count.min(1024));
@@ -480,7 +482,7 @@ TEST_F(ConstructsTest, VectorWorkedExample) {
 TEST(ConstructsVectorEmitTest, EnumElementsEscapedLengthAndFlattening) {
   const VectorField vec{"vals_2", "Foo", FieldKind::enumeration("Foo", false, EnumRepr::U16), "n", "a<b>", {}, {{"n"}}};
   std::string out;
-  emit_decoder(Printer(out, kDecoderIndent), vec, StepPlace::Body);
+  emit_decoder(Printer(out, kStatementIndent), vec, StepPlace::Body);
   EXPECT_TRUE(
       out.starts_with("        // <vector name=\"vals_2\" length=\"a&lt;b&gt;\" type=\"Foo\">\n"
                       "        let vals_2_count: usize = n;\n"))
@@ -492,10 +494,7 @@ TEST(ConstructsVectorEmitTest, EnumElementsEscapedLengthAndFlattening) {
   // Re-indented: the same lines, all at one indent.
   std::string flat;
   emit_decoder(Printer(flat, kIndent12.size()), vec, StepPlace::Case);
-  expect_all_lines_at(flat, 12);
-  std::string out_at12;
-  Printer(out_at12, 12, true)(out);
-  EXPECT_EQ(flat, out_at12);
+  EXPECT_EQ(flat, lines::flattened(out, 12));
 }
 
 // ---- Tables -----------------------------------------------------------------------------------
@@ -635,74 +634,72 @@ TEST_F(ConstructsTest, PackableModels) {
   }
 }
 
-TEST_F(ConstructsTest, PHashTableWorkedExample) {
-  const Result<PackableField> r =
-      packable(R"(<field name="Map" type="PHashTable" genericKey="uint" genericValue="uint"/>)");
-  ASSERT_TRUE(r.ok()) << r.reason();
-  std::string out;
-  emit_decoder(Printer(out, 8), *r, StepPlace::Body);
-  EXPECT_EQ(out, R"(        // inlined PHashTable<u32, u32>
-        if *offset + 4 > data.len() { return Err("truncated PHashTable packed-size for map"); }
-        let map_packed: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
-        let map_count: usize = (map_packed & 0xFFFFFF) as usize;
-        let mut map: Vec<(u32, u32)> = Vec::with_capacity(map_count.min(1024));
-        for _ in 0..map_count {
-            if *offset + 4 > data.len() { return Err("truncated u32 field __k"); }
-            let __k: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
-            if *offset + 4 > data.len() { return Err("truncated u32 field __v"); }
-            let __v: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
-            map.push((__k, __v));
-        }
-)");
-}
-
-TEST(ConstructsPackableEmitTest, ListAndHashTableKeepTheirNesting) {
-  const PackableField list{"spells", "()", FieldKind::U8, "u32", FieldKind::U32, {}, PackableKind::PackableList};
-  std::string out;
-  emit_decoder(Printer(out, kIndent12.size()), list, StepPlace::Body);
-  EXPECT_EQ(out, R"(            // inlined PackableList<u32>
-            if *offset + 4 > data.len() { return Err("truncated PackableList count for spells"); }
-            let spells_count: usize = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]) as usize; *offset += 4;
-            let mut spells: Vec<u32> = Vec::with_capacity(spells_count.min(1024));
-            for _ in 0..spells_count {
-                let __elem: u32 = {
-                    if *offset + 4 > data.len() { return Err("truncated u32 field __elem"); }
-                    let __elem: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
-                    __elem
-                };
-                spells.push(__elem);
-            }
-)");
-
-  const PackableField table{
-      "t", "u16", FieldKind::U16, "String", FieldKind::String, {}, PackableKind::PackableHashTable};
-  out.clear();
-  emit_decoder(Printer(out, 8), table, StepPlace::Body);
-  EXPECT_TRUE(out.starts_with(R"(        // inlined PackableHashTable<u16, String>
-        if *offset + 4 > data.len() { return Err("truncated PackableHashTable count for t"); }
-        let t_count: usize = u16::from_le_bytes([data[*offset], data[*offset+1]]) as usize; *offset += 2;
-        let _t_maxsize: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
-        let mut t: Vec<(u16, String)> = Vec::with_capacity(t_count.min(1024));
-        for _ in 0..t_count {
-            if *offset + 2 > data.len() { return Err("truncated u16 field __k"); }
-)")) << out;
-  EXPECT_TRUE(out.ends_with(R"(
-            let __v: String = read_string16_le(data, offset)?;
-            t.push((__k, __v));
-        }
-)")) << out;
+// Each packable reads its count its own way, then one loop whose body is a
+// level deeper wherever the packable is written: the element, or the key and
+// the value, read there and pushed.
+TEST(ConstructsPackableEmitTest, CountThenOneNestedLoop) {
+  struct Case {
+    PackableField field;
+    const char* comment;
+    std::vector<std::string> before_loop;  // at the packable's indent, in order
+    std::vector<std::string> in_loop;      // one level deeper, in order
+  };
+  const Case cases[] = {
+      {{"spells", "()", FieldKind::U8, "u32", FieldKind::U32, {}, PackableKind::PackableList},
+       "// inlined PackableList<u32>",
+       {R"(if *offset + 4 > data.len() { return Err("truncated PackableList count for spells"); })",
+        "let spells_count: usize = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], "
+        "data[*offset+3]]) as usize; *offset += 4;",
+        "for _ in 0..spells_count {"},
+       {"let __elem: u32 = {", "};", "spells.push(__elem);"}},
+      // A u16 count and a u16 maximum size, checked as one four-byte header.
+      {{"t", "u16", FieldKind::U16, "String", FieldKind::String, {}, PackableKind::PackableHashTable},
+       "// inlined PackableHashTable<u16, String>",
+       {R"(if *offset + 4 > data.len() { return Err("truncated PackableHashTable count for t"); })",
+        "let t_count: usize = u16::from_le_bytes([data[*offset], data[*offset+1]]) as usize; *offset += 2;",
+        "let _t_maxsize: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;",
+        "for _ in 0..t_count {"},
+       {R"(if *offset + 2 > data.len() { return Err("truncated u16 field __k"); })",
+        "let __v: String = read_string16_le(data, offset)?;", "t.push((__k, __v));"}},
+      // The count is the low 24 bits of a packed word.
+      {{"map", "u32", FieldKind::U32, "u32", FieldKind::U32, {}, PackableKind::PHashTable},
+       "// inlined PHashTable<u32, u32>",
+       {R"(if *offset + 4 > data.len() { return Err("truncated PHashTable packed-size for map"); })",
+        "let map_count: usize = (map_packed & 0xFFFFFF) as usize;", "for _ in 0..map_count {"},
+       {R"(if *offset + 4 > data.len() { return Err("truncated u32 field __k"); })",
+        R"(if *offset + 4 > data.len() { return Err("truncated u32 field __v"); })", "map.push((__k, __v));"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.comment);
+    std::string at8;
+    std::string at12;
+    emit_decoder(Printer(at8, 8), c.field, StepPlace::Body);
+    emit_decoder(Printer(at12, kIndent12.size()), c.field, StepPlace::Body);
+    EXPECT_TRUE(at8.starts_with(std::string(8, ' ') + c.comment + "\n")) << at8;
+    EXPECT_TRUE(lines::in_order(at8, 8, c.before_loop));
+    EXPECT_TRUE(lines::in_order(at8, 12, c.in_loop));
+    EXPECT_TRUE(at8.ends_with("\n        }\n")) << at8;
+    // Written deeper, the same lines keep their nesting.
+    EXPECT_EQ(at12, lines::shifted(at8, 4));
+  }
 }
 
 // ---- Step dispatch --------------------------------------------------------------------------------
+
+// Where a step's decoder lines go when the step sits in a switch case: flat
+// at the case's indentation, or its own nesting shifted as a whole.
+enum class InCase { Flat, Shifted };
 
 struct StepCase {
   const char* label;
   EmitStep step;
   const char* members;
   const char* ctor;
+  bool nests;  // whether the decoder at the body's place has lines deeper than its first
+  InCase in_case;
 };
 
-std::vector<StepCase> simple_step_cases() {
+std::vector<StepCase> step_cases() {
   const VectorField vec{"items", "u32", FieldKind::U32, "(count) as usize", "Count<2", {}, {{"count"}}};
   VectorField vec_doc = vec;
   vec_doc.text = "Item\n list";
@@ -715,74 +712,7 @@ std::vector<StepCase> simple_step_cases() {
   PackableField pht = hash;
   pht.kind = PackableKind::PackableHashTable;
   pht.text.reset();
-  return {
-      {"field",
-       {SimpleField{"count", "Count", "u32", FieldKind::U32, std::nullopt, {}}},
-       "    pub count: u32,\n",
-       "            count,\n"},
-      {"field with text",
-       {SimpleField{"r#type", "Type", "WireBool", FieldKind::Bool, "the  kind\n", {}}},
-       "    /// the kind\n    pub r#type: WireBool,\n",
-       "            r#type,\n"},
-      {"align", {AlignStep{2}}, "", ""},
-      {"vector",
-       {vec},
-       "    /// Vector field; length from protocol.xml `length=\"Count&lt;2\"`.\n    pub items: Vec<u32>,\n",
-       "            items,\n"},
-      {"vector with text", {vec_doc}, "    /// Item list\n    pub items: Vec<u32>,\n", "            items,\n"},
-      {"table",
-       {tab},
-       "    /// Dictionary field; length from protocol.xml `length=\"a&gt;b\"`.\n"
-       "    pub props: std::collections::BTreeMap<u32, f32>,\n",
-       "            props,\n"},
-      {"table with text",
-       {tab_doc},
-       "    /// props\n    pub props: std::collections::BTreeMap<u32, f32>,\n",
-       "            props,\n"},
-      {"packable list",
-       {list},
-       "    /// Inlined templated `PackableList` (J3.E use-site).\n    pub spells: Vec<u32>,\n",
-       "            spells,\n"},
-      {"phash table with text",
-       {hash},
-       "    /// Inlined templated `PHashTable<u32, Pos>`. a b\n    pub map: Vec<(u32, Pos)>,\n",
-       "            map,\n"},
-      {"packable hash table",
-       {pht},
-       "    /// Inlined templated `PackableHashTable<u32, Pos>` (J3.E use-site).\n    pub map: Vec<(u32, Pos)>,\n",
-       "            map,\n"},
-  };
-}
 
-// Members and constructor entries as written; the decoder at eight spaces,
-// and in a switch case the same lines, flat at the case's indentation for a
-// construct without a block of its own, shifted as a whole for a packable's
-// loop.
-TEST(ConstructsStepsTest, SimpleStepDispatch) {
-  for (const StepCase& c : simple_step_cases()) {
-    std::string members;
-    std::string ctor;
-    std::string top;
-    std::string at12;
-    emit_step_members(members, c.step);
-    emit_step_ctor_entries(ctor, c.step);
-    emit_step_reader(top, c.step);
-    emit_step_decoder(Printer(at12, kIndent12.size()), c.step, StepPlace::Case);
-    EXPECT_EQ(members, c.members) << c.label;
-    EXPECT_EQ(ctor, c.ctor) << c.label;
-    EXPECT_EQ(top.find_first_not_of(' '), 8u) << c.label;
-
-    std::string want12;
-    if (std::get_if<PackableField>(&c.step.v) != nullptr) {
-      Printer(want12, 4)(top);
-    } else {
-      Printer(want12, 12, /*flat=*/true)(top);
-    }
-    EXPECT_EQ(at12, want12) << c.label;
-  }
-}
-
-TEST(ConstructsStepsTest, BlockStepsDispatchToTheirEmitters) {
   SimpleField inner{"x", "X", "u8", FieldKind::U8, std::nullopt, {}};
   IfBlock if_block;
   if_block.test = "X == 1";
@@ -794,7 +724,7 @@ TEST(ConstructsStepsTest, BlockStepsDispatchToTheirEmitters) {
   MaskmapBlock mask;
   mask.parent_ident = "flags";
   mask.parent_bits = "(flags as u64)";
-  mask.groups.push_back(MaskGroup{"0x1", {inner}, {}, 1});
+  mask.groups.push_back(MaskGroup{"0x1", {EmitStep{inner}}, 1});
 
   SwitchBlock sw;
   sw.type_name = "S2C_Test_KindData";
@@ -803,51 +733,114 @@ TEST(ConstructsStepsTest, BlockStepsDispatchToTheirEmitters) {
   sw.name = "Kind";
   sw.cases.push_back(SwitchCase{"Case_1", "1", {1}, {EmitStep{inner}}, std::nullopt});
 
-  struct Expect {
-    const char* label;
-    EmitStep step;
-    std::string members, ctor, reader, at16;
+  return {
+      {"field",
+       {SimpleField{"count", "Count", "u32", FieldKind::U32, std::nullopt, {}}},
+       "    pub count: u32,\n",
+       "            count,\n",
+       false,
+       InCase::Flat},
+      {"field with text",
+       {SimpleField{"r#type", "Type", "WireBool", FieldKind::Bool, "the  kind\n", {}}},
+       "    /// the kind\n    pub r#type: WireBool,\n",
+       "            r#type,\n",
+       false,
+       InCase::Flat},
+      {"align", {AlignStep{2}}, "", "", true, InCase::Flat},
+      {"vector",
+       {vec},
+       "    /// Vector field; length from protocol.xml `length=\"Count&lt;2\"`.\n    pub items: Vec<u32>,\n",
+       "            items,\n",
+       true,
+       InCase::Flat},
+      {"vector with text",
+       {vec_doc},
+       "    /// Item list\n    pub items: Vec<u32>,\n",
+       "            items,\n",
+       true,
+       InCase::Flat},
+      {"table",
+       {tab},
+       "    /// Dictionary field; length from protocol.xml `length=\"a&gt;b\"`.\n"
+       "    pub props: std::collections::BTreeMap<u32, f32>,\n",
+       "            props,\n",
+       true,
+       InCase::Flat},
+      {"table with text",
+       {tab_doc},
+       "    /// props\n    pub props: std::collections::BTreeMap<u32, f32>,\n",
+       "            props,\n",
+       true,
+       InCase::Flat},
+      {"packable list",
+       {list},
+       "    /// Inlined templated `PackableList` (J3.E use-site).\n    pub spells: Vec<u32>,\n",
+       "            spells,\n",
+       true,
+       InCase::Shifted},
+      {"phash table with text",
+       {hash},
+       "    /// Inlined templated `PHashTable<u32, Pos>`. a b\n    pub map: Vec<(u32, Pos)>,\n",
+       "            map,\n",
+       true,
+       InCase::Shifted},
+      {"packable hash table",
+       {pht},
+       "    /// Inlined templated `PackableHashTable<u32, Pos>` (J3.E use-site).\n    pub map: Vec<(u32, Pos)>,\n",
+       "            map,\n",
+       true,
+       InCase::Shifted},
+      {"if",
+       {if_block},
+       "    /// Conditional fields gated by `<if test=\"X == 1\">`.\n"
+       "    /// Gated on `<if>` `true` branch \u2014 present iff the test selected this branch.\n"
+       "    pub x: Option<u8>,\n"
+       "    /// Gated on `<if>` `false` branch \u2014 present iff the test selected this branch.\n"
+       "    pub y: Option<u8>,\n",
+       "            x,\n            y,\n",
+       true,
+       InCase::Shifted},
+      {"maskmap",
+       {mask},
+       "    /// Gated on bit 0x00000001 (`flags`).\n    pub y: Option<u8>,\n",
+       "            y,\n",
+       true,
+       InCase::Flat},
+      {"switch",
+       {sw},
+       "    /// Discriminated by `kind` per protocol.xml `<switch name=\"Kind\">`.\n"
+       "    pub kind_data: S2C_Test_KindData,\n",
+       "            kind_data,\n",
+       true,
+       InCase::Shifted},
   };
-  std::vector<Expect> cases;
-  {
-    Expect e{"if", EmitStep{if_block}, "", "", "", ""};
-    emit_members(Printer(e.members, kMemberIndent), if_block);
-    emit_if_struct_field_names(e.ctor, if_block.true_steps);
-    emit_if_struct_field_names(e.ctor, if_block.false_steps);
-    emit_decoder(Printer(e.reader, 8), if_block, StepPlace::Body);
-    emit_decoder(Printer(e.at16, kIndent16.size()), if_block, StepPlace::Body);
-    cases.push_back(std::move(e));
-  }
-  {
-    Expect e{"maskmap", EmitStep{mask}, "", "", "", ""};
-    emit_members(Printer(e.members, kMemberIndent), mask);
-    emit_ctor_entries(Printer(e.ctor, kCtorIndent), mask);
-    emit_decoder(Printer(e.reader, kDecoderIndent), mask, StepPlace::Body);
-    emit_decoder(Printer(e.at16, kIndent16.size()), mask, StepPlace::Case);
-    cases.push_back(std::move(e));
-  }
-  {
-    Expect e{"switch", EmitStep{sw}, "", "            kind_data,\n", "", ""};
-    emit_members(Printer(e.members, kMemberIndent), sw);
-    emit_decoder(Printer(e.reader, 8), sw, StepPlace::Body);
-    emit_decoder(Printer(e.at16, kIndent16.size()), sw, StepPlace::Body);
-    cases.push_back(std::move(e));
-  }
-  for (const Expect& e : cases) {
-    std::string got;
-    emit_step_members(got, e.step);
-    EXPECT_EQ(got, e.members) << e.label;
-    got.clear();
-    emit_step_ctor_entries(got, e.step);
-    EXPECT_EQ(got, e.ctor) << e.label;
-    got.clear();
-    emit_step_reader(got, e.step);
-    EXPECT_EQ(got, e.reader) << e.label;
-    got.clear();
-    emit_step_decoder(Printer(got, kIndent16.size()), e.step, StepPlace::Case);
-    EXPECT_EQ(got, e.at16) << e.label;
-    EXPECT_FALSE(e.reader.empty()) << e.label;
-    EXPECT_NE(e.reader, e.at16) << e.label;
+}
+
+// Members and constructor entries as written; the decoder at the body's
+// place opens at the statement indent. In a switch case, deeper, a
+// construct without a block of its own (and a mask map) is written flat at
+// the case's indentation, while a packable's loop, an if block and a nested
+// switch keep their own nesting, shifted as a whole.
+TEST(ConstructsStepsTest, StepDispatch) {
+  for (const StepCase& c : step_cases()) {
+    SCOPED_TRACE(c.label);
+    std::string members;
+    std::string ctor;
+    std::string top;
+    std::string at16;
+    emit_step_members(members, c.step);
+    emit_step_ctor_entries(ctor, c.step);
+    emit_step_decoder(Printer(top, kStatementIndent), c.step, StepPlace::Body);
+    emit_step_decoder(Printer(at16, kIndent16.size()), c.step, StepPlace::Case);
+    EXPECT_EQ(members, c.members);
+    EXPECT_EQ(ctor, c.ctor);
+
+    ASSERT_FALSE(top.empty());
+    const std::set<std::size_t> indents = lines::indents(top);
+    EXPECT_EQ(*indents.begin(), kStatementIndent) << top;
+    EXPECT_EQ(indents.size() > 1, c.nests) << top;
+    const std::size_t by = kIndent16.size() - kStatementIndent;
+    EXPECT_EQ(at16, c.in_case == InCase::Flat ? lines::flattened(top, kIndent16.size()) : lines::shifted(top, by));
   }
 }
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -241,10 +242,10 @@ TEST(EchoedText, ConstructCommentsAndDocs) {
     auto steps = build_body(env, c.body);
     ASSERT_TRUE(steps.ok()) << c.name << ": " << steps.reason();
     std::string text;
-    for (const SwitchBlock* block : collect_switches(*steps)) emit_switch_enum(text, *block);
+    emit_nested_types(text, *steps);
     for (const EmitStep& step : *steps) {
       emit_step_members(text, step);
-      emit_step_reader(text, step);
+      emit_step_decoder(Printer(text, kStatementIndent), step, StepPlace::Body);
     }
     for (const char* bad : {"\r", "\u202E", "\u2066", "\u2067", "\u2069", "\u2028"}) {
       EXPECT_EQ(text.find(bad), std::string::npos) << c.name << "\n" << text;
@@ -398,6 +399,98 @@ TEST(ZeroWidthElements, WhichBodiesCanReadNothing) {
     auto steps = build_body(env, c.body);
     ASSERT_TRUE(steps.ok()) << c.name << ": " << steps.reason();
     EXPECT_EQ(steps_may_read_nothing(*steps, env.ctx.registry), c.may_read_nothing) << c.name;
+  }
+}
+
+// Every local a construct's decoder template binds, in the order Rust binds
+// them: `let` bindings and the discriminator of a switch arm, without `r#`.
+// A `let` whose value is a block (`let x = {` ... `};`) binds after the
+// block, as the walk does.
+std::vector<std::string> locals_in_text(const std::string& text) {
+  std::vector<std::string> out;
+  std::vector<std::pair<std::string, int>> pending;  // a block's `let`, and the depth its block opens at
+  int depth = 0;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    std::string_view line(text.data() + at, end - at);
+    line.remove_prefix(std::min(line.find_first_not_of(' '), line.size()));
+    const auto binding = [&](std::size_t skip) {
+      std::string_view rest = line.substr(skip);
+      if (rest.starts_with("r#")) rest.remove_prefix(2);
+      std::size_t n = 0;
+      while (n < rest.size() && (std::isalnum(static_cast<unsigned char>(rest[n])) != 0 || rest[n] == '_')) ++n;
+      return std::string(rest.substr(0, n));
+    };
+    std::string name;
+    if (line.starts_with("let mut ")) {
+      name = binding(8);
+    } else if (line.starts_with("let ")) {
+      name = binding(4);
+    }
+    if (line.starts_with("n if ")) out.emplace_back("n");
+    if (!name.empty() && line.ends_with("= {")) {
+      pending.emplace_back(name, depth);
+    } else if (!name.empty()) {
+      out.push_back(name);
+    }
+    for (const char c : line) {
+      if (c == '{') ++depth;
+      if (c == '}') --depth;
+    }
+    if (!pending.empty() && line.starts_with("};") && depth == pending.back().second) {
+      out.push_back(pending.back().first);
+      pending.pop_back();
+    }
+    at = end + 1;
+  }
+  return out;
+}
+
+// The walk of each construct's decoder locals (what the collision checks
+// rely on) names exactly the locals its template binds, in the same order:
+// a template that gains or loses a binding fails here until its walk does
+// the same.
+TEST(DecoderLocals, EveryTemplateBindsWhatItsWalkDeclares) {
+  const std::string n = R"(<field name="N" type="uint"/>)";
+  const std::string bodies[] = {
+      R"(<field name="A" type="uint"/><field name="S" type="string"/><field name="W" type="WString"/>)"
+      R"(<field name="P" type="PackedDWORD"/><field name="B" type="bool"/><field name="E" type="Kind"/>)"
+      R"(<field name="F" type="Full"/><align type="uint"/>)",
+      n + R"(<vector name="V" type="Kind" length="N"/><vector name="W" type="uint" length="N" skip="1"/>)",
+      n + R"(<table name="T" key="Kind" value="Kind" length="N"/>)",
+      R"(<field name="L" type="PackableList" genericType="Kind"/>)"
+      R"(<field name="H" type="PackableHashTable" genericKey="uint" genericValue="Kind"/>)"
+      R"(<field name="Q" type="PHashTable" genericKey="Kind" genericValue="Full"/>)",
+      n + R"(<if test="N"><true><field name="X" type="uint"/><field name="E" type="Kind"/>)"
+          R"(<vector name="V" type="uint" length="X"/>)"
+          R"(<align type="uint"/></true><false><field name="Y" type="uint"/>)"
+          R"(<field name="L" type="PackableList" genericType="uint"/></false></if>)",
+      n + R"(<maskmap name="N" xor="1"><mask value="1"><field name="L" type="PackableList" genericType="Kind"/>)"
+          R"(<field name="G" type="Kind"/><field name="H" type="uint"/></mask>)"
+          R"(<mask value="2"><field name="I" type="uint"/></mask></maskmap>)",
+      R"(<field name="K" type="uint"/><switch name="K"><case value="1|2"><field name="X" type="Kind"/>)"
+      R"(<switch name="X"><case value="3"><field name="Z" type="uint"/></case></switch>)"
+      R"(<if test="K"><true><field name="Y" type="uint"/></true></if>)"
+      R"(<maskmap name="K"><mask value="1"><field name="G" type="uint"/></mask></maskmap></case>)"
+      R"(<case value="4"/></switch>)",
+  };
+  for (const std::string& body : bodies) {
+    SCOPED_TRACE(body);
+    Env env;
+    auto steps = build_body(env, body);
+    ASSERT_TRUE(steps) << steps.reason();
+    for (const EmitStep& step : *steps) {
+      std::string text;
+      emit_step_decoder(Printer(text, kStatementIndent), step, StepPlace::Body);
+      std::vector<std::string> walked;
+      LocalsWalk walk;
+      walk.trace = &walked;
+      std::vector<LocalsWalk::Member> members;
+      walk.push();
+      visit_step(step, [&](const auto& m) { walk_locals(walk, m, StepPlace::Body, members); });
+      EXPECT_EQ(locals_in_text(text), walked) << text;
+    }
   }
 }
 

@@ -256,6 +256,68 @@ TEST(SiblingLookup, GatedFields) {
   EXPECT_TRUE(lookup.enum_fields.empty());
 }
 
+// What a lookup holds, as one comparable text per map.
+std::vector<std::string> lookup_contents(const SiblingLookup& lookup) {
+  std::vector<std::string> out;
+  for (const auto& [k, v] : lookup.numeric_fields) out.push_back("n " + k + "=" + v.ident + ":" + v.ty);
+  for (const auto& [k, v] : lookup.subfields) out.push_back("s " + k + "=" + v.parent_ident + "/" + v.expr);
+  for (const auto& [k, v] : lookup.enum_fields) out.push_back("e " + k + "=" + v.ident);
+  for (const auto& k : lookup.bool_fields) out.push_back("b " + k);
+  for (const auto& [k, v] : lookup.gated_fields) out.push_back("g " + k + "=" + v.ident);
+  return out;
+}
+
+TEST(SiblingLookup, RollbackPutsEveryMapBackAsItWasAtItsCheckpoint) {
+  const FieldKind u32(FieldKind::U32);
+  const FieldKind boolean(FieldKind::Bool);
+  const FieldKind enumeration = FieldKind::enumeration("E", false, EnumRepr::U8);
+  SiblingLookup lookup;
+  lookup.add_field("A", "a", u32);
+  lookup.add_subfield("Low", "A", "a", u32, "A & 1");
+  lookup.add_field("F", "f", boolean);
+  lookup.add_gated("G", "g", u32);
+  const std::vector<std::string> before = lookup_contents(lookup);
+
+  const std::size_t outer = lookup.checkpoint();
+  // Replacements of every map, new entries of every map, and a kind change
+  // (the bool field becomes an enum field).
+  lookup.add_field("A", "a_2", u32);
+  lookup.add_subfield("Low", "A", "a_2", u32, "A & 2");
+  lookup.add_field("F", "f_2", enumeration);
+  lookup.add_gated("G", "g_2", u32);
+  lookup.add_field("New", "new", boolean);
+  lookup.add_gated("H", "h", u32);
+  const std::vector<std::string> in_outer = lookup_contents(lookup);
+
+  const std::size_t inner = lookup.checkpoint();
+  lookup.add_field("A", "a_3", u32);
+  lookup.add_field("Inner", "inner", enumeration);
+  lookup.rollback(inner);
+  EXPECT_EQ(lookup_contents(lookup), in_outer);
+
+  lookup.rollback(outer);
+  EXPECT_EQ(lookup_contents(lookup), before);
+  // Without an open checkpoint nothing is recorded: a later rollback to an
+  // earlier mark has nothing to undo.
+  lookup.add_field("After", "after", u32);
+  const std::size_t mark = lookup.checkpoint();
+  lookup.rollback(mark);
+  EXPECT_EQ(lookup.numeric_fields.count("After"), 1u);
+}
+
+TEST(Identifiers, RollbackRestoresTheNumbering) {
+  Occurrences occ;
+  EXPECT_EQ(number_identifier(occ, "X"), "x");
+  const std::size_t mark = occ.checkpoint();
+  EXPECT_EQ(number_identifier(occ, "X"), "x_2");
+  EXPECT_EQ(number_identifier(occ, "Y"), "y");
+  occ.rollback(mark);
+  // The next case numbers from the state before the first.
+  EXPECT_EQ(occ.count_of("x"), 1u);
+  EXPECT_EQ(occ.count_of("y"), 0u);
+  EXPECT_EQ(number_identifier(occ, "X"), "x_2");
+}
+
 TEST(Identifiers, NumberingPerSnakeName) {
   struct Case {
     std::string_view what;
@@ -286,8 +348,8 @@ TEST(Identifiers, SnakeKeySharesTheMap) {
   // The key is used as given, not converted again.
   EXPECT_EQ(number_snake_identifier(occ, "Mixed"), "Mixed");
   EXPECT_EQ(number_identifier(occ, "Mixed"), "mixed");
-  EXPECT_EQ(occ.at("switch_data"), 2u);
-  EXPECT_EQ(occ.at("Mixed"), 1u);
+  EXPECT_EQ(occ.count_of("switch_data"), 2u);
+  EXPECT_EQ(occ.count_of("Mixed"), 1u);
 }
 
 TEST(Model, PushUnique) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "constructs/steps.hpp"
+#include "driver/driver.hpp"
 #include "enums/enums.hpp"
 #include "schema/context.hpp"
 #include "xml/xml.hpp"
@@ -75,34 +77,70 @@ std::vector<std::string> kinds_of(const std::vector<EmitStep>& steps) {
   return kinds;
 }
 
-// ---- EmitKind -------------------------------------------------------------------
+// ---- Section kinds -------------------------------------------------------------
 
-TEST(EmitKind, PrefixLabelAndCounters) {
-  struct Case {
-    EmitKind kind;
+// Each section names its structs with its own prefix, labels their SKIPPED
+// lines and opcode index rows, and counts what it wrote and what it skipped
+// in its own pair of the report's counters. The sections write and skip
+// different numbers of structs, so that a count going to another counter, or
+// to the other one of its pair, shows in the report line.
+TEST(SectionKinds, PrefixLabelAndCounters) {
+  struct Section {
+    std::string_view open;
+    std::string_view close;
     std::string_view prefix;
     std::string_view label;
-    std::size_t emitted_index;  // position in report order
-    std::size_t skipped_index;
+    unsigned opcode_base;
+    int written;
+    int skipped;
   };
-  const Case cases[] = {
-      {EmitKind::Datatype, "", "datatype", 2, 3},         {EmitKind::MessageC2s, "C2S_", "messageC2S", 4, 5},
-      {EmitKind::MessageS2c, "S2C_", "messageS2C", 4, 5}, {EmitKind::GameAction, "Action_", "gameaction", 6, 7},
-      {EmitKind::GameEvent, "Event_", "gameevent", 8, 9},
+  const Section sections[] = {
+      {"<types>", "</types>", "", "datatype", 0x0100, 1, 2},
+      {"<messages><c2s>", "</c2s>", "C2S_", "messageC2S", 0x0200, 1, 2},
+      {"<s2c>", "</s2c></messages>", "S2C_", "messageS2C", 0x0300, 1, 3},
+      {"<gameactions>", "</gameactions>", "Action_", "gameaction", 0x0400, 2, 1},
+      {"<gameevents>", "</gameevents>", "Event_", "gameevent", 0x0500, 3, 1},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(name_prefix(c.kind), c.prefix);
-    EXPECT_EQ(label(c.kind), c.label);
-
-    Stats stats;
-    bump_emitted(stats, c.kind);
-    bump_emitted(stats, c.kind);
-    bump_skipped(stats, c.kind);
-    std::array<std::size_t, 10> want{};
-    want[c.emitted_index] = 2;
-    want[c.skipped_index] = 1;
-    EXPECT_EQ(counters(stats), want) << c.label;
+  std::string xml = "<protocol>";
+  std::vector<std::string> want_outline;
+  std::vector<std::string> want_rows;
+  for (const Section& s : sections) {
+    xml += s.open;
+    for (int i = 1; i <= s.written; ++i) {
+      const std::string name = "Kept" + std::to_string(i);
+      char hex[16];
+      std::snprintf(hex, sizeof hex, "0x%04X", s.opcode_base + i);
+      xml += "<type name='" + name + "' type='" + hex + "'><field name='A' type='uint'/></type>";
+      want_outline.push_back("struct " + std::string(s.prefix) + name);
+      want_rows.push_back("    (\"" + std::string(s.label) + "\", \"" + name + "\", " + hex + "),");
+    }
+    for (int i = 1; i <= s.skipped; ++i) {
+      const std::string name = "Dropped" + std::to_string(i);
+      xml += "<type name='" + name + "' type='" + std::to_string(s.opcode_base + 0x80 + i) +
+             "'><field name='A' type='Nope'/></type>";
+      want_outline.push_back("SKIPPED " + std::string(s.label) + " " + std::string(s.prefix) + name +
+                             ": field A: type \"Nope\" not in foundation tier \u2014 port to PR 7.2.");
+    }
+    xml += s.close;
   }
+  xml += "</protocol>";
+
+  const Result<Generated> generated = generate_from_text(xml, "/p/protocol.xml");
+  ASSERT_TRUE(generated) << generated.reason();
+  EXPECT_EQ(outline(generated->text), want_outline) << generated->text;
+
+  const std::size_t index = generated->text.find("pub const OPCODE_INDEX");
+  ASSERT_NE(index, std::string::npos) << generated->text;
+  std::vector<std::string> rows;
+  std::istringstream in(generated->text.substr(index));
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with("    (")) rows.push_back(line);
+  }
+  EXPECT_EQ(rows, want_rows) << generated->text;
+
+  EXPECT_EQ(generated->report,
+            "cargo:warning=quillmarsh-protocol/build: emitted 0 enums (0 aliases), 1 datatypes (2 skipped), "
+            "2 messages (5 skipped), 2 gameactions (1 skipped), 3 gameevents (1 skipped)\n");
 }
 
 // ---- collect_unsupported ----------------------------------------------------------

@@ -1,6 +1,6 @@
 // The one dispatch of body children: the struct body, if branches, switch
 // cases and mask groups hand each child element to the builder of its
-// construct, each allowing its own set of children.
+// construct, each allowing its own set of children (one table below).
 
 #include <optional>
 #include <string>
@@ -14,6 +14,50 @@
 namespace qm {
 namespace {
 
+constexpr unsigned bits(std::initializer_list<ChildTag> tags) {
+  unsigned out = 0;
+  for (const ChildTag tag : tags) out |= static_cast<unsigned>(tag);
+  return out;
+}
+
+// What each place accepts besides `field`, whether its fields enter the
+// sibling lookup, and how it refuses anything else.
+//   place, allowed, register fields, register mask-map fields, align hint, refusal
+const ChildRules kPlaces[] = {
+    {ChildPlace::Body,
+     bits({ChildTag::Align, ChildTag::Vector, ChildTag::Maskmap, ChildTag::Switch, ChildTag::Table, ChildTag::If}),
+     true,
+     true,
+     " \u2014 only byte/short/ushort/int/uint/long/ulong supported",
+     "unsupported child `<$tag$>`",
+     {},
+     {}},
+    {ChildPlace::IfBranch,
+     bits({ChildTag::Align, ChildTag::Vector}),
+     true,
+     true,
+     "",
+     "unsupported child <$tag$>",
+     {},
+     {}},
+    {ChildPlace::Case,
+     bits({ChildTag::Align, ChildTag::Vector, ChildTag::Maskmap, ChildTag::Switch, ChildTag::If}),
+     true,
+     false,
+     "",
+     "unsupported body child <$tag$>",
+     {},
+     {}},
+    {ChildPlace::MaskGroup,
+     0,
+     false,
+     false,
+     "",
+     "unexpected child <$tag$>; only <field> allowed inside <mask>",
+     {},
+     {}},
+};
+
 // Appends a built model as a step, or returns its reason behind `before`,
 // which is joined only then.
 template <class M>
@@ -23,15 +67,7 @@ Result<bool> append(Result<M> built, std::vector<EmitStep>& steps, std::string_v
   return true;
 }
 
-}  // namespace
-
-std::string unsupported_body_child(std::string_view tag) {
-  std::string reason = "unsupported child `<";
-  reason.append(tag);
-  reason += ">`";
-  return reason;
-}
-
+// Builds one child element into a step appended to `steps`.
 Result<bool> build_child_step(const CodegenCtx& ctx, const xml::Node& child, const ChildRules& rules, BodyContext& body,
                               SiblingLookup& lookup, std::vector<EmitStep>& steps) {
   const std::string_view tag = child.tag();
@@ -75,7 +111,27 @@ Result<bool> build_child_step(const CodegenCtx& ctx, const xml::Node& child, con
   if (tag == "if" && allowed(ChildTag::If)) {
     return append(build_if_block(ctx, child, body, lookup), steps);
   }
-  return fail(rules.refuse(tag));
+  std::string reason;
+  emit(reason, rules.refusal, {{"tag", tag}});
+  return fail(std::move(reason));
+}
+
+}  // namespace
+
+const ChildRules& child_rules(ChildPlace place) {
+  for (const ChildRules& rules : kPlaces) {
+    if (rules.place == place) return rules;
+  }
+  return kPlaces[0];  // unreachable: every place has a row
+}
+
+Result<bool> build_child_steps(const CodegenCtx& ctx, const xml::Node& parent, const ChildRules& rules,
+                               BodyContext& body, SiblingLookup& lookup, std::vector<EmitStep>& steps) {
+  for (const xml::Node* child : parent.children()) {
+    Result<bool> built = build_child_step(ctx, *child, rules, body, lookup, steps);
+    if (!built) return built;
+  }
+  return true;
 }
 
 }  // namespace qm

@@ -15,9 +15,7 @@ void emit_member_decl(const Printer& p, std::string_view ident, std::string_view
 
 void emit_ctor_entry(const Printer& p, std::string_view ident) { p("$ident$,\n", {{"ident", ident}}); }
 
-bool kind_is_copy(const FieldKind& kind) {
-  return kind.tag != FieldKind::String && kind.tag != FieldKind::WString && kind.tag != FieldKind::Struct;
-}
+bool kind_is_copy(const FieldKind& kind) { return wire_kind(kind.tag).copy; }
 
 std::string encode_error_call(std::string_view helper, std::string_view member, std::string_view args) {
   std::string out = "crate::enc::";
@@ -34,42 +32,7 @@ std::string encode_error_call(std::string_view helper, std::string_view member, 
 
 void emit_write_value(const Printer& p, std::string_view name, std::string_view member, const FieldKind& kind) {
   const std::string m = debug_str(without_raw_prefix(member));
-  switch (kind.tag) {
-    case FieldKind::U8:
-    case FieldKind::U16:
-    case FieldKind::U32:
-    case FieldKind::U64:
-    case FieldKind::I16:
-    case FieldKind::I32:
-    case FieldKind::I64:
-    case FieldKind::F32:
-    case FieldKind::F64:
-      p("crate::enc::$ty$(__out, $n$);\n", {{"ty", *numeric_repr_for_field_kind(kind)}, {"n", name}});
-      return;
-    case FieldKind::Bool:
-      // Any non-zero word reads as true; true is written as 1.
-      p("crate::enc::bool(__out, $n$);\n", {{"n", name}});
-      return;
-    case FieldKind::String:
-      p("if let Err(e) = crate::enc::string16(__out, &$n$, __TYPE, $m$) { return Err(e); }\n", {{"n", name}, {"m", m}});
-      return;
-    case FieldKind::WString:
-      p("if let Err(e) = crate::enc::wstring(__out, &$n$, __TYPE, $m$) { return Err(e); }\n", {{"n", name}, {"m", m}});
-      return;
-    case FieldKind::PackedDword:
-      p("if let Err(e) = crate::enc::packed_dword(__out, $n$, __TYPE, $m$) { return Err(e); }\n",
-        {{"n", name}, {"m", m}});
-      return;
-    case FieldKind::Struct:
-      // Through the trait: an accessor of the struct may be named `write_to`.
-      // A nested struct pads from the start of the message it is part of.
-      p("if let Err(e) = <$ty$ as crate::Encode>::write_at(&$n$, __out, __base) { return Err(e); }\n",
-        {{"ty", kind.name}, {"n", name}});
-      return;
-    case FieldKind::Enum:
-      p("$n$.write_to(__out);\n", {{"n", name}});
-      return;
-  }
+  p(wire_write_template(kind.tag), {{"n", name}, {"m", m}, {"T", wire_rust_ty(kind)}});
 }
 
 void emit_write_borrowed(const Printer& p, std::string_view name, std::string_view member, const FieldKind& kind) {
@@ -80,6 +43,25 @@ void emit_write_borrowed(const Printer& p, std::string_view name, std::string_vi
 std::string encoder_case_binding(std::string_view ident) { return "__case_" + std::string(without_raw_prefix(ident)); }
 
 std::string encoder_some_binding(std::string_view ident) { return "__some_" + std::string(without_raw_prefix(ident)); }
+
+void emit_require_present(const Printer& p, std::string_view ident, std::string_view error) {
+  p("let $b$ = match $n$ { Some(v) => v, None => return Err($err$) };\n",
+    {{"b", encoder_some_binding(ident)}, {"n", ident}, {"err", error}});
+}
+
+void emit_require_absent(const Printer& p, std::string_view ident, std::string_view error) {
+  p(R"(if $n$.is_some() {
+    return Err($err$);
+}
+)",
+    {{"n", ident}, {"err", error}});
+}
+
+bool is_encoder_local(std::string_view name) {
+  name = without_raw_prefix(name);
+  return name == "__out" || name == "__base" || name == "__items" || name == "__rest" || name.starts_with("__case_") ||
+         name.starts_with("__some_");
+}
 
 void emit_encoder_binding(const Printer& p, std::string_view ident, std::string_view ty, bool copy, StepPlace place) {
   const std::string local = decoder_local(std::string(ident), place);

@@ -6,6 +6,7 @@
 // switch.hpp; steps.hpp joins them into a body's steps).
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,8 +20,9 @@
 
 namespace qm {
 
-// Decoder statements of a body's top-level steps stand at eight spaces.
-inline constexpr std::size_t kDecoderIndent = 8;
+// The statements of a struct's decoder and encoder stand at eight spaces:
+// a method's body in an impl block.
+inline constexpr std::size_t kStatementIndent = 8;
 
 // ---- The construct interface --------------------------------------------------------
 //
@@ -45,10 +47,13 @@ inline constexpr std::size_t kDecoderIndent = 8;
 inline constexpr std::size_t kMemberIndent = 4;
 inline constexpr std::size_t kCtorIndent = 12;
 
-// A member (or a variant field, or a decoder local) with its Rust type.
-struct PayloadLocal {
+// A member a construct declares (a struct member, or a field of a switch
+// case's variant; the decoder's local of the same name holds its value),
+// with its Rust type and, when the description documents it, its text.
+struct MemberDecl {
   std::string name;
   std::string ty;
+  const std::optional<std::string>* doc = nullptr;
 };
 
 // Where a step's decoder statements stand: among a body's top-level steps,
@@ -100,6 +105,15 @@ void emit_write_borrowed(const Printer& p, std::string_view name, std::string_vi
 // decoder.
 std::string encoder_case_binding(std::string_view ident);
 std::string encoder_some_binding(std::string_view ident);
+// The checks of an option's presence: `ident` must hold a value, bound by
+// reference to `encoder_some_binding(ident)`, or be absent; `error` is the
+// `EncodeError` to return otherwise (an expression, see `encode_error_call`).
+void emit_require_present(const Printer& p, std::string_view ident, std::string_view error);
+void emit_require_absent(const Printer& p, std::string_view ident, std::string_view error);
+// Whether a member named `name` would hide a local the encoder binds itself
+// (`__out`, `__base`, `__items` and `__rest` of the element loops, and the
+// `__case_`/`__some_` bindings above).
+bool is_encoder_local(std::string_view name);
 // Binds the member `ident`'s local at `place` (`decoder_local`): from `self`
 // among a body's steps, from the case pattern's binding in a switch case, from
 // the block's binding of the option's value in an if branch or mask group;

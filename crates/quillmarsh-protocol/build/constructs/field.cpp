@@ -19,8 +19,7 @@ namespace {
 // The integer type a subfield expression computes over, for the kinds that can
 // carry subfields; none for every other kind.
 std::optional<std::string_view> subfield_parent_ty(const FieldKind& kind) {
-  // The fixed-width integer kinds come first, U8 through I64.
-  if (kind.tag > FieldKind::I64) return std::nullopt;
+  if (!wire_kind(kind.tag).integer) return std::nullopt;
   return numeric_repr_for_field_kind(kind);
 }
 
@@ -125,96 +124,59 @@ void register_field(SiblingLookup& lookup, const SimpleField& field) {
 }
 
 void emit_read_value(const Printer& p, std::string_view name, const FieldKind& kind) {
-  const TemplateVars n = {{"n", name}};
-  switch (kind.tag) {
-    case FieldKind::U8:
-      p(R"(if *offset + 1 > data.len() { return Err("truncated u8 field $n$"); }
-let $n$: u8 = data[*offset]; *offset += 1;
-)",
-        n);
-      return;
-    case FieldKind::U16:
-      p(R"(if *offset + 2 > data.len() { return Err("truncated u16 field $n$"); }
-let $n$: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
-)",
-        n);
-      return;
-    case FieldKind::U32:
-      p(R"(if *offset + 4 > data.len() { return Err("truncated u32 field $n$"); }
-let $n$: u32 = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
-)",
-        n);
-      return;
-    case FieldKind::U64:
-      p(R"(if *offset + 8 > data.len() { return Err("truncated u64 field $n$"); }
-let $n$: u64 = u64::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3], data[*offset+4], data[*offset+5], data[*offset+6], data[*offset+7]]); *offset += 8;
-)",
-        n);
-      return;
-    case FieldKind::I16:
-      p(R"(if *offset + 2 > data.len() { return Err("truncated i16 field $n$"); }
-let $n$: i16 = i16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
-)",
-        n);
-      return;
-    case FieldKind::I32:
-      p(R"(if *offset + 4 > data.len() { return Err("truncated i32 field $n$"); }
-let $n$: i32 = i32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
-)",
-        n);
-      return;
-    case FieldKind::I64:
-      p(R"(if *offset + 8 > data.len() { return Err("truncated i64 field $n$"); }
-let $n$: i64 = i64::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3], data[*offset+4], data[*offset+5], data[*offset+6], data[*offset+7]]); *offset += 8;
-)",
-        n);
-      return;
-    case FieldKind::F32:
-      p(R"(if *offset + 4 > data.len() { return Err("truncated f32 field $n$"); }
-let $n$: f32 = f32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]); *offset += 4;
-)",
-        n);
-      return;
-    case FieldKind::F64:
-      p(R"(if *offset + 8 > data.len() { return Err("truncated f64 field $n$"); }
-let $n$: f64 = f64::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3], data[*offset+4], data[*offset+5], data[*offset+6], data[*offset+7]]); *offset += 8;
-)",
-        n);
-      return;
-    case FieldKind::Bool:
-      p(R"(if *offset + 4 > data.len() { return Err("truncated wire-bool field $n$"); }
-let $n$: WireBool = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]) != 0; *offset += 4;
-)",
-        n);
-      return;
-    case FieldKind::String:
-      p(R"(let $n$: String = read_string16_le(data, offset)?;
-)",
-        n);
-      return;
-    case FieldKind::WString:
-      p(R"(let $n$: String = read_wstring_le(data, offset)?;
-)",
-        n);
-      return;
-    case FieldKind::PackedDword:
-      p(R"(let $n$: u32 = read_packed_dword(data, offset)?;
-)",
-        n);
-      return;
-    case FieldKind::Struct:
-      p(R"(let $n$: $S$ = $S$::read_from(data, offset)?;
-)",
-        {{"n", name}, {"S", kind.name}});
-      return;
-    case FieldKind::Enum:
-      p(R"(let $n$_raw = $E$::read_from(data, offset)?;
-let $n$_bits: $R$ = match $n$_raw { Ok(v) => v as $R$, Err(raw) => raw };
-let $n$: $E$ = match $n$_raw { Ok(v) => v, Err(_) => return Err("unknown $E$ discriminant") };
-)",
-        {{"n", name}, {"E", kind.name}, {"R", enum_repr_rust_ty(kind.repr)}});
-      return;
+  if (kind.tag == FieldKind::Enum) {
+    p(wire_read_template(kind.tag), {{"n", name}, {"T", kind.name}, {"R", enum_repr_rust_ty(kind.repr)}});
+  } else if (kind.tag == FieldKind::Struct) {
+    p(wire_read_template(kind.tag), {{"n", name}, {"T", kind.name}});
+  } else {
+    p(wire_read_template(kind.tag), {{"n", name}});
   }
+}
+
+void emit_read_elements(const Printer& p, std::string_view local, std::string_view elem_ty,
+                        const FieldKind& elem_kind) {
+  // The capacity reserved up front is clamped: the count comes off the wire.
+  const TemplateVars vars = {{"ident", local}, {"T", elem_ty}};
+  p(R"(let mut $ident$: Vec<$T$> = Vec::with_capacity($ident$_count.min(1024));
+for _ in 0..$ident$_count {
+    let __elem: $T$ = {
+)",
+    vars);
+  emit_read_value(p.in(2), "__elem", elem_kind);
+  p(R"(        __elem
+    };
+    $ident$.push(__elem);
+}
+)",
+    vars);
+}
+
+std::size_t walk_read_elements(LocalsWalk& w, std::string_view local, const FieldKind& elem_kind,
+                               std::string_view container) {
+  using Role = LocalsWalk::Role;
+  const std::size_t id = w.bind(local, Role::Member, LocalsWalk::plain_text(container));
+  const LocalsWalk::Text loop_local{"a loop local of ", container, false};
+  w.push();
+  w.push();  // the block that reads one element
+  w.loop_read("__elem", elem_kind, container);
+  w.pop();
+  w.bind("__elem", Role::Internal, loop_local);
+  w.read_exact(local, id, {"the loop of ", container, false});
+  w.pop();
+  return id;
+}
+
+void emit_write_elements(const Printer& p, std::string_view local, std::string_view member,
+                         const FieldKind& elem_kind) {
+  // A slice pattern walks the elements without an iterator type per
+  // element type for rustc to instantiate.
+  p(R"(let mut __items: &[_] = $v$;
+while let [__elem, __rest @ ..] = __items {
+    __items = __rest;
+)",
+    {{"v", local}});
+  emit_write_borrowed(p.in(), "__elem", member, elem_kind);
+  p("}\n");
 }
 
 bool kind_may_read_nothing(const FieldKind& kind, const TypeRegistry& registry) {
@@ -254,8 +216,8 @@ void emit_decoder(const Printer& p, const SimpleField& field, StepPlace place) {
   emit_read_value(flat_in_block(p, place), decoder_local(field.ident, place), field.kind);
 }
 
-void add_members(const SimpleField& field, std::vector<PayloadLocal>& out) {
-  out.push_back({field.ident, field.rust_ty});
+void add_members(const SimpleField& field, std::vector<MemberDecl>& out) {
+  out.push_back({field.ident, field.rust_ty, &field.text});
 }
 
 void add_switches(const SimpleField& /*field*/, std::vector<const SwitchBlock*>& /*out*/) {}
@@ -301,13 +263,17 @@ void add_accessors(const AlignStep& /*align*/, std::vector<std::string_view>& /*
 void emit_decoder(const Printer& p, const AlignStep& align, StepPlace place) {
   emit_align_decoder(flat_in_block(p, place), align.width);
 }
-void add_members(const AlignStep& /*align*/, std::vector<PayloadLocal>& /*out*/) {}
+void add_members(const AlignStep& /*align*/, std::vector<MemberDecl>& /*out*/) {}
 void add_switches(const AlignStep& /*align*/, std::vector<const SwitchBlock*>& /*out*/) {}
 bool declares_fields(const AlignStep& /*align*/) { return false; }
 bool may_read_nothing(const AlignStep& /*align*/, const TypeRegistry& /*registry*/) { return true; }
 // `pad` lives only inside the pad's own block.
-void walk_locals(LocalsWalk& /*w*/, const AlignStep& /*align*/, StepPlace /*place*/,
-                 std::vector<LocalsWalk::Member>& /*out*/) {}
+void walk_locals(LocalsWalk& w, const AlignStep& /*align*/, StepPlace /*place*/,
+                 std::vector<LocalsWalk::Member>& /*out*/) {
+  w.push();
+  w.bind("pad", LocalsWalk::Role::Internal, LocalsWalk::plain_text("the padding"));
+  w.pop();
+}
 
 // ---- Encoders ----
 

@@ -18,28 +18,7 @@
 
 namespace qm {
 
-namespace {
-
-std::string unsupported_in_branch(std::string_view tag) { return "unsupported child <" + std::string(tag) + ">"; }
-
-// Builds the children of one `<true>` or `<false>` element into `steps`.
-// Simple fields are registered in the lookup as soon as they are built, under
-// the lookup's open branch: a later reference reads the branch's `_v` local
-// inside the same branch and the block's option anywhere else. The reasons
-// come without a prefix; the caller puts the block's and the branch's first.
-Result<bool> build_if_branch(const CodegenCtx& ctx, const xml::Node& branch, BodyContext& body, SiblingLookup& lookup,
-                             std::vector<EmitStep>& steps) {
-  ChildRules rules;
-  rules.allowed = static_cast<unsigned>(ChildTag::Align) | static_cast<unsigned>(ChildTag::Vector);
-  rules.refuse = unsupported_in_branch;
-  for (const xml::Node* child : branch.children()) {
-    Result<bool> built = build_child_step(ctx, *child, rules, body, lookup, steps);
-    if (!built) return built;
-  }
-  return true;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_element, BodyContext& body,
                                SiblingLookup& lookup) {
@@ -74,7 +53,10 @@ Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_elemen
     } else {
       return fail(prefix() + ": unexpected child <" + std::string(tag) + ">; only <true>/<false> allowed");
     }
-    auto built = build_if_branch(ctx, *child, body, lookup, *steps);
+    // Simple fields are registered in the lookup as soon as they are built,
+    // under the lookup's open branch: a later reference reads the branch's
+    // `_v` local inside the same branch and the block's option anywhere else.
+    auto built = build_child_steps(ctx, *child, child_rules(ChildPlace::IfBranch), body, lookup, *steps);
     lookup.open_branch = outer_branch;
     if (!built) return built.fail_with_prefix(prefix() + " <" + std::string(tag) + ">: ");
   }
@@ -85,46 +67,66 @@ Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_elemen
   return block;
 }
 
-std::vector<PayloadLocal> collect_if_payload_locals(const std::vector<EmitStep>& steps) {
-  return collect_members(steps);
+namespace {
+
+// `members` with each name kept once, where it first appears.
+std::vector<MemberDecl> first_of_each_name(std::vector<MemberDecl> members) {
+  std::vector<bool> first(members.size());
+  {
+    std::set<std::string_view> seen;  // views into `members`, which stays in place meanwhile
+    for (std::size_t i = 0; i < members.size(); ++i) first[i] = seen.insert(members[i].name).second;
+  }
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    if (!first[i]) continue;
+    if (kept != i) members[kept] = std::move(members[i]);
+    ++kept;
+  }
+  members.resize(kept);
+  return members;
 }
 
-void emit_if_struct_fields(std::string& out, const std::vector<EmitStep>& steps, std::string_view label) {
-  const Printer p(out, kMemberIndent);
-  for (const PayloadLocal& local : collect_if_payload_locals(steps)) {
+// The block's options: one per name over both branches, the true branch's
+// first; a name in both branches takes the type the true branch gives it.
+std::vector<MemberDecl> block_options(const IfBlock& block) {
+  std::vector<MemberDecl> members = collect_members(block.true_steps);
+  std::vector<MemberDecl> other = collect_members(block.false_steps);
+  members.insert(members.end(), std::make_move_iterator(other.begin()), std::make_move_iterator(other.end()));
+  return first_of_each_name(std::move(members));
+}
+
+// A branch's members, each written as an option documented by its branch.
+void emit_branch_members(const Printer& p, const std::vector<EmitStep>& steps, std::string_view label) {
+  for (const MemberDecl& member : collect_members(steps)) {
     p(R"(/// Gated on `<if>` `$label$` branch — present iff the test selected this branch.
 pub $name$: Option<$ty$>,
 )",
-      {{"label", label}, {"name", local.name}, {"ty", local.ty}});
+      {{"label", label}, {"name", member.name}, {"ty", member.ty}});
   }
 }
 
-void emit_if_struct_field_names(std::string& out, const std::vector<EmitStep>& steps) {
-  std::set<std::string> written;
-  for (const PayloadLocal& local : collect_if_payload_locals(steps)) {
-    if (written.insert(local.name).second) emit_ctor_entry(Printer(out, kCtorIndent), local.name);
-  }
-}
+}  // namespace
 
 void emit_members(const Printer& p, const IfBlock& block) {
   // A block of only alignment pads declares no member, and a documentation
   // line with nothing after it to document does not compile.
-  if (collect_if_payload_locals(block.true_steps).empty() && collect_if_payload_locals(block.false_steps).empty()) {
-    return;
-  }
+  if (collect_members(block.true_steps).empty() && collect_members(block.false_steps).empty()) return;
   const std::string test = escape_xml_attr_for_doc(block.test);
   if (block.text) {
     p("/// `<if test=\"$test$\">`. $text$\n", {{"test", test}, {"text", escape_doc(*block.text)}});
   } else {
     p("/// Conditional fields gated by `<if test=\"$test$\">`.\n", {{"test", test}});
   }
-  emit_if_struct_fields(p.out(), block.true_steps, "true");
-  emit_if_struct_fields(p.out(), block.false_steps, "false");
+  emit_branch_members(p, block.true_steps, "true");
+  emit_branch_members(p, block.false_steps, "false");
 }
 
+// Each branch lists its names once; a name of both branches is listed by
+// both, as the members are.
 void emit_ctor_entries(const Printer& p, const IfBlock& block) {
-  emit_if_struct_field_names(p.out(), block.true_steps);
-  emit_if_struct_field_names(p.out(), block.false_steps);
+  for (const auto* steps : {&block.true_steps, &block.false_steps}) {
+    for (const MemberDecl& member : first_of_each_name(collect_members(*steps))) emit_ctor_entry(p, member.name);
+  }
 }
 
 void emit_accessors(const Printer& /*p*/, const IfBlock& /*block*/) {}
@@ -134,23 +136,14 @@ namespace {
 
 void emit_if_branch(const Printer& p, const std::vector<EmitStep>& steps) {
   for (const EmitStep& step : steps) emit_step_decoder(p, step, StepPlace::IfBranch);
-  for (const PayloadLocal& local : collect_if_payload_locals(steps)) {
-    p("$name$ = Some($name$_v);\n", {{"name", local.name}});
-  }
+  for (const MemberDecl& member : collect_members(steps)) p("$name$ = Some($name$_v);\n", {{"name", member.name}});
 }
 
 void emit_read_if_into(const Printer& p, const IfBlock& block) {
   p("// <if test=\"$test$\">\n", {{"test", escape_xml_attr_for_doc(block.test)}});
-
-  // One option local per name, the first branch to declare it giving its type.
-  std::set<std::string> declared;
-  for (const auto* steps : {&block.true_steps, &block.false_steps}) {
-    for (const PayloadLocal& local : collect_if_payload_locals(*steps)) {
-      if (!declared.insert(local.name).second) continue;
-      p("let mut $name$: Option<$ty$> = None;\n", {{"name", local.name}, {"ty", local.ty}});
-    }
+  for (const MemberDecl& option : block_options(block)) {
+    p("let mut $name$: Option<$ty$> = None;\n", {{"name", option.name}, {"ty", option.ty}});
   }
-
   p("if $test$ {\n", {{"test", block.rust_test}});
   emit_if_branch(p.in(), block.true_steps);
   p("}\n");
@@ -166,20 +159,19 @@ void emit_read_if_into(const Printer& p, const IfBlock& block) {
 // The block has its own braces, even inside another block.
 void emit_decoder(const Printer& p, const IfBlock& block, StepPlace /*place*/) { emit_read_if_into(p, block); }
 
-void add_members(const IfBlock& block, std::vector<PayloadLocal>& out) {
+void add_members(const IfBlock& block, std::vector<MemberDecl>& out) {
   for (const auto* branch : {&block.true_steps, &block.false_steps}) {
-    for (PayloadLocal& local : collect_if_payload_locals(*branch)) {
-      out.push_back({std::move(local.name), "Option<" + local.ty + ">"});
+    for (MemberDecl& member : collect_members(*branch)) {
+      member.ty = "Option<" + member.ty + ">";
+      out.push_back(std::move(member));
     }
   }
 }
 
-void add_variant_fields(const IfBlock& block, std::vector<PayloadLocal>& out) {
-  std::set<std::string> seen;
-  for (const auto* branch : {&block.true_steps, &block.false_steps}) {
-    for (PayloadLocal& local : collect_if_payload_locals(*branch)) {
-      if (seen.insert(local.name).second) out.push_back({std::move(local.name), "Option<" + local.ty + ">"});
-    }
+void add_variant_fields(const IfBlock& block, std::vector<MemberDecl>& out) {
+  for (MemberDecl& option : block_options(block)) {
+    option.ty = "Option<" + option.ty + ">";
+    out.push_back(std::move(option));
   }
 }
 
@@ -212,25 +204,23 @@ void walk_branch_locals(LocalsWalk& w, const std::vector<EmitStep>& steps,
 
 }  // namespace
 
-// The options declared before the test, then each branch.
+// The options declared before the test, then each branch. Expressions read
+// a simple field's option; containers are read only as members.
 void walk_locals(LocalsWalk& w, const IfBlock& block, StepPlace /*place*/, std::vector<LocalsWalk::Member>& out) {
   const LocalsWalk::Text shown = LocalsWalk::plain_text(w.keep("<if test=" + debug_str(block.test) + ">"));
   std::vector<LocalsWalk::Member> options;
   std::set<std::string_view> declared;
   for (const auto* steps : {&block.true_steps, &block.false_steps}) {
     for (const EmitStep& step : *steps) {
-      // Expressions read a field's option; containers are read only as members.
-      visit_step(step, [&](const auto& m) {
-        std::vector<PayloadLocal> members;
-        add_members(m, members);
-        const bool field = std::is_same_v<std::decay_t<decltype(m)>, SimpleField>;
-        for (const PayloadLocal& member : members) {
-          const std::string_view name = w.keep(member.name);
-          if (!declared.insert(name).second) continue;
-          options.push_back({name, w.bind(name, field ? LocalsWalk::Role::Value : LocalsWalk::Role::Member,
-                                          LocalsWalk::quoted_text("field ", name))});
-        }
-      });
+      const bool field = std::holds_alternative<SimpleField>(step.v);
+      std::vector<MemberDecl> members;
+      visit_step(step, [&](const auto& m) { add_members(m, members); });
+      for (const MemberDecl& member : members) {
+        const std::string_view name = w.keep(member.name);
+        if (!declared.insert(name).second) continue;
+        options.push_back({name, w.bind(name, field ? LocalsWalk::Role::Value : LocalsWalk::Role::Member,
+                                        LocalsWalk::quoted_text("field ", name))});
+      }
     }
   }
   out.insert(out.end(), options.begin(), options.end());
@@ -247,24 +237,18 @@ namespace {
 // only the other branch declares absent; then its steps write the values.
 void emit_if_branch_encoder(const Printer& p, const IfBlock& block, const std::vector<EmitStep>& steps,
                             const std::vector<EmitStep>& other, bool holds) {
-  const std::vector<PayloadLocal> mine = collect_if_payload_locals(steps);
-  std::set<std::string> names;
-  for (const PayloadLocal& local : mine) names.insert(local.name);
+  const std::vector<MemberDecl> mine = collect_members(steps);
+  std::set<std::string_view> names;
+  for (const MemberDecl& member : mine) names.insert(member.name);
   // The test and whether it holds here, as the helpers word them.
   const std::string test = debug_str(block.test) + (holds ? ", true" : ", false");
-  for (const PayloadLocal& local : collect_if_payload_locals(other)) {
-    if (names.count(local.name) != 0) continue;
-    p(R"(if $n$.is_some() {
-    return Err($err$);
-}
-)",
-      {{"n", local.name}, {"err", encode_error_call("present_despite_test", local.name, test)}});
+  for (const MemberDecl& member : collect_members(other)) {
+    if (names.count(member.name) == 0) {
+      emit_require_absent(p, member.name, encode_error_call("present_despite_test", member.name, test));
+    }
   }
-  for (const PayloadLocal& local : mine) {
-    p("let $b$ = match $n$ { Some(v) => v, None => return Err($err$) };\n",
-      {{"b", encoder_some_binding(local.name)},
-       {"n", local.name},
-       {"err", encode_error_call("absent_despite_test", local.name, test)}});
+  for (const MemberDecl& member : mine) {
+    emit_require_present(p, member.name, encode_error_call("absent_despite_test", member.name, test));
   }
   for (const EmitStep& step : steps) emit_step_encoder(p, step, StepPlace::IfBranch);
 }
@@ -273,12 +257,7 @@ void emit_if_branch_encoder(const Printer& p, const IfBlock& block, const std::v
 
 void emit_encoder(const Printer& p, const IfBlock& block, StepPlace place) {
   p("// <if test=\"$test$\">\n", {{"test", escape_xml_attr_for_doc(block.test)}});
-  std::set<std::string> bound;
-  for (const auto* steps : {&block.true_steps, &block.false_steps}) {
-    for (const PayloadLocal& local : collect_if_payload_locals(*steps)) {
-      if (bound.insert(local.name).second) emit_encoder_binding(p, local.name, "", false, place);
-    }
-  }
+  for (const MemberDecl& option : block_options(block)) emit_encoder_binding(p, option.name, "", false, place);
   p("if $test$ {\n", {{"test", block.rust_test}});
   emit_if_branch_encoder(p.in(), block, block.true_steps, block.false_steps, true);
   p("}\nelse {\n");

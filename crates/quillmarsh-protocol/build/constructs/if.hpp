@@ -21,10 +21,6 @@ struct IfBlock {
 
 Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_element, BodyContext& body,
                                SiblingLookup& lookup);
-// The payload of one branch: one option member per field, vector and packable.
-std::vector<PayloadLocal> collect_if_payload_locals(const std::vector<EmitStep>& steps);
-void emit_if_struct_fields(std::string& out, const std::vector<EmitStep>& steps, std::string_view label);
-void emit_if_struct_field_names(std::string& out, const std::vector<EmitStep>& steps);
 
 // Members: the documentation line, then the fields of the true branch and
 // of the false branch.
@@ -34,9 +30,9 @@ void emit_accessors(const Printer& p, const IfBlock& block);
 void add_accessors(const IfBlock& block, std::vector<std::string_view>& out);
 void emit_decoder(const Printer& p, const IfBlock& block, StepPlace place);
 // Both branches' options, in order, a name in both branches twice.
-void add_members(const IfBlock& block, std::vector<PayloadLocal>& out);
+void add_members(const IfBlock& block, std::vector<MemberDecl>& out);
 // In a switch case both branches share one option per name.
-void add_variant_fields(const IfBlock& block, std::vector<PayloadLocal>& out);
+void add_variant_fields(const IfBlock& block, std::vector<MemberDecl>& out);
 void add_switches(const IfBlock& block, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const IfBlock& block);
 bool may_read_nothing(const IfBlock& block, const TypeRegistry& registry);

@@ -59,6 +59,7 @@ std::size_t LocalsWalk::bind(std::string_view name, std::string_view suffix, Rol
     whole.append(suffix);
     key = texts_.keep(identifier_key(whole));
   }
+  if (trace != nullptr) trace->emplace_back(key);
   const std::size_t id = all_.size();
   std::size_t& newest = newest_.try_emplace(key, kNone).first;
   all_.push_back(Binding{key, role, what, newest});
@@ -144,9 +145,9 @@ void walk_steps_locals(LocalsWalk& walk, const std::vector<EmitStep>& steps, Ste
 }
 
 void walk_decoder_locals(LocalsWalk& walk, const std::vector<EmitStep>& steps) {
-  // A step binds about three locals (an enum field's value, raw value and
-  // bits; a container's count and loop locals).
-  walk.reserve(3 * steps.size());
+  // A step binds about four locals (an enum field's value, raw value and
+  // bits; a container's count, its value and loop locals).
+  walk.reserve(4 * steps.size());
   walk.push();
   std::vector<LocalsWalk::Member> members;
   members.reserve(steps.size());

@@ -52,6 +52,9 @@ class LocalsWalk {
 
   // The first read that met the wrong binding, as a reason.
   std::optional<std::string> problem;
+  // When set, receives every name bound, in order (for checking the walks
+  // against the templates they describe).
+  std::vector<std::string>* trace = nullptr;
 
   // Keeps a text for as long as the walk, for descriptions that point into it.
   std::string_view keep(std::string_view text) { return texts_.keep(text); }

@@ -4,11 +4,11 @@
 
 #include "constructs/maskmap.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -37,19 +37,22 @@ std::string group_end_label(const MaskGroup& group) {
   return one_line_comment_text(label);
 }
 
-void emit_gated_member(const Printer& p, std::string_view label, std::string_view parent,
-                       const std::optional<std::string>& text, std::string_view ident, std::string_view ty) {
-  if (text) {
+void emit_gated_member(const Printer& p, std::string_view label, std::string_view parent, const MemberDecl& member) {
+  if (member.doc != nullptr && *member.doc) {
     p("/// Gated on $label$ (`$parent$`). $text$\n",
-      {{"label", label}, {"parent", parent}, {"text", escape_doc(*text)}});
+      {{"label", label}, {"parent", parent}, {"text", escape_doc(**member.doc)}});
   } else {
     p("/// Gated on $label$ (`$parent$`).\n", {{"label", label}, {"parent", parent}});
   }
-  p("pub $ident$: Option<$ty$>,\n", {{"ident", ident}, {"ty", ty}});
+  p("pub $ident$: Option<$ty$>,\n", {{"ident", member.name}, {"ty", member.ty}});
 }
 
-std::string only_fields_in_mask(std::string_view tag) {
-  return "unexpected child <" + std::string(tag) + ">; only <field> allowed inside <mask>";
+bool is_simple_field(const EmitStep& step) { return std::holds_alternative<SimpleField>(step.v); }
+
+// Where a group's packables begin: its simple fields come first.
+std::size_t packables_begin(const MaskGroup& group) {
+  return static_cast<std::size_t>(std::find_if_not(group.steps.begin(), group.steps.end(), is_simple_field) -
+                                  group.steps.begin());
 }
 
 }  // namespace
@@ -99,7 +102,11 @@ Result<std::uint64_t> parse_mask_value(std::string_view value, const EnumValueTa
 
 void register_gated(SiblingLookup& lookup, const MaskmapBlock& block) {
   for (const MaskGroup& group : block.groups) {
-    for (const SimpleField& field : group.fields) lookup.add_gated(field.xml_name, field.ident, field.kind);
+    for (const EmitStep& step : group.steps) {
+      if (const auto* field = std::get_if<SimpleField>(&step.v)) {
+        lookup.add_gated(field->xml_name, field->ident, field->kind);
+      }
+    }
   }
 }
 
@@ -138,26 +145,13 @@ Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node&
     group.mask = *mask;
     const auto inner_prefix = [&] { return prefix() + " " + mask_tag() + ": "; };
     // The children's reasons come without a prefix; the group's goes before them.
-    ChildRules rules;
-    rules.allowed = 0;
-    rules.register_fields = false;
-    rules.refuse = only_fields_in_mask;
-    std::vector<EmitStep> built;
-    for (const xml::Node* field : child->children()) {
-      if (Result<bool> ok = build_child_step(ctx, *field, rules, body, lookup, built); !ok)
-        return ok.fail_with_prefix(inner_prefix());
+    Result<bool> built = build_child_steps(ctx, *child, child_rules(ChildPlace::MaskGroup), body, lookup, group.steps);
+    if (!built) return built.fail_with_prefix(inner_prefix());
+    // Simple fields first, then packables, each kind keeping its order.
+    if (!std::is_partitioned(group.steps.begin(), group.steps.end(), is_simple_field)) {
+      std::stable_partition(group.steps.begin(), group.steps.end(), is_simple_field);
     }
-    // Simple fields and packables keep their order within their own kind.
-    for (EmitStep& step : built) {
-      std::visit(
-          [&group](auto& m) {
-            using M = std::decay_t<decltype(m)>;
-            if constexpr (std::is_same_v<M, SimpleField>) group.fields.push_back(std::move(m));
-            if constexpr (std::is_same_v<M, PackableField>) group.packables.push_back(std::move(m));
-          },
-          step.v);
-    }
-    if (group.fields.empty() && group.packables.empty()) return fail(inner_prefix() + "contains no <field> children");
+    if (group.steps.empty()) return fail(inner_prefix() + "contains no <field> children");
     block.groups.push_back(std::move(group));
   }
   if (block.groups.empty()) return fail(prefix() + ": contains no <mask> children");
@@ -174,6 +168,13 @@ if (__mm_bits & 0x$mask$u64) != 0 {
     {{"value", escape_xml_attr_for_doc(group.value_text)}, {"mask", to_hex_upper(group.mask)}});
 }
 
+// Stores a group member's decoded `{ident}_v` value into its option.
+void emit_store_option(const Printer& p, const MemberDecl& member) {
+  p("$ident$ = Some($ident$_v);\n", {{"ident", member.name}});
+}
+
+// Each group decodes its simple fields into `{ident}_v` locals and stores
+// them, then each packable, stored right after it.
 void emit_read_maskmap_into(const Printer& p, const MaskmapBlock& block) {
   p("// <maskmap name=\"$parent$\">\n", {{"parent", block.parent_ident}});
   if (block.xor_value) {
@@ -183,21 +184,20 @@ void emit_read_maskmap_into(const Printer& p, const MaskmapBlock& block) {
     p("let __mm_bits: u64 = $bits$;\n", {{"bits", block.parent_bits}});
   }
   for (const MaskGroup& group : block.groups) {
-    for (const SimpleField& field : group.fields) {
-      p("let mut $ident$: Option<$ty$> = None;\n", {{"ident", field.ident}, {"ty", field.rust_ty}});
-    }
-    for (const PackableField& packable : group.packables) {
-      p("let mut $ident$: Option<$ty$> = None;\n", {{"ident", packable.ident}, {"ty", packable_rust_ty(packable)}});
+    for (const MemberDecl& member : collect_members(group.steps)) {
+      p("let mut $ident$: Option<$ty$> = None;\n", {{"ident", member.name}, {"ty", member.ty}});
     }
   }
   const Printer inner = p.in();
   for (const MaskGroup& group : block.groups) {
     emit_mask_open(p, group);
-    for (const SimpleField& field : group.fields) emit_read_value(inner, field.ident + "_v", field.kind);
-    for (const SimpleField& field : group.fields) inner("$ident$ = Some($ident$_v);\n", {{"ident", field.ident}});
-    for (const PackableField& packable : group.packables) {
-      emit_read_packable_into(inner, packable, packable.ident + "_v");
-      inner("$ident$ = Some($ident$_v);\n", {{"ident", packable.ident}});
+    // Each step of a group declares one member.
+    const std::vector<MemberDecl> members = collect_members(group.steps);
+    const std::size_t packables = packables_begin(group);
+    for (std::size_t i = 0; i < packables; ++i) emit_step_decoder(inner, group.steps[i], StepPlace::IfBranch);
+    for (std::size_t i = 0; i < group.steps.size(); ++i) {
+      if (i >= packables) emit_step_decoder(inner, group.steps[i], StepPlace::IfBranch);
+      emit_store_option(inner, members[i]);
     }
     p("} // end mask $label$\n", {{"label", group_end_label(group)}});
   }
@@ -209,19 +209,13 @@ void emit_members(const Printer& p, const MaskmapBlock& block) {
   const std::string parent = escape_doc(block.parent_ident);
   for (const MaskGroup& group : block.groups) {
     const std::string label = escape_doc(group_label(group));
-    for (const SimpleField& field : group.fields) {
-      emit_gated_member(p, label, parent, field.text, field.ident, field.rust_ty);
-    }
-    for (const PackableField& packable : group.packables) {
-      emit_gated_member(p, label, parent, packable.text, packable.ident, packable_rust_ty(packable));
-    }
+    for (const MemberDecl& member : collect_members(group.steps)) emit_gated_member(p, label, parent, member);
   }
 }
 
 void emit_ctor_entries(const Printer& p, const MaskmapBlock& block) {
   for (const MaskGroup& group : block.groups) {
-    for (const SimpleField& field : group.fields) emit_ctor_entry(p, field.ident);
-    for (const PackableField& packable : group.packables) emit_ctor_entry(p, packable.ident);
+    for (const EmitStep& step : group.steps) visit_step(step, [&](const auto& m) { emit_ctor_entries(p, m); });
   }
 }
 
@@ -232,11 +226,11 @@ void emit_decoder(const Printer& p, const MaskmapBlock& block, StepPlace place) 
   emit_read_maskmap_into(flat_in_block(p, place), block);
 }
 
-void add_members(const MaskmapBlock& block, std::vector<PayloadLocal>& out) {
+void add_members(const MaskmapBlock& block, std::vector<MemberDecl>& out) {
   for (const MaskGroup& group : block.groups) {
-    for (const SimpleField& field : group.fields) out.push_back({field.ident, "Option<" + field.rust_ty + ">"});
-    for (const PackableField& packable : group.packables) {
-      out.push_back({packable.ident, "Option<" + packable_rust_ty(packable) + ">"});
+    for (MemberDecl& member : collect_members(group.steps)) {
+      member.ty = "Option<" + member.ty + ">";
+      out.push_back(std::move(member));
     }
   }
 }
@@ -246,43 +240,45 @@ void add_switches(const MaskmapBlock& /*block*/, std::vector<const SwitchBlock*>
 bool declares_fields(const MaskmapBlock& /*block*/) { return false; }
 bool may_read_nothing(const MaskmapBlock& /*block*/, const TypeRegistry& /*registry*/) { return true; }
 
-// `__mm_bits`, an option per field, and each group's `_v` values of
+// `__mm_bits`, an option per member, and each group's `_v` values of
 // `emit_read_maskmap_into`.
 void walk_locals(LocalsWalk& w, const MaskmapBlock& block, StepPlace /*place*/, std::vector<LocalsWalk::Member>& out) {
   using Role = LocalsWalk::Role;
   const LocalsWalk::Text reader = LocalsWalk::quoted_text("the mask map on ", block.parent_ident);
   w.read_locals(block.parent_reads, reader);
   const std::size_t bits = w.bind("__mm_bits", Role::Internal, {"the bits of ", w.keep(reader.str()), false});
-  std::vector<std::vector<std::size_t>> options;
+  // An option per member: a simple field's is what expressions read.
+  std::vector<std::vector<LocalsWalk::Member>> options;
   for (const MaskGroup& group : block.groups) {
     options.emplace_back();
-    for (const SimpleField& f : group.fields) {
-      options.back().push_back(w.bind(f.ident, Role::Value, LocalsWalk::quoted_text("field ", f.ident)));
-      out.push_back({f.ident, options.back().back()});
-    }
-    for (const PackableField& p : group.packables) {
-      options.back().push_back(w.bind(p.ident, Role::Member, LocalsWalk::quoted_text("field ", p.ident)));
-      out.push_back({p.ident, options.back().back()});
+    for (const EmitStep& step : group.steps) {
+      const Role role = is_simple_field(step) ? Role::Value : Role::Member;
+      std::vector<MemberDecl> members;
+      visit_step(step, [&](const auto& m) { add_members(m, members); });
+      for (const MemberDecl& member : members) {
+        const std::string_view name = w.keep(member.name);
+        options.back().push_back({name, w.bind(name, role, LocalsWalk::quoted_text("field ", name))});
+        out.push_back(options.back().back());
+      }
     }
   }
   for (std::size_t g = 0; g < block.groups.size(); ++g) {
     const MaskGroup& group = block.groups[g];
     w.read_exact("__mm_bits", bits, reader);
     w.push();
-    std::vector<std::size_t> values;
-    for (const SimpleField& f : group.fields) {
-      values.push_back(w.field_read(f.ident + "_v", f.kind, Role::Internal,
-                                    LocalsWalk::quoted_text("the decoded value of field ", f.ident), f.ident));
+    const std::size_t packables = packables_begin(group);
+    std::vector<LocalsWalk::Member> values;  // each member's `_v` local, in the group's order
+    const auto store = [&](std::size_t k) {
+      w.read_exact(options[g][k].name, options[g][k].id, reader);
+      w.read_exact(std::string(values[k].name) + "_v", values[k].id, reader);
+    };
+    for (std::size_t i = 0; i < packables; ++i) {
+      visit_step(group.steps[i], [&](const auto& m) { walk_locals(w, m, StepPlace::IfBranch, values); });
     }
-    for (std::size_t k = 0; k < group.fields.size(); ++k) {
-      w.read_exact(group.fields[k].ident, options[g][k], reader);
-      w.read_exact(group.fields[k].ident + "_v", values[k], reader);
-    }
-    for (std::size_t k = 0; k < group.packables.size(); ++k) {
-      const PackableField& p = group.packables[k];
-      const std::size_t value = walk_packable_locals(w, p, p.ident + "_v", p.ident);
-      w.read_exact(p.ident, options[g][group.fields.size() + k], reader);
-      w.read_exact(p.ident + "_v", value, reader);
+    for (std::size_t k = 0; k < values.size(); ++k) store(k);
+    for (std::size_t i = packables; i < group.steps.size(); ++i) {
+      visit_step(group.steps[i], [&](const auto& m) { walk_locals(w, m, StepPlace::IfBranch, values); });
+      store(values.size() - 1);
     }
     w.pop();
   }
@@ -298,16 +294,9 @@ void emit_mask_presence(const Printer& p, const MaskmapBlock& block, const MaskG
                         bool selected) {
   const std::string mask = debug_str(group_end_label(group)) + ", " + debug_str(block.parent_ident);
   if (selected) {
-    p("let $b$ = match $n$ { Some(v) => v, None => return Err($err$) };\n",
-      {{"b", encoder_some_binding(ident)},
-       {"n", ident},
-       {"err", encode_error_call("absent_despite_mask", ident, mask)}});
+    emit_require_present(p, ident, encode_error_call("absent_despite_mask", ident, mask));
   } else {
-    p(R"(if $n$.is_some() {
-    return Err($err$);
-}
-)",
-      {{"n", ident}, {"err", encode_error_call("present_despite_mask", ident, mask)}});
+    emit_require_absent(p, ident, encode_error_call("present_despite_mask", ident, mask));
   }
 }
 
@@ -322,21 +311,18 @@ void emit_encoder(const Printer& p, const MaskmapBlock& block, StepPlace place) 
     p("let __mm_bits: u64 = $bits$;\n", {{"bits", block.parent_bits}});
   }
   for (const MaskGroup& group : block.groups) {
-    for (const SimpleField& field : group.fields) emit_encoder_binding(p, field.ident, "", false, place);
-    for (const PackableField& packable : group.packables) emit_encoder_binding(p, packable.ident, "", false, place);
+    for (const MemberDecl& member : collect_members(group.steps)) {
+      emit_encoder_binding(p, member.name, "", false, place);
+    }
   }
   const Printer inner = p.in();
   for (const MaskGroup& group : block.groups) {
+    const std::vector<MemberDecl> members = collect_members(group.steps);
     emit_mask_open(p, group);
-    for (const SimpleField& field : group.fields) emit_mask_presence(inner, block, group, field.ident, true);
-    for (const PackableField& packable : group.packables) emit_mask_presence(inner, block, group, packable.ident, true);
-    for (const SimpleField& field : group.fields) emit_encoder(inner, field, StepPlace::IfBranch);
-    for (const PackableField& packable : group.packables) emit_encoder(inner, packable, StepPlace::IfBranch);
+    for (const MemberDecl& member : members) emit_mask_presence(inner, block, group, member.name, true);
+    for (const EmitStep& step : group.steps) emit_step_encoder(inner, step, StepPlace::IfBranch);
     p("}\nelse {\n");
-    for (const SimpleField& field : group.fields) emit_mask_presence(inner, block, group, field.ident, false);
-    for (const PackableField& packable : group.packables) {
-      emit_mask_presence(inner, block, group, packable.ident, false);
-    }
+    for (const MemberDecl& member : members) emit_mask_presence(inner, block, group, member.name, false);
     p("}\n");
   }
 }

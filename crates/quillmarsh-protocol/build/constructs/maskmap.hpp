@@ -8,15 +8,14 @@
 #include <vector>
 
 #include "constructs/construct.hpp"
-#include "constructs/field.hpp"
-#include "constructs/packable.hpp"
 
 namespace qm {
 
 struct MaskGroup {
   std::string value_text;  // `value` as written
-  std::vector<SimpleField> fields;
-  std::vector<PackableField> packables;
+  // The group's simple fields, then its packables (each kind in document
+  // order): the order of its members and of its decoder.
+  std::vector<EmitStep> steps;
   std::uint64_t mask = 0;
 };
 
@@ -48,7 +47,7 @@ void emit_ctor_entries(const Printer& p, const MaskmapBlock& block);
 void emit_accessors(const Printer& p, const MaskmapBlock& block);
 void add_accessors(const MaskmapBlock& block, std::vector<std::string_view>& out);
 void emit_decoder(const Printer& p, const MaskmapBlock& block, StepPlace place);
-void add_members(const MaskmapBlock& block, std::vector<PayloadLocal>& out);
+void add_members(const MaskmapBlock& block, std::vector<MemberDecl>& out);
 void add_switches(const MaskmapBlock& block, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const MaskmapBlock& block);
 bool may_read_nothing(const MaskmapBlock& block, const TypeRegistry& registry);

@@ -122,18 +122,9 @@ void emit_read_packable_into(const Printer& p, const PackableField& packable, st
       p(R"(// inlined PackableList<$V$>
 if *offset + 4 > data.len() { return Err("truncated PackableList count for $ident$"); }
 let $ident$_count: usize = u32::from_le_bytes([data[*offset], data[*offset+1], data[*offset+2], data[*offset+3]]) as usize; *offset += 4;
-let mut $ident$: Vec<$V$> = Vec::with_capacity($ident$_count.min(1024));
-for _ in 0..$ident$_count {
-    let __elem: $V$ = {
 )",
         vars);
-      emit_read_value(p.in(2), "__elem", packable.value_kind);
-      p(R"(        __elem
-    };
-    $ident$.push(__elem);
-}
-)",
-        vars);
+      emit_read_elements(p, local, packable.value_rust_ty, packable.value_kind);
       return;
     case PackableKind::PackableHashTable:
       p(R"(// inlined PackableHashTable<$K$, $V$>
@@ -195,8 +186,8 @@ void emit_decoder(const Printer& p, const PackableField& packable, StepPlace pla
   emit_read_packable_into(p, packable, decoder_local(packable.ident, place));
 }
 
-void add_members(const PackableField& packable, std::vector<PayloadLocal>& out) {
-  out.push_back({packable.ident, packable_rust_ty(packable)});
+void add_members(const PackableField& packable, std::vector<MemberDecl>& out) {
+  out.push_back({packable.ident, packable_rust_ty(packable), &packable.text});
 }
 void add_switches(const PackableField& /*packable*/, std::vector<const SwitchBlock*>& /*out*/) {}
 bool declares_fields(const PackableField& /*packable*/) { return true; }
@@ -223,14 +214,11 @@ std::size_t walk_packable_locals(LocalsWalk& w, const PackableField& packable, s
       w.bind(stem, "_count", Role::Internal, {"the count of ", container, false});
       break;
   }
+  if (packable.kind == PackableKind::PackableList) return walk_read_elements(w, local, packable.value_kind, container);
   const std::size_t id = w.bind(local, Role::Member, LocalsWalk::plain_text(container));
   w.push();
-  if (packable.kind == PackableKind::PackableList) {
-    w.bind("__elem", Role::Internal, {"a loop local of ", container, false});
-  } else {
-    w.loop_read("__k", packable.key_kind, container);
-    w.loop_read("__v", packable.value_kind, container);
-  }
+  w.loop_read("__k", packable.key_kind, container);
+  w.loop_read("__v", packable.value_kind, container);
   w.read_exact(local, id, {"the loop of ", container, false});
   w.pop();
   return id;
@@ -256,11 +244,9 @@ void emit_write_packable(const Printer& p, const PackableField& packable, std::s
     case PackableKind::PackableList:
       p(R"(// inlined PackableList<$V$>
 if let Err(e) = crate::enc::list_header(__out, __TYPE, $m$, $v$.len()) { return Err(e); }
-for __elem in $v$.iter() {
 )",
         vars);
-      emit_write_borrowed(p.in(), "__elem", packable.ident, packable.value_kind);
-      p("}\n");
+      emit_write_elements(p, local, packable.ident, packable.value_kind);
       return;
     case PackableKind::PackableHashTable:
       p(R"(// inlined PackableHashTable<$K$, $V$>
@@ -275,7 +261,12 @@ if let Err(e) = crate::enc::p_hash_table_header(__out, __TYPE, $m$, $v$.len()) {
         vars);
       break;
   }
-  p("for (__k, __v) in $v$.iter() {\n", vars);
+  // The pairs in wire order, walked as the elements of a list are.
+  p(R"(let mut __items: &[_] = $v$;
+while let [(__k, __v), __rest @ ..] = __items {
+    __items = __rest;
+)",
+    vars);
   emit_write_borrowed(p.in(), "__k", packable.ident, packable.key_kind);
   emit_write_borrowed(p.in(), "__v", packable.ident, packable.value_kind);
   p("}\n");

@@ -43,7 +43,7 @@ void emit_ctor_entries(const Printer& p, const PackableField& packable);
 void emit_accessors(const Printer& p, const PackableField& packable);
 void add_accessors(const PackableField& packable, std::vector<std::string_view>& out);
 void emit_decoder(const Printer& p, const PackableField& packable, StepPlace place);
-void add_members(const PackableField& packable, std::vector<PayloadLocal>& out);
+void add_members(const PackableField& packable, std::vector<MemberDecl>& out);
 void add_switches(const PackableField& packable, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const PackableField& packable);
 bool may_read_nothing(const PackableField& packable, const TypeRegistry& registry);

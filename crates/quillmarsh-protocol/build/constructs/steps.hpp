@@ -5,6 +5,7 @@
 // handle does not compile).
 
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -40,29 +41,30 @@ struct EmitStep {
 
 // The child elements besides `field` that a place of a body accepts.
 enum class ChildTag : unsigned { Align = 1, Vector = 2, Maskmap = 4, Switch = 8, Table = 16, If = 32 };
-inline constexpr unsigned kAllChildren = 63;
 
-// What one place of a body (the struct body, an if branch, a switch case, a
-// mask group) accepts and how it words its reasons. A child's reason comes
-// without the place's own prefix: the block holding the place puts that
-// before it, building it only for a reason.
+// The places of a body that hold children.
+enum class ChildPlace { Body, IfBranch, Case, MaskGroup };
+
+// What one place of a body accepts and how it words its reasons (one row per
+// place in children.cpp). A child's reason comes without the place's own
+// prefix: the block holding the place puts that before it, building it only
+// for a reason.
 struct ChildRules {
-  unsigned allowed = kAllChildren;                        // ChildTag bits
-  bool register_fields = true;                            // simple fields enter the lookup
-  bool register_gated = true;                             // mask-map fields enter the lookup
-  std::string_view align_hint;                            // after the unknown-alignment reason
-  std::string switch_owner_suffix;                        // appended to the owner for a nested switch's type name
-  std::string_view switch_prefix;                         // before a nested switch's reasons
-  std::string (*refuse)(std::string_view tag) = nullptr;  // the reason for any other child
+  ChildPlace place = ChildPlace::Body;
+  unsigned allowed = 0;             // ChildTag bits
+  bool register_fields = false;     // simple fields enter the lookup
+  bool register_gated = false;      // mask-map fields enter the lookup
+  std::string_view align_hint;      // after the unknown-alignment reason
+  std::string_view refusal;         // the reason for any other child, `$tag$` its tag
+  std::string switch_owner_suffix;  // appended to the owner for a nested switch's type name
+  std::string_view switch_prefix;   // before a nested switch's reasons
 };
+const ChildRules& child_rules(ChildPlace place);
 
-// "unsupported child `<{tag}>`", the struct body's refusal.
-std::string unsupported_body_child(std::string_view tag);
-
-// Builds one child element into a step appended to `steps`; the reason when
-// it cannot be built or is not allowed here.
-Result<bool> build_child_step(const CodegenCtx& ctx, const xml::Node& child, const ChildRules& rules, BodyContext& body,
-                              SiblingLookup& lookup, std::vector<EmitStep>& steps);
+// Builds every child element of `parent` into steps appended to `steps`; the
+// first reason when one cannot be built or is not allowed here.
+Result<bool> build_child_steps(const CodegenCtx& ctx, const xml::Node& parent, const ChildRules& rules,
+                               BodyContext& body, SiblingLookup& lookup, std::vector<EmitStep>& steps);
 
 // ---- Walks over steps --------------------------------------------------------------------
 
@@ -75,18 +77,32 @@ decltype(auto) visit_step(const EmitStep& step, F&& f) {
 // A variant field of a switch case is a member, except that an if block's
 // branches share one option per name there.
 template <class M>
-void add_variant_fields(const M& m, std::vector<PayloadLocal>& out) {
+void add_variant_fields(const M& m, std::vector<MemberDecl>& out) {
   add_members(m, out);
 }
 
 // The members the steps declare, in order.
-std::vector<PayloadLocal> collect_members(const std::vector<EmitStep>& steps);
+std::vector<MemberDecl> collect_members(const std::vector<EmitStep>& steps);
 // The fields of a switch case's variant.
-std::vector<PayloadLocal> collect_case_payload_fields(const std::vector<EmitStep>& steps);
+std::vector<MemberDecl> collect_case_payload_fields(const std::vector<EmitStep>& steps);
 // The accessor names the steps declare.
 std::vector<std::string_view> collect_accessors(const std::vector<EmitStep>& steps);
 // The switch blocks among the steps, nested ones included, innermost first.
 std::vector<const SwitchBlock*> collect_switches(const std::vector<EmitStep>& steps);
+
+// The types the steps declare ahead of their struct (the enums of their
+// switches, nested ones included, innermost first): their text, their
+// names, and the first problem with the names they declare (each type's key
+// goes into `type_keys`, which holds those already declared in the struct).
+void emit_nested_types(std::string& out, const std::vector<EmitStep>& steps);
+std::vector<std::string_view> collect_nested_type_names(const std::vector<EmitStep>& steps);
+std::optional<std::string> nested_type_problem(const CodegenCtx& ctx, const std::vector<EmitStep>& steps,
+                                               std::set<std::string>& type_keys);
+
+// The member, or variant field of a switch among the steps, whose name is
+// one the encoder binds itself (so that it would hide that local); nothing
+// when every name is free.
+std::optional<std::string> member_taking_encoder_local(const std::vector<EmitStep>& steps);
 // Whether a decoder of these steps can finish without consuming a byte.
 bool steps_may_read_nothing(const std::vector<EmitStep>& steps, const TypeRegistry& registry);
 
@@ -96,9 +112,9 @@ bool steps_declare_fields(const std::vector<EmitStep>& steps);
 void emit_step_accessors(std::string& out, const EmitStep& step);
 // The struct members of one top-level step (documentation lines included).
 void emit_step_members(std::string& out, const EmitStep& step);
+// The decoder statements of one step at `place` (a top-level step: at
+// `kStatementIndent`, `StepPlace::Body`).
 void emit_step_decoder(const Printer& p, const EmitStep& step, StepPlace place);
-// The decoder statements of one top-level step, at eight spaces.
-void emit_step_reader(std::string& out, const EmitStep& step);
 // The constructor entries of one top-level step, at twelve spaces.
 void emit_step_ctor_entries(std::string& out, const EmitStep& step);
 

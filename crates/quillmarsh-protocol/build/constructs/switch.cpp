@@ -5,7 +5,6 @@
 #include "constructs/switch.hpp"
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -53,99 +52,23 @@ Result<std::vector<i128>> parse_case_values(std::string_view value, std::set<i12
   return values;
 }
 
-// ---- Case scope (hardening: linear time however many cases and fields) ----
-//
-// Every case starts from the sibling lookup and the body context as they were
-// just before the switch. Rather than copying both for each case (which costs
-// the number of earlier fields for every case), the case is built on the
-// switch's own state and a CaseScope puts back, when it goes out of scope,
-// every entry the case may have changed. Those entries can only be keyed by
-// a `name` attribute below the case element: the lookup by the name itself,
-// the occurrence map by its snake case, alone or with "_data" (switches).
-// A nested switch restores what its own cases change, so the names inside it
-// are not collected here; every element is thus visited by one scope only.
-
-template <class Map>
-class SavedEntries {
- public:
-  void save(const Map& map, const std::string& key) {
-    const auto it = map.find(key);
-    saved_.emplace_back(key, it == map.end() ? std::nullopt : std::optional(it->second));
-  }
-  void restore(Map& map) const {
-    for (const auto& [key, value] : saved_) {
-      if (value) {
-        map.insert_or_assign(key, *value);
-      } else {
-        map.erase(key);
-      }
-    }
-  }
-
- private:
-  std::vector<std::pair<std::string, std::optional<typename Map::mapped_type>>> saved_;
-};
-
-class SavedMembers {
- public:
-  void save(const std::set<std::string>& set, const std::string& key) { saved_.emplace_back(key, set.count(key) != 0); }
-  void restore(std::set<std::string>& set) const {
-    for (const auto& [key, present] : saved_) {
-      if (present) {
-        set.insert(key);
-      } else {
-        set.erase(key);
-      }
-    }
-  }
-
- private:
-  std::vector<std::pair<std::string, bool>> saved_;
-};
-
-// A new member of either type must be saved and restored below as well. The
-// branch numbers are not scoped: a case lies outside every <if> branch, and
-// numbers stay unique across the whole body.
-static_assert(sizeof(SiblingLookup) == sizeof(SiblingLookup::numeric_fields) + sizeof(SiblingLookup::subfields) +
-                                           sizeof(SiblingLookup::enum_fields) + sizeof(SiblingLookup::bool_fields) +
-                                           sizeof(SiblingLookup::gated_fields) + sizeof(SiblingLookup::open_branch) +
-                                           sizeof(SiblingLookup::branch_count),
-              "CaseScope must save every member of SiblingLookup");
-static_assert(sizeof(BodyContext) == sizeof(BodyContext::occurrences) + sizeof(BodyContext::owner) +
-                                         sizeof(void*) /* switch_type_names */ + sizeof(BodyContext::depth),
-              "CaseScope must save every member of BodyContext");
-
+// Every case starts from the sibling lookup and the identifier numbering as
+// they were just before the switch: the case is built on the switch's own
+// state, and its checkpoints put back what it changed when it ends (in time
+// linear in what the case registered, however many fields came before).
+// Nothing a case declares is visible after it.
 class CaseScope {
  public:
-  CaseScope(const xml::Node& case_element, BodyContext& body, SiblingLookup& lookup)
-      : body_(body), lookup_(lookup), owner_(body.owner), depth_(body.depth) {
-    std::set<std::string_view> names;
-    std::vector<const xml::Node*> pending(case_element.children().begin(), case_element.children().end());
-    while (!pending.empty()) {
-      const xml::Node* node = pending.back();
-      pending.pop_back();
-      if (const auto name = node->attr("name")) names.insert(*name);
-      if (node->tag() != "switch") pending.insert(pending.end(), node->children().begin(), node->children().end());
-    }
-    for (const std::string_view name : names) {
-      const std::string key(name);
-      numeric_.save(lookup.numeric_fields, key);
-      subfields_.save(lookup.subfields, key);
-      enums_.save(lookup.enum_fields, key);
-      gated_.save(lookup.gated_fields, key);
-      bools_.save(lookup.bool_fields, key);
-      const std::string snake = to_snake_case(name);
-      occurrences_.save(body.occurrences, snake);
-      occurrences_.save(body.occurrences, snake + "_data");
-    }
-  }
+  CaseScope(BodyContext& body, SiblingLookup& lookup)
+      : body_(body),
+        lookup_(lookup),
+        lookup_mark_(lookup.checkpoint()),
+        names_mark_(body.occurrences.checkpoint()),
+        owner_(body.owner),
+        depth_(body.depth) {}
   ~CaseScope() {
-    numeric_.restore(lookup_.numeric_fields);
-    subfields_.restore(lookup_.subfields);
-    enums_.restore(lookup_.enum_fields);
-    gated_.restore(lookup_.gated_fields);
-    bools_.restore(lookup_.bool_fields);
-    occurrences_.restore(body_.occurrences);
+    lookup_.rollback(lookup_mark_);
+    body_.occurrences.rollback(names_mark_);
     body_.owner = std::move(owner_);
     body_.depth = depth_;
   }
@@ -155,36 +78,31 @@ class CaseScope {
  private:
   BodyContext& body_;
   SiblingLookup& lookup_;
+  std::size_t lookup_mark_;
+  std::size_t names_mark_;
   std::string owner_;
   std::size_t depth_;
-  SavedEntries<decltype(SiblingLookup::numeric_fields)> numeric_;
-  SavedEntries<decltype(SiblingLookup::subfields)> subfields_;
-  SavedEntries<decltype(SiblingLookup::enum_fields)> enums_;
-  SavedEntries<decltype(SiblingLookup::gated_fields)> gated_;
-  SavedMembers bools_;
-  SavedEntries<decltype(BodyContext::occurrences)> occurrences_;
 };
-
-// ---- end of case scope ----
-
-std::string unsupported_in_case(std::string_view tag) { return "unsupported body child <" + std::string(tag) + ">"; }
 
 // Builds the children of one case into its steps. Gated fields of a case are
 // not registered in its lookup. The reasons come without the case's prefix,
 // which the caller puts first.
 Result<bool> build_case_steps(const CodegenCtx& ctx, const xml::Node& case_element, const std::string& variant,
                               BodyContext& case_body, SiblingLookup& case_lookup, std::vector<EmitStep>& steps) {
-  ChildRules rules;
-  rules.allowed = kAllChildren & ~static_cast<unsigned>(ChildTag::Table);
-  rules.register_gated = false;
+  ChildRules rules = child_rules(ChildPlace::Case);
   rules.switch_owner_suffix = "_" + variant;
   rules.switch_prefix = "nested ";
-  rules.refuse = unsupported_in_case;
-  for (const xml::Node* child : case_element.children()) {
-    Result<bool> built = build_child_step(ctx, *child, rules, case_body, case_lookup, steps);
-    if (!built) return built;
+  return build_child_steps(ctx, case_element, rules, case_body, case_lookup, steps);
+}
+
+// Whether the discriminator in `disc` (an `i128`) selects the case.
+std::string case_guard(const SwitchCase& c, std::string_view disc) {
+  std::string guard;
+  for (std::size_t i = 0; i < c.values.size(); ++i) {
+    if (i != 0) guard += " || ";
+    emit(guard, "$disc$ == $value$i128", {{"disc", disc}, {"value", to_decimal(c.values[i])}});
   }
-  return true;
+  return guard;
 }
 
 // `base`, or `base` followed by the smallest number from 2 up that no earlier
@@ -302,10 +220,10 @@ Result<SwitchBlock> build_switch_block(const CodegenCtx& ctx, const xml::Node& s
     c.values = std::move(values).value();
 
     // Each case numbers and looks up its fields from the state just before
-    // the switch; nothing it declares is visible after it (see CaseScope).
+    // the switch (see CaseScope).
     Result<bool> built = true;
     {
-      const CaseScope scope(*child, body, lookup);
+      const CaseScope scope(body, lookup);
       body.depth = body.depth + 1;
       built = build_case_steps(ctx, *child, c.variant, body, lookup, c.steps);
     }
@@ -337,23 +255,51 @@ void emit_switch_enum(std::string& out, const SwitchBlock& block) {
 pub enum $type_name$ {
 )",
        {{"name", escape_xml_attr_for_doc(block.name)}, {"type_name", block.type_name}});
+  const Printer variant = Printer(out).in(1);
   for (const SwitchCase& c : block.cases) {
     const std::string value = escape_xml_attr_for_doc(c.value_text);
     if (c.text) {
-      emit(out, "    /// case value=\"$value$\". $text$\n", {{"value", value}, {"text", escape_doc(*c.text)}});
+      variant("/// case value=\"$value$\". $text$\n", {{"value", value}, {"text", escape_doc(*c.text)}});
     } else {
-      emit(out, "    /// case value=\"$value$\".\n", {{"value", value}});
+      variant("/// case value=\"$value$\".\n", {{"value", value}});
     }
-    const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
+    const std::vector<MemberDecl> payload = collect_case_payload_fields(c.steps);
     if (payload.empty()) {
-      emit(out, "    $variant$,\n", {{"variant", c.variant}});
+      variant("$variant$,\n", {{"variant", c.variant}});
       continue;
     }
-    emit(out, "    $variant$ {\n", {{"variant", c.variant}});
-    for (const PayloadLocal& p : payload) emit(out, "        $name$: $ty$,\n", {{"name", p.name}, {"ty", p.ty}});
-    emit(out, "    },\n");
+    variant("$variant$ {\n", {{"variant", c.variant}});
+    for (const MemberDecl& p : payload) variant.in()("$name$: $ty$,\n", {{"name", p.name}, {"ty", p.ty}});
+    variant("},\n");
   }
   emit(out, "}\n\n");
+}
+
+std::optional<std::string> switch_type_problem(const CodegenCtx& ctx, const SwitchBlock& block,
+                                               std::set<std::string>& type_keys) {
+  if (auto problem = type_name_problem(ctx, block.type_name)) return problem;
+  if (!type_keys.insert(identifier_key(block.type_name)).second) {
+    return "type name " + debug_str(block.type_name) + " is declared twice";
+  }
+  NameScope variants("variant");
+  for (const SwitchCase& c : block.cases) {
+    if (auto problem = variants.add(c.variant)) return problem;
+    const std::vector<MemberDecl> payload = collect_case_payload_fields(c.steps);
+    NameScope fields("field", &ctx.declared_values);
+    for (const MemberDecl& p : payload) {
+      if (auto problem = fields.add(p.name)) return *problem + " in " + block.type_name + "::" + c.variant;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> case_field_taking_encoder_local(const SwitchBlock& block) {
+  for (const SwitchCase& c : block.cases) {
+    for (const MemberDecl& field : collect_case_payload_fields(c.steps)) {
+      if (is_encoder_local(field.name)) return field.name;
+    }
+  }
+  return std::nullopt;
 }
 
 void emit_members(const Printer& p, const SwitchBlock& block) {
@@ -385,12 +331,7 @@ let $ident$: $type_name$ = {
   const Printer arm = p.in(2);
   const Printer body = p.in(3);
   for (const SwitchCase& c : block.cases) {
-    std::string guard = "n if ";
-    for (std::size_t i = 0; i < c.values.size(); ++i) {
-      if (i != 0) guard += " || ";
-      guard += "n == " + to_decimal(c.values[i]) + "i128";
-    }
-    arm("$guard$ => {\n", {{"guard", guard}});
+    arm("n if $guard$ => {\n", {{"guard", case_guard(c, "n")}});
     const std::string value = escape_xml_attr_for_doc(c.value_text);
     if (c.text) {
       body("// $value$ — $text$\n", {{"value", value}, {"text", escape_doc(*c.text)}});
@@ -399,21 +340,20 @@ let $ident$: $type_name$ = {
     }
     for (const EmitStep& step : c.steps) emit_step_decoder(body, step, StepPlace::Case);
 
-    const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
+    const std::vector<MemberDecl> payload = collect_case_payload_fields(c.steps);
     if (payload.empty()) {
       body("$type_name$::$variant$\n", {{"type_name", block.type_name}, {"variant", c.variant}});
     } else {
       body("$type_name$::$variant$ {\n", {{"type_name", block.type_name}, {"variant", c.variant}});
-      for (const PayloadLocal& field : payload) body("    $name$,\n", {{"name", field.name}});
+      for (const MemberDecl& field : payload) body.in()("$name$,\n", {{"name", field.name}});
       body("}\n");
     }
     arm("},\n");
   }
-  p(R"(        _other => return Err("unknown $type_name$ discriminator"),
-    }
+  arm("_other => return Err(\"unknown $type_name$ discriminator\"),\n", {{"type_name", block.type_name}});
+  p(R"(    }
 };
-)",
-    {{"type_name", block.type_name}});
+)");
 }
 
 }  // namespace
@@ -421,7 +361,7 @@ let $ident$: $type_name$ = {
 // The match has its own braces, even inside another block.
 void emit_decoder(const Printer& p, const SwitchBlock& block, StepPlace /*place*/) { emit_read_switch_into(p, block); }
 
-void add_members(const SwitchBlock& block, std::vector<PayloadLocal>& out) {
+void add_members(const SwitchBlock& block, std::vector<MemberDecl>& out) {
   out.push_back({block.ident, block.type_name});
 }
 
@@ -474,7 +414,7 @@ let __disc: i128 = ($disc$) as i128;
   const Printer arm = p.in();
   const Printer body = p.in(2);
   for (const SwitchCase& c : block.cases) {
-    const std::vector<PayloadLocal> payload = collect_case_payload_fields(c.steps);
+    const std::vector<MemberDecl> payload = collect_case_payload_fields(c.steps);
     std::string pattern = block.type_name + "::" + c.variant;
     if (!payload.empty()) {
       pattern += " {";
@@ -483,11 +423,7 @@ let __disc: i128 = ($disc$) as i128;
       }
       pattern += " }";
     }
-    std::string guard;
-    for (std::size_t i = 0; i < c.values.size(); ++i) {
-      if (i != 0) guard += " || ";
-      guard += "__disc == " + to_decimal(c.values[i]) + "i128";
-    }
+    const std::string guard = case_guard(c, "__disc");
     arm("$pattern$ => {\n", {{"pattern", pattern}});
     body(R"(if !($guard$) {
     return Err($err$);

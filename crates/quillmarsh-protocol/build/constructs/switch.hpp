@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +48,14 @@ Result<SwitchDiscriminator> resolve_switch_discriminator(std::string_view name, 
 std::string canonical_case_variant_id(const std::vector<i128>& values);
 // The enum type of one switch (its nested switches' types not included).
 void emit_switch_enum(std::string& out, const SwitchBlock& block);
+// The first problem with the names the enum type of `block` declares: its
+// own, against the module and `type_keys` (which receives its key), its
+// variants' and their fields'.
+std::optional<std::string> switch_type_problem(const CodegenCtx& ctx, const SwitchBlock& block,
+                                               std::set<std::string>& type_keys);
+// A variant field of `block` (not of the switches nested in it) named like a
+// local the encoder binds itself.
+std::optional<std::string> case_field_taking_encoder_local(const SwitchBlock& block);
 
 // Members: its documentation line and `pub {ident}: {type_name},`.
 void emit_members(const Printer& p, const SwitchBlock& block);
@@ -54,7 +63,7 @@ void emit_ctor_entries(const Printer& p, const SwitchBlock& block);
 void emit_accessors(const Printer& p, const SwitchBlock& block);
 void add_accessors(const SwitchBlock& block, std::vector<std::string_view>& out);
 void emit_decoder(const Printer& p, const SwitchBlock& block, StepPlace place);
-void add_members(const SwitchBlock& block, std::vector<PayloadLocal>& out);
+void add_members(const SwitchBlock& block, std::vector<MemberDecl>& out);
 void add_switches(const SwitchBlock& block, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const SwitchBlock& block);
 bool may_read_nothing(const SwitchBlock& block, const TypeRegistry& registry);

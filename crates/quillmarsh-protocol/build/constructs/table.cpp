@@ -15,12 +15,6 @@
 namespace qm {
 namespace {
 
-// Whether the Rust type of `kind` implements `Ord`, as a `BTreeMap` key must:
-// floats do not, and generated structs derive only equality.
-bool is_ordered_kind(const FieldKind& kind) {
-  return kind.tag != FieldKind::F32 && kind.tag != FieldKind::F64 && kind.tag != FieldKind::Struct;
-}
-
 std::string member_ty(const TableField& table) {
   return "std::collections::BTreeMap<" + table.key_rust_ty + ", " + table.value_rust_ty + ">";
 }
@@ -51,7 +45,9 @@ Result<TableField> build_table_field(const CodegenCtx& ctx, const xml::Node& tab
   LocalReads count_reads;
   Result<std::string> count = translate_vector_length_expr(*length, lookup, &count_reads);
   if (!count) return fail(prefix + "cannot translate length=" + debug_str(*length) + ": " + count.reason());
-  if (!is_ordered_kind(key_ty->kind)) {
+  // A `BTreeMap` key must be `Ord`: floats are not, and generated structs
+  // derive only equality.
+  if (!wire_kind(key_ty->kind.tag).ord) {
     return fail(prefix + "key type " + debug_str(*key) + " is not ordered (a map key needs Ord)");
   }
 
@@ -111,8 +107,8 @@ void emit_decoder(const Printer& p, const TableField& table, StepPlace place) {
   emit_read_table_into(flat_in_block(p, place), table);
 }
 
-void add_members(const TableField& table, std::vector<PayloadLocal>& out) {
-  out.push_back({table.ident, member_ty(table)});
+void add_members(const TableField& table, std::vector<MemberDecl>& out) {
+  out.push_back({table.ident, member_ty(table), &table.text});
 }
 void add_switches(const TableField& /*table*/, std::vector<const SwitchBlock*>& /*out*/) {}
 bool declares_fields(const TableField& /*table*/) { return true; }

@@ -30,7 +30,7 @@ void emit_ctor_entries(const Printer& p, const TableField& table);
 void emit_accessors(const Printer& p, const TableField& table);
 void add_accessors(const TableField& table, std::vector<std::string_view>& out);
 void emit_decoder(const Printer& p, const TableField& table, StepPlace place);
-void add_members(const TableField& table, std::vector<PayloadLocal>& out);
+void add_members(const TableField& table, std::vector<MemberDecl>& out);
 void add_switches(const TableField& table, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const TableField& table);
 bool may_read_nothing(const TableField& table, const TypeRegistry& registry);

@@ -72,22 +72,14 @@ Result<VectorField> build_vector_field(const CodegenCtx& ctx, const xml::Node& v
 }
 
 void emit_read_vector_into(const Printer& p, const VectorField& vec, std::string_view local) {
-  const std::string len = escape_xml_attr_for_doc(vec.length_expr);
-  const TemplateVars vars = {{"ident", local}, {"T", vec.elem_rust_ty}, {"count", vec.count_expr}, {"len", len}};
   p(R"(// <vector name="$ident$" length="$len$" type="$T$">
 let $ident$_count: usize = $count$;
-let mut $ident$: Vec<$T$> = Vec::with_capacity($ident$_count.min(1024));
-for _ in 0..$ident$_count {
-    let __elem: $T$ = {
 )",
-    vars);
-  emit_read_value(p.in(2), "__elem", vec.elem_kind);
-  p(R"(        __elem
-    };
-    $ident$.push(__elem);
-}
-)",
-    vars);
+    {{"ident", local},
+     {"T", vec.elem_rust_ty},
+     {"count", vec.count_expr},
+     {"len", escape_xml_attr_for_doc(vec.length_expr)}});
+  emit_read_elements(p, local, vec.elem_rust_ty, vec.elem_kind);
 }
 
 namespace {
@@ -114,7 +106,9 @@ void emit_decoder(const Printer& p, const VectorField& vec, StepPlace place) {
   emit_read_vector_into(flat_in_block(p, place), vec, decoder_local(vec.ident, place));
 }
 
-void add_members(const VectorField& vec, std::vector<PayloadLocal>& out) { out.push_back({vec.ident, member_ty(vec)}); }
+void add_members(const VectorField& vec, std::vector<MemberDecl>& out) {
+  out.push_back({vec.ident, member_ty(vec), &vec.text});
+}
 void add_switches(const VectorField& /*vec*/, std::vector<const SwitchBlock*>& /*out*/) {}
 bool declares_fields(const VectorField& /*vec*/) { return true; }
 // A vector of no elements reads nothing; its element type never can.
@@ -127,12 +121,7 @@ void walk_locals(LocalsWalk& w, const VectorField& vec, StepPlace place, std::ve
   const std::string_view container = w.keep("vector " + quoted(vec.ident));
   w.read_locals(vec.count_reads, LocalsWalk::plain_text(container));
   w.bind(local, "_count", Role::Internal, {"the count of ", container, false});
-  const std::size_t id = w.bind(local, Role::Member, LocalsWalk::plain_text(container));
-  w.push();
-  w.bind("__elem", Role::Internal, {"a loop local of ", container, false});
-  w.read_exact(local, id, {"the loop of ", container, false});
-  w.pop();
-  out.push_back({vec.ident, id});
+  out.push_back({vec.ident, walk_read_elements(w, local, vec.elem_kind, container)});
 }
 
 // ---- Encoder ----
@@ -144,14 +133,12 @@ void emit_encoder(const Printer& p, const VectorField& vec, StepPlace place) {
   emit_encoder_binding(p, vec.ident, member_ty(vec), false, place);
   p(R"(let $v$_count: usize = $count$;
 if let Err(e) = $check$ { return Err(e); }
-for __elem in $v$.iter() {
 )",
     {{"v", local},
      {"count", vec.count_expr},
      {"check", encode_error_call("vector_len", vec.ident,
                                  local + ".len(), " + debug_str(vec.length_expr) + ", " + local + "_count")}});
-  emit_write_borrowed(p.in(), "__elem", vec.ident, vec.elem_kind);
-  p("}\n");
+  emit_write_elements(p, local, vec.ident, vec.elem_kind);
 }
 
 }  // namespace qm

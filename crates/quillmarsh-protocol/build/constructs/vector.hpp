@@ -30,7 +30,7 @@ void emit_ctor_entries(const Printer& p, const VectorField& vec);
 void emit_accessors(const Printer& p, const VectorField& vec);
 void add_accessors(const VectorField& vec, std::vector<std::string_view>& out);
 void emit_decoder(const Printer& p, const VectorField& vec, StepPlace place);
-void add_members(const VectorField& vec, std::vector<PayloadLocal>& out);
+void add_members(const VectorField& vec, std::vector<MemberDecl>& out);
 void add_switches(const VectorField& vec, std::vector<const SwitchBlock*>& out);
 bool declares_fields(const VectorField& vec);
 bool may_read_nothing(const VectorField& vec, const TypeRegistry& registry);

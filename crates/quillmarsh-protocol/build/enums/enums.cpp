@@ -153,11 +153,12 @@ void emit_enum(CodegenCtx& ctx, const xml::Node& enum_element) {
 pub enum $name$ {
 )rs",
        {{"ty", ty}, {"name", name}});
+  const Printer variant_line = Printer(out).in(1);
   for (std::size_t i = 0; i < primaries.size(); ++i) {
     const Primary& p = primaries[i];
-    if (p.text) emit(out, "    /// $doc$\n", {{"doc", escape_doc(*p.text)}});
-    emit(out, "    $variant$ = $literal$,\n",
-         {{"variant", variants[i]}, {"literal", format_enum_literal(p.value, *repr)}});
+    if (p.text) variant_line("/// $doc$\n", {{"doc", escape_doc(*p.text)}});
+    variant_line("$variant$ = $literal$,\n",
+                 {{"variant", variants[i]}, {"literal", format_enum_literal(p.value, *repr)}});
   }
   out += "}\n\n";
 
@@ -188,12 +189,14 @@ pub enum $name$ {
         Ok(match raw {
 )rs",
        {{"name", name}, {"ty", ty}, {"width", width}, {"read", raw_read_expr(*repr)}});
+  // The arms of the decoder's match.
+  const Printer arm = Printer(out).in(3);
   for (const std::string& variant : variants) {
-    emit(out, "            x if x == $name$::$variant$ as $ty$ => Ok($name$::$variant$),\n",
-         {{"name", name}, {"variant", variant}, {"ty", ty}});
+    arm("x if x == $name$::$variant$ as $ty$ => Ok($name$::$variant$),\n",
+        {{"name", name}, {"variant", variant}, {"ty", ty}});
   }
-  out += R"rs(            other => Err(other),
-        })
+  arm("other => Err(other),\n");
+  out += R"rs(        })
     }
 }
 

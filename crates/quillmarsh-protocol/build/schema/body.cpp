@@ -8,17 +8,92 @@
 
 namespace qm {
 
+void SiblingLookup::remember(Undo::Map map, const std::string& key) {
+  if (open_checkpoints_ == 0) return;
+  Undo undo;
+  undo.map = map;
+  undo.key = key;
+  const auto keep = [&](const auto& entries, auto& slot) {
+    const auto it = entries.find(key);
+    undo.existed = it != entries.end();
+    if (undo.existed) slot = it->second;
+  };
+  switch (map) {
+    case Undo::Numeric:
+      keep(numeric_fields, undo.numeric);
+      break;
+    case Undo::Subfield:
+      keep(subfields, undo.subfield);
+      break;
+    case Undo::Enum:
+      keep(enum_fields, undo.enumeration);
+      break;
+    case Undo::Bool:
+      undo.existed = bool_fields.count(key) != 0;
+      break;
+    case Undo::Gated:
+      keep(gated_fields, undo.gated);
+      break;
+  }
+  undo_.push_back(std::move(undo));
+}
+
+std::size_t SiblingLookup::checkpoint() {
+  ++open_checkpoints_;
+  return undo_.size();
+}
+
+void SiblingLookup::rollback(std::size_t mark) {
+  const auto put_back = [](auto& entries, const Undo& undo, const auto& old) {
+    if (undo.existed) {
+      entries.insert_or_assign(undo.key, old);
+    } else {
+      entries.erase(undo.key);
+    }
+  };
+  while (undo_.size() > mark) {
+    const Undo& undo = undo_.back();
+    switch (undo.map) {
+      case Undo::Numeric:
+        put_back(numeric_fields, undo, undo.numeric);
+        break;
+      case Undo::Subfield:
+        put_back(subfields, undo, undo.subfield);
+        break;
+      case Undo::Enum:
+        put_back(enum_fields, undo, undo.enumeration);
+        break;
+      case Undo::Bool:
+        if (undo.existed) {
+          bool_fields.insert(undo.key);
+        } else {
+          bool_fields.erase(undo.key);
+        }
+        break;
+      case Undo::Gated:
+        put_back(gated_fields, undo, undo.gated);
+        break;
+    }
+    undo_.pop_back();
+  }
+  --open_checkpoints_;
+}
+
 void SiblingLookup::add_field(std::string_view xml_name, std::string_view ident, const FieldKind& kind) {
+  const std::string key(xml_name);
   if (const auto ty = numeric_repr_for_field_kind(kind)) {
-    numeric_fields.insert_or_assign(std::string(xml_name),
-                                    NumericFieldRef{std::string(ident), std::string(*ty), open_branch});
+    remember(Undo::Numeric, key);
+    numeric_fields.insert_or_assign(key, NumericFieldRef{std::string(ident), std::string(*ty), open_branch});
   }
   if (kind.tag == FieldKind::Enum) {
+    remember(Undo::Enum, key);
     enum_fields.insert_or_assign(
-        std::string(xml_name),
-        EnumFieldRef{std::string(ident), std::string(enum_repr_rust_ty(kind.repr)), open_branch});
+        key, EnumFieldRef{std::string(ident), std::string(enum_repr_rust_ty(kind.repr)), open_branch});
   }
-  if (kind.tag == FieldKind::Bool) bool_fields.emplace(xml_name);
+  if (kind.tag == FieldKind::Bool) {
+    remember(Undo::Bool, key);
+    bool_fields.insert(key);
+  }
 }
 
 void SiblingLookup::add_subfield(std::string_view xml_name, std::string_view parent_xml_name,
@@ -26,6 +101,7 @@ void SiblingLookup::add_subfield(std::string_view xml_name, std::string_view par
                                  std::string_view value_expr) {
   const auto ty = numeric_repr_for_field_kind(parent_kind);
   if (!ty) return;
+  remember(Undo::Subfield, std::string(xml_name));
   subfields.insert_or_assign(std::string(xml_name),
                              SubfieldRef{std::string(parent_xml_name), std::string(parent_ident), std::string(*ty),
                                          std::string(value_expr), open_branch});
@@ -62,20 +138,50 @@ std::string SiblingLookup::raw_bits_of(const EnumFieldRef& field) const {
 
 void SiblingLookup::add_gated(std::string_view xml_name, std::string_view ident, const FieldKind& kind) {
   if (const auto ty = numeric_repr_for_field_kind(kind)) {
+    remember(Undo::Gated, std::string(xml_name));
     gated_fields.insert_or_assign(std::string(xml_name), GatedFieldRef{std::string(ident), std::string(*ty)});
   }
 }
 
-std::string number_snake_identifier(Occurrences& occurrences, std::string snake) {
-  auto it = occurrences.lower_bound(snake);
-  if (it == occurrences.end() || it->first != snake) it = occurrences.emplace_hint(it, snake, 0);
+std::string Occurrences::number(std::string snake) {
+  auto it = counts_.lower_bound(snake);
+  if (it == counts_.end() || it->first != snake) it = counts_.emplace_hint(it, snake, 0);
+  if (open_checkpoints_ != 0) undo_.emplace_back(snake, it->second);
   const std::size_t count = ++it->second;
   if (count != 1) {
     snake += '_';
     snake += std::to_string(count);
   }
-  sanitize_rust_keyword_in(snake);
   return snake;
+}
+
+std::size_t Occurrences::count_of(std::string_view snake) const {
+  const auto it = counts_.find(snake);
+  return it == counts_.end() ? 0 : it->second;
+}
+
+std::size_t Occurrences::checkpoint() {
+  ++open_checkpoints_;
+  return undo_.size();
+}
+
+void Occurrences::rollback(std::size_t mark) {
+  while (undo_.size() > mark) {
+    auto& [snake, count] = undo_.back();
+    if (count == 0) {
+      counts_.erase(snake);
+    } else {
+      counts_.find(snake)->second = count;
+    }
+    undo_.pop_back();
+  }
+  --open_checkpoints_;
+}
+
+std::string number_snake_identifier(Occurrences& occurrences, std::string snake) {
+  std::string numbered = occurrences.number(std::move(snake));
+  sanitize_rust_keyword_in(numbered);
+  return numbered;
 }
 
 std::string number_identifier(Occurrences& occurrences, std::string_view name) {

@@ -63,7 +63,8 @@ struct GatedFieldRef {
 };
 
 // Earlier fields of one body, keyed by XML name. A later entry replaces an
-// earlier one with the same key.
+// earlier one with the same key. Fields are registered through the `add_`
+// functions, which a checkpoint can take back.
 struct SiblingLookup {
   std::map<std::string, NumericFieldRef> numeric_fields;
   std::map<std::string, SubfieldRef> subfields;
@@ -101,14 +102,60 @@ struct SiblingLookup {
   // Registers a field of a mask group, which later constructs read as an
   // option.
   void add_gated(std::string_view xml_name, std::string_view ident, const FieldKind& kind);
+
+  // A point to come back to: `rollback` with the mark it returns puts every
+  // entry registered since as it was (a switch case's fields are seen only
+  // inside the case). Checkpoints nest; each is rolled back once, innermost
+  // first. The work is that of the entries registered since, however many
+  // fields came before.
+  std::size_t checkpoint();
+  void rollback(std::size_t mark);
+
+ private:
+  // An entry as it was before a change made while a checkpoint was open.
+  struct Undo {
+    enum Map : unsigned char { Numeric, Subfield, Enum, Bool, Gated };
+    Map map = Numeric;
+    std::string key;
+    bool existed = false;
+    NumericFieldRef numeric;
+    SubfieldRef subfield;
+    EnumFieldRef enumeration;
+    GatedFieldRef gated;
+  };
+  void remember(Undo::Map map, const std::string& key);
+  std::vector<Undo> undo_;
+  std::size_t open_checkpoints_ = 0;
 };
 
 // ---- Body context --------------------------------------------------------------
 
+// How many fields of a body used each snake-case identifier, for numbering
+// repeated names; with checkpoints like the sibling lookup's, so that each
+// switch case numbers its fields from the state before the switch.
+class Occurrences {
+ public:
+  // `snake`, or `snake` followed by `_2`, `_3`, ... when it was used before;
+  // counted as used once more.
+  std::string number(std::string snake);
+  // How often `snake` was used.
+  std::size_t count_of(std::string_view snake) const;
+  bool empty() const { return counts_.empty(); }
+
+  std::size_t checkpoint();
+  void rollback(std::size_t mark);
+
+ private:
+  std::map<std::string, std::size_t, std::less<>> counts_;
+  // A count as it was before a change made while a checkpoint was open (0:
+  // not used).
+  std::vector<std::pair<std::string, std::size_t>> undo_;
+  std::size_t open_checkpoints_ = 0;
+};
+
 // Shared by every builder of one body. A switch case scopes its fields: it
-// works on this same context, which is put back as it was after the case.
-// snake-case identifier -> number of fields of a body that used it
-using Occurrences = std::map<std::string, std::size_t, std::less<>>;
+// works on this same context, whose lookup and occurrences it takes back to
+// their checkpoints after the case.
 
 struct BodyContext {
   Occurrences occurrences;

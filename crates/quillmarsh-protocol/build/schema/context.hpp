@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "schema/registry.hpp"
+#include "text/text.hpp"
 #include "text/text_table.hpp"
 
 namespace qm {
@@ -91,6 +92,43 @@ class CodegenCtx {
 // constants), or it is already declared. Nothing when it can.
 std::optional<std::string> type_name_problem(const CodegenCtx& ctx, std::string_view name);
 std::optional<std::string> constant_name_problem(const CodegenCtx& ctx, std::string_view name);
+
+// Names declared in one scope (a struct's members, its methods, one enum's
+// variants, one variant's fields): each must be an identifier and appear once.
+// The scope keeps views of the names it is given, which must outlive it.
+class NameScope {
+ public:
+  // `constants`, when given, are the module's constants: a name that is also
+  // a decoder local must not be one of them, or its `let` would be read as a
+  // pattern matching that constant.
+  explicit NameScope(std::string_view what, const NameKeys* constants = nullptr) : what_(what), constants_(constants) {}
+
+  // Marks `name` as held by something the generated code declares itself.
+  void reserve(std::string_view name, std::string_view holder) { holders_.try_emplace(name, holder); }
+
+  // Records `name`; the reason when it cannot be declared here.
+  std::optional<std::string> add(std::string_view name) {
+    if (!is_rust_identifier(name)) return shown(name) + " is not a Rust identifier";
+    const std::string_view key = identifier_key_kept(name, keys_);
+    if (constants_ != nullptr && constants_->count(key) != 0) {
+      return shown(name) + " is taken by a constant of the module";
+    }
+    const auto [holder, fresh] = holders_.try_emplace(key, std::string_view());
+    if (fresh) return std::nullopt;
+    if (holder.empty()) return shown(name) + " is declared twice";
+    return shown(name) + " is taken by " + std::string(holder);
+  }
+
+ private:
+  std::string_view what_;
+  const NameKeys* constants_;
+  // identifier key -> what holds it (empty for a name of this scope)
+  TextTable<std::string_view, /*kCopiesKeys=*/false> holders_;
+  // The keys that are not views of the names (normalized ones).
+  TextPool keys_;
+
+  std::string shown(std::string_view name) const { return std::string(what_) + " name " + debug_str(name); }
+};
 
 // Records an item that is written as a SKIPPED line; `reason` is kept as the
 // line shows it.

@@ -88,6 +88,40 @@ struct FieldKind {
   bool operator==(const FieldKind&) const = default;
 };
 
+// ---- Wire kinds ------------------------------------------------------------------
+//
+// Every fact about a wire kind, one row per kind (registry.cpp): how the
+// registry names it, how a field of it is declared, its value's type in
+// expressions, its width, the traits its Rust type has, and the decoder and
+// encoder templates that read and write one value of it. The templates use
+// `$n$` (the local holding the value), `$T$` (the type a number is read and
+// written as; for an enum or struct, its name), `$W$` (the width), `$bytes$`
+// (the `$W$` bytes at the cursor, `data[*offset], ...`), `$R$` (an enum's
+// representation type) and `$m$` (the member, in encoder errors).
+struct WireKind {
+  FieldKind::Tag tag;
+  std::string_view registry_text;  // a Primitive's text in the registry; empty for enums and structs
+  std::string_view rust_ty;        // declaration type; empty: the enum's or struct's own name
+  std::string_view numeric;        // the value's type in expressions; empty: none
+  std::size_t width;               // bytes on the wire; 0 when it varies
+  bool copy;                       // the Rust type is `Copy`
+  bool ord;                        // the Rust type is `Ord` (it can key a map)
+  bool integer;                    // a fixed-width integer: it can carry subfields
+  std::string_view read;           // decoder statements binding the new local `$n$`
+  std::string_view write;          // encoder statement appending the value held in `$n$`
+};
+
+// The row of `tag`.
+const WireKind& wire_kind(FieldKind::Tag tag);
+// The declaration type of a field of `kind`: its row's, or the enum's or
+// struct's own name.
+std::string_view wire_rust_ty(const FieldKind& kind);
+// The row's read and write templates with what the row itself fixes filled
+// in (its type, width and bytes), built once: what is left is `$n$` (and
+// `$m$` in a write), and an enum's or struct's `$T$` and `$R$`.
+std::string_view wire_read_template(FieldKind::Tag tag);
+std::string_view wire_write_template(FieldKind::Tag tag);
+
 using TypeRegistry = TextTable<TypeKind>;
 // Enum name -> member name -> value.
 using EnumValueTable = std::unordered_map<std::string, std::map<std::string, i128>, TextHash, std::equal_to<>>;

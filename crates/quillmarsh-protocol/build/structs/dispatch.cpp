@@ -98,6 +98,9 @@ std::vector<Variant> section_variants(const CodegenCtx& ctx, const Section& sect
 }
 
 void write_section(std::string& out, const Section& section, const std::vector<Variant>& variants) {
+  // The enum's variants, and the arms of the matches in its methods.
+  const Printer variant_line = Printer(out).in(1);
+  const Printer arm = Printer(out).in(3);
   emit(out,
        R"(// === $banner$ ===
 
@@ -107,8 +110,7 @@ pub enum $enum$ {
 )",
        {{"banner", section.banner}, {"what", section.what}, {"enum", section.enum_name}});
   for (const Variant& v : variants) {
-    emit(out, "    $variant$(crate::messages::$rust_name$),\n",
-         {{"variant", v.name}, {"rust_name", v.item->rust_name}});
+    variant_line("$variant$(crate::messages::$rust_name$),\n", {{"variant", v.name}, {"rust_name", v.item->rust_name}});
   }
   emit(out,
        R"(}
@@ -136,10 +138,9 @@ impl $enum$ {
 )";
     for (const Variant& v : variants) {
       if (!v.decoded) continue;
-      emit(out,
-           "            $opcode$ => match crate::messages::$rust_name$::read_from(message, &mut at) { "
-           "Ok(m) => Ok(Self::$variant$(m)), Err(e) => Err(e) },\n",
-           {{"opcode", opcode_literal(*v.item->opcode)}, {"rust_name", v.item->rust_name}, {"variant", v.name}});
+      arm("$opcode$ => match crate::messages::$rust_name$::read_from(message, &mut at) { "
+          "Ok(m) => Ok(Self::$variant$(m)), Err(e) => Err(e) },\n",
+          {{"opcode", opcode_literal(*v.item->opcode)}, {"rust_name", v.item->rust_name}, {"variant", v.name}});
     }
     out += R"(            _ => return Err(crate::DecodeError::not_generated(Self::KIND, opcode)),
         };
@@ -187,8 +188,7 @@ impl $enum$ {
         match *self {
 )";
   for (const Variant& v : variants) {
-    emit(out, "            Self::$variant$(_) => $opcode$,\n",
-         {{"variant", v.name}, {"opcode", opcode_literal(*v.item->opcode)}});
+    arm("Self::$variant$(_) => $opcode$,\n", {{"variant", v.name}, {"opcode", opcode_literal(*v.item->opcode)}});
   }
   out += R"(        }
     }
@@ -198,7 +198,7 @@ impl $enum$ {
         match *self {
 )";
   for (const Variant& v : variants) {
-    emit(out, "            Self::$variant$(_) => $name$,\n", {{"variant", v.name}, {"name", debug_str(v.item->name)}});
+    arm("Self::$variant$(_) => $name$,\n", {{"variant", v.name}, {"name", debug_str(v.item->name)}});
   }
   out += R"(        }
     }
@@ -228,13 +228,13 @@ pub const SKIPPED: &[crate::SkippedItem] = &[
   for (const SkippedItem& item : skipped) {
     const Section* section = section_of(item.label);
     const std::string kind = section ? "Some(crate::Kind::" + std::string(section->kind) + ")" : "None";
-    emit(out,
-         "    crate::SkippedItem { label: $label$, kind: $kind$, name: $name$, opcode: $opcode$, reason: $reason$ },\n",
-         {{"label", debug_str(item.label)},
-          {"kind", kind},
-          {"name", debug_str(item.name)},
-          {"opcode", item.opcode ? "Some(" + opcode_literal(*item.opcode) + ")" : "None"},
-          {"reason", debug_str(item.reason)}});
+    Printer(out).in(1)(
+        "crate::SkippedItem { label: $label$, kind: $kind$, name: $name$, opcode: $opcode$, reason: $reason$ },\n",
+        {{"label", debug_str(item.label)},
+         {"kind", kind},
+         {"name", debug_str(item.name)},
+         {"opcode", item.opcode ? "Some(" + opcode_literal(*item.opcode) + ")" : "None"},
+         {"reason", debug_str(item.reason)}});
   }
   out += "];\n";
 }
@@ -298,10 +298,9 @@ void write_dispatch_encoders(const CodegenCtx& ctx, std::string& out) {
         let result = match *self {
 )";
       for (const Variant& v : variants) {
-        emit(out,
-             "            Self::$variant$(ref m) => <crate::messages::$rust_name$ as crate::Encode>::write_at(m, out, "
-             "start),\n",
-             {{"variant", v.name}, {"rust_name", v.item->rust_name}});
+        Printer(out).in(3)(
+            "Self::$variant$(ref m) => <crate::messages::$rust_name$ as crate::Encode>::write_at(m, out, start),\n",
+            {{"variant", v.name}, {"rust_name", v.item->rust_name}});
       }
       out += R"(        };
         crate::enc::finish(out, start, result)

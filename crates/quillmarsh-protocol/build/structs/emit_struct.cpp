@@ -31,27 +31,6 @@ std::optional<std::uint32_t> opcode_of(const xml::Node& element) {
   return static_cast<std::uint32_t>(*value);
 }
 
-// The member whose name is one the encoder binds itself (`__out`, `__base`,
-// and the `__case_`/`__some_` names it binds values through), so that it
-// would hide that local; nothing when every name is free.
-std::optional<std::string> member_taking_encoder_local(const std::vector<EmitStep>& steps) {
-  const auto taken = [](std::string_view name) {
-    name = without_raw_prefix(name);
-    return name == "__out" || name == "__base" || name.starts_with("__case_") || name.starts_with("__some_");
-  };
-  for (const PayloadLocal& member : collect_members(steps)) {
-    if (taken(member.name)) return member.name;
-  }
-  for (const SwitchBlock* block : collect_switches(steps)) {
-    for (const SwitchCase& c : block->cases) {
-      for (const PayloadLocal& field : collect_case_payload_fields(c.steps)) {
-        if (taken(field.name)) return field.name;
-      }
-    }
-  }
-  return std::nullopt;
-}
-
 // The encoder of a written struct. The body is the `Encode` impl's
 // `write_at`, which appends what `read_from` reads as part of a message that
 // starts at `__base` (a struct nested in a message pads from the message's
@@ -76,7 +55,7 @@ void write_struct_encoder(std::string& out, std::string_view rust_name, const st
          {{"rust_name", rust_name}, {"member", debug_str(without_raw_prefix(*member))}});
   } else {
     emit(out, "        const __TYPE: &str = \"$rust_name$\";\n", {{"rust_name", rust_name}});
-    const Printer p(out, 8);
+    const Printer p(out, kStatementIndent);
     for (const EmitStep& step : steps) emit_step_encoder(p, step, StepPlace::Body);
     out += R"(        Ok(())
     }
@@ -104,10 +83,10 @@ void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view na
                   EmitKind kind, const std::vector<EmitStep>& steps) {
   ctx.declared_types.insert(identifier_key(rust_name));
   std::string& out = ctx.out;
-  for (const SwitchBlock* block : collect_switches(steps)) {
-    ctx.declared_types.insert(identifier_key(block->type_name));
-    emit_switch_enum(out, *block);
+  for (const std::string_view type_name : collect_nested_type_names(steps)) {
+    ctx.declared_types.insert(identifier_key(type_name));
   }
+  emit_nested_types(out, steps);
 
   emit(out, "/// `$name$` \u2014 generated from protocol.xml line $line$.\n",
        {{"name", name}, {"line", std::to_string(ctx.line_of(element.offset()))}});
@@ -150,7 +129,8 @@ void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view na
        "    pub fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {\n",
        {{"rust_name", rust_name}});
   if (steps.empty()) out += "        let _ = (data, offset);\n";
-  for (const EmitStep& step : steps) emit_step_reader(out, step);
+  const Printer statements(out, kStatementIndent);
+  for (const EmitStep& step : steps) emit_step_decoder(statements, step, StepPlace::Body);
   out += "        Ok(Self {\n";
   for (const EmitStep& step : steps) emit_step_ctor_entries(out, step);
   out +=

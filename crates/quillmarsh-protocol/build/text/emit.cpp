@@ -114,7 +114,9 @@ void Printer::operator()(std::string_view tmpl, TemplateVars vars) const {
     const std::size_t end = lf == std::string_view::npos ? tmpl.size() : lf + 1;
     std::string_view line = tmpl.substr(pos, end - pos);
     pos = end;
-    const std::size_t text = line.find_first_not_of(' ');
+    // Most lines of a template start with their text; only the others need
+    // scanning for it.
+    const std::size_t text = line.front() == ' ' ? line.find_first_not_of(' ') : 0;
     if (text == std::string_view::npos || line[text] == '\n') {  // a blank line
       if (line.back() == '\n') out.push_back('\n');
       continue;

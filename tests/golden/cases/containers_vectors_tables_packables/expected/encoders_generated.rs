@@ -38,7 +38,9 @@ impl crate::Encode for Bag {
         let items = &self.items;
         let items_count: usize = (count) as usize;
         if let Err(e) = crate::enc::vector_len(__TYPE, "items", items.len(), "Count", items_count) { return Err(e); }
-        for __elem in items.iter() {
+        let mut __items: &[_] = items;
+        while let [__elem, __rest @ ..] = __items {
+            __items = __rest;
             if let Err(e) = <Point as crate::Encode>::write_at(&__elem, __out, __base) { return Err(e); }
         }
         Ok(())
@@ -64,7 +66,9 @@ impl crate::Encode for C2S_Vectors {
         let items = &self.items;
         let items_count: usize = (count) as usize;
         if let Err(e) = crate::enc::vector_len(__TYPE, "items", items.len(), "Count", items_count) { return Err(e); }
-        for __elem in items.iter() {
+        let mut __items: &[_] = items;
+        while let [__elem, __rest @ ..] = __items {
+            __items = __rest;
             let __elem = *__elem;
             crate::enc::u32(__out, __elem);
         }
@@ -72,7 +76,9 @@ impl crate::Encode for C2S_Vectors {
         let trimmed = &self.trimmed;
         let trimmed_count: usize = ((count) as usize).saturating_sub(1usize);
         if let Err(e) = crate::enc::vector_len(__TYPE, "trimmed", trimmed.len(), "Count", trimmed_count) { return Err(e); }
-        for __elem in trimmed.iter() {
+        let mut __items: &[_] = trimmed;
+        while let [__elem, __rest @ ..] = __items {
+            __items = __rest;
             let __elem = *__elem;
             crate::enc::u32(__out, __elem);
         }
@@ -80,7 +86,9 @@ impl crate::Encode for C2S_Vectors {
         let trimmed_hex = &self.trimmed_hex;
         let trimmed_hex_count: usize = ((count) as usize).saturating_sub(16usize);
         if let Err(e) = crate::enc::vector_len(__TYPE, "trimmed_hex", trimmed_hex.len(), "Count", trimmed_hex_count) { return Err(e); }
-        for __elem in trimmed_hex.iter() {
+        let mut __items: &[_] = trimmed_hex;
+        while let [__elem, __rest @ ..] = __items {
+            __items = __rest;
             let __elem = *__elem;
             crate::enc::u16(__out, __elem);
         }
@@ -88,7 +96,9 @@ impl crate::Encode for C2S_Vectors {
         let shades = &self.shades;
         let shades_count: usize = (count) as usize;
         if let Err(e) = crate::enc::vector_len(__TYPE, "shades", shades.len(), "Count", shades_count) { return Err(e); }
-        for __elem in shades.iter() {
+        let mut __items: &[_] = shades;
+        while let [__elem, __rest @ ..] = __items {
+            __items = __rest;
             let __elem = *__elem;
             __elem.write_to(__out);
         }
@@ -96,7 +106,9 @@ impl crate::Encode for C2S_Vectors {
         let points = &self.points;
         let points_count: usize = (count) as usize;
         if let Err(e) = crate::enc::vector_len(__TYPE, "points", points.len(), "Count", points_count) { return Err(e); }
-        for __elem in points.iter() {
+        let mut __items: &[_] = points;
+        while let [__elem, __rest @ ..] = __items {
+            __items = __rest;
             if let Err(e) = <Point as crate::Encode>::write_at(&__elem, __out, __base) { return Err(e); }
         }
         Ok(())
@@ -124,7 +136,9 @@ impl crate::Encode for C2S_Lengths {
         let by_low = &self.by_low;
         let by_low_count: usize = (((packed & (0xFFFF as u32))) as u32) as usize;
         if let Err(e) = crate::enc::vector_len(__TYPE, "by_low", by_low.len(), "Low", by_low_count) { return Err(e); }
-        for __elem in by_low.iter() {
+        let mut __items: &[_] = by_low;
+        while let [__elem, __rest @ ..] = __items {
+            __items = __rest;
             let __elem = *__elem;
             crate::enc::u8(__out, __elem);
         }
@@ -132,7 +146,9 @@ impl crate::Encode for C2S_Lengths {
         let fewer = &self.fewer;
         let fewer_count: usize = ((count as i32).wrapping_sub(1)) as usize;
         if let Err(e) = crate::enc::vector_len(__TYPE, "fewer", fewer.len(), "Count - 1", fewer_count) { return Err(e); }
-        for __elem in fewer.iter() {
+        let mut __items: &[_] = fewer;
+        while let [__elem, __rest @ ..] = __items {
+            __items = __rest;
             let __elem = *__elem;
             crate::enc::u8(__out, __elem);
         }
@@ -140,7 +156,9 @@ impl crate::Encode for C2S_Lengths {
         let more = &self.more;
         let more_count: usize = ((count as i32).wrapping_add(0x10)) as usize;
         if let Err(e) = crate::enc::vector_len(__TYPE, "more", more.len(), " Count + 0x10 ", more_count) { return Err(e); }
-        for __elem in more.iter() {
+        let mut __items: &[_] = more;
+        while let [__elem, __rest @ ..] = __items {
+            __items = __rest;
             let __elem = *__elem;
             crate::enc::u8(__out, __elem);
         }
@@ -167,7 +185,9 @@ impl crate::Encode for C2S_Repeated {
         let items = &self.items;
         let items_count: usize = (count) as usize;
         if let Err(e) = crate::enc::vector_len(__TYPE, "items", items.len(), "Count", items_count) { return Err(e); }
-        for __elem in items.iter() {
+        let mut __items: &[_] = items;
+        while let [__elem, __rest @ ..] = __items {
+            __items = __rest;
             let __elem = *__elem;
             crate::enc::u16(__out, __elem);
         }
@@ -175,7 +195,9 @@ impl crate::Encode for C2S_Repeated {
         let items_2 = &self.items_2;
         let items_2_count: usize = (count) as usize;
         if let Err(e) = crate::enc::vector_len(__TYPE, "items_2", items_2.len(), "Count", items_2_count) { return Err(e); }
-        for __elem in items_2.iter() {
+        let mut __items: &[_] = items_2;
+        while let [__elem, __rest @ ..] = __items {
+            __items = __rest;
             let __elem = *__elem;
             crate::enc::u64(__out, __elem);
         }
@@ -237,14 +259,18 @@ impl crate::Encode for S2C_Packables {
         let spells = &self.spells;
         // inlined PackableList<u32>
         if let Err(e) = crate::enc::list_header(__out, __TYPE, "spells", spells.len()) { return Err(e); }
-        for __elem in spells.iter() {
+        let mut __items: &[_] = spells;
+        while let [__elem, __rest @ ..] = __items {
+            __items = __rest;
             let __elem = *__elem;
             crate::enc::u32(__out, __elem);
         }
         let pairs = &self.pairs;
         // inlined PackableHashTable<u32, u32>
         if let Err(e) = crate::enc::hash_table_header(__out, __TYPE, "pairs", pairs.len()) { return Err(e); }
-        for (__k, __v) in pairs.iter() {
+        let mut __items: &[_] = pairs;
+        while let [(__k, __v), __rest @ ..] = __items {
+            __items = __rest;
             let __k = *__k;
             crate::enc::u32(__out, __k);
             let __v = *__v;
@@ -253,7 +279,9 @@ impl crate::Encode for S2C_Packables {
         let map = &self.map;
         // inlined PHashTable<u32, u32>
         if let Err(e) = crate::enc::p_hash_table_header(__out, __TYPE, "map", map.len()) { return Err(e); }
-        for (__k, __v) in map.iter() {
+        let mut __items: &[_] = map;
+        while let [(__k, __v), __rest @ ..] = __items {
+            __items = __rest;
             let __k = *__k;
             crate::enc::u32(__out, __k);
             let __v = *__v;
@@ -262,7 +290,9 @@ impl crate::Encode for S2C_Packables {
         let corners = &self.corners;
         // inlined PackableList<Point>
         if let Err(e) = crate::enc::list_header(__out, __TYPE, "corners", corners.len()) { return Err(e); }
-        for __elem in corners.iter() {
+        let mut __items: &[_] = corners;
+        while let [__elem, __rest @ ..] = __items {
+            __items = __rest;
             if let Err(e) = <Point as crate::Encode>::write_at(&__elem, __out, __base) { return Err(e); }
         }
         Ok(())

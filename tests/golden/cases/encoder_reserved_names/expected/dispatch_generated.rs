@@ -39,6 +39,19 @@ impl crate::Message for crate::messages::S2C_Shadow {
     const NAME: &'static str = "Shadow";
 }
 
+impl crate::Decode for crate::messages::S2C_LoopShadow {
+    #[inline]
+    fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
+        crate::messages::S2C_LoopShadow::read_from(data, offset)
+    }
+}
+
+impl crate::Message for crate::messages::S2C_LoopShadow {
+    const KIND: crate::Kind = crate::Kind::MessageS2C;
+    const OPCODE: u32 = 0x0004;
+    const NAME: &'static str = "LoopShadow";
+}
+
 impl crate::Decode for crate::messages::S2C_CaseShadow {
     #[inline]
     fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
@@ -120,6 +133,7 @@ impl C2SMessage {
 pub enum S2CMessage {
     Holder(crate::messages::S2C_Holder),
     Shadow(crate::messages::S2C_Shadow),
+    LoopShadow(crate::messages::S2C_LoopShadow),
     CaseShadow(crate::messages::S2C_CaseShadow),
 }
 
@@ -137,6 +151,7 @@ impl S2CMessage {
         let decoded = match opcode {
             0x0001 => match crate::messages::S2C_Holder::read_from(message, &mut at) { Ok(m) => Ok(Self::Holder(m)), Err(e) => Err(e) },
             0x0002 => match crate::messages::S2C_Shadow::read_from(message, &mut at) { Ok(m) => Ok(Self::Shadow(m)), Err(e) => Err(e) },
+            0x0004 => match crate::messages::S2C_LoopShadow::read_from(message, &mut at) { Ok(m) => Ok(Self::LoopShadow(m)), Err(e) => Err(e) },
             0x0003 => match crate::messages::S2C_CaseShadow::read_from(message, &mut at) { Ok(m) => Ok(Self::CaseShadow(m)), Err(e) => Err(e) },
             _ => return Err(crate::DecodeError::not_generated(Self::KIND, opcode)),
         };
@@ -182,6 +197,7 @@ impl S2CMessage {
         match *self {
             Self::Holder(_) => 0x0001,
             Self::Shadow(_) => 0x0002,
+            Self::LoopShadow(_) => 0x0004,
             Self::CaseShadow(_) => 0x0003,
         }
     }
@@ -191,6 +207,7 @@ impl S2CMessage {
         match *self {
             Self::Holder(_) => "Holder",
             Self::Shadow(_) => "Shadow",
+            Self::LoopShadow(_) => "LoopShadow",
             Self::CaseShadow(_) => "CaseShadow",
         }
     }
@@ -207,6 +224,13 @@ impl From<crate::messages::S2C_Shadow> for S2CMessage {
     #[inline]
     fn from(message: crate::messages::S2C_Shadow) -> Self {
         Self::Shadow(message)
+    }
+}
+
+impl From<crate::messages::S2C_LoopShadow> for S2CMessage {
+    #[inline]
+    fn from(message: crate::messages::S2C_LoopShadow) -> Self {
+        Self::LoopShadow(message)
     }
 }
 

@@ -21,7 +21,9 @@ impl crate::Encode for S2C_Holder {
         let more = &self.more;
         let more_count: usize = (count) as usize;
         if let Err(e) = crate::enc::vector_len(__TYPE, "more", more.len(), "Count", more_count) { return Err(e); }
-        for __elem in more.iter() {
+        let mut __items: &[_] = more;
+        while let [__elem, __rest @ ..] = __items {
+            __items = __rest;
             if let Err(e) = <Packed as crate::Encode>::write_at(&__elem, __out, __base) { return Err(e); }
         }
         Ok(())
@@ -47,6 +49,23 @@ impl crate::Encode for S2C_Shadow {
 
 impl S2C_Shadow {
     /// Encode `S2C_Shadow` to the little-endian wire form: appends exactly the
+    /// bytes `read_from` reads, as a message that starts at the end of `out`
+    /// (alignment padding counts from there). On error `out` is left as it was.
+    #[inline]
+    pub fn write_to(&self, out: &mut Vec<u8>) -> Result<(), crate::EncodeError> {
+        crate::Encode::write_to(self, out)
+    }
+}
+
+impl crate::Encode for S2C_LoopShadow {
+    fn write_at(&self, __out: &mut Vec<u8>, __base: usize) -> Result<(), crate::EncodeError> {
+        let _ = (__out, __base);
+        Err(crate::EncodeError::new("S2C_LoopShadow", "__rest", "the member's name is one the generated encoder uses itself, so this struct cannot be encoded"))
+    }
+}
+
+impl S2C_LoopShadow {
+    /// Encode `S2C_LoopShadow` to the little-endian wire form: appends exactly the
     /// bytes `read_from` reads, as a message that starts at the end of `out`
     /// (alignment padding counts from there). On error `out` is left as it was.
     #[inline]
@@ -101,6 +120,7 @@ impl crate::dispatch::S2CMessage {
         let result = match *self {
             Self::Holder(ref m) => <crate::messages::S2C_Holder as crate::Encode>::write_at(m, out, start),
             Self::Shadow(ref m) => <crate::messages::S2C_Shadow as crate::Encode>::write_at(m, out, start),
+            Self::LoopShadow(ref m) => <crate::messages::S2C_LoopShadow as crate::Encode>::write_at(m, out, start),
             Self::CaseShadow(ref m) => <crate::messages::S2C_CaseShadow as crate::Encode>::write_at(m, out, start),
         };
         crate::enc::finish(out, start, result)

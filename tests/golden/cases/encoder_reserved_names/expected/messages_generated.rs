@@ -95,6 +95,46 @@ impl S2C_Shadow {
     }
 }
 
+/// `LoopShadow` — generated from protocol.xml line 20.
+///
+/// Opcode: `0x0004` (see `S2C_LoopShadow::OPCODE`).
+#[derive(Debug, Clone, PartialEq)]
+pub struct S2C_LoopShadow {
+    pub count: u8,
+    pub __rest: u8,
+    /// Vector field; length from protocol.xml `length="Count"`.
+    pub values: Vec<u16>,
+}
+
+impl S2C_LoopShadow {
+    /// Wire opcode for this message (from protocol.xml `type=`).
+    pub const OPCODE: u32 = 0x0004;
+
+    /// Decode `S2C_LoopShadow` from a little-endian wire stream at `*offset`.
+    pub fn read_from(data: &[u8], offset: &mut usize) -> Result<Self, &'static str> {
+        if *offset + 1 > data.len() { return Err("truncated u8 field count"); }
+        let count: u8 = data[*offset]; *offset += 1;
+        if *offset + 1 > data.len() { return Err("truncated u8 field __rest"); }
+        let __rest: u8 = data[*offset]; *offset += 1;
+        // <vector name="values" length="Count" type="u16">
+        let values_count: usize = (count) as usize;
+        let mut values: Vec<u16> = Vec::with_capacity(values_count.min(1024));
+        for _ in 0..values_count {
+            let __elem: u16 = {
+                if *offset + 2 > data.len() { return Err("truncated u16 field __elem"); }
+                let __elem: u16 = u16::from_le_bytes([data[*offset], data[*offset+1]]); *offset += 2;
+                __elem
+            };
+            values.push(__elem);
+        }
+        Ok(Self {
+            count,
+            __rest,
+            values,
+        })
+    }
+}
+
 /// `<switch name="Kind">` discriminated union (one variant per case).
 #[derive(Debug, Clone, PartialEq)]
 pub enum S2C_CaseShadowKindData {
@@ -104,7 +144,7 @@ pub enum S2C_CaseShadowKindData {
     },
 }
 
-/// `CaseShadow` — generated from protocol.xml line 20.
+/// `CaseShadow` — generated from protocol.xml line 25.
 ///
 /// Opcode: `0x0003` (see `S2C_CaseShadow::OPCODE`).
 #[derive(Debug, Clone, PartialEq)]
@@ -150,5 +190,6 @@ impl S2C_CaseShadow {
 pub const OPCODE_INDEX: &[(&str, &str, u32)] = &[
     ("messageS2C", "Holder", 0x0001),
     ("messageS2C", "Shadow", 0x0002),
+    ("messageS2C", "LoopShadow", 0x0004),
     ("messageS2C", "CaseShadow", 0x0003),
 ];

@@ -170,7 +170,9 @@ impl crate::Encode for Action_Containers {
             let spells_v = __some_spells;
             // inlined PackableList<u32>
             if let Err(e) = crate::enc::list_header(__out, __TYPE, "spells", spells_v.len()) { return Err(e); }
-            for __elem in spells_v.iter() {
+            let mut __items: &[_] = spells_v;
+            while let [__elem, __rest @ ..] = __items {
+                __items = __rest;
                 let __elem = *__elem;
                 crate::enc::u32(__out, __elem);
             }
@@ -178,14 +180,18 @@ impl crate::Encode for Action_Containers {
             let items_v = __some_items;
             let items_v_count: usize = ((count) as usize).saturating_sub(1usize);
             if let Err(e) = crate::enc::vector_len(__TYPE, "items", items_v.len(), "Count", items_v_count) { return Err(e); }
-            for __elem in items_v.iter() {
+            let mut __items: &[_] = items_v;
+            while let [__elem, __rest @ ..] = __items {
+                __items = __rest;
                 let __elem = *__elem;
                 crate::enc::u16(__out, __elem);
             }
             let map_v = __some_map;
             // inlined PHashTable<u32, u16>
             if let Err(e) = crate::enc::p_hash_table_header(__out, __TYPE, "map", map_v.len()) { return Err(e); }
-            for (__k, __v) in map_v.iter() {
+            let mut __items: &[_] = map_v;
+            while let [(__k, __v), __rest @ ..] = __items {
+                __items = __rest;
                 let __k = *__k;
                 crate::enc::u32(__out, __k);
                 let __v = *__v;
@@ -206,7 +212,9 @@ impl crate::Encode for Action_Containers {
             let pairs_v = __some_pairs;
             // inlined PackableHashTable<u16, u32>
             if let Err(e) = crate::enc::hash_table_header(__out, __TYPE, "pairs", pairs_v.len()) { return Err(e); }
-            for (__k, __v) in pairs_v.iter() {
+            let mut __items: &[_] = pairs_v;
+            while let [(__k, __v), __rest @ ..] = __items {
+                __items = __rest;
                 let __k = *__k;
                 crate::enc::u16(__out, __k);
                 let __v = *__v;

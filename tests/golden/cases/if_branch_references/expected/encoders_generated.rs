@@ -33,7 +33,9 @@ impl crate::Encode for Velocity {
             let items_v = __some_items;
             let items_v_count: usize = (total) as usize;
             if let Err(e) = crate::enc::vector_len(__TYPE, "items", items_v.len(), "Total", items_v_count) { return Err(e); }
-            for __elem in items_v.iter() {
+            let mut __items: &[_] = items_v;
+            while let [__elem, __rest @ ..] = __items {
+                __items = __rest;
                 let __elem = *__elem;
                 crate::enc::f32(__out, __elem);
             }
@@ -75,7 +77,9 @@ impl crate::Encode for Action_SameAndOtherBranch {
             let values_v = __some_values;
             let values_v_count: usize = (count_v) as usize;
             if let Err(e) = crate::enc::vector_len(__TYPE, "values", values_v.len(), "Count", values_v_count) { return Err(e); }
-            for __elem in values_v.iter() {
+            let mut __items: &[_] = values_v;
+            while let [__elem, __rest @ ..] = __items {
+                __items = __rest;
                 let __elem = *__elem;
                 crate::enc::u32(__out, __elem);
             }
@@ -83,7 +87,9 @@ impl crate::Encode for Action_SameAndOtherBranch {
             let lows_v = __some_lows;
             let lows_v_count: usize = (((count_v & (0xF as u16))) as u16) as usize;
             if let Err(e) = crate::enc::vector_len(__TYPE, "lows", lows_v.len(), "Low", lows_v_count) { return Err(e); }
-            for __elem in lows_v.iter() {
+            let mut __items: &[_] = lows_v;
+            while let [__elem, __rest @ ..] = __items {
+                __items = __rest;
                 let __elem = *__elem;
                 crate::enc::u8(__out, __elem);
             }
@@ -103,7 +109,9 @@ impl crate::Encode for Action_SameAndOtherBranch {
             let spare_v = __some_spare;
             let spare_v_count: usize = ((count.unwrap_or_default() as i32).wrapping_sub(1)) as usize;
             if let Err(e) = crate::enc::vector_len(__TYPE, "spare", spare_v.len(), "Count - 1", spare_v_count) { return Err(e); }
-            for __elem in spare_v.iter() {
+            let mut __items: &[_] = spare_v;
+            while let [__elem, __rest @ ..] = __items {
+                __items = __rest;
                 let __elem = *__elem;
                 crate::enc::u8(__out, __elem);
             }
@@ -112,7 +120,9 @@ impl crate::Encode for Action_SameAndOtherBranch {
         let after = &self.after;
         let after_count: usize = (((count.unwrap_or_default() & (0xF as u16))) as u16) as usize;
         if let Err(e) = crate::enc::vector_len(__TYPE, "after", after.len(), "Low", after_count) { return Err(e); }
-        for __elem in after.iter() {
+        let mut __items: &[_] = after;
+        while let [__elem, __rest @ ..] = __items {
+            __items = __rest;
             let __elem = *__elem;
             crate::enc::u8(__out, __elem);
         }
@@ -309,7 +319,9 @@ impl crate::Encode for Action_UnsignedNegation {
         let rest = &self.rest;
         let rest_count: usize = ((((flags.wrapping_neg()) as u16)) as u32) as usize;
         if let Err(e) = crate::enc::vector_len(__TYPE, "rest", rest.len(), "Negated", rest_count) { return Err(e); }
-        for __elem in rest.iter() {
+        let mut __items: &[_] = rest;
+        while let [__elem, __rest @ ..] = __items {
+            __items = __rest;
             let __elem = *__elem;
             crate::enc::u8(__out, __elem);
         }

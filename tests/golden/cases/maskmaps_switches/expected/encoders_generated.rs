@@ -65,14 +65,18 @@ impl crate::Encode for Event_Masks {
             let spells_v = __some_spells;
             // inlined PackableList<u32>
             if let Err(e) = crate::enc::list_header(__out, __TYPE, "spells", spells_v.len()) { return Err(e); }
-            for __elem in spells_v.iter() {
+            let mut __items: &[_] = spells_v;
+            while let [__elem, __rest @ ..] = __items {
+                __items = __rest;
                 let __elem = *__elem;
                 crate::enc::u32(__out, __elem);
             }
             let map_v = __some_map;
             // inlined PHashTable<u32, u32>
             if let Err(e) = crate::enc::p_hash_table_header(__out, __TYPE, "map", map_v.len()) { return Err(e); }
-            for (__k, __v) in map_v.iter() {
+            let mut __items: &[_] = map_v;
+            while let [(__k, __v), __rest @ ..] = __items {
+                __items = __rest;
                 let __k = *__k;
                 crate::enc::u32(__out, __k);
                 let __v = *__v;
@@ -222,7 +226,9 @@ impl crate::Encode for Event_Switches {
                 let steps = __case_steps;
                 let steps_count: usize = (count) as usize;
                 if let Err(e) = crate::enc::vector_len(__TYPE, "steps", steps.len(), "Count", steps_count) { return Err(e); }
-                for __elem in steps.iter() {
+                let mut __items: &[_] = steps;
+                while let [__elem, __rest @ ..] = __items {
+                    __items = __rest;
                     let __elem = *__elem;
                     crate::enc::u16(__out, __elem);
                 }
@@ -245,7 +251,9 @@ impl crate::Encode for Event_Switches {
                 let spells = __case_spells;
                 // inlined PackableList<u16>
                 if let Err(e) = crate::enc::list_header(__out, __TYPE, "spells", spells.len()) { return Err(e); }
-                for __elem in spells.iter() {
+                let mut __items: &[_] = spells;
+                while let [__elem, __rest @ ..] = __items {
+                    __items = __rest;
                     let __elem = *__elem;
                     crate::enc::u16(__out, __elem);
                 }
@@ -286,7 +294,9 @@ impl crate::Encode for Event_Switches {
                     let pairs_v = __some_pairs;
                     // inlined PackableHashTable<u16, u8>
                     if let Err(e) = crate::enc::hash_table_header(__out, __TYPE, "pairs", pairs_v.len()) { return Err(e); }
-                    for (__k, __v) in pairs_v.iter() {
+                    let mut __items: &[_] = pairs_v;
+                    while let [(__k, __v), __rest @ ..] = __items {
+                        __items = __rest;
                         let __k = *__k;
                         crate::enc::u16(__out, __k);
                         let __v = *__v;

@@ -29,7 +29,9 @@ impl crate::Encode for Event_Mixed {
         let items = &self.items;
         let items_count: usize = (count) as usize;
         if let Err(e) = crate::enc::vector_len(__TYPE, "items", items.len(), "Count", items_count) { return Err(e); }
-        for __elem in items.iter() {
+        let mut __items: &[_] = items;
+        while let [__elem, __rest @ ..] = __items {
+            __items = __rest;
             let __elem = *__elem;
             crate::enc::u32(__out, __elem);
         }
@@ -46,7 +48,9 @@ impl crate::Encode for Event_Mixed {
         let spells = &self.spells;
         // inlined PackableList<u32>
         if let Err(e) = crate::enc::list_header(__out, __TYPE, "spells", spells.len()) { return Err(e); }
-        for __elem in spells.iter() {
+        let mut __items: &[_] = spells;
+        while let [__elem, __rest @ ..] = __items {
+            __items = __rest;
             let __elem = *__elem;
             crate::enc::u32(__out, __elem);
         }
