@@ -39,18 +39,21 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Point {
                 crate::serde_support::expecting_map(f, "Point")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
+                let mut __m = (None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "Point", members: MEMBERS })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "Point", MEMBERS, 0)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m1, "Point", MEMBERS, 1)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "Point", MEMBERS, 0),
+                        _ => crate::serde_support::member(&mut map, &mut __m.1, "Point", MEMBERS, 1),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::Point {
-                    x: crate::serde_support::present(__m0, "Point", MEMBERS, 0)?,
-                    y: crate::serde_support::present(__m1, "Point", MEMBERS, 1)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1)) => Ok(crate::messages::Point {
+                        x: __v0,
+                        y: __v1,
+                    }),
+                    (__0, __1) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none()], "Point", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("Point", MEMBERS, Members)
@@ -77,18 +80,21 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Bag {
                 crate::serde_support::expecting_map(f, "Bag")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
+                let mut __m = (None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "Bag", members: MEMBERS })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "Bag", MEMBERS, 0)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m1, "Bag", MEMBERS, 1)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "Bag", MEMBERS, 0),
+                        _ => crate::serde_support::member(&mut map, &mut __m.1, "Bag", MEMBERS, 1),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::Bag {
-                    count: crate::serde_support::present(__m0, "Bag", MEMBERS, 0)?,
-                    items: crate::serde_support::present(__m1, "Bag", MEMBERS, 1)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1)) => Ok(crate::messages::Bag {
+                        count: __v0,
+                        items: __v1,
+                    }),
+                    (__0, __1) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none()], "Bag", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("Bag", MEMBERS, Members)
@@ -119,30 +125,29 @@ impl<'de> serde::Deserialize<'de> for crate::messages::C2S_Vectors {
                 crate::serde_support::expecting_map(f, "C2S_Vectors")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
-                let mut __m2 = None;
-                let mut __m3 = None;
-                let mut __m4 = None;
-                let mut __m5 = None;
+                let mut __m = (None, None, None, None, None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "C2S_Vectors", members: MEMBERS })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "C2S_Vectors", MEMBERS, 0)?,
-                        1 => crate::serde_support::member(&mut map, &mut __m1, "C2S_Vectors", MEMBERS, 1)?,
-                        2 => crate::serde_support::member(&mut map, &mut __m2, "C2S_Vectors", MEMBERS, 2)?,
-                        3 => crate::serde_support::member(&mut map, &mut __m3, "C2S_Vectors", MEMBERS, 3)?,
-                        4 => crate::serde_support::member(&mut map, &mut __m4, "C2S_Vectors", MEMBERS, 4)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m5, "C2S_Vectors", MEMBERS, 5)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "C2S_Vectors", MEMBERS, 0),
+                        1 => crate::serde_support::member(&mut map, &mut __m.1, "C2S_Vectors", MEMBERS, 1),
+                        2 => crate::serde_support::member(&mut map, &mut __m.2, "C2S_Vectors", MEMBERS, 2),
+                        3 => crate::serde_support::member(&mut map, &mut __m.3, "C2S_Vectors", MEMBERS, 3),
+                        4 => crate::serde_support::member(&mut map, &mut __m.4, "C2S_Vectors", MEMBERS, 4),
+                        _ => crate::serde_support::member(&mut map, &mut __m.5, "C2S_Vectors", MEMBERS, 5),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::C2S_Vectors {
-                    count: crate::serde_support::present(__m0, "C2S_Vectors", MEMBERS, 0)?,
-                    items: crate::serde_support::present(__m1, "C2S_Vectors", MEMBERS, 1)?,
-                    trimmed: crate::serde_support::present(__m2, "C2S_Vectors", MEMBERS, 2)?,
-                    trimmed_hex: crate::serde_support::present(__m3, "C2S_Vectors", MEMBERS, 3)?,
-                    shades: crate::serde_support::present(__m4, "C2S_Vectors", MEMBERS, 4)?,
-                    points: crate::serde_support::present(__m5, "C2S_Vectors", MEMBERS, 5)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1), Some(__v2), Some(__v3), Some(__v4), Some(__v5)) => Ok(crate::messages::C2S_Vectors {
+                        count: __v0,
+                        items: __v1,
+                        trimmed: __v2,
+                        trimmed_hex: __v3,
+                        shades: __v4,
+                        points: __v5,
+                    }),
+                    (__0, __1, __2, __3, __4, __5) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none(), __2.is_none(), __3.is_none(), __4.is_none(), __5.is_none()], "C2S_Vectors", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("C2S_Vectors", MEMBERS, Members)
@@ -172,27 +177,27 @@ impl<'de> serde::Deserialize<'de> for crate::messages::C2S_Lengths {
                 crate::serde_support::expecting_map(f, "C2S_Lengths")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
-                let mut __m2 = None;
-                let mut __m3 = None;
-                let mut __m4 = None;
+                let mut __m = (None, None, None, None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "C2S_Lengths", members: MEMBERS })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "C2S_Lengths", MEMBERS, 0)?,
-                        1 => crate::serde_support::member(&mut map, &mut __m1, "C2S_Lengths", MEMBERS, 1)?,
-                        2 => crate::serde_support::member(&mut map, &mut __m2, "C2S_Lengths", MEMBERS, 2)?,
-                        3 => crate::serde_support::member(&mut map, &mut __m3, "C2S_Lengths", MEMBERS, 3)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m4, "C2S_Lengths", MEMBERS, 4)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "C2S_Lengths", MEMBERS, 0),
+                        1 => crate::serde_support::member(&mut map, &mut __m.1, "C2S_Lengths", MEMBERS, 1),
+                        2 => crate::serde_support::member(&mut map, &mut __m.2, "C2S_Lengths", MEMBERS, 2),
+                        3 => crate::serde_support::member(&mut map, &mut __m.3, "C2S_Lengths", MEMBERS, 3),
+                        _ => crate::serde_support::member(&mut map, &mut __m.4, "C2S_Lengths", MEMBERS, 4),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::C2S_Lengths {
-                    packed: crate::serde_support::present(__m0, "C2S_Lengths", MEMBERS, 0)?,
-                    count: crate::serde_support::present(__m1, "C2S_Lengths", MEMBERS, 1)?,
-                    by_low: crate::serde_support::present(__m2, "C2S_Lengths", MEMBERS, 2)?,
-                    fewer: crate::serde_support::present(__m3, "C2S_Lengths", MEMBERS, 3)?,
-                    more: crate::serde_support::present(__m4, "C2S_Lengths", MEMBERS, 4)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1), Some(__v2), Some(__v3), Some(__v4)) => Ok(crate::messages::C2S_Lengths {
+                        packed: __v0,
+                        count: __v1,
+                        by_low: __v2,
+                        fewer: __v3,
+                        more: __v4,
+                    }),
+                    (__0, __1, __2, __3, __4) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none(), __2.is_none(), __3.is_none(), __4.is_none()], "C2S_Lengths", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("C2S_Lengths", MEMBERS, Members)
@@ -220,21 +225,23 @@ impl<'de> serde::Deserialize<'de> for crate::messages::C2S_Repeated {
                 crate::serde_support::expecting_map(f, "C2S_Repeated")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
-                let mut __m2 = None;
+                let mut __m = (None, None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "C2S_Repeated", members: MEMBERS })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "C2S_Repeated", MEMBERS, 0)?,
-                        1 => crate::serde_support::member(&mut map, &mut __m1, "C2S_Repeated", MEMBERS, 1)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m2, "C2S_Repeated", MEMBERS, 2)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "C2S_Repeated", MEMBERS, 0),
+                        1 => crate::serde_support::member(&mut map, &mut __m.1, "C2S_Repeated", MEMBERS, 1),
+                        _ => crate::serde_support::member(&mut map, &mut __m.2, "C2S_Repeated", MEMBERS, 2),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::C2S_Repeated {
-                    count: crate::serde_support::present(__m0, "C2S_Repeated", MEMBERS, 0)?,
-                    items: crate::serde_support::present(__m1, "C2S_Repeated", MEMBERS, 1)?,
-                    items_2: crate::serde_support::present(__m2, "C2S_Repeated", MEMBERS, 2)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1), Some(__v2)) => Ok(crate::messages::C2S_Repeated {
+                        count: __v0,
+                        items: __v1,
+                        items_2: __v2,
+                    }),
+                    (__0, __1, __2) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none(), __2.is_none()], "C2S_Repeated", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("C2S_Repeated", MEMBERS, Members)
@@ -262,21 +269,23 @@ impl<'de> serde::Deserialize<'de> for crate::messages::S2C_Tables {
                 crate::serde_support::expecting_map(f, "S2C_Tables")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
-                let mut __m2 = None;
+                let mut __m = (None, None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "S2C_Tables", members: MEMBERS })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "S2C_Tables", MEMBERS, 0)?,
-                        1 => crate::serde_support::member(&mut map, &mut __m1, "S2C_Tables", MEMBERS, 1)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m2, "S2C_Tables", MEMBERS, 2)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "S2C_Tables", MEMBERS, 0),
+                        1 => crate::serde_support::member(&mut map, &mut __m.1, "S2C_Tables", MEMBERS, 1),
+                        _ => crate::serde_support::member(&mut map, &mut __m.2, "S2C_Tables", MEMBERS, 2),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::S2C_Tables {
-                    count: crate::serde_support::present(__m0, "S2C_Tables", MEMBERS, 0)?,
-                    props: crate::serde_support::present(__m1, "S2C_Tables", MEMBERS, 1)?,
-                    r#where: crate::serde_support::present(__m2, "S2C_Tables", MEMBERS, 2)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1), Some(__v2)) => Ok(crate::messages::S2C_Tables {
+                        count: __v0,
+                        props: __v1,
+                        r#where: __v2,
+                    }),
+                    (__0, __1, __2) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none(), __2.is_none()], "S2C_Tables", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("S2C_Tables", MEMBERS, Members)
@@ -305,24 +314,25 @@ impl<'de> serde::Deserialize<'de> for crate::messages::S2C_Packables {
                 crate::serde_support::expecting_map(f, "S2C_Packables")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
-                let mut __m2 = None;
-                let mut __m3 = None;
+                let mut __m = (None, None, None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "S2C_Packables", members: MEMBERS })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "S2C_Packables", MEMBERS, 0)?,
-                        1 => crate::serde_support::member(&mut map, &mut __m1, "S2C_Packables", MEMBERS, 1)?,
-                        2 => crate::serde_support::member(&mut map, &mut __m2, "S2C_Packables", MEMBERS, 2)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m3, "S2C_Packables", MEMBERS, 3)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "S2C_Packables", MEMBERS, 0),
+                        1 => crate::serde_support::member(&mut map, &mut __m.1, "S2C_Packables", MEMBERS, 1),
+                        2 => crate::serde_support::member(&mut map, &mut __m.2, "S2C_Packables", MEMBERS, 2),
+                        _ => crate::serde_support::member(&mut map, &mut __m.3, "S2C_Packables", MEMBERS, 3),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::S2C_Packables {
-                    spells: crate::serde_support::present(__m0, "S2C_Packables", MEMBERS, 0)?,
-                    pairs: crate::serde_support::present(__m1, "S2C_Packables", MEMBERS, 1)?,
-                    map: crate::serde_support::present(__m2, "S2C_Packables", MEMBERS, 2)?,
-                    corners: crate::serde_support::present(__m3, "S2C_Packables", MEMBERS, 3)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1), Some(__v2), Some(__v3)) => Ok(crate::messages::S2C_Packables {
+                        spells: __v0,
+                        pairs: __v1,
+                        map: __v2,
+                        corners: __v3,
+                    }),
+                    (__0, __1, __2, __3) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none(), __2.is_none(), __3.is_none()], "S2C_Packables", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("S2C_Packables", MEMBERS, Members)

@@ -37,13 +37,16 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Pair {
                 crate::serde_support::expecting_map(f, "Pair")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
+                let mut __m = (None,);
                 while map.next_key_seed(crate::serde_support::Member { type_name: "Pair", members: MEMBERS })?.is_some() {
-                    crate::serde_support::member(&mut map, &mut __m0, "Pair", MEMBERS, 0)?;
+                    crate::serde_support::member(&mut map, &mut __m.0, "Pair", MEMBERS, 0)?;
                 }
-                Ok(crate::messages::Pair {
-                    a: crate::serde_support::present(__m0, "Pair", MEMBERS, 0)?,
-                })
+                match __m {
+                    (Some(__v0),) => Ok(crate::messages::Pair {
+                        a: __v0,
+                    }),
+                    (__0,) => Err(crate::serde_support::absent(&[__0.is_none()], "Pair", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("Pair", MEMBERS, Members)
@@ -69,13 +72,16 @@ impl<'de> serde::Deserialize<'de> for crate::messages::C2S_type {
                 crate::serde_support::expecting_map(f, "C2S_type")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
+                let mut __m = (None,);
                 while map.next_key_seed(crate::serde_support::Member { type_name: "C2S_type", members: MEMBERS })?.is_some() {
-                    crate::serde_support::member(&mut map, &mut __m0, "C2S_type", MEMBERS, 0)?;
+                    crate::serde_support::member(&mut map, &mut __m.0, "C2S_type", MEMBERS, 0)?;
                 }
-                Ok(crate::messages::C2S_type {
-                    a: crate::serde_support::present(__m0, "C2S_type", MEMBERS, 0)?,
-                })
+                match __m {
+                    (Some(__v0),) => Ok(crate::messages::C2S_type {
+                        a: __v0,
+                    }),
+                    (__0,) => Err(crate::serde_support::absent(&[__0.is_none()], "C2S_type", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("C2S_type", MEMBERS, Members)
@@ -102,8 +108,7 @@ impl<'de> serde::Deserialize<'de> for crate::messages::C2S_C2S_type {
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
                 while map.next_key_seed(crate::serde_support::Member { type_name: "C2S_C2S_type", members: MEMBERS })?.is_some() {
                 }
-                Ok(crate::messages::C2S_C2S_type {
-                })
+                Ok(crate::messages::C2S_C2S_type {})
             }
         }
         deserializer.deserialize_struct("C2S_C2S_type", MEMBERS, Members)
@@ -130,8 +135,7 @@ impl<'de> serde::Deserialize<'de> for crate::messages::C2S_decode {
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
                 while map.next_key_seed(crate::serde_support::Member { type_name: "C2S_decode", members: MEMBERS })?.is_some() {
                 }
-                Ok(crate::messages::C2S_decode {
-                })
+                Ok(crate::messages::C2S_decode {})
             }
         }
         deserializer.deserialize_struct("C2S_decode", MEMBERS, Members)
@@ -157,13 +161,16 @@ impl<'de> serde::Deserialize<'de> for crate::messages::C2S_First {
                 crate::serde_support::expecting_map(f, "C2S_First")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
+                let mut __m = (None,);
                 while map.next_key_seed(crate::serde_support::Member { type_name: "C2S_First", members: MEMBERS })?.is_some() {
-                    crate::serde_support::member(&mut map, &mut __m0, "C2S_First", MEMBERS, 0)?;
+                    crate::serde_support::member(&mut map, &mut __m.0, "C2S_First", MEMBERS, 0)?;
                 }
-                Ok(crate::messages::C2S_First {
-                    a: crate::serde_support::present(__m0, "C2S_First", MEMBERS, 0)?,
-                })
+                match __m {
+                    (Some(__v0),) => Ok(crate::messages::C2S_First {
+                        a: __v0,
+                    }),
+                    (__0,) => Err(crate::serde_support::absent(&[__0.is_none()], "C2S_First", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("C2S_First", MEMBERS, Members)
@@ -189,13 +196,16 @@ impl<'de> serde::Deserialize<'de> for crate::messages::C2S_Second {
                 crate::serde_support::expecting_map(f, "C2S_Second")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
+                let mut __m = (None,);
                 while map.next_key_seed(crate::serde_support::Member { type_name: "C2S_Second", members: MEMBERS })?.is_some() {
-                    crate::serde_support::member(&mut map, &mut __m0, "C2S_Second", MEMBERS, 0)?;
+                    crate::serde_support::member(&mut map, &mut __m.0, "C2S_Second", MEMBERS, 0)?;
                 }
-                Ok(crate::messages::C2S_Second {
-                    b: crate::serde_support::present(__m0, "C2S_Second", MEMBERS, 0)?,
-                })
+                match __m {
+                    (Some(__v0),) => Ok(crate::messages::C2S_Second {
+                        b: __v0,
+                    }),
+                    (__0,) => Err(crate::serde_support::absent(&[__0.is_none()], "C2S_Second", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("C2S_Second", MEMBERS, Members)
@@ -221,13 +231,16 @@ impl<'de> serde::Deserialize<'de> for crate::messages::C2S_NoOpcode {
                 crate::serde_support::expecting_map(f, "C2S_NoOpcode")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
+                let mut __m = (None,);
                 while map.next_key_seed(crate::serde_support::Member { type_name: "C2S_NoOpcode", members: MEMBERS })?.is_some() {
-                    crate::serde_support::member(&mut map, &mut __m0, "C2S_NoOpcode", MEMBERS, 0)?;
+                    crate::serde_support::member(&mut map, &mut __m.0, "C2S_NoOpcode", MEMBERS, 0)?;
                 }
-                Ok(crate::messages::C2S_NoOpcode {
-                    a: crate::serde_support::present(__m0, "C2S_NoOpcode", MEMBERS, 0)?,
-                })
+                match __m {
+                    (Some(__v0),) => Ok(crate::messages::C2S_NoOpcode {
+                        a: __v0,
+                    }),
+                    (__0,) => Err(crate::serde_support::absent(&[__0.is_none()], "C2S_NoOpcode", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("C2S_NoOpcode", MEMBERS, Members)
@@ -254,8 +267,7 @@ impl<'de> serde::Deserialize<'de> for crate::messages::C2S_BadOpcode {
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
                 while map.next_key_seed(crate::serde_support::Member { type_name: "C2S_BadOpcode", members: MEMBERS })?.is_some() {
                 }
-                Ok(crate::messages::C2S_BadOpcode {
-                })
+                Ok(crate::messages::C2S_BadOpcode {})
             }
         }
         deserializer.deserialize_struct("C2S_BadOpcode", MEMBERS, Members)
@@ -282,8 +294,7 @@ impl<'de> serde::Deserialize<'de> for crate::messages::S2C_Shared {
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
                 while map.next_key_seed(crate::serde_support::Member { type_name: "S2C_Shared", members: MEMBERS })?.is_some() {
                 }
-                Ok(crate::messages::S2C_Shared {
-                })
+                Ok(crate::messages::S2C_Shared {})
             }
         }
         deserializer.deserialize_struct("S2C_Shared", MEMBERS, Members)
@@ -310,8 +321,7 @@ impl<'de> serde::Deserialize<'de> for crate::messages::S2C_über {
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
                 while map.next_key_seed(crate::serde_support::Member { type_name: "S2C_über", members: MEMBERS })?.is_some() {
                 }
-                Ok(crate::messages::S2C_über {
-                })
+                Ok(crate::messages::S2C_über {})
             }
         }
         deserializer.deserialize_struct("S2C_über", MEMBERS, Members)
@@ -338,8 +348,7 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Event_Ping {
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
                 while map.next_key_seed(crate::serde_support::Member { type_name: "Event_Ping", members: MEMBERS })?.is_some() {
                 }
-                Ok(crate::messages::Event_Ping {
-                })
+                Ok(crate::messages::Event_Ping {})
             }
         }
         deserializer.deserialize_struct("Event_Ping", MEMBERS, Members)

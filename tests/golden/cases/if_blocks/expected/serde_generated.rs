@@ -22,18 +22,21 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Action_OnlyTrue {
                 crate::serde_support::expecting_map(f, "Action_OnlyTrue")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
+                let mut __m = (None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "Action_OnlyTrue", members: MEMBERS })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "Action_OnlyTrue", MEMBERS, 0)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m1, "Action_OnlyTrue", MEMBERS, 1)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "Action_OnlyTrue", MEMBERS, 0),
+                        _ => crate::serde_support::member(&mut map, &mut __m.1, "Action_OnlyTrue", MEMBERS, 1),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::Action_OnlyTrue {
-                    flags: crate::serde_support::present(__m0, "Action_OnlyTrue", MEMBERS, 0)?,
-                    extra: crate::serde_support::present(__m1, "Action_OnlyTrue", MEMBERS, 1)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1)) => Ok(crate::messages::Action_OnlyTrue {
+                        flags: __v0,
+                        extra: __v1,
+                    }),
+                    (__0, __1) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none()], "Action_OnlyTrue", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("Action_OnlyTrue", MEMBERS, Members)
@@ -60,18 +63,21 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Action_OnlyFalse {
                 crate::serde_support::expecting_map(f, "Action_OnlyFalse")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
+                let mut __m = (None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "Action_OnlyFalse", members: MEMBERS })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "Action_OnlyFalse", MEMBERS, 0)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m1, "Action_OnlyFalse", MEMBERS, 1)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "Action_OnlyFalse", MEMBERS, 0),
+                        _ => crate::serde_support::member(&mut map, &mut __m.1, "Action_OnlyFalse", MEMBERS, 1),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::Action_OnlyFalse {
-                    flags: crate::serde_support::present(__m0, "Action_OnlyFalse", MEMBERS, 0)?,
-                    fallback: crate::serde_support::present(__m1, "Action_OnlyFalse", MEMBERS, 1)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1)) => Ok(crate::messages::Action_OnlyFalse {
+                        flags: __v0,
+                        fallback: __v1,
+                    }),
+                    (__0, __1) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none()], "Action_OnlyFalse", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("Action_OnlyFalse", MEMBERS, Members)
@@ -100,24 +106,25 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Action_BothBranches {
                 crate::serde_support::expecting_map(f, "Action_BothBranches")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
-                let mut __m2 = None;
-                let mut __m3 = None;
+                let mut __m = (None, None, None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "Action_BothBranches", members: MEMBERS })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "Action_BothBranches", MEMBERS, 0)?,
-                        1 => crate::serde_support::member(&mut map, &mut __m1, "Action_BothBranches", MEMBERS, 1)?,
-                        2 => crate::serde_support::member(&mut map, &mut __m2, "Action_BothBranches", MEMBERS, 2)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m3, "Action_BothBranches", MEMBERS, 3)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "Action_BothBranches", MEMBERS, 0),
+                        1 => crate::serde_support::member(&mut map, &mut __m.1, "Action_BothBranches", MEMBERS, 1),
+                        2 => crate::serde_support::member(&mut map, &mut __m.2, "Action_BothBranches", MEMBERS, 2),
+                        _ => crate::serde_support::member(&mut map, &mut __m.3, "Action_BothBranches", MEMBERS, 3),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::Action_BothBranches {
-                    count: crate::serde_support::present(__m0, "Action_BothBranches", MEMBERS, 0)?,
-                    wide: crate::serde_support::present(__m1, "Action_BothBranches", MEMBERS, 1)?,
-                    narrow: crate::serde_support::present(__m2, "Action_BothBranches", MEMBERS, 2)?,
-                    name: crate::serde_support::present(__m3, "Action_BothBranches", MEMBERS, 3)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1), Some(__v2), Some(__v3)) => Ok(crate::messages::Action_BothBranches {
+                        count: __v0,
+                        wide: __v1,
+                        narrow: __v2,
+                        name: __v3,
+                    }),
+                    (__0, __1, __2, __3) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none(), __2.is_none(), __3.is_none()], "Action_BothBranches", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("Action_BothBranches", MEMBERS, Members)
@@ -144,18 +151,21 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Action_AlignOnly {
                 crate::serde_support::expecting_map(f, "Action_AlignOnly")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
+                let mut __m = (None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "Action_AlignOnly", members: MEMBERS })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "Action_AlignOnly", MEMBERS, 0)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m1, "Action_AlignOnly", MEMBERS, 1)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "Action_AlignOnly", MEMBERS, 0),
+                        _ => crate::serde_support::member(&mut map, &mut __m.1, "Action_AlignOnly", MEMBERS, 1),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::Action_AlignOnly {
-                    flags: crate::serde_support::present(__m0, "Action_AlignOnly", MEMBERS, 0)?,
-                    tail: crate::serde_support::present(__m1, "Action_AlignOnly", MEMBERS, 1)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1)) => Ok(crate::messages::Action_AlignOnly {
+                        flags: __v0,
+                        tail: __v1,
+                    }),
+                    (__0, __1) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none()], "Action_AlignOnly", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("Action_AlignOnly", MEMBERS, Members)
@@ -186,30 +196,29 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Action_Containers {
                 crate::serde_support::expecting_map(f, "Action_Containers")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
-                let mut __m2 = None;
-                let mut __m3 = None;
-                let mut __m4 = None;
-                let mut __m5 = None;
+                let mut __m = (None, None, None, None, None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "Action_Containers", members: MEMBERS })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "Action_Containers", MEMBERS, 0)?,
-                        1 => crate::serde_support::member(&mut map, &mut __m1, "Action_Containers", MEMBERS, 1)?,
-                        2 => crate::serde_support::member(&mut map, &mut __m2, "Action_Containers", MEMBERS, 2)?,
-                        3 => crate::serde_support::member(&mut map, &mut __m3, "Action_Containers", MEMBERS, 3)?,
-                        4 => crate::serde_support::member(&mut map, &mut __m4, "Action_Containers", MEMBERS, 4)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m5, "Action_Containers", MEMBERS, 5)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "Action_Containers", MEMBERS, 0),
+                        1 => crate::serde_support::member(&mut map, &mut __m.1, "Action_Containers", MEMBERS, 1),
+                        2 => crate::serde_support::member(&mut map, &mut __m.2, "Action_Containers", MEMBERS, 2),
+                        3 => crate::serde_support::member(&mut map, &mut __m.3, "Action_Containers", MEMBERS, 3),
+                        4 => crate::serde_support::member(&mut map, &mut __m.4, "Action_Containers", MEMBERS, 4),
+                        _ => crate::serde_support::member(&mut map, &mut __m.5, "Action_Containers", MEMBERS, 5),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::Action_Containers {
-                    count: crate::serde_support::present(__m0, "Action_Containers", MEMBERS, 0)?,
-                    scale: crate::serde_support::present(__m1, "Action_Containers", MEMBERS, 1)?,
-                    spells: crate::serde_support::present(__m2, "Action_Containers", MEMBERS, 2)?,
-                    items: crate::serde_support::present(__m3, "Action_Containers", MEMBERS, 3)?,
-                    map: crate::serde_support::present(__m4, "Action_Containers", MEMBERS, 4)?,
-                    pairs: crate::serde_support::present(__m5, "Action_Containers", MEMBERS, 5)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1), Some(__v2), Some(__v3), Some(__v4), Some(__v5)) => Ok(crate::messages::Action_Containers {
+                        count: __v0,
+                        scale: __v1,
+                        spells: __v2,
+                        items: __v3,
+                        map: __v4,
+                        pairs: __v5,
+                    }),
+                    (__0, __1, __2, __3, __4, __5) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none(), __2.is_none(), __3.is_none(), __4.is_none(), __5.is_none()], "Action_Containers", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("Action_Containers", MEMBERS, Members)
@@ -239,27 +248,27 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Action_SameName {
                 crate::serde_support::expecting_map(f, "Action_SameName")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
-                let mut __m2 = None;
-                let mut __m3 = None;
-                let mut __m4 = None;
+                let mut __m = (None, None, None, None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "Action_SameName", members: MEMBERS })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "Action_SameName", MEMBERS, 0)?,
-                        1 => crate::serde_support::member(&mut map, &mut __m1, "Action_SameName", MEMBERS, 1)?,
-                        2 => crate::serde_support::member(&mut map, &mut __m2, "Action_SameName", MEMBERS, 2)?,
-                        3 => crate::serde_support::member(&mut map, &mut __m3, "Action_SameName", MEMBERS, 3)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m4, "Action_SameName", MEMBERS, 4)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "Action_SameName", MEMBERS, 0),
+                        1 => crate::serde_support::member(&mut map, &mut __m.1, "Action_SameName", MEMBERS, 1),
+                        2 => crate::serde_support::member(&mut map, &mut __m.2, "Action_SameName", MEMBERS, 2),
+                        3 => crate::serde_support::member(&mut map, &mut __m.3, "Action_SameName", MEMBERS, 3),
+                        _ => crate::serde_support::member(&mut map, &mut __m.4, "Action_SameName", MEMBERS, 4),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::Action_SameName {
-                    has_name: crate::serde_support::present(__m0, "Action_SameName", MEMBERS, 0)?,
-                    ratio: crate::serde_support::present(__m1, "Action_SameName", MEMBERS, 1)?,
-                    value: crate::serde_support::present(__m2, "Action_SameName", MEMBERS, 2)?,
-                    value_2: crate::serde_support::present(__m3, "Action_SameName", MEMBERS, 3)?,
-                    value_3: crate::serde_support::present(__m4, "Action_SameName", MEMBERS, 4)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1), Some(__v2), Some(__v3), Some(__v4)) => Ok(crate::messages::Action_SameName {
+                        has_name: __v0,
+                        ratio: __v1,
+                        value: __v2,
+                        value_2: __v3,
+                        value_3: __v4,
+                    }),
+                    (__0, __1, __2, __3, __4) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none(), __2.is_none(), __3.is_none(), __4.is_none()], "Action_SameName", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("Action_SameName", MEMBERS, Members)
@@ -289,27 +298,27 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Action_TwoTrue {
                 crate::serde_support::expecting_map(f, "Action_TwoTrue")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
-                let mut __m2 = None;
-                let mut __m3 = None;
-                let mut __m4 = None;
+                let mut __m = (None, None, None, None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "Action_TwoTrue", members: MEMBERS })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "Action_TwoTrue", MEMBERS, 0)?,
-                        1 => crate::serde_support::member(&mut map, &mut __m1, "Action_TwoTrue", MEMBERS, 1)?,
-                        2 => crate::serde_support::member(&mut map, &mut __m2, "Action_TwoTrue", MEMBERS, 2)?,
-                        3 => crate::serde_support::member(&mut map, &mut __m3, "Action_TwoTrue", MEMBERS, 3)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m4, "Action_TwoTrue", MEMBERS, 4)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "Action_TwoTrue", MEMBERS, 0),
+                        1 => crate::serde_support::member(&mut map, &mut __m.1, "Action_TwoTrue", MEMBERS, 1),
+                        2 => crate::serde_support::member(&mut map, &mut __m.2, "Action_TwoTrue", MEMBERS, 2),
+                        3 => crate::serde_support::member(&mut map, &mut __m.3, "Action_TwoTrue", MEMBERS, 3),
+                        _ => crate::serde_support::member(&mut map, &mut __m.4, "Action_TwoTrue", MEMBERS, 4),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::Action_TwoTrue {
-                    low: crate::serde_support::present(__m0, "Action_TwoTrue", MEMBERS, 0)?,
-                    high: crate::serde_support::present(__m1, "Action_TwoTrue", MEMBERS, 1)?,
-                    first: crate::serde_support::present(__m2, "Action_TwoTrue", MEMBERS, 2)?,
-                    second: crate::serde_support::present(__m3, "Action_TwoTrue", MEMBERS, 3)?,
-                    other: crate::serde_support::present(__m4, "Action_TwoTrue", MEMBERS, 4)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1), Some(__v2), Some(__v3), Some(__v4)) => Ok(crate::messages::Action_TwoTrue {
+                        low: __v0,
+                        high: __v1,
+                        first: __v2,
+                        second: __v3,
+                        other: __v4,
+                    }),
+                    (__0, __1, __2, __3, __4) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none(), __2.is_none(), __3.is_none(), __4.is_none()], "Action_TwoTrue", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("Action_TwoTrue", MEMBERS, Members)

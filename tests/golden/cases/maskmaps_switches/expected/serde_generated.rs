@@ -64,42 +64,37 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Event_Masks {
                 crate::serde_support::expecting_map(f, "Event_Masks")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
-                let mut __m2 = None;
-                let mut __m3 = None;
-                let mut __m4 = None;
-                let mut __m5 = None;
-                let mut __m6 = None;
-                let mut __m7 = None;
-                let mut __m8 = None;
-                let mut __m9 = None;
+                let mut __m = (None, None, None, None, None, None, None, None, None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "Event_Masks", members: MEMBERS })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "Event_Masks", MEMBERS, 0)?,
-                        1 => crate::serde_support::member(&mut map, &mut __m1, "Event_Masks", MEMBERS, 1)?,
-                        2 => crate::serde_support::member(&mut map, &mut __m2, "Event_Masks", MEMBERS, 2)?,
-                        3 => crate::serde_support::member(&mut map, &mut __m3, "Event_Masks", MEMBERS, 3)?,
-                        4 => crate::serde_support::member(&mut map, &mut __m4, "Event_Masks", MEMBERS, 4)?,
-                        5 => crate::serde_support::member(&mut map, &mut __m5, "Event_Masks", MEMBERS, 5)?,
-                        6 => crate::serde_support::member(&mut map, &mut __m6, "Event_Masks", MEMBERS, 6)?,
-                        7 => crate::serde_support::member(&mut map, &mut __m7, "Event_Masks", MEMBERS, 7)?,
-                        8 => crate::serde_support::member(&mut map, &mut __m8, "Event_Masks", MEMBERS, 8)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m9, "Event_Masks", MEMBERS, 9)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "Event_Masks", MEMBERS, 0),
+                        1 => crate::serde_support::member(&mut map, &mut __m.1, "Event_Masks", MEMBERS, 1),
+                        2 => crate::serde_support::member(&mut map, &mut __m.2, "Event_Masks", MEMBERS, 2),
+                        3 => crate::serde_support::member(&mut map, &mut __m.3, "Event_Masks", MEMBERS, 3),
+                        4 => crate::serde_support::member(&mut map, &mut __m.4, "Event_Masks", MEMBERS, 4),
+                        5 => crate::serde_support::member(&mut map, &mut __m.5, "Event_Masks", MEMBERS, 5),
+                        6 => crate::serde_support::member(&mut map, &mut __m.6, "Event_Masks", MEMBERS, 6),
+                        7 => crate::serde_support::member(&mut map, &mut __m.7, "Event_Masks", MEMBERS, 7),
+                        8 => crate::serde_support::member(&mut map, &mut __m.8, "Event_Masks", MEMBERS, 8),
+                        _ => crate::serde_support::member(&mut map, &mut __m.9, "Event_Masks", MEMBERS, 9),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::Event_Masks {
-                    flags: crate::serde_support::present(__m0, "Event_Masks", MEMBERS, 0)?,
-                    level: crate::serde_support::present(__m1, "Event_Masks", MEMBERS, 1)?,
-                    tart: crate::serde_support::present(__m2, "Event_Masks", MEMBERS, 2)?,
-                    slot: crate::serde_support::present(__m3, "Event_Masks", MEMBERS, 3)?,
-                    rank: crate::serde_support::present(__m4, "Event_Masks", MEMBERS, 4)?,
-                    spells: crate::serde_support::present(__m5, "Event_Masks", MEMBERS, 5)?,
-                    map: crate::serde_support::present(__m6, "Event_Masks", MEMBERS, 6)?,
-                    always: crate::serde_support::present(__m7, "Event_Masks", MEMBERS, 7)?,
-                    never: crate::serde_support::present(__m8, "Event_Masks", MEMBERS, 8)?,
-                    bonus: crate::serde_support::present(__m9, "Event_Masks", MEMBERS, 9)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1), Some(__v2), Some(__v3), Some(__v4), Some(__v5), Some(__v6), Some(__v7), Some(__v8), Some(__v9)) => Ok(crate::messages::Event_Masks {
+                        flags: __v0,
+                        level: __v1,
+                        tart: __v2,
+                        slot: __v3,
+                        rank: __v4,
+                        spells: __v5,
+                        map: __v6,
+                        always: __v7,
+                        never: __v8,
+                        bonus: __v9,
+                    }),
+                    (__0, __1, __2, __3, __4, __5, __6, __7, __8, __9) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none(), __2.is_none(), __3.is_none(), __4.is_none(), __5.is_none(), __6.is_none(), __7.is_none(), __8.is_none(), __9.is_none()], "Event_Masks", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("Event_Masks", MEMBERS, Members)
@@ -128,24 +123,25 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Event_EnumParent {
                 crate::serde_support::expecting_map(f, "Event_EnumParent")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
-                let mut __m2 = None;
-                let mut __m3 = None;
+                let mut __m = (None, None, None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "Event_EnumParent", members: MEMBERS })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "Event_EnumParent", MEMBERS, 0)?,
-                        1 => crate::serde_support::member(&mut map, &mut __m1, "Event_EnumParent", MEMBERS, 1)?,
-                        2 => crate::serde_support::member(&mut map, &mut __m2, "Event_EnumParent", MEMBERS, 2)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m3, "Event_EnumParent", MEMBERS, 3)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "Event_EnumParent", MEMBERS, 0),
+                        1 => crate::serde_support::member(&mut map, &mut __m.1, "Event_EnumParent", MEMBERS, 1),
+                        2 => crate::serde_support::member(&mut map, &mut __m.2, "Event_EnumParent", MEMBERS, 2),
+                        _ => crate::serde_support::member(&mut map, &mut __m.3, "Event_EnumParent", MEMBERS, 3),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::Event_EnumParent {
-                    mode: crate::serde_support::present(__m0, "Event_EnumParent", MEMBERS, 0)?,
-                    taste: crate::serde_support::present(__m1, "Event_EnumParent", MEMBERS, 1)?,
-                    job: crate::serde_support::present(__m2, "Event_EnumParent", MEMBERS, 2)?,
-                    pucker: crate::serde_support::present(__m3, "Event_EnumParent", MEMBERS, 3)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1), Some(__v2), Some(__v3)) => Ok(crate::messages::Event_EnumParent {
+                        mode: __v0,
+                        taste: __v1,
+                        job: __v2,
+                        pucker: __v3,
+                    }),
+                    (__0, __1, __2, __3) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none(), __2.is_none(), __3.is_none()], "Event_EnumParent", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("Event_EnumParent", MEMBERS, Members)
@@ -175,27 +171,27 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Event_Switches {
                 crate::serde_support::expecting_map(f, "Event_Switches")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
-                let mut __m2 = None;
-                let mut __m3 = None;
-                let mut __m4 = None;
+                let mut __m = (None, None, None, None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "Event_Switches", members: MEMBERS })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "Event_Switches", MEMBERS, 0)?,
-                        1 => crate::serde_support::member(&mut map, &mut __m1, "Event_Switches", MEMBERS, 1)?,
-                        2 => crate::serde_support::member(&mut map, &mut __m2, "Event_Switches", MEMBERS, 2)?,
-                        3 => crate::serde_support::member(&mut map, &mut __m3, "Event_Switches", MEMBERS, 3)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m4, "Event_Switches", MEMBERS, 4)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "Event_Switches", MEMBERS, 0),
+                        1 => crate::serde_support::member(&mut map, &mut __m.1, "Event_Switches", MEMBERS, 1),
+                        2 => crate::serde_support::member(&mut map, &mut __m.2, "Event_Switches", MEMBERS, 2),
+                        3 => crate::serde_support::member(&mut map, &mut __m.3, "Event_Switches", MEMBERS, 3),
+                        _ => crate::serde_support::member(&mut map, &mut __m.4, "Event_Switches", MEMBERS, 4),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::Event_Switches {
-                    mode: crate::serde_support::present(__m0, "Event_Switches", MEMBERS, 0)?,
-                    mode_data: crate::serde_support::present(__m1, "Event_Switches", MEMBERS, 1)?,
-                    packed: crate::serde_support::present(__m2, "Event_Switches", MEMBERS, 2)?,
-                    kind_data: crate::serde_support::present(__m3, "Event_Switches", MEMBERS, 3)?,
-                    since: crate::serde_support::present(__m4, "Event_Switches", MEMBERS, 4)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1), Some(__v2), Some(__v3), Some(__v4)) => Ok(crate::messages::Event_Switches {
+                        mode: __v0,
+                        mode_data: __v1,
+                        packed: __v2,
+                        kind_data: __v3,
+                        since: __v4,
+                    }),
+                    (__0, __1, __2, __3, __4) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none(), __2.is_none(), __3.is_none(), __4.is_none()], "Event_Switches", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("Event_Switches", MEMBERS, Members)
@@ -233,13 +229,16 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Event_SwitchesModeData {
                 crate::serde_support::expecting_map(f, "Event_SwitchesModeData::Case_1")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
+                let mut __m = (None,);
                 while map.next_key_seed(crate::serde_support::Member { type_name: "Event_SwitchesModeData::Case_1", members: MEMBERS_0 })?.is_some() {
-                    crate::serde_support::member(&mut map, &mut __m0, "Event_SwitchesModeData::Case_1", MEMBERS_0, 0)?;
+                    crate::serde_support::member(&mut map, &mut __m.0, "Event_SwitchesModeData::Case_1", MEMBERS_0, 0)?;
                 }
-                Ok(crate::messages::Event_SwitchesModeData::Case_1 {
-                    since: crate::serde_support::present(__m0, "Event_SwitchesModeData::Case_1", MEMBERS_0, 0)?,
-                })
+                match __m {
+                    (Some(__v0),) => Ok(crate::messages::Event_SwitchesModeData::Case_1 {
+                        since: __v0,
+                    }),
+                    (__0,) => Err(crate::serde_support::absent(&[__0.is_none()], "Event_SwitchesModeData::Case_1", MEMBERS_0)),
+                }
             }
         }
         const MEMBERS_1: &[&str] = &["count", "task", "steps"];
@@ -250,21 +249,23 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Event_SwitchesModeData {
                 crate::serde_support::expecting_map(f, "Event_SwitchesModeData::Case_2")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
-                let mut __m2 = None;
+                let mut __m = (None, None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "Event_SwitchesModeData::Case_2", members: MEMBERS_1 })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "Event_SwitchesModeData::Case_2", MEMBERS_1, 0)?,
-                        1 => crate::serde_support::member(&mut map, &mut __m1, "Event_SwitchesModeData::Case_2", MEMBERS_1, 1)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m2, "Event_SwitchesModeData::Case_2", MEMBERS_1, 2)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "Event_SwitchesModeData::Case_2", MEMBERS_1, 0),
+                        1 => crate::serde_support::member(&mut map, &mut __m.1, "Event_SwitchesModeData::Case_2", MEMBERS_1, 1),
+                        _ => crate::serde_support::member(&mut map, &mut __m.2, "Event_SwitchesModeData::Case_2", MEMBERS_1, 2),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::Event_SwitchesModeData::Case_2 {
-                    count: crate::serde_support::present(__m0, "Event_SwitchesModeData::Case_2", MEMBERS_1, 0)?,
-                    task: crate::serde_support::present(__m1, "Event_SwitchesModeData::Case_2", MEMBERS_1, 1)?,
-                    steps: crate::serde_support::present(__m2, "Event_SwitchesModeData::Case_2", MEMBERS_1, 2)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1), Some(__v2)) => Ok(crate::messages::Event_SwitchesModeData::Case_2 {
+                        count: __v0,
+                        task: __v1,
+                        steps: __v2,
+                    }),
+                    (__0, __1, __2) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none(), __2.is_none()], "Event_SwitchesModeData::Case_2", MEMBERS_1)),
+                }
             }
         }
         struct Cases;
@@ -310,13 +311,16 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Event_Switches_Case_10Out
                 crate::serde_support::expecting_map(f, "Event_Switches_Case_10OuterData::Case_5")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
+                let mut __m = (None,);
                 while map.next_key_seed(crate::serde_support::Member { type_name: "Event_Switches_Case_10OuterData::Case_5", members: MEMBERS_0 })?.is_some() {
-                    crate::serde_support::member(&mut map, &mut __m0, "Event_Switches_Case_10OuterData::Case_5", MEMBERS_0, 0)?;
+                    crate::serde_support::member(&mut map, &mut __m.0, "Event_Switches_Case_10OuterData::Case_5", MEMBERS_0, 0)?;
                 }
-                Ok(crate::messages::Event_Switches_Case_10OuterData::Case_5 {
-                    inner: crate::serde_support::present(__m0, "Event_Switches_Case_10OuterData::Case_5", MEMBERS_0, 0)?,
-                })
+                match __m {
+                    (Some(__v0),) => Ok(crate::messages::Event_Switches_Case_10OuterData::Case_5 {
+                        inner: __v0,
+                    }),
+                    (__0,) => Err(crate::serde_support::absent(&[__0.is_none()], "Event_Switches_Case_10OuterData::Case_5", MEMBERS_0)),
+                }
             }
         }
         struct Cases;
@@ -374,21 +378,23 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Event_SwitchesKindData {
                 crate::serde_support::expecting_map(f, "Event_SwitchesKindData::Case_1_2")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
-                let mut __m2 = None;
+                let mut __m = (None, None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "Event_SwitchesKindData::Case_1_2", members: MEMBERS_0 })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "Event_SwitchesKindData::Case_1_2", MEMBERS_0, 0)?,
-                        1 => crate::serde_support::member(&mut map, &mut __m1, "Event_SwitchesKindData::Case_1_2", MEMBERS_0, 1)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m2, "Event_SwitchesKindData::Case_1_2", MEMBERS_0, 2)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "Event_SwitchesKindData::Case_1_2", MEMBERS_0, 0),
+                        1 => crate::serde_support::member(&mut map, &mut __m.1, "Event_SwitchesKindData::Case_1_2", MEMBERS_0, 1),
+                        _ => crate::serde_support::member(&mut map, &mut __m.2, "Event_SwitchesKindData::Case_1_2", MEMBERS_0, 2),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::Event_SwitchesKindData::Case_1_2 {
-                    since: crate::serde_support::present(__m0, "Event_SwitchesKindData::Case_1_2", MEMBERS_0, 0)?,
-                    packed_2: crate::serde_support::present(__m1, "Event_SwitchesKindData::Case_1_2", MEMBERS_0, 1)?,
-                    spells: crate::serde_support::present(__m2, "Event_SwitchesKindData::Case_1_2", MEMBERS_0, 2)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1), Some(__v2)) => Ok(crate::messages::Event_SwitchesKindData::Case_1_2 {
+                        since: __v0,
+                        packed_2: __v1,
+                        spells: __v2,
+                    }),
+                    (__0, __1, __2) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none(), __2.is_none()], "Event_SwitchesKindData::Case_1_2", MEMBERS_0)),
+                }
             }
         }
         const MEMBERS_1: &[&str] = &["outer", "outer_data", "gated", "pairs", "extra", "other"];
@@ -399,30 +405,29 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Event_SwitchesKindData {
                 crate::serde_support::expecting_map(f, "Event_SwitchesKindData::Case_10")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
-                let mut __m2 = None;
-                let mut __m3 = None;
-                let mut __m4 = None;
-                let mut __m5 = None;
+                let mut __m = (None, None, None, None, None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "Event_SwitchesKindData::Case_10", members: MEMBERS_1 })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "Event_SwitchesKindData::Case_10", MEMBERS_1, 0)?,
-                        1 => crate::serde_support::member(&mut map, &mut __m1, "Event_SwitchesKindData::Case_10", MEMBERS_1, 1)?,
-                        2 => crate::serde_support::member(&mut map, &mut __m2, "Event_SwitchesKindData::Case_10", MEMBERS_1, 2)?,
-                        3 => crate::serde_support::member(&mut map, &mut __m3, "Event_SwitchesKindData::Case_10", MEMBERS_1, 3)?,
-                        4 => crate::serde_support::member(&mut map, &mut __m4, "Event_SwitchesKindData::Case_10", MEMBERS_1, 4)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m5, "Event_SwitchesKindData::Case_10", MEMBERS_1, 5)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "Event_SwitchesKindData::Case_10", MEMBERS_1, 0),
+                        1 => crate::serde_support::member(&mut map, &mut __m.1, "Event_SwitchesKindData::Case_10", MEMBERS_1, 1),
+                        2 => crate::serde_support::member(&mut map, &mut __m.2, "Event_SwitchesKindData::Case_10", MEMBERS_1, 2),
+                        3 => crate::serde_support::member(&mut map, &mut __m.3, "Event_SwitchesKindData::Case_10", MEMBERS_1, 3),
+                        4 => crate::serde_support::member(&mut map, &mut __m.4, "Event_SwitchesKindData::Case_10", MEMBERS_1, 4),
+                        _ => crate::serde_support::member(&mut map, &mut __m.5, "Event_SwitchesKindData::Case_10", MEMBERS_1, 5),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::Event_SwitchesKindData::Case_10 {
-                    outer: crate::serde_support::present(__m0, "Event_SwitchesKindData::Case_10", MEMBERS_1, 0)?,
-                    outer_data: crate::serde_support::present(__m1, "Event_SwitchesKindData::Case_10", MEMBERS_1, 1)?,
-                    gated: crate::serde_support::present(__m2, "Event_SwitchesKindData::Case_10", MEMBERS_1, 2)?,
-                    pairs: crate::serde_support::present(__m3, "Event_SwitchesKindData::Case_10", MEMBERS_1, 3)?,
-                    extra: crate::serde_support::present(__m4, "Event_SwitchesKindData::Case_10", MEMBERS_1, 4)?,
-                    other: crate::serde_support::present(__m5, "Event_SwitchesKindData::Case_10", MEMBERS_1, 5)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1), Some(__v2), Some(__v3), Some(__v4), Some(__v5)) => Ok(crate::messages::Event_SwitchesKindData::Case_10 {
+                        outer: __v0,
+                        outer_data: __v1,
+                        gated: __v2,
+                        pairs: __v3,
+                        extra: __v4,
+                        other: __v5,
+                    }),
+                    (__0, __1, __2, __3, __4, __5) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none(), __2.is_none(), __3.is_none(), __4.is_none(), __5.is_none()], "Event_SwitchesKindData::Case_10", MEMBERS_1)),
+                }
             }
         }
         struct Cases;
@@ -464,18 +469,21 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Event_Negative {
                 crate::serde_support::expecting_map(f, "Event_Negative")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
+                let mut __m = (None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "Event_Negative", members: MEMBERS })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "Event_Negative", MEMBERS, 0)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m1, "Event_Negative", MEMBERS, 1)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "Event_Negative", MEMBERS, 0),
+                        _ => crate::serde_support::member(&mut map, &mut __m.1, "Event_Negative", MEMBERS, 1),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::Event_Negative {
-                    delta: crate::serde_support::present(__m0, "Event_Negative", MEMBERS, 0)?,
-                    delta_data: crate::serde_support::present(__m1, "Event_Negative", MEMBERS, 1)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1)) => Ok(crate::messages::Event_Negative {
+                        delta: __v0,
+                        delta_data: __v1,
+                    }),
+                    (__0, __1) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none()], "Event_Negative", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("Event_Negative", MEMBERS, Members)
@@ -507,13 +515,16 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Event_NegativeDeltaData {
                 crate::serde_support::expecting_map(f, "Event_NegativeDeltaData::Case_Neg1_Neg16")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
+                let mut __m = (None,);
                 while map.next_key_seed(crate::serde_support::Member { type_name: "Event_NegativeDeltaData::Case_Neg1_Neg16", members: MEMBERS_0 })?.is_some() {
-                    crate::serde_support::member(&mut map, &mut __m0, "Event_NegativeDeltaData::Case_Neg1_Neg16", MEMBERS_0, 0)?;
+                    crate::serde_support::member(&mut map, &mut __m.0, "Event_NegativeDeltaData::Case_Neg1_Neg16", MEMBERS_0, 0)?;
                 }
-                Ok(crate::messages::Event_NegativeDeltaData::Case_Neg1_Neg16 {
-                    back: crate::serde_support::present(__m0, "Event_NegativeDeltaData::Case_Neg1_Neg16", MEMBERS_0, 0)?,
-                })
+                match __m {
+                    (Some(__v0),) => Ok(crate::messages::Event_NegativeDeltaData::Case_Neg1_Neg16 {
+                        back: __v0,
+                    }),
+                    (__0,) => Err(crate::serde_support::absent(&[__0.is_none()], "Event_NegativeDeltaData::Case_Neg1_Neg16", MEMBERS_0)),
+                }
             }
         }
         struct Cases;

@@ -38,13 +38,16 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Inner {
                 crate::serde_support::expecting_map(f, "Inner")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
+                let mut __m = (None,);
                 while map.next_key_seed(crate::serde_support::Member { type_name: "Inner", members: MEMBERS })?.is_some() {
-                    crate::serde_support::member(&mut map, &mut __m0, "Inner", MEMBERS, 0)?;
+                    crate::serde_support::member(&mut map, &mut __m.0, "Inner", MEMBERS, 0)?;
                 }
-                Ok(crate::messages::Inner {
-                    id: crate::serde_support::present(__m0, "Inner", MEMBERS, 0)?,
-                })
+                match __m {
+                    (Some(__v0),) => Ok(crate::messages::Inner {
+                        id: __v0,
+                    }),
+                    (__0,) => Err(crate::serde_support::absent(&[__0.is_none()], "Inner", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("Inner", MEMBERS, Members)
@@ -89,72 +92,57 @@ impl<'de> serde::Deserialize<'de> for crate::messages::AllKinds {
                 crate::serde_support::expecting_map(f, "AllKinds")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
-                let mut __m2 = None;
-                let mut __m3 = None;
-                let mut __m4 = None;
-                let mut __m5 = None;
-                let mut __m6 = None;
-                let mut __m7 = None;
-                let mut __m8 = None;
-                let mut __m9 = None;
-                let mut __m10 = None;
-                let mut __m11 = None;
-                let mut __m12 = None;
-                let mut __m13 = None;
-                let mut __m14 = None;
-                let mut __m15 = None;
-                let mut __m16 = None;
-                let mut __m17 = None;
-                let mut __m18 = None;
-                let mut __m19 = None;
+                let mut __m = (None, None, None, None, None, None, None, None, None, None, None, None, None, None, None, None, None, None, None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "AllKinds", members: MEMBERS })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "AllKinds", MEMBERS, 0)?,
-                        1 => crate::serde_support::member(&mut map, &mut __m1, "AllKinds", MEMBERS, 1)?,
-                        2 => crate::serde_support::member(&mut map, &mut __m2, "AllKinds", MEMBERS, 2)?,
-                        3 => crate::serde_support::member(&mut map, &mut __m3, "AllKinds", MEMBERS, 3)?,
-                        4 => crate::serde_support::member(&mut map, &mut __m4, "AllKinds", MEMBERS, 4)?,
-                        5 => crate::serde_support::member(&mut map, &mut __m5, "AllKinds", MEMBERS, 5)?,
-                        6 => crate::serde_support::member(&mut map, &mut __m6, "AllKinds", MEMBERS, 6)?,
-                        7 => crate::serde_support::member(&mut map, &mut __m7, "AllKinds", MEMBERS, 7)?,
-                        8 => crate::serde_support::member(&mut map, &mut __m8, "AllKinds", MEMBERS, 8)?,
-                        9 => crate::serde_support::member(&mut map, &mut __m9, "AllKinds", MEMBERS, 9)?,
-                        10 => crate::serde_support::member(&mut map, &mut __m10, "AllKinds", MEMBERS, 10)?,
-                        11 => crate::serde_support::member(&mut map, &mut __m11, "AllKinds", MEMBERS, 11)?,
-                        12 => crate::serde_support::member(&mut map, &mut __m12, "AllKinds", MEMBERS, 12)?,
-                        13 => crate::serde_support::member(&mut map, &mut __m13, "AllKinds", MEMBERS, 13)?,
-                        14 => crate::serde_support::member(&mut map, &mut __m14, "AllKinds", MEMBERS, 14)?,
-                        15 => crate::serde_support::member(&mut map, &mut __m15, "AllKinds", MEMBERS, 15)?,
-                        16 => crate::serde_support::member(&mut map, &mut __m16, "AllKinds", MEMBERS, 16)?,
-                        17 => crate::serde_support::member(&mut map, &mut __m17, "AllKinds", MEMBERS, 17)?,
-                        18 => crate::serde_support::member(&mut map, &mut __m18, "AllKinds", MEMBERS, 18)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m19, "AllKinds", MEMBERS, 19)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "AllKinds", MEMBERS, 0),
+                        1 => crate::serde_support::member(&mut map, &mut __m.1, "AllKinds", MEMBERS, 1),
+                        2 => crate::serde_support::member(&mut map, &mut __m.2, "AllKinds", MEMBERS, 2),
+                        3 => crate::serde_support::member(&mut map, &mut __m.3, "AllKinds", MEMBERS, 3),
+                        4 => crate::serde_support::member(&mut map, &mut __m.4, "AllKinds", MEMBERS, 4),
+                        5 => crate::serde_support::member(&mut map, &mut __m.5, "AllKinds", MEMBERS, 5),
+                        6 => crate::serde_support::member(&mut map, &mut __m.6, "AllKinds", MEMBERS, 6),
+                        7 => crate::serde_support::member(&mut map, &mut __m.7, "AllKinds", MEMBERS, 7),
+                        8 => crate::serde_support::member(&mut map, &mut __m.8, "AllKinds", MEMBERS, 8),
+                        9 => crate::serde_support::member(&mut map, &mut __m.9, "AllKinds", MEMBERS, 9),
+                        10 => crate::serde_support::member(&mut map, &mut __m.10, "AllKinds", MEMBERS, 10),
+                        11 => crate::serde_support::member(&mut map, &mut __m.11, "AllKinds", MEMBERS, 11),
+                        12 => crate::serde_support::member(&mut map, &mut __m.12, "AllKinds", MEMBERS, 12),
+                        13 => crate::serde_support::member(&mut map, &mut __m.13, "AllKinds", MEMBERS, 13),
+                        14 => crate::serde_support::member(&mut map, &mut __m.14, "AllKinds", MEMBERS, 14),
+                        15 => crate::serde_support::member(&mut map, &mut __m.15, "AllKinds", MEMBERS, 15),
+                        16 => crate::serde_support::member(&mut map, &mut __m.16, "AllKinds", MEMBERS, 16),
+                        17 => crate::serde_support::member(&mut map, &mut __m.17, "AllKinds", MEMBERS, 17),
+                        18 => crate::serde_support::member(&mut map, &mut __m.18, "AllKinds", MEMBERS, 18),
+                        _ => crate::serde_support::member(&mut map, &mut __m.19, "AllKinds", MEMBERS, 19),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::AllKinds {
-                    a: crate::serde_support::present(__m0, "AllKinds", MEMBERS, 0)?,
-                    b: crate::serde_support::present(__m1, "AllKinds", MEMBERS, 1)?,
-                    c: crate::serde_support::present(__m2, "AllKinds", MEMBERS, 2)?,
-                    d: crate::serde_support::present(__m3, "AllKinds", MEMBERS, 3)?,
-                    e: crate::serde_support::present(__m4, "AllKinds", MEMBERS, 4)?,
-                    f: crate::serde_support::present(__m5, "AllKinds", MEMBERS, 5)?,
-                    g: crate::serde_support::present(__m6, "AllKinds", MEMBERS, 6)?,
-                    h: crate::serde_support::present(__m7, "AllKinds", MEMBERS, 7)?,
-                    i: crate::serde_support::present(__m8, "AllKinds", MEMBERS, 8)?,
-                    flag: crate::serde_support::present(__m9, "AllKinds", MEMBERS, 9)?,
-                    name: crate::serde_support::present(__m10, "AllKinds", MEMBERS, 10)?,
-                    wide: crate::serde_support::present(__m11, "AllKinds", MEMBERS, 11)?,
-                    packed: crate::serde_support::present(__m12, "AllKinds", MEMBERS, 12)?,
-                    tint: crate::serde_support::present(__m13, "AllKinds", MEMBERS, 13)?,
-                    child: crate::serde_support::present(__m14, "AllKinds", MEMBERS, 14)?,
-                    r#type: crate::serde_support::present(__m15, "AllKinds", MEMBERS, 15)?,
-                    flags: crate::serde_support::present(__m16, "AllKinds", MEMBERS, 16)?,
-                    flags_2: crate::serde_support::present(__m17, "AllKinds", MEMBERS, 17)?,
-                    flags_3: crate::serde_support::present(__m18, "AllKinds", MEMBERS, 18)?,
-                    value: crate::serde_support::present(__m19, "AllKinds", MEMBERS, 19)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1), Some(__v2), Some(__v3), Some(__v4), Some(__v5), Some(__v6), Some(__v7), Some(__v8), Some(__v9), Some(__v10), Some(__v11), Some(__v12), Some(__v13), Some(__v14), Some(__v15), Some(__v16), Some(__v17), Some(__v18), Some(__v19)) => Ok(crate::messages::AllKinds {
+                        a: __v0,
+                        b: __v1,
+                        c: __v2,
+                        d: __v3,
+                        e: __v4,
+                        f: __v5,
+                        g: __v6,
+                        h: __v7,
+                        i: __v8,
+                        flag: __v9,
+                        name: __v10,
+                        wide: __v11,
+                        packed: __v12,
+                        tint: __v13,
+                        child: __v14,
+                        r#type: __v15,
+                        flags: __v16,
+                        flags_2: __v17,
+                        flags_3: __v18,
+                        value: __v19,
+                    }),
+                    (__0, __1, __2, __3, __4, __5, __6, __7, __8, __9, __10, __11, __12, __13, __14, __15, __16, __17, __18, __19) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none(), __2.is_none(), __3.is_none(), __4.is_none(), __5.is_none(), __6.is_none(), __7.is_none(), __8.is_none(), __9.is_none(), __10.is_none(), __11.is_none(), __12.is_none(), __13.is_none(), __14.is_none(), __15.is_none(), __16.is_none(), __17.is_none(), __18.is_none(), __19.is_none()], "AllKinds", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("AllKinds", MEMBERS, Members)
@@ -181,18 +169,21 @@ impl<'de> serde::Deserialize<'de> for crate::messages::S2C_Qualities_PrivateUpda
                 crate::serde_support::expecting_map(f, "S2C_Qualities_PrivateUpdateFloat")
             }
             fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
-                let mut __m0 = None;
-                let mut __m1 = None;
+                let mut __m = (None, None);
                 while let Some(__i) = map.next_key_seed(crate::serde_support::Member { type_name: "S2C_Qualities_PrivateUpdateFloat", members: MEMBERS })? {
-                    match __i {
-                        0 => crate::serde_support::member(&mut map, &mut __m0, "S2C_Qualities_PrivateUpdateFloat", MEMBERS, 0)?,
-                        _ => crate::serde_support::member(&mut map, &mut __m1, "S2C_Qualities_PrivateUpdateFloat", MEMBERS, 1)?,
-                    }
+                    let __read = match __i {
+                        0 => crate::serde_support::member(&mut map, &mut __m.0, "S2C_Qualities_PrivateUpdateFloat", MEMBERS, 0),
+                        _ => crate::serde_support::member(&mut map, &mut __m.1, "S2C_Qualities_PrivateUpdateFloat", MEMBERS, 1),
+                    };
+                    __read?;
                 }
-                Ok(crate::messages::S2C_Qualities_PrivateUpdateFloat {
-                    value: crate::serde_support::present(__m0, "S2C_Qualities_PrivateUpdateFloat", MEMBERS, 0)?,
-                    value_2: crate::serde_support::present(__m1, "S2C_Qualities_PrivateUpdateFloat", MEMBERS, 1)?,
-                })
+                match __m {
+                    (Some(__v0), Some(__v1)) => Ok(crate::messages::S2C_Qualities_PrivateUpdateFloat {
+                        value: __v0,
+                        value_2: __v1,
+                    }),
+                    (__0, __1) => Err(crate::serde_support::absent(&[__0.is_none(), __1.is_none()], "S2C_Qualities_PrivateUpdateFloat", MEMBERS)),
+                }
             }
         }
         deserializer.deserialize_struct("S2C_Qualities_PrivateUpdateFloat", MEMBERS, Members)
