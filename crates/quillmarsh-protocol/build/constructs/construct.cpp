@@ -85,8 +85,7 @@ void emit_encoder_binding(const Printer& p, std::string_view ident, std::string_
 void emit_serialize_members(const Printer& p, std::string_view state, std::string_view access,
                             const std::vector<MemberDecl>& members) {
   for (std::size_t i = 0; i < members.size(); ++i) {
-    const std::string value =
-        access.empty() ? "__f" + std::to_string(i) : std::string(access) + members[i].name;
+    const std::string value = access.empty() ? "__f" + std::to_string(i) : std::string(access) + members[i].name;
     p("$state$.serialize_field($key$, $value$)?;\n",
       {{"state", state}, {"key", debug_str(without_raw_prefix(members[i].name))}, {"value", value}});
   }

@@ -369,10 +369,12 @@ impl<'de> serde::Deserialize<'de> for crate::dispatch::$enum$ {
 )",
            vars);
     } else {
-      emit(out, R"(                let (__i, __v) = data.variant_seed(crate::serde_support::Variant { type_name: $type$, variants: VARIANTS })?;
+      emit(
+          out,
+          R"(                let (__i, __v) = data.variant_seed(crate::serde_support::Variant { type_name: $type$, variants: VARIANTS })?;
                 match __i {
 )",
-           vars);
+          vars);
       for (std::size_t i = 0; i < variants.size(); ++i) {
         Printer(out).in(5)(
             "$label$ => serde::de::VariantAccess::newtype_variant(__v).map(crate::dispatch::$enum$::$variant$),\n",
