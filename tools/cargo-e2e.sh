@@ -264,13 +264,16 @@ run_crate_tests
 # tests run without features and with all of them.
 check_feature_build() {
   local features=$1 out_dir feature_file feature file wanted
-  run_cargo build -vv -p quillmarsh-protocol --features "$features"
+  # Diagnostics rendered as usual (dependencies' capped), the build steps'
+  # results as JSON on standard output, where the crate's OUT_DIR is told.
+  run_cargo build --message-format=json-render-diagnostics -p quillmarsh-protocol --features "$features"
   if grep -E '^(warning|error)' "$log" | grep -v -E "$report" | grep -q .; then
     cat "$log" >&2
     fail "the crate does not build cleanly with the features $features"
   fi
   # The generated files of this build are in the OUT_DIR its compile is given.
-  out_dir=$(grep -o 'OUT_DIR=[^ ]* [^`]*--crate-name quillmarsh_protocol ' "$log" | sed 's/ .*//; s/^OUT_DIR=//' | tail -n 1)
+  out_dir=$(grep -F '"reason":"build-script-executed"' "$log" | grep -F 'quillmarsh-protocol' |
+    grep -o '"out_dir":"[^"]*"' | sed 's/^"out_dir":"//; s/"$//' | tail -n 1)
   [ -d "$out_dir" ] || { cat "$log" >&2; fail "features $features: cannot tell the build's OUT_DIR"; }
   for feature_file in encode:encoders_generated.rs serde:serde_generated.rs; do
     feature=${feature_file%%:*} file=${feature_file#*:} wanted=no
