@@ -402,7 +402,7 @@ impl<'de> serde::Deserialize<'de> for crate::dispatch::S2CMessage {
 }
 
 impl serde::Serialize for crate::dispatch::GameAction {
-    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+    fn serialize<S: serde::Serializer>(&self, _serializer: S) -> Result<S::Ok, S::Error> {
         match *self {
         }
     }
@@ -426,7 +426,7 @@ impl<'de> serde::Deserialize<'de> for crate::dispatch::GameAction {
 }
 
 impl serde::Serialize for crate::dispatch::GameEvent {
-    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+    fn serialize<S: serde::Serializer>(&self, _serializer: S) -> Result<S::Ok, S::Error> {
         match *self {
         }
     }

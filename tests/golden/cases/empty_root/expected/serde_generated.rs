@@ -3,7 +3,7 @@
 // protocol enum its variant's name, switch and section enums are externally tagged.
 
 impl serde::Serialize for crate::dispatch::C2SMessage {
-    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+    fn serialize<S: serde::Serializer>(&self, _serializer: S) -> Result<S::Ok, S::Error> {
         match *self {
         }
     }
@@ -27,7 +27,7 @@ impl<'de> serde::Deserialize<'de> for crate::dispatch::C2SMessage {
 }
 
 impl serde::Serialize for crate::dispatch::S2CMessage {
-    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+    fn serialize<S: serde::Serializer>(&self, _serializer: S) -> Result<S::Ok, S::Error> {
         match *self {
         }
     }
@@ -51,7 +51,7 @@ impl<'de> serde::Deserialize<'de> for crate::dispatch::S2CMessage {
 }
 
 impl serde::Serialize for crate::dispatch::GameAction {
-    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+    fn serialize<S: serde::Serializer>(&self, _serializer: S) -> Result<S::Ok, S::Error> {
         match *self {
         }
     }
@@ -75,7 +75,7 @@ impl<'de> serde::Deserialize<'de> for crate::dispatch::GameAction {
 }
 
 impl serde::Serialize for crate::dispatch::GameEvent {
-    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+    fn serialize<S: serde::Serializer>(&self, _serializer: S) -> Result<S::Ok, S::Error> {
         match *self {
         }
     }

@@ -23,7 +23,7 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Shape {
 }
 
 impl serde::Serialize for crate::dispatch::C2SMessage {
-    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+    fn serialize<S: serde::Serializer>(&self, _serializer: S) -> Result<S::Ok, S::Error> {
         match *self {
         }
     }
@@ -47,7 +47,7 @@ impl<'de> serde::Deserialize<'de> for crate::dispatch::C2SMessage {
 }
 
 impl serde::Serialize for crate::dispatch::S2CMessage {
-    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+    fn serialize<S: serde::Serializer>(&self, _serializer: S) -> Result<S::Ok, S::Error> {
         match *self {
         }
     }
@@ -71,7 +71,7 @@ impl<'de> serde::Deserialize<'de> for crate::dispatch::S2CMessage {
 }
 
 impl serde::Serialize for crate::dispatch::GameAction {
-    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+    fn serialize<S: serde::Serializer>(&self, _serializer: S) -> Result<S::Ok, S::Error> {
         match *self {
         }
     }
@@ -95,7 +95,7 @@ impl<'de> serde::Deserialize<'de> for crate::dispatch::GameAction {
 }
 
 impl serde::Serialize for crate::dispatch::GameEvent {
-    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+    fn serialize<S: serde::Serializer>(&self, _serializer: S) -> Result<S::Ok, S::Error> {
         match *self {
         }
     }

@@ -326,7 +326,7 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Action_TwoTrue {
 }
 
 impl serde::Serialize for crate::dispatch::C2SMessage {
-    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+    fn serialize<S: serde::Serializer>(&self, _serializer: S) -> Result<S::Ok, S::Error> {
         match *self {
         }
     }
@@ -350,7 +350,7 @@ impl<'de> serde::Deserialize<'de> for crate::dispatch::C2SMessage {
 }
 
 impl serde::Serialize for crate::dispatch::S2CMessage {
-    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+    fn serialize<S: serde::Serializer>(&self, _serializer: S) -> Result<S::Ok, S::Error> {
         match *self {
         }
     }
@@ -414,7 +414,7 @@ impl<'de> serde::Deserialize<'de> for crate::dispatch::GameAction {
 }
 
 impl serde::Serialize for crate::dispatch::GameEvent {
-    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+    fn serialize<S: serde::Serializer>(&self, _serializer: S) -> Result<S::Ok, S::Error> {
         match *self {
         }
     }

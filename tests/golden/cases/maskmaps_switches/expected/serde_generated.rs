@@ -546,7 +546,7 @@ impl<'de> serde::Deserialize<'de> for crate::messages::Event_NegativeDeltaData {
 }
 
 impl serde::Serialize for crate::dispatch::C2SMessage {
-    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+    fn serialize<S: serde::Serializer>(&self, _serializer: S) -> Result<S::Ok, S::Error> {
         match *self {
         }
     }
@@ -570,7 +570,7 @@ impl<'de> serde::Deserialize<'de> for crate::dispatch::C2SMessage {
 }
 
 impl serde::Serialize for crate::dispatch::S2CMessage {
-    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+    fn serialize<S: serde::Serializer>(&self, _serializer: S) -> Result<S::Ok, S::Error> {
         match *self {
         }
     }
@@ -594,7 +594,7 @@ impl<'de> serde::Deserialize<'de> for crate::dispatch::S2CMessage {
 }
 
 impl serde::Serialize for crate::dispatch::GameAction {
-    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+    fn serialize<S: serde::Serializer>(&self, _serializer: S) -> Result<S::Ok, S::Error> {
         match *self {
         }
     }

@@ -191,7 +191,7 @@ impl<'de> serde::Deserialize<'de> for crate::messages::S2C_Qualities_PrivateUpda
 }
 
 impl serde::Serialize for crate::dispatch::C2SMessage {
-    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+    fn serialize<S: serde::Serializer>(&self, _serializer: S) -> Result<S::Ok, S::Error> {
         match *self {
         }
     }
@@ -243,7 +243,7 @@ impl<'de> serde::Deserialize<'de> for crate::dispatch::S2CMessage {
 }
 
 impl serde::Serialize for crate::dispatch::GameAction {
-    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+    fn serialize<S: serde::Serializer>(&self, _serializer: S) -> Result<S::Ok, S::Error> {
         match *self {
         }
     }
@@ -267,7 +267,7 @@ impl<'de> serde::Deserialize<'de> for crate::dispatch::GameAction {
 }
 
 impl serde::Serialize for crate::dispatch::GameEvent {
-    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+    fn serialize<S: serde::Serializer>(&self, _serializer: S) -> Result<S::Ok, S::Error> {
         match *self {
         }
     }
