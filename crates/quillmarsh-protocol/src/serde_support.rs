@@ -137,17 +137,12 @@ fn repeated<E: de::Error>(name: &str, type_name: &str) -> E {
     E::custom(format_args!("member `{name}` of {type_name} given twice"))
 }
 
-/// The value of a member read by `member`; one never given is an error.
-pub fn present<T, E: de::Error>(
-    slot: Option<T>,
-    type_name: &'static str,
-    members: &'static [&'static str],
-    index: usize,
-) -> Result<T, E> {
-    match slot {
-        Some(value) => Ok(value),
-        None => Err(missing(members[index], type_name)),
-    }
+/// The error of a struct read without some member: names the first member
+/// whose slot is still empty (`absent[i]` for member `i`).
+#[cold]
+pub fn absent<E: de::Error>(absent: &[bool], type_name: &'static str, members: &'static [&'static str]) -> E {
+    let index = absent.iter().position(|a| *a).unwrap_or(0);
+    missing(members[index], type_name)
 }
 
 #[cold]

@@ -102,8 +102,7 @@ void emit_encoder_option_binding(const Printer& p, std::string_view ident, StepP
 void emit_serialize_members(const Printer& p, std::string_view state, std::string_view access,
                             const std::vector<MemberDecl>& members) {
   for (std::size_t i = 0; i < members.size(); ++i) {
-    const std::string value =
-        access.empty() ? "__f" + std::to_string(i) : std::string(access) + members[i].name;
+    const std::string value = access.empty() ? "__f" + std::to_string(i) : std::string(access) + members[i].name;
     p("$state$.serialize_field($key$, $value$)?;\n",
       {{"state", state}, {"key", debug_str(without_raw_prefix(members[i].name))}, {"value", value}});
   }
@@ -134,37 +133,60 @@ impl<'de> serde::de::Visitor<'de> for $visitor$ {
 )",
     vars);
   const Printer body = p.in(2);
-  for (std::size_t i = 0; i < members.size(); ++i) body("let mut __m$i$ = None;\n", {{"i", std::to_string(i)}});
+  // The members' slots are one tuple of options, so that every early return
+  // drops one local: rustc's work on a visitor stays linear in its members.
+  std::string slots;
+  for (std::size_t i = 0; i < members.size(); ++i) slots += i == 0 ? "None" : ", None";
+  if (members.size() == 1) slots += ",";
+  if (!members.empty()) body("let mut __m = ($slots$);\n", {{"slots", slots}});
   // Each key names one member: its index picks the slot its value goes to.
   const std::string key = "map.next_key_seed(crate::serde_support::Member { type_name: " + type +
                           ", members: " + std::string(members_const) + " })?";
-  const auto slot = [&](const Printer& at, std::string_view label, std::size_t i) {
-    at("$label$crate::serde_support::member(&mut map, &mut __m$i$, $type$, $members$, $i$)?$end$\n",
-       {{"label", label},
-        {"i", std::to_string(i)},
-        {"type", type},
-        {"members", members_const},
-        {"end", label.empty() ? ";" : ","}});
+  const auto slot = [&](const Printer& at, std::string_view label, std::size_t i, std::string_view end) {
+    at("$label$crate::serde_support::member(&mut map, &mut __m.$i$, $type$, $members$, $i$)$end$\n",
+       {{"label", label}, {"i", std::to_string(i)}, {"type", type}, {"members", members_const}, {"end", end}});
   };
   if (members.size() <= 1) {
     body("while $key$.is_some() {\n", {{"key", key}});
-    if (members.size() == 1) slot(body.in(), "", 0);
+    if (members.size() == 1) slot(body.in(), "", 0, "?;");
     body("}\n");
   } else {
     body("while let Some(__i) = $key$ {\n", {{"key", key}});
-    body.in()("match __i {\n");
+    body.in()("let __read = match __i {\n");
     for (std::size_t i = 0; i < members.size(); ++i) {
-      slot(body.in(2), i + 1 == members.size() ? std::string("_ => ") : std::to_string(i) + " => ", i);
+      slot(body.in(2), i + 1 == members.size() ? std::string("_ => ") : std::to_string(i) + " => ", i, ",");
     }
-    body.in()("}\n");
+    body.in()("};\n");
+    body.in()("__read?;\n");
     body("}\n");
   }
-  body("Ok($constructor$ {\n", {{"constructor", constructor}});
-  for (std::size_t i = 0; i < members.size(); ++i) {
-    body.in()("$name$: crate::serde_support::present(__m$i$, $type$, $members$, $i$)?,\n",
-              {{"name", members[i].name}, {"i", std::to_string(i)}, {"type", type}, {"members", members_const}});
+  if (members.empty()) {
+    body("Ok($constructor$ {})\n", {{"constructor", constructor}});
+  } else {
+    // Every member given: the value. Otherwise the first one missing is the error.
+    std::string given;
+    std::string names;
+    std::string absent;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      const std::string n = std::to_string(i);
+      given += (i == 0 ? "Some(__v" : ", Some(__v") + n + ")";
+      names += (i == 0 ? "__" : ", __") + n;
+      absent += (i == 0 ? "__" : ", __") + n + ".is_none()";
+    }
+    if (members.size() == 1) {
+      given += ",";
+      names += ",";
+    }
+    body("match __m {\n");
+    body.in()("($given$) => Ok($constructor$ {\n", {{"given", given}, {"constructor", constructor}});
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      body.in(2)("$name$: __v$i$,\n", {{"name", members[i].name}, {"i", std::to_string(i)}});
+    }
+    body.in()("}),\n");
+    body.in()("($names$) => Err(crate::serde_support::absent(&[$absent$], $type$, $members$)),\n",
+              {{"names", names}, {"absent", absent}, {"type", type}, {"members", members_const}});
+    body("}\n");
   }
-  body("})\n");
   p(R"(    }
 }
 )");

@@ -71,8 +71,8 @@ impl<'de> serde::Deserialize<'de> for $path$ {
     if (payloads[i].empty()) continue;
     const std::string n = std::to_string(i);
     statements("const MEMBERS_$n$: &[&str] = $names$;\n", {{"n", n}, {"names", serde_member_names(payloads[i])}});
-    emit_members_visitor(statements, "Case" + n, "MEMBERS_" + n, block.type_name + "::" + block.cases[i].variant,
-                         path, path + "::" + block.cases[i].variant, payloads[i]);
+    emit_members_visitor(statements, "Case" + n, "MEMBERS_" + n, block.type_name + "::" + block.cases[i].variant, path,
+                         path + "::" + block.cases[i].variant, payloads[i]);
   }
   emit(out, R"(        struct Cases;
         impl<'de> serde::de::Visitor<'de> for Cases {

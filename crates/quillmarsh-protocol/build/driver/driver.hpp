@@ -51,8 +51,7 @@ Generated generate(const xml::Document& doc, std::string_view protocol_path,
 
 // Parses `text` and generates. Fails only when the text is not well-formed
 // XML, with "protocol.xml is not well-formed XML: {parser's error}".
-Result<Generated> generate_from_text(std::string_view text, std::string_view protocol_path,
-                                     Features features = {});
+Result<Generated> generate_from_text(std::string_view text, std::string_view protocol_path, Features features = {});
 
 // A raw environment value as the build host's runtime shows it in an error:
 // valid runs in debug-quoted form (single quotes escaped too), every byte

@@ -333,9 +333,13 @@ void write_dispatch_serde(const CodegenCtx& ctx, std::string& out) {
     }
     names += "]";
     const std::string type = debug_str(section.enum_name);
-    const TemplateVars vars = {{"enum", section.enum_name}, {"type", type}, {"names", names}};
+    // A section without messages has an enum without values: nothing to
+    // serialize, and no use of the serializer.
+    const std::string_view serializer = variants.empty() ? "_serializer" : "serializer";
+    const TemplateVars vars = {
+        {"enum", section.enum_name}, {"type", type}, {"names", names}, {"serializer", serializer}};
     emit(out, R"(impl serde::Serialize for crate::dispatch::$enum$ {
-    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+    fn serialize<S: serde::Serializer>(&self, $serializer$: S) -> Result<S::Ok, S::Error> {
         match *self {
 )",
          vars);
@@ -369,10 +373,12 @@ impl<'de> serde::Deserialize<'de> for crate::dispatch::$enum$ {
 )",
            vars);
     } else {
-      emit(out, R"(                let (__i, __v) = data.variant_seed(crate::serde_support::Variant { type_name: $type$, variants: VARIANTS })?;
+      emit(
+          out,
+          R"(                let (__i, __v) = data.variant_seed(crate::serde_support::Variant { type_name: $type$, variants: VARIANTS })?;
                 match __i {
 )",
-           vars);
+          vars);
       for (std::size_t i = 0; i < variants.size(); ++i) {
         Printer(out).in(5)(
             "$label$ => serde::de::VariantAccess::newtype_variant(__v).map(crate::dispatch::$enum$::$variant$),\n",
