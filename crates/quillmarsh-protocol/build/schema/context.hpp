@@ -42,6 +42,8 @@ struct WrittenStruct {
   std::string rust_name;  // with its section prefix
   std::string name;       // bare `name` as written
   std::optional<std::uint32_t> opcode;
+  // Written by the extended tier's run only (the specified tier left it out).
+  bool recovered = false;
 };
 
 // An item written as a SKIPPED line instead, in file order.

@@ -158,7 +158,8 @@ void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view na
     (ctx.building_recovered ? ctx.recovered_rows : ctx.opcode_rows)
         .push_back(OpcodeRow{std::string(label(kind)), std::string(name), *opcode});
   }
-  ctx.written.push_back(WrittenStruct{std::string(label(kind)), std::string(rust_name), std::string(name), opcode});
+  ctx.written.push_back(WrittenStruct{std::string(label(kind)), std::string(rust_name), std::string(name), opcode,
+                                      ctx.building_recovered});
 
   // Only top-level fields get accessors; fields inside blocks are optional or
   // live inside enum variants.
