@@ -20,12 +20,19 @@
 # encoders generated for it; and the generator's own time (best wall time
 # of --repeat runs) without and with the encoders.
 #
+# With --serde it measures the `serde` feature the same way: the crate
+# without the feature against the crate with it and the serde impls
+# generated for it (linked against a serde rlib built once beforehand by
+# tools/serde-rlibs.sh, offline; its compile is not counted), and the
+# generator's time without and with the serde impls. Give --encode too to
+# measure serde on top of encode (both builds then have the encoders).
+#
 # With --debug-info it measures what full debug information costs: the
 # crate (with both generated files, and the encoders too when --encode is
 # also given) compiled with -C debuginfo=0 against -C debuginfo=2, which is
 # what `[profile.dev.package.quillmarsh-protocol] debug = false` saves.
 #
-# Usage: bench/rustc-cost.sh [--build-dir DIR] [--base BYTES] [--repeat N] [--instructions] [--encode] [--debug-info]
+# Usage: bench/rustc-cost.sh [--build-dir DIR] [--base BYTES] [--repeat N] [--instructions] [--encode] [--serde] [--debug-info]
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -34,6 +41,7 @@ base=1048576
 repeat=3
 instructions=0
 encode=0
+serde=0
 debug_info=0
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -42,6 +50,7 @@ while [ $# -gt 0 ]; do
     --repeat) repeat=${2:?}; shift ;;
     --instructions) instructions=1 ;;
     --encode) encode=1 ;;
+    --serde) serde=1 ;;
     --debug-info) debug_info=1 ;;
     *) echo "rustc-cost: unknown option $1" >&2; exit 2 ;;
   esac
@@ -66,13 +75,18 @@ proto_dir=$work/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol
 mkdir -p "$manifest" "$proto_dir" "$work/with" "$work/without"
 "$build/tools/describe/qm-random-description" --number 1 --profile realistic --size "$base" >"$proto_dir/protocol.xml"
 features=()
+without_features=()
+if [ "$serde" = 1 ] && [ "$debug_info" = 1 ]; then
+  echo "rustc-cost: --serde and --debug-info measure different things; give one" >&2
+  exit 2
+fi
 if [ "$debug_info" = 1 ]; then
   env_encode=()
   [ "$encode" = 1 ] && env_encode=(CARGO_FEATURE_ENCODE=1) && features=(--cfg 'feature="encode"')
   env "${env_encode[@]}" CARGO_MANIFEST_DIR="$manifest" OUT_DIR="$work/with" "$build/generator/quillmarsh-codegen" >/dev/null
   cp "$work/with/"*_generated.rs "$work/without/"
-elif [ "$encode" = 1 ]; then
-  # The generator's time, without and with the encoders.
+elif [ "$encode" = 1 ] || [ "$serde" = 1 ]; then
+  # The generator's time, without and with the feature measured.
   generate_ms() {
     local best=
     for ((i = 0; i < repeat; i++)); do
@@ -85,9 +99,22 @@ elif [ "$encode" = 1 ]; then
     done
     echo "$best"
   }
-  gen_without=$(generate_ms OUT_DIR="$work/without")
-  gen_with=$(generate_ms OUT_DIR="$work/with" CARGO_FEATURE_ENCODE=1)
-  features=(--cfg 'feature="encode"')
+  if [ "$serde" = 1 ]; then
+    # The crate without the feature has the encoders too when --encode is given.
+    base_env=() base_features=()
+    [ "$encode" = 1 ] && base_env=(CARGO_FEATURE_ENCODE=1) && base_features=(--cfg 'feature="encode"')
+    gen_without=$(generate_ms OUT_DIR="$work/without" "${base_env[@]}")
+    gen_with=$(generate_ms OUT_DIR="$work/with" "${base_env[@]}" CARGO_FEATURE_SERDE=1)
+    # shellcheck source=tools/serde-rlibs.sh
+    . "$repo/tools/serde-rlibs.sh"
+    build_serde_rlibs "$rustc_bin" "$work/serde-rlibs" serde || { echo "rustc-cost: cannot build serde" >&2; exit 1; }
+    without_features=("${base_features[@]}")
+    features=("${base_features[@]}" --cfg 'feature="serde"' "${serde_rustc_args[@]}")
+  else
+    gen_without=$(generate_ms OUT_DIR="$work/without")
+    gen_with=$(generate_ms OUT_DIR="$work/with" CARGO_FEATURE_ENCODE=1)
+    features=(--cfg 'feature="encode"')
+  fi
 else
   CARGO_MANIFEST_DIR=$manifest OUT_DIR=$work/with "$build/generator/quillmarsh-codegen" >/dev/null
   cp "$work/with/messages_generated.rs" "$work/without/"
@@ -95,8 +122,8 @@ else
 fi
 
 # compile DIR: prints "cpu_seconds peak_kb" of one debug build of the crate
-# (with the encode feature for the encoders' folder). With --instructions it
-# prints "instructions 0" instead.
+# (with the feature measured for the folder "with"). With --instructions it
+# prints "instructions 0" instead; "failed" when rustc fails.
 compile() {
   local cfg=() debuginfo=2
   if [ "$debug_info" = 1 ]; then
@@ -104,19 +131,22 @@ compile() {
     [ "$1" = "$work/without" ] && debuginfo=0
   elif [ "$1" = "$work/with" ]; then
     cfg=("${features[@]}")
+  else
+    cfg=("${without_features[@]}")
   fi
   mkdir -p "$work/out"
   if [ "$instructions" = 1 ]; then
     # The rustup proxy execs the real compiler, which callgrind follows.
     OUT_DIR=$1 valgrind --tool=callgrind --trace-children=yes --callgrind-out-file="$work/callgrind.out" \
       "$rustc_bin" --edition 2021 --crate-type lib --crate-name quillmarsh_protocol -C debuginfo=$debuginfo "${cfg[@]}" \
-      --out-dir "$work/out" "$repo/crates/quillmarsh-protocol/src/lib.rs" >"$work/rustc.log" 2>&1
+      --out-dir "$work/out" "$repo/crates/quillmarsh-protocol/src/lib.rs" >"$work/rustc.log" 2>&1 ||
+      { cat "$work/rustc.log" >&2; echo failed; return; }
     awk '/^summary:/ { print $2, 0; exit }' "$work/callgrind.out"
     return
   fi
   OUT_DIR=$1 /usr/bin/time -f '%U %S %M' -o "$work/time" "$rustc_bin" --edition 2021 --crate-type lib \
     --crate-name quillmarsh_protocol -C debuginfo=$debuginfo "${cfg[@]}" --out-dir "$work/out" \
-    "$repo/crates/quillmarsh-protocol/src/lib.rs" 2>"$work/rustc.log"
+    "$repo/crates/quillmarsh-protocol/src/lib.rs" 2>"$work/rustc.log" || { cat "$work/rustc.log" >&2; echo failed; return; }
   awk '{ printf "%.2f %d\n", $1 + $2, $3 }' "$work/time"
 }
 
@@ -127,6 +157,7 @@ peak_without=0
 for ((i = 0; i < repeat; i++)); do
   for variant in without with; do
     read -r cpu peak < <(compile "$work/$variant")
+    [ "$cpu" != failed ] || { echo "rustc-cost: the crate did not compile ($variant)" >&2; exit 1; }
     if [ "$variant" = with ]; then
       best_with=$(awk -v a="$cpu" -v b="${best_with:-$cpu}" 'BEGIN { print (a < b ? a : b) }')
       peak_with=$((peak > peak_with ? peak : peak_with))
@@ -141,6 +172,24 @@ if [ "$debug_info" = 1 ]; then
   echo "$("$rustc_bin" --version); the crate$([ "$encode" = 1 ] && echo " with the encode feature")"
   awk -v w="$best_with" -v wo="$best_without" -v pw="$peak_with" -v pwo="$peak_without" -v n="$repeat" 'BEGIN {
     printf "rustc, debug, best of %d: full debug information %.2f s CPU, %.0f MB peak; none %.2f s CPU, %.0f MB peak (saves %.1f%% of the time, %.1f%% of the peak)\n", n, w, pw / 1024, wo, pwo / 1024, (w - wo) / w * 100, (pw - pwo) / pw * 100
+  }'
+  exit 0
+fi
+if [ "$serde" = 1 ]; then
+  printf 'input %.2f MB; messages_generated.rs %.2f MB; serde_generated.rs %.2f MB; %s%s\n' \
+    "$(awk -v b="$(wc -c <"$proto_dir/protocol.xml")" 'BEGIN { print b / 1048576 }')" \
+    "$(awk -v b="$(wc -c <"$work/with/messages_generated.rs")" 'BEGIN { print b / 1048576 }')" \
+    "$(awk -v b="$(wc -c <"$work/with/serde_generated.rs")" 'BEGIN { print b / 1048576 }')" "$("$rustc_bin" --version)" \
+    "$([ "$encode" = 1 ] && echo "; both builds with the encode feature")"
+  echo "generator, best of $repeat: without the serde impls $gen_without ms, with them $gen_with ms"
+  if [ "$instructions" = 1 ]; then
+    awk -v w="$best_with" -v wo="$best_without" 'BEGIN {
+      printf "rustc, debug, callgrind: without the serde feature %.0f M instructions; with it %.0f M (+%.1f%%)\n", wo / 1e6, w / 1e6, (w - wo) / wo * 100
+    }'
+    exit 0
+  fi
+  awk -v w="$best_with" -v wo="$best_without" -v pw="$peak_with" -v pwo="$peak_without" -v n="$repeat" 'BEGIN {
+    printf "rustc, debug, best of %d: without the serde feature %.2f s CPU, %.0f MB peak; with it %.2f s CPU, %.0f MB peak (+%.1f%%)\n", n, wo, pwo / 1024, w, pw / 1024, (w - wo) / wo * 100
   }'
   exit 0
 fi

@@ -18,11 +18,14 @@
 #     points at a program that fails), one of another version is refused, and
 #     so is one that exits successfully without generating anything;
 #   - the crate's own tests and the tests under tests/rust pass, also with
-#     the encode feature, whose build alone writes encoders_generated.rs;
+#     the encode feature, the serde feature and both, whose builds alone
+#     write encoders_generated.rs and serde_generated.rs (Cargo takes serde
+#     and serde_json from Debian's packaged crates, tools/sibling-layout.sh);
 #   - the crate's documentation builds without a warning (rustdoc's as
-#     errors), with and without the encode feature;
+#     errors), without features and with each;
 #   - the example decode_sample builds without warnings and prints the
-#     messages of its captured stream;
+#     messages of its captured stream, and with --json one line of JSON
+#     per message;
 #   - Debian's own rustc and cargo packages (in $QM_DEBIAN_RUST_BIN, default
 #     /usr/bin), whose version the crate's rust-version must name, build the
 #     crate, generated code included, pass the same tests and document it
@@ -45,6 +48,9 @@ fail() {
 cargo_bin=$(find_rust_tool cargo CARGO) || fail "cannot run this test without cargo"
 RUSTC=$(find_rust_tool rustc RUSTC) || fail "cannot run this test without rustc"
 export RUSTC
+# The documentation tests read the rlibs this rustc writes: the rustdoc
+# beside it, when there is one.
+[ ! -x "$(dirname "$RUSTC")/rustdoc" ] || export RUSTDOC="$(dirname "$RUSTC")/rustdoc"
 [ -f "$sample" ] || fail "no such description: $sample"
 
 root=$(mktemp -d "${TMPDIR:-/tmp}/qm-cargo-e2e.XXXXXX")
@@ -99,6 +105,9 @@ check_clean_build() {
   mapfile -t generated < <(find "$CARGO_TARGET_DIR/debug/build" -path '*/quillmarsh-protocol-*/out/messages_generated.rs')
   [ "${#generated[@]}" -eq 1 ] || fail "expected one messages_generated.rs under $CARGO_TARGET_DIR/debug/build, found ${#generated[@]}"
   out_file=${generated[0]}
+  for file in encoders_generated.rs serde_generated.rs; do
+    [ ! -e "$(dirname "$out_file")/$file" ] || fail "a build without features wrote $file"
+  done
   echo "cargo-e2e: clean build ok ($(wc -l <"$out_file") generated lines)"
 }
 check_clean_build
@@ -251,32 +260,65 @@ run_crate_tests() {
 }
 run_crate_tests
 
-# The encode feature: the build writes encoders_generated.rs beside the
-# messages (only then), compiles without warnings, and the tests pass with it.
-run_encode_checks() {
-  find "$CARGO_TARGET_DIR/debug/build" -path '*/quillmarsh-protocol-*/out/encoders_generated.rs' | grep -q . &&
-    fail "a build without the encode feature wrote encoders_generated.rs"
-  run_cargo build -p quillmarsh-protocol --features encode
+# The features, alone and together: a build writes encoders_generated.rs
+# (encode) and serde_generated.rs (serde) beside the messages exactly when its
+# features ask for them, compiles without warnings, and the tests pass with
+# it (the JSON tests, tests/json.rs, among them with serde). The crate's own
+# tests run without features and with all of them.
+check_feature_build() {
+  local features=$1 out_dir feature_file feature file wanted
+  # Diagnostics rendered as usual (dependencies' capped), the build steps'
+  # results as JSON on standard output, where the crate's OUT_DIR is told.
+  run_cargo build --message-format=json-render-diagnostics -p quillmarsh-protocol --features "$features"
   if grep -E '^(warning|error)' "$log" | grep -v -E "$report" | grep -q .; then
     cat "$log" >&2
-    fail "the crate does not build cleanly with the encode feature"
+    fail "the crate does not build cleanly with the features $features"
   fi
-  find "$CARGO_TARGET_DIR/debug/build" -path '*/quillmarsh-protocol-*/out/encoders_generated.rs' | grep -q . ||
-    fail "a build with the encode feature wrote no encoders_generated.rs"
-  for dir in crates/quillmarsh-protocol "${test_crates[@]}"; do
-    run_cargo test --manifest-path "$main/$dir/Cargo.toml" --features encode
-    grep -E '^test result: ' "$log" | sed "s|^|cargo-e2e:   $dir (encode): |"
-    grep -q -E '^test result: ok\. [1-9][0-9]* passed' "$log" || { cat "$log" >&2; fail "$dir (encode): no test ran"; }
+  # The generated files of this build are in the OUT_DIR its compile is given.
+  out_dir=$(grep -F '"reason":"build-script-executed"' "$log" | grep -F 'quillmarsh-protocol' |
+    grep -o '"out_dir":"[^"]*"' | sed 's/^"out_dir":"//; s/"$//' | tail -n 1)
+  [ -d "$out_dir" ] || { cat "$log" >&2; fail "features $features: cannot tell the build's OUT_DIR"; }
+  for feature_file in encode:encoders_generated.rs serde:serde_generated.rs; do
+    feature=${feature_file%%:*} file=${feature_file#*:} wanted=no
+    [[ ",$features," != *",$feature,"* ]] || wanted=yes
+    if [ -f "$out_dir/$file" ]; then
+      [ "$wanted" = yes ] || fail "a build with the features $features wrote $file"
+    else
+      [ "$wanted" = no ] || fail "a build with the features $features wrote no $file"
+    fi
+  done
+  echo "cargo-e2e: features $features: builds cleanly, writing exactly their files"
+}
+run_feature_tests() {
+  local features=$1 dir
+  shift
+  for dir in "$@"; do
+    run_cargo test --manifest-path "$main/$dir/Cargo.toml" --features "$features"
+    grep -E '^test result: ' "$log" | sed "s|^|cargo-e2e:   $dir ($features): |"
+    grep -q -E '^test result: ok\. [1-9][0-9]* passed' "$log" || { cat "$log" >&2; fail "$dir ($features): no test ran"; }
+    if [[ $dir == tests/rust/* ]] && [[ ",$features," == *,serde,* ]]; then
+      grep -q -E '^test every_construct_has_its_json_form \.\.\. ok$' "$log" ||
+        { cat "$log" >&2; fail "$dir ($features): the JSON tests did not run"; }
+    fi
   done
 }
-run_encode_checks
+run_feature_checks() {
+  local features
+  for features in encode serde serde,encode; do
+    check_feature_build "$features"
+  done
+  run_feature_tests encode crates/quillmarsh-protocol "${test_crates[@]}"
+  run_feature_tests serde "${test_crates[@]}"
+  run_feature_tests serde,encode crates/quillmarsh-protocol "${test_crates[@]}"
+}
+run_feature_checks
 
 # The documentation builds without a warning, rustdoc's warnings made errors,
-# with and without the encode feature: a doc link from an item that is always
-# built to one of the feature, say, is broken in a build without it.
+# without features and with each: a doc link from an item that is always
+# built to one of a feature, say, is broken in a build without it.
 run_doc_checks() {
   local feature what
-  for feature in "" encode; do
+  for feature in "" encode serde serde,encode; do
     what=${feature:+with the $feature feature}
     RUSTDOCFLAGS="-D warnings" run_cargo doc -p quillmarsh-protocol --no-deps ${feature:+--features "$feature"}
     if grep -E '^(warning|error)' "$log" | grep -v -E "$report" | grep -q .; then
@@ -300,6 +342,15 @@ grep -q -F 'messageS2C 0xF74C Movement_Motion (12 bytes): S2C(' "$log" ||
 grep -q -F 'not decoded: messageS2C 0xF755 Legacy_Effects: not generated: deferred-tier features [mask]' "$log" ||
   { cat "$log" >&2; fail "example decode_sample: the skipped Legacy_Effects was not reported"; }
 echo "cargo-e2e: example decode_sample printed $(grep -c -E '^(messageC2S|messageS2C|gameaction|gameevent) ' "$log") messages"
+# With --json (and the serde feature) it prints each decoded message as one
+# line of JSON, what does not decode on standard error.
+run_cargo run --manifest-path "$main/tests/rust/quillmarsh-protocol-tests/Cargo.toml" --features serde \
+  --example decode_sample -- --json
+grep -q -x -F '{"S2C":{"Movement_Motion":{"object":1342177281,"kind":"RawCommand","kind_data":{"Case_1":{"command":69,"speed":1.25}}}}}' "$log" ||
+  { cat "$log" >&2; fail "example decode_sample --json: the decoded Movement_Motion was not printed as JSON"; }
+grep -q -x -F 'not decoded: messageS2C 0xF755 Legacy_Effects: not generated: deferred-tier features [mask]' "$log" ||
+  { cat "$log" >&2; fail "example decode_sample --json: the skipped Legacy_Effects was not reported"; }
+echo "cargo-e2e: example decode_sample --json printed $(grep -c '^{"' "$log") messages as JSON"
 
 # 12. Debian's rustc and cargo, called by their full paths: a clean build (with
 # the prebuilt generator, so that no C++ is compiled again) and the tests. The
@@ -312,6 +363,10 @@ else
     fail "no rustc and cargo in $debian_bin: install Debian's (apt-get install rustc cargo), or set QM_E2E_DEBIAN_RUST=skip"
   cargo_bin=$debian_bin/cargo
   RUSTC=$debian_bin/rustc
+  # Cargo runs the rustdoc on PATH for the documentation tests unless told;
+  # it must read the rlibs this rustc writes (serde's among them).
+  [ -x "$debian_bin/rustdoc" ] || fail "no rustdoc in $debian_bin: install Debian's rustc package"
+  export RUSTDOC=$debian_bin/rustdoc
   rust_version=$(sed -n 's/^rust-version = "\(.*\)"$/\1/p' "$crate/Cargo.toml")
   debian_version=$("$RUSTC" --version | sed -n 's/^rustc \([0-9]*\.[0-9]*\).*/\1/p')
   [ "$rust_version" = "$debian_version" ] ||
@@ -322,7 +377,7 @@ else
   rm -f "$main/Cargo.lock"
   check_clean_build
   run_crate_tests
-  run_encode_checks
+  run_feature_checks
   run_doc_checks
 fi
 echo "cargo-e2e: all checks passed"

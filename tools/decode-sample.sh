@@ -6,10 +6,23 @@
 # the sample description (samples/protocol.xml, or the file given as $1) that
 # way in build/decode-sample, then runs the example with Cargo, offline.
 # The layout stays at the same place, so later runs reuse Cargo's build.
+#
+# Usage: tools/decode-sample.sh [DESCRIPTION] [ARGUMENT...]
+# The arguments after the description go to the example: `--json` prints
+# one line of JSON per decoded message (the crate is then built with its
+# serde feature).
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-description=${1:-$repo/samples/protocol.xml}
+description=$repo/samples/protocol.xml
+if [ $# -gt 0 ] && [[ $1 != -* ]]; then
+  description=$1
+  shift
+fi
+features=()
+for argument in "$@"; do
+  [ "$argument" != --json ] || features=(--features serde)
+done
 fail() {
   echo "decode-sample: $*" >&2
   exit 1
@@ -30,4 +43,5 @@ lay_out_workspace "$repo" "$root" "$description" || fail "could not lay out the 
 
 export CARGO_TARGET_DIR=$root/target
 cd "$root/main"
-"$cargo_bin" run --offline --quiet --manifest-path tests/rust/quillmarsh-protocol-tests/Cargo.toml --example decode_sample
+"$cargo_bin" run --offline --quiet --manifest-path tests/rust/quillmarsh-protocol-tests/Cargo.toml \
+  "${features[@]}" --example decode_sample -- "$@"

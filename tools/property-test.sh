@@ -28,6 +28,14 @@
 # entries than its count, so it cannot be written back; such inputs are
 # counted apart.
 #
+# With --serde the generator also writes the serde impls (as with the crate's
+# `serde` feature), the program links serde and serde_json (built once,
+# offline, by tools/serde-rlibs.sh), and every decoded value whose floats are
+# all finite goes through JSON (tools/property/json.rs): written with
+# serde_json and read back, it must be equal and encode to the same bytes.
+# Values with a NaN or infinite float (JSON has none) and tables keyed by
+# bools (whose keys this serde_json cannot write) are counted apart.
+#
 # Several descriptions are compiled per rustc run, each in its own module
 # (its decoder targets written by tools/property/targets.awk); rustc's
 # messages are split by file so that every error lands in the log of the
@@ -50,6 +58,7 @@
 #                       --runs and --start are then ignored)
 #   --batch B           descriptions per rustc run (default 8)
 #   --inputs K          random byte strings per decoder (default 300)
+#   --serde             also generate the serde impls and check the JSON round trip
 #   --codegen PATH      the generator executable (default: built in build/property)
 #   --describe PATH     qm-random-description (default: built in build/property)
 #   --logs DIR          log directory (default build/property-logs; emptied first)
@@ -71,6 +80,7 @@ hang_seconds=5
 keep=0
 size=
 given=()
+serde=0
 
 die() {
   echo "property-test: $*" >&2
@@ -91,6 +101,7 @@ while [ $# -gt 0 ]; do
     --logs) logs=$2; shift 2 ;;
     --hang-seconds) hang_seconds=$2; shift 2 ;;
     --keep) keep=1; shift ;;
+    --serde) serde=1; shift ;;
     *) die "unknown option $1 (see the comment at the top of this script)" ;;
   esac
 done
@@ -142,18 +153,29 @@ summary=$logs/summary.txt
 # Rust module (tools/property/targets.awk), then the typed-API checks.
 write_targets() {
   local generated=$1 n=$2 module=$3
-  awk -v n="$n" -f "$repo/tools/property/targets.awk" "$generated" >"$module"
+  awk -v n="$n" -v serde="$serde" -f "$repo/tools/property/targets.awk" "$generated" >"$module"
   sed -e "s|@N@|$n|g" -e "s|@GENERATED@|$generated|g" "$repo/tools/property/dispatch-checks.rs" >>"$module"
 }
+
+# The generator's and rustc's part of the serde feature.
+serde_env=()
+serde_rustc=()
+if [ "$serde" = 1 ]; then
+  serde_env=(CARGO_FEATURE_SERDE=1)
+  # shellcheck source=tools/serde-rlibs.sh
+  . "$repo/tools/serde-rlibs.sh"
+  build_serde_rlibs "$rustc_bin" "$work/serde-rlibs" serde serde_json || die "cannot build serde and serde_json"
+  serde_rustc=(--cfg 'feature="serde"' "${serde_rustc_args[@]}")
+fi
 
 generated_ok=()
 generator_failures=0
 if [ ${#given[@]} -gt 0 ]; then
   start=1
   runs=${#given[@]}
-  echo "property-test: ${#given[@]} given descriptions; generator $codegen; $("$rustc_bin" --version)"
+  echo "property-test: ${#given[@]} given descriptions; generator $codegen; $("$rustc_bin" --version)${serde_env:+; with serde}"
 else
-  echo "property-test: $runs $profile descriptions from $start; generator $codegen; $("$rustc_bin" --version)"
+  echo "property-test: $runs $profile descriptions from $start; generator $codegen; $("$rustc_bin" --version)${serde_env:+; with serde}"
 fi
 for ((n = start; n < start + runs; n++)); do
   d=$work/d$n
@@ -166,10 +188,10 @@ for ((n = start; n < start + runs; n++)); do
     "$describe" --number "$n" --profile "$profile" ${size:+--size "$size"} >"$proto_dir/protocol.xml"
   fi
   status=0
-  (cd "$d" && CARGO_MANIFEST_DIR=$manifest OUT_DIR=$d/out CARGO_FEATURE_ENCODE=1 timeout 120 "$codegen" \
-    >"$d/codegen.stdout" 2>"$d/codegen.stderr" </dev/null) || status=$?
+  (cd "$d" && env CARGO_MANIFEST_DIR="$manifest" OUT_DIR="$d/out" CARGO_FEATURE_ENCODE=1 "${serde_env[@]}" \
+    timeout 120 "$codegen" >"$d/codegen.stdout" 2>"$d/codegen.stderr" </dev/null) || status=$?
   if [ "$status" -ne 0 ] || [ ! -f "$d/out/messages_generated.rs" ] || [ ! -f "$d/out/dispatch_generated.rs" ] ||
-    [ ! -f "$d/out/encoders_generated.rs" ]; then
+    [ ! -f "$d/out/encoders_generated.rs" ] || { [ "$serde" = 1 ] && [ ! -f "$d/out/serde_generated.rs" ]; }; then
     generator_failures=$((generator_failures + 1))
     mkdir -p "$logs/d$n"
     cp "$proto_dir/protocol.xml" "$d/codegen.stdout" "$d/codegen.stderr" "$logs/d$n/"
@@ -184,9 +206,11 @@ for ((n = start; n < start + runs; n++)); do
   mkdir -p "$d/harness"
   sed 's/\bcrate::/crate::qm_'"$n"'::/g' "$d/out/dispatch_generated.rs" >"$d/harness/dispatch_generated.rs"
   sed 's/\bcrate::/crate::qm_'"$n"'::/g' "$d/out/encoders_generated.rs" >"$d/harness/encoders_generated.rs"
+  [ "$serde" = 0 ] || sed 's/\bcrate::/crate::qm_'"$n"'::/g' "$d/out/serde_generated.rs" >"$d/harness/serde_generated.rs"
   cp -R "$src" "$d/qm"
   sed -e "s|env!(\"OUT_DIR\"), \"/dispatch_generated.rs\"|\"$d/harness\", \"/dispatch_generated.rs\"|" \
     -e "s|env!(\"OUT_DIR\"), \"/encoders_generated.rs\"|\"$d/harness\", \"/encoders_generated.rs\"|" \
+    -e "s|env!(\"OUT_DIR\"), \"/serde_generated.rs\"|\"$d/harness\", \"/serde_generated.rs\"|" \
     -e "s|env!(\"OUT_DIR\")|\"$d/out\"|" "$lib_rs" >"$d/qm/lib.rs"
   write_targets "$d/out/messages_generated.rs" "$n" "$d/targets.rs"
   generated_ok+=("$n")
@@ -202,6 +226,7 @@ compile_batch() {
   local root=$exe.rs
   {
     echo "#[path = \"$repo/tools/property/fuzz.rs\"] mod fuzz;"
+    [ "$serde" = 0 ] || echo "#[path = \"$repo/tools/property/json.rs\"] mod json;"
     for n in "$@"; do
       echo "#[path = \"$work/d$n/qm/lib.rs\"] mod qm_$n;"
       echo "#[path = \"$work/d$n/targets.rs\"] mod targets_$n;"
@@ -220,7 +245,8 @@ compile_batch() {
     echo "}"
   } >"$root"
   "$rustc_bin" --edition 2021 --crate-type bin --crate-name property_batch -C opt-level=0 -C debug-assertions=on \
-    --cfg 'feature="encode"' -C overflow-checks=on -C panic=unwind -A warnings --color never -o "$exe" "$root" >"$exe.log" 2>&1
+    --cfg 'feature="encode"' "${serde_rustc[@]}" -C overflow-checks=on -C panic=unwind -A warnings --color never \
+    -o "$exe" "$root" >"$exe.log" 2>&1
 }
 
 # Splits rustc's messages (blank-line separated blocks) by the description
@@ -242,7 +268,7 @@ split_errors() {
       if (file == "" && match($0, /--> [^:]*\/d[0-9]+\//)) {
         s = substr($0, RSTART, RLENGTH); sub(/\/$/, "", s); sub(/.*\/d/, "", s); file = s
         generated = index($0, "/out/messages_generated.rs:") > 0 || index($0, "/harness/dispatch_generated.rs:") > 0 ||
-          index($0, "/harness/encoders_generated.rs:") > 0
+          index($0, "/harness/encoders_generated.rs:") > 0 || index($0, "/harness/serde_generated.rs:") > 0
       }
     }
     END { flush(); for (f in hit) print f }' "$log"
@@ -261,15 +287,26 @@ hangs=0
 crashes=0
 overruns=0
 dispatch_failures=0
+json_failures=0
+json_same=0
+json_non_finite=0
+json_key_not_string=0
 runnable=()
+
+# Copies a description's files (its generated ones too) into its log folder.
+keep_description() {
+  local n=$1 f
+  mkdir -p "$logs/d$n"
+  cp "$work/d$n/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml" "$logs/d$n/"
+  for f in messages dispatch encoders serde; do
+    [ ! -f "$work/d$n/out/${f}_generated.rs" ] || cp "$work/d$n/out/${f}_generated.rs" "$logs/d$n/"
+  done
+}
 
 record_compile_failure() {
   local n=$1
   compile_failures=$((compile_failures + 1))
-  mkdir -p "$logs/d$n"
-  cp "$work/d$n/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml" \
-    "$work/d$n/out/messages_generated.rs" "$work/d$n/out/dispatch_generated.rs" "$work/d$n/out/encoders_generated.rs" \
-    "$logs/d$n/"
+  keep_description "$n"
   local log=$work/d$n/rustc.log
   [ -s "$log" ] || log=$work/d$n/harness.log
   cp "$log" "$logs/d$n/rustc.log"
@@ -318,11 +355,7 @@ done
 
 record_run_event() {
   local kind=$1 desc=$2 rest=$3
-  mkdir -p "$logs/d$desc"
-  [ -f "$logs/d$desc/protocol.xml" ] ||
-    cp "$work/d$desc/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml" \
-      "$work/d$desc/out/messages_generated.rs" "$work/d$desc/out/dispatch_generated.rs" \
-      "$work/d$desc/out/encoders_generated.rs" "$logs/d$desc/"
+  [ -f "$logs/d$desc/protocol.xml" ] || keep_description "$desc"
   printf '%s\t%s\n' "$kind" "$rest" >>"$logs/d$desc/run.log"
   printf 'd%s\t%s\t%s\n' "$desc" "$kind" "$(printf '%s' "$rest" | cut -c1-400)" >>"$summary"
 }
@@ -337,14 +370,18 @@ for exe in "${runnable[@]+"${runnable[@]}"}"; do
         PANIC) panics=$((panics + 1)); record_run_event panic "$a" "$b: $c $d" ;;
         OVERRUN) overruns=$((overruns + 1)); record_run_event overrun "$a" "$b: $c $d" ;;
         ROUNDTRIP) round_trips=$((round_trips + 1)); record_run_event round-trip "$a" "$b: $c $d" ;;
+        JSON) json_failures=$((json_failures + 1)); record_run_event json "$a" "$b: $c $d" ;;
         STATS)
-          read -r s_inputs s_decoded s_identical s_canon s_dup s_unknown <<<"$b $c $d"
+          read -r s_inputs s_decoded s_identical s_canon s_dup s_unknown s_json s_nonfinite s_keys <<<"$b $c $d"
           inputs_run=$((inputs_run + s_inputs))
           decoded=$((decoded + s_decoded))
           identical=$((identical + s_identical))
           canonicalized=$((canonicalized + s_canon))
           duplicate_keys=$((duplicate_keys + s_dup))
           unknown_enums=$((unknown_enums + s_unknown))
+          json_same=$((json_same + s_json))
+          json_non_finite=$((json_non_finite + s_nonfinite))
+          json_key_not_string=$((json_key_not_string + s_keys))
           ;;
         DISPATCH) dispatch_failures=$((dispatch_failures + 1)); record_run_event dispatch "$a" "$b" ;;
       esac
@@ -374,11 +411,17 @@ echo "property-test: inputs: $inputs_run, decoded: $decoded ($((decoded * 100 / 
   "of which unknown enum values (nothing to write): $unknown_enums, tables with a repeated key: $duplicate_keys;" \
   "written back and round-tripped: $((identical + canonicalized)) ($identical byte for byte, $canonicalized canonicalized);" \
   "round trips that failed: $round_trips"
+if [ "$serde" = 1 ]; then
+  echo "property-test: through JSON and back: $json_same equal and encoding the same;" \
+    "left out: $json_non_finite with a NaN or infinite float, $json_key_not_string with a table keyed by bools;" \
+    "JSON round trips that failed: $json_failures"
+fi
 if [ -s "$summary" ]; then
   echo "property-test: failures (details under $logs):"
   sed 's/^/  /' "$summary" | cut -c1-300
 fi
-if [ $((generator_failures + compile_failures + panics + hangs + crashes + overruns + dispatch_failures + round_trips)) -ne 0 ]; then
+if [ $((generator_failures + compile_failures + panics + hangs + crashes + overruns + dispatch_failures + round_trips +
+  json_failures)) -ne 0 ]; then
   echo "property-test: FAILED"
   exit 1
 fi

@@ -6,6 +6,10 @@
 #                     manifest, build.rs, src/ and the generator in build/)
 #   ROOT/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml
 #                     a copy of DESCRIPTION
+#   ROOT/main/.cargo/config.toml
+#                     takes crates (serde, serde_json) from Debian's packaged
+#                     crate directory instead of a registry: the tests run
+#                     offline
 lay_out_crate() {
   local repo=$1 root=$2 description=$3
   local crate=$root/main/crates/quillmarsh-protocol
@@ -15,6 +19,22 @@ lay_out_crate() {
   cp -pR "$repo/crates/quillmarsh-protocol/Cargo.toml" "$repo/crates/quillmarsh-protocol/build.rs" \
     "$repo/crates/quillmarsh-protocol/src" "$repo/crates/quillmarsh-protocol/build" "$crate/"
   cp -p "$description" "$proto_dir/protocol.xml"
+  write_offline_cargo_config "$root/main"
+}
+
+# write_offline_cargo_config DIR makes Cargo, run in DIR or below, resolve
+# crates from Debian's packaged crate directory (what `librust-*-dev`
+# packages install), so that no build needs a registry. Cargo resolves the
+# optional serde dependency even while the feature is off.
+write_offline_cargo_config() {
+  mkdir -p "$1/.cargo"
+  cat >"$1/.cargo/config.toml" <<'TOML'
+[source.crates-io]
+replace-with = "debian"
+
+[source.debian]
+directory = "/usr/share/cargo/registry"
+TOML
 }
 
 # lay_out_workspace REPO ROOT DESCRIPTION does the same and adds the test

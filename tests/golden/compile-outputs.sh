@@ -6,7 +6,10 @@
 # 2021). Deny-by-default lints stay active; warnings are allowed.
 #
 # A case with an expected encoders_generated.rs is compiled with the `encode`
-# feature on, its encoders included beside the messages.
+# feature on, its encoders included beside the messages; one with an expected
+# serde_generated.rs with the `serde` feature on, linked against the serde
+# crate, whose rlib is built once first (tools/serde-rlibs.sh: offline, from
+# Debian's packaged crates).
 #
 # Cases without an expected messages_generated.rs (runs that must not write
 # one) are skipped; a case with one must have its dispatch_generated.rs too. Before the cases, a probe output holding an overflowing
@@ -38,9 +41,10 @@ grep -q 'env!("OUT_DIR")' "$lib_rs" || fail "$lib_rs does not include the genera
 work=$(mktemp -d "${TMPDIR:-/tmp}/qm-golden-compile.XXXXXX") || fail "cannot make a temporary folder"
 trap 'rm -rf "$work"' EXIT
 
-# compile NAME MESSAGES DISPATCH [ENCODERS]: builds the wrapper around the
-# files (with the encode feature when there are encoders); rustc's messages go
-# to $work/NAME.log. Returns rustc's status.
+# compile NAME MESSAGES DISPATCH [ENCODERS [SERDE]]: builds the wrapper around
+# the files (with the encode feature when there are encoders, the serde
+# feature when there are serde impls); rustc's messages go to $work/NAME.log.
+# Returns rustc's status.
 compile() {
   local dir=$work/$1
   local features=()
@@ -50,6 +54,10 @@ compile() {
   if [ -n "${4:-}" ]; then
     cp "$4" "$dir/out/encoders_generated.rs"
     features=(--cfg 'feature="encode"')
+  fi
+  if [ -n "${5:-}" ]; then
+    cp "$5" "$dir/out/serde_generated.rs"
+    features+=(--cfg 'feature="serde"' "${serde_rustc_args[@]}")
   fi
   OUT_DIR=$dir/out "$rustc_bin" --edition 2021 --crate-type lib --crate-name quillmarsh_protocol \
     "${features[@]}" -C debuginfo=0 --out-dir "$dir/build" "$lib_rs" >"$work/$1.log" 2>&1
@@ -71,7 +79,16 @@ grep -q 'arithmetic_overflow\|attempt to compute' "$work/probe.log" ||
   fail "the probe output failed for an unexpected reason:
 $(cat "$work/probe.log")"
 
+# The serde rlib, once, when a case needs it.
+serde_rustc_args=()
+if compgen -G "$cases/*/expected/serde_generated.rs" >/dev/null; then
+  # shellcheck source=tools/serde-rlibs.sh
+  . "$here/../../tools/serde-rlibs.sh"
+  build_serde_rlibs "$rustc_bin" "$work/serde-rlibs" serde || fail "cannot build the serde crate for the serde cases"
+fi
+
 checked=0
+with_serde=0
 skipped=0
 failed=()
 for case_dir in "$cases"/*/; do
@@ -90,16 +107,25 @@ for case_dir in "$cases"/*/; do
   fi
   encoders=$case_dir/expected/encoders_generated.rs
   [ -f "$encoders" ] || encoders=
-  if compile "$name" "$expected" "$dispatch" "$encoders"; then
-    echo "ok      $name"
-  else
+  serde=$case_dir/expected/serde_generated.rs
+  if [ -f "$serde" ]; then with_serde=$((with_serde + 1)); else serde=; fi
+  features=${encoders:+encode}${encoders:+${serde:+, }}${serde:+serde}
+  if ! compile "$name" "$expected" "$dispatch" "$encoders" "$serde"; then
     echo "FAILED  $name"
     sed 's/^/    /' "$work/$name.log"
     failed+=("$name")
+  elif grep -q -- '--> .*/serde_generated\.rs:' "$work/$name.log"; then
+    # The serde impls are the crate's own code in a user's build, whose
+    # warnings the user would see.
+    echo "FAILED  $name: rustc warns about serde_generated.rs"
+    sed 's/^/    /' "$work/$name.log"
+    failed+=("$name")
+  else
+    echo "ok      $name${features:+ ($features)}"
   fi
 done
 
-echo "compile-outputs: $checked checked, $skipped without an output file, ${#failed[@]} failed"
+echo "compile-outputs: $checked checked ($with_serde with the serde feature), $skipped without an output file, ${#failed[@]} failed"
 [ "$checked" -gt 0 ] || fail "no case has an expected messages_generated.rs under $cases"
 if [ ${#failed[@]} -gt 0 ]; then
   echo "compile-outputs: expected outputs that do not compile: ${failed[*]}" >&2

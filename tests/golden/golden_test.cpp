@@ -31,9 +31,10 @@ constexpr const char* kExe = QM_CODEGEN_EXE;
 constexpr const char* kManifestRel = "main/crates/quillmarsh-protocol";
 constexpr const char* kProtocolRel = "vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol";
 // The files a successful run writes, in the order they are checked; the
-// encoders only with the encode feature.
-constexpr std::array<const char*, 3> kOutputNames = {"messages_generated.rs", "dispatch_generated.rs",
-                                                     "encoders_generated.rs"};
+// encoders only with the encode feature, the serde impls only with the serde
+// feature.
+constexpr std::array<const char*, 4> kOutputNames = {"messages_generated.rs", "dispatch_generated.rs",
+                                                     "encoders_generated.rs", "serde_generated.rs"};
 
 bool update_mode() {
   const char* v = std::getenv("QM_UPDATE_GOLDEN");
@@ -139,6 +140,7 @@ struct CaseSetup {
   // Per output file (as `kOutputNames`): its earlier text, raw or from a
   // file of the case folder.
   bool feature_encode = false;
+  bool feature_serde = false;
   std::array<std::optional<std::string>, kOutputNames.size()> previous_output;
   std::array<std::optional<fs::path>, kOutputNames.size()> previous_output_from;
 };
@@ -181,6 +183,8 @@ CaseSetup read_setup(const fs::path& case_dir) {
       setup.out_dir_is_file = true;
     } else if (word == "feature" && arg == "encode") {
       setup.feature_encode = true;
+    } else if (word == "feature" && arg == "serde") {
+      setup.feature_serde = true;
     } else if (word == "previous-output" || word == "previous-dispatch") {
       setup.previous_output[word == "previous-output" ? 0 : 1] = unescape(arg);
     } else if ((word == "previous-output-from" || word == "previous-dispatch-from") && !arg.empty()) {
@@ -341,6 +345,7 @@ TEST_P(Golden, Case) {
   }
   if (!setup.unset_out) env.push_back("OUT_DIR=" + out_env.string() + (setup.not_unicode_out ? "\xFF" : ""));
   if (setup.feature_encode) env.emplace_back("CARGO_FEATURE_ENCODE=1");
+  if (setup.feature_serde) env.emplace_back("CARGO_FEATURE_SERDE=1");
 
   const RunResult run = run_generator(setup.arguments, env, root.path);
   const std::string out = replace_all(run.out, root_text, "@ROOT@");
@@ -399,8 +404,9 @@ TEST_P(Golden, Case) {
       EXPECT_FALSE(produced[k]) << name << " was written although no output is expected";
     }
   }
-  // One run writes all its files or none; the encoders only with the feature.
-  const std::size_t run_files = setup.feature_encode ? kOutputNames.size() : kOutputNames.size() - 1;
+  // One run writes all its files or none; the encoders and the serde impls
+  // only with their features.
+  const std::size_t run_files = kOutputNames.size() - (setup.feature_encode ? 0 : 1) - (setup.feature_serde ? 0 : 1);
   EXPECT_TRUE(expected_files == 0 || expected_files == run_files)
       << "a case expects either every output file of its run or none";
 

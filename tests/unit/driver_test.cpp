@@ -163,11 +163,11 @@ std::size_t count_of(const std::string& text, const std::string& needle) {
   return n;
 }
 
-TEST(GenerateFromText, EncodersOnlyWhenAskedForAndNothingElseChanges) {
+TEST(GenerateFromText, FeatureFilesOnlyWhenAskedForAndNothingElseChanges) {
   struct Case {
     const char* xml;
-    std::vector<std::string> encoded;  // types that get `write_to`
-    std::vector<std::string> absent;   // written or skipped types that get none
+    std::vector<std::string> covered;  // types that get `write_to` and serde impls
+    std::vector<std::string> absent;   // written or skipped types that get neither
   };
   const std::vector<Case> cases = {
       {"<p/>", {}, {}},
@@ -181,21 +181,43 @@ TEST(GenerateFromText, EncodersOnlyWhenAskedForAndNothingElseChanges) {
        {"E", "T", "C2S_N", "Event_G"},
        {"Bad", "U", "C2S_M"}},
   };
+  const std::vector<Features> feature_sets = {{.encode = true}, {.serde = true}, {.encode = true, .serde = true}};
   for (const Case& c : cases) {
     auto plain = generate_from_text(c.xml, "/p");
-    auto with = generate_from_text(c.xml, "/p", true);
-    ASSERT_TRUE(plain.ok() && with.ok()) << c.xml;
-    EXPECT_FALSE(plain->encoders) << c.xml;
-    ASSERT_TRUE(with->encoders) << c.xml;
-    EXPECT_EQ(with->text, plain->text) << c.xml;
-    EXPECT_EQ(with->dispatch, plain->dispatch) << c.xml;
-    EXPECT_EQ(with->report, plain->report) << c.xml;
-    const std::string& enc = *with->encoders;
-    for (const std::string& type : c.encoded) EXPECT_EQ(count_of(enc, "impl " + type + " {"), 1U) << type;
-    for (const std::string& type : c.absent) EXPECT_EQ(count_of(enc, "impl " + type + " {"), 0U) << type;
-    // Every struct implements the trait, and every section enum encodes.
-    EXPECT_EQ(count_of(enc, "impl crate::Encode for "), count_of(with->text, "\npub struct ")) << c.xml;
-    EXPECT_EQ(count_of(enc, "    pub fn encode(&self, out: &mut Vec<u8>)"), 4U) << c.xml;
+    ASSERT_TRUE(plain.ok()) << c.xml;
+    EXPECT_FALSE(plain->encoders || plain->serde) << c.xml;
+    for (const Features features : feature_sets) {
+      auto with = generate_from_text(c.xml, "/p", features);
+      ASSERT_TRUE(with.ok()) << c.xml;
+      ASSERT_EQ(with->encoders.has_value(), features.encode) << c.xml;
+      ASSERT_EQ(with->serde.has_value(), features.serde) << c.xml;
+      EXPECT_EQ(with->text, plain->text) << c.xml;
+      EXPECT_EQ(with->dispatch, plain->dispatch) << c.xml;
+      EXPECT_EQ(with->report, plain->report) << c.xml;
+      const std::size_t structs = count_of(with->text, "\npub struct ");
+      if (features.encode) {
+        const std::string& enc = *with->encoders;
+        for (const std::string& type : c.covered) EXPECT_EQ(count_of(enc, "impl " + type + " {"), 1U) << type;
+        for (const std::string& type : c.absent) EXPECT_EQ(count_of(enc, "impl " + type + " {"), 0U) << type;
+        // Every struct implements the trait, and every section enum encodes.
+        EXPECT_EQ(count_of(enc, "impl crate::Encode for "), structs) << c.xml;
+        EXPECT_EQ(count_of(enc, "    pub fn encode(&self, out: &mut Vec<u8>)"), 4U) << c.xml;
+      }
+      if (features.serde) {
+        const std::string& serde = *with->serde;
+        for (const std::string& type : c.covered) {
+          EXPECT_EQ(count_of(serde, "impl serde::Serialize for crate::messages::" + type + " {"), 1U) << type;
+          EXPECT_EQ(count_of(serde, "impl<'de> serde::Deserialize<'de> for crate::messages::" + type + " {"), 1U)
+              << type;
+        }
+        for (const std::string& type : c.absent) {
+          EXPECT_EQ(count_of(serde, "for crate::messages::" + type + " {"), 0U) << type;
+        }
+        // Every section enum, written or empty, has both impls.
+        EXPECT_EQ(count_of(serde, "impl serde::Serialize for crate::dispatch::"), 4U) << c.xml;
+        EXPECT_EQ(count_of(serde, "impl<'de> serde::Deserialize<'de> for crate::dispatch::"), 4U) << c.xml;
+      }
+    }
   }
 }
 

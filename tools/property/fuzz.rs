@@ -13,11 +13,13 @@
 //!
 //! - `RUN i desc name`: target `i` starts (after a crash or hang the script
 //!   restarts the program from the target after the last one started);
-//! - `PANIC`, `OVERRUN` (the cursor moved past the end of the input) and
-//!   `ROUNDTRIP` (writing the value back failed a check of `round_trip`):
+//! - `PANIC`, `OVERRUN` (the cursor moved past the end of the input),
+//!   `ROUNDTRIP` (writing the value back failed a check of `round_trip`) and
+//!   `JSON` (the value failed its JSON round trip, `tools/property/json.rs`):
 //!   `desc name what [input bytes]`; the target's other inputs are skipped;
 //! - `STATS desc inputs decoded identical canonicalized duplicate-keys
-//!   unknown-enum-values`: the counts of one target;
+//!   unknown-enum-values json-same json-non-finite json-key-not-string`: the
+//!   counts of one target;
 //! - `HANG i desc name`: the target ran longer than the limit; the process
 //!   then ends with status 3;
 //! - `DONE count`: every target ran.
@@ -31,7 +33,7 @@ use std::time::{Duration, Instant};
 /// What one decoder did with one input.
 pub enum Outcome {
     /// It accepted the input, leaving its cursor at the given offset.
-    Decoded(usize, RoundTrip),
+    Decoded(usize, RoundTrip, Json),
     /// It returned an error.
     Refused,
 }
@@ -46,6 +48,21 @@ pub enum RoundTrip {
     DuplicateKeys,
     /// Nothing to write back (an enum's unknown raw value).
     None,
+    /// A check failed; the text says which.
+    Failed(String),
+}
+
+/// What writing a decoded value as JSON and reading it back gave.
+pub enum Json {
+    /// Not checked: the program was built without the serde impls, or the
+    /// value is an enum's unknown raw value.
+    Unchecked,
+    /// An equal value, which encodes to the same bytes.
+    Same,
+    /// A float is NaN or infinite, which JSON cannot carry.
+    NonFinite,
+    /// A table keyed by bools, whose keys this serde_json cannot write.
+    KeyNotString,
     /// A check failed; the text says which.
     Failed(String),
 }
@@ -250,8 +267,9 @@ pub fn run_all(targets: &[Target], from: usize, count: usize, hang_seconds: u64)
         started.store(epoch.elapsed().as_millis() as u64, Ordering::SeqCst);
         current.store(i, Ordering::SeqCst);
         // inputs, decoded, identical, canonicalized, repeated table keys,
-        // unknown enum values
-        let mut stats = [0usize; 6];
+        // unknown enum values; through JSON: the same, non-finite floats,
+        // keys that are not strings
+        let mut stats = [0usize; 9];
         for bytes in inputs(target.name, count) {
             stats[0] += 1;
             match catch_unwind(AssertUnwindSafe(|| (target.run)(&bytes))) {
@@ -260,15 +278,19 @@ pub fn run_all(targets: &[Target], from: usize, count: usize, hang_seconds: u64)
                     let _ = writeln!(out, "PANIC\t{}\t{}\t{}\t[{}]", target.desc, target.name, one_line(&message), hex(&bytes));
                     break;
                 }
-                Ok(Outcome::Decoded(end, _)) if end > bytes.len() => {
+                Ok(Outcome::Decoded(end, _, _)) if end > bytes.len() => {
                     let _ = writeln!(out, "OVERRUN\t{}\t{}\tcursor {end} past the end ({} bytes)\t[{}]", target.desc, target.name, bytes.len(), hex(&bytes));
                     break;
                 }
-                Ok(Outcome::Decoded(_, RoundTrip::Failed(why))) => {
+                Ok(Outcome::Decoded(_, RoundTrip::Failed(why), _)) => {
                     let _ = writeln!(out, "ROUNDTRIP\t{}\t{}\t{}\t[{}]", target.desc, target.name, one_line(&why), hex(&bytes));
                     break;
                 }
-                Ok(Outcome::Decoded(_, rt)) => {
+                Ok(Outcome::Decoded(_, _, Json::Failed(why))) => {
+                    let _ = writeln!(out, "JSON\t{}\t{}\t{}\t[{}]", target.desc, target.name, one_line(&why), hex(&bytes));
+                    break;
+                }
+                Ok(Outcome::Decoded(_, rt, json)) => {
                     stats[1] += 1;
                     match rt {
                         RoundTrip::Identical => stats[2] += 1,
@@ -277,11 +299,17 @@ pub fn run_all(targets: &[Target], from: usize, count: usize, hang_seconds: u64)
                         RoundTrip::None => stats[5] += 1,
                         RoundTrip::Failed(_) => {}
                     }
+                    match json {
+                        Json::Same => stats[6] += 1,
+                        Json::NonFinite => stats[7] += 1,
+                        Json::KeyNotString => stats[8] += 1,
+                        Json::Unchecked | Json::Failed(_) => {}
+                    }
                 }
                 Ok(Outcome::Refused) => {}
             }
         }
-        let _ = writeln!(out, "STATS\t{}\t{}\t{}\t{}\t{}\t{}\t{}", target.desc, stats[0], stats[1], stats[2], stats[3], stats[4], stats[5]);
+        let _ = writeln!(out, "STATS\t{}\t{}", target.desc, stats.map(|n| n.to_string()).join("\t"));
         current.store(usize::MAX, Ordering::SeqCst);
     }
     let _ = writeln!(out, "DONE\t{}", targets.len());

@@ -9,13 +9,15 @@
 #                   with an opcode read back behind other bytes through
 #                   its section, with `moved`); an enum's
 #                   checks that a known value is written back as it was read;
+#                   with -v serde=1 every decoded value also goes through
+#                   JSON and back (tools/property/json.rs);
 #   typed_checks()  calls `typed` for every message (a struct of a message,
 #                   game action or game event section) with an OPCODE.
 #
 # Only names that can be Rust identifiers are used: a file with other names
 # does not compile anyway, and its errors are reported as such.
 #
-# Usage: awk -v n=NUMBER -f targets.awk messages_generated.rs
+# Usage: awk -v n=NUMBER [-v serde=1] -f targets.awk messages_generated.rs
 # where NUMBER is the description's number: the generated module is qm_NUMBER.
 
 # Whether `s` can be a Rust identifier (any byte above ASCII is let through).
@@ -38,7 +40,7 @@ current != "" && /^    pub fn [^ (]+\(&self\) -> / {
 # The module, with the generated crate as `m`.
 END {
   print "#![allow(warnings)]"
-  print "use super::fuzz::{round_trip, Outcome, RoundTrip, Target};"
+  print "use super::fuzz::{round_trip, Json, Outcome, RoundTrip, Target};"
   print "use super::qm_" n "::messages as m;"
   print "pub fn targets() -> Vec<Target> {"
   print "    vec!["
@@ -47,9 +49,11 @@ END {
     if (!ident(t)) continue
     if (kind[t] == "struct") {
       moved = (t in with_opcode) ? "moved::<m::" t ">" : "|_, _| None"
-      body = "match m::" t "::read_from(b, &mut off) { Ok(v) => {" accessors[t] " let _ = format!(\"{:?}\", v); let rt = round_trip(b, &v, off, m::" t "::read_from, |v: &m::" t ", o: &mut Vec<u8>| v.write_to(o).map_err(|e| e.to_string()), " moved "); Outcome::Decoded(off, rt) } Err(_) => Outcome::Refused }"
+      json = serde ? "super::json::check(&v, |v: &m::" t "| { let mut o = vec![]; v.write_to(&mut o).map(|_| o).map_err(|e| e.to_string()) })" : "Json::Unchecked"
+      body = "match m::" t "::read_from(b, &mut off) { Ok(v) => {" accessors[t] " let _ = format!(\"{:?}\", v); let rt = round_trip(b, &v, off, m::" t "::read_from, |v: &m::" t ", o: &mut Vec<u8>| v.write_to(o).map_err(|e| e.to_string()), " moved "); let json = " json "; Outcome::Decoded(off, rt, json) } Err(_) => Outcome::Refused }"
     } else if (kind[t] == "enum") {
-      body = "match m::" t "::read_from(b, &mut off) { Ok(v) => { let _ = format!(\"{:?}\", v); let rt = match v { Ok(e) => { let mut o = vec![]; e.write_to(&mut o); if o[..] == b[..off] { RoundTrip::Identical } else { RoundTrip::Failed(format!(\"{:?} written as {:02X?}\", e, o)) } } Err(_) => RoundTrip::None }; Outcome::Decoded(off, rt) } Err(_) => Outcome::Refused }"
+      json = serde ? "super::json::check(&e, |e: &m::" t "| { let mut o = vec![]; e.write_to(&mut o); Ok(o) })" : "Json::Unchecked"
+      body = "match m::" t "::read_from(b, &mut off) { Ok(v) => { let _ = format!(\"{:?}\", v); let (rt, json) = match v { Ok(e) => { let mut o = vec![]; e.write_to(&mut o); let json = " json "; if o[..] == b[..off] { (RoundTrip::Identical, json) } else { (RoundTrip::Failed(format!(\"{:?} written as {:02X?}\", e, o)), json) } } Err(_) => (RoundTrip::None, Json::Unchecked) }; Outcome::Decoded(off, rt, json) } Err(_) => Outcome::Refused }"
     } else continue
     printf "        Target { desc: %s, name: \"%s\", run: |b| { let mut off = 0usize; %s } },\n", n, t, body
   }

@@ -78,6 +78,11 @@ mod encode;
 #[cfg(feature = "encode")]
 pub use encode::{enc, write_packed_dword, write_string16_le, write_wstring_le, Encode, EncodeError};
 
+// Serialize and Deserialize (the `serde` feature): the impls of the crate's
+// own types and the helpers the generated impls call.
+#[cfg(feature = "serde")]
+mod serde_support;
+
 /// Everything generated from protocol.xml.
 #[allow(
     non_camel_case_types,
@@ -114,4 +119,11 @@ pub mod dispatch {
     pub use super::{DecodeError, Frames, Kind, SkippedItem};
 
     include!(concat!(env!("OUT_DIR"), "/dispatch_generated.rs"));
+}
+
+// The generated Serialize and Deserialize impls of every generated type.
+#[cfg(feature = "serde")]
+#[allow(non_camel_case_types, non_snake_case, bindings_with_variant_name, clippy::all)]
+mod serde_impls {
+    include!(concat!(env!("OUT_DIR"), "/serde_generated.rs"));
 }

@@ -80,4 +80,99 @@ void emit_encoder_binding(const Printer& p, std::string_view ident, std::string_
   p(copy ? "let $n$: $ty$ = *$b$;\n" : "let $n$ = $b$;\n", {{"n", local}, {"ty", ty}, {"b", from}});
 }
 
+// ---- Serde impls ----
+
+void emit_serialize_members(const Printer& p, std::string_view state, std::string_view access,
+                            const std::vector<MemberDecl>& members) {
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    const std::string value = access.empty() ? "__f" + std::to_string(i) : std::string(access) + members[i].name;
+    p("$state$.serialize_field($key$, $value$)?;\n",
+      {{"state", state}, {"key", debug_str(without_raw_prefix(members[i].name))}, {"value", value}});
+  }
+}
+
+std::string serde_member_names(const std::vector<MemberDecl>& members) {
+  std::string out = "&[";
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    if (i != 0) out += ", ";
+    out += debug_str(without_raw_prefix(members[i].name));
+  }
+  out += "]";
+  return out;
+}
+
+void emit_members_visitor(const Printer& p, std::string_view visitor, std::string_view members_const,
+                          std::string_view type_label, std::string_view value_ty, std::string_view constructor,
+                          const std::vector<MemberDecl>& members) {
+  const std::string type = debug_str(type_label);
+  const TemplateVars vars = {{"visitor", visitor}, {"members", members_const}, {"type", type}, {"value_ty", value_ty}};
+  p(R"(struct $visitor$;
+impl<'de> serde::de::Visitor<'de> for $visitor$ {
+    type Value = $value_ty$;
+    fn expecting(&self, f: &mut std::fmt::Formatter<'_>) -> std::fmt::Result {
+        crate::serde_support::expecting_map(f, $type$)
+    }
+    fn visit_map<A: serde::de::MapAccess<'de>>(self, mut map: A) -> Result<Self::Value, A::Error> {
+)",
+    vars);
+  const Printer body = p.in(2);
+  // The members' slots are one tuple of options, so that every early return
+  // drops one local: rustc's work on a visitor stays linear in its members.
+  std::string slots;
+  for (std::size_t i = 0; i < members.size(); ++i) slots += i == 0 ? "None" : ", None";
+  if (members.size() == 1) slots += ",";
+  if (!members.empty()) body("let mut __m = ($slots$);\n", {{"slots", slots}});
+  // Each key names one member: its index picks the slot its value goes to.
+  const std::string key = "map.next_key_seed(crate::serde_support::Member { type_name: " + type +
+                          ", members: " + std::string(members_const) + " })?";
+  const auto slot = [&](const Printer& at, std::string_view label, std::size_t i, std::string_view end) {
+    at("$label$crate::serde_support::member(&mut map, &mut __m.$i$, $type$, $members$, $i$)$end$\n",
+       {{"label", label}, {"i", std::to_string(i)}, {"type", type}, {"members", members_const}, {"end", end}});
+  };
+  if (members.size() <= 1) {
+    body("while $key$.is_some() {\n", {{"key", key}});
+    if (members.size() == 1) slot(body.in(), "", 0, "?;");
+    body("}\n");
+  } else {
+    body("while let Some(__i) = $key$ {\n", {{"key", key}});
+    body.in()("let __read = match __i {\n");
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      slot(body.in(2), i + 1 == members.size() ? std::string("_ => ") : std::to_string(i) + " => ", i, ",");
+    }
+    body.in()("};\n");
+    body.in()("__read?;\n");
+    body("}\n");
+  }
+  if (members.empty()) {
+    body("Ok($constructor$ {})\n", {{"constructor", constructor}});
+  } else {
+    // Every member given: the value. Otherwise the first one missing is the error.
+    std::string given;
+    std::string names;
+    std::string absent;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      const std::string n = std::to_string(i);
+      given += (i == 0 ? "Some(__v" : ", Some(__v") + n + ")";
+      names += (i == 0 ? "__" : ", __") + n;
+      absent += (i == 0 ? "__" : ", __") + n + ".is_none()";
+    }
+    if (members.size() == 1) {
+      given += ",";
+      names += ",";
+    }
+    body("match __m {\n");
+    body.in()("($given$) => Ok($constructor$ {\n", {{"given", given}, {"constructor", constructor}});
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      body.in(2)("$name$: __v$i$,\n", {{"name", members[i].name}, {"i", std::to_string(i)}});
+    }
+    body.in()("}),\n");
+    body.in()("($names$) => Err(crate::serde_support::absent(&[$absent$], $type$, $members$)),\n",
+              {{"names", names}, {"absent", absent}, {"type", type}, {"members", members_const}});
+    body("}\n");
+  }
+  p(R"(    }
+}
+)");
+}
+
 }  // namespace qm

@@ -125,4 +125,26 @@ void emit_encoder_binding(const Printer& p, std::string_view ident, std::string_
 // build the error that names both, so each site holds only a call.
 std::string encode_error_call(std::string_view helper, std::string_view member, std::string_view args);
 
+// ---- Serde impls ---------------------------------------------------------------------
+//
+// The Serialize and Deserialize impls of `serde_generated.rs` (the crate's
+// `serde` feature). A struct, and a switch case's variant, is a map of its
+// members keyed by their names without `r#`, in declaration order; the
+// crate's `serde_support` module checks the names.
+
+// The `(name, value)` pairs of a map of `members`, each member's value read
+// as `{access}{name}` (`&self.`, or a variant's bindings `__fN` when
+// `access` is empty), into the serializer state `state`.
+void emit_serialize_members(const Printer& p, std::string_view state, std::string_view access,
+                            const std::vector<MemberDecl>& members);
+// The key names of `members`: `&["a", "b"]`.
+std::string serde_member_names(const std::vector<MemberDecl>& members);
+// A visitor `visitor` reading a map of `members` into `{constructor} {
+// member: value, ... }` of type `value_ty`; `type_label` names it in
+// errors, and `members_const` is the const holding the key names, which the
+// caller declares beside it.
+void emit_members_visitor(const Printer& p, std::string_view visitor, std::string_view members_const,
+                          std::string_view type_label, std::string_view value_ty, std::string_view constructor,
+                          const std::vector<MemberDecl>& members);
+
 }  // namespace qm

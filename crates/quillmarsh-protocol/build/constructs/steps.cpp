@@ -45,6 +45,10 @@ void emit_nested_types(std::string& out, const std::vector<EmitStep>& steps) {
   for (const SwitchBlock* block : collect_switches(steps)) emit_switch_enum(out, *block);
 }
 
+void emit_nested_types_serde(std::string& out, const std::vector<EmitStep>& steps) {
+  for (const SwitchBlock* block : collect_switches(steps)) emit_switch_serde(out, *block);
+}
+
 std::vector<std::string_view> collect_nested_type_names(const std::vector<EmitStep>& steps) {
   std::vector<std::string_view> names;
   for (const SwitchBlock* block : collect_switches(steps)) names.push_back(block->type_name);

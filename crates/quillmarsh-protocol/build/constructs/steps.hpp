@@ -95,6 +95,8 @@ std::vector<const SwitchBlock*> collect_switches(const std::vector<EmitStep>& st
 // names, and the first problem with the names they declare (each type's key
 // goes into `type_keys`, which holds those already declared in the struct).
 void emit_nested_types(std::string& out, const std::vector<EmitStep>& steps);
+// Their serde impls, in the same order.
+void emit_nested_types_serde(std::string& out, const std::vector<EmitStep>& steps);
 std::vector<std::string_view> collect_nested_type_names(const std::vector<EmitStep>& steps);
 std::optional<std::string> nested_type_problem(const CodegenCtx& ctx, const std::vector<EmitStep>& steps,
                                                std::set<std::string>& type_keys);

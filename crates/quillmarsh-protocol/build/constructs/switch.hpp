@@ -48,6 +48,9 @@ Result<SwitchDiscriminator> resolve_switch_discriminator(std::string_view name, 
 std::string canonical_case_variant_id(const std::vector<i128>& values);
 // The enum type of one switch (its nested switches' types not included).
 void emit_switch_enum(std::string& out, const SwitchBlock& block);
+// Its serde impls: externally tagged, a case with fields as a map of them,
+// one without as its name.
+void emit_switch_serde(std::string& out, const SwitchBlock& block);
 // The first problem with the names the enum type of `block` declares: its
 // own, against the module and `type_keys` (which receives its key), its
 // variants' and their fields'.

@@ -34,6 +34,7 @@ namespace {
 constexpr std::string_view kOutputName = "messages_generated.rs";
 constexpr std::string_view kDispatchName = "dispatch_generated.rs";
 constexpr std::string_view kEncodersName = "encoders_generated.rs";
+constexpr std::string_view kSerdeName = "serde_generated.rs";
 
 // How the build host's own runtime shows an unwrapped error.
 std::string unwrap_err(std::string_view error) {
@@ -221,9 +222,11 @@ int run() {
     return fatal("Failed to read protocol.xml at " + canonical + ": stream did not contain valid UTF-8");
   }
 
-  // Cargo sets this for the build script when the crate's `encode` feature is on.
-  const bool encode = std::getenv("CARGO_FEATURE_ENCODE") != nullptr;
-  auto generated = generate_from_text(*text, canonical, encode);
+  // Cargo sets these for the build script when the crate's features are on.
+  Features features;
+  features.encode = std::getenv("CARGO_FEATURE_ENCODE") != nullptr;
+  features.serde = std::getenv("CARGO_FEATURE_SERDE") != nullptr;
+  auto generated = generate_from_text(*text, canonical, features);
   if (!generated) return fatal(generated.reason());
   print_out(generated->report);
 
@@ -231,6 +234,7 @@ int run() {
   if (!out_dir) return fatal(out_dir.reason());
   std::vector<OutputFile> outputs = {{kOutputName, generated->text}, {kDispatchName, generated->dispatch}};
   if (generated->encoders) outputs.push_back({kEncodersName, *generated->encoders});
+  if (generated->serde) outputs.push_back({kSerdeName, *generated->serde});
   auto written = write_outputs(*out_dir, outputs);
   if (!written) return fatal(written.reason());
   return 0;
@@ -285,14 +289,19 @@ namespace {
 constexpr std::size_t kOutputPerInputByte = 5;
 
 Generated generate_reserved(const xml::Document& doc, std::string_view protocol_path,
-                            const std::vector<std::size_t>& line_offsets, bool encode, std::size_t input_size) {
+                            const std::vector<std::size_t>& line_offsets, Features features, std::size_t input_size) {
   CodegenCtx ctx(protocol_path, line_offsets);
   ctx.out.reserve(input_size * kOutputPerInputByte);
-  if (encode) ctx.encoders.reserve(input_size * kOutputPerInputByte);
   write_file_header(ctx);
-  if (encode) {
+  if (features.encode) {
     ctx.encode = true;
+    ctx.encoders.reserve(input_size * kOutputPerInputByte);
     write_encoders_header(ctx);
+  }
+  if (features.serde) {
+    ctx.serde = true;
+    ctx.serde_impls.reserve(input_size * kOutputPerInputByte);
+    write_serde_header(ctx);
   }
   const auto& sections = doc.root().children();
   for (const xml::Node* s : sections) {
@@ -315,10 +324,14 @@ Generated generate_reserved(const xml::Document& doc, std::string_view protocol_
   }
   write_opcode_table(ctx);
   std::string dispatch = write_dispatch_file(ctx);
-  Generated generated{std::move(ctx.out), std::move(dispatch), report_line(ctx.stats), std::nullopt};
-  if (encode) {
+  Generated generated{std::move(ctx.out), std::move(dispatch), report_line(ctx.stats), std::nullopt, std::nullopt};
+  if (features.encode) {
     write_dispatch_encoders(ctx, ctx.encoders);
     generated.encoders = std::move(ctx.encoders);
+  }
+  if (features.serde) {
+    write_dispatch_serde(ctx, ctx.serde_impls);
+    generated.serde = std::move(ctx.serde_impls);
   }
   return generated;
 }
@@ -326,15 +339,15 @@ Generated generate_reserved(const xml::Document& doc, std::string_view protocol_
 }  // namespace
 
 Generated generate(const xml::Document& doc, std::string_view protocol_path,
-                   const std::vector<std::size_t>& line_offsets, bool encode) {
-  return generate_reserved(doc, protocol_path, line_offsets, encode, 0);
+                   const std::vector<std::size_t>& line_offsets, Features features) {
+  return generate_reserved(doc, protocol_path, line_offsets, features, 0);
 }
 
-Result<Generated> generate_from_text(std::string_view text, std::string_view protocol_path, bool encode) {
+Result<Generated> generate_from_text(std::string_view text, std::string_view protocol_path, Features features) {
   const std::vector<std::size_t> line_offsets = build_line_offsets(text);
   auto doc = xml::parse(text);
   if (!doc) return fail("protocol.xml is not well-formed XML: " + doc.reason());
-  return generate_reserved(*doc, protocol_path, line_offsets, encode, text.size());
+  return generate_reserved(*doc, protocol_path, line_offsets, features, text.size());
 }
 
 int run_program(const std::vector<std::string_view>& args, std::string_view version) {

@@ -18,24 +18,33 @@ namespace qm {
 inline constexpr std::string_view kProtocolRelativePath =
     "../../../vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml";
 
+// The crate's features that add generated files (Cargo sets
+// `CARGO_FEATURE_ENCODE`, `CARGO_FEATURE_SERDE` for the build step).
+struct Features {
+  bool encode = false;  // encoders_generated.rs
+  bool serde = false;   // serde_generated.rs
+};
+
 struct Generated {
   std::string text;      // the whole content of messages_generated.rs
   std::string dispatch;  // the whole content of dispatch_generated.rs
   std::string report;    // the "cargo:warning=..." report line, with its line feed
   // The content of encoders_generated.rs, when encoders were asked for.
   std::optional<std::string> encoders;
+  // The content of serde_generated.rs, when serde impls were asked for.
+  std::optional<std::string> serde;
 };
 
 // Runs every generating phase over a parsed document: header, enums,
 // typedefs, data types, message sections, opcode index; then the typed API
 // over what was written; with `encode`, the encoders of every written enum
-// and struct too. Never fails.
+// and struct too, and with `serde` their serde impls. Never fails.
 Generated generate(const xml::Document& doc, std::string_view protocol_path,
-                   const std::vector<std::size_t>& line_offsets, bool encode = false);
+                   const std::vector<std::size_t>& line_offsets, Features features = {});
 
 // Parses `text` and generates. Fails only when the text is not well-formed
 // XML, with "protocol.xml is not well-formed XML: {parser's error}".
-Result<Generated> generate_from_text(std::string_view text, std::string_view protocol_path, bool encode = false);
+Result<Generated> generate_from_text(std::string_view text, std::string_view protocol_path, Features features = {});
 
 // A raw environment value as the build host's runtime shows it in an error:
 // valid runs in debug-quoted form (single quotes escaped too), every byte

@@ -12,6 +12,8 @@ namespace qm {
 void write_file_header(CodegenCtx& ctx);
 // Writes the fixed header of the encoders' text.
 void write_encoders_header(CodegenCtx& ctx);
+// Writes the fixed header of the serde impls' text.
+void write_serde_header(CodegenCtx& ctx);
 // Writes the opcode index: banner, `OPCODE_INDEX` and one row per opcode.
 void write_opcode_table(CodegenCtx& ctx);
 // The final report directive line (ending in a line feed).

@@ -47,6 +47,49 @@ struct Alias {
   std::optional<std::string_view> text;
 };
 
+// The serde impls of a written enum: each variant is its name (without
+// `r#`) as a string.
+void write_enum_serde(std::string& out, std::string_view name, const std::vector<std::string>& variants) {
+  const std::string path = "crate::messages::" + std::string(name);
+  std::string names = "&[";
+  std::string values = "&[";
+  for (std::size_t i = 0; i < variants.size(); ++i) {
+    if (i != 0) {
+      names += ", ";
+      values += ", ";
+    }
+    names += debug_str(without_raw_prefix(variants[i]));
+    values += path + "::" + variants[i];
+  }
+  names += "]";
+  values += "]";
+  const std::string type = debug_str(name);
+  const TemplateVars vars = {{"path", path}, {"type", type}, {"names", names}, {"values", values}};
+  emit(out, R"rs(impl serde::Serialize for $path$ {
+    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+        serializer.serialize_str(match self {
+)rs",
+       vars);
+  const Printer arm = Printer(out).in(3);
+  for (const std::string& variant : variants) {
+    arm("Self::$variant$ => $name$,\n", {{"variant", variant}, {"name", debug_str(without_raw_prefix(variant))}});
+  }
+  emit(out, R"rs(        })
+    }
+}
+
+impl<'de> serde::Deserialize<'de> for $path$ {
+    fn deserialize<D: serde::Deserializer<'de>>(deserializer: D) -> Result<Self, D::Error> {
+        const NAMES: &[&str] = $names$;
+        const VALUES: &[$path$] = $values$;
+        crate::serde_support::variant_name(deserializer, $type$, NAMES).map(|i| VALUES[i])
+    }
+}
+
+)rs",
+       vars);
+}
+
 void write_skipped_enum(CodegenCtx& ctx, std::string_view name, std::string_view reason) {
   write_skipped_line(ctx, "enum", name, name, std::nullopt, reason);
   ctx.out += '\n';
@@ -213,6 +256,8 @@ pub enum $name$ {
 )rs",
          {{"name", name}, {"ty", ty}, {"width", width}});
   }
+
+  if (ctx.serde) write_enum_serde(ctx.serde_impls, name, variants);
 
   ctx.declared_types.insert(identifier_key(name));
   for (const std::string& constant : constants) ctx.declared_values.insert(identifier_key(constant));

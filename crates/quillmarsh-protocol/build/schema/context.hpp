@@ -69,6 +69,11 @@ class CodegenCtx {
   // of encoders_generated.rs, which holds an impl per written struct and enum).
   bool encode = false;
   std::string encoders;
+  // Whether serde impls are generated too, and their text so far (the
+  // content of serde_generated.rs: the Serialize and Deserialize impls of
+  // every written enum, struct, switch enum and section enum).
+  bool serde = false;
+  std::string serde_impls;
   std::vector<OpcodeRow> opcode_rows;
   // What the output text holds, for the typed API written beside it.
   std::vector<WrittenStruct> written;

@@ -323,4 +323,80 @@ void write_dispatch_encoders(const CodegenCtx& ctx, std::string& out) {
   }
 }
 
+void write_dispatch_serde(const CodegenCtx& ctx, std::string& out) {
+  for (const Section& section : kSections) {
+    const std::vector<Variant> variants = section_variants(ctx, section);
+    std::string names = "&[";
+    for (std::size_t i = 0; i < variants.size(); ++i) {
+      if (i != 0) names += ", ";
+      names += debug_str(variants[i].name);
+    }
+    names += "]";
+    const std::string type = debug_str(section.enum_name);
+    // A section without messages has an enum without values: nothing to
+    // serialize, and no use of the serializer.
+    const std::string_view serializer = variants.empty() ? "_serializer" : "serializer";
+    const TemplateVars vars = {
+        {"enum", section.enum_name}, {"type", type}, {"names", names}, {"serializer", serializer}};
+    emit(out, R"(impl serde::Serialize for crate::dispatch::$enum$ {
+    fn serialize<S: serde::Serializer>(&self, $serializer$: S) -> Result<S::Ok, S::Error> {
+        match *self {
+)",
+         vars);
+    for (std::size_t i = 0; i < variants.size(); ++i) {
+      Printer(out).in(3)(
+          "Self::$variant$(ref m) => serializer.serialize_newtype_variant($type$, $index$, $name$, m),\n",
+          {{"variant", variants[i].name},
+           {"type", debug_str(section.enum_name)},
+           {"index", std::to_string(i)},
+           {"name", debug_str(variants[i].name)}});
+    }
+    emit(out, R"(        }
+    }
+}
+
+impl<'de> serde::Deserialize<'de> for crate::dispatch::$enum$ {
+    fn deserialize<D: serde::Deserializer<'de>>(deserializer: D) -> Result<Self, D::Error> {
+        const VARIANTS: &[&str] = $names$;
+        struct Messages;
+        impl<'de> serde::de::Visitor<'de> for Messages {
+            type Value = crate::dispatch::$enum$;
+            fn expecting(&self, f: &mut std::fmt::Formatter<'_>) -> std::fmt::Result {
+                crate::serde_support::expecting_enum(f, $type$)
+            }
+            fn visit_enum<A: serde::de::EnumAccess<'de>>(self, data: A) -> Result<Self::Value, A::Error> {
+)",
+         vars);
+    if (variants.empty()) {
+      // No name is a variant of an empty section: reading its name fails.
+      emit(out, R"(                crate::serde_support::no_variant(data, $type$)
+)",
+           vars);
+    } else {
+      emit(
+          out,
+          R"(                let (__i, __v) = data.variant_seed(crate::serde_support::Variant { type_name: $type$, variants: VARIANTS })?;
+                match __i {
+)",
+          vars);
+      for (std::size_t i = 0; i < variants.size(); ++i) {
+        Printer(out).in(5)(
+            "$label$ => serde::de::VariantAccess::newtype_variant(__v).map(crate::dispatch::$enum$::$variant$),\n",
+            {{"label", i + 1 == variants.size() ? std::string("_") : std::to_string(i)},
+             {"enum", section.enum_name},
+             {"variant", variants[i].name}});
+      }
+      out += "                }\n";
+    }
+    emit(out, R"(            }
+        }
+        deserializer.deserialize_enum($type$, VARIANTS, Messages)
+    }
+}
+
+)",
+         vars);
+  }
+}
+
 }  // namespace qm

@@ -26,5 +26,8 @@ std::string dispatch_variant_name(const WrittenStruct& item, const NameKeys& sec
 std::string write_dispatch_file(const CodegenCtx& ctx);
 // Appends `encode` of each section enum to `out` (the encoders' text).
 void write_dispatch_encoders(const CodegenCtx& ctx, std::string& out);
+// Appends the serde impls of each section enum to `out` (the serde impls'
+// text): externally tagged, `{"First": {...}}`.
+void write_dispatch_serde(const CodegenCtx& ctx, std::string& out);
 
 }  // namespace qm

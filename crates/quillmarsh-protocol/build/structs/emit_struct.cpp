@@ -79,6 +79,43 @@ void write_struct_encoder(std::string& out, std::string_view rust_name, const st
        {{"rust_name", rust_name}});
 }
 
+// The serde impls of a written struct: a map of its members, in order, each
+// keyed by its name without `r#`.
+void write_struct_serde(std::string& out, std::string_view rust_name, const std::vector<EmitStep>& steps) {
+  const std::vector<MemberDecl> members = collect_members(steps);
+  const std::string path = "crate::messages::" + std::string(rust_name);
+  const std::string type = debug_str(rust_name);
+  const std::string count = std::to_string(members.size());
+  const std::string names = serde_member_names(members);
+  const TemplateVars vars = {
+      {"path", path}, {"type", type}, {"count", count}, {"members", names}, {"mut", members.empty() ? "" : "mut "}};
+  emit(out, R"(impl serde::Serialize for $path$ {
+    fn serialize<S: serde::Serializer>(&self, serializer: S) -> Result<S::Ok, S::Error> {
+        use serde::ser::SerializeStruct;
+        let $mut$state = serializer.serialize_struct($type$, $count$)?;
+)",
+       vars);
+  const Printer statements(out, kStatementIndent);
+  emit_serialize_members(statements, "state", "&self.", members);
+  emit(out, R"(        state.end()
+    }
+}
+
+impl<'de> serde::Deserialize<'de> for $path$ {
+    fn deserialize<D: serde::Deserializer<'de>>(deserializer: D) -> Result<Self, D::Error> {
+        const MEMBERS: &[&str] = $members$;
+)",
+       vars);
+  emit_members_visitor(statements, "Members", "MEMBERS", rust_name, path, path, members);
+  emit(out, R"(        deserializer.deserialize_struct($type$, MEMBERS, Members)
+    }
+}
+
+)",
+       vars);
+  emit_nested_types_serde(out, steps);
+}
+
 void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view name, std::string_view rust_name,
                   EmitKind kind, const std::vector<EmitStep>& steps) {
   ctx.declared_types.insert(identifier_key(rust_name));
@@ -139,6 +176,7 @@ void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view na
       "}\n"
       "\n";
   if (ctx.encode) write_struct_encoder(ctx.encoders, rust_name, steps);
+  if (ctx.serde) write_struct_serde(ctx.serde_impls, rust_name, steps);
 }
 
 void write_skipped(CodegenCtx& ctx, const xml::Node& element, EmitKind kind, std::string_view name,

@@ -5,6 +5,12 @@
 //!
 //! Run with `tools/decode-sample.sh` from the repository root (it lays out
 //! the sample description where the build step looks for it).
+//!
+//! With `--json` (and the `serde` feature, which `tools/decode-sample.sh
+//! --json` turns on) it prints each decoded message as one line of JSON
+//! instead, in `AnyMessage`'s form (`{"S2C":{"Movement_Motion":{...}}}`),
+//! and nothing else on standard output: a record that does not decode is
+//! reported on standard error.
 
 use quillmarsh_protocol::dispatch::{AnyMessage, SKIPPED};
 use quillmarsh_protocol::Kind;
@@ -81,6 +87,18 @@ const CAPTURE: &[Record] = &[
 ];
 
 fn main() {
+    let json = match std::env::args().nth(1).as_deref() {
+        None => false,
+        Some("--json") => true,
+        Some(other) => {
+            eprintln!("decode_sample: unknown argument {other} (the only one is --json)");
+            std::process::exit(2);
+        }
+    };
+    if json {
+        print_json();
+        return;
+    }
     for record in CAPTURE {
         let (kind, opcode) = (record.kind, record.opcode);
         // The whole record must be the message.
@@ -97,4 +115,25 @@ fn main() {
     for item in SKIPPED {
         println!("  {} {}: {}", item.label, item.name, item.reason);
     }
+}
+
+/// One line of JSON per decoded message; what does not decode goes to
+/// standard error.
+#[cfg(feature = "serde")]
+fn print_json() {
+    for record in CAPTURE {
+        match AnyMessage::decode_exact(record.kind, record.opcode, record.bytes) {
+            Ok(message) => match serde_json::to_string(&message) {
+                Ok(line) => println!("{line}"),
+                Err(e) => eprintln!("not written as JSON: {} {:#06X}: {e}", record.kind, record.opcode),
+            },
+            Err(e) => eprintln!("not decoded: {e}"),
+        }
+    }
+}
+
+#[cfg(not(feature = "serde"))]
+fn print_json() {
+    eprintln!("decode_sample: --json needs the serde feature (cargo run --features serde --example decode_sample -- --json)");
+    std::process::exit(2);
 }

@@ -147,3 +147,44 @@ fn readme_proxy_reencodes_through_the_dispatch_enum() {
     let e = wrong.write_framed(&mut out).unwrap_err();
     assert_eq!((e.type_name, e.member, out), ("Action_Communication_Talk", "message", vec![7]));
 }
+
+#[cfg(feature = "serde")]
+fn json_log_line(kind: quillmarsh_protocol::Kind, opcode: u32, bytes: &[u8]) -> Result<String, Box<dyn std::error::Error>> {
+    use quillmarsh_protocol::dispatch::AnyMessage;
+
+    let message = AnyMessage::decode_exact(kind, opcode, bytes)?;
+    let line = serde_json::to_string(&message)?;
+    // {"S2C":{"Qualities_UpdateFloat":{"sequence":7,"key":42,"value":1.0}}}
+
+    let read: AnyMessage = serde_json::from_str(&line)?;
+    assert_eq!(read, message);
+    Ok(line)
+}
+
+#[cfg(feature = "serde")]
+#[test]
+fn readme_logs_a_message_as_json() {
+    let update = [0x07, 0x2A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F];
+    assert_eq!(
+        json_log_line(Kind::MessageS2C, 0x02D3, &update).unwrap(),
+        r#"{"S2C":{"Qualities_UpdateFloat":{"sequence":7,"key":42,"value":1.0}}}"#
+    );
+    assert!(json_log_line(Kind::MessageS2C, 0x02D3, &update[..3]).is_err());
+}
+
+#[cfg(all(feature = "serde", feature = "encode"))]
+fn fixture_bytes(json: &str) -> Result<Vec<u8>, Box<dyn std::error::Error>> {
+    let message: quillmarsh_protocol::dispatch::AnyMessage = serde_json::from_str(json)?;
+    let mut framed = Vec::new();
+    message.write_framed(&mut framed)?;
+    Ok(framed)
+}
+
+#[cfg(all(feature = "serde", feature = "encode"))]
+#[test]
+fn readme_encodes_a_json_fixture() {
+    let framed = fixture_bytes(r#"{"S2C":{"Qualities_UpdateFloat":{"sequence":7,"key":42,"value":1.0}}}"#).unwrap();
+    assert_eq!(framed, [0xD3, 0x02, 0, 0, 0x07, 0x2A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F]);
+    let err = fixture_bytes(r#"{"S2C":{"Qualities_UpdateFloat":{"sequence":7,"value":1.0}}}"#).unwrap_err();
+    assert!(err.to_string().starts_with("missing member `key` of S2C_Qualities_UpdateFloat"), "{err}");
+}
