@@ -50,6 +50,9 @@ fail() {
 cargo_bin=$(find_rust_tool cargo CARGO) || fail "cannot run this test without cargo"
 RUSTC=$(find_rust_tool rustc RUSTC) || fail "cannot run this test without rustc"
 export RUSTC
+# The documentation tests read the rlibs this rustc writes: the rustdoc
+# beside it, when there is one.
+[ ! -x "$(dirname "$RUSTC")/rustdoc" ] || export RUSTDOC="$(dirname "$RUSTC")/rustdoc"
 [ -f "$sample" ] || fail "no such description: $sample"
 
 root=$(mktemp -d "${TMPDIR:-/tmp}/qm-cargo-e2e.XXXXXX")
@@ -383,6 +386,10 @@ else
     fail "no rustc and cargo in $debian_bin: install Debian's (apt-get install rustc cargo), or set QM_E2E_DEBIAN_RUST=skip"
   cargo_bin=$debian_bin/cargo
   RUSTC=$debian_bin/rustc
+  # Cargo runs the rustdoc on PATH for the documentation tests unless told;
+  # it must read the rlibs this rustc writes (serde's among them).
+  [ -x "$debian_bin/rustdoc" ] || fail "no rustdoc in $debian_bin: install Debian's rustc package"
+  export RUSTDOC=$debian_bin/rustdoc
   rust_version=$(sed -n 's/^rust-version = "\(.*\)"$/\1/p' "$crate/Cargo.toml")
   debian_version=$("$RUSTC" --version | sed -n 's/^rustc \([0-9]*\.[0-9]*\).*/\1/p')
   [ "$rust_version" = "$debian_version" ] ||
