@@ -413,8 +413,8 @@ TEST_P(Golden, Case) {
   }
   // One run writes all its files or none; the encoders and the serde impls
   // only with their features.
-  const std::size_t run_files = kOutputNames.size() - (setup.feature_encode ? 0 : 1) -
-                                (setup.feature_serde ? 0 : 1) - (setup.feature_extended ? 0 : 1);
+  const std::size_t run_files = kOutputNames.size() - (setup.feature_encode ? 0 : 1) - (setup.feature_serde ? 0 : 1) -
+                                (setup.feature_extended ? 0 : 1);
   EXPECT_TRUE(expected_files == 0 || expected_files == run_files)
       << "a case expects either every output file of its run or none";
 
@@ -454,8 +454,7 @@ TEST_P(Golden, Case) {
                 replace_all(plain_run.out, plain.path.string(), "@ROOT@"));
     const auto plain_messages = read_file(plain_out / kOutputNames[0]);
     ASSERT_TRUE(plain_messages && produced[0]) << "messages_generated.rs missing from one of the two runs";
-    expect_same("messages_generated.rs without the extended feature",
-                replace_all(*produced[0], root_text, "@ROOT@"),
+    expect_same("messages_generated.rs without the extended feature", replace_all(*produced[0], root_text, "@ROOT@"),
                 replace_all(*plain_messages, plain.path.string(), "@ROOT@"));
     EXPECT_FALSE(fs::exists(plain_out / kOutputNames[4])) << "a run without the feature wrote extended_generated.rs";
   }

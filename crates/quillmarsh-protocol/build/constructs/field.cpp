@@ -259,8 +259,9 @@ bool may_read_nothing(const SimpleField& field, const TypeRegistry& registry) {
 // The local of `emit_read_value`: in an if branch, later steps read the
 // field's value from its `_v` local.
 void walk_locals(LocalsWalk& w, const SimpleField& field, StepPlace place, std::vector<LocalsWalk::Member>& out) {
-  const auto what = place.kind == StepPlace::InBlock ? LocalsWalk::quoted_text("the decoded value of field ", field.ident)
-                                                 : LocalsWalk::quoted_text("field ", field.ident);
+  const auto what = place.kind == StepPlace::InBlock
+                        ? LocalsWalk::quoted_text("the decoded value of field ", field.ident)
+                        : LocalsWalk::quoted_text("field ", field.ident);
   out.push_back({field.ident, w.field_read(decoder_local(field.ident, place), field.kind, LocalsWalk::Role::Value, what,
                                            field.ident)});
 }

@@ -34,8 +34,8 @@ Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_elemen
     // The extended tier reads any C# test over the earlier fields; when it
     // cannot either, the reason stays the specified tier's.
     LocalReads extended_reads;
-    auto extended = translate_extended_test(
-        *test, decoder_name_resolver(lookup, ctx.enum_values, ctx.registry), &extended_reads);
+    auto extended =
+        translate_extended_test(*test, decoder_name_resolver(lookup, ctx.enum_values, ctx.registry), &extended_reads);
     if (extended) {
       rust_test = std::move(extended);
       test_reads = std::move(extended_reads);

@@ -264,8 +264,9 @@ void walk_locals(LocalsWalk& w, const MaskmapBlock& block, StepPlace place, std:
     options.emplace_back();
     for (const MemberDecl& member : collect_members(group.steps)) {
       const std::string_view name = w.keep(member.name);
-      options.back().push_back({name, w.bind(w.keep(decoder_local(name, place)), member.value ? Role::Value : Role::Member,
-                                             LocalsWalk::quoted_text("field ", name))});
+      options.back().push_back(
+          {name, w.bind(w.keep(decoder_local(name, place)), member.value ? Role::Value : Role::Member,
+                        LocalsWalk::quoted_text("field ", name))});
       out.push_back(options.back().back());
     }
   }

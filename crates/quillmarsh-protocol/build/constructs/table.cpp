@@ -69,7 +69,8 @@ namespace {
 // The map goes to the local `t`.
 void emit_read_table_into(const Printer& p, const TableField& table, std::string_view t) {
   const std::string len = escape_xml_attr_for_doc(table.length_expr);
-  const TemplateVars vars = {{"ident", table.ident}, {"t", t},   {"K", table.key_rust_ty}, {"V", table.value_rust_ty},
+  const TemplateVars vars = {{"ident", table.ident},      {"t", t},
+                             {"K", table.key_rust_ty},    {"V", table.value_rust_ty},
                              {"count", table.count_expr}, {"len", len}};
   p(R"(// <table name="$ident$" length="$len$" key="$K$" value="$V$">
 let $t$_count: usize = $count$;
@@ -146,9 +147,8 @@ for (__k, __v) in $t$.iter() {
 )",
     {{"t", local},
      {"count", table.count_expr},
-     {"check",
-      encode_error_call("table_len", table.ident,
-                        local + ".len(), " + debug_str(table.length_expr) + ", " + local + "_count")}});
+     {"check", encode_error_call("table_len", table.ident,
+                                 local + ".len(), " + debug_str(table.length_expr) + ", " + local + "_count")}});
   emit_write_borrowed(p.in(), "__k", table.ident, table.key_kind);
   emit_write_borrowed(p.in(), "__v", table.ident, table.value_kind);
   p("}\n");
