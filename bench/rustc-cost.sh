@@ -27,12 +27,19 @@
 # generator's time without and with the serde impls. Give --encode too to
 # measure serde on top of encode (both builds then have the encoders).
 #
+# With --extended it measures the `extended` feature the same way, on the
+# description generated with the constructs only the extended tier
+# translates (qm-random-description --extended): the crate without the
+# feature against the crate with it and extended_generated.rs, and prints
+# the extended tier's report line (how many skipped items it recovered).
+# Give --encode too to have the encoders in both builds.
+#
 # With --debug-info it measures what full debug information costs: the
 # crate (with both generated files, and the encoders too when --encode is
 # also given) compiled with -C debuginfo=0 against -C debuginfo=2, which is
 # what `[profile.dev.package.quillmarsh-protocol] debug = false` saves.
 #
-# Usage: bench/rustc-cost.sh [--build-dir DIR] [--base BYTES] [--repeat N] [--instructions] [--encode] [--serde] [--debug-info]
+# Usage: bench/rustc-cost.sh [--build-dir DIR] [--base BYTES] [--repeat N] [--instructions] [--encode] [--serde] [--extended] [--debug-info]
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -42,6 +49,7 @@ repeat=3
 instructions=0
 encode=0
 serde=0
+extended=0
 debug_info=0
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -51,6 +59,7 @@ while [ $# -gt 0 ]; do
     --instructions) instructions=1 ;;
     --encode) encode=1 ;;
     --serde) serde=1 ;;
+    --extended) extended=1 ;;
     --debug-info) debug_info=1 ;;
     *) echo "rustc-cost: unknown option $1" >&2; exit 2 ;;
   esac
@@ -73,7 +82,9 @@ trap 'rm -rf "$work"' EXIT
 manifest=$work/main/crates/quillmarsh-protocol
 proto_dir=$work/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol
 mkdir -p "$manifest" "$proto_dir" "$work/with" "$work/without"
-"$build/tools/describe/qm-random-description" --number 1 --profile realistic --size "$base" >"$proto_dir/protocol.xml"
+describe_args=(--number 1 --profile realistic --size "$base")
+[ "$extended" = 1 ] && describe_args+=(--extended)
+"$build/tools/describe/qm-random-description" "${describe_args[@]}" >"$proto_dir/protocol.xml"
 features=()
 without_features=()
 if [ "$serde" = 1 ] && [ "$debug_info" = 1 ]; then
@@ -85,7 +96,7 @@ if [ "$debug_info" = 1 ]; then
   [ "$encode" = 1 ] && env_encode=(CARGO_FEATURE_ENCODE=1) && features=(--cfg 'feature="encode"')
   env "${env_encode[@]}" CARGO_MANIFEST_DIR="$manifest" OUT_DIR="$work/with" "$build/generator/quillmarsh-codegen" >/dev/null
   cp "$work/with/"*_generated.rs "$work/without/"
-elif [ "$encode" = 1 ] || [ "$serde" = 1 ]; then
+elif [ "$encode" = 1 ] || [ "$serde" = 1 ] || [ "$extended" = 1 ]; then
   # The generator's time, without and with the feature measured.
   generate_ms() {
     local best=
@@ -99,7 +110,16 @@ elif [ "$encode" = 1 ] || [ "$serde" = 1 ]; then
     done
     echo "$best"
   }
-  if [ "$serde" = 1 ]; then
+  if [ "$extended" = 1 ]; then
+    base_env=() base_features=()
+    [ "$encode" = 1 ] && base_env=(CARGO_FEATURE_ENCODE=1) && base_features=(--cfg 'feature="encode"')
+    gen_without=$(generate_ms OUT_DIR="$work/without" "${base_env[@]}")
+    gen_with=$(generate_ms OUT_DIR="$work/with" "${base_env[@]}" CARGO_FEATURE_EXTENDED=1)
+    recovered=$(env "${base_env[@]}" CARGO_FEATURE_EXTENDED=1 CARGO_MANIFEST_DIR="$manifest" OUT_DIR="$work/with" \
+      "$build/generator/quillmarsh-codegen" | sed -n 's/^cargo:warning=quillmarsh-protocol\/build: //p')
+    without_features=("${base_features[@]}")
+    features=("${base_features[@]}" --cfg 'feature="extended"')
+  elif [ "$serde" = 1 ]; then
     # The crate without the feature has the encoders too when --encode is given.
     base_env=() base_features=()
     [ "$encode" = 1 ] && base_env=(CARGO_FEATURE_ENCODE=1) && base_features=(--cfg 'feature="encode"')
@@ -172,6 +192,22 @@ if [ "$debug_info" = 1 ]; then
   echo "$("$rustc_bin" --version); the crate$([ "$encode" = 1 ] && echo " with the encode feature")"
   awk -v w="$best_with" -v wo="$best_without" -v pw="$peak_with" -v pwo="$peak_without" -v n="$repeat" 'BEGIN {
     printf "rustc, debug, best of %d: full debug information %.2f s CPU, %.0f MB peak; none %.2f s CPU, %.0f MB peak (saves %.1f%% of the time, %.1f%% of the peak)\n", n, w, pw / 1024, wo, pwo / 1024, (w - wo) / w * 100, (pw - pwo) / pw * 100
+  }'
+  exit 0
+fi
+if [ "$extended" = 1 ]; then
+  printf 'input %.2f MB (with the deferred constructs); messages_generated.rs %.2f MB; extended_generated.rs %.2f MB; %s%s\n' \
+    "$(awk -v b="$(wc -c <"$proto_dir/protocol.xml")" 'BEGIN { print b / 1048576 }')" \
+    "$(awk -v b="$(wc -c <"$work/with/messages_generated.rs")" 'BEGIN { print b / 1048576 }')" \
+    "$(awk -v b="$(wc -c <"$work/with/extended_generated.rs")" 'BEGIN { print b / 1048576 }')" "$("$rustc_bin" --version)" \
+    "$([ "$encode" = 1 ] && echo "; both builds with the encode feature")"
+  printf '%s\n' "$recovered"
+  echo "generator, best of $repeat: without the extended tier $gen_without ms, with it $gen_with ms"
+  awk -v w="$best_with" -v wo="$best_without" -v pw="$peak_with" -v pwo="$peak_without" -v n="$repeat" -v unit="$([ "$instructions" = 1 ] && echo instructions || echo cpu)" 'BEGIN {
+    if (unit == "instructions")
+      printf "rustc, debug, callgrind: without the extended feature %.0f M instructions; with it %.0f M (+%.1f%%)\n", wo / 1e6, w / 1e6, (w - wo) / wo * 100
+    else
+      printf "rustc, debug, best of %d: without the extended feature %.2f s CPU, %.0f MB peak; with it %.2f s CPU, %.0f MB peak (+%.1f%%)\n", n, wo, pwo / 1024, w, pw / 1024, (w - wo) / wo * 100
   }'
   exit 0
 fi

@@ -18,9 +18,11 @@
 #     points at a program that fails), one of another version is refused, and
 #     so is one that exits successfully without generating anything;
 #   - the crate's own tests and the tests under tests/rust pass, also with
-#     the encode feature, the serde feature and both, whose builds alone
-#     write encoders_generated.rs and serde_generated.rs (Cargo takes serde
-#     and serde_json from Debian's packaged crates, tools/sibling-layout.sh);
+#     the encode feature, the serde feature and both, the extended feature
+#     alone and with both, whose builds alone write encoders_generated.rs,
+#     serde_generated.rs and extended_generated.rs, the last with its own
+#     report line (Cargo takes serde and serde_json from Debian's packaged
+#     crates, tools/sibling-layout.sh);
 #   - the crate's documentation builds without a warning (rustdoc's as
 #     errors), without features and with each;
 #   - the example decode_sample builds without warnings and prints the
@@ -90,6 +92,8 @@ echo "cargo-e2e: $("$cargo_bin" --version), $("$RUSTC" --version)"
 
 # The report line as Cargo shows it (older Cargo leaves out the package prefix).
 report='^warning: (quillmarsh-protocol@[^ ]*: )?quillmarsh-protocol/build: emitted'
+# The extended tier's line, printed after it with the extended feature only.
+extended_report='^warning: (quillmarsh-protocol@[^ ]*: )?quillmarsh-protocol/build: extended tier recovered [0-9]+ of the [0-9]+ skipped items$'
 # 1. A clean build: the report line is the only warning. Leaves the generated
 # file's path in $out_file.
 check_clean_build() {
@@ -105,9 +109,13 @@ check_clean_build() {
   mapfile -t generated < <(find "$CARGO_TARGET_DIR/debug/build" -path '*/quillmarsh-protocol-*/out/messages_generated.rs')
   [ "${#generated[@]}" -eq 1 ] || fail "expected one messages_generated.rs under $CARGO_TARGET_DIR/debug/build, found ${#generated[@]}"
   out_file=${generated[0]}
-  for file in encoders_generated.rs serde_generated.rs; do
+  for file in encoders_generated.rs serde_generated.rs extended_generated.rs; do
     [ ! -e "$(dirname "$out_file")/$file" ] || fail "a build without features wrote $file"
   done
+  if grep -q -E "$extended_report" "$log"; then
+    cat "$log" >&2
+    fail "a build without features printed the extended tier's report line"
+  fi
   echo "cargo-e2e: clean build ok ($(wc -l <"$out_file") generated lines)"
 }
 check_clean_build
@@ -261,24 +269,33 @@ run_crate_tests() {
 run_crate_tests
 
 # The features, alone and together: a build writes encoders_generated.rs
-# (encode) and serde_generated.rs (serde) beside the messages exactly when its
-# features ask for them, compiles without warnings, and the tests pass with
-# it (the JSON tests, tests/json.rs, among them with serde). The crate's own
-# tests run without features and with all of them.
+# (encode), serde_generated.rs (serde) and extended_generated.rs (extended)
+# beside the messages exactly when its features ask for them, compiles without
+# warnings (the extended tier's report line, exactly with its feature, aside),
+# and the tests pass with it (the JSON tests, tests/json.rs, among them with
+# serde, and tests/extended.rs with extended). The crate's own tests run
+# without features and with all of them.
 check_feature_build() {
   local features=$1 out_dir feature_file feature file wanted
   # Diagnostics rendered as usual (dependencies' capped), the build steps'
   # results as JSON on standard output, where the crate's OUT_DIR is told.
   run_cargo build --message-format=json-render-diagnostics -p quillmarsh-protocol --features "$features"
-  if grep -E '^(warning|error)' "$log" | grep -v -E "$report" | grep -q .; then
+  if grep -E '^(warning|error)' "$log" | grep -v -E "$report" | grep -v -E "$extended_report" | grep -q .; then
     cat "$log" >&2
     fail "the crate does not build cleanly with the features $features"
+  fi
+  wanted=no
+  [[ ",$features," != *,extended,* ]] || wanted=yes
+  if grep -q -E "$extended_report" "$log"; then
+    [ "$wanted" = yes ] || { cat "$log" >&2; fail "a build with the features $features printed the extended tier's report line"; }
+  else
+    [ "$wanted" = no ] || { cat "$log" >&2; fail "a build with the features $features printed no extended tier report line"; }
   fi
   # The generated files of this build are in the OUT_DIR its compile is given.
   out_dir=$(grep -F '"reason":"build-script-executed"' "$log" | grep -F 'quillmarsh-protocol' |
     grep -o '"out_dir":"[^"]*"' | sed 's/^"out_dir":"//; s/"$//' | tail -n 1)
   [ -d "$out_dir" ] || { cat "$log" >&2; fail "features $features: cannot tell the build's OUT_DIR"; }
-  for feature_file in encode:encoders_generated.rs serde:serde_generated.rs; do
+  for feature_file in encode:encoders_generated.rs serde:serde_generated.rs extended:extended_generated.rs; do
     feature=${feature_file%%:*} file=${feature_file#*:} wanted=no
     [[ ",$features," != *",$feature,"* ]] || wanted=yes
     if [ -f "$out_dir/$file" ]; then
@@ -300,16 +317,22 @@ run_feature_tests() {
       grep -q -E '^test every_construct_has_its_json_form \.\.\. ok$' "$log" ||
         { cat "$log" >&2; fail "$dir ($features): the JSON tests did not run"; }
     fi
+    if [[ $dir == tests/rust/* ]] && [[ ",$features," == *,extended,* ]]; then
+      grep -q -E '^test the_index_names_them_and_skipped_no_longer_does \.\.\. ok$' "$log" ||
+        { cat "$log" >&2; fail "$dir ($features): the extended tier's tests did not run"; }
+    fi
   done
 }
 run_feature_checks() {
   local features
-  for features in encode serde serde,encode; do
+  for features in encode serde serde,encode extended extended,encode,serde; do
     check_feature_build "$features"
   done
   run_feature_tests encode crates/quillmarsh-protocol "${test_crates[@]}"
   run_feature_tests serde "${test_crates[@]}"
   run_feature_tests serde,encode crates/quillmarsh-protocol "${test_crates[@]}"
+  run_feature_tests extended "${test_crates[@]}"
+  run_feature_tests extended,encode,serde crates/quillmarsh-protocol "${test_crates[@]}"
 }
 run_feature_checks
 
@@ -318,10 +341,10 @@ run_feature_checks
 # built to one of a feature, say, is broken in a build without it.
 run_doc_checks() {
   local feature what
-  for feature in "" encode serde serde,encode; do
+  for feature in "" encode serde serde,encode extended extended,encode,serde; do
     what=${feature:+with the $feature feature}
     RUSTDOCFLAGS="-D warnings" run_cargo doc -p quillmarsh-protocol --no-deps ${feature:+--features "$feature"}
-    if grep -E '^(warning|error)' "$log" | grep -v -E "$report" | grep -q .; then
+    if grep -E '^(warning|error)' "$log" | grep -v -E "$report" | grep -v -E "$extended_report" | grep -q .; then
       cat "$log" >&2
       fail "documentation ${what:-without features}: warnings"
     fi

@@ -36,6 +36,16 @@
 # Values with a NaN or infinite float (JSON has none) and tables keyed by
 # bools (whose keys this serde_json cannot write) are counted apart.
 #
+# With --extended the descriptions also hold the constructs only the
+# extended tier translates (qm-random-description --extended), the generator
+# runs with the crate's `extended` feature (CARGO_FEATURE_EXTENDED), and the
+# program is compiled with it: the structs of extended_generated.rs (the
+# items the specified tier leaves out and the extended tier recovers) are
+# fuzzed, written back and sent through JSON like every other, recovered
+# messages go through the typed checks, and `SKIPPED` must give the SKIPPED
+# lines of messages_generated.rs less the recovered items. The report gives
+# how many items were recovered over the run.
+#
 # Several descriptions are compiled per rustc run, each in its own module
 # (its decoder targets written by tools/property/targets.awk); rustc's
 # messages are split by file so that every error lands in the log of the
@@ -59,6 +69,7 @@
 #   --batch B           descriptions per rustc run (default 8)
 #   --inputs K          random byte strings per decoder (default 300)
 #   --serde             also generate the serde impls and check the JSON round trip
+#   --extended          descriptions with the extended constructs, the extended tier on
 #   --codegen PATH      the generator executable (default: built in build/property)
 #   --describe PATH     qm-random-description (default: built in build/property)
 #   --logs DIR          log directory (default build/property-logs; emptied first)
@@ -81,6 +92,7 @@ keep=0
 size=
 given=()
 serde=0
+extended=0
 
 die() {
   echo "property-test: $*" >&2
@@ -102,6 +114,7 @@ while [ $# -gt 0 ]; do
     --hang-seconds) hang_seconds=$2; shift 2 ;;
     --keep) keep=1; shift ;;
     --serde) serde=1; shift ;;
+    --extended) extended=1; shift ;;
     *) die "unknown option $1 (see the comment at the top of this script)" ;;
   esac
 done
@@ -151,10 +164,14 @@ summary=$logs/summary.txt
 
 # Writes the calls for every decoder and accessor of one generated file as a
 # Rust module (tools/property/targets.awk), then the typed-API checks.
+# With --extended the structs of extended_generated.rs are targets too, and
+# @RECOVERED@ is the number of items the extended tier recovered.
 write_targets() {
-  local generated=$1 n=$2 module=$3
-  awk -v n="$n" -v serde="$serde" -f "$repo/tools/property/targets.awk" "$generated" >"$module"
-  sed -e "s|@N@|$n|g" -e "s|@GENERATED@|$generated|g" "$repo/tools/property/dispatch-checks.rs" >>"$module"
+  local generated=$1 n=$2 module=$3 recovered=${4:-0} files=("$1")
+  [ "$extended" = 0 ] || files+=("$(dirname "$generated")/extended_generated.rs")
+  awk -v n="$n" -v serde="$serde" -f "$repo/tools/property/targets.awk" "${files[@]}" >"$module"
+  sed -e "s|@N@|$n|g" -e "s|@GENERATED@|$generated|g" -e "s|@RECOVERED@|$recovered|g" \
+    "$repo/tools/property/dispatch-checks.rs" >>"$module"
 }
 
 # The generator's and rustc's part of the serde feature.
@@ -167,15 +184,27 @@ if [ "$serde" = 1 ]; then
   build_serde_rlibs "$rustc_bin" "$work/serde-rlibs" serde serde_json || die "cannot build serde and serde_json"
   serde_rustc=(--cfg 'feature="serde"' "${serde_rustc_args[@]}")
 fi
+# The extended tier's part: the generator's, the description generator's and rustc's.
+extended_env=()
+extended_describe=()
+extended_rustc=()
+if [ "$extended" = 1 ]; then
+  extended_env=(CARGO_FEATURE_EXTENDED=1)
+  extended_describe=(--extended)
+  extended_rustc=(--cfg 'feature="extended"')
+fi
+recovered_total=0
+skipped_total=0
+recovered_decoders=0
 
 generated_ok=()
 generator_failures=0
 if [ ${#given[@]} -gt 0 ]; then
   start=1
   runs=${#given[@]}
-  echo "property-test: ${#given[@]} given descriptions; generator $codegen; $("$rustc_bin" --version)${serde_env:+; with serde}"
+  echo "property-test: ${#given[@]} given descriptions; generator $codegen; $("$rustc_bin" --version)${serde_env:+; with serde}${extended_env:+; extended tier}"
 else
-  echo "property-test: $runs $profile descriptions from $start; generator $codegen; $("$rustc_bin" --version)${serde_env:+; with serde}"
+  echo "property-test: $runs $profile${extended_describe:+ extended} descriptions from $start; generator $codegen; $("$rustc_bin" --version)${serde_env:+; with serde}${extended_env:+; extended tier}"
 fi
 for ((n = start; n < start + runs; n++)); do
   d=$work/d$n
@@ -185,13 +214,14 @@ for ((n = start; n < start + runs; n++)); do
   if [ ${#given[@]} -gt 0 ]; then
     cp "${given[n - 1]}" "$proto_dir/protocol.xml"
   else
-    "$describe" --number "$n" --profile "$profile" ${size:+--size "$size"} >"$proto_dir/protocol.xml"
+    "$describe" --number "$n" --profile "$profile" ${size:+--size "$size"} "${extended_describe[@]}" >"$proto_dir/protocol.xml"
   fi
   status=0
-  (cd "$d" && env CARGO_MANIFEST_DIR="$manifest" OUT_DIR="$d/out" CARGO_FEATURE_ENCODE=1 "${serde_env[@]}" \
+  (cd "$d" && env CARGO_MANIFEST_DIR="$manifest" OUT_DIR="$d/out" CARGO_FEATURE_ENCODE=1 "${serde_env[@]}" "${extended_env[@]}" \
     timeout 120 "$codegen" >"$d/codegen.stdout" 2>"$d/codegen.stderr" </dev/null) || status=$?
   if [ "$status" -ne 0 ] || [ ! -f "$d/out/messages_generated.rs" ] || [ ! -f "$d/out/dispatch_generated.rs" ] ||
-    [ ! -f "$d/out/encoders_generated.rs" ] || { [ "$serde" = 1 ] && [ ! -f "$d/out/serde_generated.rs" ]; }; then
+    [ ! -f "$d/out/encoders_generated.rs" ] || { [ "$serde" = 1 ] && [ ! -f "$d/out/serde_generated.rs" ]; } ||
+    { [ "$extended" = 1 ] && [ ! -f "$d/out/extended_generated.rs" ]; }; then
     generator_failures=$((generator_failures + 1))
     mkdir -p "$logs/d$n"
     cp "$proto_dir/protocol.xml" "$d/codegen.stdout" "$d/codegen.stderr" "$logs/d$n/"
@@ -212,7 +242,16 @@ for ((n = start; n < start + runs; n++)); do
     -e "s|env!(\"OUT_DIR\"), \"/encoders_generated.rs\"|\"$d/harness\", \"/encoders_generated.rs\"|" \
     -e "s|env!(\"OUT_DIR\"), \"/serde_generated.rs\"|\"$d/harness\", \"/serde_generated.rs\"|" \
     -e "s|env!(\"OUT_DIR\")|\"$d/out\"|" "$lib_rs" >"$d/qm/lib.rs"
-  write_targets "$d/out/messages_generated.rs" "$n" "$d/targets.rs"
+  recovered=0
+  if [ "$extended" = 1 ]; then
+    # "extended tier recovered N of the M skipped items"
+    read -r recovered skipped < <(sed -n 's/.*extended tier recovered \([0-9]*\) of the \([0-9]*\) skipped items.*/\1 \2/p' \
+      "$d/codegen.stdout") || true
+    recovered_total=$((recovered_total + ${recovered:-0}))
+    skipped_total=$((skipped_total + ${skipped:-0}))
+    recovered_decoders=$((recovered_decoders + $(grep -c '^    pub fn read_from(' "$d/out/extended_generated.rs" || true)))
+  fi
+  write_targets "$d/out/messages_generated.rs" "$n" "$d/targets.rs" "${recovered:-0}"
   generated_ok+=("$n")
 done
 
@@ -245,7 +284,7 @@ compile_batch() {
     echo "}"
   } >"$root"
   "$rustc_bin" --edition 2021 --crate-type bin --crate-name property_batch -C opt-level=0 -C debug-assertions=on \
-    --cfg 'feature="encode"' "${serde_rustc[@]}" -C overflow-checks=on -C panic=unwind -A warnings --color never \
+    --cfg 'feature="encode"' "${serde_rustc[@]}" "${extended_rustc[@]}" -C overflow-checks=on -C panic=unwind -A warnings --color never \
     -o "$exe" "$root" >"$exe.log" 2>&1
 }
 
@@ -267,7 +306,8 @@ split_errors() {
       block = (block == "" ? $0 : block "\n" $0)
       if (file == "" && match($0, /--> [^:]*\/d[0-9]+\//)) {
         s = substr($0, RSTART, RLENGTH); sub(/\/$/, "", s); sub(/.*\/d/, "", s); file = s
-        generated = index($0, "/out/messages_generated.rs:") > 0 || index($0, "/harness/dispatch_generated.rs:") > 0 ||
+        generated = index($0, "/out/messages_generated.rs:") > 0 || index($0, "/out/extended_generated.rs:") > 0 ||
+          index($0, "/harness/dispatch_generated.rs:") > 0 ||
           index($0, "/harness/encoders_generated.rs:") > 0 || index($0, "/harness/serde_generated.rs:") > 0
       }
     }
@@ -298,7 +338,7 @@ keep_description() {
   local n=$1 f
   mkdir -p "$logs/d$n"
   cp "$work/d$n/vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml" "$logs/d$n/"
-  for f in messages dispatch encoders serde; do
+  for f in messages extended dispatch encoders serde; do
     [ ! -f "$work/d$n/out/${f}_generated.rs" ] || cp "$work/d$n/out/${f}_generated.rs" "$logs/d$n/"
   done
 }
@@ -415,6 +455,10 @@ if [ "$serde" = 1 ]; then
   echo "property-test: through JSON and back: $json_same equal and encoding the same;" \
     "left out: $json_non_finite with a NaN or infinite float, $json_key_not_string with a table keyed by bools;" \
     "JSON round trips that failed: $json_failures"
+fi
+if [ "$extended" = 1 ]; then
+  echo "property-test: extended tier: recovered $recovered_total of the $skipped_total skipped items;" \
+    "recovered structs fuzzed: $recovered_decoders"
 fi
 if [ -s "$summary" ]; then
   echo "property-test: failures (details under $logs):"

@@ -9,7 +9,9 @@
 # feature on, its encoders included beside the messages; one with an expected
 # serde_generated.rs with the `serde` feature on, linked against the serde
 # crate, whose rlib is built once first (tools/serde-rlibs.sh: offline, from
-# Debian's packaged crates).
+# Debian's packaged crates). A case with an expected extended_generated.rs is
+# compiled with the `extended` feature on, which includes it into the
+# messages module and which its dispatch (and encoders, serde impls) need.
 #
 # Cases without an expected messages_generated.rs (runs that must not write
 # one) are skipped; a case with one must have its dispatch_generated.rs too. Before the cases, a probe output holding an overflowing
@@ -41,9 +43,11 @@ grep -q 'env!("OUT_DIR")' "$lib_rs" || fail "$lib_rs does not include the genera
 work=$(mktemp -d "${TMPDIR:-/tmp}/qm-golden-compile.XXXXXX") || fail "cannot make a temporary folder"
 trap 'rm -rf "$work"' EXIT
 
-# compile NAME MESSAGES DISPATCH [ENCODERS [SERDE]]: builds the wrapper around
-# the files (with the encode feature when there are encoders, the serde
-# feature when there are serde impls); rustc's messages go to $work/NAME.log.
+# compile NAME MESSAGES DISPATCH [ENCODERS [SERDE [EXTENDED]]]: builds the
+# wrapper around the files (with the encode feature when there are encoders,
+# the serde feature when there are serde impls, the extended feature when
+# there are extended items; an empty argument leaves its feature off);
+# rustc's messages go to $work/NAME.log.
 # Returns rustc's status.
 compile() {
   local dir=$work/$1
@@ -58,6 +62,10 @@ compile() {
   if [ -n "${5:-}" ]; then
     cp "$5" "$dir/out/serde_generated.rs"
     features+=(--cfg 'feature="serde"' "${serde_rustc_args[@]}")
+  fi
+  if [ -n "${6:-}" ]; then
+    cp "$6" "$dir/out/extended_generated.rs"
+    features+=(--cfg 'feature="extended"')
   fi
   OUT_DIR=$dir/out "$rustc_bin" --edition 2021 --crate-type lib --crate-name quillmarsh_protocol \
     "${features[@]}" -C debuginfo=0 --out-dir "$dir/build" "$lib_rs" >"$work/$1.log" 2>&1
@@ -89,6 +97,7 @@ fi
 
 checked=0
 with_serde=0
+with_extended=0
 skipped=0
 failed=()
 for case_dir in "$cases"/*/; do
@@ -109,8 +118,10 @@ for case_dir in "$cases"/*/; do
   [ -f "$encoders" ] || encoders=
   serde=$case_dir/expected/serde_generated.rs
   if [ -f "$serde" ]; then with_serde=$((with_serde + 1)); else serde=; fi
-  features=${encoders:+encode}${encoders:+${serde:+, }}${serde:+serde}
-  if ! compile "$name" "$expected" "$dispatch" "$encoders" "$serde"; then
+  extended=$case_dir/expected/extended_generated.rs
+  if [ -f "$extended" ]; then with_extended=$((with_extended + 1)); else extended=; fi
+  features=$(printf '%s\n' ${encoders:+encode} ${serde:+serde} ${extended:+extended} | paste -s -d, - | sed 's/,/, /g')
+  if ! compile "$name" "$expected" "$dispatch" "$encoders" "$serde" "$extended"; then
     echo "FAILED  $name"
     sed 's/^/    /' "$work/$name.log"
     failed+=("$name")
@@ -125,7 +136,7 @@ for case_dir in "$cases"/*/; do
   fi
 done
 
-echo "compile-outputs: $checked checked ($with_serde with the serde feature), $skipped without an output file, ${#failed[@]} failed"
+echo "compile-outputs: $checked checked ($with_serde with the serde feature, $with_extended with the extended feature), $skipped without an output file, ${#failed[@]} failed"
 [ "$checked" -gt 0 ] || fail "no case has an expected messages_generated.rs under $cases"
 if [ ${#failed[@]} -gt 0 ]; then
   echo "compile-outputs: expected outputs that do not compile: ${failed[*]}" >&2

@@ -32,9 +32,12 @@ constexpr const char* kManifestRel = "main/crates/quillmarsh-protocol";
 constexpr const char* kProtocolRel = "vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol";
 // The files a successful run writes, in the order they are checked; the
 // encoders only with the encode feature, the serde impls only with the serde
-// feature.
-constexpr std::array<const char*, 4> kOutputNames = {"messages_generated.rs", "dispatch_generated.rs",
-                                                     "encoders_generated.rs", "serde_generated.rs"};
+// feature, the extended tier's items only with the extended feature.
+constexpr std::array<const char*, 5> kOutputNames = {"messages_generated.rs", "dispatch_generated.rs",
+                                                     "encoders_generated.rs", "serde_generated.rs",
+                                                     "extended_generated.rs"};
+// The line the extended tier adds to the standard output.
+constexpr std::string_view kExtendedReport = "cargo:warning=quillmarsh-protocol/build: extended tier ";
 
 bool update_mode() {
   const char* v = std::getenv("QM_UPDATE_GOLDEN");
@@ -141,6 +144,7 @@ struct CaseSetup {
   // file of the case folder.
   bool feature_encode = false;
   bool feature_serde = false;
+  bool feature_extended = false;
   std::array<std::optional<std::string>, kOutputNames.size()> previous_output;
   std::array<std::optional<fs::path>, kOutputNames.size()> previous_output_from;
 };
@@ -185,6 +189,8 @@ CaseSetup read_setup(const fs::path& case_dir) {
       setup.feature_encode = true;
     } else if (word == "feature" && arg == "serde") {
       setup.feature_serde = true;
+    } else if (word == "feature" && arg == "extended") {
+      setup.feature_extended = true;
     } else if (word == "previous-output" || word == "previous-dispatch") {
       setup.previous_output[word == "previous-output" ? 0 : 1] = unescape(arg);
     } else if ((word == "previous-output-from" || word == "previous-dispatch-from") && !arg.empty()) {
@@ -346,6 +352,7 @@ TEST_P(Golden, Case) {
   if (!setup.unset_out) env.push_back("OUT_DIR=" + out_env.string() + (setup.not_unicode_out ? "\xFF" : ""));
   if (setup.feature_encode) env.emplace_back("CARGO_FEATURE_ENCODE=1");
   if (setup.feature_serde) env.emplace_back("CARGO_FEATURE_SERDE=1");
+  if (setup.feature_extended) env.emplace_back("CARGO_FEATURE_EXTENDED=1");
 
   const RunResult run = run_generator(setup.arguments, env, root.path);
   const std::string out = replace_all(run.out, root_text, "@ROOT@");
@@ -406,7 +413,8 @@ TEST_P(Golden, Case) {
   }
   // One run writes all its files or none; the encoders and the serde impls
   // only with their features.
-  const std::size_t run_files = kOutputNames.size() - (setup.feature_encode ? 0 : 1) - (setup.feature_serde ? 0 : 1);
+  const std::size_t run_files = kOutputNames.size() - (setup.feature_encode ? 0 : 1) - (setup.feature_serde ? 0 : 1) -
+                                (setup.feature_extended ? 0 : 1);
   EXPECT_TRUE(expected_files == 0 || expected_files == run_files)
       << "a case expects either every output file of its run or none";
 
@@ -417,6 +425,39 @@ TEST_P(Golden, Case) {
     if (std::find(kOutputNames.begin(), kOutputNames.end(), name) == kOutputNames.end()) leftovers.push_back(name);
   }
   EXPECT_TRUE(leftovers.empty()) << "stray file in the output directory: " << leftovers.front();
+
+  // The extended tier leaves the specified tier alone: the same run without
+  // the feature writes the same messages_generated.rs and prints the same
+  // lines, less the extended tier's report line.
+  if (setup.feature_extended && run.status == 0 && setup.arguments.empty() && !setup.unset_manifest &&
+      !setup.unset_out && !setup.not_unicode_manifest && !setup.not_unicode_out && !setup.out_dir_is_file) {
+    TempRoot plain;
+    ASSERT_FALSE(plain.path.empty()) << "cannot create a temporary root";
+    const fs::path plain_out = plain.path / "out";
+    fs::create_directories(plain.path / kManifestRel);
+    fs::create_directories(plain.path / kProtocolRel);
+    fs::create_directories(plain_out);
+    if (fs::exists(case_dir / "protocol.xml")) {
+      fs::copy_file(case_dir / "protocol.xml", plain.path / kProtocolRel / "protocol.xml");
+    }
+    std::vector<std::string> plain_env = {"CARGO_MANIFEST_DIR=" + (plain.path / kManifestRel).string(),
+                                          "OUT_DIR=" + plain_out.string()};
+    if (setup.feature_encode) plain_env.emplace_back("CARGO_FEATURE_ENCODE=1");
+    if (setup.feature_serde) plain_env.emplace_back("CARGO_FEATURE_SERDE=1");
+    const RunResult plain_run = run_generator({}, plain_env, plain.path);
+    ASSERT_EQ(plain_run.status, 0) << "the run without the extended feature failed: " << plain_run.err;
+    std::string lines_without_extended;
+    for (const std::string_view line : split_lines(out)) {
+      if (line.substr(0, kExtendedReport.size()) != kExtendedReport) lines_without_extended += line;
+    }
+    expect_same("stdout without the extended feature", lines_without_extended,
+                replace_all(plain_run.out, plain.path.string(), "@ROOT@"));
+    const auto plain_messages = read_file(plain_out / kOutputNames[0]);
+    ASSERT_TRUE(plain_messages && produced[0]) << "messages_generated.rs missing from one of the two runs";
+    expect_same("messages_generated.rs without the extended feature", replace_all(*produced[0], root_text, "@ROOT@"),
+                replace_all(*plain_messages, plain.path.string(), "@ROOT@"));
+    EXPECT_FALSE(fs::exists(plain_out / kOutputNames[4])) << "a run without the feature wrote extended_generated.rs";
+  }
 }
 
 std::string param_name(const testing::TestParamInfo<std::string>& info) {

@@ -318,7 +318,7 @@ TEST(IfBlockEmit, MembersOptionsAndBranches) {
     const IfBlock& block = last_as<IfBlock>(*steps);
     std::string members, reader, ctor;
     emit_members(Printer(members, kMemberIndent), block);
-    emit_decoder(Printer(reader, 8), block, StepPlace::Body);
+    emit_decoder(Printer(reader, 8), block, kBodyPlace);
     emit_ctor_entries(Printer(ctor, kCtorIndent), block);
 
     std::string doc;
@@ -355,7 +355,7 @@ TEST(IfBlockEmit, NameInBothBranches) {
                        EmitStep{SimpleField{"c", "C", "u8", FieldKind::U8, std::nullopt, {}}},
                        EmitStep{SimpleField{"c", "C", "u8", FieldKind::U8, std::nullopt, {}}}};
   std::string reader, ctor;
-  emit_decoder(Printer(reader, 8), block, StepPlace::Body);
+  emit_decoder(Printer(reader, 8), block, kBodyPlace);
   emit_ctor_entries(Printer(ctor, kCtorIndent), block);
   EXPECT_EQ(split_if_decoder(reader).options,
             (std::vector<std::string>{"let mut a: Option<u8> = None;", "let mut b: Option<u16> = None;",
@@ -508,8 +508,8 @@ TEST(MaskmapEmit, GroupsReadSimpleFieldsBeforePackables) {
   std::string members, ctor, reader, indented;
   emit_members(Printer(members, kMemberIndent), block);
   emit_ctor_entries(Printer(ctor, kCtorIndent), block);
-  emit_decoder(Printer(reader, kStatementIndent), block, StepPlace::Body);
-  emit_decoder(Printer(indented, 4), block, StepPlace::Case);
+  emit_decoder(Printer(reader, kStatementIndent), block, kBodyPlace);
+  emit_decoder(Printer(indented, 4), block, kBodyPlace.case_inside());
 
   EXPECT_TRUE(
       lines::in_order(members, 4,
@@ -555,7 +555,7 @@ TEST(MaskmapEmit, Labels) {
     block.groups.push_back(MaskGroup{c.value_text, {EmitStep{f}}, c.mask});
     std::string members, reader;
     emit_members(Printer(members, kMemberIndent), block);
-    emit_decoder(Printer(reader, kStatementIndent), block, StepPlace::Body);
+    emit_decoder(Printer(reader, kStatementIndent), block, kBodyPlace);
     EXPECT_EQ(members.substr(0, members.find('\n')), "    /// Gated on " + c.member_label + " (`p`).");
     EXPECT_NE(reader.find("        } // end mask " + c.end_label + "\n"), std::string::npos) << reader;
   }
@@ -768,7 +768,7 @@ TEST(SwitchEmit, NestedWithEnumAndSubfieldDiscriminators) {
   std::string enums, member, reader;
   emit_nested_types(enums, *steps);
   emit_members(Printer(member, kMemberIndent), block);
-  emit_decoder(Printer(reader, 8), block, StepPlace::Body);
+  emit_decoder(Printer(reader, 8), block, kBodyPlace);
 
   EXPECT_EQ(enums, R"(/// `<switch name="Lo">` discriminated union (one variant per case).
 #[derive(Debug, Clone, PartialEq)]
@@ -891,7 +891,7 @@ TEST(SwitchEmit, MaskmapInCaseIsFlattenedToCaseIndent) {
                                          R"(</mask></maskmap></case></switch>)");
   ASSERT_TRUE(steps) << steps.reason();
   std::string reader;
-  emit_decoder(Printer(reader, 8), last_as<SwitchBlock>(*steps), StepPlace::Body);
+  emit_decoder(Printer(reader, 8), last_as<SwitchBlock>(*steps), kBodyPlace);
   const std::string i3(20, ' ');
   EXPECT_NE(reader.find(i3 + "// <maskmap name=\"count\">\n" + i3 + "let __mm_bits: u64 = count as u64;\n"),
             std::string::npos)
@@ -935,7 +935,7 @@ TEST(SwitchDepth, DeepestAllowedNestingBuildsAndEmits) {
 
   std::string enums, reader;
   emit_nested_types(enums, copy);
-  emit_decoder(Printer(reader, 8), last_as<SwitchBlock>(copy), StepPlace::Body);
+  emit_decoder(Printer(reader, 8), last_as<SwitchBlock>(copy), kBodyPlace);
 
   std::size_t enum_count = 0;
   for (std::size_t pos = enums.find("pub enum "); pos != std::string::npos; pos = enums.find("pub enum ", pos + 1)) {

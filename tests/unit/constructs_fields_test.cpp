@@ -377,7 +377,7 @@ TEST(ConstructsReadFieldTest, IndentedFormPutsEveryLineAtTheIndent) {
 
 TEST(ConstructsReadFieldTest, AlignPad) {
   std::string out;
-  emit_decoder(Printer(out, kStatementIndent), AlignStep{4}, StepPlace::Body);
+  emit_decoder(Printer(out, kStatementIndent), AlignStep{4}, kBodyPlace);
   EXPECT_EQ(out, R"(        // <align type="4"> — advance cursor to next multiple of 4.
         {
             let pad = (4 - (*offset % 4)) % 4;
@@ -388,7 +388,7 @@ TEST(ConstructsReadFieldTest, AlignPad) {
 
   // The indented form flattens the block's inner nesting.
   out.clear();
-  emit_decoder(Printer(out, kIndent12.size()), AlignStep{8}, StepPlace::Case);
+  emit_decoder(Printer(out, kIndent12.size()), AlignStep{8}, kBodyPlace.case_inside());
   EXPECT_EQ(out, R"(            // <align type="8"> — advance cursor to next multiple of 8.
             {
             let pad = (8 - (*offset % 8)) % 8;
@@ -464,7 +464,7 @@ TEST_F(ConstructsTest, VectorWorkedExample) {
   ASSERT_TRUE(r.ok()) << r.reason();
   EXPECT_EQ(r->elem_kind, FieldKind(FieldKind::U32));
   std::string out;
-  emit_decoder(Printer(out, kStatementIndent), *r, StepPlace::Body);
+  emit_decoder(Printer(out, kStatementIndent), *r, kBodyPlace);
   EXPECT_EQ(out, R"(        // <vector name="items" length="Count" type="u32">
         let items_count: usize = (count) as usize;
         let mut items: Vec<u32> = Vec::with_capacity(items_count.min(1024));
@@ -482,7 +482,7 @@ TEST_F(ConstructsTest, VectorWorkedExample) {
 TEST(ConstructsVectorEmitTest, EnumElementsEscapedLengthAndFlattening) {
   const VectorField vec{"vals_2", "Foo", FieldKind::enumeration("Foo", false, EnumRepr::U16), "n", "a<b>", {}, {{"n"}}};
   std::string out;
-  emit_decoder(Printer(out, kStatementIndent), vec, StepPlace::Body);
+  emit_decoder(Printer(out, kStatementIndent), vec, kBodyPlace);
   EXPECT_TRUE(
       out.starts_with("        // <vector name=\"vals_2\" length=\"a&lt;b&gt;\" type=\"Foo\">\n"
                       "        let vals_2_count: usize = n;\n"))
@@ -493,7 +493,7 @@ TEST(ConstructsVectorEmitTest, EnumElementsEscapedLengthAndFlattening) {
 
   // Re-indented: the same lines, all at one indent.
   std::string flat;
-  emit_decoder(Printer(flat, kIndent12.size()), vec, StepPlace::Case);
+  emit_decoder(Printer(flat, kIndent12.size()), vec, kBodyPlace.case_inside());
   EXPECT_EQ(flat, lines::flattened(out, 12));
 }
 
@@ -531,7 +531,7 @@ TEST_F(ConstructsTest, TableWorkedExample) {
   ASSERT_TRUE(r.ok()) << r.reason();
   EXPECT_EQ(r->text, std::optional<std::string>("doc"));
   std::string out;
-  emit_decoder(Printer(out, 8), *r, StepPlace::Body);
+  emit_decoder(Printer(out, 8), *r, kBodyPlace);
   EXPECT_EQ(out, R"(        // <table name="props" length="Count" key="u32" value="f32">
         let props_count: usize = (count) as usize;
         let mut props: std::collections::BTreeMap<u32, f32> = std::collections::BTreeMap::new();
@@ -549,7 +549,7 @@ TEST(ConstructsTableEmitTest, IndentHandling) {
   const TableField t{"m", "u32", FieldKind::U32, "Pos", FieldKind::structure("Pos"), "c", "Count", {}, {{"c"}}};
   // The indent of the direct form applies to the whole block, keeping its nesting.
   std::string out;
-  emit_decoder(Printer(out, kIndent12.size()), t, StepPlace::Body);
+  emit_decoder(Printer(out, kIndent12.size()), t, kBodyPlace);
   EXPECT_EQ(out, R"(            // <table name="m" length="Count" key="u32" value="Pos">
             let m_count: usize = c;
             let mut m: std::collections::BTreeMap<u32, Pos> = std::collections::BTreeMap::new();
@@ -562,7 +562,7 @@ TEST(ConstructsTableEmitTest, IndentHandling) {
 )");
   // The indented form flattens it.
   std::string flat;
-  emit_decoder(Printer(flat, kIndent12.size()), t, StepPlace::Case);
+  emit_decoder(Printer(flat, kIndent12.size()), t, kBodyPlace.case_inside());
   expect_all_lines_at(flat, 12);
   EXPECT_NE(flat.find("\n            let __v: Pos = Pos::read_from(data, offset)?;\n"), std::string::npos);
   EXPECT_NE(flat.find("\n            m.insert(__k, __v);\n            }\n"), std::string::npos);
@@ -673,8 +673,8 @@ TEST(ConstructsPackableEmitTest, CountThenOneNestedLoop) {
     SCOPED_TRACE(c.comment);
     std::string at8;
     std::string at12;
-    emit_decoder(Printer(at8, 8), c.field, StepPlace::Body);
-    emit_decoder(Printer(at12, kIndent12.size()), c.field, StepPlace::Body);
+    emit_decoder(Printer(at8, 8), c.field, kBodyPlace);
+    emit_decoder(Printer(at12, kIndent12.size()), c.field, kBodyPlace);
     EXPECT_TRUE(at8.starts_with(std::string(8, ' ') + c.comment + "\n")) << at8;
     EXPECT_TRUE(lines::in_order(at8, 8, c.before_loop));
     EXPECT_TRUE(lines::in_order(at8, 12, c.in_loop));
@@ -830,8 +830,8 @@ TEST(ConstructsStepsTest, StepDispatch) {
     std::string at16;
     emit_step_members(members, c.step);
     emit_step_ctor_entries(ctor, c.step);
-    emit_step_decoder(Printer(top, kStatementIndent), c.step, StepPlace::Body);
-    emit_step_decoder(Printer(at16, kIndent16.size()), c.step, StepPlace::Case);
+    emit_step_decoder(Printer(top, kStatementIndent), c.step, kBodyPlace);
+    emit_step_decoder(Printer(at16, kIndent16.size()), c.step, kBodyPlace.case_inside());
     EXPECT_EQ(members, c.members);
     EXPECT_EQ(ctor, c.ctor);
 

@@ -245,7 +245,7 @@ TEST(EchoedText, ConstructCommentsAndDocs) {
     emit_nested_types(text, *steps);
     for (const EmitStep& step : *steps) {
       emit_step_members(text, step);
-      emit_step_decoder(Printer(text, kStatementIndent), step, StepPlace::Body);
+      emit_step_decoder(Printer(text, kStatementIndent), step, kBodyPlace);
     }
     for (const char* bad : {"\r", "\u202E", "\u2066", "\u2067", "\u2069", "\u2028"}) {
       EXPECT_EQ(text.find(bad), std::string::npos) << c.name << "\n" << text;
@@ -272,7 +272,7 @@ TEST(RawIdentifierLocals, UnderscoreGoesBeforeTheStem) {
   p.key_rust_ty = p.value_rust_ty = "u32";
   p.key_kind = p.value_kind = FieldKind(FieldKind::U32);
   std::string out;
-  emit_decoder(Printer(out, 8), p, StepPlace::Body);
+  emit_decoder(Printer(out, 8), p, kBodyPlace);
   EXPECT_NE(out.find("        let _type_maxsize: u16 = "), std::string::npos) << out;
   // Locals that put the raw identifier first are Rust as they stand.
   EXPECT_NE(out.find("        let r#type_count: usize = "), std::string::npos) << out;
@@ -482,13 +482,13 @@ TEST(DecoderLocals, EveryTemplateBindsWhatItsWalkDeclares) {
     ASSERT_TRUE(steps) << steps.reason();
     for (const EmitStep& step : *steps) {
       std::string text;
-      emit_step_decoder(Printer(text, kStatementIndent), step, StepPlace::Body);
+      emit_step_decoder(Printer(text, kStatementIndent), step, kBodyPlace);
       std::vector<std::string> walked;
       LocalsWalk walk;
       walk.trace = &walked;
       std::vector<LocalsWalk::Member> members;
       walk.push();
-      visit_step(step, [&](const auto& m) { walk_locals(walk, m, StepPlace::Body, members); });
+      visit_step(step, [&](const auto& m) { walk_locals(walk, m, kBodyPlace, members); });
       EXPECT_EQ(locals_in_text(text), walked) << text;
     }
   }

@@ -93,6 +93,29 @@ TEST(DispatchFile, RecordsWhatWasWrittenInFileOrder) {
                                       "            Self::Second(_) => \"Second\","}));
 }
 
+TEST(DispatchFile, ExtendedFeatureNeverChangesWhatAnOpcodeDecodesTo) {
+  // Recovered structs come first in the document for 0x10 (before the
+  // specified tier's struct) and for 0x11 (alone); 0x10 still decodes to the
+  // struct the specified tier wrote, as OPCODE_INDEX comes before
+  // EXTENDED_OPCODE_INDEX in the opcode lookup; 0x11 to its first recovered one.
+  Features features;
+  features.extended = true;
+  auto result = generate_from_text(R"(<p><messages><s2c>
+    <type name="Ext" type="0x10"><field name="A" type="uint"/><if test="!A"><true><field name="B" type="byte"/></true></if></type>
+    <type name="Plain" type="0x10"><field name="A" type="byte"/></type>
+    <type name="Ext2" type="0x11"><field name="A" type="uint"/><if test="!A"><true><field name="B" type="byte"/></true></if></type>
+    <type name="Ext3" type="0x11"><field name="A" type="uint"/><if test="A &amp;&amp; A"><true><field name="B" type="byte"/></true></if></type>
+  </s2c></messages></p>)",
+                                   "/p/protocol.xml", features);
+  ASSERT_TRUE(result.ok());
+  EXPECT_EQ(
+      lines_starting(result->dispatch, "            0x"),
+      (std::vector<std::string>{"            0x0010 => match crate::messages::S2C_Plain::read_from(message, &mut at) "
+                                "{ Ok(m) => Ok(Self::Plain(m)), Err(e) => Err(e) },",
+                                "            0x0011 => match crate::messages::S2C_Ext2::read_from(message, &mut at) "
+                                "{ Ok(m) => Ok(Self::Ext2(m)), Err(e) => Err(e) },"}));
+}
+
 TEST(DispatchFile, SkippedItemsCarryTheReasonOfTheirLine) {
   const Generated g = generated(R"(<p>
   <enums><enum name="E" parent="sbyte"/></enums>

@@ -651,6 +651,9 @@ TEST(SiblingReferences, RebindingAndBranchFields) {
   lookup.add_field("Count", "count", FieldKind(FieldKind::U32));
   lookup.add_field("Was", "was", FieldKind(FieldKind::Bool));
   lookup.add_field("Was", "was_2", FieldKind(FieldKind::U16));
+  // The two branches of one block in the body.
+  ASSERT_EQ(lookup.new_branch(), 1U);
+  ASSERT_EQ(lookup.new_branch(), 2U);
   lookup.open_branch = 1;
   lookup.add_field("Opt", "opt", FieldKind(FieldKind::U32));
   lookup.add_subfield("OptLow", "Opt", "opt", FieldKind(FieldKind::U32), "Opt & 1");

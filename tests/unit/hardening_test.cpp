@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "driver/driver.hpp"
+#include "expr/expr.hpp"
 
 namespace qm {
 namespace {
@@ -224,6 +225,42 @@ TEST(HostileExpressions, ThousandsOfParenthesesAndSignsEndInAReasonOrAnExpressio
   for (const ExpressionCase& c : cases) {
     const std::string out = generate_output(message_doc(c.body), c.what);
     EXPECT_NE(out.find(c.expected), std::string::npos) << c.what << "\n" << line_with(out, "C2S_M");
+  }
+}
+
+// The extended translator, on its own: nesting ends in the depth reason,
+// huge literals in theirs, and long flat texts in an expression.
+TEST(HostileExpressions, TheExtendedTranslatorEndsInAReasonOrAnExpression) {
+  const std::size_t n = 100000;
+  const NameResolver resolve = [](std::string_view name) -> Result<ResolvedName> {
+    if (name == "K") return ResolvedName{"k", "u32", {}, {}};
+    return fail("no field " + debug_str(name));
+  };
+  const std::string digits = "1" + std::string(n, '0');
+  struct ExtendedCase {
+    const char* what;
+    std::string text;
+    const char* expected;  // the start of the reason, or of the Rust text
+  };
+  const ExtendedCase cases[] = {
+      {"parentheses", repeat("(", n) + "K" + repeat(")", n), "ERR expression nested deeper than"},
+      {"unbalanced parentheses", repeat("(", n), "ERR expression nested deeper than"},
+      {"minus signs", repeat("- ", n) + "K", "ERR expression nested deeper than"},
+      {"negations", repeat("!", n) + "K", "ERR expression nested deeper than"},
+      {"casts", repeat("(long)", n) + "K", "ERR expression nested deeper than"},
+      {"conditionals", repeat("K ? ", n) + "1", "ERR expression nested deeper than"},
+      {"else chain", repeat("K ? 1 : ", n) + "2", "ERR expression nested deeper than"},
+      {"integer literal", "K + " + digits, "ERR integer literal"},
+      {"hex literal", "K + 0x" + std::string(n, 'F'), "ERR integer literal"},
+      {"real literal", "K < " + digits + ".5", "ERR real literal"},
+      {"tiny real literal", "K < 0." + std::string(n, '0') + "1", "((k as f64) < 0."},
+      {"long sum", "K" + repeat(" + K", n), "(((("},
+      {"long test", "K > 1" + repeat(" == true", n), "(((("},
+  };
+  for (const ExtendedCase& c : cases) {
+    const Result<std::string> r = translate_extended_test(c.text, resolve);
+    const std::string out = r ? *r : "ERR " + r.reason();
+    EXPECT_EQ(out.substr(0, std::string_view(c.expected).size()), c.expected) << c.what;
   }
 }
 

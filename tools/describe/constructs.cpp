@@ -28,6 +28,7 @@ void Generator::item(Element& parent, Scope& scope, Site site, int depth) {
     parent.children.push_back(e);
     return;
   }
+  if (ext_ && extended_item(parent, scope, site, depth)) return;
   const bool nested_ok = depth < 3;
   switch (site) {
     case Site::Body:
@@ -91,7 +92,7 @@ void Generator::field(Element& parent, Scope& scope, Vis vis, int depth) {
   bool integral = is_integer(type.num);
   if ((integral && rng_.percent(edge_ ? 30 : 15)) || (edge_ && rng_.percent(3))) {
     int n = static_cast<int>(rng_.between(1, 3));
-    for (int i = 0; i < n; ++i) subfield(f, scope, name, type.num, vis);
+    for (int i = 0; i < n; ++i) subfield(f, scope, name, type.num, vis, vis == Vis::Plain && depth == 0);
   }
   parent.children.push_back(std::move(f));
   Known k;
@@ -103,7 +104,8 @@ void Generator::field(Element& parent, Scope& scope, Vis vis, int depth) {
   scope.fields.push_back(k);
 }
 
-void Generator::subfield(Element& f, Scope& scope, const std::string& parent_name, Num parent_num, Vis vis) {
+void Generator::subfield(Element& f, Scope& scope, const std::string& parent_name, Num parent_num, Vis vis,
+                         bool top_level) {
   Element s("subfield");
   std::string name;
   if (edge_ && rng_.percent(25)) {
@@ -117,6 +119,17 @@ void Generator::subfield(Element& f, Scope& scope, const std::string& parent_nam
                                                  "int",  "long",   "DataId", "ObjectId"};
   std::string type = rng_.pick(types);
   if (edge_ && rng_.percent(8)) type = rng_.percent(50) ? "bool" : "float";
+  // A value over other fields of the body: later constructs cannot name
+  // such a subfield (only its accessor computes it), so it is not registered.
+  if (ext_ && top_level && rng_.percent(edge_ ? 40 : 8)) {
+    std::string cross = cross_field_expr(scope, parent_name, parent_num);
+    if (!cross.empty()) {
+      s.set("name", name).set("type", type).set("value", cross);
+      maybe_text(s);
+      f.children.push_back(s);
+      return;
+    }
+  }
   bool safe = true;
   std::string expr = subfield_expr(parent_name, parent_num, safe);
   s.set("name", name).set("type", type).set("value", expr);
@@ -143,9 +156,9 @@ void Generator::vector(Element& parent, Scope& scope, Site site) {
   parent.children.push_back(v);
 }
 
-void Generator::table(Element& parent, Scope& scope) {
+void Generator::table(Element& parent, Scope& scope, Vis inserted) {
   Element t("table");
-  std::string length = length_expr(parent, scope, Vis::Plain);
+  std::string length = length_expr(parent, scope, inserted);
   static const std::vector<std::string> keys = {"uint",     "ushort", "byte", "int",
                                                 "ObjectId", "string", "long", "DataId"};
   std::string key = rng_.pick(keys);
@@ -187,7 +200,7 @@ void Generator::packable(Element& parent, Scope& scope, Vis vis) {
 void Generator::if_block(Element& parent, Scope& scope, Site site, int depth) {
   (void)site;
   Element e("if");
-  e.set("test", if_test(parent, scope));
+  e.set("test", if_test(parent, scope, vis_for(site)));
   maybe_text(e);
   auto branch = [&](const char* tag, int items) {
     Element b(tag);
@@ -259,6 +272,7 @@ void Generator::maskmap(Element& parent, Scope& scope, Site site) {
     parent_name = member_name(scope, "Flags");
     Known k;
     k.xml = parent_name;
+    k.vis = vis_for(site);
     if (!mask_enums.empty() && rng_.percent(50)) {
       value_enum = mask_enums[rng_.below(mask_enums.size())];
       f.set("name", parent_name).set("type", enums_[value_enum].name);
@@ -295,6 +309,7 @@ void Generator::maskmap(Element& parent, Scope& scope, Site site) {
     }
     mask.set("value", value);
     std::size_t before = inner.fields.size();
+    group_start_ = before;
     int n = static_cast<int>(rng_.between(1, 3));
     if (edge_ && rng_.percent(3)) n = 0;
     body(mask, inner, Site::Mask, 3, n);
@@ -309,7 +324,7 @@ void Generator::maskmap(Element& parent, Scope& scope, Site site) {
   parent.children.push_back(m);
 }
 
-void Generator::switch_block(Element& parent, Scope& scope, int depth) {
+void Generator::switch_block(Element& parent, Scope& scope, int depth, Vis inserted) {
   Element s("switch");
   // The discriminator: an integer or enum field, or a subfield.
   std::vector<const Known*> discs;
@@ -343,6 +358,7 @@ void Generator::switch_block(Element& parent, Scope& scope, int depth) {
     disc = member_name(scope, "Kind");
     Known k;
     k.xml = disc;
+    k.vis = inserted;
     if (!plain.empty() && rng_.percent(50)) {
       disc_enum = plain[rng_.below(plain.size())];
       f.set("name", disc).set("type", enums_[disc_enum].name);

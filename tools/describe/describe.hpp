@@ -11,6 +11,11 @@
 //    use one another out of document order, thousands of messages, every
 //    construct at a plausible rate, documentation on most elements), whose size
 //    approximates the requested byte count.
+// With `extended`, either profile also writes the constructs that only the
+// code generator's extended tier translates (tables, switches, mask maps and
+// nested ifs in if branches, tables in switch cases, vectors in mask groups,
+// compound C# if tests, subfield values over other fields); without it the
+// documents are exactly those written before the option existed.
 // The same options always give the same document, byte for byte.
 
 #include <cstddef>
@@ -28,6 +33,8 @@ struct Options {
   // Approximate size of the document in bytes; 0 picks the profile's default
   // (a few kilobytes for edge, about 1 MB for realistic).
   std::size_t size = 0;
+  // Also write the constructs only the extended tier translates.
+  bool extended = false;
 };
 
 std::string random_description(const Options& options);

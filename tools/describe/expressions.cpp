@@ -132,10 +132,14 @@ std::string Generator::length_expr(Element& parent, Scope& scope, Vis inserted) 
   }
 }
 
-std::string Generator::if_test(Element& parent, Scope& scope) {
+std::string Generator::if_test(Element& parent, Scope& scope, Vis inserted) {
+  if (ext_ && rng_.percent(edge_ ? 30 : 6)) {
+    std::string test = extended_test(scope);
+    if (!test.empty()) return test;
+  }
   if (edge_ && rng_.percent(35)) {
-    std::string a = rng_.percent(50) ? wrong_reference(scope) : count_source(parent, scope, false);
-    std::string b = count_source(parent, scope, false);
+    std::string a = rng_.percent(50) ? wrong_reference(scope) : count_source(parent, scope, false, inserted);
+    std::string b = count_source(parent, scope, false, inserted);
     const std::vector<std::string> shapes = {a + " < -1",
                                              a + " != 0X1F",
                                              a + " > 5.",
@@ -164,7 +168,7 @@ std::string Generator::if_test(Element& parent, Scope& scope) {
     n = k->xml;
     num = k->num;
   } else {
-    n = count_source(parent, scope, true);
+    n = count_source(parent, scope, true, inserted);
   }
   if (is_float(num)) return n + (rng_.percent(50) ? " < 1.5" : " >= 0.25");
   if (num == Num::Bool) return rng_.percent(70) ? n : n + " == 1";

@@ -13,7 +13,7 @@
 namespace qm::describe {
 
 Generator::Generator(const Options& options)
-    : rng_(options.start), edge_(options.profile == Profile::Edge), size_(options.size) {
+    : rng_(options.start), edge_(options.profile == Profile::Edge), ext_(options.extended), size_(options.size) {
   if (size_ == 0) size_ = edge_ ? 6000 : 1000000;
 }
 

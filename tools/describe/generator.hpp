@@ -14,7 +14,11 @@
 //   generator.cpp    the document and its sections' order, names, texts, literals;
 //   sections.cpp     enums, typedefs, data types, message sections, field types;
 //   constructs.cpp   bodies and their constructs (field, vector, table, ...);
-//   expressions.cpp  lengths, tests, subfield values and the fields they name.
+//   expressions.cpp  lengths, tests, subfield values and the fields they name;
+//   extended.cpp     the constructs only the code generator's extended tier takes.
+//
+// The extended constructs draw only when the option asks for them (every
+// draw behind `ext_ &&`), so that documents without it stay as they were.
 //
 // Every draw happens in a statement of its own or in an operand that the
 // language sequences (`?:`, `&&`, `||`, the object of a chained call): the
@@ -51,6 +55,7 @@ class Generator {
 
   Rng rng_;
   bool edge_;
+  bool ext_;
   std::size_t size_;
   int counter_ = 0;
   std::vector<EnumInfo> enums_;
@@ -62,6 +67,8 @@ class Generator {
   std::string owner_;                      // full Rust name of the struct being generated
   std::set<std::string> switch_discs_;     // discriminator names switched on in that struct
   std::uint32_t next_opcode_ = 0x0001;
+  // Where the fields of the mask group being written begin in its scope.
+  std::size_t group_start_ = 0;
 
   // `fraction` of the requested size, in bytes.
   std::size_t share(double fraction) const { return static_cast<std::size_t>(static_cast<double>(size_) * fraction); }
@@ -116,9 +123,12 @@ class Generator {
   void align(Element& parent);
   // A field of the given visibility; registers it (and its subfields) in the scope.
   void field(Element& parent, Scope& scope, Vis vis, int depth);
-  void subfield(Element& f, Scope& scope, const std::string& parent_name, Num parent_num, Vis vis);
+  // `top_level`: the field stands in the body itself (not in a block).
+  void subfield(Element& f, Scope& scope, const std::string& parent_name, Num parent_num, Vis vis,
+                bool top_level = false);
   void vector(Element& parent, Scope& scope, Site site);
-  void table(Element& parent, Scope& scope);
+  // A count field it adds has visibility `inserted`.
+  void table(Element& parent, Scope& scope, Vis inserted = Vis::Plain);
   void packable(Element& parent, Scope& scope, Vis vis);
   void if_block(Element& parent, Scope& scope, Site site, int depth);
   // A branch field that repeats the name of an earlier field (of the body, of
@@ -126,7 +136,21 @@ class Generator {
   // reference means whichever field the code generator's lookup keeps.
   void repeated_name_field(Element& branch, Scope& scope);
   void maskmap(Element& parent, Scope& scope, Site site);
-  void switch_block(Element& parent, Scope& scope, int depth);
+  // A discriminator field it adds has visibility `inserted`.
+  void switch_block(Element& parent, Scope& scope, int depth, Vis inserted = Vis::Plain);
+
+  // ---- Extended constructs (extended.cpp) ----
+
+  // Writes one construct only the extended tier takes at `site` now and then;
+  // whether it did.
+  bool extended_item(Element& parent, Scope& scope, Site site, int depth);
+  // A vector of a mask group counted by a field of the group or of the body.
+  void mask_vector(Element& parent, Scope& scope);
+  // A compound C# test over earlier fields; empty when the scope has none to name.
+  std::string extended_test(const Scope& scope);
+  // A subfield value over the parent P and another integer field of the body
+  // declared earlier; empty when there is none.
+  std::string cross_field_expr(const Scope& scope, const std::string& p, Num p_num);
 
   // ---- Expressions (expressions.cpp) ----
 
@@ -142,7 +166,8 @@ class Generator {
   std::string wrong_reference(const Scope& scope);
   // A vector's or table's length; a count field it adds has visibility `inserted`.
   std::string length_expr(Element& parent, Scope& scope, Vis inserted);
-  std::string if_test(Element& parent, Scope& scope);
+  // A count field it adds has visibility `inserted`.
+  std::string if_test(Element& parent, Scope& scope, Vis inserted = Vis::Plain);
 };
 
 }  // namespace qm::describe

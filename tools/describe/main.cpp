@@ -1,6 +1,6 @@
 // qm-random-description: writes one random protocol description to stdout.
 //
-//   qm-random-description --number N [--profile edge|realistic] [--size BYTES]
+//   qm-random-description --number N [--profile edge|realistic] [--size BYTES] [--extended]
 
 #include <charconv>
 #include <cstdio>
@@ -20,7 +20,7 @@ bool parse_number(std::string_view text, std::uint64_t& out) {
 
 int usage(const char* why) {
   std::cerr << "qm-random-description: " << why
-            << "\nusage: qm-random-description --number N [--profile edge|realistic] [--size BYTES]\n";
+            << "\nusage: qm-random-description --number N [--profile edge|realistic] [--size BYTES] [--extended]\n";
   return 2;
 }
 
@@ -31,6 +31,10 @@ int main(int argc, char** argv) {
   bool have_start = false;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
+    if (arg == "--extended") {
+      options.extended = true;
+      continue;
+    }
     if (i + 1 >= argc) return usage("missing value after an option");
     std::string_view value = argv[++i];
     std::uint64_t number = 0;

@@ -2,10 +2,20 @@
 // same for every description. tools/property-test.sh appends this text to each
 // description's module of decoder targets, with @N@ replaced by the
 // description's number and @GENERATED@ by the path of its generated
-// messages_generated.rs; `typed_checks` is written beside it, calling `typed`
-// for every message with an opcode.
+// messages_generated.rs, and @RECOVERED@ by the number of items the extended
+// tier recovered (0 without it); `typed_checks` is written beside it, calling
+// `typed` for every message with an opcode.
 
 use super::qm_@N@ as q;
+
+/// The opcode rows of the written structs: with the `extended` feature the
+/// recovered ones after the specified tier's, as the opcode lookup reads them.
+fn opcode_rows() -> impl Iterator<Item = &'static (&'static str, &'static str, u32)> {
+    let rows = m::OPCODE_INDEX.iter();
+    #[cfg(feature = "extended")]
+    let rows = rows.chain(m::EXTENDED_OPCODE_INDEX.iter());
+    rows
+}
 
 /// Decodes through the enum of `kind`: the variant's name, opcode and debug
 /// form, and the cursor.
@@ -35,13 +45,14 @@ fn encode_by_kind(kind: q::Kind, opcode: u32, data: &[u8]) -> Option<Result<Vec<
 }
 
 /// Decoding zeros by `T`'s section and opcode chooses `T` (or, for a
-/// repeated opcode, the first struct of it) and gives what `T`'s own decoder
+/// repeated opcode, the first struct of it, one the specified tier wrote
+/// before a recovered one) and gives what `T`'s own decoder
 /// gives, with the same cursor; and the enum's `encode` writes what `T`'s
 /// `write_to` writes.
 fn typed<T: q::Message + q::Encode + std::fmt::Debug>(failures: &mut Vec<String>) {
     let zeros = [0u8; 256];
     let label = T::KIND.label();
-    let first = m::OPCODE_INDEX.iter().find(|r| r.0 == label && r.2 == T::OPCODE).map(|r| r.1);
+    let first = opcode_rows().find(|r| r.0 == label && r.2 == T::OPCODE).map(|r| r.1);
     let (via, at) = by_kind(T::KIND, T::OPCODE, &zeros);
     let mut fail = |what: String| failures.push(format!("{} {} {:#06X}: {}", label, T::NAME, T::OPCODE, what));
     if first != Some(T::NAME) {
@@ -124,33 +135,71 @@ fn one_line(text: &str) -> String {
     out
 }
 
-/// `SKIPPED` gives every SKIPPED line of the file, in order; a skipped
-/// message whose opcode no written struct of its section has decodes to
-/// `Skipped` with the first item of that opcode.
+/// `SKIPPED` gives every SKIPPED line of the file, in order; with the
+/// `extended` feature, every line but those of the recovered items and of
+/// the items passed over for having a recovered item's name (a name is
+/// written once), and with the item's own reason, which may differ from the
+/// line's (the extended tier may leave an item out for another reason). A
+/// skipped message whose opcode no written struct of its section has decodes
+/// to `Skipped` with the first item of that opcode.
 fn skipped_checks(failures: &mut Vec<String>) {
     let text = include_str!("@GENERATED@");
-    let lines: Vec<&str> = text.lines().filter(|l| l.starts_with("// SKIPPED ")).collect();
+    let all: Vec<&str> = text.lines().filter(|l| l.starts_with("// SKIPPED ")).collect();
     let items = q::dispatch::SKIPPED;
-    if lines.len() != items.len() {
-        failures.push(format!("{} SKIPPED lines, {} items in SKIPPED", lines.len(), items.len()));
+    let recovered: usize = @RECOVERED@;
+    let extended = cfg!(feature = "extended");
+    let head_of = |item: &q::SkippedItem| {
+        format!("// SKIPPED {} {}: ", item.label, one_line(&format!("{}{}", label_prefix(item.label), item.name)))
+    };
+    // Each item's line: the next one, or with the extended tier the next
+    // of its name; the lines passed by are the recovered names'.
+    let mut lines = Vec::new();
+    let mut passed: std::collections::BTreeSet<&str> = std::collections::BTreeSet::new();
+    let mut at = 0;
+    for item in items {
+        let head = head_of(item);
+        while at < all.len() && extended && !all[at].starts_with(&head) {
+            passed.insert(all[at].split(": ").next().unwrap_or(all[at]));
+            at += 1;
+        }
+        if at == all.len() {
+            failures.push(format!("SKIPPED item {:?} has no SKIPPED line of its name in order", item));
+            return;
+        }
+        lines.push(all[at]);
+        at += 1;
+    }
+    for line in &all[at..] {
+        passed.insert(line.split(": ").next().unwrap_or(line));
+    }
+    if passed.len() != recovered {
+        failures.push(format!(
+            "{} SKIPPED lines, {} items in SKIPPED; the other lines have {} names, {} items recovered",
+            all.len(),
+            items.len(),
+            passed.len(),
+            recovered
+        ));
     }
     for (line, item) in lines.iter().zip(items) {
-        let (prefix, kind) = match item.label {
-            "messageC2S" => ("C2S_", Some(q::Kind::MessageC2S)),
-            "messageS2C" => ("S2C_", Some(q::Kind::MessageS2C)),
-            "gameaction" => ("Action_", Some(q::Kind::GameAction)),
-            "gameevent" => ("Event_", Some(q::Kind::GameEvent)),
-            _ => ("", None),
+        let prefix = label_prefix(item.label);
+        let kind = match item.label {
+            "messageC2S" => Some(q::Kind::MessageC2S),
+            "messageS2C" => Some(q::Kind::MessageS2C),
+            "gameaction" => Some(q::Kind::GameAction),
+            "gameevent" => Some(q::Kind::GameEvent),
+            _ => None,
         };
         if item.kind != kind {
             failures.push(format!("SKIPPED item {:?} has the kind {:?}, its label says {:?}", item, item.kind, kind));
         }
         let head = format!("// SKIPPED {} {}: {}", item.label, one_line(&format!("{}{}", prefix, item.name)), item.reason);
-        if *line != head && *line != format!("{} \u{2014} port to PR 7.2.", head) {
+        // The extended tier's reason may differ from the specified tier's line.
+        if !extended && *line != head && *line != format!("{} \u{2014} port to PR 7.2.", head) {
             failures.push(format!("SKIPPED item {:?} does not give the line {:?}", item, line));
         }
         if let (Some(kind), Some(opcode)) = (kind, item.opcode) {
-            if m::OPCODE_INDEX.iter().any(|r| r.0 == item.label && r.2 == opcode) {
+            if opcode_rows().any(|r| r.0 == item.label && r.2 == opcode) {
                 continue;
             }
             let first = items.iter().find(|i| i.label == item.label && i.opcode == Some(opcode)).unwrap();
@@ -160,6 +209,17 @@ fn skipped_checks(failures: &mut Vec<String>) {
                 failures.push(format!("skipped {} {:#06X} decoded to {:?}, expected {:?}", item.label, opcode, got, expected));
             }
         }
+    }
+}
+
+/// The section prefix of a struct's Rust name, by its label.
+fn label_prefix(label: &str) -> &'static str {
+    match label {
+        "messageC2S" => "C2S_",
+        "messageS2C" => "S2C_",
+        "gameaction" => "Action_",
+        "gameevent" => "Event_",
+        _ => "",
     }
 }
 

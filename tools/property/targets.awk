@@ -1,5 +1,6 @@
 # Writes the property test's targets for one generated messages_generated.rs
-# as a Rust module (tools/property-test.sh appends the typed-API checks of
+# (and, with the extended tier, the extended_generated.rs beside it, whose
+# structs are targets the same way) as a Rust module (tools/property-test.sh appends the typed-API checks of
 # tools/property/dispatch-checks.rs to it):
 #
 #   targets()       one fuzz::Target per struct and enum with a read_from, in
@@ -17,7 +18,7 @@
 # Only names that can be Rust identifiers are used: a file with other names
 # does not compile anyway, and its errors are reported as such.
 #
-# Usage: awk -v n=NUMBER [-v serde=1] -f targets.awk messages_generated.rs
+# Usage: awk -v n=NUMBER [-v serde=1] -f targets.awk messages_generated.rs [extended_generated.rs]
 # where NUMBER is the description's number: the generated module is qm_NUMBER.
 
 # Whether `s` can be a Rust identifier (any byte above ASCII is let through).

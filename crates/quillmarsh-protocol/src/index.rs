@@ -1,5 +1,6 @@
 //! Lookups over the opcode index that the generator writes beside the
-//! messages (`OPCODE_INDEX`).
+//! messages (`OPCODE_INDEX`), and with the `extended` feature over the
+//! extended tier's (`EXTENDED_OPCODE_INDEX`) after it.
 
 use super::messages::OPCODE_INDEX;
 use super::Kind;
@@ -29,13 +30,19 @@ fn rows_of_kind(
 /// description gives the same opcode twice in one section, the first one
 /// wins.
 pub fn lookup_opcode(opcode: u32, kind: Kind) -> Option<&'static str> {
-    lookup_in(OPCODE_INDEX, opcode, kind.label())
+    let found = lookup_in(OPCODE_INDEX, opcode, kind.label());
+    #[cfg(feature = "extended")]
+    let found = found.or_else(|| lookup_in(super::messages::EXTENDED_OPCODE_INDEX, opcode, kind.label()));
+    found
 }
 
 /// The (bare name, opcode) pairs of the section `kind`, in the order of the
 /// generated opcode index.
 pub fn opcodes_of_kind(kind: Kind) -> impl Iterator<Item = (&'static str, u32)> {
-    rows_of_kind(OPCODE_INDEX, kind.label())
+    let rows = rows_of_kind(OPCODE_INDEX, kind.label());
+    #[cfg(feature = "extended")]
+    let rows = rows.chain(rows_of_kind(super::messages::EXTENDED_OPCODE_INDEX, kind.label()));
+    rows
 }
 
 #[cfg(test)]

@@ -20,12 +20,15 @@ constexpr unsigned bits(std::initializer_list<ChildTag> tags) {
   return out;
 }
 
-// What each place accepts besides `field`, whether its fields enter the
-// sibling lookup, and how it refuses anything else.
-//   place, allowed, register fields, register mask-map fields, align hint, refusal
+// What each place accepts besides `field` (and what the extended tier accepts
+// there too), whether its fields enter the sibling lookup, and how it refuses
+// anything else. A mask group's fields are seen only inside the group (by the
+// lengths of its vectors).
+//   place, allowed, extended, register fields, register mask-map fields, align hint, refusal
 const ChildRules kPlaces[] = {
     {ChildPlace::Body,
      bits({ChildTag::Align, ChildTag::Vector, ChildTag::Maskmap, ChildTag::Switch, ChildTag::Table, ChildTag::If}),
+     0,
      true,
      true,
      " \u2014 only byte/short/ushort/int/uint/long/ulong supported",
@@ -34,6 +37,7 @@ const ChildRules kPlaces[] = {
      {}},
     {ChildPlace::IfBranch,
      bits({ChildTag::Align, ChildTag::Vector}),
+     bits({ChildTag::Maskmap, ChildTag::Switch, ChildTag::Table, ChildTag::If}),
      true,
      true,
      "",
@@ -42,6 +46,7 @@ const ChildRules kPlaces[] = {
      {}},
     {ChildPlace::Case,
      bits({ChildTag::Align, ChildTag::Vector, ChildTag::Maskmap, ChildTag::Switch, ChildTag::If}),
+     bits({ChildTag::Table}),
      true,
      false,
      "",
@@ -50,7 +55,8 @@ const ChildRules kPlaces[] = {
      {}},
     {ChildPlace::MaskGroup,
      0,
-     false,
+     bits({ChildTag::Vector}),
+     true,
      false,
      "",
      "unexpected child <$tag$>; only <field> allowed inside <mask>",
@@ -71,12 +77,13 @@ Result<bool> append(Result<M> built, std::vector<EmitStep>& steps, std::string_v
 Result<bool> build_child_step(const CodegenCtx& ctx, const xml::Node& child, const ChildRules& rules, BodyContext& body,
                               SiblingLookup& lookup, std::vector<EmitStep>& steps) {
   const std::string_view tag = child.tag();
-  const auto allowed = [&](ChildTag t) { return (rules.allowed & static_cast<unsigned>(t)) != 0; };
+  const unsigned accepted = rules.allowed | (ctx.extended ? rules.extended : 0U);
+  const auto allowed = [&](ChildTag t) { return (accepted & static_cast<unsigned>(t)) != 0; };
   if (tag == "field") {
     if (const std::optional<PackableKind> kind = packable_kind_for_field(child)) {
       return append(build_packable_field(ctx, child, *kind, body), steps);
     }
-    Result<SimpleField> field = build_simple_field(ctx, child, body);
+    Result<SimpleField> field = build_simple_field(ctx, child, body, &lookup);
     if (field && rules.register_fields) register_field(lookup, *field);
     return append(std::move(field), steps);
   }

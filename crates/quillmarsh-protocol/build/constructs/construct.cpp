@@ -15,6 +15,14 @@ void emit_member_decl(const Printer& p, std::string_view ident, std::string_view
 
 void emit_ctor_entry(const Printer& p, std::string_view ident) { p("$ident$,\n", {{"ident", ident}}); }
 
+MemberDecl as_block_option(MemberDecl member) {
+  if (!member.optional) {
+    member.ty = "Option<" + member.ty + ">";
+    member.optional = true;
+  }
+  return member;
+}
+
 bool kind_is_copy(const FieldKind& kind) { return wire_kind(kind.tag).copy; }
 
 std::string encode_error_call(std::string_view helper, std::string_view member, std::string_view args) {
@@ -44,17 +52,17 @@ std::string encoder_case_binding(std::string_view ident) { return "__case_" + st
 
 std::string encoder_some_binding(std::string_view ident) { return "__some_" + std::string(without_raw_prefix(ident)); }
 
-void emit_require_present(const Printer& p, std::string_view ident, std::string_view error) {
+void emit_require_present(const Printer& p, std::string_view ident, std::string_view local, std::string_view error) {
   p("let $b$ = match $n$ { Some(v) => v, None => return Err($err$) };\n",
-    {{"b", encoder_some_binding(ident)}, {"n", ident}, {"err", error}});
+    {{"b", encoder_some_binding(ident)}, {"n", local}, {"err", error}});
 }
 
-void emit_require_absent(const Printer& p, std::string_view ident, std::string_view error) {
+void emit_require_absent(const Printer& p, std::string_view local, std::string_view error) {
   p(R"(if $n$.is_some() {
     return Err($err$);
 }
 )",
-    {{"n", ident}, {"err", error}});
+    {{"n", local}, {"err", error}});
 }
 
 bool is_encoder_local(std::string_view name) {
@@ -66,18 +74,27 @@ bool is_encoder_local(std::string_view name) {
 void emit_encoder_binding(const Printer& p, std::string_view ident, std::string_view ty, bool copy, StepPlace place) {
   const std::string local = decoder_local(std::string(ident), place);
   std::string from;
-  switch (place) {
-    case StepPlace::Body:
+  switch (place.kind) {
+    case StepPlace::InBody:
       p(copy ? "let $n$: $ty$ = self.$n$;\n" : "let $n$ = &self.$n$;\n", {{"n", local}, {"ty", ty}});
       return;
-    case StepPlace::Case:
+    case StepPlace::InCase:
       from = encoder_case_binding(ident);
       break;
-    case StepPlace::IfBranch:
+    case StepPlace::InBlock:
       from = encoder_some_binding(ident);
       break;
   }
   p(copy ? "let $n$: $ty$ = *$b$;\n" : "let $n$ = $b$;\n", {{"n", local}, {"ty", ty}, {"b", from}});
+}
+
+void emit_encoder_option_binding(const Printer& p, std::string_view ident, StepPlace place) {
+  if (place.kind != StepPlace::InBlock) {
+    emit_encoder_binding(p, ident, "", false, place);
+    return;
+  }
+  p("let $n$ = $outer$;\n",
+    {{"n", decoder_local(ident, place)}, {"outer", SiblingLookup::local_at(ident, place.depth - 1)}});
 }
 
 // ---- Serde impls ----

@@ -54,18 +54,42 @@ struct MemberDecl {
   std::string name;
   std::string ty;
   const std::optional<std::string>* doc = nullptr;
+  // Declared by a block (an if branch, a mask group) as an option: `ty` is
+  // then `Option<...>`.
+  bool optional = false;
+  // A simple field's value (or its option), which expressions may read.
+  bool value = false;
 };
+// The member as the option of a block holding it: `Option<ty>`, or the
+// member as it is when it is an option already (a member inside nested
+// blocks is one option, present when every block around it selected it).
+MemberDecl as_block_option(MemberDecl member);
 
 // Where a step's decoder statements stand: among a body's top-level steps,
-// in a switch case, or in an if branch (whose values go to `{ident}_v`
-// locals). Inside a block, the constructs without blocks of their own are
-// written flat, each line at the block's indentation.
-enum class StepPlace { Body, Case, IfBranch };
+// in a switch case, or in a block (an if branch or a mask group, whose values
+// go to `{ident}_v` locals, the block's options being `{ident}`); `depth`
+// counts the blocks around the step, and a value `depth` blocks deep goes to
+// `{ident}` followed by `_v` `depth` times. Inside a block or case, the
+// constructs without blocks of their own are written flat, each line at the
+// block's indentation.
+struct StepPlace {
+  enum Kind : unsigned char { InBody, InCase, InBlock };
+  Kind kind = InBody;
+  std::size_t depth = 0;
+
+  // The place of the steps of a switch case standing here, and of a block's.
+  StepPlace case_inside() const { return {InCase, depth}; }
+  StepPlace block_inside() const { return {InBlock, depth + 1}; }
+};
+// A body's top-level steps.
+inline constexpr StepPlace kBodyPlace{StepPlace::InBody, 0};
 // The printer for a construct without blocks of its own at `place`.
-inline Printer flat_in_block(const Printer& p, StepPlace place) { return place == StepPlace::Body ? p : p.flat(); }
+inline Printer flat_in_block(const Printer& p, StepPlace place) {
+  return place.kind == StepPlace::InBody ? p : p.flat();
+}
 // The local a decoded value goes to at `place`.
-inline std::string decoder_local(const std::string& ident, StepPlace place) {
-  return place == StepPlace::IfBranch ? ident + "_v" : ident;
+inline std::string decoder_local(std::string_view ident, StepPlace place) {
+  return SiblingLookup::local_at(ident, place.depth);
 }
 
 // Shared member templates: "/// {doc}", "pub {ident}: {ty},", "{ident},".
@@ -105,11 +129,12 @@ void emit_write_borrowed(const Printer& p, std::string_view name, std::string_vi
 // decoder.
 std::string encoder_case_binding(std::string_view ident);
 std::string encoder_some_binding(std::string_view ident);
-// The checks of an option's presence: `ident` must hold a value, bound by
-// reference to `encoder_some_binding(ident)`, or be absent; `error` is the
-// `EncodeError` to return otherwise (an expression, see `encode_error_call`).
-void emit_require_present(const Printer& p, std::string_view ident, std::string_view error);
-void emit_require_absent(const Printer& p, std::string_view ident, std::string_view error);
+// The checks of an option's presence: the option of member `ident`, held in
+// `local`, must hold a value, bound by reference to
+// `encoder_some_binding(ident)`, or be absent; `error` is the `EncodeError` to
+// return otherwise (an expression, see `encode_error_call`).
+void emit_require_present(const Printer& p, std::string_view ident, std::string_view local, std::string_view error);
+void emit_require_absent(const Printer& p, std::string_view local, std::string_view error);
 // Whether a member named `name` would hide a local the encoder binds itself
 // (`__out`, `__base`, `__items` and `__rest` of the element loops, and the
 // `__case_`/`__some_` bindings above).
@@ -119,6 +144,10 @@ bool is_encoder_local(std::string_view name);
 // the block's binding of the option's value in an if branch or mask group;
 // `Copy` types by value, others by reference.
 void emit_encoder_binding(const Printer& p, std::string_view ident, std::string_view ty, bool copy, StepPlace place);
+// Binds the option of a block's member `ident` at `place`: from `self`, from
+// the case pattern's binding, or, for a block inside a block, the enclosing
+// block's option of the same member.
+void emit_encoder_option_binding(const Printer& p, std::string_view ident, StepPlace place);
 // A call of the crate's encoder helper `helper` (`crate::enc::{helper}`) with
 // the struct's name, the member `member` (without a raw prefix) and then
 // `args`: the helpers check what the layout takes from earlier members and

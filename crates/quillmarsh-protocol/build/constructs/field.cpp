@@ -36,9 +36,27 @@ bool reads_value_as_f64(std::string_view owner, std::string_view name) {
   return name == "Value" && (owner == "S2C_Qualities_PrivateUpdateFloat" || owner == "S2C_Qualities_UpdateFloat");
 }
 
+// The extended tier's reading of a subfield value over other fields: the
+// parent and the numeric fields of the body declared before it, read from
+// `self` by the accessor with C#'s arithmetic. Only for a field of the body
+// itself (`top_level`), whose accessor is written.
+Result<std::string> translate_cross_field_value(std::string_view value, std::string_view field_name,
+                                                std::string_view field_ident, std::string_view parent_ty,
+                                                std::string_view result_ty, const SiblingLookup& top_level) {
+  const NameResolver resolve = [&](std::string_view name) -> Result<ResolvedName> {
+    if (name == field_name) return ResolvedName{"self." + std::string(field_ident), std::string(parent_ty), {}, {}};
+    const auto it = top_level.numeric_fields.find(std::string(name));
+    if (it == top_level.numeric_fields.end() || it->second.branch != 0) {
+      return fail("name " + debug_str(name) + " is not a numeric field of the body declared before it");
+    }
+    return ResolvedName{"self." + it->second.ident, it->second.ty, {}, {}};
+  };
+  return translate_extended_value(value, resolve, result_ty);
+}
+
 Result<SubfieldAccessor> build_subfield(const CodegenCtx& ctx, const xml::Node& sub, std::string_view field_name,
                                         std::string_view field_ident, std::string_view parent_ty,
-                                        std::string_view owner) {
+                                        std::string_view owner, const SiblingLookup* top_level) {
   const auto name = sub.attr("name");
   if (!name) return fail("<subfield> in " + std::string(owner) + "." + std::string(field_name) + " missing name");
   const std::string sub_name(*name);
@@ -52,6 +70,12 @@ Result<SubfieldAccessor> build_subfield(const CodegenCtx& ctx, const xml::Node& 
     return fail("subfield " + sub_name + ": result type " + debug_str(resolved->rust_ty) + " is non-numeric; deferred");
   }
   Result<std::string> expr = translate_subfield_expr(*value, field_name, field_ident, parent_ty, resolved->rust_ty);
+  if (!expr && ctx.extended && top_level != nullptr) {
+    // When the extended reading fails too, the reason stays the specified tier's.
+    Result<std::string> cross =
+        translate_cross_field_value(*value, field_name, field_ident, parent_ty, resolved->rust_ty, *top_level);
+    if (cross) expr = std::move(cross);
+  }
   if (!expr) {
     return fail("subfield " + sub_name + ": cannot translate expression " + debug_str(*value) + ": " + expr.reason() +
                 "; deferred");
@@ -76,7 +100,8 @@ std::optional<std::size_t> align_byte_width_from_node(const xml::Node& align) {
   return static_cast<std::size_t>(scalar_type(*rust_ty)->bits) / 8;
 }
 
-Result<SimpleField> build_simple_field(const CodegenCtx& ctx, const xml::Node& field, BodyContext& body) {
+Result<SimpleField> build_simple_field(const CodegenCtx& ctx, const xml::Node& field, BodyContext& body,
+                                       const SiblingLookup* lookup) {
   const auto name_attr = field.attr("name");
   if (!name_attr) return fail("<field> missing name");
   const std::string name(*name_attr);
@@ -108,7 +133,10 @@ Result<SimpleField> build_simple_field(const CodegenCtx& ctx, const xml::Node& f
       return fail("field " + name + ": <subfield> requires numeric parent, parent " + debug_str(*type) +
                   " is non-numeric; deferred");
     }
-    Result<SubfieldAccessor> sub = build_subfield(ctx, *child, name, out.ident, *parent_ty, body.owner);
+    // Only a field of the body itself has accessors, over the members beside it.
+    const bool top_level = lookup != nullptr && lookup->open_branch == 0 && body.depth == 0;
+    Result<SubfieldAccessor> sub =
+        build_subfield(ctx, *child, name, out.ident, *parent_ty, body.owner, top_level ? lookup : nullptr);
     if (!sub) return sub.fail_with_prefix();
     out.subfields.push_back(std::move(sub).value());
   }
@@ -217,7 +245,7 @@ void emit_decoder(const Printer& p, const SimpleField& field, StepPlace place) {
 }
 
 void add_members(const SimpleField& field, std::vector<MemberDecl>& out) {
-  out.push_back({field.ident, field.rust_ty, &field.text});
+  out.push_back({field.ident, field.rust_ty, &field.text, false, true});
 }
 
 void add_switches(const SimpleField& /*field*/, std::vector<const SwitchBlock*>& /*out*/) {}
@@ -231,8 +259,9 @@ bool may_read_nothing(const SimpleField& field, const TypeRegistry& registry) {
 // The local of `emit_read_value`: in an if branch, later steps read the
 // field's value from its `_v` local.
 void walk_locals(LocalsWalk& w, const SimpleField& field, StepPlace place, std::vector<LocalsWalk::Member>& out) {
-  const auto what = place == StepPlace::IfBranch ? LocalsWalk::quoted_text("the decoded value of field ", field.ident)
-                                                 : LocalsWalk::quoted_text("field ", field.ident);
+  const auto what = place.kind == StepPlace::InBlock
+                        ? LocalsWalk::quoted_text("the decoded value of field ", field.ident)
+                        : LocalsWalk::quoted_text("field ", field.ident);
   out.push_back({field.ident, w.field_read(decoder_local(field.ident, place), field.kind, LocalsWalk::Role::Value, what,
                                            field.ident)});
 }

@@ -40,7 +40,10 @@ void register_field(SiblingLookup& lookup, const SimpleField& field);
 // int/uint/float 4, long/ulong/double 8; anything else none.
 std::optional<std::size_t> align_byte_width_from_node(const xml::Node& align);
 
-Result<SimpleField> build_simple_field(const CodegenCtx& ctx, const xml::Node& field, BodyContext& body);
+// `lookup`, when given, holds the fields declared before this one, which the
+// extended tier lets a subfield's value name.
+Result<SimpleField> build_simple_field(const CodegenCtx& ctx, const xml::Node& field, BodyContext& body,
+                                       const SiblingLookup* lookup = nullptr);
 // Reads one value of `kind` into the new local `name`.
 void emit_read_value(const Printer& p, std::string_view name, const FieldKind& kind);
 // A counted run of elements of one kind, read into the new `Vec` local

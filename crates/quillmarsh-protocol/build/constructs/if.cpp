@@ -30,6 +30,17 @@ Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_elemen
   // The test sees only the fields declared before the block.
   LocalReads test_reads;
   auto rust_test = translate_if_test_expr(*test, lookup, &test_reads);
+  if (!rust_test && ctx.extended) {
+    // The extended tier reads any C# test over the earlier fields; when it
+    // cannot either, the reason stays the specified tier's.
+    LocalReads extended_reads;
+    auto extended =
+        translate_extended_test(*test, decoder_name_resolver(lookup, ctx.enum_values, ctx.registry), &extended_reads);
+    if (extended) {
+      rust_test = std::move(extended);
+      test_reads = std::move(extended_reads);
+    }
+  }
   if (!rust_test) return rust_test.fail_with_prefix(prefix() + ": cannot translate boolean expression: ");
 
   IfBlock block;
@@ -38,8 +49,8 @@ Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_elemen
   block.test_reads = std::move(test_reads);
   // Every <true> child adds to one branch of the decoder, every <false> child
   // to the other; each of the two gets its own number.
-  const std::size_t true_branch = ++lookup.branch_count;
-  const std::size_t false_branch = ++lookup.branch_count;
+  const std::size_t true_branch = lookup.new_branch();
+  const std::size_t false_branch = lookup.new_branch();
   const std::size_t outer_branch = lookup.open_branch;
   for (const xml::Node* child : if_element.children()) {
     const std::string_view tag = child->tag();
@@ -86,22 +97,29 @@ std::vector<MemberDecl> first_of_each_name(std::vector<MemberDecl> members) {
   return members;
 }
 
+// A branch's members, each as the block's option.
+std::vector<MemberDecl> branch_options(const std::vector<EmitStep>& steps) {
+  std::vector<MemberDecl> members = collect_members(steps);
+  for (MemberDecl& member : members) member = as_block_option(std::move(member));
+  return members;
+}
+
 // The block's options: one per name over both branches, the true branch's
 // first; a name in both branches takes the type the true branch gives it.
 std::vector<MemberDecl> block_options(const IfBlock& block) {
-  std::vector<MemberDecl> members = collect_members(block.true_steps);
-  std::vector<MemberDecl> other = collect_members(block.false_steps);
+  std::vector<MemberDecl> members = branch_options(block.true_steps);
+  std::vector<MemberDecl> other = branch_options(block.false_steps);
   members.insert(members.end(), std::make_move_iterator(other.begin()), std::make_move_iterator(other.end()));
   return first_of_each_name(std::move(members));
 }
 
 // A branch's members, each written as an option documented by its branch.
 void emit_branch_members(const Printer& p, const std::vector<EmitStep>& steps, std::string_view label) {
-  for (const MemberDecl& member : collect_members(steps)) {
+  for (const MemberDecl& member : branch_options(steps)) {
     p(R"(/// Gated on `<if>` `$label$` branch — present iff the test selected this branch.
-pub $name$: Option<$ty$>,
+pub $name$: $option$,
 )",
-      {{"label", label}, {"name", member.name}, {"ty", member.ty}});
+      {{"label", label}, {"name", member.name}, {"option", member.ty}});
   }
 }
 
@@ -134,22 +152,29 @@ void add_accessors(const IfBlock& /*block*/, std::vector<std::string_view>& /*ou
 
 namespace {
 
-void emit_if_branch(const Printer& p, const std::vector<EmitStep>& steps) {
-  for (const EmitStep& step : steps) emit_step_decoder(p, step, StepPlace::IfBranch);
-  for (const MemberDecl& member : collect_members(steps)) p("$name$ = Some($name$_v);\n", {{"name", member.name}});
+// A branch of a block standing at `place`: its steps, then each value stored
+// into the block's option of its name (an option of a block nested in the
+// branch is stored as it is).
+void emit_if_branch(const Printer& p, const std::vector<EmitStep>& steps, StepPlace place) {
+  const StepPlace inner = place.block_inside();
+  for (const EmitStep& step : steps) emit_step_decoder(p, step, inner);
+  for (const MemberDecl& member : collect_members(steps)) {
+    p(member.optional ? "$option$ = $value$;\n" : "$option$ = Some($value$);\n",
+      {{"option", decoder_local(member.name, place)}, {"value", decoder_local(member.name, inner)}});
+  }
 }
 
-void emit_read_if_into(const Printer& p, const IfBlock& block) {
+void emit_read_if_into(const Printer& p, const IfBlock& block, StepPlace place) {
   p("// <if test=\"$test$\">\n", {{"test", escape_xml_attr_for_doc(block.test)}});
   for (const MemberDecl& option : block_options(block)) {
-    p("let mut $name$: Option<$ty$> = None;\n", {{"name", option.name}, {"ty", option.ty}});
+    p("let mut $name$: $option$ = None;\n", {{"name", decoder_local(option.name, place)}, {"option", option.ty}});
   }
   p("if $test$ {\n", {{"test", block.rust_test}});
-  emit_if_branch(p.in(), block.true_steps);
+  emit_if_branch(p.in(), block.true_steps, place);
   p("}\n");
   if (!block.false_steps.empty()) {
     p("else {\n");
-    emit_if_branch(p.in(), block.false_steps);
+    emit_if_branch(p.in(), block.false_steps, place);
     p("}\n");
   }
 }
@@ -157,22 +182,16 @@ void emit_read_if_into(const Printer& p, const IfBlock& block) {
 }  // namespace
 
 // The block has its own braces, even inside another block.
-void emit_decoder(const Printer& p, const IfBlock& block, StepPlace /*place*/) { emit_read_if_into(p, block); }
+void emit_decoder(const Printer& p, const IfBlock& block, StepPlace place) { emit_read_if_into(p, block, place); }
 
 void add_members(const IfBlock& block, std::vector<MemberDecl>& out) {
   for (const auto* branch : {&block.true_steps, &block.false_steps}) {
-    for (MemberDecl& member : collect_members(*branch)) {
-      member.ty = "Option<" + member.ty + ">";
-      out.push_back(std::move(member));
-    }
+    for (MemberDecl& member : branch_options(*branch)) out.push_back(std::move(member));
   }
 }
 
 void add_variant_fields(const IfBlock& block, std::vector<MemberDecl>& out) {
-  for (MemberDecl& option : block_options(block)) {
-    option.ty = "Option<" + option.ty + ">";
-    out.push_back(std::move(option));
-  }
+  for (MemberDecl& option : block_options(block)) out.push_back(std::move(option));
 }
 
 void add_switches(const IfBlock& block, std::vector<const SwitchBlock*>& out) {
@@ -188,16 +207,16 @@ namespace {
 
 // One branch of `emit_read_if_into`: its steps' `_v` values, each stored into
 // the option of its name.
-void walk_branch_locals(LocalsWalk& w, const std::vector<EmitStep>& steps,
+void walk_branch_locals(LocalsWalk& w, const std::vector<EmitStep>& steps, StepPlace place,
                         const std::vector<LocalsWalk::Member>& options, const LocalsWalk::Text& reader) {
   w.push();
   std::vector<LocalsWalk::Member> values;  // the `_v` local of each payload, by member name
-  walk_steps_locals(w, steps, StepPlace::IfBranch, values);
+  walk_steps_locals(w, steps, place.block_inside(), values);
   for (const LocalsWalk::Member& value : values) {
     for (const LocalsWalk::Member& option : options) {
-      if (option.name == value.name) w.read_exact(option.name, option.id, reader);
+      if (option.name == value.name) w.read_exact(decoder_local(option.name, place), option.id, reader);
     }
-    w.read_exact(std::string(value.name) + "_v", value.id, reader);
+    w.read_exact(decoder_local(value.name, place.block_inside()), value.id, reader);
   }
   w.pop();
 }
@@ -206,36 +225,34 @@ void walk_branch_locals(LocalsWalk& w, const std::vector<EmitStep>& steps,
 
 // The options declared before the test, then each branch. Expressions read
 // a simple field's option; containers are read only as members.
-void walk_locals(LocalsWalk& w, const IfBlock& block, StepPlace /*place*/, std::vector<LocalsWalk::Member>& out) {
+void walk_locals(LocalsWalk& w, const IfBlock& block, StepPlace place, std::vector<LocalsWalk::Member>& out) {
   const LocalsWalk::Text shown = LocalsWalk::plain_text(w.keep("<if test=" + debug_str(block.test) + ">"));
   std::vector<LocalsWalk::Member> options;
   std::set<std::string_view> declared;
   for (const auto* steps : {&block.true_steps, &block.false_steps}) {
-    for (const EmitStep& step : *steps) {
-      const bool field = std::holds_alternative<SimpleField>(step.v);
-      std::vector<MemberDecl> members;
-      visit_step(step, [&](const auto& m) { add_members(m, members); });
-      for (const MemberDecl& member : members) {
-        const std::string_view name = w.keep(member.name);
-        if (!declared.insert(name).second) continue;
-        options.push_back({name, w.bind(name, field ? LocalsWalk::Role::Value : LocalsWalk::Role::Member,
-                                        LocalsWalk::quoted_text("field ", name))});
-      }
+    for (const MemberDecl& member : collect_members(*steps)) {
+      const std::string_view name = w.keep(member.name);
+      if (!declared.insert(name).second) continue;
+      options.push_back({name, w.bind(w.keep(decoder_local(name, place)),
+                                      member.value ? LocalsWalk::Role::Value : LocalsWalk::Role::Member,
+                                      LocalsWalk::quoted_text("field ", name))});
     }
   }
   out.insert(out.end(), options.begin(), options.end());
   w.read_locals(block.test_reads, shown);
-  walk_branch_locals(w, block.true_steps, options, shown);
-  if (!block.false_steps.empty()) walk_branch_locals(w, block.false_steps, options, shown);
+  walk_branch_locals(w, block.true_steps, place, options, shown);
+  if (!block.false_steps.empty()) walk_branch_locals(w, block.false_steps, place, options, shown);
 }
 
 // ---- Encoder ----
 
 namespace {
 
-// One branch: the options of its payload must be present and the options
-// only the other branch declares absent; then its steps write the values.
-void emit_if_branch_encoder(const Printer& p, const IfBlock& block, const std::vector<EmitStep>& steps,
+// One branch of a block standing at `place`: the options of its payload must
+// be present (an option of a block nested in it is checked by that block) and
+// the options only the other branch declares absent; then its steps write the
+// values.
+void emit_if_branch_encoder(const Printer& p, const IfBlock& block, StepPlace place, const std::vector<EmitStep>& steps,
                             const std::vector<EmitStep>& other, bool holds) {
   const std::vector<MemberDecl> mine = collect_members(steps);
   std::set<std::string_view> names;
@@ -244,24 +261,27 @@ void emit_if_branch_encoder(const Printer& p, const IfBlock& block, const std::v
   const std::string test = debug_str(block.test) + (holds ? ", true" : ", false");
   for (const MemberDecl& member : collect_members(other)) {
     if (names.count(member.name) == 0) {
-      emit_require_absent(p, member.name, encode_error_call("present_despite_test", member.name, test));
+      emit_require_absent(p, decoder_local(member.name, place),
+                          encode_error_call("present_despite_test", member.name, test));
     }
   }
   for (const MemberDecl& member : mine) {
-    emit_require_present(p, member.name, encode_error_call("absent_despite_test", member.name, test));
+    if (member.optional) continue;
+    emit_require_present(p, member.name, decoder_local(member.name, place),
+                         encode_error_call("absent_despite_test", member.name, test));
   }
-  for (const EmitStep& step : steps) emit_step_encoder(p, step, StepPlace::IfBranch);
+  for (const EmitStep& step : steps) emit_step_encoder(p, step, place.block_inside());
 }
 
 }  // namespace
 
 void emit_encoder(const Printer& p, const IfBlock& block, StepPlace place) {
   p("// <if test=\"$test$\">\n", {{"test", escape_xml_attr_for_doc(block.test)}});
-  for (const MemberDecl& option : block_options(block)) emit_encoder_binding(p, option.name, "", false, place);
+  for (const MemberDecl& option : block_options(block)) emit_encoder_option_binding(p, option.name, place);
   p("if $test$ {\n", {{"test", block.rust_test}});
-  emit_if_branch_encoder(p.in(), block, block.true_steps, block.false_steps, true);
+  emit_if_branch_encoder(p.in(), block, place, block.true_steps, block.false_steps, true);
   p("}\nelse {\n");
-  emit_if_branch_encoder(p.in(), block, block.false_steps, block.true_steps, false);
+  emit_if_branch_encoder(p.in(), block, place, block.false_steps, block.true_steps, false);
   p("}\n");
 }
 

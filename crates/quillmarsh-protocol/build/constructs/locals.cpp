@@ -151,7 +151,7 @@ void walk_decoder_locals(LocalsWalk& walk, const std::vector<EmitStep>& steps) {
   walk.push();
   std::vector<LocalsWalk::Member> members;
   members.reserve(steps.size());
-  walk_steps_locals(walk, steps, StepPlace::Body, members);
+  walk_steps_locals(walk, steps, kBodyPlace, members);
   for (const LocalsWalk::Member& m : members) walk.read_exact(m.name, m.id, LocalsWalk::plain_text("the constructor"));
   walk.pop();
 }

@@ -70,8 +70,8 @@ Result<MaskmapParent> resolve_maskmap_parent(std::string_view name, const Siblin
         lookup.raw_bits_of(it->second) + " as u64", it->second.ident, {lookup.raw_bits_read(it->second)}};
   }
   if (const auto it = lookup.gated_fields.find(key); it != lookup.gated_fields.end()) {
-    const std::string& ident = it->second.ident;
-    return MaskmapParent{ident + ".map_or(0u64, |v| v as u64)", ident, {LocalRead{ident, LocalRead::Value}}};
+    std::string local = lookup.gated_local(it->second);
+    return MaskmapParent{local + ".map_or(0u64, |v| v as u64)", it->second.ident, {LocalRead{local, LocalRead::Value}}};
   }
   return fail("parent " + debug_str(name) +
               " is not a sibling numeric field — maskmap parents must be declared before the <maskmap> in the "
@@ -144,11 +144,22 @@ Result<MaskmapBlock> build_maskmap_block(const CodegenCtx& ctx, const xml::Node&
     group.value_text = std::string(*value);
     group.mask = *mask;
     const auto inner_prefix = [&] { return prefix() + " " + mask_tag() + ": "; };
-    // The children's reasons come without a prefix; the group's goes before them.
+    // The children's reasons come without a prefix; the group's goes before
+    // them. The group's fields are in the lookup only while the group is
+    // built: a vector of the group may take its length from one.
+    const std::size_t mark = lookup.checkpoint();
+    const std::size_t outer_branch = lookup.open_branch;
+    lookup.open_branch = lookup.new_branch();
     Result<bool> built = build_child_steps(ctx, *child, child_rules(ChildPlace::MaskGroup), body, lookup, group.steps);
+    lookup.open_branch = outer_branch;
+    lookup.rollback(mark);
     if (!built) return built.fail_with_prefix(inner_prefix());
-    // Simple fields first, then packables, each kind keeping its order.
-    if (!std::is_partitioned(group.steps.begin(), group.steps.end(), is_simple_field)) {
+    // Simple fields first, then packables, each kind keeping its order. A
+    // group holding a vector (which the extended tier takes) is read in the
+    // order of the description, as the wire holds it.
+    const bool has_vector = std::any_of(group.steps.begin(), group.steps.end(),
+                                        [](const EmitStep& s) { return std::holds_alternative<VectorField>(s.v); });
+    if (!has_vector && !std::is_partitioned(group.steps.begin(), group.steps.end(), is_simple_field)) {
       std::stable_partition(group.steps.begin(), group.steps.end(), is_simple_field);
     }
     if (group.steps.empty()) return fail(inner_prefix() + "contains no <field> children");
@@ -168,14 +179,17 @@ if (__mm_bits & 0x$mask$u64) != 0 {
     {{"value", escape_xml_attr_for_doc(group.value_text)}, {"mask", to_hex_upper(group.mask)}});
 }
 
-// Stores a group member's decoded `{ident}_v` value into its option.
-void emit_store_option(const Printer& p, const MemberDecl& member) {
-  p("$ident$ = Some($ident$_v);\n", {{"ident", member.name}});
+// Stores a group member's decoded `{ident}_v` value into its option, for a
+// mask map standing at `place`.
+void emit_store_option(const Printer& p, const MemberDecl& member, StepPlace place) {
+  p("$option$ = Some($value$);\n",
+    {{"option", decoder_local(member.name, place)}, {"value", decoder_local(member.name, place.block_inside())}});
 }
 
 // Each group decodes its simple fields into `{ident}_v` locals and stores
 // them, then each packable, stored right after it.
-void emit_read_maskmap_into(const Printer& p, const MaskmapBlock& block) {
+void emit_read_maskmap_into(const Printer& p, const MaskmapBlock& block, StepPlace place) {
+  const StepPlace in_group = place.block_inside();
   p("// <maskmap name=\"$parent$\">\n", {{"parent", block.parent_ident}});
   if (block.xor_value) {
     const std::string xor_hex = to_hex_upper(*block.xor_value);
@@ -185,7 +199,7 @@ void emit_read_maskmap_into(const Printer& p, const MaskmapBlock& block) {
   }
   for (const MaskGroup& group : block.groups) {
     for (const MemberDecl& member : collect_members(group.steps)) {
-      p("let mut $ident$: Option<$ty$> = None;\n", {{"ident", member.name}, {"ty", member.ty}});
+      p("let mut $ident$: Option<$ty$> = None;\n", {{"ident", decoder_local(member.name, place)}, {"ty", member.ty}});
     }
   }
   const Printer inner = p.in();
@@ -194,10 +208,10 @@ void emit_read_maskmap_into(const Printer& p, const MaskmapBlock& block) {
     // Each step of a group declares one member.
     const std::vector<MemberDecl> members = collect_members(group.steps);
     const std::size_t packables = packables_begin(group);
-    for (std::size_t i = 0; i < packables; ++i) emit_step_decoder(inner, group.steps[i], StepPlace::IfBranch);
+    for (std::size_t i = 0; i < packables; ++i) emit_step_decoder(inner, group.steps[i], in_group);
     for (std::size_t i = 0; i < group.steps.size(); ++i) {
-      if (i >= packables) emit_step_decoder(inner, group.steps[i], StepPlace::IfBranch);
-      emit_store_option(inner, members[i]);
+      if (i >= packables) emit_step_decoder(inner, group.steps[i], in_group);
+      emit_store_option(inner, members[i], place);
     }
     p("} // end mask $label$\n", {{"label", group_end_label(group)}});
   }
@@ -223,15 +237,12 @@ void emit_accessors(const Printer& /*p*/, const MaskmapBlock& /*block*/) {}
 void add_accessors(const MaskmapBlock& /*block*/, std::vector<std::string_view>& /*out*/) {}
 
 void emit_decoder(const Printer& p, const MaskmapBlock& block, StepPlace place) {
-  emit_read_maskmap_into(flat_in_block(p, place), block);
+  emit_read_maskmap_into(flat_in_block(p, place), block, place);
 }
 
 void add_members(const MaskmapBlock& block, std::vector<MemberDecl>& out) {
   for (const MaskGroup& group : block.groups) {
-    for (MemberDecl& member : collect_members(group.steps)) {
-      member.ty = "Option<" + member.ty + ">";
-      out.push_back(std::move(member));
-    }
+    for (MemberDecl& member : collect_members(group.steps)) out.push_back(as_block_option(std::move(member)));
   }
 }
 
@@ -242,7 +253,7 @@ bool may_read_nothing(const MaskmapBlock& /*block*/, const TypeRegistry& /*regis
 
 // `__mm_bits`, an option per member, and each group's `_v` values of
 // `emit_read_maskmap_into`.
-void walk_locals(LocalsWalk& w, const MaskmapBlock& block, StepPlace /*place*/, std::vector<LocalsWalk::Member>& out) {
+void walk_locals(LocalsWalk& w, const MaskmapBlock& block, StepPlace place, std::vector<LocalsWalk::Member>& out) {
   using Role = LocalsWalk::Role;
   const LocalsWalk::Text reader = LocalsWalk::quoted_text("the mask map on ", block.parent_ident);
   w.read_locals(block.parent_reads, reader);
@@ -251,15 +262,12 @@ void walk_locals(LocalsWalk& w, const MaskmapBlock& block, StepPlace /*place*/, 
   std::vector<std::vector<LocalsWalk::Member>> options;
   for (const MaskGroup& group : block.groups) {
     options.emplace_back();
-    for (const EmitStep& step : group.steps) {
-      const Role role = is_simple_field(step) ? Role::Value : Role::Member;
-      std::vector<MemberDecl> members;
-      visit_step(step, [&](const auto& m) { add_members(m, members); });
-      for (const MemberDecl& member : members) {
-        const std::string_view name = w.keep(member.name);
-        options.back().push_back({name, w.bind(name, role, LocalsWalk::quoted_text("field ", name))});
-        out.push_back(options.back().back());
-      }
+    for (const MemberDecl& member : collect_members(group.steps)) {
+      const std::string_view name = w.keep(member.name);
+      options.back().push_back(
+          {name, w.bind(w.keep(decoder_local(name, place)), member.value ? Role::Value : Role::Member,
+                        LocalsWalk::quoted_text("field ", name))});
+      out.push_back(options.back().back());
     }
   }
   for (std::size_t g = 0; g < block.groups.size(); ++g) {
@@ -268,16 +276,17 @@ void walk_locals(LocalsWalk& w, const MaskmapBlock& block, StepPlace /*place*/, 
     w.push();
     const std::size_t packables = packables_begin(group);
     std::vector<LocalsWalk::Member> values;  // each member's `_v` local, in the group's order
+    const StepPlace in_group = place.block_inside();
     const auto store = [&](std::size_t k) {
-      w.read_exact(options[g][k].name, options[g][k].id, reader);
-      w.read_exact(std::string(values[k].name) + "_v", values[k].id, reader);
+      w.read_exact(decoder_local(options[g][k].name, place), options[g][k].id, reader);
+      w.read_exact(decoder_local(values[k].name, in_group), values[k].id, reader);
     };
     for (std::size_t i = 0; i < packables; ++i) {
-      visit_step(group.steps[i], [&](const auto& m) { walk_locals(w, m, StepPlace::IfBranch, values); });
+      visit_step(group.steps[i], [&](const auto& m) { walk_locals(w, m, in_group, values); });
     }
     for (std::size_t k = 0; k < values.size(); ++k) store(k);
     for (std::size_t i = packables; i < group.steps.size(); ++i) {
-      visit_step(group.steps[i], [&](const auto& m) { walk_locals(w, m, StepPlace::IfBranch, values); });
+      visit_step(group.steps[i], [&](const auto& m) { walk_locals(w, m, in_group, values); });
       store(values.size() - 1);
     }
     w.pop();
@@ -291,12 +300,13 @@ namespace {
 // The options of one group must be present exactly when its mask selects
 // them.
 void emit_mask_presence(const Printer& p, const MaskmapBlock& block, const MaskGroup& group, std::string_view ident,
-                        bool selected) {
+                        StepPlace place, bool selected) {
   const std::string mask = debug_str(group_end_label(group)) + ", " + debug_str(block.parent_ident);
+  const std::string local = decoder_local(ident, place);
   if (selected) {
-    emit_require_present(p, ident, encode_error_call("absent_despite_mask", ident, mask));
+    emit_require_present(p, ident, local, encode_error_call("absent_despite_mask", ident, mask));
   } else {
-    emit_require_absent(p, ident, encode_error_call("present_despite_mask", ident, mask));
+    emit_require_absent(p, local, encode_error_call("present_despite_mask", ident, mask));
   }
 }
 
@@ -311,18 +321,16 @@ void emit_encoder(const Printer& p, const MaskmapBlock& block, StepPlace place) 
     p("let __mm_bits: u64 = $bits$;\n", {{"bits", block.parent_bits}});
   }
   for (const MaskGroup& group : block.groups) {
-    for (const MemberDecl& member : collect_members(group.steps)) {
-      emit_encoder_binding(p, member.name, "", false, place);
-    }
+    for (const MemberDecl& member : collect_members(group.steps)) emit_encoder_option_binding(p, member.name, place);
   }
   const Printer inner = p.in();
   for (const MaskGroup& group : block.groups) {
     const std::vector<MemberDecl> members = collect_members(group.steps);
     emit_mask_open(p, group);
-    for (const MemberDecl& member : members) emit_mask_presence(inner, block, group, member.name, true);
-    for (const EmitStep& step : group.steps) emit_step_encoder(inner, step, StepPlace::IfBranch);
+    for (const MemberDecl& member : members) emit_mask_presence(inner, block, group, member.name, place, true);
+    for (const EmitStep& step : group.steps) emit_step_encoder(inner, step, place.block_inside());
     p("}\nelse {\n");
-    for (const MemberDecl& member : members) emit_mask_presence(inner, block, group, member.name, false);
+    for (const MemberDecl& member : members) emit_mask_presence(inner, block, group, member.name, place, false);
     p("}\n");
   }
 }

@@ -52,6 +52,7 @@ enum class ChildPlace { Body, IfBranch, Case, MaskGroup };
 struct ChildRules {
   ChildPlace place = ChildPlace::Body;
   unsigned allowed = 0;             // ChildTag bits
+  unsigned extended = 0;            // ChildTag bits accepted by the extended tier too
   bool register_fields = false;     // simple fields enter the lookup
   bool register_gated = false;      // mask-map fields enter the lookup
   std::string_view align_hint;      // after the unknown-alignment reason
@@ -115,7 +116,7 @@ void emit_step_accessors(std::string& out, const EmitStep& step);
 // The struct members of one top-level step (documentation lines included).
 void emit_step_members(std::string& out, const EmitStep& step);
 // The decoder statements of one step at `place` (a top-level step: at
-// `kStatementIndent`, `StepPlace::Body`).
+// `kStatementIndent`, `kBodyPlace`).
 void emit_step_decoder(const Printer& p, const EmitStep& step, StepPlace place);
 // The constructor entries of one top-level step, at twelve spaces.
 void emit_step_ctor_entries(std::string& out, const EmitStep& step);

@@ -318,14 +318,15 @@ void add_accessors(const SwitchBlock& /*block*/, std::vector<std::string_view>& 
 
 namespace {
 
-void emit_read_switch_into(const Printer& p, const SwitchBlock& block) {
+void emit_read_switch_into(const Printer& p, const SwitchBlock& block, StepPlace place) {
+  const StepPlace in_case = place.case_inside();
   p(R"(// <switch name="$name$">
 let $ident$: $type_name$ = {
     let __disc: i128 = ($disc$) as i128;
     match __disc {
 )",
     {{"name", escape_xml_attr_for_doc(block.name)},
-     {"ident", block.ident},
+     {"ident", decoder_local(block.ident, place)},
      {"type_name", block.type_name},
      {"disc", block.disc_rust}});
   const Printer arm = p.in(2);
@@ -338,14 +339,22 @@ let $ident$: $type_name$ = {
     } else {
       body("// case value=\"$value$\"\n", {{"value", value}});
     }
-    for (const EmitStep& step : c.steps) emit_step_decoder(body, step, StepPlace::Case);
+    for (const EmitStep& step : c.steps) emit_step_decoder(body, step, in_case);
 
     const std::vector<MemberDecl> payload = collect_case_payload_fields(c.steps);
     if (payload.empty()) {
       body("$type_name$::$variant$\n", {{"type_name", block.type_name}, {"variant", c.variant}});
     } else {
       body("$type_name$::$variant$ {\n", {{"type_name", block.type_name}, {"variant", c.variant}});
-      for (const MemberDecl& field : payload) body.in()("$name$,\n", {{"name", field.name}});
+      // A case inside a block holds its fields in `_v` locals.
+      for (const MemberDecl& field : payload) {
+        const std::string local = decoder_local(field.name, in_case);
+        if (local == field.name) {
+          body.in()("$name$,\n", {{"name", field.name}});
+        } else {
+          body.in()("$name$: $local$,\n", {{"name", field.name}, {"local", local}});
+        }
+      }
       body("}\n");
     }
     arm("},\n");
@@ -359,7 +368,9 @@ let $ident$: $type_name$ = {
 }  // namespace
 
 // The match has its own braces, even inside another block.
-void emit_decoder(const Printer& p, const SwitchBlock& block, StepPlace /*place*/) { emit_read_switch_into(p, block); }
+void emit_decoder(const Printer& p, const SwitchBlock& block, StepPlace place) {
+  emit_read_switch_into(p, block, place);
+}
 
 void add_members(const SwitchBlock& block, std::vector<MemberDecl>& out) {
   out.push_back({block.ident, block.type_name});
@@ -377,7 +388,7 @@ bool may_read_nothing(const SwitchBlock& /*block*/, const TypeRegistry& /*regist
 
 // `__disc`, each arm's `n` and case steps, and the switch member of
 // `emit_read_switch_into`.
-void walk_locals(LocalsWalk& w, const SwitchBlock& block, StepPlace /*place*/, std::vector<LocalsWalk::Member>& out) {
+void walk_locals(LocalsWalk& w, const SwitchBlock& block, StepPlace place, std::vector<LocalsWalk::Member>& out) {
   using Role = LocalsWalk::Role;
   const std::string_view shown = w.keep("<switch name=" + debug_str(block.name) + ">");
   w.push();
@@ -387,17 +398,19 @@ void walk_locals(LocalsWalk& w, const SwitchBlock& block, StepPlace /*place*/, s
     w.push();
     w.bind("n", Role::Internal, {"the discriminator of ", shown, false});
     std::vector<LocalsWalk::Member> payload;
-    walk_steps_locals(w, c.steps, StepPlace::Case, payload);
+    walk_steps_locals(w, c.steps, place.case_inside(), payload);
     if (!payload.empty()) {
       const LocalsWalk::Text reader =
           LocalsWalk::plain_text(w.keep("the variant " + c.variant + " of " + std::string(shown)));
-      for (const LocalsWalk::Member& m : payload) w.read_exact(m.name, m.id, reader);
+      for (const LocalsWalk::Member& m : payload) {
+        w.read_exact(decoder_local(m.name, place.case_inside()), m.id, reader);
+      }
     }
     w.pop();
   }
   w.pop();
-  out.push_back(
-      {block.ident, w.bind(block.ident, Role::Member, LocalsWalk::quoted_text("switch member ", block.ident))});
+  out.push_back({block.ident, w.bind(w.keep(decoder_local(block.ident, place)), Role::Member,
+                                     LocalsWalk::quoted_text("switch member ", block.ident))});
 }
 
 // ---- Encoder ----
@@ -410,7 +423,7 @@ let __disc: i128 = ($disc$) as i128;
 )",
     {{"name", escape_xml_attr_for_doc(block.name)}, {"disc", block.disc_rust}});
   emit_encoder_binding(p, block.ident, "", false, place);
-  p("match $ident$ {\n", {{"ident", block.ident}});
+  p("match $ident$ {\n", {{"ident", decoder_local(block.ident, place)}});
   const Printer arm = p.in();
   const Printer body = p.in(2);
   for (const SwitchCase& c : block.cases) {
@@ -432,7 +445,7 @@ let __disc: i128 = ($disc$) as i128;
          {{"guard", guard},
           {"err", encode_error_call("variant_despite_discriminator", block.ident,
                                     debug_str(c.variant) + ", " + debug_str(block.name) + ", __disc")}});
-    for (const EmitStep& step : c.steps) emit_step_encoder(body, step, StepPlace::Case);
+    for (const EmitStep& step : c.steps) emit_step_encoder(body, step, place.case_inside());
     arm("}\n");
   }
   p("}\n");

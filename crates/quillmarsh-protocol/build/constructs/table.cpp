@@ -66,22 +66,21 @@ Result<TableField> build_table_field(const CodegenCtx& ctx, const xml::Node& tab
 
 namespace {
 
-void emit_read_table_into(const Printer& p, const TableField& table) {
+// The map goes to the local `t`.
+void emit_read_table_into(const Printer& p, const TableField& table, std::string_view t) {
   const std::string len = escape_xml_attr_for_doc(table.length_expr);
-  const TemplateVars vars = {{"ident", table.ident},
-                             {"K", table.key_rust_ty},
-                             {"V", table.value_rust_ty},
-                             {"count", table.count_expr},
-                             {"len", len}};
+  const TemplateVars vars = {{"ident", table.ident},      {"t", t},
+                             {"K", table.key_rust_ty},    {"V", table.value_rust_ty},
+                             {"count", table.count_expr}, {"len", len}};
   p(R"(// <table name="$ident$" length="$len$" key="$K$" value="$V$">
-let $ident$_count: usize = $count$;
-let mut $ident$: std::collections::BTreeMap<$K$, $V$> = std::collections::BTreeMap::new();
-for _ in 0..$ident$_count {
+let $t$_count: usize = $count$;
+let mut $t$: std::collections::BTreeMap<$K$, $V$> = std::collections::BTreeMap::new();
+for _ in 0..$t$_count {
 )",
     vars);
   emit_read_value(p.in(), "__k", table.key_kind);
   emit_read_value(p.in(), "__v", table.value_kind);
-  p(R"(    $ident$.insert(__k, __v);
+  p(R"(    $t$.insert(__k, __v);
 }
 )",
     vars);
@@ -104,7 +103,7 @@ void emit_accessors(const Printer& /*p*/, const TableField& /*table*/) {}
 void add_accessors(const TableField& /*table*/, std::vector<std::string_view>& /*out*/) {}
 
 void emit_decoder(const Printer& p, const TableField& table, StepPlace place) {
-  emit_read_table_into(flat_in_block(p, place), table);
+  emit_read_table_into(flat_in_block(p, place), table, decoder_local(table.ident, place));
 }
 
 void add_members(const TableField& table, std::vector<MemberDecl>& out) {
@@ -115,16 +114,17 @@ bool declares_fields(const TableField& /*table*/) { return true; }
 bool may_read_nothing(const TableField& /*table*/, const TypeRegistry& /*registry*/) { return true; }
 
 // The count, the map and the loop's key and value of `emit_read_table_into`.
-void walk_locals(LocalsWalk& w, const TableField& table, StepPlace /*place*/, std::vector<LocalsWalk::Member>& out) {
+void walk_locals(LocalsWalk& w, const TableField& table, StepPlace place, std::vector<LocalsWalk::Member>& out) {
   using Role = LocalsWalk::Role;
   const std::string_view container = w.keep("table " + quoted(table.ident));
+  const std::string_view local = w.keep(decoder_local(table.ident, place));
   w.read_locals(table.count_reads, LocalsWalk::plain_text(container));
-  w.bind(table.ident, "_count", Role::Internal, {"the count of ", container, false});
-  const std::size_t id = w.bind(table.ident, Role::Member, LocalsWalk::plain_text(container));
+  w.bind(local, "_count", Role::Internal, {"the count of ", container, false});
+  const std::size_t id = w.bind(local, Role::Member, LocalsWalk::plain_text(container));
   w.push();
   w.loop_read("__k", table.key_kind, container);
   w.loop_read("__v", table.value_kind, container);
-  w.read_exact(table.ident, id, {"the loop of ", container, false});
+  w.read_exact(local, id, {"the loop of ", container, false});
   w.pop();
   out.push_back({table.ident, id});
 }
@@ -140,15 +140,15 @@ void emit_encoder(const Printer& p, const TableField& table, StepPlace place) {
      {"K", table.key_rust_ty},
      {"V", table.value_rust_ty}});
   emit_encoder_binding(p, table.ident, member_ty(table), false, place);
+  const std::string local = decoder_local(table.ident, place);
   p(R"(let $t$_count: usize = $count$;
 if let Err(e) = $check$ { return Err(e); }
 for (__k, __v) in $t$.iter() {
 )",
-    {{"t", table.ident},
+    {{"t", local},
      {"count", table.count_expr},
-     {"check",
-      encode_error_call("table_len", table.ident,
-                        table.ident + ".len(), " + debug_str(table.length_expr) + ", " + table.ident + "_count")}});
+     {"check", encode_error_call("table_len", table.ident,
+                                 local + ".len(), " + debug_str(table.length_expr) + ", " + local + "_count")}});
   emit_write_borrowed(p.in(), "__k", table.ident, table.key_kind);
   emit_write_borrowed(p.in(), "__v", table.ident, table.value_kind);
   p("}\n");

@@ -35,6 +35,7 @@ constexpr std::string_view kOutputName = "messages_generated.rs";
 constexpr std::string_view kDispatchName = "dispatch_generated.rs";
 constexpr std::string_view kEncodersName = "encoders_generated.rs";
 constexpr std::string_view kSerdeName = "serde_generated.rs";
+constexpr std::string_view kExtendedName = "extended_generated.rs";
 
 // How the build host's own runtime shows an unwrapped error.
 std::string unwrap_err(std::string_view error) {
@@ -226,6 +227,7 @@ int run() {
   Features features;
   features.encode = std::getenv("CARGO_FEATURE_ENCODE") != nullptr;
   features.serde = std::getenv("CARGO_FEATURE_SERDE") != nullptr;
+  features.extended = std::getenv("CARGO_FEATURE_EXTENDED") != nullptr;
   auto generated = generate_from_text(*text, canonical, features);
   if (!generated) return fatal(generated.reason());
   print_out(generated->report);
@@ -235,6 +237,7 @@ int run() {
   std::vector<OutputFile> outputs = {{kOutputName, generated->text}, {kDispatchName, generated->dispatch}};
   if (generated->encoders) outputs.push_back({kEncodersName, *generated->encoders});
   if (generated->serde) outputs.push_back({kSerdeName, *generated->serde});
+  if (generated->extended) outputs.push_back({kExtendedName, *generated->extended});
   auto written = write_outputs(*out_dir, outputs);
   if (!written) return fatal(written.reason());
   return 0;
@@ -288,21 +291,9 @@ namespace {
 // reserved but never written are never touched).
 constexpr std::size_t kOutputPerInputByte = 5;
 
-Generated generate_reserved(const xml::Document& doc, std::string_view protocol_path,
-                            const std::vector<std::size_t>& line_offsets, Features features, std::size_t input_size) {
-  CodegenCtx ctx(protocol_path, line_offsets);
-  ctx.out.reserve(input_size * kOutputPerInputByte);
-  write_file_header(ctx);
-  if (features.encode) {
-    ctx.encode = true;
-    ctx.encoders.reserve(input_size * kOutputPerInputByte);
-    write_encoders_header(ctx);
-  }
-  if (features.serde) {
-    ctx.serde = true;
-    ctx.serde_impls.reserve(input_size * kOutputPerInputByte);
-    write_serde_header(ctx);
-  }
+// Runs every section of `doc` through `ctx`: the messages text, with the
+// encoders and serde impls when the context asks for them.
+void run_sections(CodegenCtx& ctx, const xml::Document& doc) {
   const auto& sections = doc.root().children();
   for (const xml::Node* s : sections) {
     if (s->tag() == "enums") process_enums(ctx, *s);
@@ -322,9 +313,27 @@ Generated generate_reserved(const xml::Document& doc, std::string_view protocol_
       process_gameevents(ctx, *s);
     }
   }
-  write_opcode_table(ctx);
-  std::string dispatch = write_dispatch_file(ctx);
-  Generated generated{std::move(ctx.out), std::move(dispatch), report_line(ctx.stats), std::nullopt, std::nullopt};
+}
+
+// Starts a context with the file headers of `features` written.
+void start_context(CodegenCtx& ctx, Features features, std::size_t input_size) {
+  ctx.out.reserve(input_size * kOutputPerInputByte);
+  write_file_header(ctx);
+  if (features.encode) {
+    ctx.encode = true;
+    ctx.encoders.reserve(input_size * kOutputPerInputByte);
+    write_encoders_header(ctx);
+  }
+  if (features.serde) {
+    ctx.serde = true;
+    ctx.serde_impls.reserve(input_size * kOutputPerInputByte);
+    write_serde_header(ctx);
+  }
+}
+
+// The typed API, encoders and serde impls over what `ctx` wrote.
+void finish_outputs(CodegenCtx& ctx, Features features, Generated& generated) {
+  generated.dispatch = write_dispatch_file(ctx);
   if (features.encode) {
     write_dispatch_encoders(ctx, ctx.encoders);
     generated.encoders = std::move(ctx.encoders);
@@ -333,6 +342,38 @@ Generated generate_reserved(const xml::Document& doc, std::string_view protocol_
     write_dispatch_serde(ctx, ctx.serde_impls);
     generated.serde = std::move(ctx.serde_impls);
   }
+}
+
+Generated generate_reserved(const xml::Document& doc, std::string_view protocol_path,
+                            const std::vector<std::size_t>& line_offsets, Features features, std::size_t input_size) {
+  // The specified tier: messages_generated.rs and the report line, always
+  // exactly as without the extended tier.
+  CodegenCtx ctx(protocol_path, line_offsets);
+  start_context(ctx, features.extended ? Features{} : features, input_size);
+  run_sections(ctx, doc);
+  write_opcode_table(ctx);
+  Generated generated{std::move(ctx.out), {}, report_line(ctx.stats), std::nullopt, std::nullopt, std::nullopt};
+  if (!features.extended) {
+    finish_outputs(ctx, features, generated);
+    return generated;
+  }
+
+  // The extended tier runs the document again, taking what the specified
+  // tier defers. Every item the first run wrote comes out the same; the
+  // items it left out and this run writes go to extended_generated.rs, and
+  // the typed API, encoders and serde impls cover both.
+  Baseline baseline;
+  baseline.written.insert(ctx.written_nodes.begin(), ctx.written_nodes.end());
+  baseline.declared_types = &ctx.declared_types;
+  baseline.declared_values = &ctx.declared_values;
+  CodegenCtx extended(protocol_path, line_offsets);
+  extended.extended = true;
+  extended.baseline = &baseline;
+  start_context(extended, features, input_size);
+  run_sections(extended, doc);
+  generated.extended = write_extended_file(extended);
+  generated.report += extended_report_line(extended.recovered.size(), ctx.skipped.size());
+  finish_outputs(extended, features, generated);
   return generated;
 }
 

@@ -19,10 +19,15 @@ inline constexpr std::string_view kProtocolRelativePath =
     "../../../vellumite/Vellumite.BrenicProtocol/Vellumite.BrenicProtocol/protocol.xml";
 
 // The crate's features that add generated files (Cargo sets
-// `CARGO_FEATURE_ENCODE`, `CARGO_FEATURE_SERDE` for the build step).
+// `CARGO_FEATURE_ENCODE`, `CARGO_FEATURE_SERDE`, `CARGO_FEATURE_EXTENDED` for
+// the build step).
 struct Features {
   bool encode = false;  // encoders_generated.rs
   bool serde = false;   // serde_generated.rs
+  // extended_generated.rs: the items the specified tier leaves out that the
+  // extended tier translates; the typed API, encoders and serde impls then
+  // cover them too.
+  bool extended = false;
 };
 
 struct Generated {
@@ -33,6 +38,8 @@ struct Generated {
   std::optional<std::string> encoders;
   // The content of serde_generated.rs, when serde impls were asked for.
   std::optional<std::string> serde;
+  // The content of extended_generated.rs, when the extended tier was asked for.
+  std::optional<std::string> extended;
 };
 
 // Runs every generating phase over a parsed document: header, enums,

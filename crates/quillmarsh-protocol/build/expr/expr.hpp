@@ -4,12 +4,14 @@
 // Every function returns the Rust text or a message (never throws).
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "schema/body.hpp"
+#include "schema/registry.hpp"
 #include "text/result.hpp"
 #include "text/text.hpp"
 
@@ -127,5 +129,68 @@ Result<std::vector<IfTok>> tokenize_if_test_expr(std::string_view text);
 // The condition of an `<if test=...>`; what it reads is added to `reads` when given.
 Result<std::string> translate_if_test_expr(std::string_view test, const SiblingLookup& lookup,
                                            LocalReads* reads = nullptr);
+
+// ---- Extended C# expressions -------------------------------------------------------
+
+// The extended translator takes any C# boolean or integer expression over
+// earlier fields, with C#'s meaning: precedence, literal types, numeric
+// promotion by overload resolution over the predefined operators (constant
+// conversions included, so `uintField + 1` is uint arithmetic and
+// `uintField + intField` long), unchecked wrapping arithmetic, masked shift
+// counts. The Rust it writes is fully parenthesised, types every literal
+// (`5u32`, `(-1i64)`, `1.5f64`), converts operands with `as` where C#
+// converts them implicitly, and never panics: `+ - *`, negation, shifts and
+// integer division are wrapping method calls, and an integer divisor must be
+// a non-zero constant. Names are resolved by the caller.
+
+struct CsharpToken {
+  enum Kind { Name, Int, Real, Op, LParen, RParen };
+  Kind kind = Name;
+  std::string text;        // Name: the name, dotted for `Enum.Member`; Int, Real: as written; Op: the operator
+  std::size_t offset = 0;  // of its first byte in the expression
+};
+// `Name("Flags")`, `Int("0x10u")`, `Real("1.5f")`, `Op("&&")`, `LParen`, `RParen`.
+std::string debug_csharp_token(const CsharpToken& tok);
+
+// Identifiers and dotted names, integer literals (decimal or `0x`, suffixes
+// `u`, `l`, `ul`, `lu` in either case), real literals (`1.5`, `5.`, `.5`,
+// `1e-3`, suffixes `f` and `d`), the operators `|| && | ^ & == != < > <= >= <<
+// >> + - * / % ! ~ ? :` and parentheses.
+Result<std::vector<CsharpToken>> tokenize_extended_expr(std::string_view text);
+
+// What a name of an expression stands for: the Rust text of its value (an
+// expression that can take a method call, or is parenthesised by the
+// translator), its Rust scalar type ("i8" ... "u64", "f32", "f64", "bool"),
+// and the decoder locals it reads. A constant (an enum member) has its value
+// in `constant` and is written as a literal of its type.
+struct ResolvedName {
+  std::string rust;
+  std::string rust_ty;
+  LocalReads reads;
+  std::optional<i128> constant;
+};
+using NameResolver = std::function<Result<ResolvedName>(std::string_view name)>;
+
+// A Rust `bool` expression for a C# test. An integer where a bool is
+// expected (the whole test, an operand of `&&`, `||`, `!`, a condition of
+// `?:`) means non-zero. The locals read are added to `reads` when given.
+Result<std::string> translate_extended_test(std::string_view text, const NameResolver& resolve,
+                                            LocalReads* reads = nullptr);
+// A Rust expression of `result_rust_ty` for a C# value, converted at the
+// end as C#'s explicit cast converts it.
+Result<std::string> translate_extended_value(std::string_view text, const NameResolver& resolve,
+                                             std::string_view result_rust_ty, LocalReads* reads = nullptr);
+
+// A name as a decoder statement reads it at the point `lookup` describes: a
+// numeric or bool field (branch fields as `SiblingLookup::value_of` reads
+// them), an enum field as its raw bits in the enum's representation type, a
+// field of a mask group (absent: zero), a subfield as its own expression over
+// its parent, or `Enum.Member` of an enum already written, as a constant of
+// the enum's representation type.
+Result<ResolvedName> resolve_decoder_name(std::string_view name, const SiblingLookup& lookup,
+                                          const EnumValueTable& enum_values, const TypeRegistry& registry);
+// `resolve_decoder_name` over these tables, which must outlive the resolver.
+NameResolver decoder_name_resolver(const SiblingLookup& lookup, const EnumValueTable& enum_values,
+                                   const TypeRegistry& registry);
 
 }  // namespace qm

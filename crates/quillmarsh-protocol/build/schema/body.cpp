@@ -107,40 +107,77 @@ void SiblingLookup::add_subfield(std::string_view xml_name, std::string_view par
                                          std::string(value_expr), open_branch});
 }
 
-std::string SiblingLookup::value_of(std::string_view ident, std::size_t branch) const {
+std::size_t SiblingLookup::new_branch() {
+  branch_parents_.push_back(open_branch);
+  return branch_parents_.size();
+}
+
+std::size_t SiblingLookup::depth_of(std::size_t branch) const {
+  std::size_t depth = 0;
+  for (; branch != 0; branch = branch_parents_[branch - 1]) ++depth;
+  return depth;
+}
+
+std::string SiblingLookup::local_at(std::string_view ident, std::size_t depth) {
   std::string out(ident);
-  if (branch == 0) return out;
-  out += branch == open_branch ? "_v" : ".unwrap_or_default()";
+  for (std::size_t i = 0; i < depth; ++i) out += "_v";
   return out;
 }
 
+SiblingLookup::Visible SiblingLookup::visible(std::string_view ident, std::size_t branch, bool home_option) const {
+  if (branch == 0) return {std::string(ident), home_option};
+  // The branches holding the open point, innermost first.
+  std::vector<std::size_t> open_chain;
+  for (std::size_t b = open_branch; b != 0; b = branch_parents_[b - 1]) open_chain.push_back(b);
+  const auto holds_open = [&](std::size_t b) {
+    return b == 0 || std::find(open_chain.begin(), open_chain.end(), b) != open_chain.end();
+  };
+  if (holds_open(branch)) return {local_at(ident, depth_of(branch)), home_option};
+  // The innermost branch holding both: the block that declared the field
+  // stands there, and its option is in view.
+  std::size_t common = branch_parents_[branch - 1];
+  while (!holds_open(common)) common = branch_parents_[common - 1];
+  return {local_at(ident, depth_of(common)), true};
+}
+
+std::string SiblingLookup::value_of(std::string_view ident, std::size_t branch) const {
+  Visible v = visible(ident, branch, false);
+  if (v.option) v.local += ".unwrap_or_default()";
+  return std::move(v.local);
+}
+
 LocalRead SiblingLookup::value_read(std::string_view ident, std::size_t branch) const {
-  std::string local(ident);
-  if (branch != 0 && branch == open_branch) local += "_v";
-  return LocalRead{std::move(local), LocalRead::Value};
+  return LocalRead{visible(ident, branch, false).local, LocalRead::Value};
 }
 
 LocalRead SiblingLookup::raw_bits_read(const EnumFieldRef& field) const {
-  if (raw_bits_local(field)) return LocalRead{value_of(field.ident, field.branch) + "_bits", LocalRead::RawBits};
-  return LocalRead{field.ident, LocalRead::Value};
+  Visible v = visible(field.ident, field.branch, false);
+  if (!v.option) return LocalRead{v.local + "_bits", LocalRead::RawBits};
+  return LocalRead{std::move(v.local), LocalRead::Value};
 }
 
 bool SiblingLookup::raw_bits_local(const EnumFieldRef& field) const {
-  return field.branch == 0 || field.branch == open_branch;
+  return !visible(field.ident, field.branch, false).option;
 }
 
 std::string SiblingLookup::raw_bits_of(const EnumFieldRef& field) const {
-  if (raw_bits_local(field)) return value_of(field.ident, field.branch) + "_bits";
+  const Visible v = visible(field.ident, field.branch, false);
+  if (!v.option) return v.local + "_bits";
   std::string out;
-  emit(out, "$ident$.map_or(0$ty$, |v| v as $ty$)", {{"ident", field.ident}, {"ty", field.repr_ty}});
+  emit(out, "$local$.map_or(0$ty$, |v| v as $ty$)", {{"local", v.local}, {"ty", field.repr_ty}});
   return out;
 }
 
 void SiblingLookup::add_gated(std::string_view xml_name, std::string_view ident, const FieldKind& kind) {
   if (const auto ty = numeric_repr_for_field_kind(kind)) {
     remember(Undo::Gated, std::string(xml_name));
-    gated_fields.insert_or_assign(std::string(xml_name), GatedFieldRef{std::string(ident), std::string(*ty)});
+    gated_fields.insert_or_assign(std::string(xml_name),
+                                  GatedFieldRef{std::string(ident), std::string(*ty), open_branch});
   }
+}
+
+std::string SiblingLookup::gated_local(const GatedFieldRef& field) const {
+  return visible(field.ident, field.branch, true).local;
 }
 
 std::string Occurrences::number(std::string snake) {

@@ -60,6 +60,7 @@ struct EnumFieldRef {
 struct GatedFieldRef {
   std::string ident;
   std::string ty;
+  std::size_t branch = 0;  // where the mask map stands: its options are declared there
 };
 
 // Earlier fields of one body, keyed by XML name. A later entry replaces an
@@ -71,11 +72,18 @@ struct SiblingLookup {
   std::map<std::string, EnumFieldRef> enum_fields;
   std::set<std::string> bool_fields;
   std::map<std::string, GatedFieldRef> gated_fields;
-  // The <if> branch whose fields are being built (0: none), and how many
-  // branch numbers were handed out for this body; every branch of every block
-  // gets its own number.
+  // The block (an <if> branch or a mask group) whose fields are being built
+  // (0: none, the body itself). Every branch of every block gets its own
+  // number from `new_branch`, inside the branch open at that moment; blocks
+  // nest, and a field of a block `depth` blocks deep is decoded into the
+  // local `{ident}` followed by `_v` `depth` times.
   std::size_t open_branch = 0;
-  std::size_t branch_count = 0;
+  // A new branch inside the open one (not opened).
+  std::size_t new_branch();
+  // How many blocks deep `branch` is (0 for the body).
+  std::size_t depth_of(std::size_t branch) const;
+  // The decoder local of `ident` at `depth`: `ident` followed by `_v` `depth` times.
+  static std::string local_at(std::string_view ident, std::size_t depth);
 
   // Registers a field named `xml_name` in the description, with Rust
   // identifier `ident` and type `kind`, as declared in the open branch.
@@ -86,9 +94,10 @@ struct SiblingLookup {
                     const FieldKind& parent_kind, std::string_view value_expr);
   // What a decoder statement at this point reads for a field with Rust
   // identifier `ident` declared in `branch`: the field's local for a field of
-  // the body; inside the field's own branch, the branch's local of the value
-  // just read, `{ident}_v`; anywhere else the option of the block, where an
-  // absent field reads as its type's zero (false for a bool).
+  // the body; inside the field's own branch (or a block nested in it), the
+  // branch's local of the value just read, `{ident}_v`; anywhere else the
+  // option of the outermost block that holds the field but not this point,
+  // where an absent field reads as its type's zero (false for a bool).
   std::string value_of(std::string_view ident, std::size_t branch) const;
   // The local that `value_of` reads, as a value.
   LocalRead value_read(std::string_view ident, std::size_t branch) const;
@@ -102,6 +111,8 @@ struct SiblingLookup {
   // Registers a field of a mask group, which later constructs read as an
   // option.
   void add_gated(std::string_view xml_name, std::string_view ident, const FieldKind& kind);
+  // The option a decoder statement at this point reads for a mask-group field.
+  std::string gated_local(const GatedFieldRef& field) const;
 
   // A point to come back to: `rollback` with the mark it returns puts every
   // entry registered since as it was (a switch case's fields are seen only
@@ -124,6 +135,16 @@ struct SiblingLookup {
     GatedFieldRef gated;
   };
   void remember(Undo::Map map, const std::string& key);
+  // The binding of `ident`, declared in `branch`, in view at the open branch:
+  // its local, and whether that local is an option (`home_option`: the
+  // binding in the declaring branch itself is one).
+  struct Visible {
+    std::string local;
+    bool option = false;
+  };
+  Visible visible(std::string_view ident, std::size_t branch, bool home_option) const;
+  // The branch holding each branch (index: the branch's number - 1).
+  std::vector<std::size_t> branch_parents_;
   std::vector<Undo> undo_;
   std::size_t open_checkpoints_ = 0;
 };

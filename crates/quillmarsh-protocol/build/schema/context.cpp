@@ -24,7 +24,8 @@ constexpr std::array<std::string_view, 4> kValueNamesInUse = {"OPCODE_INDEX", "r
 
 template <std::size_t N>
 std::optional<std::string> name_problem(std::string_view what, std::string_view name,
-                                        const std::array<std::string_view, N>& in_use, const NameKeys& declared) {
+                                        const std::array<std::string_view, N>& in_use, const NameKeys& declared,
+                                        const NameKeys* also_declared) {
   const auto shown = [&] { return std::string(what) + " name " + debug_str(name); };
   if (!is_rust_identifier(name)) return shown() + " is not a Rust identifier";
   std::string normalized;
@@ -32,18 +33,23 @@ std::optional<std::string> name_problem(std::string_view what, std::string_view 
   if (std::find(in_use.begin(), in_use.end(), key) != in_use.end()) {
     return shown() + " is reserved by the generated code";
   }
-  if (declared.count(key) != 0) return shown() + " is already declared in this file";
+  if (declared.count(key) != 0 || (also_declared != nullptr && also_declared->count(key) != 0)) {
+    return shown() + " is already declared in this file";
+  }
   return std::nullopt;
 }
 
 }  // namespace
 
 std::optional<std::string> type_name_problem(const CodegenCtx& ctx, std::string_view name) {
-  return name_problem("type", name, kTypeNamesInUse, ctx.declared_types);
+  // An item the baseline left out may not take a name the baseline declared.
+  const NameKeys* baseline = ctx.building_recovered ? ctx.baseline->declared_types : nullptr;
+  return name_problem("type", name, kTypeNamesInUse, ctx.declared_types, baseline);
 }
 
 std::optional<std::string> constant_name_problem(const CodegenCtx& ctx, std::string_view name) {
-  return name_problem("constant", name, kValueNamesInUse, ctx.declared_values);
+  const NameKeys* baseline = ctx.building_recovered ? ctx.baseline->declared_values : nullptr;
+  return name_problem("constant", name, kValueNamesInUse, ctx.declared_values, baseline);
 }
 
 void note_skipped(CodegenCtx& ctx, std::string_view label, std::string_view name, std::optional<std::uint32_t> opcode,

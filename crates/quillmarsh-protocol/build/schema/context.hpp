@@ -16,6 +16,7 @@
 #include "schema/registry.hpp"
 #include "text/text.hpp"
 #include "text/text_table.hpp"
+#include "xml/xml.hpp"
 
 namespace qm {
 
@@ -41,6 +42,8 @@ struct WrittenStruct {
   std::string rust_name;  // with its section prefix
   std::string name;       // bare `name` as written
   std::optional<std::uint32_t> opcode;
+  // Written by the extended tier's run only (the specified tier left it out).
+  bool recovered = false;
 };
 
 // An item written as a SKIPPED line instead, in file order.
@@ -55,6 +58,24 @@ struct OpcodeRow {
   std::string label;  // "messageC2S", "messageS2C", "gameaction", "gameevent", "datatype"
   std::string name;   // bare `name` as written
   std::uint32_t opcode = 0;
+};
+
+// What the specified tier's run of a document wrote, given to the extended
+// tier's run of the same document: the items it wrote stay exactly as they
+// are, and an item it left out is recovered only under names it did not
+// declare, so that both runs' files can be compiled together.
+struct Baseline {
+  std::set<const xml::Node*> written;  // the elements written as structs
+  const NameKeys* declared_types = nullptr;
+  const NameKeys* declared_values = nullptr;
+};
+
+// A struct of the extended tier's run that the baseline left out: its text
+// in the run's `out`, from `begin` to `end`, and its section's label.
+struct RecoveredItem {
+  std::string_view label;
+  std::size_t begin = 0;
+  std::size_t end = 0;
 };
 
 class CodegenCtx {
@@ -74,6 +95,20 @@ class CodegenCtx {
   // every written enum, struct, switch enum and section enum).
   bool serde = false;
   std::string serde_impls;
+  // Whether the builders take the constructs only the extended tier
+  // translates (more children in if branches, switch cases and mask groups,
+  // any C# if test, subfields over other fields).
+  bool extended = false;
+  // In the extended tier's run: the specified tier's run of the same
+  // document; and whether the item being built is one that run left out.
+  const Baseline* baseline = nullptr;
+  bool building_recovered = false;
+  // The elements written as structs so far (what a baseline records).
+  std::vector<const xml::Node*> written_nodes;
+  // In the extended tier's run, the structs the baseline left out, and the
+  // opcode rows they add (kept out of `opcode_rows`).
+  std::vector<RecoveredItem> recovered;
+  std::vector<OpcodeRow> recovered_rows;
   std::vector<OpcodeRow> opcode_rows;
   // What the output text holds, for the typed API written beside it.
   std::vector<WrittenStruct> written;

@@ -89,10 +89,20 @@ std::vector<Variant> section_variants(const CodegenCtx& ctx, const Section& sect
   }
   NameKeys rust_names;
   for (const WrittenStruct* item : structs) rust_names.insert(identifier_key(item->rust_name));
-  std::vector<Variant> variants;
+  // An opcode decodes to its first struct that the specified tier wrote too,
+  // else to its first recovered one: the extended feature adds structs to
+  // opcodes that had none and never changes what an opcode decodes to, as
+  // the opcode lookup (OPCODE_INDEX before EXTENDED_OPCODE_INDEX) says.
   std::set<std::uint32_t> opcodes;
+  std::set<const WrittenStruct*> decoded;
+  for (const bool recovered : {false, true}) {
+    for (const WrittenStruct* item : structs) {
+      if (item->recovered == recovered && opcodes.insert(*item->opcode).second) decoded.insert(item);
+    }
+  }
+  std::vector<Variant> variants;
   for (const WrittenStruct* item : structs) {
-    variants.push_back(Variant{item, dispatch_variant_name(*item, rust_names), opcodes.insert(*item->opcode).second});
+    variants.push_back(Variant{item, dispatch_variant_name(*item, rust_names), decoded.count(item) != 0});
   }
   return variants;
 }

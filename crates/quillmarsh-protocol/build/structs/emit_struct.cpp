@@ -56,7 +56,7 @@ void write_struct_encoder(std::string& out, std::string_view rust_name, const st
   } else {
     emit(out, "        const __TYPE: &str = \"$rust_name$\";\n", {{"rust_name", rust_name}});
     const Printer p(out, kStatementIndent);
-    for (const EmitStep& step : steps) emit_step_encoder(p, step, StepPlace::Body);
+    for (const EmitStep& step : steps) emit_step_encoder(p, step, kBodyPlace);
     out += R"(        Ok(())
     }
 }
@@ -119,7 +119,9 @@ impl<'de> serde::Deserialize<'de> for $path$ {
 void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view name, std::string_view rust_name,
                   EmitKind kind, const std::vector<EmitStep>& steps) {
   ctx.declared_types.insert(identifier_key(rust_name));
+  ctx.written_nodes.push_back(&element);
   std::string& out = ctx.out;
+  const std::size_t begin = out.size();
   for (const std::string_view type_name : collect_nested_type_names(steps)) {
     ctx.declared_types.insert(identifier_key(type_name));
   }
@@ -153,9 +155,11 @@ void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view na
          "    pub const OPCODE: u32 = 0x$hex$;\n"
          "\n",
          {{"hex", hex}});
-    ctx.opcode_rows.push_back(OpcodeRow{std::string(label(kind)), std::string(name), *opcode});
+    (ctx.building_recovered ? ctx.recovered_rows : ctx.opcode_rows)
+        .push_back(OpcodeRow{std::string(label(kind)), std::string(name), *opcode});
   }
-  ctx.written.push_back(WrittenStruct{std::string(label(kind)), std::string(rust_name), std::string(name), opcode});
+  ctx.written.push_back(WrittenStruct{std::string(label(kind)), std::string(rust_name), std::string(name), opcode,
+                                      ctx.building_recovered});
 
   // Only top-level fields get accessors; fields inside blocks are optional or
   // live inside enum variants.
@@ -167,7 +171,7 @@ void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view na
        {{"rust_name", rust_name}});
   if (steps.empty()) out += "        let _ = (data, offset);\n";
   const Printer statements(out, kStatementIndent);
-  for (const EmitStep& step : steps) emit_step_decoder(statements, step, StepPlace::Body);
+  for (const EmitStep& step : steps) emit_step_decoder(statements, step, kBodyPlace);
   out += "        Ok(Self {\n";
   for (const EmitStep& step : steps) emit_step_ctor_entries(out, step);
   out +=
@@ -175,9 +179,26 @@ void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view na
       "    }\n"
       "}\n"
       "\n";
+  if (ctx.building_recovered) ctx.recovered.push_back(RecoveredItem{label(kind), begin, out.size()});
   if (ctx.encode) write_struct_encoder(ctx.encoders, rust_name, steps);
   if (ctx.serde) write_struct_serde(ctx.serde_impls, rust_name, steps);
 }
+
+// Marks the context, while it lives, as building an element the baseline
+// left out (in the extended tier's run): such an item's names must not be any
+// the baseline declared, and its text and opcode row are recorded apart.
+class Recovering {
+ public:
+  Recovering(CodegenCtx& ctx, const xml::Node& element) : ctx_(ctx) {
+    ctx_.building_recovered = ctx_.baseline != nullptr && ctx_.baseline->written.count(&element) == 0;
+  }
+  Recovering(const Recovering&) = delete;
+  Recovering& operator=(const Recovering&) = delete;
+  ~Recovering() { ctx_.building_recovered = false; }
+
+ private:
+  CodegenCtx& ctx_;
+};
 
 void write_skipped(CodegenCtx& ctx, const xml::Node& element, EmitKind kind, std::string_view name,
                    std::string_view rust_name, std::string_view reason) {
@@ -192,6 +213,7 @@ void emit_message_impl(CodegenCtx& ctx, const xml::Node& element, EmitKind kind,
                        const std::string* probe_failure = nullptr) {
   const std::optional<std::string_view> name = element.attr("name");
   if (!name) return;
+  const Recovering recovering(ctx, element);
   std::string rust_name(name_prefix(kind));
   rust_name.append(*name);
 
@@ -288,6 +310,7 @@ void run_fixpoint(CodegenCtx& ctx, const std::vector<const xml::Node*>& candidat
 
       std::optional<Result<std::vector<EmitStep>>> probe;
       if (!precheck || collect_unsupported(*candidate).empty()) {
+        const Recovering recovering(ctx, *candidate);
         owner.assign(prefix);
         owner.append(*names[i]);
         probe.emplace(collect_emit_steps(ctx, *candidate, owner));

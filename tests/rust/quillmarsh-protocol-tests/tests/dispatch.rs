@@ -211,19 +211,44 @@ fn the_cursor_moves_past_a_message_only_on_success() {
 fn skipped_lists_every_item_left_out_in_file_order() {
     let got: Vec<(&str, Option<Kind>, &str, Option<u32>)> =
         SKIPPED.iter().map(|s| (s.label, s.kind, s.name, s.opcode)).collect();
-    assert_eq!(
-        got,
-        [
-            ("enum", None, "LegacyRank", None),
-            ("datatype", None, "PackableList", None),
-            ("datatype", None, "PackableHashTable", None),
-            ("datatype", None, "PHashTable", None),
-            ("datatype", None, "ScriptedEffect", None),
-            ("messageS2C", Some(Kind::MessageS2C), "Legacy_Effects", Some(0xF755)),
-        ]
-    );
+    let mut expected = vec![
+        ("enum", None, "LegacyRank", None),
+        ("datatype", None, "PackableList", None),
+        ("datatype", None, "PackableHashTable", None),
+        ("datatype", None, "PHashTable", None),
+        ("datatype", None, "ScriptedEffect", None),
+        ("messageS2C", Some(Kind::MessageS2C), "Legacy_Effects", Some(0xF755)),
+    ];
+    // The items only the extended tier generates, in their places.
+    if cfg!(not(feature = "extended")) {
+        expected.insert(5, ("datatype", None, "Buff", None));
+        expected.extend([
+            ("messageS2C", Some(Kind::MessageS2C), "Magic_ApplyBuff", Some(0xF756)),
+            ("messageS2C", Some(Kind::MessageS2C), "Combat_Attack", Some(0xF757)),
+            ("messageS2C", Some(Kind::MessageS2C), "Inventory_Loadout", Some(0xF758)),
+            ("gameevent", Some(Kind::GameEvent), "Allegiance_Ranks", Some(0x0020)),
+        ]);
+    }
+    assert_eq!(got, expected);
     assert_eq!(SKIPPED[0].reason, "unknown parent type Some(\"sbyte\")");
     assert_eq!(SKIPPED[4].reason, "field Script: type \"ScriptId\" not in foundation tier");
+}
+
+/// Without the extended feature, what only it generates decodes as skipped,
+/// with the specified tier's reason.
+#[cfg(not(feature = "extended"))]
+#[test]
+fn extended_items_are_skipped_without_the_feature() {
+    assert_eq!(
+        GameEvent::decode(0x0020, &[1, 0], &mut 0),
+        Err(DecodeError::Skipped {
+            kind: Kind::GameEvent,
+            opcode: 0x0020,
+            name: "Allegiance_Ranks",
+            reason: "<switch name=\"Mode\"> <case value=\"1\">: unsupported body child <table>",
+        })
+    );
+    assert_eq!(lookup_opcode(0xF757, Kind::MessageS2C), None);
 }
 
 #[test]

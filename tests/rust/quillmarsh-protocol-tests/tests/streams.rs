@@ -44,6 +44,56 @@ fn teleport() -> C2S_Movement_TeleportAt {
 /// is left out: it shares its opcode with Qualities_UpdateFloat, so decoding
 /// by opcode gives the other.)
 fn every_sample_message() -> Vec<AnyMessage> {
+    let mut messages = specified_tier_messages();
+    #[cfg(feature = "extended")]
+    messages.extend(extended_tier_messages());
+    messages
+}
+
+/// One of each message only the extended feature generates, its options
+/// set as their conditions ask.
+#[cfg(feature = "extended")]
+fn extended_tier_messages() -> Vec<AnyMessage> {
+    vec![
+        S2CMessage::from(S2C_Magic_ApplyBuff {
+            target: 0x5000_0002,
+            buff: Buff {
+                spell: 9,
+                flags: 4,
+                count: Some(1),
+                modifiers: Some(BTreeMap::from([(2, 0.75)])),
+            },
+        })
+        .into(),
+        S2CMessage::from(S2C_Combat_Attack {
+            attacker: 3,
+            flags: 0x07,
+            style: Some(2),
+            style_data: Some(S2C_Combat_AttackStyleData::Case_2 {
+                hits: 1,
+                damage: BTreeMap::from([(1, 2)]),
+            }),
+            critical: Some(5),
+            bonus: Some(6),
+            miss: None,
+        })
+        .into(),
+        S2CMessage::from(S2C_Inventory_Loadout {
+            base: 1,
+            flags: 0x100,
+            count: Some(2),
+            slots: Some(vec![7, 8]),
+        })
+        .into(),
+        GameEvent::from(Event_Allegiance_Ranks {
+            mode: 2,
+            mode_data: Event_Allegiance_RanksModeData::Case_2 { cleared: 11 },
+        })
+        .into(),
+    ]
+}
+
+fn specified_tier_messages() -> Vec<AnyMessage> {
     vec![
         C2SMessage::from(C2S_Login_SendEnterGame {
             character: 0x5000_0001,
