@@ -195,55 +195,38 @@ if [ "$debug_info" = 1 ]; then
   }'
   exit 0
 fi
-if [ "$extended" = 1 ]; then
-  printf 'input %.2f MB (with the deferred constructs); messages_generated.rs %.2f MB; extended_generated.rs %.2f MB; %s%s\n' \
-    "$(awk -v b="$(wc -c <"$proto_dir/protocol.xml")" 'BEGIN { print b / 1048576 }')" \
-    "$(awk -v b="$(wc -c <"$work/with/messages_generated.rs")" 'BEGIN { print b / 1048576 }')" \
-    "$(awk -v b="$(wc -c <"$work/with/extended_generated.rs")" 'BEGIN { print b / 1048576 }')" "$("$rustc_bin" --version)" \
-    "$([ "$encode" = 1 ] && echo "; both builds with the encode feature")"
-  printf '%s\n' "$recovered"
-  echo "generator, best of $repeat: without the extended tier $gen_without ms, with it $gen_with ms"
-  awk -v w="$best_with" -v wo="$best_without" -v pw="$peak_with" -v pwo="$peak_without" -v n="$repeat" -v unit="$([ "$instructions" = 1 ] && echo instructions || echo cpu)" 'BEGIN {
-    if (unit == "instructions")
-      printf "rustc, debug, callgrind: without the extended feature %.0f M instructions; with it %.0f M (+%.1f%%)\n", wo / 1e6, w / 1e6, (w - wo) / wo * 100
+# mb FILE: the size of FILE in MB.
+mb() { awk -v b="$(wc -c <"$1")" 'BEGIN { printf "%.2f", b / 1048576 }'; }
+
+# report_feature FEATURE FILE GENERATED: the measurement of a feature that
+# adds the generated FILE (GENERATED says what it holds): sizes, the
+# generator's time and rustc's, without and with the feature.
+report_feature() {
+  local feature=$1 file=$2 generated=$3 input_note="" base_note=""
+  [ "$feature" = extended ] && input_note=" (with the deferred constructs)"
+  [ "$feature" != encode ] && [ "$encode" = 1 ] && base_note="; both builds with the encode feature"
+  echo "input $(mb "$proto_dir/protocol.xml") MB$input_note; messages_generated.rs $(mb "$work/with/messages_generated.rs") MB;" \
+    "$file $(mb "$work/with/$file") MB; $("$rustc_bin" --version)$base_note"
+  echo "generator, best of $repeat: without $generated $gen_without ms, with them $gen_with ms"
+  awk -v w="$best_with" -v wo="$best_without" -v pw="$peak_with" -v pwo="$peak_without" -v n="$repeat" \
+    -v feature="$feature" -v instructions="$instructions" 'BEGIN {
+    if (instructions == 1)
+      printf "rustc, debug, callgrind: without the %s feature %.0f M instructions; with it %.0f M (+%.1f%%)\n", feature, wo / 1e6, w / 1e6, (w - wo) / wo * 100
     else
-      printf "rustc, debug, best of %d: without the extended feature %.2f s CPU, %.0f MB peak; with it %.2f s CPU, %.0f MB peak (+%.1f%%)\n", n, wo, pwo / 1024, w, pw / 1024, (w - wo) / wo * 100
+      printf "rustc, debug, best of %d: without the %s feature %.2f s CPU, %.0f MB peak; with it %.2f s CPU, %.0f MB peak (+%.1f%%)\n", n, feature, wo, pwo / 1024, w, pw / 1024, (w - wo) / wo * 100
   }'
+}
+if [ "$extended" = 1 ]; then
+  report_feature extended extended_generated.rs "the extended tier's items"
+  printf '%s\n' "$recovered"
   exit 0
 fi
 if [ "$serde" = 1 ]; then
-  printf 'input %.2f MB; messages_generated.rs %.2f MB; serde_generated.rs %.2f MB; %s%s\n' \
-    "$(awk -v b="$(wc -c <"$proto_dir/protocol.xml")" 'BEGIN { print b / 1048576 }')" \
-    "$(awk -v b="$(wc -c <"$work/with/messages_generated.rs")" 'BEGIN { print b / 1048576 }')" \
-    "$(awk -v b="$(wc -c <"$work/with/serde_generated.rs")" 'BEGIN { print b / 1048576 }')" "$("$rustc_bin" --version)" \
-    "$([ "$encode" = 1 ] && echo "; both builds with the encode feature")"
-  echo "generator, best of $repeat: without the serde impls $gen_without ms, with them $gen_with ms"
-  if [ "$instructions" = 1 ]; then
-    awk -v w="$best_with" -v wo="$best_without" 'BEGIN {
-      printf "rustc, debug, callgrind: without the serde feature %.0f M instructions; with it %.0f M (+%.1f%%)\n", wo / 1e6, w / 1e6, (w - wo) / wo * 100
-    }'
-    exit 0
-  fi
-  awk -v w="$best_with" -v wo="$best_without" -v pw="$peak_with" -v pwo="$peak_without" -v n="$repeat" 'BEGIN {
-    printf "rustc, debug, best of %d: without the serde feature %.2f s CPU, %.0f MB peak; with it %.2f s CPU, %.0f MB peak (+%.1f%%)\n", n, wo, pwo / 1024, w, pw / 1024, (w - wo) / wo * 100
-  }'
+  report_feature serde serde_generated.rs "the serde impls"
   exit 0
 fi
 if [ "$encode" = 1 ]; then
-  printf 'input %.2f MB; messages_generated.rs %.2f MB; encoders_generated.rs %.2f MB; %s\n' \
-    "$(awk -v b="$(wc -c <"$proto_dir/protocol.xml")" 'BEGIN { print b / 1048576 }')" \
-    "$(awk -v b="$(wc -c <"$work/with/messages_generated.rs")" 'BEGIN { print b / 1048576 }')" \
-    "$(awk -v b="$(wc -c <"$work/with/encoders_generated.rs")" 'BEGIN { print b / 1048576 }')" "$("$rustc_bin" --version)"
-  echo "generator, best of $repeat: without the encoders $gen_without ms, with them $gen_with ms"
-  if [ "$instructions" = 1 ]; then
-    awk -v w="$best_with" -v wo="$best_without" 'BEGIN {
-      printf "rustc, debug, callgrind: without the feature %.0f M instructions; with it %.0f M (+%.1f%%)\n", wo / 1e6, w / 1e6, (w - wo) / wo * 100
-    }'
-    exit 0
-  fi
-  awk -v w="$best_with" -v wo="$best_without" -v pw="$peak_with" -v pwo="$peak_without" -v n="$repeat" 'BEGIN {
-    printf "rustc, debug, best of %d: without the feature %.2f s CPU, %.0f MB peak; with it %.2f s CPU, %.0f MB peak (+%.1f%%)\n", n, wo, pwo / 1024, w, pw / 1024, (w - wo) / wo * 100
-  }'
+  report_feature encode encoders_generated.rs "the encoders"
   exit 0
 fi
 printf 'input %.2f MB; messages_generated.rs %.2f MB; dispatch_generated.rs %.2f MB; %s\n' \
