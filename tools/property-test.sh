@@ -40,7 +40,7 @@
 # extended tier translates (qm-random-description --extended), the generator
 # runs with the crate's `extended` feature (CARGO_FEATURE_EXTENDED), and the
 # program is compiled with it: the structs of extended_generated.rs (the
-# items the specified tier leaves out and the extended tier recovers) are
+# items the default tier leaves out and the extended tier recovers) are
 # fuzzed, written back and sent through JSON like every other, recovered
 # messages go through the typed checks, and `SKIPPED` must give the SKIPPED
 # lines of messages_generated.rs less the recovered items. The report gives

@@ -426,7 +426,7 @@ TEST_P(Golden, Case) {
   }
   EXPECT_TRUE(leftovers.empty()) << "stray file in the output directory: " << leftovers.front();
 
-  // The extended tier leaves the specified tier alone: the same run without
+  // The extended tier leaves the default tier alone: the same run without
   // the feature writes the same messages_generated.rs and prints the same
   // lines, less the extended tier's report line.
   if (setup.feature_extended && run.status == 0 && setup.arguments.empty() && !setup.unset_manifest &&

@@ -95,8 +95,8 @@ TEST(DispatchFile, RecordsWhatWasWrittenInFileOrder) {
 
 TEST(DispatchFile, ExtendedFeatureNeverChangesWhatAnOpcodeDecodesTo) {
   // Recovered structs come first in the document for 0x10 (before the
-  // specified tier's struct) and for 0x11 (alone); 0x10 still decodes to the
-  // struct the specified tier wrote, as OPCODE_INDEX comes before
+  // default tier's struct) and for 0x11 (alone); 0x10 still decodes to the
+  // struct the default tier wrote, as OPCODE_INDEX comes before
   // EXTENDED_OPCODE_INDEX in the opcode lookup; 0x11 to its first recovered one.
   Features features;
   features.extended = true;

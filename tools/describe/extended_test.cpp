@@ -2,7 +2,7 @@
 // hold each of the five shapes only the extended tier translates (and none of
 // them without the option), and the code generator's extended run translates
 // them: what it still leaves out of a realistic document is only what the
-// specified tier leaves out for its own reasons.
+// default tier leaves out for its own reasons.
 
 #include <expat.h>
 #include <gtest/gtest.h>

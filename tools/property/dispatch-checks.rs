@@ -9,7 +9,7 @@
 use super::qm_@N@ as q;
 
 /// The opcode rows of the written structs: with the `extended` feature the
-/// recovered ones after the specified tier's, as the opcode lookup reads them.
+/// recovered ones after the default tier's, as the opcode lookup reads them.
 fn opcode_rows() -> impl Iterator<Item = &'static (&'static str, &'static str, u32)> {
     let rows = m::OPCODE_INDEX.iter();
     #[cfg(feature = "extended")]
@@ -45,7 +45,7 @@ fn encode_by_kind(kind: q::Kind, opcode: u32, data: &[u8]) -> Option<Result<Vec<
 }
 
 /// Decoding zeros by `T`'s section and opcode chooses `T` (or, for a
-/// repeated opcode, the first struct of it, one the specified tier wrote
+/// repeated opcode, the first struct of it, one the default tier wrote
 /// before a recovered one) and gives what `T`'s own decoder
 /// gives, with the same cursor; and the enum's `encode` writes what `T`'s
 /// `write_to` writes.
@@ -194,7 +194,7 @@ fn skipped_checks(failures: &mut Vec<String>) {
             failures.push(format!("SKIPPED item {:?} has the kind {:?}, its label says {:?}", item, item.kind, kind));
         }
         let head = format!("// SKIPPED {} {}: {}", item.label, one_line(&format!("{}{}", prefix, item.name)), item.reason);
-        // The extended tier's reason may differ from the specified tier's line.
+        // The extended tier's reason may differ from the default tier's line.
         if !extended && *line != head && *line != format!("{} \u{2014} port to PR 7.2.", head) {
             failures.push(format!("SKIPPED item {:?} does not give the line {:?}", item, line));
         }

@@ -103,7 +103,7 @@ pub mod messages {
 
     include!(concat!(env!("OUT_DIR"), "/messages_generated.rs"));
 
-    // The items the specified tier leaves out as SKIPPED and the extended
+    // The items the default tier leaves out as SKIPPED and the extended
     // tier translates, with `EXTENDED_OPCODE_INDEX`.
     #[cfg(feature = "extended")]
     include!(concat!(env!("OUT_DIR"), "/extended_generated.rs"));

@@ -71,7 +71,7 @@ Result<SubfieldAccessor> build_subfield(const CodegenCtx& ctx, const xml::Node& 
   }
   Result<std::string> expr = translate_subfield_expr(*value, field_name, field_ident, parent_ty, resolved->rust_ty);
   if (!expr && ctx.extended && top_level != nullptr) {
-    // When the extended reading fails too, the reason stays the specified tier's.
+    // When the extended reading fails too, the reason stays the default tier's.
     Result<std::string> cross =
         translate_cross_field_value(*value, field_name, field_ident, parent_ty, resolved->rust_ty, *top_level);
     if (cross) expr = std::move(cross);

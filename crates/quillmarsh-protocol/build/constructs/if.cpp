@@ -32,7 +32,7 @@ Result<IfBlock> build_if_block(const CodegenCtx& ctx, const xml::Node& if_elemen
   auto rust_test = translate_if_test_expr(*test, lookup, &test_reads);
   if (!rust_test && ctx.extended) {
     // The extended tier reads any C# test over the earlier fields; when it
-    // cannot either, the reason stays the specified tier's.
+    // cannot either, the reason stays the default tier's.
     LocalReads extended_reads;
     auto extended =
         translate_extended_test(*test, decoder_name_resolver(lookup, ctx.enum_values, ctx.registry), &extended_reads);

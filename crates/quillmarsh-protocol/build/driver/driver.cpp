@@ -346,7 +346,7 @@ void finish_outputs(CodegenCtx& ctx, Features features, Generated& generated) {
 
 Generated generate_reserved(const xml::Document& doc, std::string_view protocol_path,
                             const std::vector<std::size_t>& line_offsets, Features features, std::size_t input_size) {
-  // The specified tier: messages_generated.rs and the report line, always
+  // The default tier: messages_generated.rs and the report line, always
   // exactly as without the extended tier.
   CodegenCtx ctx(protocol_path, line_offsets);
   start_context(ctx, features.extended ? Features{} : features, input_size);
@@ -358,7 +358,7 @@ Generated generate_reserved(const xml::Document& doc, std::string_view protocol_
     return generated;
   }
 
-  // The extended tier runs the document again, taking what the specified
+  // The extended tier runs the document again, taking what the default
   // tier defers. Every item the first run wrote comes out the same; the
   // items it left out and this run writes go to extended_generated.rs, and
   // the typed API, encoders and serde impls cover both.

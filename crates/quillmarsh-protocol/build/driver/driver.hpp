@@ -24,7 +24,7 @@ inline constexpr std::string_view kProtocolRelativePath =
 struct Features {
   bool encode = false;  // encoders_generated.rs
   bool serde = false;   // serde_generated.rs
-  // extended_generated.rs: the items the specified tier leaves out that the
+  // extended_generated.rs: the items the default tier leaves out that the
   // extended tier translates; the typed API, encoders and serde impls then
   // cover them too.
   bool extended = false;

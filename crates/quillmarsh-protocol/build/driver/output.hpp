@@ -20,7 +20,7 @@ void write_opcode_table(CodegenCtx& ctx);
 // recovered structs under their sections' banners, and their opcode rows as
 // `EXTENDED_OPCODE_INDEX`.
 std::string write_extended_file(const CodegenCtx& ctx);
-// The extended tier's report line: how many of the specified tier's skipped
+// The extended tier's report line: how many of the default tier's skipped
 // items it recovered (ending in a line feed).
 std::string extended_report_line(std::size_t recovered, std::size_t skipped);
 // The final report directive line (ending in a line feed).

@@ -42,7 +42,7 @@ struct WrittenStruct {
   std::string rust_name;  // with its section prefix
   std::string name;       // bare `name` as written
   std::optional<std::uint32_t> opcode;
-  // Written by the extended tier's run only (the specified tier left it out).
+  // Written by the extended tier's run only (the default tier left it out).
   bool recovered = false;
 };
 
@@ -60,7 +60,7 @@ struct OpcodeRow {
   std::uint32_t opcode = 0;
 };
 
-// What the specified tier's run of a document wrote, given to the extended
+// What the default tier's run of a document wrote, given to the extended
 // tier's run of the same document: the items it wrote stay exactly as they
 // are, and an item it left out is recovered only under names it did not
 // declare, so that both runs' files can be compiled together.
@@ -99,7 +99,7 @@ class CodegenCtx {
   // translates (more children in if branches, switch cases and mask groups,
   // any C# if test, subfields over other fields).
   bool extended = false;
-  // In the extended tier's run: the specified tier's run of the same
+  // In the extended tier's run: the default tier's run of the same
   // document; and whether the item being built is one that run left out.
   const Baseline* baseline = nullptr;
   bool building_recovered = false;

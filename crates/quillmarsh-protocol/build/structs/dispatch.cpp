@@ -89,7 +89,7 @@ std::vector<Variant> section_variants(const CodegenCtx& ctx, const Section& sect
   }
   NameKeys rust_names;
   for (const WrittenStruct* item : structs) rust_names.insert(identifier_key(item->rust_name));
-  // An opcode decodes to its first struct that the specified tier wrote too,
+  // An opcode decodes to its first struct that the default tier wrote too,
   // else to its first recovered one: the extended feature adds structs to
   // opcodes that had none and never changes what an opcode decodes to, as
   // the opcode lookup (OPCODE_INDEX before EXTENDED_OPCODE_INDEX) says.

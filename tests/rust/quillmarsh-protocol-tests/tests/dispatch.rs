@@ -235,7 +235,7 @@ fn skipped_lists_every_item_left_out_in_file_order() {
 }
 
 /// Without the extended feature, what only it generates decodes as skipped,
-/// with the specified tier's reason.
+/// with the default tier's reason.
 #[cfg(not(feature = "extended"))]
 #[test]
 fn extended_items_are_skipped_without_the_feature() {

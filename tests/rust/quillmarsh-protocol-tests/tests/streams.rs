@@ -44,7 +44,7 @@ fn teleport() -> C2S_Movement_TeleportAt {
 /// is left out: it shares its opcode with Qualities_UpdateFloat, so decoding
 /// by opcode gives the other.)
 fn every_sample_message() -> Vec<AnyMessage> {
-    let mut messages = specified_tier_messages();
+    let mut messages = default_tier_messages();
     #[cfg(feature = "extended")]
     messages.extend(extended_tier_messages());
     messages
@@ -93,7 +93,7 @@ fn extended_tier_messages() -> Vec<AnyMessage> {
     ]
 }
 
-fn specified_tier_messages() -> Vec<AnyMessage> {
+fn default_tier_messages() -> Vec<AnyMessage> {
     vec![
         C2SMessage::from(C2S_Login_SendEnterGame {
             character: 0x5000_0001,

@@ -54,7 +54,7 @@ impl Stats {
 // ---- S2C ----
 
 /// `UsesStats` — generated from protocol.xml line 25.
-/// Left out by the specified tier only because Stats is.
+/// Left out by the default tier only because Stats is.
 ///
 /// Opcode: `0x0002` (see `S2C_UsesStats::OPCODE`).
 #[derive(Debug, Clone, PartialEq)]
