@@ -45,16 +45,23 @@ void write_serde_header(CodegenCtx& ctx) {
 )";
 }
 
+namespace {
+
+// One row of an opcode index.
+void emit_opcode_row(std::string& out, std::string_view label, std::string_view name, std::uint32_t opcode) {
+  emit(out, "    ($label$, $name$, 0x$opcode$),\n",
+       {{"label", debug_str(label)}, {"name", debug_str(name)}, {"opcode", to_hex_upper(opcode, 4)}});
+}
+
+}  // namespace
+
 void write_opcode_table(CodegenCtx& ctx) {
   emit(ctx.out, R"(// === OPCODE INDEX ===
 
 /// All `(kind, bare_name, opcode)` tuples extracted from protocol.xml.
 pub const OPCODE_INDEX: &[(&str, &str, u32)] = &[
 )");
-  for (const auto& row : ctx.opcode_rows) {
-    emit(ctx.out, "    ($label$, $name$, 0x$opcode$),\n",
-         {{"label", debug_str(row.label)}, {"name", debug_str(row.name)}, {"opcode", to_hex_upper(row.opcode, 4)}});
-  }
+  for (const OpcodeRow& row : ctx.opcode_rows) emit_opcode_row(ctx.out, row.label, row.name, row.opcode);
   ctx.out += "];\n";
 }
 
@@ -66,29 +73,17 @@ std::string write_extended_file(const CodegenCtx& ctx) {
 // left out only because they use one of them.
 
 )";
-  // Each section's banner before its first item, as in messages_generated.rs.
-  struct Banner {
-    std::string_view label;
-    std::string_view text;
-  };
-  static constexpr Banner kBanners[] = {
-      {"datatype", "// === DATATYPES ===\n\n"},
-      {"messageC2S", "// ---- C2S ----\n\n"},
-      {"messageS2C", "// ---- S2C ----\n\n"},
-      {"gameaction", "// === GAMEACTIONS (C2S inside 0xF7B1) ===\n\n"},
-      {"gameevent", "// === GAMEEVENTS (S2C inside 0xF7B0) ===\n\n"},
-  };
-  std::string_view section;
-  bool messages = false;
+  // Each section's banners before its first item, as in messages_generated.rs.
+  std::string_view banner;
+  std::string_view sub_banner;
   for (const RecoveredItem& item : ctx.recovered) {
-    if (item.label != section) {
-      section = item.label;
-      const bool message = section == "messageC2S" || section == "messageS2C";
-      if (message && !messages) out += "// === MESSAGES (top-level C2S + S2C) ===\n\n";
-      messages = messages || message;
-      for (const Banner& banner : kBanners) {
-        if (banner.label == section) out += banner.text;
-      }
+    if (item.banner != banner) {
+      banner = item.banner;
+      out += banner;
+    }
+    if (item.sub_banner != sub_banner) {
+      sub_banner = item.sub_banner;
+      out += sub_banner;
     }
     out.append(ctx.out, item.begin, item.end - item.begin);
   }
@@ -98,9 +93,8 @@ std::string write_extended_file(const CodegenCtx& ctx) {
 /// `OPCODE_INDEX` leaves out.
 pub const EXTENDED_OPCODE_INDEX: &[(&str, &str, u32)] = &[
 )";
-  for (const auto& row : ctx.recovered_rows) {
-    emit(out, "    ($label$, $name$, 0x$opcode$),\n",
-         {{"label", debug_str(row.label)}, {"name", debug_str(row.name)}, {"opcode", to_hex_upper(row.opcode, 4)}});
+  for (const WrittenStruct& item : ctx.written) {
+    if (item.recovered && item.opcode) emit_opcode_row(out, item.label, item.name, *item.opcode);
   }
   out += "];\n";
   return out;

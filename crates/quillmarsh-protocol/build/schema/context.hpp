@@ -71,9 +71,11 @@ struct Baseline {
 };
 
 // A struct of the extended tier's run that the baseline left out: its text
-// in the run's `out`, from `begin` to `end`, and its section's label.
+// in the run's `out`, from `begin` to `end`, and the banners of its section
+// and of its part of the section (may be empty).
 struct RecoveredItem {
-  std::string_view label;
+  std::string_view banner;
+  std::string_view sub_banner;
   std::size_t begin = 0;
   std::size_t end = 0;
 };
@@ -105,10 +107,9 @@ class CodegenCtx {
   bool building_recovered = false;
   // The elements written as structs so far (what a baseline records).
   std::vector<const xml::Node*> written_nodes;
-  // In the extended tier's run, the structs the baseline left out, and the
-  // opcode rows they add (kept out of `opcode_rows`).
+  // In the extended tier's run, the structs the baseline left out (their
+  // opcode rows are kept out of `opcode_rows`).
   std::vector<RecoveredItem> recovered;
-  std::vector<OpcodeRow> recovered_rows;
   std::vector<OpcodeRow> opcode_rows;
   // What the output text holds, for the typed API written beside it.
   std::vector<WrittenStruct> written;

@@ -155,8 +155,9 @@ void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view na
          "    pub const OPCODE: u32 = 0x$hex$;\n"
          "\n",
          {{"hex", hex}});
-    (ctx.building_recovered ? ctx.recovered_rows : ctx.opcode_rows)
-        .push_back(OpcodeRow{std::string(label(kind)), std::string(name), *opcode});
+    // A recovered struct's row goes to the extended index, written from `written`.
+    if (!ctx.building_recovered)
+      ctx.opcode_rows.push_back(OpcodeRow{std::string(label(kind)), std::string(name), *opcode});
   }
   ctx.written.push_back(WrittenStruct{std::string(label(kind)), std::string(rust_name), std::string(name), opcode,
                                       ctx.building_recovered});
@@ -179,7 +180,8 @@ void write_struct(CodegenCtx& ctx, const xml::Node& element, std::string_view na
       "    }\n"
       "}\n"
       "\n";
-  if (ctx.building_recovered) ctx.recovered.push_back(RecoveredItem{label(kind), begin, out.size()});
+  if (ctx.building_recovered)
+    ctx.recovered.push_back(RecoveredItem{section_banner(kind), sub_banner(kind), begin, out.size()});
   if (ctx.encode) write_struct_encoder(ctx.encoders, rust_name, steps);
   if (ctx.serde) write_struct_serde(ctx.serde_impls, rust_name, steps);
 }
@@ -356,7 +358,7 @@ void emit_with_fixpoint(CodegenCtx& ctx, const xml::Node& container, EmitKind ki
 }
 
 void process_datatypes(CodegenCtx& ctx, const xml::Node& types_section) {
-  ctx.out += "// === DATATYPES ===\n\n";
+  ctx.out += kDatatypesBanner;
 
   // Templated types are inlined at their use sites and never get a struct.
   for (const xml::Node* child : types_section.children()) {
@@ -385,26 +387,26 @@ void process_datatypes(CodegenCtx& ctx, const xml::Node& types_section) {
 }
 
 void process_messages(CodegenCtx& ctx, const xml::Node& messages_section) {
-  ctx.out += "// === MESSAGES (top-level C2S + S2C) ===\n\n";
+  ctx.out += kMessagesBanner;
   for (const xml::Node* child : messages_section.children()) {
     const std::string_view tag = child->tag();
     if (tag == "c2s") {
-      ctx.out += "// ---- C2S ----\n\n";
+      ctx.out += kC2sBanner;
       emit_with_fixpoint(ctx, *child, EmitKind::MessageC2s);
     } else if (tag == "s2c") {
-      ctx.out += "// ---- S2C ----\n\n";
+      ctx.out += kS2cBanner;
       emit_with_fixpoint(ctx, *child, EmitKind::MessageS2c);
     }
   }
 }
 
 void process_gameactions(CodegenCtx& ctx, const xml::Node& section) {
-  ctx.out += "// === GAMEACTIONS (C2S inside 0xF7B1) ===\n\n";
+  ctx.out += kGameActionsBanner;
   emit_with_fixpoint(ctx, section, EmitKind::GameAction);
 }
 
 void process_gameevents(CodegenCtx& ctx, const xml::Node& section) {
-  ctx.out += "// === GAMEEVENTS (S2C inside 0xF7B0) ===\n\n";
+  ctx.out += kGameEventsBanner;
   emit_with_fixpoint(ctx, section, EmitKind::GameEvent);
 }
 
